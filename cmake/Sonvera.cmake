@@ -1,0 +1,36 @@
+# Shared helpers for the project's targets.
+
+# sonvera_warnings(target): the project's warning level, -Werror when asked for.
+function(sonvera_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(SONVERA_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# sonvera_library(name [LINKS lib...]): one static library per layer folder,
+# built from the .cpp files of that folder. Headers are included as
+# "folder/file.h" from the project root.
+function(sonvera_library name)
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(${name} STATIC ${sources} ${headers})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LINKS})
+  sonvera_warnings(${name})
+endfunction()
+
+# sonvera_test(name SOURCES file... LINKS lib...): one GoogleTest executable,
+# its tests registered with CTest one by one.
+function(sonvera_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main)
+  sonvera_warnings(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;${ARG_ENV}"
+               TIMEOUT 300)
+endfunction()

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package Sonvera builds, tests and benchmarks with.
+# Idempotent: only missing packages are installed. Uses sudo when not root.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  g++ cmake ninja-build pkg-config
+  # GUI: Qt 6 widgets, print support, offscreen and xcb platform plugins
+  qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev
+  fonts-dejavu-core
+  # audio
+  portaudio19-dev libasound2-dev libsndfile1-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
+  # device test rig (PulseAudio null sink reached through the ALSA plugin)
+  pulseaudio libasound2-plugins
+  # looking at the program as a user does
+  xvfb xauth imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
