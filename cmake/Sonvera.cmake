@@ -34,3 +34,15 @@ function(sonvera_test name)
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;${ARG_ENV}"
                TIMEOUT 300)
 endfunction()
+
+# sonvera_test_folder(LINKS lib... [ENV VAR=value...]): every *_test.cpp of the
+# calling folder becomes one test executable linked with the given libraries.
+function(sonvera_test_folder)
+  cmake_parse_arguments(ARG "" "" "LINKS;ENV" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  foreach(src ${tests})
+    get_filename_component(stem ${src} NAME_WE)
+    sonvera_test(${folder}_${stem} SOURCES ${src} LINKS ${ARG_LINKS} ENV ${ARG_ENV})
+  endforeach()
+endfunction()

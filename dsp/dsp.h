@@ -1,0 +1,2 @@
+#pragma once
+// Signal analysis and synthesis of Sonvera. See the individual headers.
