@@ -1,0 +1,44 @@
+#pragma once
+// Sample synthesis of the signal generator: sine, square, white and pink noise in the
+// output device's PCM format.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dsp/generatorparams.h"
+#include "dsp/noisegenerator.h"
+#include "dsp/pinkbank.h"
+
+namespace sonvera {
+
+/// Fills the generator's output buffer. One object lives for the whole run: it owns the
+/// noise generator (seeded once with 0, never reseeded) and the pink-noise bank, whose
+/// states carry over from buffer to buffer.
+class Generator {
+public:
+    /// Writes interleaved stereo frames (left sample first) into `buffer`: as many whole
+    /// frames as fit into `bufferBytes`; bytes after the last whole frame are not touched.
+    /// `bitsPerSample` is 8 (unsigned, silence 128), 16 or 32 (signed, little-endian);
+    /// 24 means 24-bit samples carried in 32-bit containers and is written as 32.
+    /// Frame j of a sine is sin(2π·f·j/fs + phase); the frequency is
+    /// `params.frequencyHz`. Levels are dB re full scale, −100 gives digital silence;
+    /// values beyond full scale (levels above 0 dB, pink peaks) are clipped to ±full
+    /// scale rather than wrapped.
+    /// Returns false without writing when the buffer is null, the width is not one of
+    /// the above or the rate is not positive; returns false after writing silence when
+    /// the waveform is not one that is synthesised (0..3).
+    bool FillGeneratorBuffer(void* buffer, std::size_t bufferBytes, int bitsPerSample,
+                             int sampleRateHz, const GeneratorParams& params);
+
+    /// Amplitude factor of a level: 10^(dB/20), exactly 0 for −100 dB.
+    static double LevelAmplitude(std::int32_t levelDb);
+
+    const NoiseGenerator& Noise() const { return noise_; }
+    const PinkBank& Pink() const { return pink_; }
+
+private:
+    NoiseGenerator noise_;
+    PinkBank pink_;
+};
+
+}  // namespace sonvera

@@ -1,0 +1,33 @@
+#pragma once
+// The parameter record of the signal generator, shared by the generator window, the
+// sweep run and the playback engine.
+
+#include <cstdint>
+#include <string>
+
+namespace sonvera {
+
+/// Waveforms of the generator (`GeneratorParams::waveform`, the setting `GenMode`).
+enum GeneratorWaveform : std::int32_t {
+    kWaveSine = 0,
+    kWaveSquare = 1,
+    kWaveWhiteNoise = 2,
+    kWavePinkNoise = 3,
+    kWaveUserFile = 4,  // played from a wave file, never synthesised
+};
+
+/// Level that silences a channel completely.
+constexpr std::int32_t kGeneratorSilentDb = -100;
+
+/// What the generator plays: frequency, per-channel level and phase, waveform.
+struct GeneratorParams {
+    std::int32_t frequencyHz = 1000;
+    std::int32_t levelLeftDb = 0;     // 0 = full scale, −100 = silent
+    std::int32_t levelRightDb = 0;
+    std::int32_t phaseLeftDeg = 0;
+    std::int32_t phaseRightDeg = 0;
+    std::int32_t waveform = kWaveSine;  // GeneratorWaveform
+    std::string userFile;               // wave file for kWaveUserFile, up to 120 characters
+};
+
+}  // namespace sonvera
