@@ -1,0 +1,326 @@
+#include "dsp/curve.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace sonvera {
+
+namespace {
+
+constexpr std::size_t kMaxLineChars = 255;
+constexpr int kEndOfFileChar = 26;
+
+const CurveMessages kGermanMessages{
+    "Kann Datei nicht erzeugen",
+    "Zeilenfehler",
+    "Keine Zeilen in Datei",
+    "Fehler beim Lesen von ",
+};
+
+const CurveMessages kEnglishMessages{
+    "Unable to create file",
+    "Line error",
+    "No lines in file",
+    "Error at reading of ",
+};
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(const std::string& s) {
+    std::size_t begin = 0;
+    std::size_t end = s.size();
+    while (begin < end && IsBlankOrControl(s[begin])) ++begin;
+    while (end > begin && IsBlankOrControl(s[end - 1])) --end;
+    return s.substr(begin, end - begin);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Skips blanks, control characters and line ends; true when the file has ended
+// (end of data or the end-of-file character). Blank lines are consumed here.
+bool SeekEof(std::FILE* file) {
+    for (;;) {
+        const int c = std::getc(file);
+        if (c == EOF || c == kEndOfFileChar) return true;
+        if (c > ' ') {
+            std::ungetc(c, file);
+            return false;
+        }
+    }
+}
+
+// Reads one line (any line ending); keeps its first 255 characters. Stops before the
+// end-of-file character so the next SeekEof sees it.
+std::string ReadLine(std::FILE* file) {
+    std::string line;
+    for (;;) {
+        const int c = std::getc(file);
+        if (c == EOF) break;
+        if (c == kEndOfFileChar) {
+            std::ungetc(c, file);
+            break;
+        }
+        if (c == '\n') break;
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n' && next != EOF) std::ungetc(next, file);
+            break;
+        }
+        if (line.size() < kMaxLineChars) line.push_back(static_cast<char>(c));
+    }
+    return line;
+}
+
+}  // namespace
+
+void ClearCurve(CorrectionCurve& curve) {
+    curve.points.clear();
+    curve.points.shrink_to_fit();
+    curve.count = 0;
+    curve.fileName.clear();
+    curve.active = false;
+}
+
+bool SetCurvePoints(CorrectionCurve& curve, const CurveTablePoint* table, int n) {
+    ClearCurve(curve);
+    if (table == nullptr || n <= 0) return false;
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(table[i].freqHz) || !std::isfinite(table[i].valueDb)) return false;
+        if (i > 0 && !(table[i].freqHz > table[i - 1].freqHz)) return false;
+    }
+    curve.points.assign(static_cast<std::size_t>(n) + 1, CurvePoint{});
+    for (int i = 0; i < n; ++i) {
+        curve.points[static_cast<std::size_t>(i)].x = table[i].freqHz;
+        curve.points[static_cast<std::size_t>(i)].y = table[i].valueDb;
+    }
+    curve.count = n;
+    PrepareSpline(curve);
+    return true;
+}
+
+void PrepareSpline(CorrectionCurve& curve) {
+    const int n = curve.count;
+    if (n <= 0 || curve.points.size() < static_cast<std::size_t>(n)) return;
+    CurvePoint* p = curve.points.data();  // p[0..n-1] are the points 1..n
+    for (int j = 0; j < n; ++j) p[j].M = 0.0;
+    p[0].h = 0.0;
+    if (n == 1) return;
+
+    bool ascending = true;
+    for (int j = 1; j < n; ++j) {
+        p[j].h = p[j].x - p[j - 1].x;
+        if (!(p[j].h > 0.0)) ascending = false;
+    }
+    // A curve without strictly ascending frequencies keeps M = 0; evaluation then
+    // never divides by a zero or negative interval width.
+    if (!ascending || n == 2) return;
+
+    for (int j = 1; j <= n - 2; ++j) {
+        const double hj = p[j].h;
+        const double hj1 = p[j + 1].h;
+        p[j].lambda = hj1 / (hj + hj1);
+        p[j].mu = 1.0 - p[j].lambda;
+        p[j].r = 6.0 * ((p[j + 1].y - p[j].y) / hj1 - (p[j].y - p[j - 1].y) / hj) / (hj + hj1);
+    }
+    p[1].delta = 2.0;
+    for (int j = 1; j <= n - 3; ++j) {
+        const double factor = p[j + 1].mu / p[j].delta;
+        p[j + 1].delta = 2.0 - p[j].lambda * factor;
+        p[j + 1].r = p[j + 1].r - p[j].r * factor;
+    }
+    p[n - 2].M = p[n - 2].r / p[n - 2].delta;
+    for (int j = n - 3; j >= 1; --j) {
+        p[j].M = (p[j].r - p[j].lambda * p[j + 1].M) / p[j].delta;
+    }
+}
+
+double EvalCurve(const CorrectionCurve& curve, double f) {
+    const int n = curve.count;
+    if (n <= 0 || curve.points.size() < static_cast<std::size_t>(n)) return 0.0;
+    const CurvePoint* p = curve.points.data();
+    if (n == 1) return p[0].y;
+
+    int lo = 0;
+    int hi = n - 1;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        if (p[mid].x <= f) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    const int b = lo;
+    const double h = p[b + 1].h;
+    if (!(h > 0.0)) return p[b].y;
+    const double t = f - p[b].x;
+    return p[b].y + t * ((p[b + 1].y - p[b].y) / h - h * (2.0 * p[b].M + p[b + 1].M) / 6.0) +
+           t * t * p[b].M / 2.0 + t * t * t * (p[b + 1].M - p[b].M) / (6.0 * h);
+}
+
+double ApplyCurve(const CorrectionCurve& curve, double sign, double f, double v) {
+    if (curve.count != 0 && curve.active) return v - sign * EvalCurve(curve, f);
+    return v;
+}
+
+const CurveMessages* CurveMessagesFor(char language) {
+    if (language == 'D') return &kGermanMessages;
+    if (language == 'E') return &kEnglishMessages;
+    return nullptr;
+}
+
+bool ParseStrictReal(const std::string& text, double& value) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t digitsBegin = i;
+    while (i < n && IsDigit(text[i])) ++i;
+    if (i == digitsBegin) return false;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && IsDigit(text[i])) ++i;
+    }
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        const std::size_t expBegin = i;
+        while (i < n && IsDigit(text[i])) ++i;
+        if (i == expBegin) return false;
+    }
+    if (i != n) return false;
+
+    // from_chars takes no leading '+'; it is locale-independent.
+    const char* first = text.data();
+    if (*first == '+') ++first;
+    double parsed = 0.0;
+    const auto [ptr, ec] = std::from_chars(first, text.data() + n, parsed);
+    if (ec != std::errc() || ptr != text.data() + n || !std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseCurveLine(const std::string& line, double& freqHz, double& valueDb, bool& blank) {
+    const std::string trimmed = Trim(line.substr(0, std::min(line.size(), kMaxLineChars)));
+    blank = trimmed.empty();
+    if (blank) return false;
+    const std::size_t space = trimmed.find(' ');
+    if (space == std::string::npos) return false;
+    const std::string freqText = trimmed.substr(0, space);
+    const std::string valueText = Trim(trimmed.substr(space + 1));
+    double f = 0.0;
+    double v = 0.0;
+    if (!ParseStrictReal(freqText, f) || !ParseStrictReal(valueText, v)) return false;
+    freqHz = f;
+    valueDb = v;
+    return true;
+}
+
+CurveFileLoader::CurveFileLoader(CurveMessageSink& sink)
+    : sink_(sink), messages_(&kGermanMessages) {}
+
+void CurveFileLoader::SetCurveMessages(char language) {
+    if (const CurveMessages* m = CurveMessagesFor(language)) messages_ = m;
+}
+
+std::FILE* CurveFileLoader::OpenForReading(const std::string& fileName) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(fileName, ec)) return nullptr;
+    return std::fopen(fileName.c_str(), "rb");
+}
+
+CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, CorrectionCurve* fill) {
+    PassResult result;
+    double previousFreq = 0.0;
+    while (!SeekEof(file)) {
+        const std::string line = ReadLine(file);
+        double f = 0.0;
+        double v = 0.0;
+        bool blank = false;
+        if (!ParseCurveLine(line, f, v, blank)) {
+            if (!blank) ++result.bad;
+            continue;
+        }
+        // The spline needs strictly ascending frequencies: a line that does not
+        // ascend is a line error like an unparsable one.
+        if (result.good > 0 && !(f > previousFreq)) {
+            ++result.bad;
+            continue;
+        }
+        previousFreq = f;
+        if (fill != nullptr && result.good < fill->count) {
+            CurvePoint& p = fill->points[static_cast<std::size_t>(result.good)];
+            p = CurvePoint{};
+            p.x = f;
+            p.y = v;
+        }
+        ++result.good;
+    }
+    if (std::ferror(file)) ++result.bad;
+    return result;
+}
+
+bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& fileName) {
+    if (fileName.empty()) return false;
+
+    std::FILE* file = OpenForReading(fileName);
+    if (file == nullptr) {
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(fileName, ec) || ec;
+        if (exists) {
+            // Never overwrite a file that exists but cannot be read.
+            sink_.Warning(messages_->readError + ": " + fileName);
+            return false;
+        }
+        std::FILE* created = std::fopen(fileName.c_str(), "wx");
+        bool written = created != nullptr;
+        if (created != nullptr) {
+            written = std::fputs("1000 0\n", created) >= 0;
+            written = (std::fclose(created) == 0) && written;
+        }
+        if (written) file = OpenForReading(fileName);
+        if (file == nullptr) {
+            sink_.Warning(messages_->cannotCreate);
+            return false;
+        }
+    }
+
+    ClearCurve(curve);
+    const PassResult first = ReadPass(file, nullptr);
+    std::fclose(file);
+    if (first.bad > 0) {
+        sink_.Warning(messages_->lineError);
+        return false;
+    }
+    if (first.good == 0) {
+        sink_.Warning(messages_->noLines);
+        return false;
+    }
+
+    std::vector<CurvePoint> storage(static_cast<std::size_t>(first.good) + 1);
+    CorrectionCurve loaded;
+    loaded.count = first.good;
+    loaded.points = std::move(storage);
+    loaded.fileName = fileName;
+
+    file = OpenForReading(fileName);
+    if (file == nullptr) {
+        // The curve stays empty and inactive: nothing half-filled is ever applied.
+        sink_.Warning(messages_->readError + ": " + fileName);
+        return false;
+    }
+    const PassResult second = ReadPass(file, &loaded);
+    std::fclose(file);
+    if (second.bad > 0 || second.good != first.good) {
+        // The file changed between the passes; keep nothing of it.
+        sink_.Warning(messages_->readError + ": " + fileName);
+        return false;
+    }
+    PrepareSpline(loaded);
+    curve = std::move(loaded);
+    return true;
+}
+
+}  // namespace sonvera

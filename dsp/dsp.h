@@ -1,2 +1,0 @@
-#pragma once
-// Signal analysis and synthesis of Sonvera. See the individual headers.

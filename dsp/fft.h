@@ -1,0 +1,15 @@
+#pragma once
+// Radix-2 decimation-in-time complex transform on separate real and imaginary
+// single-precision arrays, scaled by 1/N.
+
+namespace sonvera {
+
+/// In-place transform X[k] = (1/N) * sum x[n] * exp(+2*pi*i*n*k/N) of re/im, N a power
+/// of two from 2 to 8192. Bit reversal by a reversed counter, then butterfly passes
+/// with a double-precision twiddle advanced by rotation, then division by N. The
+/// twiddles of every pass are precomputed once per process (by the same rotation), so
+/// each pass does the same arithmetic in the same order as the rotating form.
+/// Returns false (arrays untouched) for an invalid size or null arrays.
+bool Fft(float* re, float* im, int n);
+
+}  // namespace sonvera

@@ -1,0 +1,41 @@
+#pragma once
+// Magnitude spectrum of one channel block: window, transform, magnitudes.
+
+#include <vector>
+
+namespace sonvera {
+
+/// Owns the window table and the transform's imaginary work buffer of the spectrum
+/// analyser. Both are obtained on first use and then reused; nothing is allocated per
+/// block.
+class SpectrumTransform {
+public:
+    /// Size of the imaginary work buffer in values.
+    static constexpr int kImagBufferSize = 16380;
+
+    /// Fills entries 0..n-1 of the window table for window 0..8 and size n (power of
+    /// two, 2..8192). An index above 8 or an invalid size leaves the table as it was
+    /// and returns false.
+    bool BuildWindowTable(int windowIndex, int n);
+
+    /// In place: windows samples[0..n-1], transforms them and writes the magnitudes of
+    /// bins 0..n/2-1 over samples[0..n/2-1] (bin k stands for k*fs/n). Entries n/2..n-1
+    /// are left with intermediate values. Returns false without touching the samples
+    /// when the window table was not built for this n, or when the work buffer cannot
+    /// be obtained.
+    bool ComputeSpectrum(float* samples, int n);
+
+    /// The window table's entries (empty before the first build).
+    const std::vector<float>& WindowTable() const { return windowTable_; }
+    /// Size and window the table was last built for (0 and -1 before the first build).
+    int WindowTableSize() const { return tableSize_; }
+    int WindowTableIndex() const { return tableIndex_; }
+
+private:
+    std::vector<float> windowTable_;
+    std::vector<float> imag_;
+    int tableSize_ = 0;
+    int tableIndex_ = -1;
+};
+
+}  // namespace sonvera
