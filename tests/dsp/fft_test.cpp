@@ -1,0 +1,279 @@
+// Transform, windows and magnitude spectrum against independent references.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "dsp/fft.h"
+#include "dsp/spectrum.h"
+#include "dsp/window.h"
+
+namespace sonvera {
+namespace {
+
+// The transform read literally: reversed-counter bit reversal, then for each pass the
+// twiddle rotated after every q, the butterflies of one q strided by 2m, then division
+// by N. The optimised transform must give the same bits.
+void PlainFft(float* re, float* im, int n) {
+    int j = 0;
+    for (int i = 1; i <= n - 1; ++i) {
+        int k = n / 2;
+        while (j + k > n - 1) k = k / 2;
+        j = (j % k) + k;
+        if (j > i) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+    }
+    for (int m = 1; m <= n / 2; m *= 2) {
+        const double theta = std::numbers::pi / m;
+        const double ct = std::cos(theta);
+        const double st = std::sin(theta);
+        double wr = 1.0;
+        double wi = 0.0;
+        for (int q = 0; q <= m - 1; ++q) {
+            for (int i = q; i < n; i += 2 * m) {
+                const int jj = i + m;
+                const double tr = wr * re[jj] - wi * im[jj];
+                const double ti = wr * im[jj] + wi * re[jj];
+                const double xr = re[i];
+                const double xi = im[i];
+                re[jj] = static_cast<float>(xr - tr);
+                im[jj] = static_cast<float>(xi - ti);
+                re[i] = static_cast<float>(xr + tr);
+                im[i] = static_cast<float>(xi + ti);
+            }
+            const double wr2 = wr * ct - wi * st;
+            const double wi2 = wi * ct + wr * st;
+            wr = wr2;
+            wi = wi2;
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        re[i] = re[i] / static_cast<float>(n);
+        im[i] = im[i] / static_cast<float>(n);
+    }
+}
+
+std::vector<float> RandomBlock(int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> v(static_cast<std::size_t>(n));
+    for (float& x : v) x = dist(rng);
+    return v;
+}
+
+TEST(Fft, EqualsThePlainAlgorithmBitForBitAtEverySize) {
+    for (int n = 2; n <= kWindowTableSize; n *= 2) {
+        std::vector<float> re = RandomBlock(n, 11u + static_cast<unsigned>(n));
+        std::vector<float> im = RandomBlock(n, 97u + static_cast<unsigned>(n));
+        // Some special values: zeros of both signs and tiny numbers.
+        re[0] = -0.0f;
+        im[n - 1] = 1e-40f;
+        std::vector<float> refRe = re;
+        std::vector<float> refIm = im;
+        ASSERT_TRUE(Fft(re.data(), im.data(), n));
+        PlainFft(refRe.data(), refIm.data(), n);
+        ASSERT_EQ(0, std::memcmp(re.data(), refRe.data(), re.size() * sizeof(float))) << n;
+        ASSERT_EQ(0, std::memcmp(im.data(), refIm.data(), im.size() * sizeof(float))) << n;
+    }
+}
+
+TEST(Fft, MatchesDirectDftWithPositiveExponentAndOneOverN) {
+    for (int n : {2, 8, 64, 1024}) {
+        const std::vector<float> inRe = RandomBlock(n, 3u);
+        const std::vector<float> inIm = RandomBlock(n, 5u);
+        std::vector<float> re = inRe;
+        std::vector<float> im = inIm;
+        ASSERT_TRUE(Fft(re.data(), im.data(), n));
+        double maxErr = 0.0;
+        for (int k = 0; k < n; ++k) {
+            std::complex<long double> sum = 0.0L;
+            for (int t = 0; t < n; ++t) {
+                const long double arg = 2.0L * std::numbers::pi_v<long double> *
+                                        static_cast<long double>((static_cast<long long>(t) * k) % n) / n;
+                sum += std::complex<long double>(inRe[static_cast<std::size_t>(t)],
+                                                 inIm[static_cast<std::size_t>(t)]) *
+                       std::complex<long double>(std::cos(arg), std::sin(arg));
+            }
+            sum /= static_cast<long double>(n);
+            maxErr = std::max(maxErr, static_cast<double>(std::abs(
+                                          sum - std::complex<long double>(re[static_cast<std::size_t>(k)],
+                                                                          im[static_cast<std::size_t>(k)]))));
+        }
+        // Inputs are within +-1, so outputs are of order 1/sqrt(n); single precision.
+        EXPECT_LT(maxErr, 2e-7) << n;
+    }
+}
+
+TEST(Fft, RejectsSizesThatAreNotPowersOfTwoInRange) {
+    std::vector<float> re(16384, 1.0f);
+    std::vector<float> im(16384, 0.0f);
+    for (int n : {0, 1, 3, 1000, 16384, -4}) {
+        EXPECT_FALSE(Fft(re.data(), im.data(), n)) << n;
+    }
+    EXPECT_EQ(re[0], 1.0f);  // untouched
+    EXPECT_FALSE(Fft(nullptr, im.data(), 8));
+}
+
+// Window weights from the closed form, independently in double precision.
+double ClosedFormWindow(int index, int i, int n) {
+    static const double a[9][5] = {
+        {0.5, 0, 0, 0, 0},
+        {0.54, -0.46, 0, 0, 0},
+        {0.5, -0.5, 0, 0, 0},
+        {0.42, -0.5, 0.08, 0, 0},
+        {0.35875, -0.48829, 0.14128, -0.01168, 0},
+        {0.1881, -0.36923, 0.28702, -0.13077, 0.02488},
+        {0.375, -0.5, 0.125, 0, 0},
+        {0.3125, -0.46875, 0.1875, -0.03125, 0},
+        {0.2734375, -0.4375, 0.21875, -0.0625, 0.0078125}};
+    static const double g[9] = {0, -0.8, 0, 1.5, 2.7, 8.3, 2.2, 4, 5};
+    if (index == 0) return 0.5;
+    const double d = 2.0 * std::numbers::pi * i / n;
+    double s = 0.0;
+    for (int t = 0; t < 5; ++t) s += a[index][t] * std::cos(t * d);
+    return std::pow(10.0, g[index] / 20.0) * s;
+}
+
+TEST(Window, AllNineWindowsFollowThePeriodicClosedForm) {
+    std::vector<float> w(kWindowTableSize);
+    for (int index = 0; index < kWindowCount; ++index) {
+        for (int n : {2, 512, 4096, 8192}) {
+            ASSERT_TRUE(FillWindow(index, n, w.data()));
+            for (int i = 0; i < n; ++i) {
+                ASSERT_NEAR(w[static_cast<std::size_t>(i)], ClosedFormWindow(index, i, n), 2e-6)
+                    << "window " << index << " n " << n << " i " << i;
+            }
+        }
+    }
+}
+
+TEST(Window, KnownValuesAtTheEdgesAndTheMiddle) {
+    std::vector<float> w(1024);
+    ASSERT_TRUE(FillWindow(1, 1024, w.data()));
+    EXPECT_NEAR(w[0], 0.0729609, 5e-7);
+    EXPECT_NEAR(w[512], 0.912011, 5e-7);
+    for (int index : {2, 6, 7, 8}) {
+        ASSERT_TRUE(FillWindow(index, 1024, w.data()));
+        EXPECT_EQ(w[0], 0.0f) << index;
+    }
+    ASSERT_TRUE(FillWindow(0, 1024, w.data()));
+    for (float x : w) ASSERT_EQ(x, 0.5f);
+}
+
+TEST(Window, CoherentGainsSitNearOneHalf) {
+    const double expected[9] = {0.5, 0.4925, 0.5, 0.4992, 0.4895, 0.4891, 0.4831, 0.4953, 0.4862};
+    std::vector<float> w(4096);
+    for (int index = 0; index < kWindowCount; ++index) {
+        ASSERT_TRUE(FillWindow(index, 4096, w.data()));
+        double sum = 0.0;
+        for (float x : w) sum += x;
+        EXPECT_NEAR(sum / 4096.0, expected[index], 6e-5) << kWindowNames[static_cast<std::size_t>(index)];
+    }
+}
+
+TEST(SpectrumTransform, WindowIndexAboveEightLeavesThePreviousTable) {
+    SpectrumTransform st;
+    ASSERT_TRUE(st.BuildWindowTable(2, 1024));
+    const std::vector<float> before = st.WindowTable();
+    EXPECT_FALSE(st.BuildWindowTable(9, 1024));
+    EXPECT_FALSE(st.BuildWindowTable(12, 512));
+    EXPECT_FALSE(st.BuildWindowTable(1, 1000));
+    EXPECT_EQ(st.WindowTable(), before);
+    EXPECT_EQ(st.WindowTableIndex(), 2);
+    EXPECT_EQ(st.WindowTableSize(), 1024);
+}
+
+TEST(SpectrumTransform, ConstantBlockGivesHalfTheValueAtDcOnly) {
+    SpectrumTransform st;
+    ASSERT_TRUE(st.BuildWindowTable(0, 512));
+    std::vector<float> x(512, 0.8f);
+    ASSERT_TRUE(st.ComputeSpectrum(x.data(), 512));
+    EXPECT_NEAR(x[0], 0.4f, 1e-7);
+    for (int k = 1; k < 256; ++k) ASSERT_NEAR(x[static_cast<std::size_t>(k)], 0.0f, 1e-7) << k;
+}
+
+std::vector<float> Sine(int n, double bin, double amplitude, double phase = 0.3) {
+    std::vector<float> x(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        x[static_cast<std::size_t>(i)] =
+            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * bin * i / n + phase));
+    }
+    return x;
+}
+
+TEST(SpectrumTransform, SineOnABinGivesAQuarterOfItsAmplitude) {
+    SpectrumTransform st;
+    ASSERT_TRUE(st.BuildWindowTable(0, 1024));
+    std::vector<float> x = Sine(1024, 64, 1.0);
+    ASSERT_TRUE(st.ComputeSpectrum(x.data(), 1024));
+    EXPECT_NEAR(x[64], 0.25f, 1e-6);
+    for (int k = 0; k < 512; ++k) {
+        if (k != 64) {
+            ASSERT_NEAR(x[static_cast<std::size_t>(k)], 0.0f, 2e-6) << k;
+        }
+    }
+
+    ASSERT_TRUE(st.BuildWindowTable(2, 1024));  // "van Hann"
+    x = Sine(1024, 64, 1.0);
+    ASSERT_TRUE(st.ComputeSpectrum(x.data(), 1024));
+    EXPECT_NEAR(x[64], 0.25f, 1e-6);
+    EXPECT_NEAR(x[63], 0.125f, 1e-6);
+    EXPECT_NEAR(x[65], 0.125f, 1e-6);
+    for (int k = 0; k < 512; ++k) {
+        if (k < 63 || k > 65) {
+            ASSERT_NEAR(x[static_cast<std::size_t>(k)], 0.0f, 2e-6) << k;
+        }
+    }
+}
+
+TEST(SpectrumTransform, EveryWindowGivesTheSineLevelWithinItsCoherentGain) {
+    SpectrumTransform st;
+    for (int index = 1; index < kWindowCount; ++index) {
+        ASSERT_TRUE(st.BuildWindowTable(index, 2048));
+        std::vector<float> x = Sine(2048, 100, 0.5);
+        ASSERT_TRUE(st.ComputeSpectrum(x.data(), 2048));
+        // 0.5/4 = 0.125 for a perfect 0.5 coherent gain; the gains lie within 0.483..0.5.
+        EXPECT_NEAR(x[100], 0.125, 0.125 * 0.035) << index;
+    }
+}
+
+TEST(SpectrumTransform, NyquistComponentIsNeverReported) {
+    SpectrumTransform st;
+    ASSERT_TRUE(st.BuildWindowTable(0, 512));
+    std::vector<float> x(512);
+    for (int i = 0; i < 512; ++i) x[static_cast<std::size_t>(i)] = (i % 2 == 0) ? 1.0f : -1.0f;
+    ASSERT_TRUE(st.ComputeSpectrum(x.data(), 512));
+    for (int k = 0; k < 256; ++k) ASSERT_NEAR(x[static_cast<std::size_t>(k)], 0.0f, 1e-7) << k;
+}
+
+TEST(SpectrumTransform, RefusesABlockWhenTheTableWasBuiltForAnotherSize) {
+    SpectrumTransform st;
+    std::vector<float> x(1024, 1.0f);
+    EXPECT_FALSE(st.ComputeSpectrum(x.data(), 1024));  // no table yet
+    ASSERT_TRUE(st.BuildWindowTable(3, 512));
+    EXPECT_FALSE(st.ComputeSpectrum(x.data(), 1024));
+    for (float v : x) ASSERT_EQ(v, 1.0f);
+    EXPECT_TRUE(st.ComputeSpectrum(x.data(), 512));
+}
+
+TEST(SpectrumTransform, RepeatedBlocksGiveIdenticalResults) {
+    // The work buffer is reused: a second call must not see the first call's data.
+    SpectrumTransform st;
+    ASSERT_TRUE(st.BuildWindowTable(4, 4096));
+    const std::vector<float> block = RandomBlock(4096, 42u);
+    std::vector<float> a = block;
+    std::vector<float> b = block;
+    ASSERT_TRUE(st.ComputeSpectrum(a.data(), 4096));
+    ASSERT_TRUE(st.ComputeSpectrum(b.data(), 4096));
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), 2048 * sizeof(float)));
+}
+
+}  // namespace
+}  // namespace sonvera
