@@ -1,0 +1,686 @@
+#include "diagram/diagrammodel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "diagram/diagramscale.h"
+
+namespace sonvera {
+
+namespace {
+
+// Cuts a text to at most n bytes without splitting a UTF-8 sequence.
+std::string CutUtf8(const std::string& text, std::size_t n)
+{
+    if (text.size() <= n) {
+        return text;
+    }
+    std::size_t end = n;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+constexpr std::size_t kReadoutMax = 40;
+
+}  // namespace
+
+std::string LevelReadoutText(double d, const std::string& ratioWord)
+{
+    std::string ratioText;
+    if (d >= 0) {
+        ratioText = FormatFixed(std::pow(10.0, d / 20.0), 1) + ratioWord;
+    } else {
+        const double r = 100.0 * std::pow(10.0, d / 20.0);
+        ratioText = FormatFixed(r, r > 1 ? 1 : 5) + "%";
+    }
+    return FormatFixed(d, 1) + "dB / " + ratioText;
+}
+
+DiagramModel::DiagramModel()
+{
+    try {
+        FreqArray.assign(MaxDiagramPoints, 0.0f);
+        Curve1Array.assign(MaxDiagramPoints, 0.0f);
+        Curve2Array.assign(MaxDiagramPoints, 0.0f);
+        PolylineBuffer.assign(kPolylineCapacity, PixelPoint{});
+    } catch (const std::bad_alloc&) {
+        std::exit(1);  // without point storage the program cannot show any result
+    }
+}
+
+void DiagramModel::FreeStorage()
+{
+    FreqArray = {};
+    Curve1Array = {};
+    Curve2Array = {};
+    PolylineBuffer = {};
+}
+
+bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex, int freqMinIn,
+                                  int freqMaxIn, float& levelMinIo, float& levelMaxIo)
+{
+    comment = commentText;
+    if (LevelMax == kUnset && LevelMin == kUnset) {
+        LevelMax = levelMaxIo;
+        LevelMin = levelMinIo;
+        if (Axis1Shown && !Axis2Shown) {
+            Level2Max = LevelMax;
+            Level2Min = LevelMin;
+        }
+    }
+    levelMaxIo = LevelMax;
+    levelMinIo = LevelMin;
+    if (freqMinIn != FreqMin || freqMaxIn != FreqMax) {
+        ClearDiagramData();
+    }
+    if (FreqMax == 99 && FreqMin == 99) {
+        FreqMin = freqMinIn;
+        FreqMax = freqMaxIn;
+    }
+    // More slots than the storage holds (or a negative count) cannot be laid out.
+    if (lastIndex < -1 || lastIndex >= MaxDiagramPoints) {
+        return true;
+    }
+    PointCount = lastIndex + 1;
+    return !LayoutScreen(true);
+}
+
+void DiagramModel::ClearDiagramData()
+{
+    std::fill(FreqArray.begin(), FreqArray.end(), 0.0f);
+    std::fill(Curve1Array.begin(), Curve1Array.end(), 0.0f);
+    std::fill(Curve2Array.begin(), Curve2Array.end(), 0.0f);
+}
+
+void DiagramModel::ResetDiagramScales()
+{
+    FreqMin = 99;
+    FreqMax = 99;
+    LevelMin = kUnset;
+    LevelMax = kUnset;
+    Level2Min = kUnset;
+    Level2Max = kUnset;
+    ClearDiagramData();
+}
+
+bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, float freqHz)
+{
+    if (!HasStorage() || values == nullptr || index < 0 || index >= MaxDiagramPoints) {
+        return true;
+    }
+    const auto i = static_cast<std::size_t>(index);
+    if (mode == 2) {
+        Curve1Array[i] = values[0];
+        Curve2Array[i] = values[1];
+        FreqArray[i] = freqHz;
+    } else if (mode == 1) {
+        if (Options.StoreCurve1) {
+            Curve1Array[i] = values[0];
+            FreqArray[i] = freqHz;
+        }
+        if (Options.StoreCurve2) {
+            Curve2Array[i] = values[0];
+            FreqArray[i] = freqHz;
+        }
+    } else {
+        return true;  // no other mode exists
+    }
+    return false;
+}
+
+void DiagramModel::SetCurvesShown(bool draw1, bool draw2)
+{
+    Options.DrawCurve1 = draw1 ? 1 : 0;
+    Options.DrawCurve2 = draw2 ? 1 : 0;
+    LayoutScreen(false);
+}
+
+void DiagramModel::SetAxesShown(bool axis1, bool axis2)
+{
+    Axis1Shown = axis1;
+    Axis2Shown = axis2;
+    LayoutScreen(true);
+}
+
+void DiagramModel::SetLevelRange(float max, float min)
+{
+    LevelMax = max;
+    LevelMin = min;
+    LayoutScreen(false);
+}
+
+void DiagramModel::SetSecondRange(float max, float min)
+{
+    Level2Max = max;
+    Level2Min = min;
+    LayoutScreen(false);
+}
+
+void DiagramModel::GetLevelRange(float& min, float& max) const
+{
+    min = LevelMin;
+    max = LevelMax;
+}
+
+void DiagramModel::GetFreqRange(int& min, int& max) const
+{
+    min = FreqMin;
+    max = FreqMax;
+}
+
+std::string DiagramModel::GetComment() const
+{
+    return CutUtf8(comment, 255);
+}
+
+void DiagramModel::SetScreen(int width, int height, const DiagramTextMetrics& metrics)
+{
+    screenWidth = width;
+    screenHeight = height;
+    screenMetrics = metrics;
+}
+
+bool DiagramModel::LayoutScreen(bool moveControls)
+{
+    return LayoutDiagram(screenWidth, screenHeight, kScreenFontSize, screenMetrics, moveControls);
+}
+
+bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
+                                 const DiagramTextMetrics& metrics, bool moveControls)
+{
+    if (!activated) {
+        return false;
+    }
+    DiagramLayout& g = layout;
+    g.width = width;
+    g.height = height;
+    g.fontSize = fontSize;
+    g.topBand = 4 * fontSize;
+    g.bottomBand = 5 * fontSize;
+    g.leftBand = 3 * fontSize + fontSize * g.LabelDecimals;
+    g.rightBand = (Axis1Shown && Axis2Shown) ? 4 * fontSize : fontSize;
+    g.PlotRect = {g.leftBand, g.topBand, width - g.rightBand, height - g.bottomBand};
+    g.CharHeight = metrics.charHeight;
+    g.CharWidth = metrics.charWidth;
+    if (moveControls && onMoveControls) {
+        onMoveControls();
+    }
+
+    // The scales; an undefined quotient or logarithm ends the layout as a failure,
+    // keeping what was computed before it.
+    const auto scales = [&]() -> bool {
+        const double plotW = g.PlotRect.right - g.PlotRect.left;
+        const double plotH = g.PlotRect.bottom - g.PlotRect.top;
+        if (FreqMin == 0) {
+            return false;
+        }
+        const double r = static_cast<double>(FreqMax) / FreqMin;
+        if (r != 1.0) {
+            if (!(r > 0.0)) {
+                return false;
+            }
+            g.LogScale = plotW / std::log(r);
+        } else {
+            g.LogScale = 1.0;
+        }
+        const double span1 = static_cast<double>(LevelMax) - LevelMin;
+        const double span2 = static_cast<double>(Level2Max) - Level2Min;
+        if (span1 != 0.0) {
+            g.LevelScale1 = plotH / span1;
+            if (span2 == 0.0 || !std::isfinite(g.LevelScale1)) {
+                return false;
+            }
+            g.LevelScale2 = plotH / span2;
+            if (PointCount == 0) {
+                return false;
+            }
+            g.PointScale = plotW / PointCount;
+        } else {
+            g.LevelScale1 = 1.0;
+            g.LevelScale2 = 1.0;
+            g.PointScale = 1.0;
+        }
+
+        g.FirstLogTick = kFreqTickCount + 1;  // none when FreqMin lies above the table
+        for (int k = 1; k <= kFreqTickCount; ++k) {
+            const int before = k == 1 ? 0 : FreqTickTable[static_cast<std::size_t>(k - 2)].freqHz;
+            const int here = FreqTickTable[static_cast<std::size_t>(k - 1)].freqHz;
+            if (here >= FreqMin && before < FreqMin) {
+                g.FirstLogTick = k;
+                break;
+            }
+        }
+
+        g.LinScale = FreqMax != FreqMin ? plotW / (static_cast<double>(FreqMax) - FreqMin) : 1.0;
+
+        const int slotWidth = metrics.freqLabelWidth * 3 / 2;
+        if (slotWidth == 0) {
+            return false;
+        }
+        int slots = static_cast<int>(plotW) / slotWidth;
+        if (slots < 1) {
+            slots = 1;
+        }
+        const long long freqSpan = static_cast<long long>(FreqMax) - FreqMin;
+        g.FreqStep = DiagramRound(NiceStep(static_cast<double>(freqSpan / slots)));
+
+        const int rowHeight = g.CharHeight * 3 / 2;
+        if (rowHeight == 0) {
+            return false;
+        }
+        const int rows = static_cast<int>(plotH) / rowHeight;
+        if (rows == 0) {
+            return false;
+        }
+        g.LevelStep1 = static_cast<float>(NiceStep(span1 / rows));
+        g.LabelDecimals = g.LevelStep1 < 0.1 ? 2 : (g.LevelStep1 < 1 ? 1 : 0);
+        if (span1 == 0.0) {
+            return false;
+        }
+        g.LevelStep2 = static_cast<float>(span2 / (span1 / g.LevelStep1));
+        return true;
+    };
+    const bool ok = scales();
+    MirrorRanges();
+    return ok;
+}
+
+void DiagramModel::MirrorRanges()
+{
+    Options.FreqMin = FreqMin;
+    Options.FreqMax = FreqMax;
+    Options.LevelMin = LevelMin;
+    Options.LevelMax = LevelMax;
+}
+
+DiagramControlPlacement DiagramModel::PlaceControls(int commentHeight) const
+{
+    const DiagramLayout& g = layout;
+    DiagramControlPlacement c;
+    const int spinWidth = g.leftBand * 2 / 3;
+    c.SpinButton1 = {1, 1, spinWidth, g.CharHeight};
+    c.SpinButton2 = {1, g.height - g.CharHeight, spinWidth, g.CharHeight};
+    c.ScrollBarLF = {c.SpinButton1.x + c.SpinButton1.w + 2, g.height - g.CharHeight, 26, g.CharHeight};
+    c.ScrollBarHF = {g.width - 26, g.height - g.CharHeight, 26, g.CharHeight};
+    c.Edicomment = {g.PlotRect.left, (g.topBand - commentHeight) / 2 - 2, 0, commentHeight};
+    const int edit2Height = g.bottomBand - g.CharHeight - 10;
+    const int edit2Left = c.ScrollBarLF.x + c.ScrollBarLF.w + 4;
+    c.Edit2 = {edit2Left, g.height - edit2Height - 1, c.ScrollBarHF.x - edit2Left - 3, edit2Height};
+    return c;
+}
+
+double DiagramModel::FreqToX(double freqHz) const
+{
+    const DiagramRect& p = layout.PlotRect;
+    if (FreqMin == 0 || freqHz == 0.0) {
+        return p.left;
+    }
+    if (Options.XLog) {
+        const double q = freqHz / FreqMin;
+        if (!(q > 0.0) || !std::isfinite(q)) {
+            return p.left;
+        }
+        return p.left + std::log(q) * layout.LogScale;
+    }
+    if (freqHz < FreqMin) {
+        return p.left;
+    }
+    if (freqHz > FreqMax) {
+        return p.right;
+    }
+    return p.left + (freqHz - FreqMin) * layout.LinScale;
+}
+
+float DiagramModel::XToFreq(int x) const
+{
+    const double dx = x - layout.PlotRect.left;
+    if (Options.XLog) {
+        if (layout.LogScale == 0.0) {
+            return static_cast<float>(FreqMin);
+        }
+        return static_cast<float>(FreqMin * std::exp(dx / layout.LogScale));
+    }
+    if (layout.LinScale == 0.0) {
+        return static_cast<float>(FreqMin);
+    }
+    return static_cast<float>(dx / layout.LinScale + FreqMin);
+}
+
+int DiagramModel::LevelToY1(double v) const
+{
+    return layout.PlotRect.bottom - DiagramRound((v - LevelMin) * layout.LevelScale1);
+}
+
+int DiagramModel::LevelToY2(double v) const
+{
+    return layout.PlotRect.bottom - DiagramRound((v - Level2Min) * layout.LevelScale2);
+}
+
+double DiagramModel::YToLevel(int y) const
+{
+    return LevelMax - (y - layout.PlotRect.top) / layout.LevelScale1;
+}
+
+int DiagramModel::CollectCurve(int curve)
+{
+    if (!HasStorage()) {
+        return 0;
+    }
+    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
+    int l = -1;
+    for (int i = 0; i < used; ++i) {
+        if (FreqArray[static_cast<std::size_t>(i)] > FreqMin) {
+            l = std::max(i - 1, 0);
+            break;
+        }
+    }
+    if (l < 0) {
+        return 0;
+    }
+    // The last used slot; slots behind it may still hold an older, longer measurement.
+    int m = used - 1;
+    while (m >= 0 && FreqArray[static_cast<std::size_t>(m)] > FreqMax) {
+        --m;
+    }
+    if (m < l) {
+        return 0;
+    }
+    const std::vector<float>& values = curve == 2 ? Curve2Array : Curve1Array;
+    const DiagramRect& p = layout.PlotRect;
+    const int o = layout.CharHeight / 8;
+    const int n = m - l + 1;
+    int count = 0;
+    PixelPoint prev{32000, 32000};
+    const auto offer = [&](int i) {
+        const double v = values[static_cast<std::size_t>(i)];
+        if (std::isnan(v)) {
+            return;  // an undefined value has no place on the plot
+        }
+        int x = DiagramRound(FreqToX(FreqArray[static_cast<std::size_t>(i)]));
+        if (x < p.left) {
+            x = p.left;
+        }
+        if (x >= p.right) {
+            x = p.right - 1;
+        }
+        int y = curve == 2 ? LevelToY2(v) : LevelToY1(v);
+        if (y > p.bottom) {
+            y = p.bottom + o;
+        } else if (y < p.top) {
+            y = p.top - o;
+        }
+        if (x != prev.x || y != prev.y || i - l == n - 1) {
+            PolylineBuffer[static_cast<std::size_t>(count++)] = {x, y};
+            prev = {x, y};
+        }
+    };
+    offer(l);
+    for (int i = l + 1; i <= m; ++i) {
+        if (FreqArray[static_cast<std::size_t>(i)] != 0.0f) {
+            offer(i);
+        }
+    }
+    return count;
+}
+
+int DiagramModel::ExportDiagramText(const std::string& fileName, const std::string& separator) const
+{
+    if (!HasStorage()) {
+        return 1000;
+    }
+    std::string sep = separator;
+    if (separator == "\\t") {
+        sep = "\t";
+    } else if (separator == "\\n") {
+        sep = "\r\n";
+    }
+    errno = 0;
+    std::FILE* file = std::fopen(fileName.c_str(), "wb");
+    if (file == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    int error = 0;
+    std::string line;
+    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
+    for (int i = 0; i < used && error == 0; ++i) {
+        const auto s = static_cast<std::size_t>(i);
+        const float f = FreqArray[s];
+        if (!(FreqMin <= f && f <= FreqMax)) {
+            continue;
+        }
+        line = FormatFixed(f, 2);
+        if (Options.DrawCurve1) {
+            line += sep;
+            line += FormatFixed(Curve1Array[s], 2);
+        }
+        if (Options.DrawCurve2) {
+            line += sep;
+            line += FormatFixed(Curve2Array[s], 2);
+        }
+        line += "\r\n";
+        if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
+            error = errno != 0 ? errno : EIO;
+        }
+    }
+    if (std::fflush(file) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    return error;
+}
+
+void DiagramModel::ResetCursor(bool clearMeasurement)
+{
+    startColumn = startRow = currentColumn = currentRow = -1;
+    PointReadout.clear();
+    LevelReadout.clear();
+    FreqReadout.clear();
+    CursorMode = 0;
+    if (clearMeasurement) {
+        MeasureActive = false;
+    }
+}
+
+void DiagramModel::SetDiagramTexts(char language)
+{
+    if (language == 'D') {
+        ratioWord = "fach";
+    } else if (language == 'E') {
+        ratioWord = "times";
+    }
+}
+
+bool DiagramModel::MouseDown(MouseButton button, int x, int y)
+{
+    mouseX = x;
+    mouseY = y;
+    if (button == MouseButton::Left) {
+        startColumn = x;
+        startRow = y;
+        const std::string freqText = FormatFixed(XToFreq(x), 0);
+        if (layout.LevelScale1 == 0.0) {
+            return false;
+        }
+        const std::string levelText = FormatFixed(YToLevel(y), 1);
+        PointReadout = CutUtf8(freqText + "Hz/" + levelText + "dB", kReadoutMax);
+        CursorMode = 4;
+    }
+    return true;
+}
+
+void DiagramModel::MouseUp(MouseButton button)
+{
+    if (button == MouseButton::Left) {
+        if (MeasureActive) {
+            ResetCursor(false);
+        }
+        MeasureActive = !MeasureActive;
+    } else if (button == MouseButton::Right) {
+        ResetCursor(true);
+    }
+}
+
+bool DiagramModel::MouseMove(int x, int y)
+{
+    mouseX = x;
+    mouseY = y;
+    const bool slope = Options.CursorSlope != 0;
+    bool fault = false;
+    double ratio = 1.0;
+    double d = 0.0;
+    if (startColumn > 0 && (Options.CursorFreq || slope)) {
+        currentColumn = x;
+        if (layout.PointScale == 0.0) {
+            return false;
+        }
+        const double f1 = XToFreq(x);
+        const double f0 = XToFreq(startColumn);
+        if (!(f1 > 0.0 && f0 > 0.0) || !std::isfinite(f1) || !std::isfinite(f0)) {
+            fault = true;
+        } else {
+            ratio = std::max(f0, f1) / std::min(f0, f1);
+            FreqReadout = CutUtf8(FormatFixed(f1, 0) + "Hz", kReadoutMax);
+            if (!slope) {
+                CursorMode = 1;
+            }
+        }
+    }
+    if (!fault && startRow > 0 && (Options.CursorLevel || slope)) {
+        currentRow = y;
+        if (layout.LevelScale1 == 0.0) {
+            return false;
+        }
+        d = (startRow - y) / layout.LevelScale1;
+        if (d == 0.0) {
+            return false;
+        }
+        LevelReadout = CutUtf8(LevelReadoutText(d, ratioWord), kReadoutMax);
+        if (!slope) {
+            CursorMode = 2;
+        }
+    }
+    if (!fault && startRow > 0 && startColumn > 0 && slope) {
+        const double octaves = std::log(ratio) / std::log(2.0);
+        if (octaves == 0.0 || !std::isfinite(octaves)) {
+            fault = true;
+        } else {
+            FreqReadout = CutUtf8(FormatFixed(std::fabs(d / octaves), 1) + "dB/Okt", kReadoutMax);
+            CursorMode = 3;
+        }
+    }
+    if (fault) {
+        FreqReadout = "FP error";
+        LevelReadout = "FP error";
+    }
+    const DiagramRect& p = layout.PlotRect;
+    if (x < p.left - 4 || x > p.right + 4 || y < p.top - 4 || y > p.bottom + 4) {
+        ResetCursor(true);
+    }
+    return true;
+}
+
+void DiagramModel::FollowLeftAxis(bool upper)
+{
+    if (Axis1Shown && !Axis2Shown) {
+        if (upper) {
+            Level2Max = LevelMax;
+        } else {
+            Level2Min = LevelMin;
+        }
+    }
+}
+
+bool DiagramModel::SpinClick(int spin, bool up)
+{
+    const double s = NiceStep(std::fabs(static_cast<double>(LevelMax) - LevelMin) * 0.1);
+    const double step = Options.YStep;
+    const bool autoStep = Options.YStepAuto != 0;
+    if (spin == 1) {
+        if (autoStep) {
+            if (up) {
+                LevelMax = static_cast<float>(s * (std::nearbyint(LevelMax / s) + 1));
+            } else {
+                const double a = s * (std::nearbyint(LevelMax / s) - 1);
+                if (a > LevelMin) {
+                    LevelMax = static_cast<float>(a);
+                }
+            }
+        } else if (up) {
+            LevelMax = static_cast<float>(LevelMax + step);
+        } else if (LevelMin + step < LevelMax) {
+            LevelMax = static_cast<float>(LevelMax - step);
+        }
+        FollowLeftAxis(true);
+    } else {
+        if (autoStep) {
+            if (up) {
+                const double a = s * (std::nearbyint(LevelMin / s) + 1);
+                if (a < LevelMax) {
+                    LevelMin = static_cast<float>(a);
+                }
+            } else {
+                LevelMin = static_cast<float>(s * (std::nearbyint(LevelMin / s) - 1));
+            }
+        } else if (up) {
+            if (LevelMax - step > LevelMin) {
+                LevelMin = static_cast<float>(LevelMin + step);
+            }
+        } else {
+            LevelMin = static_cast<float>(LevelMin - step);
+        }
+        FollowLeftAxis(false);
+    }
+    MirrorRanges();
+    return LayoutScreen(false);
+}
+
+bool DiagramModel::ScrollClick(bool high, ScrollCode code)
+{
+    const int delta = code == ScrollCode::LineLeft ? -1 : (code == ScrollCode::LineRight ? 1 : 0);
+    if (high) {
+        FreqMax += 500 * delta;
+        if (FreqMax > 50000) {
+            FreqMax = 50000;
+        }
+        if (FreqMax < FreqMin) {
+            FreqMax = FreqMin + 500;
+        }
+    } else {
+        FreqMin += 10 * delta;
+        if (FreqMin < 1) {
+            FreqMin = 1;
+        }
+        if (FreqMin > 1) {
+            FreqMin = (FreqMin / 10) * 10;
+        }
+        if (FreqMax < FreqMin) {
+            FreqMin = FreqMax - 10;
+        }
+    }
+    MirrorRanges();
+    return LayoutScreen(false);
+}
+
+bool DiagramModel::ApplyOptions(const DiagramOptions& opts)
+{
+    Options = opts;
+    FreqMin = opts.FreqMin;
+    FreqMax = opts.FreqMax;
+    LevelMin = opts.LevelMin;
+    LevelMax = opts.LevelMax;
+    if (Axis1Shown && !Axis2Shown) {
+        Level2Max = LevelMax;
+        Level2Min = LevelMin;
+    }
+    return LayoutScreen(false);
+}
+
+}  // namespace sonvera

@@ -1,0 +1,204 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+
+namespace sonvera {
+
+/// Sizes of the texts the layout needs, measured in the target's font by the caller, so
+/// that the model itself never touches fonts.
+struct DiagramTextMetrics {
+    int charWidth = 7;        // width of "8"
+    int charHeight = 13;      // height of "8"
+    int freqLabelWidth = 42;  // width of "20.00k", the widest linear frequency label
+};
+
+/// A rectangle in pixels of the target bitmap; right and bottom are the edge columns/rows.
+struct DiagramRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+/// One vertex of the polyline a curve is drawn from.
+struct PixelPoint {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+
+/// Everything the last layout computed: bands, plot rectangle, scales and label steps.
+struct DiagramLayout {
+    int width = 0;
+    int height = 0;
+    int fontSize = 8;
+    int topBand = 0;     // T
+    int bottomBand = 0;  // B
+    int leftBand = 0;    // L
+    int rightBand = 0;   // R
+    DiagramRect PlotRect;
+    int CharWidth = 0;
+    int CharHeight = 0;
+    double LevelScale1 = 1.0;  // pixels per dB of the left axis
+    double LevelScale2 = 1.0;  // pixels per unit of the right axis
+    double PointScale = 1.0;
+    double LogScale = 1.0;     // pixels per natural-log unit of frequency
+    double LinScale = 1.0;     // pixels per Hz
+    int FirstLogTick = 1;      // 1-based position in FreqTickTable
+    int FreqStep = 0;          // Hz
+    float LevelStep1 = 0.0f;
+    float LevelStep2 = 0.0f;
+    int LabelDecimals = 1;
+};
+
+/// Where the window's child controls go for the current layout (x, y, width, height).
+struct ControlBox {
+    int x = 0;
+    int y = 0;
+    int w = 0;
+    int h = 0;
+};
+struct DiagramControlPlacement {
+    ControlBox SpinButton1, SpinButton2, ScrollBarLF, ScrollBarHF, Edicomment, Edit2;
+};
+
+/// Which mouse button an event concerns.
+enum class MouseButton { Left, Right, Middle };
+
+/// Scroll codes of the two frequency scroll bars; only the arrows move a bound.
+enum class ScrollCode { LineLeft, LineRight, Other };
+
+/// The diagram's data, ranges, layout and measuring cursor, free of any toolkit: the
+/// window draws and forwards events, this class decides.
+class DiagramModel {
+public:
+    static constexpr int MaxDiagramPoints = 8182;
+    static constexpr int kPolylineCapacity = 16384;
+    static constexpr float kUnset = 99.0f;  // a range with both bounds 99 is not set yet
+    static constexpr int kScreenFontSize = 8;
+
+    /// Allocates and clears the point storage; a failed allocation ends the program (exit 1).
+    DiagramModel();
+
+    // --- data and ranges -------------------------------------------------------------
+    bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMinIn, int freqMaxIn,
+                        float& levelMinIo, float& levelMaxIo);
+    void ClearDiagramData();
+    void ResetDiagramScales();
+    /// Mode 2 stores values[0] and values[1]; mode 1 stores values[0] into the curves
+    /// chosen by StoreCurve1/StoreCurve2. Returns true on failure (no storage, bad index).
+    bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz);
+    void SetCurvesShown(bool draw1, bool draw2);
+    void SetAxesShown(bool axis1, bool axis2);
+    void SetLevelRange(float max, float min);
+    void SetSecondRange(float max, float min);
+    void GetLevelRange(float& min, float& max) const;
+    void GetFreqRange(int& min, int& max) const;
+    int GetLastIndex() const { return PointCount - 1; }
+    std::string GetComment() const;
+    void SetComment(const std::string& text) { comment = text; }
+    void SetResultLine(const std::string& text) { resultLine = text; }
+    const std::string& ResultLine() const { return resultLine; }
+    /// Frees the point storage (window destruction); stores and exports fail afterwards.
+    void FreeStorage();
+    bool HasStorage() const { return !FreqArray.empty(); }
+
+    // --- layout and mappings ------------------------------------------------------------
+    /// Lays out a W x H target whose font has size F (points, also the pixel unit of the
+    /// bands). Returns false when the window was never activated or a scale is undefined.
+    bool LayoutDiagram(int width, int height, int fontSize, const DiagramTextMetrics& metrics,
+                       bool moveControls);
+    /// LayoutDiagram of the window's own bitmap (screen size, font size 8).
+    bool LayoutScreen(bool moveControls);
+    void SetScreen(int width, int height, const DiagramTextMetrics& metrics);
+    const DiagramLayout& Layout() const { return layout; }
+    DiagramControlPlacement PlaceControls(int commentHeight) const;
+
+    double FreqToX(double freqHz) const;
+    float XToFreq(int x) const;
+    int LevelToY1(double v) const;
+    int LevelToY2(double v) const;
+    double YToLevel(int y) const;
+
+    /// Collects the polyline of curve 1 or 2 into PolylineBuffer; returns the vertex count
+    /// (0: nothing to draw).
+    int CollectCurve(int curve);
+    const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
+
+    /// Writes the stored points in range as text; 0 on success, 1000 without storage,
+    /// otherwise the system's error number.
+    int ExportDiagramText(const std::string& fileName, const std::string& separator) const;
+
+    // --- interaction --------------------------------------------------------------------
+    void Activate() { activated = true; }
+    bool Activated() const { return activated; }
+    void ResetCursor(bool clearMeasurement);
+    void SetDiagramTexts(char language);
+    /// Returns true when a repaint is wanted.
+    bool MouseDown(MouseButton button, int x, int y);
+    void MouseUp(MouseButton button);
+    bool MouseMove(int x, int y);
+    /// spin 1 moves LevelMax, spin 2 LevelMin; returns the success of the new layout.
+    bool SpinClick(int spin, bool up);
+    /// high: ScrollBarHF (FreqMax), else ScrollBarLF (FreqMin); returns the layout's success.
+    bool ScrollClick(bool high, ScrollCode code);
+    /// Takes a whole options record from the options dialog; returns the layout's success.
+    bool ApplyOptions(const DiagramOptions& opts);
+
+    // --- state (read by the renderer and the window) -------------------------------------
+    std::vector<float> FreqArray;
+    std::vector<float> Curve1Array;
+    std::vector<float> Curve2Array;
+    std::vector<PixelPoint> PolylineBuffer;
+
+    std::int32_t PointCount = 51;
+    std::int32_t FreqMin = 99;
+    std::int32_t FreqMax = 99;
+    float LevelMin = kUnset;
+    float LevelMax = kUnset;
+    float Level2Min = -90.0f;
+    float Level2Max = 90.0f;
+    bool Axis1Shown = true;
+    bool Axis2Shown = false;
+    DiagramOptions Options;
+
+    // Measuring cursor
+    int startColumn = -1;
+    int startRow = -1;
+    int currentColumn = -1;
+    int currentRow = -1;
+    int mouseX = 0;
+    int mouseY = 0;
+    int CursorMode = 0;  // 0 none, 1 frequency, 2 level, 3 slope, 4 point
+    std::string PointReadout;
+    std::string LevelReadout;
+    std::string FreqReadout;
+    bool MeasureActive = false;
+    std::string ratioWord = "fach";
+
+    /// Called by layouts with the move flag, after the bands are known: the window places
+    /// its controls (PlaceControls) there.
+    std::function<void()> onMoveControls;
+
+private:
+    void MirrorRanges();
+    void FollowLeftAxis(bool upper);
+
+    DiagramLayout layout;
+    int screenWidth = 580;
+    int screenHeight = 370;
+    DiagramTextMetrics screenMetrics;
+    bool activated = false;
+    std::string comment;
+    std::string resultLine;
+};
+
+/// The level readout of the measuring cursor for a difference of d dB, for example
+/// "6.0dB / 2.0fach" or "-40.0dB / 1.00000%".
+std::string LevelReadoutText(double d, const std::string& ratioWord);
+
+}  // namespace sonvera

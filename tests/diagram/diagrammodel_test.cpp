@@ -1,0 +1,562 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "diagram/diagrammodel.h"
+#include "diagram/diagramscale.h"
+
+using namespace sonvera;
+
+namespace {
+
+// A diagram laid out on a W x H screen whose "8" is 7 x 13 pixels and "20.00k" 42 wide.
+DiagramModel MakeDiagram(int fmin, int fmax, float lmin, float lmax, int lastIndex = 50,
+                         int width = 580, int height = 370)
+{
+    DiagramModel d;
+    d.Activate();
+    d.SetScreen(width, height, DiagramTextMetrics{7, 13, 42});
+    float lo = lmin;
+    float hi = lmax;
+    EXPECT_FALSE(d.PrepareDiagram("", lastIndex, fmin, fmax, lo, hi));
+    return d;
+}
+
+std::string ReadFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(NiceStep, ClimbsTheOneTwoFiveLadderStrictlyAboveTheArgument)
+{
+    EXPECT_DOUBLE_EQ(NiceStep(0.3), 0.5);
+    EXPECT_DOUBLE_EQ(NiceStep(1.0), 2.0);
+    EXPECT_DOUBLE_EQ(NiceStep(19999.0), 20000.0);
+    EXPECT_DOUBLE_EQ(NiceStep(25000.0), 25000.0);
+    EXPECT_DOUBLE_EQ(NiceStep(20000.0), 20000.0);
+    EXPECT_DOUBLE_EQ(NiceStep(0.0), 0.02);
+    EXPECT_DOUBLE_EQ(NiceStep(-7.0), 0.02);
+    EXPECT_DOUBLE_EQ(NiceStep(0.02), 0.05);
+    EXPECT_DOUBLE_EQ(NiceStep(11.0), 20.0);
+    EXPECT_DOUBLE_EQ(NiceStep(1272.0), 2000.0);
+}
+
+TEST(FormatFixed, UsesAPointAndPadsToTheWidth)
+{
+    EXPECT_EQ(FormatFixed(-110.0, 0, 3), "-110");
+    EXPECT_EQ(FormatFixed(5.0, 0, 3), "  5");
+    EXPECT_EQ(FormatFixed(2.5, 1, 3), "2.5");
+    EXPECT_EQ(FormatFixed(1234.5678, 2), "1234.57");
+    EXPECT_EQ(DiagramRound(2.5), 2);
+    EXPECT_EQ(DiagramRound(3.5), 4);
+    EXPECT_EQ(DiagramRound(-2.5), -2);
+    EXPECT_EQ(DiagramRound(1e300), 1000000000);
+}
+
+TEST(PrepareDiagram, FreshDiagramTakesTheCallersRanges)
+{
+    DiagramModel d;
+    d.Activate();
+    float lo = -110.0f;
+    float hi = 0.0f;
+    EXPECT_FALSE(d.PrepareDiagram("Kommentar:", 512, 10, 28000, lo, hi));
+    EXPECT_EQ(d.FreqMin, 10);
+    EXPECT_EQ(d.FreqMax, 28000);
+    EXPECT_EQ(d.LevelMin, -110.0f);
+    EXPECT_EQ(d.LevelMax, 0.0f);
+    EXPECT_EQ(d.Level2Min, -110.0f);  // left axis only: curve 2 follows it
+    EXPECT_EQ(d.Level2Max, 0.0f);
+    EXPECT_EQ(d.PointCount, 513);
+    EXPECT_EQ(d.GetLastIndex(), 512);
+    EXPECT_EQ(d.GetComment(), "Kommentar:");
+    // The mirrors follow every layout.
+    EXPECT_EQ(d.Options.FreqMin, 10);
+    EXPECT_EQ(d.Options.FreqMax, 28000);
+    EXPECT_EQ(d.Options.LevelMin, -110.0f);
+}
+
+TEST(PrepareDiagram, SecondCallKeepsTheDiagramsLevelsAndHandsThemBack)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    float lo = -60.0f;
+    float hi = 10.0f;
+    EXPECT_FALSE(d.PrepareDiagram("", 50, 10, 28000, lo, hi));
+    EXPECT_EQ(lo, -110.0f);
+    EXPECT_EQ(hi, 0.0f);
+    EXPECT_EQ(d.LevelMin, -110.0f);
+}
+
+TEST(PrepareDiagram, OtherFrequencyRangeClearsPointsButKeepsTheDiagramsRange)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    const float v[2] = {-3.0f, -4.0f};
+    ASSERT_FALSE(d.StoreDiagramPoint(v, 2, 7, 1000.0f));
+    float lo = -110.0f;
+    float hi = 0.0f;
+    EXPECT_FALSE(d.PrepareDiagram("", 50, 20, 20000, lo, hi));
+    EXPECT_EQ(d.FreqArray[7], 0.0f);
+    EXPECT_EQ(d.Curve1Array[7], 0.0f);
+    EXPECT_EQ(d.FreqMin, 10);
+    EXPECT_EQ(d.FreqMax, 28000);
+
+    // The same range leaves the points alone.
+    ASSERT_FALSE(d.StoreDiagramPoint(v, 2, 7, 1000.0f));
+    EXPECT_FALSE(d.PrepareDiagram("", 50, 10, 28000, lo, hi));
+    EXPECT_EQ(d.FreqArray[7], 1000.0f);
+}
+
+TEST(PrepareDiagram, FailsBeyondTheStorageAndBeforeActivation)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    float lo = -110.0f;
+    float hi = 0.0f;
+    EXPECT_TRUE(d.PrepareDiagram("", DiagramModel::MaxDiagramPoints, 10, 28000, lo, hi));
+    EXPECT_EQ(d.PointCount, 51);  // unchanged
+    EXPECT_FALSE(d.PrepareDiagram("", DiagramModel::MaxDiagramPoints - 1, 10, 28000, lo, hi));
+
+    DiagramModel never;
+    EXPECT_TRUE(never.PrepareDiagram("", 50, 10, 28000, lo, hi));
+    EXPECT_FALSE(never.LayoutScreen(true));
+}
+
+TEST(ResetDiagramScales, UnsetsAllSixBoundsAndClearsThePoints)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    const float v[2] = {1.0f, 2.0f};
+    d.StoreDiagramPoint(v, 2, 0, 100.0f);
+    d.ResetDiagramScales();
+    EXPECT_EQ(d.FreqMin, 99);
+    EXPECT_EQ(d.FreqMax, 99);
+    EXPECT_EQ(d.LevelMin, 99.0f);
+    EXPECT_EQ(d.LevelMax, 99.0f);
+    EXPECT_EQ(d.Level2Min, 99.0f);
+    EXPECT_EQ(d.Level2Max, 99.0f);
+    EXPECT_EQ(d.FreqArray[0], 0.0f);
+}
+
+TEST(StoreDiagramPoint, ModesAndIndexBounds)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    const float two[2] = {-1.0f, -2.0f};
+    EXPECT_FALSE(d.StoreDiagramPoint(two, 2, 8181, 500.0f));
+    EXPECT_EQ(d.Curve1Array[8181], -1.0f);
+    EXPECT_EQ(d.Curve2Array[8181], -2.0f);
+    EXPECT_TRUE(d.StoreDiagramPoint(two, 2, 8182, 500.0f));
+    EXPECT_TRUE(d.StoreDiagramPoint(two, 2, -1, 500.0f));
+
+    const float one = -7.0f;
+    d.Options.StoreCurve1 = 0;
+    d.Options.StoreCurve2 = 1;
+    EXPECT_FALSE(d.StoreDiagramPoint(&one, 1, 3, 300.0f));
+    EXPECT_EQ(d.Curve1Array[3], 0.0f);
+    EXPECT_EQ(d.Curve2Array[3], -7.0f);
+    EXPECT_EQ(d.FreqArray[3], 300.0f);
+    d.Options.StoreCurve2 = 0;
+    EXPECT_FALSE(d.StoreDiagramPoint(&one, 1, 4, 400.0f));
+    EXPECT_EQ(d.FreqArray[4], 0.0f);  // neither curve chosen: slot stays empty
+
+    d.FreeStorage();
+    EXPECT_TRUE(d.StoreDiagramPoint(two, 2, 0, 500.0f));
+}
+
+TEST(LayoutDiagram, BandsAndScalesFollowTheFontSize)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0, 50, 1000, 700);
+    const DiagramLayout& g = d.Layout();
+    // LabelDecimals starts at 1, so the first left band is 3F + F.
+    EXPECT_EQ(g.topBand, 32);
+    EXPECT_EQ(g.bottomBand, 40);
+    EXPECT_EQ(g.rightBand, 8);
+    EXPECT_EQ(g.PlotRect.left, 32);
+    EXPECT_EQ(g.PlotRect.right, 992);
+    EXPECT_EQ(g.PlotRect.bottom, 660);
+    const double plotW = 960.0;
+    const double plotH = 628.0;
+    EXPECT_DOUBLE_EQ(g.LogScale, plotW / std::log(2800.0));
+    EXPECT_DOUBLE_EQ(g.LevelScale1, plotH / 110.0);
+    EXPECT_DOUBLE_EQ(g.LinScale, plotW / 27990.0);
+    EXPECT_EQ(g.FirstLogTick, 10);  // the tick at 10 Hz
+    // rows = 628 div 19 = 33; 110 / 33 = 3.33 -> step 5 and no decimals.
+    EXPECT_FLOAT_EQ(g.LevelStep1, 5.0f);
+    EXPECT_EQ(g.LabelDecimals, 0);
+    EXPECT_FLOAT_EQ(g.LevelStep2, 5.0f);
+    // A second layout uses the decimals found by the first.
+    ASSERT_TRUE(d.LayoutScreen(false));
+    EXPECT_EQ(d.Layout().leftBand, 24);
+}
+
+TEST(LayoutDiagram, FrequencyLabelStepIs2000For10To28000OnA1000PixelPlot)
+{
+    DiagramModel d;
+    d.Activate();
+    d.FreqMin = 10;
+    d.FreqMax = 28000;
+    d.LevelMin = -110;
+    d.LevelMax = 0;
+    d.Level2Min = -110;
+    d.Level2Max = 0;
+    // F = 8, decimals 1: L = 32, R = 8, so a 1040-pixel target has a 1000-pixel plot.
+    ASSERT_TRUE(d.LayoutDiagram(1040, 700, 8, DiagramTextMetrics{7, 13, 30}, false));
+    EXPECT_EQ(d.Layout().PlotRect.right - d.Layout().PlotRect.left, 1000);
+    EXPECT_EQ(d.Layout().FreqStep, 2000);  // 22 slots, raw step 27990 div 22 = 1272
+}
+
+TEST(LayoutDiagram, UndefinedScalesFail)
+{
+    {
+        DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+        d.LevelMax = d.LevelMin = -20;
+        EXPECT_FALSE(d.LayoutScreen(false));
+        EXPECT_EQ(d.Options.LevelMax, -20.0f);  // mirrors are written even on failure
+    }
+    {
+        DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+        d.FreqMin = 0;
+        EXPECT_FALSE(d.LayoutScreen(false));
+    }
+    {
+        DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+        d.FreqMin = -10;  // a negative frequency ratio has no logarithm
+        EXPECT_FALSE(d.LayoutScreen(false));
+    }
+    {
+        DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+        d.Level2Min = d.Level2Max = 5;
+        EXPECT_FALSE(d.LayoutScreen(false));
+    }
+    {
+        DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+        // Plot shorter than one and a half text heights: no label rows.
+        EXPECT_FALSE(d.LayoutDiagram(580, 72 + 18, 8, DiagramTextMetrics{7, 13, 42}, false));
+        EXPECT_TRUE(d.LayoutDiagram(580, 72 + 19, 8, DiagramTextMetrics{7, 13, 42}, false));
+    }
+}
+
+TEST(Mappings, LinearClampsAndLogarithmicDoesNot)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0, 50, 1000, 700);
+    const DiagramRect p = d.Layout().PlotRect;
+    d.Options.XLog = 0;
+    EXPECT_DOUBLE_EQ(d.FreqToX(5), p.left);
+    EXPECT_DOUBLE_EQ(d.FreqToX(30000), p.right);
+    EXPECT_DOUBLE_EQ(d.FreqToX(10), p.left);
+    EXPECT_DOUBLE_EQ(d.FreqToX(28000), p.right);
+    EXPECT_NEAR(d.XToFreq(p.left + 480), 10 + 480 * 27990.0 / 960, 1e-2);
+
+    d.Options.XLog = 1;
+    EXPECT_LT(d.FreqToX(5), p.left);
+    EXPECT_NEAR(d.FreqToX(28000), p.right, 1e-9);
+    EXPECT_DOUBLE_EQ(d.FreqToX(0), p.left);
+    EXPECT_DOUBLE_EQ(d.FreqToX(-5), p.left);
+    EXPECT_NEAR(d.FreqToX(std::sqrt(10.0 * 28000.0)), (p.left + p.right) / 2.0, 1e-9);
+    EXPECT_NEAR(d.XToFreq(p.right), 28000.0, 0.05);
+    EXPECT_NEAR(d.XToFreq(p.left), 10.0, 1e-5);
+
+    EXPECT_EQ(d.LevelToY1(-110), p.bottom);
+    EXPECT_EQ(d.LevelToY1(0), p.top);
+    EXPECT_EQ(d.LevelToY1(-55), p.bottom - 314);
+    EXPECT_NEAR(d.YToLevel(p.top), 0.0, 1e-9);
+    EXPECT_NEAR(d.YToLevel(p.bottom), -110.0, 1e-9);
+}
+
+TEST(CollectCurve, CollapsesPixelsKeepsTheLastPointAndClampsOutsideValues)
+{
+    DiagramModel d = MakeDiagram(100, 1000, -100, 0, 4, 1000, 700);
+    d.Options.XLog = 0;
+    ASSERT_TRUE(d.LayoutScreen(false));
+    const DiagramRect p = d.Layout().PlotRect;
+    const int o = 13 / 8;
+    const float a[2] = {-50, 0};
+    const float above[2] = {20, 0};
+    const float below[2] = {-300, 0};
+    d.StoreDiagramPoint(a, 2, 0, 100.0f);
+    d.StoreDiagramPoint(a, 2, 1, 100.01f);  // same pixel as slot 0: collapsed
+    d.StoreDiagramPoint(above, 2, 2, 500.0f);
+    d.StoreDiagramPoint(below, 2, 3, 600.0f);
+    d.StoreDiagramPoint(below, 2, 4, 600.01f);  // repeats the pixel, but is the last point
+    const int n = d.CollectCurve(1);
+    ASSERT_EQ(n, 4);
+    const auto& b = d.Polyline();
+    EXPECT_EQ(b[0].x, p.left);
+    EXPECT_EQ(b[0].y, d.LevelToY1(-50));
+    EXPECT_EQ(b[1].y, p.top - o);
+    EXPECT_EQ(b[1].x, DiagramRound(d.FreqToX(500)));
+    EXPECT_EQ(b[2].y, p.bottom + o);
+    EXPECT_EQ(b[3].x, b[2].x);
+    EXPECT_EQ(b[3].y, b[2].y);
+}
+
+TEST(CollectCurve, SkipsEmptySlotsAndNeedsAFrequencyAboveTheMinimum)
+{
+    DiagramModel d = MakeDiagram(100, 1000, -100, 0, 9, 1000, 700);
+    EXPECT_EQ(d.CollectCurve(1), 0);  // nothing stored
+    const float v[2] = {-10, -20};
+    d.StoreDiagramPoint(v, 2, 2, 200.0f);
+    d.StoreDiagramPoint(v, 2, 6, 400.0f);
+    // l = 1 (slot before the first above FreqMin, empty but mapped), slots 3..5, 7..9 skipped.
+    EXPECT_EQ(d.CollectCurve(2), 3);
+    EXPECT_EQ(d.Polyline()[0].x, d.Layout().PlotRect.left);
+    EXPECT_EQ(d.Polyline()[2].y, d.LevelToY2(-20));
+
+    // A stale slot behind PointCount is never drawn.
+    d.StoreDiagramPoint(v, 2, 10, 800.0f);
+    EXPECT_EQ(d.CollectCurve(1), 3);
+}
+
+TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "sonvera_diagram_export";
+    std::filesystem::create_directories(dir);
+    DiagramModel d = MakeDiagram(20, 20000, -45, 5, 3);
+    const float p0[2] = {-1.5f, 12.25f};
+    const float p1[2] = {-0.004f, -90.0f};
+    d.StoreDiagramPoint(p0, 2, 0, 20.0f);
+    d.StoreDiagramPoint(p1, 2, 1, 1000.5f);
+    d.StoreDiagramPoint(p0, 2, 2, 25000.0f);  // above FreqMax: left out
+    // slot 3 empty: frequency 0 below FreqMin, left out
+
+    const auto file = dir / "a.txt";
+    EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 0);
+    EXPECT_EQ(ReadFile(file), "20.00,-1.50\r\n1000.50,-0.00\r\n");
+
+    d.Options.DrawCurve2 = 1;
+    EXPECT_EQ(d.ExportDiagramText(file.string(), ";"), 0);
+    EXPECT_EQ(ReadFile(file), "20.00;-1.50;12.25\r\n1000.50;-0.00;-90.00\r\n");
+    EXPECT_EQ(d.ExportDiagramText(file.string(), "\\t"), 0);
+    EXPECT_EQ(ReadFile(file), "20.00\t-1.50\t12.25\r\n1000.50\t-0.00\t-90.00\r\n");
+    EXPECT_EQ(d.ExportDiagramText(file.string(), "\\n"), 0);
+    EXPECT_EQ(ReadFile(file), "20.00\r\n-1.50\r\n12.25\r\n1000.50\r\n-0.00\r\n-90.00\r\n");
+    EXPECT_EQ(d.ExportDiagramText(file.string(), "\\T"), 0);  // exact comparison only
+    EXPECT_EQ(ReadFile(file), "20.00\\T-1.50\\T12.25\r\n1000.50\\T-0.00\\T-90.00\r\n");
+
+    d.Options.DrawCurve1 = 0;
+    d.Options.DrawCurve2 = 0;
+    EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 0);
+    EXPECT_EQ(ReadFile(file), "20.00\r\n1000.50\r\n");
+
+    // Empty slots are written only when the range starts at 0 or below.
+    d.FreqMin = 0;
+    EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 0);
+    EXPECT_EQ(ReadFile(file), "20.00\r\n1000.50\r\n0.00\r\n");
+
+    EXPECT_NE(d.ExportDiagramText((dir / "no_such_dir" / "x.txt").string(), ","), 0);
+    d.FreeStorage();
+    EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 1000);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(SpinButtons, AutomaticStepSnapsToTheLadder)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    ASSERT_EQ(d.Options.YStepAuto, 1);
+    EXPECT_TRUE(d.SpinClick(1, true));  // s = NiceStep(11) = 20
+    EXPECT_EQ(d.LevelMax, 20.0f);
+    EXPECT_EQ(d.Level2Max, 20.0f);
+    EXPECT_EQ(d.Options.LevelMax, 20.0f);
+
+    DiagramModel e = MakeDiagram(10, 28000, -110, 0);
+    e.SpinClick(1, false);
+    EXPECT_EQ(e.LevelMax, -20.0f);
+    e.SpinClick(2, true);  // s = NiceStep(9) = 10: -110 -> -100
+    EXPECT_EQ(e.LevelMin, -100.0f);
+    EXPECT_EQ(e.Level2Min, -100.0f);
+    e.SpinClick(2, false);
+    EXPECT_EQ(e.LevelMin, -110.0f);
+
+    // The lower bound never passes the upper one.
+    DiagramModel f = MakeDiagram(10, 28000, -10, 0);
+    f.SpinClick(2, true);  // s = 2: -8
+    EXPECT_EQ(f.LevelMin, -8.0f);
+}
+
+TEST(SpinButtons, ManualStepIsRefusedWhenTheRangeWouldCollapse)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -10, 0);
+    d.Options.YStepAuto = 0;
+    d.Options.YStep = 5;
+    d.SpinClick(1, false);
+    EXPECT_EQ(d.LevelMax, -5.0f);
+    d.SpinClick(1, false);
+    EXPECT_EQ(d.LevelMax, -5.0f);
+    d.SpinClick(2, true);
+    EXPECT_EQ(d.LevelMin, -10.0f);
+    d.SpinClick(2, false);
+    EXPECT_EQ(d.LevelMin, -15.0f);
+    d.Options.YStep = 0;
+    d.SpinClick(1, true);
+    d.SpinClick(2, false);
+    EXPECT_EQ(d.LevelMax, -5.0f);
+    EXPECT_EQ(d.LevelMin, -15.0f);
+
+    // With a right axis of its own, curve 2 keeps its range.
+    d.SetAxesShown(true, true);
+    d.Options.YStep = 5;
+    d.SpinClick(1, true);
+    EXPECT_EQ(d.LevelMax, 0.0f);
+    EXPECT_EQ(d.Level2Max, -5.0f);
+}
+
+TEST(ScrollBars, MoveTheFrequencyBoundsInSteps)
+{
+    DiagramModel d = MakeDiagram(15, 28000, -110, 0);
+    d.ScrollClick(false, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMin, 20);
+    EXPECT_EQ(d.Options.FreqMin, 20);
+    d.FreqMin = 5;
+    d.ScrollClick(false, ScrollCode::LineLeft);
+    EXPECT_EQ(d.FreqMin, 1);
+    d.ScrollClick(false, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMin, 10);
+    d.ScrollClick(false, ScrollCode::LineLeft);
+    EXPECT_EQ(d.FreqMin, 1);
+    d.ScrollClick(false, ScrollCode::Other);
+    EXPECT_EQ(d.FreqMin, 1);
+
+    d.FreqMax = 49800;
+    d.ScrollClick(true, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMax, 50000);
+    d.ScrollClick(true, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMax, 50000);
+    d.FreqMin = 1000;
+    d.FreqMax = 1200;
+    d.ScrollClick(true, ScrollCode::LineLeft);
+    EXPECT_EQ(d.FreqMax, 1500);  // below FreqMin: FreqMin + 500
+    d.FreqMax = 1000;
+    d.FreqMin = 995;
+    d.ScrollClick(false, ScrollCode::LineRight);  // 1005 -> 1000, not above FreqMax
+    EXPECT_EQ(d.FreqMin, 1000);
+    d.FreqMin = 1000;
+    d.FreqMax = 1003;
+    d.ScrollClick(false, ScrollCode::LineRight);  // 1010 > 1003 -> 993
+    EXPECT_EQ(d.FreqMin, 993);
+}
+
+TEST(CursorReadouts, LevelTextsInBothLanguages)
+{
+    EXPECT_EQ(LevelReadoutText(20.0 * std::log10(2.0), "fach"), "6.0dB / 2.0fach");
+    EXPECT_EQ(LevelReadoutText(-40.0, "fach"), "-40.0dB / 1.00000%");
+    EXPECT_EQ(LevelReadoutText(-20.0, "fach"), "-20.0dB / 10.0%");
+    EXPECT_EQ(LevelReadoutText(-6.0, "times"), "-6.0dB / 50.1%");
+    EXPECT_EQ(LevelReadoutText(-60.0, "times"), "-60.0dB / 0.10000%");
+    EXPECT_EQ(LevelReadoutText(20.0, "times"), "20.0dB / 10.0times");
+}
+
+TEST(CursorReadouts, PointLevelSlopeAndFaults)
+{
+    // A plot 2 pixels per dB high, log axis 100..1600 Hz over 400 pixels (100 per octave).
+    DiagramModel d;
+    d.Activate();
+    d.SetScreen(32 + 400 + 8, 32 + 200 + 40, DiagramTextMetrics{7, 13, 42});
+    float lo = -100;
+    float hi = 0;
+    ASSERT_FALSE(d.PrepareDiagram("", 50, 100, 1600, lo, hi));
+    const DiagramRect p = d.Layout().PlotRect;
+    ASSERT_EQ(p.right - p.left, 400);
+    ASSERT_EQ(p.bottom - p.top, 200);
+
+    const int x0 = p.left + 100;  // 200 Hz
+    const int y0 = p.top + 40;    // -20 dB
+    EXPECT_TRUE(d.MouseDown(MouseButton::Left, x0, y0));
+    EXPECT_EQ(d.PointReadout, "200Hz/-20.0dB");
+    EXPECT_EQ(d.CursorMode, 4);
+    d.MouseUp(MouseButton::Left);
+    EXPECT_TRUE(d.MeasureActive);
+
+    // Level cursor (the default): 40 pixels lower is -20 dB.
+    EXPECT_TRUE(d.MouseMove(x0 + 3, y0 + 40));
+    EXPECT_EQ(d.LevelReadout, "-20.0dB / 10.0%");
+    EXPECT_EQ(d.CursorMode, 2);
+    // The same row again: no change, no repaint.
+    d.MouseMove(x0 + 5, y0 + 40);
+    EXPECT_FALSE(d.MouseMove(x0 + 5, y0));
+
+    // Slope: one octave to the right, 6 dB down.
+    d.Options.CursorSlope = 1;
+    EXPECT_TRUE(d.MouseMove(x0 + 100, y0 + 12));
+    EXPECT_EQ(d.FreqReadout, "6.0dB/Okt");
+    EXPECT_EQ(d.CursorMode, 3);
+    EXPECT_EQ(d.LevelReadout, "-6.0dB / 50.1%");
+
+    // At the start column the frequency ratio is 1: no slope.
+    d.MouseMove(x0, y0 + 12);
+    EXPECT_EQ(d.FreqReadout, "FP error");
+    EXPECT_EQ(d.LevelReadout, "FP error");
+
+    // Frequency cursor only.
+    d.Options.CursorSlope = 0;
+    d.Options.CursorLevel = 0;
+    d.Options.CursorFreq = 1;
+    d.MouseMove(x0 + 200, y0 + 12);
+    EXPECT_EQ(d.FreqReadout, "800Hz");
+    EXPECT_EQ(d.CursorMode, 1);
+
+    // Leaving the plot by more than 4 pixels ends the measurement.
+    d.MouseMove(p.left - 4, y0);
+    EXPECT_TRUE(d.MeasureActive);
+    d.MouseMove(p.left - 5, y0);
+    EXPECT_FALSE(d.MeasureActive);
+    EXPECT_EQ(d.CursorMode, 0);
+    EXPECT_EQ(d.startColumn, -1);
+
+    // Second click ends a running measurement.
+    d.MouseDown(MouseButton::Left, x0, y0);
+    d.MouseUp(MouseButton::Left);
+    d.MouseDown(MouseButton::Left, x0, y0);
+    d.MouseUp(MouseButton::Left);
+    EXPECT_FALSE(d.MeasureActive);
+    EXPECT_EQ(d.CursorMode, 0);
+    EXPECT_TRUE(d.PointReadout.empty());
+
+    d.SetDiagramTexts('E');
+    EXPECT_EQ(d.ratioWord, "times");
+    d.SetDiagramTexts('X');
+    EXPECT_EQ(d.ratioWord, "times");
+    d.SetDiagramTexts('D');
+    EXPECT_EQ(d.ratioWord, "fach");
+}
+
+TEST(ApplyOptions, TakesRangesAndKeepsCurveTwoOnTheLeftScale)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    DiagramOptions o = d.Options;
+    o.FreqMin = 100;
+    o.FreqMax = 20000;
+    o.LevelMin = -60;
+    o.LevelMax = 10;
+    o.XLog = 0;
+    EXPECT_TRUE(d.ApplyOptions(o));
+    EXPECT_EQ(d.FreqMin, 100);
+    EXPECT_EQ(d.FreqMax, 20000);
+    EXPECT_EQ(d.Level2Min, -60.0f);
+    EXPECT_EQ(d.Level2Max, 10.0f);
+    EXPECT_EQ(d.Options.XLog, 0);
+    o.LevelMin = o.LevelMax;
+    EXPECT_FALSE(d.ApplyOptions(o));
+}
+
+TEST(PlaceControls, FollowsTheBands)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0, 50, 580, 370);
+    const DiagramControlPlacement c = d.PlaceControls(16);
+    const DiagramLayout& g = d.Layout();
+    EXPECT_EQ(c.SpinButton1.x, 1);
+    EXPECT_EQ(c.SpinButton1.w, g.leftBand * 2 / 3);
+    EXPECT_EQ(c.SpinButton2.y, 370 - 13);
+    EXPECT_EQ(c.ScrollBarLF.x, 1 + g.leftBand * 2 / 3 + 2);
+    EXPECT_EQ(c.ScrollBarHF.x, 580 - 26);
+    EXPECT_EQ(c.Edicomment.y, (32 - 16) / 2 - 2);
+    EXPECT_EQ(c.Edit2.h, 40 - 13 - 10);
+    EXPECT_EQ(c.Edit2.y, 370 - 17 - 1);
+    EXPECT_EQ(c.Edit2.x, c.ScrollBarLF.x + 30);
+    EXPECT_EQ(c.Edit2.x + c.Edit2.w + 3, 580 - 26);
+}
