@@ -1,0 +1,798 @@
+#include "engine/soundengine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "config/profilefile.h"
+#include "config/sections.h"
+#include "engine/blockconvert.h"
+#include "engine/volume.h"
+
+namespace sonvera {
+
+namespace {
+
+// Report lines carry at most this much of a platform error text.
+constexpr std::size_t kReportErrorChars = 128;
+// DeviceErrorText gives at most this many characters.
+constexpr std::size_t kErrorTextChars = 255;
+// Pending messages processed at shutdown before the buffers go.
+constexpr int kShutdownDrainMessages = 1001;
+// Highest tone frequency StartPlayback accepts (far above any audio rate's Nyquist
+// limit; it bounds the loop-length search).
+constexpr int kMaxToneHz = 192000;
+
+std::string Hex8(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%8x", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string CutText(std::string text, std::size_t maxChars)
+{
+    return text.size() > maxChars ? CutUtf8(text, maxChars) : text;
+}
+
+std::string InCapsError(MmResult code)
+{
+    switch (code) {
+    case kMmBadDeviceId: return "(in:) Ungültige Geräte IDDriver";
+    case kMmNoDriver: return "(in:) Kein Treiber";
+    case kMmNoMem: return "(in:) Kein Speicher";
+    default: return "(in:) unkown Error";
+    }
+}
+
+std::string OutCapsError(MmResult code)
+{
+    switch (code) {
+    case kMmBadDeviceId: return "(out:) Ungültige Geräte IDDriver";
+    case kMmNoDriver: return "(out:) Kein Treiber";
+    case kMmNoMem: return "(out:) Kein Speicher";
+    default: return "(out:) unkown Error";
+    }
+}
+
+// Brings a record's derived fields in line with its rate and bits: PCM, 2 channels.
+void RefreshFormat(DeviceFormat& device)
+{
+    WaveFormat& f = device.Format;
+    f.FormatTag = 1;
+    f.Channels = 2;
+    f.BlockAlign = static_cast<std::uint16_t>(f.Channels * f.BitsPerSample / 8);
+    f.AvgBytesPerSec = static_cast<std::uint32_t>(f.BlockAlign) * f.SamplesPerSec;
+}
+
+WaveFormat MakeFormat(int rate, int bits)
+{
+    WaveFormat f;
+    f.SamplesPerSec = static_cast<std::uint32_t>(std::max(rate, 0));
+    f.BitsPerSample = static_cast<std::uint16_t>(bits == 24 ? 32 : std::clamp(bits, 0, 0xFFFF));
+    f.FormatTag = 1;
+    f.Channels = 2;
+    f.BlockAlign = static_cast<std::uint16_t>(2 * f.BitsPerSample / 8);
+    f.AvgBytesPerSec = static_cast<std::uint32_t>(f.BlockAlign) * f.SamplesPerSec;
+    f.ExtraSize = 0;
+    return f;
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+SoundEngine::SoundEngine(WaveLayer& layer) : layer_(layer) {}
+
+SoundEngine::~SoundEngine()
+{
+    // Leave no device working on memory that is about to go.
+    if (Started()) {
+        StopPlayback();
+        CloseCaptureForShutdown();
+    }
+}
+
+void SoundEngine::SetMessagePort(MessagePort* port)
+{
+    port_.store(port);
+}
+
+void SoundEngine::SetProfile(ProfileFile* profile)
+{
+    profile_ = profile;
+}
+
+// ---- Device catalogue and report ---------------------------------------------------
+
+void SoundEngine::AppendReport(std::string line)
+{
+    deviceReport_.push_back(std::move(line));
+}
+
+std::string SoundEngine::DeviceReportText() const
+{
+    std::string text;
+    for (const std::string& line : deviceReport_) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+std::string SoundEngine::BuildDeviceReport(int& inputCount, int& outputCount, std::uint32_t& captureFormats)
+{
+    captureFormats_ = 0;
+    inputFormatsTable_.fill(0);
+    inCount_ = layer_.WaveInGetNumDevs();
+    outCount_ = layer_.WaveOutGetNumDevs();
+    midiCount_ = layer_.MidiOutGetNumDevs();
+    auxCount_ = layer_.AuxGetNumDevs();
+    inputCount = static_cast<int>(inCount_);
+    outputCount = static_cast<int>(outCount_);
+
+    deviceReport_.clear();
+    AppendReport(std::string("--- Programm Version Win") + "32" + "  " + "1.3" + "c" + " ---");
+    AppendReport("WaveInNumDevs  : " + std::to_string(inCount_));
+    AppendReport("WaveOutNumDevs : " + std::to_string(outCount_));
+    AppendReport("MidiNumDevs    : " + std::to_string(midiCount_));
+    AppendReport("AuxNumDevs     : " + std::to_string(auxCount_));
+    AppendReport(" ");
+    AppendReport("WaveIn´s ----------");
+
+    std::string lastIn, lastOut, lastAux;
+    if (inCount_ == 0) {
+        lastIn = "Error: no Wave In/Out Devices";
+    } else {
+        for (unsigned i = 0; i < inCount_; ++i) {
+            WaveInCaps caps;
+            const MmResult r = layer_.WaveInGetDevCaps(i, caps);
+            if (r != kMmNoError) {
+                AppendReport(InCapsError(r));
+                continue;
+            }
+            if (i < inputFormatsTable_.size()) {
+                inputFormatsTable_[i] = caps.formats;
+            }
+            captureFormats_ = caps.formats;
+            lastIn = caps.productName;
+            AppendReport(caps.productName);
+            AppendReport("Wave-In Formats   " + Hex8(caps.formats));
+            AppendReport("Wave-In Channels  " + Hex8(caps.channels));
+            AppendReport("Wave-In wReserved " + Hex8(caps.reserved));
+        }
+
+        AppendReport(" ");
+        AppendReport("WaveOut´s ---------");
+        for (unsigned i = 0; i < outCount_; ++i) {
+            WaveOutCaps caps;
+            const MmResult r = layer_.WaveOutGetDevCaps(i, caps);
+            if (r != kMmNoError) {
+                AppendReport(OutCapsError(r));
+                continue;
+            }
+            lastOut = caps.productName;
+            AppendReport(caps.productName);
+            AppendReport("Wave-Out Formats   " + Hex8(caps.formats));
+            AppendReport("Wave-Out Support   " + Hex8(caps.support));
+            AppendReport("Wave-Out Channnels " + Hex8(caps.channels));
+        }
+
+        AppendReport(" ");
+        AppendReport("WaveAux´s ---------");
+        for (unsigned i = 0; i < auxCount_; ++i) {
+            AuxCaps caps;
+            if (layer_.AuxGetDevCaps(i, caps) != kMmNoError) {
+                continue;
+            }
+            lastAux = caps.productName;
+            AppendReport(std::to_string(i) + "   " + caps.productName + " dwTec.:" +
+                         std::to_string(caps.technology) + " dwSup.:" + std::to_string(caps.support));
+        }
+    }
+    captureFormats = captureFormats_;
+    return lastIn + " / " + lastOut + " / " + lastAux;
+}
+
+std::string SoundEngine::DeviceName(char kind, int i)
+{
+    if (i < 0) {
+        return {};
+    }
+    const auto id = static_cast<unsigned>(i);
+    if (kind == 'I') {
+        WaveInCaps caps;
+        if (id < layer_.WaveInGetNumDevs() && layer_.WaveInGetDevCaps(id, caps) == kMmNoError) {
+            return CutText(caps.productName, kMaxProductName);
+        }
+    } else if (kind == 'O') {
+        WaveOutCaps caps;
+        if (id < layer_.WaveOutGetNumDevs() && layer_.WaveOutGetDevCaps(id, caps) == kMmNoError) {
+            return CutText(caps.productName, kMaxProductName);
+        }
+    }
+    return {};
+}
+
+void SoundEngine::SelectInDevice(int i)
+{
+    const int count = static_cast<int>(std::min(layer_.WaveInGetNumDevs(), 3u));
+    inDeviceIndex_ = (i >= 0 && i < count) ? i : 0;
+}
+
+void SoundEngine::SelectOutDevice(int i)
+{
+    const int count = static_cast<int>(std::min(layer_.WaveOutGetNumDevs(), 3u));
+    outDeviceIndex_ = (i >= 0 && i < count) ? i : 0;
+}
+
+std::string SoundEngine::ErrorText(std::uint32_t code, bool input, std::size_t maxChars)
+{
+    std::string text;
+    const MmResult r = input ? layer_.WaveInGetErrorText(code, text) : layer_.WaveOutGetErrorText(code, text);
+    if (r != kMmNoError || text.empty()) {
+        // Never hand the user an empty text: fall back to the layer's generic wording.
+        text = input ? WaveInErrorText(code) : WaveOutErrorText(code);
+    }
+    return CutText(std::move(text), maxChars);
+}
+
+std::string SoundEngine::DeviceErrorText(std::uint32_t code)
+{
+    return ErrorText(code, code <= 1000, kErrorTextChars);
+}
+
+void SoundEngine::ReportDeviceError(const char* what, std::uint32_t code, bool input)
+{
+    AppendReport(std::string(what) + std::to_string(code));
+    AppendReport(ErrorText(code, input, kReportErrorChars));
+}
+
+bool SoundEngine::QueryFormat(int rate, int bits, bool input)
+{
+    const WaveFormat format = MakeFormat(rate, bits);
+    if (input) {
+        return layer_.WaveInOpen(nullptr, static_cast<unsigned>(inDeviceIndex_), format, nullptr,
+                                 kWaveOpenQuery) == kMmNoError;
+    }
+    return layer_.WaveOutOpen(nullptr, static_cast<unsigned>(outDeviceIndex_), format, nullptr,
+                              kWaveOpenQuery) == kMmNoError;
+}
+
+std::uint32_t SoundEngine::InputFormatsMask(int i) const
+{
+    if (i < 0 || i >= kDeviceSlots) {
+        return 0;
+    }
+    return inputFormatsTable_[static_cast<std::size_t>(i)];
+}
+
+// ---- Capture -------------------------------------------------------------------------
+
+int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandlerFn handler)
+{
+    captureHandler_ = std::move(handler);
+    DeviceFormat& device = CurrentIn();
+    engineError_ = 0;
+    if (captureStarted_ || captureOpen_) {
+        return 0;  // one block is already in flight
+    }
+    if (!Started()) {
+        engineError_ = 3;
+        return 3;
+    }
+    RefreshFormat(device);
+    const WaveFormat& format = device.Format;
+    // The block must fit the device buffer and the sample buffer.
+    if (frames <= 0 || frames > kMaxCaptureFrames ||
+        static_cast<std::uint64_t>(frames) * format.BlockAlign > kDeviceBufferBytes) {
+        engineError_ = static_cast<int>(kMmInvalidParam);
+        return engineError_;
+    }
+
+    const auto deviceId = static_cast<unsigned>(inDeviceIndex_);
+    MmResult r = layer_.WaveInOpen(nullptr, deviceId, format, nullptr, kWaveOpenQuery);
+    if (r != kMmNoError) {
+        AppendReport("InFormatQuery Error ");
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+
+    WavePost post = [this](WaveMessage message, WaveHeader* header) {
+        if (message != WaveMessage::InData) {
+            return;  // opens, closes and output completions are of no interest
+        }
+        if (MessagePort* port = port_.load()) {
+            port->PostWaveInData(header);
+        }
+    };
+    r = layer_.WaveInOpen(&inHandle_, deviceId, format, std::move(post), 0);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveinOpen Error ", r, true);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    captureOpen_ = true;
+
+    WaveHeader& h = *captureHeader_;
+    h = WaveHeader{};
+    h.data = captureBuffer_.get();
+    h.bufferLength = static_cast<std::uint32_t>(format.BlockAlign) * static_cast<std::uint32_t>(frames);
+    h.bytesRecorded = 0;
+    h.user = userValue;
+    h.flags = 0;
+    h.loops = 1;
+
+    r = layer_.WaveInPrepareHeader(inHandle_, &h);
+    if (r != kMmNoError) {
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    r = layer_.WaveInAddBuffer(inHandle_, &h);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveInAddBuffer Error ", r, true);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    r = layer_.WaveInStart(inHandle_);
+    if (r != kMmNoError) {
+        layer_.WaveInUnprepareHeader(inHandle_, &h);
+        ReportDeviceError("waveInStart Error ", r, true);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    captureStarted_ = true;
+    engineError_ = 0;
+    return 0;
+}
+
+const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue)
+{
+    engineError_ = 0;
+    valueCount = 0;
+    overloadCount = 0;
+    userValue = 0;
+    if (!Started()) {
+        engineError_ = 3;
+        return nullptr;
+    }
+    WaveHeader& h = *captureHeader_;
+    userValue = static_cast<std::uint32_t>(h.user);
+    const std::uint32_t bytesRecorded = std::min(h.bytesRecorded, kDeviceBufferBytes);
+    bool unprepared = !captureOpen_ || layer_.WaveInUnprepareHeader(inHandle_, &h) == kMmNoError;
+
+    if (captureStarted_) {
+        captureStarted_ = layer_.WaveInReset(inHandle_) != kMmNoError;
+    }
+    if (captureOpen_) {
+        if (!unprepared) {
+            // Taken before the block was done: the reset has returned the buffer now, and
+            // the header must not stay prepared on a device that is about to close.
+            layer_.WaveInUnprepareHeader(inHandle_, &h);
+        }
+        if (layer_.WaveInClose(inHandle_) != kMmNoError) {
+            engineError_ = 9;
+            blockValueCount_ = 0;
+            overloadCount_ = 0;
+            return nullptr;
+        }
+        captureOpen_ = false;
+    }
+
+    const ConvertedBlock block =
+        ConvertCapturedBlock(reinterpret_cast<const std::uint8_t*>(captureBuffer_.get()),
+                             bytesRecorded, CurrentIn().Format.BitsPerSample, CurrentIn().SwapFlag,
+                             sampleBuffer_.get(), kSampleBufferValues);
+    blockValueCount_ = block.valueCount;
+    overloadCount_ = block.overloadCount;
+    valueCount = block.valueCount;
+    overloadCount = block.overloadCount;
+    return sampleBuffer_.get();
+}
+
+void SoundEngine::OnWaveInData(const void* header)
+{
+    // A completion of a header this engine no longer owns (freed by a shutdown) must not
+    // end the cycle of a newer one.
+    if (!Started() || header != captureHeader_.get()) {
+        return;
+    }
+    lastCompletedHeader_ = header;
+    if (captureHandler_) {
+        // A copy: the handler may start the next capture and so replace the stored one.
+        CaptureHandlerFn handler = captureHandler_;
+        handler();
+    }
+}
+
+void SoundEngine::GetSampleRates(int& in, int& out) const
+{
+    in = static_cast<int>(CurrentIn().Format.SamplesPerSec);
+    out = static_cast<int>(CurrentOut().Format.SamplesPerSec);
+}
+
+void SoundEngine::SetSampleRates(int in, int out)
+{
+    if (in > 0) {
+        CurrentIn().Format.SamplesPerSec = static_cast<std::uint32_t>(in);
+    }
+    if (out > 0) {
+        CurrentOut().Format.SamplesPerSec = static_cast<std::uint32_t>(out);
+    }
+}
+
+void SoundEngine::GetFormatBits(int& in, int& out) const
+{
+    in = CurrentIn().Format.BitsPerSample == 32 ? 24 : CurrentIn().Format.BitsPerSample;
+    out = CurrentOut().Format.BitsPerSample == 32 ? 24 : CurrentOut().Format.BitsPerSample;
+}
+
+void SoundEngine::SetFormatBits(int in, int out)
+{
+    auto store = [](DeviceFormat& device, int bits) {
+        if (bits == 24 || bits == 32) {
+            device.Format.BitsPerSample = 32;
+        } else if (bits == 8 || bits == 16) {
+            device.Format.BitsPerSample = static_cast<std::uint16_t>(bits);
+        }
+        // 0 or less leaves the value; other depths cannot be recorded and are ignored too.
+    };
+    store(CurrentIn(), in);
+    store(CurrentOut(), out);
+}
+
+void SoundEngine::GetSwapFlags(bool& in, bool& out) const
+{
+    in = CurrentIn().SwapFlag != 0;
+    out = CurrentOut().SwapFlag != 0;
+}
+
+void SoundEngine::SetSwapFlags(bool in, bool out)
+{
+    CurrentIn().SwapFlag = in ? 1 : 0;
+    CurrentOut().SwapFlag = out ? 1 : 0;
+}
+
+void SoundEngine::GetUserRates(int& in, int& out) const
+{
+    in = CurrentIn().UserRate;
+    out = CurrentOut().UserRate;
+}
+
+void SoundEngine::SetUserRates(int in, int out)
+{
+    if (in > 0) {
+        CurrentIn().UserRate = in;
+    }
+    if (out > 0) {
+        CurrentOut().UserRate = out;
+    }
+}
+
+// ---- Playback ------------------------------------------------------------------------
+
+int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams& params)
+{
+    engineError_ = 0;
+    if (playbackActive_ || playbackOpen_) {
+        return 0;
+    }
+    if (!Started()) {
+        engineError_ = 3;
+        return 3;
+    }
+    const bool periodic = params.waveform == kWaveSine || params.waveform == kWaveSquare;
+    const bool noise = params.waveform == kWaveWhiteNoise || params.waveform == kWavePinkNoise;
+    // Reject what cannot be synthesised instead of playing a wrong or endless search.
+    if ((!periodic && !noise) || (periodic && (freqHz <= 0 || freqHz > kMaxToneHz)) || durationMs < -1) {
+        engineError_ = static_cast<int>(kMmInvalidParam);
+        return engineError_;
+    }
+
+    DeviceFormat& device = CurrentOut();
+    RefreshFormat(device);
+    const WaveFormat& format = device.Format;
+    const auto deviceId = static_cast<unsigned>(outDeviceIndex_);
+    MmResult r = layer_.WaveOutOpen(nullptr, deviceId, format, nullptr, kWaveOpenQuery);
+    if (r != kMmNoError) {
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    // Output completions reach the hidden receiver's queue in the original design and
+    // are ignored there; here they are simply not passed on.
+    WavePost post = [](WaveMessage, WaveHeader*) {};
+    r = layer_.WaveOutOpen(&outHandle_, deviceId, format, std::move(post), 0);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveOutOpen Error ", r, false);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    playbackOpen_ = true;
+    playbackParams_ = params;
+
+    const LoopLength length = ComputeLoopLength(params.waveform, freqHz, format.SamplesPerSec,
+                                                BytesPerValue(format.BitsPerSample), durationMs);
+    loopResidue_ = length.residue;
+    playbackLength_ = length.bytes;
+    GeneratorParams synth = playbackParams_;
+    synth.frequencyHz = freqHz;
+    generator_.FillGeneratorBuffer(playbackBuffer_.get(), length.bytes, format.BitsPerSample,
+                                   static_cast<int>(format.SamplesPerSec), synth);
+
+    WaveHeader& h = *playbackHeader_;
+    h = WaveHeader{};
+    h.data = playbackBuffer_.get();
+    h.bufferLength = length.bytes;
+    if (durationMs == -1) {
+        h.flags = kWhdrBeginLoop | kWhdrEndLoop;
+        h.loops = 1000000;
+    } else {
+        h.flags = 0;  // a finite duration plays once
+        h.loops = 1;
+    }
+
+    r = layer_.WaveOutPrepareHeader(outHandle_, &h);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveOutPrepHeader Error ", r, false);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    r = layer_.WaveOutWrite(outHandle_, &h);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveOutWrite Error ", r, false);
+        engineError_ = static_cast<int>(r);
+        return engineError_;
+    }
+    playbackActive_ = true;
+    engineError_ = 0;
+    return 0;
+}
+
+void SoundEngine::StopPlayback()
+{
+    if (playbackActive_) {
+        playbackActive_ = layer_.WaveOutReset(outHandle_) != kMmNoError;
+    }
+    if (playbackHeader_ && playbackOpen_) {
+        layer_.WaveOutUnprepareHeader(outHandle_, playbackHeader_.get());
+    }
+    if (playbackOpen_) {
+        playbackOpen_ = layer_.WaveOutClose(outHandle_) != kMmNoError;
+    }
+}
+
+// ---- Start, shutdown, settings, volumes -----------------------------------------------
+
+int SoundEngine::InitSoundEngine()
+{
+    engineError_ = 0;
+    std::uint32_t volume = 0;
+    savedOutputValid_ = layer_.WaveOutGetVolume(static_cast<unsigned>(outDeviceIndex_), volume) == kMmNoError;
+    savedOutputVolume_ = volume;
+
+    auxCount_ = layer_.AuxGetNumDevs();
+    auxLines_.fill(AuxLine{});
+    const unsigned lines = std::min(auxCount_, static_cast<unsigned>(kAuxLineCount));
+    for (unsigned d = 0; d < lines; ++d) {
+        AuxLine& line = auxLines_[d];
+        if (layer_.AuxGetDevCaps(d, line.caps) != kMmNoError) {
+            line = AuxLine{};
+            continue;
+        }
+        line.name = CutText(line.caps.productName, 120);
+        line.flag = 0;
+        line.counted = true;
+        std::uint32_t lineVolume = 0;
+        if (layer_.AuxGetVolume(d, lineVolume) == kMmNoError) {
+            line.volume = lineVolume;
+        }
+    }
+
+    SetLineVolume(0, kAllLines);
+    SetOutputVolume(25);
+    SetLineVolume(100, inputLine_);
+
+    if (!Started()) {
+        int block = 0;
+        auto allocate = [&](auto make) {
+            const bool fail = block++ == failingAllocation_;
+            return fail ? nullptr : make();
+        };
+        captureHeader_.reset(allocate([] { return new (std::nothrow) WaveHeader(); }));
+        if (captureHeader_) {
+            captureBuffer_.reset(allocate([] { return new (std::nothrow) char[kDeviceBufferBytes](); }));
+        }
+        if (captureBuffer_) {
+            playbackHeader_.reset(allocate([] { return new (std::nothrow) WaveHeader(); }));
+        }
+        if (playbackHeader_) {
+            playbackBuffer_.reset(allocate([] { return new (std::nothrow) char[kDeviceBufferBytes](); }));
+        }
+        if (playbackBuffer_) {
+            sampleBuffer_.reset(allocate([] { return new (std::nothrow) float[kSampleBufferValues](); }));
+        }
+        if (!sampleBuffer_) {
+            FreeBuffers();
+            engineError_ = 3;
+            return 3;
+        }
+    }
+
+    LoadSoundSettings();
+    return engineError_;
+}
+
+void SoundEngine::CloseCaptureForShutdown()
+{
+    if (captureStarted_) {
+        captureStarted_ = layer_.WaveInReset(inHandle_) != kMmNoError;
+    }
+    if (captureOpen_) {
+        // The header memory goes away with the buffers: it must not stay with the device.
+        if (captureHeader_) {
+            layer_.WaveInUnprepareHeader(inHandle_, captureHeader_.get());
+        }
+        captureOpen_ = layer_.WaveInClose(inHandle_) != kMmNoError;
+    }
+}
+
+void SoundEngine::FreeBuffers()
+{
+    captureHeader_.reset();
+    captureBuffer_.reset();
+    playbackHeader_.reset();
+    playbackBuffer_.reset();
+    sampleBuffer_.reset();
+    lastCompletedHeader_ = nullptr;
+}
+
+void SoundEngine::ShutdownSoundEngine()
+{
+    if (!Started()) {
+        return;
+    }
+    SaveSoundSettings();
+    StopPlayback();
+
+    if (savedOutputValid_) {
+        layer_.WaveOutSetVolume(static_cast<unsigned>(outDeviceIndex_), savedOutputVolume_);
+    }
+    for (unsigned d = 0; d < auxLines_.size(); ++d) {
+        if (auxLines_[d].counted) {
+            layer_.AuxSetVolume(d, auxLines_[d].volume);
+        }
+    }
+
+    CloseCaptureForShutdown();
+    if (InputFormatsMask(inDeviceIndex_) != 0) {
+        if (MessagePort* port = port_.load()) {
+            port->DrainMessages(kShutdownDrainMessages);
+        }
+    }
+    FreeBuffers();
+}
+
+void SoundEngine::DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out)
+{
+    for (int i = 0; i < kDeviceSlots; ++i) {
+        in[static_cast<std::size_t>(i)] = DeviceName('I', i);
+        out[static_cast<std::size_t>(i)] = DeviceName('O', i);
+    }
+}
+
+void SoundEngine::LoadSoundSettings()
+{
+    if (profile_ == nullptr) {
+        return;
+    }
+    std::array<std::string, 3> inNames, outNames;
+    DeviceNames(inNames, outNames);
+    ReadSoundSection(*profile_, inNames, outNames, inDeviceFormats_, outDeviceFormats_);
+    for (auto* records : {&inDeviceFormats_, &outDeviceFormats_}) {
+        for (DeviceFormat& device : *records) {
+            RefreshFormat(device);
+        }
+    }
+}
+
+void SoundEngine::SaveSoundSettings()
+{
+    if (profile_ == nullptr) {
+        return;
+    }
+    std::array<std::string, 3> inNames, outNames;
+    DeviceNames(inNames, outNames);
+    WriteSoundSection(*profile_, inDeviceFormats_, outDeviceFormats_, inNames, outNames);
+}
+
+void SoundEngine::SetOutputVolume(int percent)
+{
+    layer_.WaveOutSetVolume(static_cast<unsigned>(outDeviceIndex_), VolumeFromPercent(percent));
+}
+
+int SoundEngine::GetOutputVolume()
+{
+    std::uint32_t volume = 0;
+    if (layer_.WaveOutGetVolume(static_cast<unsigned>(outDeviceIndex_), volume) != kMmNoError) {
+        return -1;
+    }
+    return PercentFromVolume(volume);
+}
+
+void SoundEngine::SetLineVolume(int percent, int line)
+{
+    const std::uint32_t value = VolumeFromPercent(percent);
+    if (line == kAllLines) {
+        const unsigned count = layer_.AuxGetNumDevs();
+        for (unsigned d = 0; d < count; ++d) {
+            AuxCaps caps;
+            if (layer_.AuxGetDevCaps(d, caps) == kMmNoError && caps.technology != 0 && caps.technology != 8) {
+                layer_.AuxSetVolume(d, value);
+            }
+        }
+        return;
+    }
+    if (line < 0) {
+        return;
+    }
+    AuxCaps caps;
+    if (layer_.AuxGetDevCaps(static_cast<unsigned>(line), caps) == kMmNoError && caps.technology != 0) {
+        layer_.AuxSetVolume(static_cast<unsigned>(line), value);
+    }
+}
+
+int SoundEngine::GetLineVolume(int line)
+{
+    std::uint32_t volume = 0;
+    if (line < 0 || layer_.AuxGetVolume(static_cast<unsigned>(line), volume) != kMmNoError) {
+        return -1;
+    }
+    return PercentFromVolume(volume);
+}
+
+void SoundEngine::ChooseInputLine(int i)
+{
+    const int count = static_cast<int>(layer_.AuxGetNumDevs());
+    if (i >= 0 && i < count) {
+        inputLine_ = i;
+        return;
+    }
+    const int lines = std::min(count, kAuxLineCount);
+    auto find = [&](bool needLine, bool needAuxIn) {
+        for (int d = 0; d < lines; ++d) {
+            const AuxLine& line = auxLines_[static_cast<std::size_t>(d)];
+            const bool hasLine = Upper(line.name).find("LINE") != std::string::npos;
+            const bool isAuxIn = line.counted && line.caps.technology == kAuxTechAuxIn;
+            if ((!needLine || hasLine) && (!needAuxIn || isAuxIn)) {
+                return d;
+            }
+        }
+        return -1;
+    };
+    for (const auto& [needLine, needAuxIn] : {std::pair{true, true}, std::pair{true, false}, std::pair{false, true}}) {
+        const int d = find(needLine, needAuxIn);
+        if (d >= 0) {
+            inputLine_ = d;
+            return;
+        }
+    }
+    inputLine_ = 0;
+}
+
+std::string SoundEngine::LineName(int i)
+{
+    if (i < 0 || i >= static_cast<int>(layer_.AuxGetNumDevs()) || i >= kAuxLineCount) {
+        return {};
+    }
+    return auxLines_[static_cast<std::size_t>(i)].name;
+}
+
+}  // namespace sonvera

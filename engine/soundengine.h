@@ -1,0 +1,224 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "dsp/generator.h"
+#include "dsp/generatorparams.h"
+#include "engine/looplength.h"
+#include "engine/messageport.h"
+#include "platform/wavelayer.h"
+
+namespace sonvera {
+
+class ProfileFile;
+
+/// One auxiliary (volume line) device as found at engine start.
+struct AuxLine {
+    std::string name;            // empty when the device did not answer
+    std::uint8_t flag = 0;
+    std::uint32_t volume = 0;    // packed volume found at start (both channels)
+    bool counted = false;        // the entry was filled (its capabilities could be read)
+    AuxCaps caps;
+};
+
+/// The sound device engine: device catalogue and report, block capture with sample
+/// conversion, looped playback of one generated buffer, start and shutdown, per-device
+/// formats and volumes. Runs on one thread (the user-interface thread); the only thing
+/// that crosses threads is the completion the wave layer hands to the MessagePort.
+///
+/// Error codes are the wave layer's (0 = success), plus 3 (engine memory could not be
+/// obtained, or the engine is not started) and 9 (the input device could not be closed).
+class SoundEngine {
+public:
+    /// The routine called (through the message port) when a captured block is done.
+    using CaptureHandlerFn = std::function<void()>;
+
+    /// Argument of SetLineVolume for every line.
+    static constexpr int kAllLines = -1;
+    /// Number of auxiliary lines the engine keeps.
+    static constexpr int kAuxLineCount = 10;
+    /// Number of selectable devices of each kind.
+    static constexpr int kDeviceSlots = 3;
+    /// Largest frame count of one captured block (the sample buffer's pairs).
+    static constexpr int kMaxCaptureFrames = 8190;
+
+    explicit SoundEngine(WaveLayer& layer);
+    ~SoundEngine();
+    SoundEngine(const SoundEngine&) = delete;
+    SoundEngine& operator=(const SoundEngine&) = delete;
+
+    /// Where completions go (the hidden Tdummy receiver); nullptr drops them.
+    void SetMessagePort(MessagePort* port);
+    /// The configuration file LoadSoundSettings/SaveSoundSettings use; nullptr: none.
+    void SetProfile(ProfileFile* profile);
+
+    WaveLayer& Layer() { return layer_; }
+
+    // ---- Device catalogue and report ------------------------------------------------
+
+    /// Builds the report of all devices (once per run). Returns the summary
+    /// "last input name / last output name / last aux name".
+    std::string BuildDeviceReport(int& inputCount, int& outputCount, std::uint32_t& captureFormats);
+    const std::vector<std::string>& DeviceReport() const { return deviceReport_; }
+    /// The report as text, one line per report line.
+    std::string DeviceReportText() const;
+
+    /// Product name of wave-in ('I') or wave-out ('O') device i; empty when i is not a device.
+    std::string DeviceName(char kind, int i);
+    void SelectInDevice(int i);
+    void SelectOutDevice(int i);
+    int InDeviceIndex() const { return inDeviceIndex_; }
+    int OutDeviceIndex() const { return outDeviceIndex_; }
+    /// The layer's error text for code: input texts up to 1000, output texts above.
+    std::string DeviceErrorText(std::uint32_t code);
+    /// Whether the current input (input true) or output device accepts 2-channel PCM at
+    /// rate and bits (24 taken as 32).
+    bool QueryFormat(int rate, int bits, bool input);
+    /// Formats mask of the last input device that answered; 0: no usable capture device.
+    std::uint32_t CaptureFormats() const { return captureFormats_; }
+    /// Formats mask input device i reported (0..2), 0 when unknown.
+    std::uint32_t InputFormatsMask(int i) const;
+
+    // ---- Capture ----------------------------------------------------------------------
+
+    /// Starts recording frames frames of the current input format; handler is called
+    /// when the block is done. Returns 0 when started, or when a block is already in
+    /// flight (then nothing happens but the handler is replaced).
+    int StartCapture(int frames, std::uint32_t userValue, CaptureHandlerFn handler);
+    /// Ends the cycle (resets and closes the device) and converts the block. Returns the
+    /// sample buffer (valueCount values, interleaved right/left pairs, full scale 1.0),
+    /// or nullptr when the device could not be closed (EngineError 9) or the engine is
+    /// not started.
+    const float* TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue);
+    /// The completion: called on the user-interface thread by the message receiver.
+    void OnWaveInData(const void* header);
+
+    const float* SampleBuffer() const { return sampleBuffer_.get(); }
+    int BlockValueCount() const { return blockValueCount_; }
+    int OverloadCount() const { return overloadCount_; }
+    int EngineError() const { return engineError_; }
+    bool CaptureOpen() const { return captureOpen_; }
+    bool CaptureStarted() const { return captureStarted_; }
+
+    // Formats of the current devices, each as (input, output).
+    void GetSampleRates(int& in, int& out) const;
+    void SetSampleRates(int in, int out);
+    void GetFormatBits(int& in, int& out) const;
+    void SetFormatBits(int in, int out);
+    void GetSwapFlags(bool& in, bool& out) const;
+    void SetSwapFlags(bool in, bool out);
+    void GetUserRates(int& in, int& out) const;
+    void SetUserRates(int in, int out);
+
+    std::array<DeviceFormat, 3>& InDeviceFormats() { return inDeviceFormats_; }
+    std::array<DeviceFormat, 3>& OutDeviceFormats() { return outDeviceFormats_; }
+
+    // ---- Playback ---------------------------------------------------------------------
+
+    /// Plays params (sine, square, white or pink noise) at freqHz on the current output
+    /// device; durationMs -1 loops. Returns 0 when playing, or when a signal already
+    /// plays (then nothing changes).
+    int StartPlayback(int freqHz, int durationMs, const GeneratorParams& params);
+    void StopPlayback();
+    bool PlaybackActive() const { return playbackActive_; }
+    bool PlaybackOpen() const { return playbackOpen_; }
+    std::int64_t LoopResidue() const { return loopResidue_; }
+    /// Length in bytes of the buffer that plays (or played last).
+    std::uint32_t PlaybackLength() const { return playbackLength_; }
+    const char* PlaybackBuffer() const { return playbackBuffer_.get(); }
+
+    // ---- Start, shutdown, settings, volumes -------------------------------------------
+
+    /// Saves the volumes, allocates the buffers, loads the device formats. 0 or 3.
+    int InitSoundEngine();
+    /// Saves the formats, stops playback, restores the volumes, closes the capture,
+    /// drains pending completions and frees the buffers.
+    void ShutdownSoundEngine();
+    bool Started() const { return captureHeader_ != nullptr; }
+
+    void LoadSoundSettings();
+    void SaveSoundSettings();
+
+    const std::array<AuxLine, kAuxLineCount>& AuxLines() const { return auxLines_; }
+    void SetOutputVolume(int percent);
+    int GetOutputVolume();
+    void SetLineVolume(int percent, int line);
+    int GetLineVolume(int line);
+    void ChooseInputLine(int i);
+    int InputLine() const { return inputLine_; }
+    /// Name of auxiliary line i, empty when i is not below the auxiliary device count.
+    std::string LineName(int i);
+
+    /// Test hook: the allocation of block index (0 capture header, 1 capture buffer,
+    /// 2 playback header, 3 playback buffer, 4 sample buffer) fails; -1 none.
+    void SetFailingAllocationForTest(int blockIndex) { failingAllocation_ = blockIndex; }
+
+private:
+    void AppendReport(std::string line);
+    void ReportDeviceError(const char* what, std::uint32_t code, bool input);
+    std::string ErrorText(std::uint32_t code, bool input, std::size_t maxChars);
+    DeviceFormat& CurrentIn() { return inDeviceFormats_[static_cast<std::size_t>(inDeviceIndex_)]; }
+    DeviceFormat& CurrentOut() { return outDeviceFormats_[static_cast<std::size_t>(outDeviceIndex_)]; }
+    const DeviceFormat& CurrentIn() const { return inDeviceFormats_[static_cast<std::size_t>(inDeviceIndex_)]; }
+    const DeviceFormat& CurrentOut() const { return outDeviceFormats_[static_cast<std::size_t>(outDeviceIndex_)]; }
+    void CloseCaptureForShutdown();
+    void FreeBuffers();
+    void DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out);
+
+    WaveLayer& layer_;
+    std::atomic<MessagePort*> port_{nullptr};
+    ProfileFile* profile_ = nullptr;
+
+    // Catalogue.
+    unsigned inCount_ = 0, outCount_ = 0, midiCount_ = 0, auxCount_ = 0;
+    std::array<std::uint32_t, 3> inputFormatsTable_{};
+    std::uint32_t captureFormats_ = 0;
+    std::vector<std::string> deviceReport_;
+    int inDeviceIndex_ = 0;
+    int outDeviceIndex_ = 0;
+
+    // Formats.
+    std::array<DeviceFormat, 3> inDeviceFormats_;
+    std::array<DeviceFormat, 3> outDeviceFormats_;
+
+    // Capture.
+    std::unique_ptr<WaveHeader> captureHeader_;
+    std::unique_ptr<char[]> captureBuffer_;
+    std::unique_ptr<float[]> sampleBuffer_;
+    WaveInHandle inHandle_{};
+    bool captureOpen_ = false;
+    bool captureStarted_ = false;
+    CaptureHandlerFn captureHandler_;
+    const void* lastCompletedHeader_ = nullptr;
+    int blockValueCount_ = 0;
+    int overloadCount_ = 0;
+    int engineError_ = 0;
+
+    // Playback.
+    std::unique_ptr<WaveHeader> playbackHeader_;
+    std::unique_ptr<char[]> playbackBuffer_;
+    WaveOutHandle outHandle_{};
+    bool playbackOpen_ = false;
+    bool playbackActive_ = false;
+    GeneratorParams playbackParams_;
+    std::int64_t loopResidue_ = 0;
+    std::uint32_t playbackLength_ = 0;
+    Generator generator_;
+
+    // Volumes.
+    std::array<AuxLine, kAuxLineCount> auxLines_;
+    int inputLine_ = 0;
+    std::uint32_t savedOutputVolume_ = 0;
+    bool savedOutputValid_ = false;
+
+    int failingAllocation_ = -1;
+};
+
+}  // namespace sonvera

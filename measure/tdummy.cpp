@@ -1,0 +1,58 @@
+#include "measure/tdummy.h"
+
+#include <QCoreApplication>
+
+#include "engine/soundengine.h"
+#include "measure/appmessages.h"
+
+namespace sonvera {
+
+namespace {
+
+/// MM_WIM_DATA with the reference of the buffer header it reports.
+class WaveInDataEvent : public AppMessageEvent {
+public:
+    explicit WaveInDataEvent(const void* header) : AppMessageEvent(MM_WIM_DATA), header_(header) {}
+    const void* Header() const { return header_; }
+
+private:
+    const void* header_;
+};
+
+}  // namespace
+
+Tdummy::Tdummy(SoundEngine& engine, QObject* parent) : QObject(parent), engine_(engine)
+{
+    setObjectName(QStringLiteral("Tdummy"));
+    engine_.SetMessagePort(this);
+}
+
+Tdummy::~Tdummy()
+{
+    engine_.SetMessagePort(nullptr);
+}
+
+void Tdummy::PostWaveInData(const void* header)
+{
+    pending_.fetch_add(1);
+    QCoreApplication::postEvent(this, new WaveInDataEvent(header));
+}
+
+void Tdummy::DrainMessages(int maxMessages)
+{
+    for (int i = 0; i < maxMessages && pending_.load() > 0; ++i) {
+        QCoreApplication::sendPostedEvents(this, AppEventType(MM_WIM_DATA));
+    }
+}
+
+bool Tdummy::event(QEvent* event)
+{
+    if (AppMessageOf(event) == MM_WIM_DATA) {
+        pending_.fetch_sub(1);
+        engine_.OnWaveInData(static_cast<WaveInDataEvent*>(event)->Header());
+        return true;
+    }
+    return QObject::event(event);
+}
+
+}  // namespace sonvera
