@@ -1,0 +1,275 @@
+#include "diagram/diagramrenderer.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPen>
+#include <algorithm>
+#include <cmath>
+
+#include "diagram/diagramscale.h"
+
+namespace sonvera {
+
+QRgb ToQRgb(Colour c)
+{
+    return qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                static_cast<int>((c >> 16) & 0xFF));
+}
+
+Colour FromQRgb(QRgb c)
+{
+    return static_cast<Colour>(qRed(c)) | (static_cast<Colour>(qGreen(c)) << 8) |
+           (static_cast<Colour>(qBlue(c)) << 16);
+}
+
+namespace {
+
+constexpr Colour kTitleColour = 0x008080;  // olive
+
+QString Text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+// Draws text with its top-left corner at (x, y), as the diagram's positions are given.
+void DrawTextAt(QPainter& p, int x, int y, const QString& text)
+{
+    p.drawText(QPoint(x, y + p.fontMetrics().ascent()), text);
+}
+
+QPen Pen(Colour c)
+{
+    QPen pen{QColor(ToQRgb(c))};
+    pen.setWidth(0);  // cosmetic: always one pixel
+    return pen;
+}
+
+}  // namespace
+
+DiagramRenderer::DiagramRenderer() : vertices(DiagramModel::kPolylineCapacity) {}
+
+QFont DiagramRenderer::DiagramFont(int fontSize)
+{
+    // A narrow sans at 1.25 pixels per unit of F: the left band (3F plus F per decimal)
+    // then holds labels such as "-110" without clipping.
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(std::max(fontSize * 5 / 4, 1));
+    return font;
+}
+
+DiagramTextMetrics DiagramRenderer::Metrics(int fontSize, const QPaintDevice* device)
+{
+    const QFontMetrics fm(DiagramFont(fontSize), device);
+    DiagramTextMetrics m;
+    m.charWidth = fm.horizontalAdvance(QStringLiteral("8"));
+    m.charHeight = fm.height();
+    m.freqLabelWidth = fm.horizontalAdvance(QStringLiteral("20.00k"));
+    return m;
+}
+
+bool DiagramRenderer::LayoutImage(DiagramModel& model, QImage& image, int width, int height,
+                                  int fontSize, bool moveControls)
+{
+    if (!model.Activated()) {
+        return false;
+    }
+    const int w = std::max(width, 1);
+    const int h = std::max(height, 1);
+    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32) {
+        image = QImage(w, h, QImage::Format_RGB32);
+        image.fill(Qt::white);
+    }
+    return model.LayoutDiagram(width, height, fontSize, Metrics(fontSize, &image), moveControls);
+}
+
+int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
+                                   const std::string& comment, int resultLineLeft)
+{
+    const DiagramLayout& g = m.Layout();
+    const DiagramRect r = g.PlotRect;
+    if (r.bottom < r.top || image.isNull()) {
+        return 0;
+    }
+    const DiagramOptions& o = m.Options;
+    QPainter p(&image);
+    const int s = g.fontSize;
+    p.setFont(DiagramFont(s));
+    const int cw = g.CharWidth;
+    const int ch = g.CharHeight;
+
+    // 1. Background and the four margin bands.
+    p.fillRect(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top), QColor(ToQRgb(o.ColDia)));
+    p.setBackgroundMode(Qt::TransparentMode);
+    const QColor margin(ToQRgb(o.ColMargin));
+    p.fillRect(QRect(0, 0, g.width, g.topBand), margin);
+    p.fillRect(QRect(0, g.height - g.bottomBand, g.width, g.bottomBand), margin);
+    p.fillRect(QRect(0, g.topBand, g.leftBand, g.height - g.bottomBand - g.topBand), margin);
+    p.fillRect(QRect(g.width - g.rightBand, g.topBand, g.rightBand,
+                     g.height - g.bottomBand - g.topBand),
+               margin);
+
+    const double span1 = static_cast<double>(m.LevelMax) - m.LevelMin;
+    const double span2 = static_cast<double>(m.Level2Max) - m.Level2Min;
+
+    // 2. Left axis: labels in the curve-1 colour and the horizontal grid.
+    if (m.PointCount != 0 && span1 != 0.0 && m.Axis1Shown) {
+        p.setPen(Pen(o.ColLine1));
+        if (g.LevelStep1 != 0.0f) {
+            const int rows = DiagramRound(std::fabs(span1) / g.LevelStep1);
+            for (int k = 0; k <= rows && k <= 10000; ++k) {
+                const double v = k == 0 ? m.LevelMin : m.LevelMin + k * static_cast<double>(g.LevelStep1);
+                const int y = std::abs(DiagramRound((v - m.LevelMin) * g.LevelScale1) - r.bottom);
+                if (y >= r.top) {
+                    const QString label = Text(FormatFixed(v, g.LabelDecimals, 3));
+                    p.setPen(Pen(o.ColLine1));
+                    DrawTextAt(p, r.left - p.fontMetrics().horizontalAdvance(label) - cw / 2,
+                               y - ch / 2, label);
+                    p.setPen(Pen(o.ColGrid));
+                    p.drawLine(r.left, y, r.right, y);
+                }
+            }
+        }
+        p.setPen(Pen(o.ColLine1));
+        DrawTextAt(p, r.left - g.leftBand + 2, r.bottom + ch / 2, QStringLiteral("dB"));
+    }
+
+    // 3. Right axis (phase or a second level), labels ending in a degree sign.
+    if (m.PointCount != 0 && span2 != 0.0 && m.Axis2Shown && g.LevelStep2 != 0.0f &&
+        g.LevelStep1 != 0.0f) {
+        const int rows = DiagramRound(std::fabs(span1) / g.LevelStep1);
+        for (int k = 0; k <= rows && k <= 10000; ++k) {
+            const double v = k == 0 ? m.Level2Min : m.Level2Min + k * static_cast<double>(g.LevelStep2);
+            const int y = std::abs(DiagramRound((v - m.Level2Min) * g.LevelScale2) - r.bottom);
+            if (y >= r.top) {
+                p.setPen(Pen(o.ColLine2));
+                DrawTextAt(p, r.right + cw / 2, y - ch / 2,
+                           Text(FormatFixed(v, 1, 5)) + QChar(0x00B0));
+                if (!m.Axis1Shown) {
+                    p.setPen(Pen(o.ColGrid));
+                    p.drawLine(r.left, y, r.right, y);
+                }
+            }
+        }
+    }
+
+    // 4. Frequency axis: centred labels below the plot, tick lines up to the top.
+    const auto tick = [&](int x, const QString& label) {
+        p.setPen(Pen(o.ColText));
+        DrawTextAt(p, x - p.fontMetrics().horizontalAdvance(label) / 2, r.bottom + ch / 2, label);
+        p.setPen(Pen(o.ColGrid));
+        p.drawLine(x, r.top, x, label.isEmpty() ? r.bottom : r.bottom + ch / 3);
+    };
+    if (o.XLog) {
+        for (int k = g.FirstLogTick; k >= 1 && k <= kFreqTickCount; ++k) {
+            const FreqTick& t = FreqTickTable[static_cast<std::size_t>(k - 1)];
+            const bool last =
+                k == kFreqTickCount || FreqTickTable[static_cast<std::size_t>(k)].freqHz > m.FreqMax;
+            const int x = DiagramRound(m.FreqToX(t.freqHz));
+            if (x >= r.left) {
+                QString label = QString::fromLatin1(t.label);
+                if (last) {
+                    label += QStringLiteral("Hz");
+                }
+                tick(x, label);
+            }
+            if (last) {
+                break;
+            }
+        }
+    } else if (g.FreqStep != 0) {
+        const int first = m.FreqMin / g.FreqStep;
+        const int lastIndex = m.FreqMax / g.FreqStep;
+        for (int i = first; i <= lastIndex && i - first <= 100000; ++i) {
+            const long long v = i == first ? m.FreqMin : static_cast<long long>(i) * g.FreqStep;
+            const bool last = i == lastIndex;
+            QString label;
+            if (v >= 1000) {
+                label = Text(FormatFixed(static_cast<double>(v) / 1000.0, 2, 1)) +
+                        (last ? QStringLiteral("kHz") : QStringLiteral("k"));
+            } else {
+                label = QString::number(v) + (last ? QStringLiteral("Hz") : QString());
+            }
+            tick(DiagramRound(m.FreqToX(static_cast<double>(v))), label);
+        }
+    }
+
+    // 5. The right edge of the plot.
+    p.setPen(Pen(o.ColGrid));
+    p.drawLine(r.right, r.top, r.right, r.bottom);
+
+    // 6. The curves.
+    for (int curve = 1; curve <= 2; ++curve) {
+        if ((curve == 1 ? o.DrawCurve1 : o.DrawCurve2) == 0 || !m.HasStorage()) {
+            continue;
+        }
+        const int n = m.CollectCurve(curve);
+        if (n == 0) {
+            continue;
+        }
+        const auto& src = m.Polyline();
+        for (int i = 0; i < n; ++i) {
+            vertices[static_cast<std::size_t>(i)] = QPoint(src[static_cast<std::size_t>(i)].x,
+                                                           src[static_cast<std::size_t>(i)].y);
+        }
+        p.setPen(Pen(curve == 1 ? o.ColLine1 : o.ColLine2));
+        if (n == 1) {
+            p.drawPoint(vertices[0]);
+        } else {
+            p.drawPolyline(vertices.data(), n);
+        }
+    }
+
+    // 7. The measuring cursor (screen only).
+    if (!print && m.CursorMode != 0) {
+        const auto readout = [&](const std::string& text, int dy) {
+            const QString t = Text(text);
+            p.setPen(Pen(o.ColText));
+            DrawTextAt(p, m.mouseX - p.fontMetrics().horizontalAdvance(t) - 2, m.mouseY + dy, t);
+        };
+        p.setPen(Pen(o.ColCur));
+        switch (m.CursorMode) {
+        case 1:
+            p.drawLine(m.currentColumn, r.top, m.currentColumn, r.bottom);
+            readout(m.FreqReadout, 1);
+            break;
+        case 2:
+            p.drawLine(r.left, m.startRow, r.right, m.startRow);
+            p.drawLine(r.left, m.currentRow, r.right, m.currentRow);
+            readout(m.LevelReadout, 2);
+            break;
+        case 3:
+            p.drawLine(m.startColumn, m.startRow, m.currentColumn, m.currentRow);
+            readout(m.FreqReadout, 1);
+            break;
+        case 4:
+            readout(m.PointReadout, 1);
+            break;
+        default:
+            break;
+        }
+    }
+
+    // 8. Comment and result line (print only; on screen they are edit controls).
+    if (print) {
+        p.setPen(Pen(o.ColText));
+        DrawTextAt(p, r.left, (g.topBand - ch) / 2, Text(comment));
+        const int x0 = resultLineLeft >= 0 ? resultLineLeft : m.PlaceControls(0).Edit2.x;
+        DrawTextAt(p, x0, r.bottom + ch * 7 / 4, Text(m.ResultLine()));
+    }
+
+    // 9. The title.
+    QFont title = DiagramFont(2 * s);
+    title.setBold(true);
+    title.setItalic(true);
+    p.setFont(title);
+    p.setPen(Pen(kTitleColour));
+    const QString name = QStringLiteral("Sonvera");
+    const int titleWidth = p.fontMetrics().horizontalAdvance(name);
+    DrawTextAt(p, r.right - titleWidth, r.top - 4 * s, name);
+    p.setFont(DiagramFont(s));
+    p.setPen(Pen(o.ColText));
+    return r.right - titleWidth - r.left - 8;
+}
+
+}  // namespace sonvera

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <cmath>
+#include <cstdlib>
+
+#include "diagram/diagramrenderer.h"
+#include "diagram/diagramscale.h"
+
+using namespace sonvera;
+
+namespace {
+
+// Colours chosen so that no two overlap: background, margin, grid, curves, cursor, text.
+constexpr Colour kDia = 0xFFFF00;
+constexpr Colour kMargin = 0xC0C0C0;
+constexpr Colour kGrid = 0x00FFFF;
+constexpr Colour kLine1 = 0x0000FF;
+constexpr Colour kLine2 = 0xFF0000;
+constexpr Colour kCur = 0x00FF00;
+
+class DiagramRenderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "diagramrenderer_test";
+        static char* argv[] = {name, nullptr};
+        if (QGuiApplication::instance() == nullptr) {
+            app = new QGuiApplication(argc, argv);
+        }
+    }
+
+    void Prepare(int fmin, int fmax, float lmin, float lmax, bool log = true, int lastIndex = 99)
+    {
+        model.Activate();
+        model.Options.XLog = log ? 1 : 0;
+        model.Options.ColCur = kCur;
+        // The first layout only sizes the image: the ranges are not set yet.
+        DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false);
+        model.SetScreen(1000, 700, DiagramRenderer::Metrics(8, &image));
+        float lo = lmin;
+        float hi = lmax;
+        ASSERT_FALSE(model.PrepareDiagram("", lastIndex, fmin, fmax, lo, hi));
+        ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+    }
+
+    QRgb At(int x, int y) const { return image.pixel(x, y) & 0xFFFFFF; }
+    static QRgb Rgb(Colour c) { return ToQRgb(c) & 0xFFFFFF; }
+
+    static QGuiApplication* app;
+    DiagramModel model;
+    DiagramRenderer renderer;
+    QImage image;
+};
+
+QGuiApplication* DiagramRenderTest::app = nullptr;
+
+}  // namespace
+
+TEST(DiagramColours, ConvertBetweenRedLowAndQtOrder)
+{
+    EXPECT_EQ(ToQRgb(0x0000FF) & 0xFFFFFF, 0xFF0000u);  // red
+    EXPECT_EQ(ToQRgb(0xFF0000) & 0xFFFFFF, 0x0000FFu);  // blue
+    EXPECT_EQ(ToQRgb(0x008080) & 0xFFFFFF, 0x808000u);  // olive
+    EXPECT_EQ(FromQRgb(qRgb(0x12, 0x34, 0x56)), 0x563412u);
+}
+
+TEST_F(DiagramRenderTest, EmptyDiagramHasMarginsPlotAndGridButNoCurve)
+{
+    Prepare(10, 28000, -110, 0);
+    renderer.RenderDiagram(model, image, false, "");
+    const DiagramRect r = model.Layout().PlotRect;
+    EXPECT_EQ(At(1, r.top + 5), Rgb(kMargin));               // left band
+    EXPECT_EQ(At(r.right + 3, (r.top + r.bottom) / 2), Rgb(kMargin));  // right band
+    EXPECT_EQ(At(r.left + 3, 2), Rgb(kMargin));              // top band, left of the title
+    EXPECT_EQ(At(r.left + 7, r.top + 3), Rgb(kDia));         // inside the plot, off the grid
+    // Every level label row has a grid line at its computed pixel.
+    const DiagramLayout& g = model.Layout();
+    ASSERT_EQ(g.LevelStep1, 5.0f);
+    for (int k = 0; k <= 22; ++k) {
+        const int y = std::abs(DiagramRound(k * 5.0 * g.LevelScale1) - r.bottom);
+        if (y < r.bottom) {
+            EXPECT_EQ(At(r.left + 3, y), Rgb(kGrid)) << "row " << k;
+        }
+    }
+    // No pixel of either curve colour anywhere.
+    int curvePixels = 0;
+    for (int y = r.top; y <= r.bottom + 5; ++y) {
+        for (int x = r.left; x < r.right; ++x) {
+            curvePixels += At(x, y) == Rgb(kLine1) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(curvePixels, 0);
+    // Tick at 1 kHz spans the plot in the grid colour.
+    const int x1k = DiagramRound(model.FreqToX(1000));
+    EXPECT_EQ(At(x1k, r.top + 10), Rgb(kGrid));
+    // The right edge line.
+    EXPECT_EQ(At(r.right, (r.top + r.bottom) / 2 + 1), Rgb(kGrid));
+}
+
+TEST_F(DiagramRenderTest, StoredPointsAreDrawnWhereTheyMapAndOutsideValuesJustOutside)
+{
+    Prepare(100, 10000, -100, 0, false, 3);
+    model.SetCurvesShown(true, true);
+    const float a[2] = {-50, -20};
+    const float b[2] = {-50, -20};
+    const float c[2] = {20, -200};  // curve 1 above the range, curve 2 below
+    model.StoreDiagramPoint(a, 2, 0, 1000.0f);
+    model.StoreDiagramPoint(b, 2, 1, 3000.0f);
+    model.StoreDiagramPoint(c, 2, 2, 3000.0f);
+    model.StoreDiagramPoint(c, 2, 3, 5000.0f);
+    renderer.RenderDiagram(model, image, true, "");
+    const DiagramRect r = model.Layout().PlotRect;
+    const int o = model.Layout().CharHeight / 8;
+    const int x2k = DiagramRound(model.FreqToX(2000));
+    EXPECT_EQ(At(x2k, model.LevelToY1(-50)), Rgb(kLine1));
+    EXPECT_EQ(At(x2k, model.LevelToY2(-20)), Rgb(kLine2));
+    const int x4k = DiagramRound(model.FreqToX(4000));
+    EXPECT_EQ(At(x4k, r.top - o), Rgb(kLine1));
+    EXPECT_EQ(At(x4k, r.bottom + o), Rgb(kLine2));
+    // Nothing of the curves left of the first point's column (1000 Hz).
+    const int x1k = DiagramRound(model.FreqToX(1000));
+    for (int x = r.left; x < x1k - 1; ++x) {
+        EXPECT_NE(At(x, model.LevelToY1(-50)), Rgb(kLine1));
+    }
+}
+
+TEST_F(DiagramRenderTest, EmptySlotsBetweenPointsAreSkipped)
+{
+    Prepare(100, 10000, -100, 0, false, 4);
+    const float lowV[2] = {-80, 0};
+    model.StoreDiagramPoint(lowV, 2, 0, 1000.0f);
+    model.StoreDiagramPoint(lowV, 2, 4, 5000.0f);
+    renderer.RenderDiagram(model, image, true, "");
+    // Slots 1..3 are empty (frequency 0): the line runs straight from 1 kHz to 5 kHz at
+    // -80 dB and never drops to the left edge.
+    const int y = model.LevelToY1(-80);
+    EXPECT_EQ(At(DiagramRound(model.FreqToX(3000)), y), Rgb(kLine1));
+    const DiagramRect r = model.Layout().PlotRect;
+    for (int yy = r.top; yy <= r.bottom; ++yy) {
+        EXPECT_NE(At(r.left, yy), Rgb(kLine1));
+    }
+}
+
+TEST_F(DiagramRenderTest, CursorOnlyOnScreen)
+{
+    Prepare(100, 10000, -100, 0);
+    const DiagramRect r = model.Layout().PlotRect;
+    model.MouseDown(MouseButton::Left, r.left + 200, r.top + 100);
+    model.MouseUp(MouseButton::Left);
+    model.MouseMove(r.left + 300, r.top + 200);
+    ASSERT_EQ(model.CursorMode, 2);
+    renderer.RenderDiagram(model, image, false, "");
+    EXPECT_EQ(At(r.left + 50, r.top + 100), Rgb(kCur));
+    EXPECT_EQ(At(r.left + 50, r.top + 200), Rgb(kCur));
+    renderer.RenderDiagram(model, image, true, "");
+    EXPECT_NE(At(r.left + 50, r.top + 100), Rgb(kCur));
+    EXPECT_NE(At(r.left + 50, r.top + 200), Rgb(kCur));
+}
+
+TEST_F(DiagramRenderTest, RightAxisGridOnlyWithoutTheLeftAxis)
+{
+    Prepare(100, 10000, -100, 0, false);
+    model.SetAxesShown(false, true);
+    model.SetSecondRange(90, -90);
+    ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+    renderer.RenderDiagram(model, image, false, "");
+    const DiagramLayout& g = model.Layout();
+    const DiagramRect r = g.PlotRect;
+    EXPECT_EQ(g.rightBand, 8);
+    const int y = std::abs(DiagramRound(g.LevelStep2 * g.LevelScale2) - r.bottom);
+    EXPECT_EQ(At(r.left + 3, y), Rgb(kGrid));
+}
+
+TEST_F(DiagramRenderTest, WritesAReferencePicture)
+{
+    Prepare(10, 28000, -110, 0, true, 511);
+    model.SetCurvesShown(true, true);
+    for (int i = 0; i < 512; ++i) {
+        const float f = 10.0f * std::pow(2800.0f, i / 511.0f);
+        const float v[2] = {-20.0f - 10.0f * std::log10(f / 10.0f) * 3.0f,
+                            -60.0f + 20.0f * std::sin(i / 30.0f)};
+        model.StoreDiagramPoint(v, 2, i, f);
+    }
+    model.SetResultLine("THD+N: 0.01 %");
+    const int commentWidth = renderer.RenderDiagram(model, image, true, "Kommentar: reference");
+    EXPECT_GT(commentWidth, 0);
+    if (const char* dir = std::getenv("SONVERA_RENDER_DIR")) {
+        ASSERT_TRUE(image.save(QString::fromUtf8(dir) + "/diagram_reference.png"));
+    }
+}
