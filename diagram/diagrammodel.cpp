@@ -367,6 +367,48 @@ double DiagramModel::YToLevel(int y) const
     return LevelMax - (y - layout.PlotRect.top) / layout.LevelScale1;
 }
 
+void DiagramModel::ForEachFreqTick(
+    const std::function<void(int x, const std::string& label)>& visit) const
+{
+    const DiagramRect& p = layout.PlotRect;
+    std::string label;
+    if (Options.XLog) {
+        for (int k = layout.FirstLogTick; k >= 1 && k <= kFreqTickCount; ++k) {
+            const FreqTick& t = FreqTickTable[static_cast<std::size_t>(k - 1)];
+            const bool last =
+                k == kFreqTickCount || FreqTickTable[static_cast<std::size_t>(k)].freqHz > FreqMax;
+            const int x = DiagramRound(FreqToX(t.freqHz));
+            if (x >= p.left) {
+                label = t.label;
+                if (last) {
+                    label += "Hz";
+                }
+                visit(x, label);
+            }
+            if (last) {
+                break;
+            }
+        }
+        return;
+    }
+    if (layout.FreqStep <= 0) {
+        return;
+    }
+    const int first = FreqMin / layout.FreqStep;
+    const int lastIndex = FreqMax / layout.FreqStep;
+    // Bounded: a layout gives at most one label per slot, a hand-set step is capped here.
+    for (int i = first; i <= lastIndex && i - first <= 100000; ++i) {
+        const long long v = i == first ? FreqMin : static_cast<long long>(i) * layout.FreqStep;
+        const bool last = i == lastIndex;
+        if (v >= 1000) {
+            label = FormatFixed(static_cast<double>(v) / 1000.0, 2, 1) + (last ? "kHz" : "k");
+        } else {
+            label = std::to_string(v) + (last ? "Hz" : "");
+        }
+        visit(DiagramRound(FreqToX(static_cast<double>(v))), label);
+    }
+}
+
 int DiagramModel::CollectCurve(int curve)
 {
     if (!HasStorage()) {

@@ -124,6 +124,10 @@ public:
     int LevelToY2(double v) const;
     double YToLevel(int y) const;
 
+    /// Visits the frequency-axis ticks in drawing order with their column and label (empty
+    /// for the unlabelled ticks of the logarithmic axis; the last tick carries the unit).
+    void ForEachFreqTick(const std::function<void(int x, const std::string& label)>& visit) const;
+
     /// Collects the polyline of curve 1 or 2 into PolylineBuffer; returns the vertex count
     /// (0: nothing to draw).
     int CollectCurve(int curve);

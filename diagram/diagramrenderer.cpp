@@ -160,39 +160,7 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
         p.setPen(Pen(o.ColGrid));
         p.drawLine(x, r.top, x, label.isEmpty() ? r.bottom : r.bottom + ch / 3);
     };
-    if (o.XLog) {
-        for (int k = g.FirstLogTick; k >= 1 && k <= kFreqTickCount; ++k) {
-            const FreqTick& t = FreqTickTable[static_cast<std::size_t>(k - 1)];
-            const bool last =
-                k == kFreqTickCount || FreqTickTable[static_cast<std::size_t>(k)].freqHz > m.FreqMax;
-            const int x = DiagramRound(m.FreqToX(t.freqHz));
-            if (x >= r.left) {
-                QString label = QString::fromLatin1(t.label);
-                if (last) {
-                    label += QStringLiteral("Hz");
-                }
-                tick(x, label);
-            }
-            if (last) {
-                break;
-            }
-        }
-    } else if (g.FreqStep != 0) {
-        const int first = m.FreqMin / g.FreqStep;
-        const int lastIndex = m.FreqMax / g.FreqStep;
-        for (int i = first; i <= lastIndex && i - first <= 100000; ++i) {
-            const long long v = i == first ? m.FreqMin : static_cast<long long>(i) * g.FreqStep;
-            const bool last = i == lastIndex;
-            QString label;
-            if (v >= 1000) {
-                label = Text(FormatFixed(static_cast<double>(v) / 1000.0, 2, 1)) +
-                        (last ? QStringLiteral("kHz") : QStringLiteral("k"));
-            } else {
-                label = QString::number(v) + (last ? QStringLiteral("Hz") : QString());
-            }
-            tick(DiagramRound(m.FreqToX(static_cast<double>(v))), label);
-        }
-    }
+    m.ForEachFreqTick([&](int x, const std::string& label) { tick(x, Text(label)); });
 
     // 5. The right edge of the plot.
     p.setPen(Pen(o.ColGrid));

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "diagram/diagrammodel.h"
 #include "diagram/diagramscale.h"
@@ -559,4 +560,76 @@ TEST(PlaceControls, FollowsTheBands)
     EXPECT_EQ(c.Edit2.y, 370 - 17 - 1);
     EXPECT_EQ(c.Edit2.x, c.ScrollBarLF.x + 30);
     EXPECT_EQ(c.Edit2.x + c.Edit2.w + 3, 580 - 26);
+}
+
+namespace {
+
+std::vector<std::string> TickLabels(const DiagramModel& d)
+{
+    std::vector<std::string> labels;
+    d.ForEachFreqTick([&](int, const std::string& label) { labels.push_back(label); });
+    return labels;
+}
+
+std::vector<std::string> Labelled(const std::vector<std::string>& all)
+{
+    std::vector<std::string> out;
+    for (const auto& l : all) {
+        if (!l.empty()) {
+            out.push_back(l);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(FrequencyTicks, LogarithmicAxisFrom10To28000)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0, 50, 1000, 700);
+    const auto all = TickLabels(d);
+    const std::vector<std::string> expected = {"10", "20", "30",  "50", "100", "200", "300",
+                                               "500", "1k", "2k", "3k", "5k",  "10k", "20kHz"};
+    EXPECT_EQ(Labelled(all), expected);
+    // 10..90, 100..900, 1000..9000, 10000 and 20000: 29 ticks, the unlabelled ones included.
+    EXPECT_EQ(all.size(), 29u);
+    int lastX = -1;
+    d.ForEachFreqTick([&](int x, const std::string&) {
+        EXPECT_GT(x, lastX);
+        lastX = x;
+    });
+    EXPECT_EQ(lastX, DiagramRound(d.FreqToX(20000)));
+}
+
+TEST(FrequencyTicks, LogarithmicAxisEndingBetweenTicksPutsTheUnitOnTheLastOne)
+{
+    DiagramModel d = MakeDiagram(20, 4500, -110, 0, 50, 1000, 700);
+    const auto all = TickLabels(d);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back(), "Hz");  // the unlabelled 4000 Hz tick
+    EXPECT_EQ(all.front(), "20");
+
+    // A range below the first tick of the table still draws that first tick.
+    DiagramModel e = MakeDiagram(100000, 100000, -110, 0, 50, 1000, 700);
+    EXPECT_EQ(TickLabels(e), std::vector<std::string>{"100kHz"});
+}
+
+TEST(FrequencyTicks, LinearAxisLabelsWithThousandsAndUnit)
+{
+    DiagramModel d = MakeDiagram(20, 20000, -110, 0, 50, 1000, 700);
+    d.Options.XLog = 0;
+    ASSERT_TRUE(d.LayoutScreen(false));
+    ASSERT_EQ(d.Layout().FreqStep, 2000);  // 960 div 63 = 15 slots, 19980 div 15 = 1332
+    const std::vector<std::string> expected = {"20",     "2.00k",  "4.00k",  "6.00k",
+                                               "8.00k",  "10.00k", "12.00k", "14.00k",
+                                               "16.00k", "18.00k", "20.00kHz"};
+    EXPECT_EQ(TickLabels(d), expected);
+
+    DiagramModel e = MakeDiagram(10, 900, -110, 0, 50, 1000, 700);
+    e.Options.XLog = 0;
+    ASSERT_TRUE(e.LayoutScreen(false));
+    const auto labels = TickLabels(e);
+    ASSERT_FALSE(labels.empty());
+    EXPECT_EQ(labels.front(), "10");
+    EXPECT_EQ(labels.back().substr(labels.back().size() - 2), "Hz");
 }
