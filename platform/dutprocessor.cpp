@@ -1,0 +1,74 @@
+#include "platform/dutprocessor.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace sonvera {
+
+namespace {
+
+constexpr double kButterworthQ = std::numbers::sqrt2 / 2.0;
+
+}  // namespace
+
+double DutProcessor::Section::Run(double x)
+{
+    if (!active) {
+        return x;
+    }
+    const double y = b0 * x + z1;
+    z1 = b1 * x - a1 * y + z2;
+    z2 = b2 * x - a2 * y;
+    return y;
+}
+
+DutProcessor::DutProcessor(const DutConfig& dut, double sampleRateHz, std::uint32_t noiseSeed)
+    : dut_(dut),
+      rateHz_(sampleRateHz > 0.0 ? sampleRateHz : 44100.0),
+      gain_(std::pow(10.0, dut.gainDb / 20.0)),
+      noiseRms_(dut.noise ? std::pow(10.0, dut.noiseDbfs / 20.0) : 0.0),
+      rng_(noiseSeed)
+{
+    const double nyquistLimit = 0.49 * rateHz_;
+    if (dut_.highPassHz > 0.0) {
+        const double fc = std::min(dut_.highPassHz, nyquistLimit);
+        const double k = std::tan(std::numbers::pi * fc / rateHz_);
+        const double norm = 1.0 / (1.0 + k / kButterworthQ + k * k);
+        highPass_.b0 = norm;
+        highPass_.b1 = -2.0 * norm;
+        highPass_.b2 = norm;
+        highPass_.a1 = 2.0 * (k * k - 1.0) * norm;
+        highPass_.a2 = (1.0 - k / kButterworthQ + k * k) * norm;
+        highPass_.active = true;
+    }
+    if (dut_.lowPassHz > 0.0 && dut_.lowPassHz < nyquistLimit) {
+        const double k = std::tan(std::numbers::pi * dut_.lowPassHz / rateHz_);
+        const double norm = 1.0 / (1.0 + k / kButterworthQ + k * k);
+        lowPass_.b0 = k * k * norm;
+        lowPass_.b1 = 2.0 * lowPass_.b0;
+        lowPass_.b2 = lowPass_.b0;
+        lowPass_.a1 = 2.0 * (k * k - 1.0) * norm;
+        lowPass_.a2 = (1.0 - k / kButterworthQ + k * k) * norm;
+        lowPass_.active = true;
+    }
+}
+
+double DutProcessor::Process(double x)
+{
+    double y = x + 2.0 * dut_.h2 * x * x + 4.0 * dut_.h3 * x * x * x;
+    y *= gain_;
+    y = highPass_.Run(y);
+    y = lowPass_.Run(y);
+    if (noiseRms_ > 0.0) {
+        y += noiseRms_ * gauss_(rng_);
+    }
+    return y;
+}
+
+void DutProcessor::ClearState()
+{
+    highPass_.z1 = highPass_.z2 = 0.0;
+    lowPass_.z1 = lowPass_.z2 = 0.0;
+}
+
+}  // namespace sonvera

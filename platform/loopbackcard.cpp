@@ -1,0 +1,993 @@
+#include "platform/loopbackcard.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/dutprocessor.h"
+
+namespace sonvera {
+
+namespace {
+
+// The card's time line counts ticks of 1/705600000 s: every common sample rate (8000,
+// 11025, 22050, 32000, 44100, 48000, 88200, 96000, 192000 Hz) divides it, so frame
+// boundaries of equal rates fall on the same ticks and no sample is lost or doubled.
+constexpr std::int64_t kTicksPerSecond = 705600000;
+
+constexpr std::uint32_t kMinRateHz = 1000;
+constexpr std::uint32_t kMaxRateHz = 200000;
+
+// At most this many frames of a gap between two input blocks are run through the DUT to
+// carry its filter state across the gap (longer gaps: the filters have settled anyway).
+constexpr std::int64_t kMaxWarmUpFrames = 1 << 16;
+
+constexpr unsigned kLineInIndex = 0;
+constexpr unsigned kOwnAuxLines = 3;
+
+// Tick of frame `frame` counted from `origin` at `rateHz`.
+std::int64_t FrameTick(std::int64_t origin, std::int64_t frame, std::uint32_t rateHz)
+{
+    return origin + frame * kTicksPerSecond / rateHz;
+}
+
+// First tick at or after `tick` that lies on the frame grid of `rateHz` (grid from 0).
+std::int64_t SnapUp(std::int64_t tick, std::uint32_t rateHz)
+{
+    const std::int64_t frames = (tick * rateHz + kTicksPerSecond - 1) / kTicksPerSecond;
+    return frames * kTicksPerSecond / rateHz;
+}
+
+bool FormatIsUsable(const WaveFormat& f)
+{
+    if (f.FormatTag != 1 || (f.Channels != 1 && f.Channels != 2)) {
+        return false;
+    }
+    if (f.BitsPerSample != 8 && f.BitsPerSample != 16 && f.BitsPerSample != 32) {
+        return false;
+    }
+    if (f.SamplesPerSec < kMinRateHz || f.SamplesPerSec > kMaxRateHz) {
+        return false;
+    }
+    return f.BlockAlign == f.Channels * f.BitsPerSample / 8;
+}
+
+// One PCM sample at `p` as a real, full scale 1.0 (exact in double for every depth).
+double ReadSample(const char* p, int bits)
+{
+    switch (bits) {
+    case 8: return (static_cast<double>(static_cast<unsigned char>(*p)) - 128.0) / 128.0;
+    case 16: {
+        std::int16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 32768.0;
+    }
+    default: {
+        std::int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v / 2147483648.0;
+    }
+    }
+}
+
+// Writes a real (full scale 1.0) as a PCM sample, rounded to nearest and clipped.
+void WriteSample(char* p, int bits, double x)
+{
+    switch (bits) {
+    case 8: {
+        const double v = std::clamp(std::nearbyint(x * 128.0) + 128.0, 0.0, 255.0);
+        *p = static_cast<char>(static_cast<unsigned char>(v));
+        break;
+    }
+    case 16: {
+        const auto v = static_cast<std::int16_t>(
+            std::clamp(std::nearbyint(x * 32768.0), -32768.0, 32767.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    default: {
+        const auto v = static_cast<std::int32_t>(
+            std::clamp(std::nearbyint(x * 2147483648.0), -2147483648.0, 2147483647.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    }
+}
+
+double VolumeFactor(std::uint32_t packed, bool right)
+{
+    const std::uint32_t half = right ? (packed >> 16) : (packed & 0xFFFF);
+    return half / 65535.0;
+}
+
+std::string CutName(std::string name)
+{
+    if (name.size() > kMaxProductName) {
+        name.resize(kMaxProductName);
+    }
+    return name;
+}
+
+struct Fault {
+    MmResult code = 0;
+    bool armed = false;
+    bool always = false;
+};
+
+// One written output buffer on the time line.
+struct Segment {
+    WaveHeader* header = nullptr;
+    std::int64_t startTick = 0;
+    std::uint32_t frames = 0;      // frames in one pass of the buffer
+    std::uint64_t totalFrames = 0; // frames * loops
+    std::int64_t endTick = 0;
+};
+
+struct Posting {
+    WavePost post;
+    WaveMessage message;
+    WaveHeader* header;
+};
+
+}  // namespace
+
+struct LoopbackCard::Impl {
+    DutConfig dut;
+    LoopbackClock clock;
+    std::uint32_t noiseSeed;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::thread worker;
+    bool stopping = false;
+
+    std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now();
+    std::int64_t virtualNow = 0;  // instant clock
+
+    std::array<Fault, static_cast<std::size_t>(WaveCall::Count_)> faults{};
+    std::optional<unsigned> inCount, outCount, midiCount, auxCount;
+    std::map<unsigned, WaveInCaps> inCaps;
+    std::map<unsigned, WaveOutCaps> outCaps;
+    std::map<unsigned, AuxCaps> auxCaps;
+
+    std::uint32_t outVolume = 0xFFFFFFFF;
+    std::vector<std::uint32_t> auxVolumes = std::vector<std::uint32_t>(kOwnAuxLines, 0xFFFFFFFF);
+
+    std::uint32_t nextHandle = 1;
+
+    // Input device.
+    bool inOpen = false;
+    std::uint32_t inHandle = 0;
+    WaveFormat inFormat;
+    WavePost inPost;
+    std::deque<WaveHeader*> inQueue;
+    bool inStarted = false;
+    std::int64_t inBlockStart = 0;     // tick of the first frame of the front buffer
+    std::unique_ptr<DutProcessor> dutProc;
+    std::int64_t dutNextTick = 0;      // tick of the next frame the DUT expects
+    std::uint32_t dutRate = 0;
+
+    // Output device.
+    bool outOpen = false;
+    std::uint32_t outHandle = 0;
+    WaveFormat outFormat;
+    WavePost outPost;
+    std::deque<Segment> segments;
+
+    std::atomic<unsigned> postedInData{0};
+    std::atomic<unsigned> postedOutDone{0};
+
+    std::int64_t Now() const
+    {
+        if (clock == LoopbackClock::Instant) {
+            return virtualNow;
+        }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now() - epoch)
+                            .count();
+        return static_cast<std::int64_t>(ns) * 7056 / 10000;
+    }
+
+    std::chrono::steady_clock::time_point WallTime(std::int64_t tick) const
+    {
+        return epoch + std::chrono::nanoseconds(tick * 10000 / 7056 + 1);
+    }
+
+    // Consumes an armed fault of `call`: its code, or 0.
+    MmResult Failing(WaveCall call)
+    {
+        Fault& f = faults[static_cast<std::size_t>(call)];
+        if (!f.armed) {
+            return kMmNoError;
+        }
+        if (!f.always) {
+            f.armed = false;
+        }
+        return f.code;
+    }
+
+    unsigned InCount() const { return inCount.value_or(1); }
+    unsigned OutCount() const { return outCount.value_or(1); }
+    unsigned AuxCount() const { return auxCount.value_or(kOwnAuxLines); }
+
+    double LineInFactor(bool right) const
+    {
+        return AuxCount() > kLineInIndex ? VolumeFactor(auxVolumes[kLineInIndex], right) : 1.0;
+    }
+
+    // The output (left, right) at `tick`, volume applied; silence where nothing plays.
+    std::pair<double, double> OutputAt(std::int64_t tick) const
+    {
+        for (const Segment& s : segments) {
+            if (tick < s.startTick || tick >= s.endTick) {
+                continue;
+            }
+            const auto index = static_cast<std::uint64_t>(
+                (tick - s.startTick) * outFormat.SamplesPerSec / kTicksPerSecond);
+            if (index >= s.totalFrames || s.frames == 0) {
+                return {0.0, 0.0};
+            }
+            const char* frame = s.header->data + (index % s.frames) * outFormat.BlockAlign;
+            const int bits = outFormat.BitsPerSample;
+            const double left = ReadSample(frame, bits);
+            const double right = outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left;
+            return {left * VolumeFactor(outVolume, false), right * VolumeFactor(outVolume, true)};
+        }
+        return {0.0, 0.0};
+    }
+
+    // The DUT's output for the input frame at `tick` (delay applied on the read side).
+    double DutAt(std::int64_t tick, std::int64_t delayTicks)
+    {
+        return dutProc->Process(OutputAt(tick - delayTicks).second);
+    }
+
+    // Records frames [first, last) of the front input buffer, whose frame 0 is at
+    // inBlockStart.
+    void Record(WaveHeader* h, std::uint32_t first, std::uint32_t last)
+    {
+        const std::uint32_t rate = inFormat.SamplesPerSec;
+        if (!dutProc || dutRate != rate) {
+            dutProc = std::make_unique<DutProcessor>(dut, rate, noiseSeed);
+            dutRate = rate;
+            dutNextTick = FrameTick(inBlockStart, first, rate);
+        }
+        const std::int64_t delayTicks =
+            static_cast<std::int64_t>(dut.delaySamples) * kTicksPerSecond / rate;
+        const std::int64_t firstTick = FrameTick(inBlockStart, first, rate);
+        // Carry the DUT across the time nobody recorded.
+        if (firstTick > dutNextTick) {
+            std::int64_t gapFrames = (firstTick - dutNextTick) * rate / kTicksPerSecond;
+            gapFrames = std::min(gapFrames, kMaxWarmUpFrames);
+            for (std::int64_t k = gapFrames; k > 0; --k) {
+                DutAt(firstTick - k * kTicksPerSecond / rate, delayTicks);
+            }
+        }
+        const int bits = inFormat.BitsPerSample;
+        const double lineLeft = LineInFactor(false);
+        const double lineRight = LineInFactor(true);
+        for (std::uint32_t i = first; i < last; ++i) {
+            const std::int64_t tick = FrameTick(inBlockStart, i, rate);
+            const double left = OutputAt(tick).first * lineLeft;
+            const double right = DutAt(tick, delayTicks) * lineRight;
+            char* frame = h->data + static_cast<std::size_t>(i) * inFormat.BlockAlign;
+            if (inFormat.Channels == 2) {
+                WriteSample(frame, bits, left);
+                WriteSample(frame + bits / 8, bits, right);
+            } else {
+                WriteSample(frame, bits, 0.5 * (left + right));
+            }
+        }
+        dutNextTick = FrameTick(inBlockStart, last, rate);
+        h->bytesRecorded = last * inFormat.BlockAlign;
+    }
+
+    std::uint32_t FramesOf(const WaveHeader* h) const
+    {
+        return h->bufferLength / inFormat.BlockAlign;
+    }
+
+    // Finishes every input buffer that is due by `now`; appends their postings.
+    void CompleteInput(std::int64_t now, std::vector<Posting>& out)
+    {
+        while (inStarted && !inQueue.empty()) {
+            WaveHeader* h = inQueue.front();
+            const std::uint32_t frames = FramesOf(h);
+            const std::int64_t end = FrameTick(inBlockStart, frames, inFormat.SamplesPerSec);
+            if (end > now) {
+                break;
+            }
+            Record(h, 0, frames);
+            inQueue.pop_front();
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
+            inBlockStart = end;
+            out.push_back({inPost, WaveMessage::InData, h});
+        }
+    }
+
+    // Finishes every output segment that has played out by `now`.
+    void CompleteOutput(std::int64_t now, std::vector<Posting>& out)
+    {
+        while (!segments.empty() && segments.front().endTick <= now) {
+            WaveHeader* h = segments.front().header;
+            segments.pop_front();
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
+            out.push_back({outPost, WaveMessage::OutDone, h});
+        }
+    }
+
+    // Instant clock: record every queued input buffer now, moving the clock on.
+    void RunInstant(std::vector<Posting>& out)
+    {
+        if (clock != LoopbackClock::Instant) {
+            return;
+        }
+        while (inStarted && !inQueue.empty()) {
+            const std::uint32_t frames = FramesOf(inQueue.front());
+            virtualNow = std::max(virtualNow,
+                                  FrameTick(inBlockStart, frames, inFormat.SamplesPerSec));
+            CompleteInput(virtualNow, out);
+        }
+        CompleteOutput(virtualNow, out);
+    }
+
+    void WorkerLoop()
+    {
+        std::vector<Posting> postings;
+        postings.reserve(16);
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            const std::int64_t now = Now();
+            CompleteInput(now, postings);
+            CompleteOutput(now, postings);
+            if (!postings.empty()) {
+                lock.unlock();
+                Deliver(postings);
+                lock.lock();
+                continue;
+            }
+            std::int64_t next = INT64_MAX;
+            if (inStarted && !inQueue.empty()) {
+                next = FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
+            }
+            if (!segments.empty()) {
+                next = std::min(next, segments.front().endTick);
+            }
+            if (next == INT64_MAX) {
+                wake.wait(lock);
+            } else {
+                wake.wait_until(lock, WallTime(next));
+            }
+        }
+    }
+
+    void Deliver(std::vector<Posting>& postings)
+    {
+        for (Posting& p : postings) {
+            if (p.message == WaveMessage::InData) {
+                ++postedInData;
+            } else {
+                ++postedOutDone;
+            }
+            if (p.post) {
+                p.post(p.message, p.header);
+            }
+        }
+        postings.clear();
+    }
+};
+
+LoopbackCard::LoopbackCard(const DutConfig& dut, LoopbackClock clock, std::uint32_t noiseSeed)
+    : impl_(std::make_unique<Impl>())
+{
+    impl_->dut = dut;
+    impl_->clock = clock;
+    impl_->noiseSeed = noiseSeed;
+    if (clock == LoopbackClock::RealTime) {
+        impl_->worker = std::thread([this] { impl_->WorkerLoop(); });
+    }
+}
+
+LoopbackCard::~LoopbackCard()
+{
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->wake.notify_all();
+    if (impl_->worker.joinable()) {
+        impl_->worker.join();
+    }
+}
+
+std::string LoopbackCard::BackendName() const
+{
+    return "virtual";
+}
+
+void LoopbackCard::InjectFault(WaveCall call, MmResult code, bool always)
+{
+    if (call == WaveCall::Count_) {
+        return;
+    }
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults[static_cast<std::size_t>(call)] = {code, true, always};
+}
+
+void LoopbackCard::ClearFaults()
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults = {};
+}
+
+void LoopbackCard::SetDeviceCounts(std::optional<unsigned> waveIn, std::optional<unsigned> waveOut,
+                                   std::optional<unsigned> midiOut, std::optional<unsigned> aux)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->inCount = waveIn;
+    impl_->outCount = waveOut;
+    impl_->midiCount = midiOut;
+    impl_->auxCount = aux;
+    if (impl_->AuxCount() > impl_->auxVolumes.size()) {
+        impl_->auxVolumes.resize(impl_->AuxCount(), 0xFFFFFFFF);
+    }
+}
+
+void LoopbackCard::SetWaveInCaps(unsigned deviceId, const WaveInCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->inCaps[deviceId] = caps;
+}
+
+void LoopbackCard::SetWaveOutCaps(unsigned deviceId, const WaveOutCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->outCaps[deviceId] = caps;
+}
+
+void LoopbackCard::SetAuxCaps(unsigned deviceId, const AuxCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->auxCaps[deviceId] = caps;
+}
+
+unsigned LoopbackCard::PostedInData() const
+{
+    return impl_->postedInData.load();
+}
+
+unsigned LoopbackCard::PostedOutDone() const
+{
+    return impl_->postedOutDone.load();
+}
+
+unsigned LoopbackCard::WaveInGetNumDevs()
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->InCount();
+}
+
+unsigned LoopbackCard::WaveOutGetNumDevs()
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->OutCount();
+}
+
+unsigned LoopbackCard::MidiOutGetNumDevs()
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->midiCount.value_or(0);
+}
+
+unsigned LoopbackCard::AuxGetNumDevs()
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->AuxCount();
+}
+
+namespace {
+
+std::string LoopbackName(unsigned deviceId)
+{
+    return deviceId == 0 ? std::string(LoopbackCard::kProductName)
+                         : std::string(LoopbackCard::kProductName) + " " +
+                               std::to_string(deviceId + 1);
+}
+
+}  // namespace
+
+MmResult LoopbackCard::WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::WaveInGetDevCaps)) {
+        return r;
+    }
+    if (deviceId >= impl_->InCount()) {
+        return kMmBadDeviceId;
+    }
+    if (const auto it = impl_->inCaps.find(deviceId); it != impl_->inCaps.end()) {
+        caps = it->second;
+        caps.productName = CutName(caps.productName);
+        return kMmNoError;
+    }
+    caps = WaveInCaps{};
+    caps.manufacturerId = 0xFFFF;
+    caps.productId = 1;
+    caps.driverVersion = 0x0103;
+    caps.productName = LoopbackName(deviceId);
+    caps.formats = kFormatAllStandard;
+    caps.channels = 2;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::WaveOutGetDevCaps)) {
+        return r;
+    }
+    if (deviceId >= impl_->OutCount()) {
+        return kMmBadDeviceId;
+    }
+    if (const auto it = impl_->outCaps.find(deviceId); it != impl_->outCaps.end()) {
+        caps = it->second;
+        caps.productName = CutName(caps.productName);
+        return kMmNoError;
+    }
+    caps = WaveOutCaps{};
+    caps.manufacturerId = 0xFFFF;
+    caps.productId = 2;
+    caps.driverVersion = 0x0103;
+    caps.productName = LoopbackName(deviceId);
+    caps.formats = kFormatAllStandard;
+    caps.channels = 2;
+    caps.support = kWaveCapsVolume | kWaveCapsLrVolume;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::AuxGetDevCaps(unsigned deviceId, AuxCaps& caps)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::AuxGetDevCaps)) {
+        return r;
+    }
+    if (deviceId >= impl_->AuxCount()) {
+        return kMmBadDeviceId;
+    }
+    if (const auto it = impl_->auxCaps.find(deviceId); it != impl_->auxCaps.end()) {
+        caps = it->second;
+        caps.productName = CutName(caps.productName);
+        return kMmNoError;
+    }
+    static const char* const kNames[kOwnAuxLines] = {"Line-In", "Mic", "CD"};
+    static const std::uint16_t kTech[kOwnAuxLines] = {kAuxTechAuxIn, kAuxTechAuxIn,
+                                                      kAuxTechCdAudio};
+    caps = AuxCaps{};
+    caps.manufacturerId = 0xFFFF;
+    caps.productId = static_cast<std::uint16_t>(3 + deviceId);
+    caps.driverVersion = 0x0103;
+    if (deviceId < kOwnAuxLines) {
+        caps.productName = kNames[deviceId];
+        caps.technology = kTech[deviceId];
+    } else {
+        caps.productName = "Aux " + std::to_string(deviceId + 1);
+    }
+    caps.support = kAuxCapsVolume | kAuxCapsLrVolume;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
+                                  const WaveFormat& format, WavePost post, std::uint32_t flags)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    const bool query = (flags & kWaveOpenQuery) != 0;
+    if (const MmResult r = d.Failing(query ? WaveCall::WaveInOpenQuery : WaveCall::WaveInOpen)) {
+        return r;
+    }
+    if (deviceId >= d.InCount()) {
+        return kMmBadDeviceId;
+    }
+    if (!FormatIsUsable(format)) {
+        return kWaveBadFormat;
+    }
+    if (query) {
+        return kMmNoError;
+    }
+    if (handle == nullptr) {
+        return kMmInvalidParam;
+    }
+    if (d.inOpen) {
+        return kMmAllocated;
+    }
+    d.inOpen = true;
+    d.inHandle = d.nextHandle++;
+    d.inFormat = format;
+    d.inPost = std::move(post);
+    d.inQueue.clear();
+    d.inStarted = false;
+    *handle = static_cast<WaveInHandle>(d.inHandle);
+    return kMmNoError;
+}
+
+namespace {
+
+MmResult CheckHeader(const WaveHeader* header)
+{
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+        return kMmInvalidParam;
+    }
+    return kMmNoError;
+}
+
+}  // namespace
+
+MmResult LoopbackCard::WaveInPrepareHeader(WaveInHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveInPrepareHeader)) {
+        return r;
+    }
+    if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+        return kMmInvalidHandle;
+    }
+    if (const MmResult r = CheckHeader(header)) {
+        return r;
+    }
+    header->flags |= kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveInAddBuffer)) {
+            return r;
+        }
+        if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+            return kMmInvalidHandle;
+        }
+        if (const MmResult r = CheckHeader(header)) {
+            return r;
+        }
+        if ((header->flags & kWhdrPrepared) == 0) {
+            return kWaveUnprepared;
+        }
+        if ((header->flags & kWhdrInQueue) != 0) {
+            return kWaveStillPlaying;
+        }
+        if (header->bufferLength < d.inFormat.BlockAlign) {
+            return kMmInvalidParam;
+        }
+        header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        header->bytesRecorded = 0;
+        d.inQueue.push_back(header);
+        d.RunInstant(postings);
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveInStart)) {
+            return r;
+        }
+        if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+            return kMmInvalidHandle;
+        }
+        if (d.inStarted) {
+            return kMmNoError;
+        }
+        d.inStarted = true;
+        d.inBlockStart = SnapUp(d.Now(), d.inFormat.SamplesPerSec);
+        d.RunInstant(postings);
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveInReset)) {
+            return r;
+        }
+        if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+            return kMmInvalidHandle;
+        }
+        // Finish what is due, hand the front buffer back with what was recorded so far
+        // and the rest empty.
+        const std::int64_t now = d.Now();
+        d.CompleteInput(now, postings);
+        bool front = true;
+        for (WaveHeader* h : d.inQueue) {
+            if (front && d.inStarted) {
+                const std::int64_t elapsed = std::max<std::int64_t>(0, now - d.inBlockStart);
+                const auto frames = static_cast<std::uint32_t>(std::min<std::int64_t>(
+                    elapsed * d.inFormat.SamplesPerSec / kTicksPerSecond, d.FramesOf(h)));
+                d.Record(h, 0, frames);
+            } else {
+                h->bytesRecorded = 0;
+            }
+            front = false;
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
+            postings.push_back({d.inPost, WaveMessage::InData, h});
+        }
+        d.inQueue.clear();
+        d.inStarted = false;
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInUnprepareHeader(WaveInHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveInUnprepareHeader)) {
+        return r;
+    }
+    if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header->flags &= ~kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveInClose(WaveInHandle handle)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveInClose)) {
+        return r;
+    }
+    if (!d.inOpen || static_cast<std::uint32_t>(handle) != d.inHandle) {
+        return kMmInvalidHandle;
+    }
+    if (!d.inQueue.empty()) {
+        return kWaveStillPlaying;
+    }
+    d.inOpen = false;
+    d.inStarted = false;
+    d.inHandle = 0;
+    d.inPost = nullptr;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
+                                   const WaveFormat& format, WavePost post, std::uint32_t flags)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    const bool query = (flags & kWaveOpenQuery) != 0;
+    if (const MmResult r = d.Failing(query ? WaveCall::WaveOutOpenQuery : WaveCall::WaveOutOpen)) {
+        return r;
+    }
+    if (deviceId >= d.OutCount()) {
+        return kMmBadDeviceId;
+    }
+    if (!FormatIsUsable(format)) {
+        return kWaveBadFormat;
+    }
+    if (query) {
+        return kMmNoError;
+    }
+    if (handle == nullptr) {
+        return kMmInvalidParam;
+    }
+    if (d.outOpen) {
+        return kMmAllocated;
+    }
+    d.outOpen = true;
+    d.outHandle = d.nextHandle++;
+    d.outFormat = format;
+    d.outPost = std::move(post);
+    d.segments.clear();
+    *handle = static_cast<WaveOutHandle>(d.outHandle);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveOutPrepareHeader)) {
+        return r;
+    }
+    if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
+        return kMmInvalidHandle;
+    }
+    if (const MmResult r = CheckHeader(header)) {
+        return r;
+    }
+    header->flags |= kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveOutWrite)) {
+            return r;
+        }
+        if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
+            return kMmInvalidHandle;
+        }
+        if (const MmResult r = CheckHeader(header)) {
+            return r;
+        }
+        if ((header->flags & kWhdrPrepared) == 0) {
+            return kWaveUnprepared;
+        }
+        if ((header->flags & kWhdrInQueue) != 0) {
+            return kWaveStillPlaying;
+        }
+        Segment s;
+        s.header = header;
+        s.frames = header->bufferLength / d.outFormat.BlockAlign;
+        const bool looping = (header->flags & (kWhdrBeginLoop | kWhdrEndLoop)) ==
+                             (kWhdrBeginLoop | kWhdrEndLoop);
+        const std::uint64_t loops = looping ? std::max<std::uint32_t>(header->loops, 1) : 1;
+        s.totalFrames = static_cast<std::uint64_t>(s.frames) * loops;
+        const std::int64_t now = d.Now();
+        s.startTick = SnapUp(d.segments.empty() ? now : std::max(now, d.segments.back().endTick),
+                             d.outFormat.SamplesPerSec);
+        s.endTick = FrameTick(s.startTick, static_cast<std::int64_t>(s.totalFrames),
+                              d.outFormat.SamplesPerSec);
+        header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        d.segments.push_back(s);
+        d.CompleteOutput(now, postings);
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutReset(WaveOutHandle handle)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveOutReset)) {
+            return r;
+        }
+        if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
+            return kMmInvalidHandle;
+        }
+        for (const Segment& s : d.segments) {
+            s.header->flags = (s.header->flags & ~kWhdrInQueue) | kWhdrDone;
+            postings.push_back({d.outPost, WaveMessage::OutDone, s.header});
+        }
+        d.segments.clear();
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveOutUnprepareHeader)) {
+        return r;
+    }
+    if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header->flags &= ~kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutClose(WaveOutHandle handle)
+{
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (const MmResult r = d.Failing(WaveCall::WaveOutClose)) {
+        return r;
+    }
+    if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
+        return kMmInvalidHandle;
+    }
+    if (!d.segments.empty()) {
+        return kWaveStillPlaying;
+    }
+    d.outOpen = false;
+    d.outHandle = 0;
+    d.outPost = nullptr;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::WaveOutGetVolume)) {
+        return r;
+    }
+    if (deviceId >= impl_->OutCount()) {
+        return kMmBadDeviceId;
+    }
+    volume = impl_->outVolume;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::WaveOutSetVolume)) {
+        return r;
+    }
+    if (deviceId >= impl_->OutCount()) {
+        return kMmBadDeviceId;
+    }
+    impl_->outVolume = volume;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::AuxGetVolume(unsigned deviceId, std::uint32_t& volume)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::AuxGetVolume)) {
+        return r;
+    }
+    if (deviceId >= impl_->AuxCount()) {
+        return kMmBadDeviceId;
+    }
+    volume = impl_->auxVolumes[deviceId];
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::AuxSetVolume(unsigned deviceId, std::uint32_t volume)
+{
+    std::lock_guard lock(impl_->mutex);
+    if (const MmResult r = impl_->Failing(WaveCall::AuxSetVolume)) {
+        return r;
+    }
+    if (deviceId >= impl_->AuxCount()) {
+        return kMmBadDeviceId;
+    }
+    impl_->auxVolumes[deviceId] = volume;
+    return kMmNoError;
+}
+
+}  // namespace sonvera
