@@ -95,16 +95,9 @@ void WriteNoise(std::uint8_t* out, std::size_t frames, const ChannelSetup& c, bo
     }
 }
 
-}  // namespace
-
-double Generator::LevelAmplitude(std::int32_t levelDb) {
-    if (levelDb == kGeneratorSilentDb) return 0.0;
-    return std::pow(10.0, levelDb / 20.0);
-}
-
 template <int B>
-static bool FillWidth(std::uint8_t* out, std::size_t frames, int sampleRateHz,
-                      const GeneratorParams& p, NoiseGenerator& noise, PinkBank& pink) {
+bool FillWidth(std::uint8_t* out, std::size_t frames, int sampleRateHz,
+               const GeneratorParams& p, NoiseGenerator& noise, PinkBank& pink) {
     ChannelSetup c;
     c.ampL = Generator::LevelAmplitude(p.levelLeftDb);
     c.ampR = Generator::LevelAmplitude(p.levelRightDb);
@@ -134,6 +127,13 @@ static bool FillWidth(std::uint8_t* out, std::size_t frames, int sampleRateHz,
         WriteSilence<B>(out, frames);
         return false;
     }
+}
+
+}  // namespace
+
+double Generator::LevelAmplitude(std::int32_t levelDb) {
+    if (levelDb == kGeneratorSilentDb) return 0.0;
+    return std::pow(10.0, levelDb / 20.0);
 }
 
 bool Generator::FillGeneratorBuffer(void* buffer, std::size_t bufferBytes, int bitsPerSample,
