@@ -1,0 +1,144 @@
+// Runs the built sonvera-cli as a user would and checks what "settings" prints.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/config/testfiles.h"
+
+namespace sonvera {
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::vector<std::string> lines;
+    std::map<std::string, std::string> values;  // "SECTION.KEY" -> value
+};
+
+RunResult RunSettings(const std::string& arguments)
+{
+    RunResult result;
+    const std::string cmd = std::string("'") + SONVERA_CLI + "' " + arguments + " 2>/dev/null";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    std::string out;
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
+        out.append(buf, n);
+    }
+    const int raw = ::pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::size_t start = 0;
+    for (std::size_t nl = out.find('\n'); nl != std::string::npos; nl = out.find('\n', start)) {
+        const std::string line = out.substr(start, nl - start);
+        result.lines.push_back(line);
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) {
+            result.values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        start = nl + 1;
+    }
+    return result;
+}
+
+TEST(SettingsCommand, MissingFilePrintsEveryDefaultInWriteOrder)
+{
+    testing::TempDir dir;
+    const RunResult r = RunSettings("--config '" + dir.File("absent.cfg") + "' settings");
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 74u);  // 48 main-window keys, 8 analysis, 7 generator, 11 diagram
+    EXPECT_EQ(r.lines.front(), "MAIN.INDEV=0");
+    EXPECT_EQ(r.lines[45], "DIAGRAMM.TOP=0");
+    EXPECT_EQ(r.lines[46], "MAIN.LEFT=200");
+    EXPECT_EQ(r.lines[47], "MAIN.TOP=200");
+    EXPECT_EQ(r.lines[48], "ANALYSE.THDMESS=FALSE");
+    EXPECT_EQ(r.lines[56], "GEN.FGEN=1000");
+    EXPECT_EQ(r.lines.back(), "DIAGPRIV.YDIASTEPS=5.0");
+    EXPECT_EQ(r.values.at("EICH.INPUT"), "268.0");
+    EXPECT_EQ(r.values.at("VOLUME.PEGFAK"), "8.7220");
+    EXPECT_EQ(r.values.at("FFT.DIAYMIN"), "-110");
+    EXPECT_EQ(r.values.at("ANALYSE.FUNDLOW"), "0.0010000");
+    EXPECT_EQ(r.values.at("DIAGPRIV.COLDIA"), "16776960");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("absent.cfg")));  // listing writes nothing
+}
+
+TEST(SettingsCommand, UnparsableAndOutOfRangeValuesShowTheirFallbacks)
+{
+    testing::TempDir dir;
+    const std::string path = dir.File("bad.cfg");
+    const std::string original =
+        "[main]\r\nINDEV=7\r\nOUTDEV=abc\r\nSPRACHE=English\r\nLEFT=x\r\n"
+        "[EICH]\r\nINPUT=-1\r\nOUTPUT=zz\r\n"
+        "[VOLUME]\r\nFGVOLUME=-1\r\nPEGFAK=8,722\r\nINCHANNEL=q\r\n"
+        "[FFT]\r\nWIN=12\r\nAVERAGE=-4\r\nDIAYMIN=abc\r\nCOMMENT=" +
+        std::string(130, 'k') +
+        "\r\n"
+        "[WOB]\r\nFROM=0\r\nPEGDIG=-1\r\nMETHODE=lin\r\nSTEPS=-5\r\nPHASE=false\r\n"
+        "[ANALYSE]\r\nFUNDAMENTAL=-440\r\nFUNDLOW=0\r\n"
+        "[GEN]\r\nMODE=9\r\nFGEN=1e3\r\n"
+        "[DIAGPRIV]\r\nCOLGRID=0\r\nYDIASTEPS=0\r\nXLOG=FALSE";
+    testing::WriteBytes(path, original);
+    const RunResult r = RunSettings("settings --config '" + path + "'");
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 74u);
+    const std::map<std::string, std::string> expected{
+        {"MAIN.INDEV", "0"},         {"MAIN.OUTDEV", "0"},          {"MAIN.SPRACHE", "E"},
+        {"MAIN.LEFT", "200"},        {"EICH.INPUT", "268.0"},       {"EICH.OUTPUT", "123.0"},
+        {"VOLUME.FGVOLUME", "20"},   {"VOLUME.PEGFAK", "8.7220"},   {"VOLUME.INCHANNEL", "-2"},
+        {"FFT.WIN", "8"},            {"FFT.AVERAGE", "4"},          {"FFT.DIAYMIN", "-100"},
+        {"FFT.COMMENT", std::string(120, 'k')},                     {"WOB.FROM", "20"},
+        {"WOB.PEGDIG", "0.0"},       {"WOB.METHODE", "LIN"},        {"WOB.STEPS", "50"},
+        {"WOB.PHASE", "TRUE"},       {"ANALYSE.FUNDAMENTAL", "440"}, {"ANALYSE.FUNDLOW", "0.0010000"},
+        {"GEN.MODE", "0"},           {"GEN.FGEN", "1000"},          {"DIAGPRIV.COLGRID", "65535"},
+        {"DIAGPRIV.YDIASTEPS", "5.0"}, {"DIAGPRIV.XLOG", "FALSE"}};
+    for (const auto& [key, value] : expected) {
+        ASSERT_TRUE(r.values.count(key)) << key;
+        EXPECT_EQ(r.values.at(key), value) << key;
+    }
+    EXPECT_EQ(testing::ReadBytes(path), original);  // listing never changes the file
+}
+
+TEST(SettingsCommand, PrintedValuesReadBackToTheSameListing)
+{
+    testing::TempDir dir;
+    const std::string path = dir.File("odd.cfg");
+    testing::WriteBytes(path, "[FFT]\nAVERAGE=-4\n[WOB]\nPMIN=-89.6\n[VOLUME]\nPEGOFS=1.23456\n");
+    const RunResult first = RunSettings("--config '" + path + "' settings");
+    ASSERT_EQ(first.status, 0);
+
+    // Turn the listing into a configuration file and list that.
+    std::string text;
+    std::string section;
+    for (const auto& line : first.lines) {
+        const auto dot = line.find('.');
+        if (line.substr(0, dot) != section) {
+            section = line.substr(0, dot);
+            text += "[" + section + "]\n";
+        }
+        text += line.substr(dot + 1) + "\n";
+    }
+    const std::string path2 = dir.File("again.cfg");
+    testing::WriteBytes(path2, text);
+    const RunResult second = RunSettings("--config '" + path2 + "' settings");
+    EXPECT_EQ(second.lines, first.lines);
+    EXPECT_EQ(first.values.at("WOB.PMIN"), "-90");
+    EXPECT_EQ(first.values.at("VOLUME.PEGOFS"), "1.2346");
+}
+
+TEST(SettingsCommand, UnreadableFileAndStrayArgumentsAreErrors)
+{
+    testing::TempDir dir;
+    const RunResult onDir = RunSettings("--config '" + dir.Path().string() + "' settings");
+    EXPECT_EQ(onDir.status, 1);
+    EXPECT_TRUE(onDir.lines.empty());
+    EXPECT_EQ(RunSettings("--config '" + dir.File("x.cfg") + "' settings extra").status, 2);
+}
+
+}  // namespace
+}  // namespace sonvera
