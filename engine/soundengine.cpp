@@ -632,8 +632,13 @@ int SoundEngine::InitSoundEngine()
 
 void SoundEngine::CloseCaptureForShutdown()
 {
-    if (captureStarted_) {
-        captureStarted_ = layer_.WaveInReset(inHandle_) != kMmNoError;
+    // An open device is reset even when recording never started: a buffer queued before
+    // a failed start must come back, or the device cannot be closed.
+    if (captureStarted_ || captureOpen_) {
+        const bool resetOk = layer_.WaveInReset(inHandle_) == kMmNoError;
+        if (captureStarted_) {
+            captureStarted_ = !resetOk;
+        }
     }
     if (captureOpen_) {
         // The header memory goes away with the buffers: it must not stay with the device.
