@@ -10,6 +10,7 @@ namespace {
 const sonvera::CliCommand kCommands[] = {
     {"settings", "print every setting as SECTION.KEY=value, as the program would write it",
      &sonvera::RunSettingsCommand},
+    {"plot", "draw a saved diagram table as a PNG picture", &sonvera::RunPlotCommand},
 };
 
 void PrintUsage(std::ostream& out)

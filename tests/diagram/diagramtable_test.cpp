@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "diagram/diagramplot.h"
+#include "diagram/diagramrenderer.h"
+#include "diagram/diagramtable.h"
+
+using namespace sonvera;
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(DiagramTable, ReadsBackEveryExportSeparator)
+{
+    DiagramModel d;
+    d.Activate();
+    float lo = -90;
+    float hi = 10;
+    ASSERT_FALSE(d.PrepareDiagram("", 3, 20, 20000, lo, hi));
+    const float values[4][3] = {{20, -1.25f, 3}, {100.5f, -80, 0}, {1000, 0, -7.5f}, {20000, 5, 5}};
+    for (int i = 0; i < 4; ++i) {
+        d.StoreDiagramPoint(&values[i][1], 2, i, values[i][0]);
+    }
+    const auto file = std::filesystem::temp_directory_path() / "sonvera_table_roundtrip.txt";
+    for (const char* sep : {",", ";", "\\t", "\\n", " | "}) {
+        for (int draw2 = 0; draw2 <= 1; ++draw2) {
+            d.Options.DrawCurve2 = static_cast<std::uint8_t>(draw2);
+            ASSERT_EQ(d.ExportDiagramText(file.string(), sep), 0);
+            DiagramTable t;
+            std::string error;
+            ASSERT_TRUE(ParseDiagramTable(Slurp(file), 0, t, error)) << sep << ": " << error;
+            ASSERT_EQ(t.columns, 2 + draw2) << sep;
+            ASSERT_EQ(t.freqHz.size(), 4u);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_FLOAT_EQ(t.freqHz[static_cast<std::size_t>(i)], values[i][0]);
+                EXPECT_FLOAT_EQ(t.curve1[static_cast<std::size_t>(i)], values[i][1]);
+                if (draw2) {
+                    EXPECT_FLOAT_EQ(t.curve2[static_cast<std::size_t>(i)], values[i][2]);
+                }
+            }
+        }
+    }
+    std::filesystem::remove(file);
+}
+
+TEST(DiagramTable, RejectsWhatIsNoTable)
+{
+    DiagramTable t;
+    std::string error;
+    EXPECT_FALSE(ParseDiagramTable("", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("\r\n\r\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("Frequency,Level\n20,1\n", 0, t, error));
+    EXPECT_NE(error.find("line 1"), std::string::npos);
+    EXPECT_FALSE(ParseDiagramTable("20,1\n30,2,3\n", 0, t, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_FALSE(ParseDiagramTable("20,1,2,3\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("20,nan\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("20,1.2.3\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("-20,1\n", 0, t, error));  // negative frequency
+    EXPECT_TRUE(ParseDiagramTable("20\n30\n", 0, t, error));  // only pairs fit: one point
+    EXPECT_EQ(t.columns, 2);
+    EXPECT_FALSE(ParseDiagramTable("20\n1\n10\n2\n5\n3\n", 0, t, error));  // falls either way
+    EXPECT_FALSE(ParseDiagramTable("20\n1\n30\n2\n", 3, t, error));
+    EXPECT_FALSE(ParseDiagramTable("20,1\n", 4, t, error));
+    // One number per line, six numbers ascending in steps of 2 and 3 alike: ambiguous.
+    EXPECT_FALSE(ParseDiagramTable("1\n2\n3\n4\n5\n6\n", 0, t, error));
+    EXPECT_NE(error.find("--columns"), std::string::npos);
+    EXPECT_TRUE(ParseDiagramTable("1\n2\n3\n4\n5\n6\n", 3, t, error));
+    EXPECT_EQ(t.freqHz.size(), 2u);
+    EXPECT_FLOAT_EQ(t.curve2[1], 6.0f);
+
+    std::string big;
+    for (int i = 0; i <= DiagramModel::MaxDiagramPoints; ++i) {
+        big += std::to_string(i + 1) + ",0\n";
+    }
+    EXPECT_FALSE(ParseDiagramTable(big, 0, t, error));
+    EXPECT_NE(error.find("8182"), std::string::npos);
+}
+
+TEST(DiagramPlot, DrawsATableInPrintModeAndRefusesBadRanges)
+{
+    static int argc = 1;
+    static char name[] = "diagramtable_test";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+
+    DiagramTable t;
+    std::string error;
+    ASSERT_TRUE(ParseDiagramTable("100,-10\r\n1000,-20\r\n10000,-30\r\n", 0, t, error));
+    DiagramPlotOptions o;
+    o.comment = "Kommentar:";
+    QImage image;
+    ASSERT_TRUE(PlotDiagramTable(t, o, image, error)) << error;
+    EXPECT_EQ(image.width(), 1000);
+    EXPECT_EQ(image.height(), 700);
+    // Ranges from the data: 100..10000 Hz and -30..-10 dB, so the first point sits at the
+    // top-left corner of the plot and the last at the bottom-right.
+    const QRgb red = ToQRgb(0x0000FF) & 0xFFFFFF;
+    int reds = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            reds += (image.pixel(x, y) & 0xFFFFFF) == red ? 1 : 0;
+        }
+    }
+    EXPECT_GT(reds, 500);  // a line across the plot (labels in red are a few hundred pixels too)
+    // Bands for F = 8 with whole-dB labels: plot 24..992 x 32..660; 1000 Hz at -20 dB is
+    // its centre.
+    EXPECT_EQ(image.pixel(508, 346) & 0xFFFFFF, red);
+    EXPECT_EQ(image.pixel(30, 600) & 0xFFFFFF, ToQRgb(0xFFFF00) & 0xFFFFFF);
+
+    o.freqMinHz = 1000;
+    o.freqMaxHz = 100;
+    EXPECT_FALSE(PlotDiagramTable(t, o, image, error));
+    o.freqMinHz.reset();
+    o.freqMaxHz.reset();
+    o.levelMinDb = 0;
+    o.levelMaxDb = 0;
+    EXPECT_FALSE(PlotDiagramTable(t, o, image, error));
+    o.levelMinDb.reset();
+    o.levelMaxDb.reset();
+    o.width = 10;
+    EXPECT_FALSE(PlotDiagramTable(t, o, image, error));
+}
