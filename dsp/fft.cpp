@@ -1,6 +1,8 @@
 #include "dsp/fft.h"
 
+#include <bit>
 #include <cmath>
+#include <utility>
 #include <numbers>
 #include <vector>
 
@@ -22,8 +24,21 @@ namespace {
 struct TwiddleTable {
     std::vector<double> re;
     std::vector<double> im;
+    // Swap pairs (i, j) of the bit-reversal permutation per log2 N, in the order the
+    // reversed counter produces them.
+    std::vector<std::vector<std::pair<int, int>>> swaps;
 
-    TwiddleTable() : re(kWindowTableSize), im(kWindowTableSize) {
+    TwiddleTable() : re(kWindowTableSize), im(kWindowTableSize), swaps(14) {
+        for (int bits = 1, n = 2; n <= kWindowTableSize; ++bits, n *= 2) {
+            auto& list = swaps[static_cast<std::size_t>(bits)];
+            int j = 0;
+            for (int i = 1; i <= n - 1; ++i) {
+                int k = n / 2;
+                while (j + k > n - 1) k /= 2;
+                j = (j & (k - 1)) + k;  // j mod k, k a power of two
+                if (j > i) list.emplace_back(i, j);
+            }
+        }
         for (int m = 1; m < kWindowTableSize; m *= 2) {
             const double theta = std::numbers::pi / static_cast<double>(m);
             const double c = std::cos(theta);
@@ -47,20 +62,14 @@ const TwiddleTable& Twiddles() {
     return table;
 }
 
-void BitReverse(float* re, float* im, int n) {
-    int j = 0;
-    for (int i = 1; i <= n - 1; ++i) {
-        int k = n / 2;
-        while (j + k > n - 1) k /= 2;
-        j = (j % k) + k;
-        if (j > i) {
-            const float tr = re[i];
-            re[i] = re[j];
-            re[j] = tr;
-            const float ti = im[i];
-            im[i] = im[j];
-            im[j] = ti;
-        }
+void BitReverse(float* re, float* im, const std::vector<std::pair<int, int>>& swaps) {
+    for (const auto& [i, j] : swaps) {
+        const float tr = re[i];
+        re[i] = re[j];
+        re[j] = tr;
+        const float ti = im[i];
+        im[i] = im[j];
+        im[j] = ti;
     }
 }
 
@@ -119,8 +128,11 @@ void PassSse2(float* re, float* im, int n, int m, const double* wr, const double
 
 // Four butterflies per step with 256-bit double lanes. AVX brings no fused
 // multiply-add, so the arithmetic stays that of Butterfly.
+// The final pass also applies the 1/N scaling (scale = 1 elsewhere): rounding to single
+// precision first and then multiplying is what a separate scaling loop does.
 __attribute__((target("avx"))) void PassAvx(float* re, float* im, int n, int m,
-                                            const double* wr, const double* wi) {
+                                            const double* wr, const double* wi, float scale) {
+    const __m128 sc = _mm_set1_ps(scale);
     for (int s = 0; s < n; s += 2 * m) {
         float* ri = re + s;
         float* ii = im + s;
@@ -135,46 +147,175 @@ __attribute__((target("avx"))) void PassAvx(float* re, float* im, int n, int m,
             const __m256d xii = _mm256_cvtps_pd(_mm_loadu_ps(ii + q));
             const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(w_r, xrj), _mm256_mul_pd(w_i, xij));
             const __m256d ti = _mm256_add_pd(_mm256_mul_pd(w_r, xij), _mm256_mul_pd(w_i, xrj));
-            _mm_storeu_ps(rj + q, _mm256_cvtpd_ps(_mm256_sub_pd(xri, tr)));
-            _mm_storeu_ps(ij + q, _mm256_cvtpd_ps(_mm256_sub_pd(xii, ti)));
-            _mm_storeu_ps(ri + q, _mm256_cvtpd_ps(_mm256_add_pd(xri, tr)));
-            _mm_storeu_ps(ii + q, _mm256_cvtpd_ps(_mm256_add_pd(xii, ti)));
+            _mm_storeu_ps(rj + q, _mm_mul_ps(_mm256_cvtpd_ps(_mm256_sub_pd(xri, tr)), sc));
+            _mm_storeu_ps(ij + q, _mm_mul_ps(_mm256_cvtpd_ps(_mm256_sub_pd(xii, ti)), sc));
+            _mm_storeu_ps(ri + q, _mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xri, tr)), sc));
+            _mm_storeu_ps(ii + q, _mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xii, ti)), sc));
         }
     }
 }
 
-bool HasAvx() {
-    static const bool has = __builtin_cpu_supports("avx");
-    return has;
+inline __attribute__((target("avx"))) void Butterflies4(__m128& i4, __m128& j4, __m128& ii4, __m128& ij4,
+                                                     __m256d w_r, __m256d w_i) {
+    const __m256d xri = _mm256_cvtps_pd(i4);
+    const __m256d xii = _mm256_cvtps_pd(ii4);
+    const __m256d xrj = _mm256_cvtps_pd(j4);
+    const __m256d xij = _mm256_cvtps_pd(ij4);
+    const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(w_r, xrj), _mm256_mul_pd(w_i, xij));
+    const __m256d ti = _mm256_add_pd(_mm256_mul_pd(w_r, xij), _mm256_mul_pd(w_i, xrj));
+    j4 = _mm256_cvtpd_ps(_mm256_sub_pd(xri, tr));
+    ij4 = _mm256_cvtpd_ps(_mm256_sub_pd(xii, ti));
+    i4 = _mm256_cvtpd_ps(_mm256_add_pd(xri, tr));
+    ii4 = _mm256_cvtpd_ps(_mm256_add_pd(xii, ti));
 }
+
+// Two passes at once, half-spans m and 2m (m >= 4): each group of four elements
+// a, a+m, a+2m, a+3m goes through both butterfly stages in registers. Every butterfly
+// is computed and rounded exactly as in separate passes; only the loads and stores
+// between the two stages are saved. The scale is applied after the second stage.
+__attribute__((target("avx"))) void PassAvxTwo(float* re, float* im, int n, int m,
+                                               const double* wr1, const double* wi1,
+                                               const double* wr2, const double* wi2,
+                                               float scale) {
+    const __m128 sc = _mm_set1_ps(scale);
+    for (int s = 0; s < n; s += 4 * m) {
+        float* r0 = re + s;
+        float* i0 = im + s;
+        for (int q = 0; q < m; q += 4) {
+            __m128 ra = _mm_loadu_ps(r0 + q);
+            __m128 rb = _mm_loadu_ps(r0 + q + m);
+            __m128 rc = _mm_loadu_ps(r0 + q + 2 * m);
+            __m128 rd = _mm_loadu_ps(r0 + q + 3 * m);
+            __m128 ia = _mm_loadu_ps(i0 + q);
+            __m128 ib = _mm_loadu_ps(i0 + q + m);
+            __m128 ic = _mm_loadu_ps(i0 + q + 2 * m);
+            __m128 id = _mm_loadu_ps(i0 + q + 3 * m);
+            const __m256d w1r = _mm256_loadu_pd(wr1 + q);
+            const __m256d w1i = _mm256_loadu_pd(wi1 + q);
+            Butterflies4(ra, rb, ia, ib, w1r, w1i);
+            Butterflies4(rc, rd, ic, id, w1r, w1i);
+            Butterflies4(ra, rc, ia, ic, _mm256_loadu_pd(wr2 + q), _mm256_loadu_pd(wi2 + q));
+            Butterflies4(rb, rd, ib, id, _mm256_loadu_pd(wr2 + q + m), _mm256_loadu_pd(wi2 + q + m));
+            _mm_storeu_ps(r0 + q, _mm_mul_ps(ra, sc));
+            _mm_storeu_ps(r0 + q + m, _mm_mul_ps(rb, sc));
+            _mm_storeu_ps(r0 + q + 2 * m, _mm_mul_ps(rc, sc));
+            _mm_storeu_ps(r0 + q + 3 * m, _mm_mul_ps(rd, sc));
+            _mm_storeu_ps(i0 + q, _mm_mul_ps(ia, sc));
+            _mm_storeu_ps(i0 + q + m, _mm_mul_ps(ib, sc));
+            _mm_storeu_ps(i0 + q + 2 * m, _mm_mul_ps(ic, sc));
+            _mm_storeu_ps(i0 + q + 3 * m, _mm_mul_ps(id, sc));
+        }
+    }
+}
+
+// Half-span 1: butterflies (s, s+1); four of them per step, gathered by shuffles.
+__attribute__((target("avx"))) void PassAvxSpan1(float* re, float* im, int n, const double* wr,
+                                                 const double* wi) {
+    const __m256d w_r = _mm256_set1_pd(wr[0]);
+    const __m256d w_i = _mm256_set1_pd(wi[0]);
+    for (int s = 0; s < n; s += 8) {
+        const __m128 ra = _mm_loadu_ps(re + s);
+        const __m128 rb = _mm_loadu_ps(re + s + 4);
+        const __m128 ia = _mm_loadu_ps(im + s);
+        const __m128 ib = _mm_loadu_ps(im + s + 4);
+        __m128 ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(2, 0, 2, 0));
+        __m128 rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 1, 3, 1));
+        __m128 ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(2, 0, 2, 0));
+        __m128 ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 1, 3, 1));
+        Butterflies4(ri, rj, ii, ij, w_r, w_i);
+        _mm_storeu_ps(re + s, _mm_unpacklo_ps(ri, rj));
+        _mm_storeu_ps(re + s + 4, _mm_unpackhi_ps(ri, rj));
+        _mm_storeu_ps(im + s, _mm_unpacklo_ps(ii, ij));
+        _mm_storeu_ps(im + s + 4, _mm_unpackhi_ps(ii, ij));
+    }
+}
+
+// Half-span 2: butterflies (s+q, s+2+q), q = 0, 1; two blocks of four per step.
+__attribute__((target("avx"))) void PassAvxSpan2(float* re, float* im, int n, const double* wr,
+                                                 const double* wi) {
+    const __m256d w_r = _mm256_set_pd(wr[1], wr[0], wr[1], wr[0]);
+    const __m256d w_i = _mm256_set_pd(wi[1], wi[0], wi[1], wi[0]);
+    for (int s = 0; s < n; s += 8) {
+        const __m128 ra = _mm_loadu_ps(re + s);
+        const __m128 rb = _mm_loadu_ps(re + s + 4);
+        const __m128 ia = _mm_loadu_ps(im + s);
+        const __m128 ib = _mm_loadu_ps(im + s + 4);
+        __m128 ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(1, 0, 1, 0));
+        __m128 rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 2, 3, 2));
+        __m128 ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(1, 0, 1, 0));
+        __m128 ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 2, 3, 2));
+        Butterflies4(ri, rj, ii, ij, w_r, w_i);
+        _mm_storeu_ps(re + s, _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(1, 0, 1, 0)));
+        _mm_storeu_ps(re + s + 4, _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(3, 2, 3, 2)));
+        _mm_storeu_ps(im + s, _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(1, 0, 1, 0)));
+        _mm_storeu_ps(im + s + 4, _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(3, 2, 3, 2)));
+    }
+}
+
 #endif
 
 }  // namespace
+
+namespace {
+FftPath g_forcedPath = FftPath::Auto;
+}  // namespace
+
+void SetFftPath(FftPath path) { g_forcedPath = path; }
+
+bool HasAvx() {
+#if SONVERA_FFT_X86
+    static const bool has = __builtin_cpu_supports("avx");
+    return has && g_forcedPath == FftPath::Auto;
+#else
+    return false;
+#endif
+}
 
 bool Fft(float* re, float* im, int n) {
     if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
     const TwiddleTable& tw = Twiddles();
 
-    BitReverse(re, im, n);
-
-    for (int m = 1; m < n; m *= 2) {
-        const double* wr = tw.re.data() + (m - 1);
-        const double* wi = tw.im.data() + (m - 1);
-#if SONVERA_FFT_X86
-        if (m >= 4 && HasAvx()) {
-            PassAvx(re, im, n, m, wr, wi);
-        } else if (m >= 2) {
-            PassSse2(re, im, n, m, wr, wi);
-        } else {
-            PassScalar(re, im, n, m, wr, wi);
-        }
-#else
-        PassScalar(re, im, n, m, wr, wi);
-#endif
-    }
+    BitReverse(re, im, tw.swaps[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))]);
 
     // Division by a power of two is exact, so multiplying by 1/N gives the same bits.
     const float scale = 1.0f / static_cast<float>(n);
+    bool scaled = false;
+    int m = 1;
+#if SONVERA_FFT_X86
+    if (HasAvx() && n >= 8) {
+        PassAvxSpan1(re, im, n, tw.re.data(), tw.im.data());
+        PassAvxSpan2(re, im, n, tw.re.data() + 1, tw.im.data() + 1);
+        m = 4;
+        while (m < n) {
+            const double* wr = tw.re.data() + (m - 1);
+            const double* wi = tw.im.data() + (m - 1);
+            if (4 * m <= n) {
+                const bool last = 4 * m == n;
+                PassAvxTwo(re, im, n, m, wr, wi, tw.re.data() + (2 * m - 1),
+                           tw.im.data() + (2 * m - 1), last ? scale : 1.0f);
+                scaled = last;
+                m *= 4;
+            } else {
+                PassAvx(re, im, n, m, wr, wi, scale);  // the final pass
+                scaled = true;
+                m *= 2;
+            }
+        }
+    }
+#endif
+    for (; m < n; m *= 2) {
+        const double* wr = tw.re.data() + (m - 1);
+        const double* wi = tw.im.data() + (m - 1);
+#if SONVERA_FFT_X86
+        if (m >= 2 && g_forcedPath != FftPath::Scalar) {
+            PassSse2(re, im, n, m, wr, wi);
+            continue;
+        }
+#endif
+        PassScalar(re, im, n, m, wr, wi);
+    }
+
+    if (scaled) return true;
     for (int i = 0; i < n; ++i) {
         re[i] *= scale;
         im[i] *= scale;

@@ -12,4 +12,13 @@ namespace sonvera {
 /// Returns false (arrays untouched) for an invalid size or null arrays.
 bool Fft(float* re, float* im, int n);
 
+/// Which instruction set the transform uses. All give identical results; the choice
+/// exists so that tests can check the portable forms on a processor with vectors.
+enum class FftPath { Auto, Sse2, Scalar };
+void SetFftPath(FftPath path);
+
+/// True when the processor offers 256-bit vector instructions (used for speed only;
+/// results are the same either way).
+bool HasAvx();
+
 }  // namespace sonvera

@@ -1,0 +1,99 @@
+// Speed of the spectrum step (window, transform, magnitudes) beside FFTW's
+// single-precision real transform plus magnitudes, measured in the same run. Prints
+// the ratio per size at the end.
+
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dsp/spectrum.h"
+#include "dsp/window.h"
+
+namespace {
+
+std::vector<float> Block(int n) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> v(static_cast<std::size_t>(n));
+    for (float& x : v) x = dist(rng);
+    return v;
+}
+
+void BM_ComputeSpectrum(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    sonvera::SpectrumTransform st;
+    st.BuildWindowTable(4, n);
+    const std::vector<float> input = Block(n);
+    std::vector<float> work(input.size());
+    for (auto _ : state) {
+        std::memcpy(work.data(), input.data(), input.size() * sizeof(float));
+        st.ComputeSpectrum(work.data(), n);
+        benchmark::DoNotOptimize(work.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_FftwRealSpectrum(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<float> window(static_cast<std::size_t>(n));
+    sonvera::FillWindow(4, n, window.data());
+    const std::vector<float> input = Block(n);
+    float* in = fftwf_alloc_real(static_cast<std::size_t>(n));
+    fftwf_complex* out = fftwf_alloc_complex(static_cast<std::size_t>(n / 2 + 1));
+    fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE);
+    std::vector<float> mags(static_cast<std::size_t>(n / 2));
+    const float scale = 1.0f / static_cast<float>(n);
+    for (auto _ : state) {
+        for (int i = 0; i < n; ++i) in[i] = input[static_cast<std::size_t>(i)] * window[static_cast<std::size_t>(i)];
+        fftwf_execute(plan);
+        for (int k = 0; k < n / 2; ++k) {
+            mags[static_cast<std::size_t>(k)] =
+                scale * std::sqrt(out[k][0] * out[k][0] + out[k][1] * out[k][1]);
+        }
+        benchmark::DoNotOptimize(mags.data());
+        benchmark::ClobberMemory();
+    }
+    fftwf_destroy_plan(plan);
+    fftwf_free(out);
+    fftwf_free(in);
+}
+
+BENCHMARK(BM_ComputeSpectrum)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_FftwRealSpectrum)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096);
+
+// Remembers the time per iteration of every run for the closing ratio table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()] = r.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nsize  ComputeSpectrum / FFTW r2c+magnitudes\n");
+    for (int n : {512, 1024, 2048, 4096}) {
+        const std::string ours = "BM_ComputeSpectrum/" + std::to_string(n);
+        const std::string ref = "BM_FftwRealSpectrum/" + std::to_string(n);
+        if (reporter.times.count(ours) != 0 && reporter.times.count(ref) != 0 && reporter.times[ref] > 0) {
+            std::printf("%4d  %.2f\n", n, reporter.times[ours] / reporter.times[ref]);
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}
