@@ -306,12 +306,12 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         return engineError_;
     }
 
-    WavePost post = [this](WaveMessage message, WaveHeader* header) {
+    WavePost post = [this, session = session_](WaveMessage message, WaveHeader* header) {
         if (message != WaveMessage::InData) {
             return;  // opens, closes and output completions are of no interest
         }
         if (MessagePort* port = port_.load()) {
-            port->PostWaveInData(header);
+            port->PostWaveInData(header, session);
         }
     };
     r = layer_.WaveInOpen(&inHandle_, deviceId, format, std::move(post), 0);
@@ -398,11 +398,11 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
     return sampleBuffer_.get();
 }
 
-void SoundEngine::OnWaveInData(const void* header)
+void SoundEngine::OnWaveInData(const void* header, std::uint64_t session)
 {
     // A completion of a header this engine no longer owns (freed by a shutdown) must not
-    // end the cycle of a newer one.
-    if (!Started() || header != captureHeader_.get()) {
+    // end the cycle of a newer one, even when the new header sits at the same address.
+    if (!Started() || session != session_ || header != captureHeader_.get()) {
         return;
     }
     lastCompletedHeader_ = header;
@@ -624,6 +624,7 @@ int SoundEngine::InitSoundEngine()
             engineError_ = 3;
             return 3;
         }
+        ++session_;
     }
 
     LoadSoundSettings();

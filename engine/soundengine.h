@@ -97,8 +97,9 @@ public:
     /// or nullptr when the device could not be closed (EngineError 9) or the engine is
     /// not started.
     const float* TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue);
-    /// The completion: called on the user-interface thread by the message receiver.
-    void OnWaveInData(const void* header);
+    /// The completion: called on the user-interface thread by the message receiver with
+    /// what the port was given. Completions from before the last start-up are ignored.
+    void OnWaveInData(const void* header, std::uint64_t session);
 
     const float* SampleBuffer() const { return sampleBuffer_.get(); }
     int BlockValueCount() const { return blockValueCount_; }
@@ -219,6 +220,7 @@ private:
     bool savedOutputValid_ = false;
 
     int failingAllocation_ = -1;
+    std::uint64_t session_ = 0;  // counts start-ups; tags completions
 };
 
 }  // namespace sonvera

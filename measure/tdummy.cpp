@@ -12,11 +12,16 @@ namespace {
 /// MM_WIM_DATA with the reference of the buffer header it reports.
 class WaveInDataEvent : public AppMessageEvent {
 public:
-    explicit WaveInDataEvent(const void* header) : AppMessageEvent(MM_WIM_DATA), header_(header) {}
+    WaveInDataEvent(const void* header, std::uint64_t session)
+        : AppMessageEvent(MM_WIM_DATA), header_(header), session_(session)
+    {
+    }
     const void* Header() const { return header_; }
+    std::uint64_t Session() const { return session_; }
 
 private:
     const void* header_;
+    std::uint64_t session_;
 };
 
 }  // namespace
@@ -32,10 +37,10 @@ Tdummy::~Tdummy()
     engine_.SetMessagePort(nullptr);
 }
 
-void Tdummy::PostWaveInData(const void* header)
+void Tdummy::PostWaveInData(const void* header, std::uint64_t session)
 {
     pending_.fetch_add(1);
-    QCoreApplication::postEvent(this, new WaveInDataEvent(header));
+    QCoreApplication::postEvent(this, new WaveInDataEvent(header, session));
 }
 
 void Tdummy::DrainMessages(int maxMessages)
@@ -49,7 +54,8 @@ bool Tdummy::event(QEvent* event)
 {
     if (AppMessageOf(event) == MM_WIM_DATA) {
         pending_.fetch_sub(1);
-        engine_.OnWaveInData(static_cast<WaveInDataEvent*>(event)->Header());
+        const auto* data = static_cast<WaveInDataEvent*>(event);
+        engine_.OnWaveInData(data->Header(), data->Session());
         return true;
     }
     return QObject::event(event);

@@ -20,7 +20,7 @@ public:
     ~Tdummy() override;
 
     /// Thread-safe; the handler runs later from the event loop.
-    void PostWaveInData(const void* header) override;
+    void PostWaveInData(const void* header, std::uint64_t session) override;
 
     /// Delivers the completions already queued for this object, at most maxMessages
     /// rounds, without waiting for new ones.

@@ -138,6 +138,7 @@ TEST_F(CaptureTest, FullScaleSquareCountsOverloadsOnlyAtTheRawExtremes)
     for (float x : v) {
         positive += x > 0.0f ? 1 : 0;
     }
+    EXPECT_GT(positive, 4000);
     EXPECT_EQ(overloads, positive);
 
     // 24 bits: the generator's full scale (2^31 - 256) stays below the overload mark.
@@ -195,12 +196,18 @@ TEST_F(CaptureTest, LateCompletionReachesTheLastHandlerWhichCanStillTakeTheBlock
 {
     int calls = 0;
     const void* header = nullptr;
+    std::uint64_t session = 0;
     struct Spy : MessagePort {
         const void** seen;
-        explicit Spy(const void** s) : seen(s) {}
-        void PostWaveInData(const void* h) override { *seen = h; }
+        std::uint64_t* seenSession;
+        Spy(const void** s, std::uint64_t* n) : seen(s), seenSession(n) {}
+        void PostWaveInData(const void* h, std::uint64_t n) override
+        {
+            *seen = h;
+            *seenSession = n;
+        }
         void DrainMessages(int) override {}
-    } spy(&header);
+    } spy(&header, &session);
     engine.SetMessagePort(&spy);
     ASSERT_EQ(engine.StartCapture(256, 0, [&] {
         ++calls;
@@ -210,12 +217,13 @@ TEST_F(CaptureTest, LateCompletionReachesTheLastHandlerWhichCanStillTakeTheBlock
         EXPECT_EQ(c, 512);
     }), 0);
     ASSERT_NE(header, nullptr);
-    engine.OnWaveInData(header);
-    engine.OnWaveInData(header);  // a repeated, late message
+    engine.OnWaveInData(header, session);
+    engine.OnWaveInData(header, session);  // a repeated, late message
     EXPECT_EQ(calls, 2);
-    // A header the engine does not own is ignored.
+    // A header the engine does not own, or one from an earlier start-up, is ignored.
     int foreign = 0;
-    engine.OnWaveInData(&foreign);
+    engine.OnWaveInData(&foreign, session);
+    engine.OnWaveInData(header, session + 1);
     EXPECT_EQ(calls, 2);
     engine.SetMessagePort(&port);
 }

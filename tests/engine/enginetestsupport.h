@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <numbers>
+#include <utility>
 
 #include "engine/messageport.h"
 #include "engine/soundengine.h"
@@ -18,10 +19,10 @@ public:
     explicit QueuePort(SoundEngine& engine) : engine_(engine) { engine_.SetMessagePort(this); }
     ~QueuePort() override { engine_.SetMessagePort(nullptr); }
 
-    void PostWaveInData(const void* header) override
+    void PostWaveInData(const void* header, std::uint64_t session) override
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(header);
+        queue_.push_back({header, session});
         ++posted_;
     }
 
@@ -58,18 +59,18 @@ public:
 private:
     void DeliverOne()
     {
-        const void* header = nullptr;
+        std::pair<const void*, std::uint64_t> message;
         {
             std::lock_guard lock(mutex_);
-            header = queue_.front();
+            message = queue_.front();
             queue_.pop_front();
         }
-        engine_.OnWaveInData(header);
+        engine_.OnWaveInData(message.first, message.second);
     }
 
     SoundEngine& engine_;
     std::mutex mutex_;
-    std::deque<const void*> queue_;
+    std::deque<std::pair<const void*, std::uint64_t>> queue_;
 };
 
 /// Amplitude of the component at freqHz in every second value of samples starting at

@@ -1,0 +1,468 @@
+#include "measure/spectrumrun.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <new>
+#include <span>
+
+#include "engine/soundengine.h"
+#include "measure/prompt.h"
+
+namespace sonvera {
+
+namespace {
+
+const SpectrumTexts kGermanTexts{" LI ", " RE ", " keine Grundwelle ", "Probleme beim Sample (",
+                                 "Probleme beim Beginn Samplen ("};
+const SpectrumTexts kEnglishTexts{" le ", " ri ", " no fundamental ", "Problems at Start Sampling (",
+                                  "Problems at Open Sampling ("};
+
+std::string Cut(std::string text, std::size_t maxChars)
+{
+    if (text.size() > maxChars) {
+        text.resize(maxChars);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string FixedText(double value, int decimals)
+{
+    if (!std::isfinite(value)) {
+        return std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
+    }
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    std::string text(buffer, result.ptr);
+    // "-0.00" reads as a sign error on an instrument; a rounded zero is shown unsigned.
+    if (text.size() > 1 && text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) {
+        text.erase(0, 1);
+    }
+    return text;
+}
+
+const SpectrumTexts* SpectrumTextsFor(char language)
+{
+    if (language == 'D') {
+        return &kGermanTexts;
+    }
+    if (language == 'E') {
+        return &kEnglishTexts;
+    }
+    return nullptr;
+}
+
+SpectrumRun::SpectrumRun(SoundEngine& engine, Settings& settings, SpectrumDiagram& diagram,
+                         SpectrumPageView& view, WeightingFilter& filter, CorrectionCurve& inCorrection)
+    : engine_(engine),
+      settings_(settings),
+      diagram_(diagram),
+      view_(view),
+      filter_(filter),
+      inCorrection_(inCorrection),
+      texts_(&kGermanTexts)
+{
+}
+
+void SpectrumRun::SetLanguage(char language)
+{
+    if (const SpectrumTexts* t = SpectrumTextsFor(language)) {
+        texts_ = t;
+    }
+}
+
+int SpectrumRun::PointsForItem(int index)
+{
+    switch (index) {
+    case 0: return 512;
+    case 2: return 2048;
+    case 3: return 4096;
+    default: return 1024;
+    }
+}
+
+int SpectrumRun::ItemForPoints(int points)
+{
+    switch (points) {
+    case 512: return 0;
+    case 1024: return 1;
+    case 2048: return 2;
+    case 4096: return 3;
+    default: return -1;
+    }
+}
+
+int SpectrumRun::InputRate() const
+{
+    int in = 0, out = 0;
+    engine_.GetSampleRates(in, out);
+    return in;
+}
+
+int SpectrumRun::InputBits() const
+{
+    int in = 0, out = 0;
+    engine_.GetFormatBits(in, out);
+    return in == 32 ? 24 : in;  // 24-bit samples travel in 32-bit containers
+}
+
+void SpectrumRun::RefreshInputLabels()
+{
+    view_.SetInputFormatLabels(std::to_string(InputBits()) + " Bits", std::to_string(InputRate()) + " Hz");
+}
+
+void SpectrumRun::EnterSpectrumPage()
+{
+    FftSettings& fft = settings_.Fft;
+    try {
+        SpectrumLeft.assign(kArrayValues, 0.0f);
+        SpectrumRight.assign(kArrayValues, 0.0f);
+        SumLeft.assign(kArrayValues, 0.0f);
+        SumRight.assign(kArrayValues, 0.0f);
+    } catch (const std::bad_alloc&) {
+        Prompts().Show(Prompt{PromptKind::Error, "Memory Error ( <256k )", false, 0});
+        view_.CloseMainWindow();
+        return;
+    }
+
+    Running = false;
+    view_.SelectRunMode(1);
+    RunMode = 1;
+    view_.SelectFftWindow(fft.FftWindow);
+    int item = ItemForPoints(fft.FftPoints);
+    if (item < 0) {
+        item = 1;
+        fft.FftPoints = 1024;
+    }
+    view_.SelectFftPointsItem(item);
+
+    RefreshInputLabels();
+
+    view_.SetAnalyseMenuEnabled(true);
+    view_.SetInputLevel(settings_.Volume.GenInVolume);
+    transform_.BuildWindowTable(fft.FftWindow, fft.FftPoints);
+
+    if (!(fft.FftYMax > fft.FftYMin)) {
+        fft.FftYMax = 0.0;
+        fft.FftYMin = -110.0;
+    }
+    if (fft.FftXMin >= fft.FftXMax) {
+        fft.FftXMax = 28000;
+        fft.FftXMin = 10;
+    }
+
+    view_.SetAnalysisChecks(settings_.Analysis.ThdMeasure, settings_.Analysis.NoiseMeasure);
+    view_.SetChannelChecks(true, true);
+    RightOn = LeftOn = true;
+
+    float levelMin = static_cast<float>(fft.FftYMin);
+    float levelMax = static_cast<float>(fft.FftYMax);
+    diagram_.PrepareDiagram(fft.FftComment, fft.FftPoints / 2 + 1, fft.FftXMin, fft.FftXMax, levelMin,
+                            levelMax);
+    diagram_.SetLevelRange(static_cast<float>(fft.FftYMax), static_cast<float>(fft.FftYMin));
+    diagram_.Show(true);
+    SpectrumPageActive = true;
+}
+
+void SpectrumRun::LeaveSpectrumPage()
+{
+    FftSettings& fft = settings_.Fft;
+    if (SpectrumPageActive) {
+        int fmin = 0, fmax = 0;
+        diagram_.GetFreqRange(fmin, fmax);
+        fft.FftXMin = fmin;
+        fft.FftXMax = fmax;
+        float lmin = 0, lmax = 0;
+        diagram_.GetLevelRange(lmin, lmax);
+        fft.FftYMin = lmin;
+        fft.FftYMax = lmax;
+        diagram_.ResetDiagramScales();
+    }
+    // Released, not just emptied: the arrays exist only while the page is current.
+    std::vector<float>().swap(SpectrumLeft);
+    std::vector<float>().swap(SpectrumRight);
+    std::vector<float>().swap(SumLeft);
+    std::vector<float>().swap(SumRight);
+    SpectrumPageActive = false;
+    SetRunning(false);
+    diagram_.Show(false);
+}
+
+void SpectrumRun::SetRunning(bool flag)
+{
+    view_.SetRunLockedControlsEnabled(!flag);
+    Running = flag;
+    view_.ShowAverVal(settings_.Fft.FftAverage);
+    AverageRemaining = settings_.Fft.FftAverage;
+}
+
+void SpectrumRun::DeviceErrorBox(const std::string& prefix, int code)
+{
+    ShowErrorPrompt(prefix + engine_.DeviceErrorText(static_cast<std::uint32_t>(code)) + ")",
+                    kDeviceErrorHelpContext);
+}
+
+void SpectrumRun::StartButtonClick()
+{
+    FftSettings& fft = settings_.Fft;
+    fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
+    const int typed = view_.AverVal();
+    if (typed >= 1 && typed <= 9999) {
+        fft.FftAverage = typed;
+    }
+    if (engine_.CaptureFormats() == 0 || Running) {
+        return;
+    }
+    // The arrays exist only while the page is current; a start from elsewhere has
+    // nothing to analyse into.
+    if (!SpectrumPageActive) {
+        return;
+    }
+    const int half = InputRate() / 2;
+    int step = (half / fft.FftPoints) & ~1;
+    if (step == 0) {
+        step = 1;
+    }
+    float levelMin = static_cast<float>(fft.FftYMin);
+    float levelMax = static_cast<float>(fft.FftYMax);
+    if (diagram_.PrepareDiagram(fft.FftComment, fft.FftPoints / 2, step, half, levelMin, levelMax)) {
+        SetRunning(false);
+        ShowWarningPrompt("Diagram Error");
+        return;
+    }
+    fft.FftYMin = levelMin;
+    fft.FftYMax = levelMax;
+    const int code = engine_.StartCapture(fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
+    if (code != 0) {
+        SetRunning(false);
+        DeviceErrorBox(texts_->startFailure, code);
+        return;
+    }
+    view_.SetBinpoptEnabled(false);
+    SetRunning(true);
+}
+
+void SpectrumRun::StopButtonClick()
+{
+    settings_.Fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
+    SetRunning(false);
+    view_.SetBinpoptEnabled(true);
+}
+
+void SpectrumRun::SpectrumNext()
+{
+    const int code = engine_.StartCapture(settings_.Fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
+    if (code != 0) {
+        SetRunning(false);
+        view_.SetBinpoptEnabled(true);
+        DeviceErrorBox(texts_->openFailure, code);
+    }
+    settings_.Fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
+}
+
+void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
+{
+    const AnalysisSettings& a = settings_.Analysis;
+    params.FundAuto = a.FundAuto;
+    params.Fundamental = a.Fundamental;
+    params.AnaFreqLow = a.AnaFreqLow;
+    params.AnaFreqHigh = a.AnaFreqHigh;
+    params.FundThreshold = a.FundThreshold;
+    params.AnaSampleRate = InputRate();
+    params.AnaFftSize = settings_.Fft.FftPoints;
+}
+
+void SpectrumRun::ComposeResultLines()
+{
+    const int half = settings_.Fft.FftPoints / 2;
+    const std::span<const float> left(SpectrumLeft.data(), static_cast<std::size_t>(half));
+    const std::span<const float> right(SpectrumRight.data(), static_cast<std::size_t>(half));
+    AnalysisSettings& a = settings_.Analysis;
+    AnalysisParams params;
+    ApplyAnalysisSettings(params);
+    const CorrectionCurve& weighting = filter_.FilterCurve;
+    const std::string& LL = texts_->leftLabel;
+    const std::string& RL = texts_->rightLabel;
+
+    if (a.NoiseMeasure) {
+        const double vl = MeasureLevel(left, params, weighting);
+        const double vr = MeasureLevel(right, params, weighting);
+        diagram_.SetResultLine(Cut("Level: " + LL + FixedText(vl, 2) + "dB" + RL + FixedText(vr, 2) +
+                                       "dB   Filter: " + filter_.AnaFilterName,
+                                   kLineMaxChars));
+    }
+    if (a.ThdMeasure) {
+        auto part = [&](std::span<const float> spectrum) {
+            const double t = MeasureThdN(spectrum, params, weighting);
+            a.Fundamental = params.Fundamental;
+            const std::string tText = t == 0.0 ? std::string("-192") : FixedText(t, 1);
+            if (params.Fundamental != 0.0) {
+                return FixedText(params.Fundamental, 0) + "Hz " + tText + "dB";
+            }
+            return texts_->noFundamental;
+        };
+        const std::string leftPart = part(left);
+        const std::string rightPart = part(right);
+        diagram_.SetResultLine(Cut("THD+N: " + LL + leftPart + " | " + RL + rightPart +
+                                       " |   Filter: " + filter_.AnaFilterName,
+                                   kLineMaxChars));
+    }
+    if (RunMode == 2) {
+        const double A = MeasureLevel(left, params, weighting);
+        const double B = MeasureLevel(right, params, weighting);
+        currentLevel_ = (A != 0.0 && B != 0.0) ? (A + B) * 0.5 : -192.0;
+        triggerLevel_ = 20.0 * std::log10(a.FundThreshold);
+        diagram_.SetResultLine(Cut("act. level " + FixedText(currentLevel_, 2) + "dB    trigg level " +
+                                       FixedText(triggerLevel_, 1) + "dB",
+                                   kLineMaxChars));
+    }
+}
+
+void SpectrumRun::StoreSpectrum()
+{
+    const FftSettings& fft = settings_.Fft;
+    const VolumeSettings& vol = settings_.Volume;
+    const int half = fft.FftPoints / 2;
+    const int H = InputRate() / 2;
+    bool refused = false;
+    for (int i = 0; i < half; ++i) {
+        const float f = static_cast<float>(i) / static_cast<float>(half) * static_cast<float>(H);
+        auto level = [&](bool on, float m) -> float {
+            if (!on || m == 0.0f) {
+                return -192.0f;
+            }
+            const double db = vol.LevelFactor * std::log(static_cast<double>(m)) + vol.LevelOffset;
+            return static_cast<float>(ApplyCurve(inCorrection_, 1.0, f, db));
+        };
+        const float values[2] = {level(LeftOn, SpectrumLeft[static_cast<std::size_t>(i)]),
+                                 level(RightOn, SpectrumRight[static_cast<std::size_t>(i)])};
+        if (diagram_.StoreDiagramPoint(values, 2, i, f)) {
+            refused = true;
+            break;
+        }
+    }
+    diagram_.Repaint();
+    if (refused) {
+        SetRunning(false);
+        ShowWarningPrompt("Diagram error");
+    }
+}
+
+void SpectrumRun::SpectrumBlockDone()
+{
+    FftSettings& fft = settings_.Fft;
+    int valueCount = 0, overloads = 0;
+    std::uint32_t user = 0;
+    const float* block = engine_.TakeCapturedBlock(valueCount, overloads, user);
+
+    // A block recorded with another size than the arrays were built for (the page was
+    // left and entered again meanwhile) is not analysed.
+    const bool usable = block != nullptr && Running && SpectrumPageActive && valueCount >= 2 &&
+                        valueCount / 2 <= kArrayValues;
+    if (usable) {
+        ++blocksTaken_;
+        view_.SetOverloadLabel(overloads != 0 ? "Over " + std::to_string(overloads) : std::string("."));
+
+        const int frames = valueCount / 2;
+        // The transform needs the size it was set up for; a short block is padded with 0.
+        const int n = fft.FftPoints;
+        if (LeftOn) {
+            std::fill(SpectrumLeft.begin(), SpectrumLeft.begin() + std::max(n, frames), 0.0f);
+            for (int i = 0; i < frames; ++i) {
+                SpectrumLeft[static_cast<std::size_t>(i)] = block[2 * i + 1];
+            }
+            transform_.ComputeSpectrum(SpectrumLeft.data(), n);
+        }
+        if (RightOn) {
+            std::fill(SpectrumRight.begin(), SpectrumRight.begin() + std::max(n, frames), 0.0f);
+            for (int i = 0; i < frames; ++i) {
+                SpectrumRight[static_cast<std::size_t>(i)] = block[2 * i];
+            }
+            transform_.ComputeSpectrum(SpectrumRight.data(), n);
+        }
+
+        --AverageRemaining;
+        if (fft.FftAverage != 1) {
+            view_.ShowAverVal(AverageRemaining);
+            for (int i = 0; i < frames; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                SumRight[k] += SpectrumRight[k];
+                SumLeft[k] += SpectrumLeft[k];
+            }
+            if (AverageRemaining == 0) {
+                const float count = static_cast<float>(fft.FftAverage);
+                for (int i = 0; i < frames; ++i) {
+                    const auto k = static_cast<std::size_t>(i);
+                    SpectrumRight[k] = SumRight[k] / count;
+                    SpectrumLeft[k] = SumLeft[k] / count;
+                    SumRight[k] = 0.0f;
+                    SumLeft[k] = 0.0f;
+                }
+            }
+        }
+
+        if (AverageRemaining == 0) {
+            AverageRemaining = fft.FftAverage;
+            view_.ShowAverVal(fft.FftAverage);
+            ComposeResultLines();
+            diagram_.SetCurvesShown(LeftOn, RightOn);
+            diagram_.SetAxesShown(true, false);
+            ++resultsShown_;
+            if (Running) {
+                StoreSpectrum();
+            }
+        }
+    }
+
+    // Continuation.
+    const int error = engine_.EngineError();
+    if (RunMode == 2 && error == 0 && Running) {
+        if (currentLevel_ < triggerLevel_) {
+            view_.PostSpectrumNext();
+        } else {
+            SetRunning(false);
+            view_.SetBinpoptEnabled(true);
+        }
+    } else if (RunMode == 1 && error == 0 && Running) {
+        view_.PostSpectrumNext();
+    } else if ((RunMode == 0 && Running) || error != 0) {
+        if (AverageRemaining == fft.FftAverage) {
+            SetRunning(false);
+            view_.SetBinpoptEnabled(true);
+        } else {
+            view_.PostSpectrumNext();
+        }
+    }
+}
+
+void SpectrumRun::RunningGroupClick(int index)
+{
+    diagram_.SetResultLine("");
+    RunMode = index;
+    if (index == 2) {
+        settings_.Fft.FftAverage = 1;
+        view_.ShowAverVal(1);
+    }
+}
+
+void SpectrumRun::FFTpointsgroupClick(int index)
+{
+    settings_.Fft.FftPoints = PointsForItem(index);
+    diagram_.ClearDiagramData();
+    transform_.BuildWindowTable(settings_.Fft.FftWindow, settings_.Fft.FftPoints);
+    std::fill(SumLeft.begin(), SumLeft.end(), 0.0f);
+    std::fill(SumRight.begin(), SumRight.end(), 0.0f);
+}
+
+void SpectrumRun::FFTwinGroupClick(int index)
+{
+    if (index < 0 || index > 8) {
+        return;
+    }
+    settings_.Fft.FftWindow = index;
+    transform_.BuildWindowTable(index, settings_.Fft.FftPoints);
+}
+
+}  // namespace sonvera

@@ -1,0 +1,165 @@
+#pragma once
+// The spectrum analyser's measurement loop: one captured block at a time, transformed,
+// averaged, converted to calibrated dB and handed to the diagram; the next block is
+// requested by a posted message, never from inside the completion handler.
+
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "dsp/analysis.h"
+#include "dsp/curve.h"
+#include "dsp/spectrum.h"
+#include "dsp/weighting.h"
+
+namespace sonvera {
+
+class SoundEngine;
+
+/// The diagram operations the spectrum run needs (the diagram window's model in the
+/// program, a recorder in tests). Failure flags are true on failure.
+class SpectrumDiagram {
+public:
+    virtual ~SpectrumDiagram() = default;
+    virtual bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
+                                float& levelMin, float& levelMax) = 0;
+    virtual void ClearDiagramData() = 0;
+    virtual void ResetDiagramScales() = 0;
+    virtual void SetCurvesShown(bool curve1, bool curve2) = 0;
+    virtual void SetAxesShown(bool axis1, bool axis2) = 0;
+    virtual void SetLevelRange(float max, float min) = 0;
+    virtual void GetFreqRange(int& min, int& max) const = 0;
+    virtual void GetLevelRange(float& min, float& max) const = 0;
+    virtual bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz) = 0;
+    virtual void SetResultLine(const std::string& text) = 0;
+    virtual std::string GetComment() const = 0;
+    virtual void Repaint() = 0;
+    virtual void Show(bool visible) = 0;
+};
+
+/// The controls of the spectrum page the run reads and writes. Every routine has a
+/// harmless default so that a headless user (the command-line tool) overrides only
+/// what it shows.
+class SpectrumPageView {
+public:
+    virtual ~SpectrumPageView() = default;
+    /// The red overload label: "Over N" or ".".
+    virtual void SetOverloadLabel(const std::string& /*text*/) {}
+    /// The spin edit `AverVal`: what it shows, and what the user typed there.
+    virtual void ShowAverVal(int /*value*/) {}
+    virtual int AverVal() const { return -1; }  // -1: keep FftAverage
+    /// The controls locked during a run: calibration, device and format menu items,
+    /// the FFT size group and `AverVal`.
+    virtual void SetRunLockedControlsEnabled(bool /*enabled*/) {}
+    virtual void SetBinpoptEnabled(bool /*enabled*/) {}
+    virtual void SelectRunMode(int /*index*/) {}
+    virtual void SelectFftWindow(int /*index*/) {}
+    virtual void SelectFftPointsItem(int /*index*/) {}
+    /// `Ldb` and `Lsf`.
+    virtual void SetInputFormatLabels(const std::string& /*bits*/, const std::string& /*rate*/) {}
+    virtual void SetAnalyseMenuEnabled(bool /*enabled*/) {}
+    virtual void SetAnalysisChecks(bool /*thd*/, bool /*noise*/) {}
+    virtual void SetChannelChecks(bool /*left*/, bool /*right*/) {}
+    /// The main window's SetInputLevel (sliders, line volume, labels).
+    virtual void SetInputLevel(int /*percent*/) {}
+    /// Posts WM_SPECTRUM_NEXT to the main window (never handled inside this call).
+    virtual void PostSpectrumNext() = 0;
+    /// The page's arrays could not be obtained: the main window closes.
+    virtual void CloseMainWindow() {}
+};
+
+/// Texts of the run that depend on the interface language.
+struct SpectrumTexts {
+    std::string leftLabel = " LI ";
+    std::string rightLabel = " RE ";
+    std::string noFundamental = " keine Grundwelle ";
+    std::string startFailure = "Probleme beim Sample (";
+    std::string openFailure = "Probleme beim Beginn Samplen (";
+};
+
+/// German ('D') or English ('E') texts; nullptr for any other letter.
+const SpectrumTexts* SpectrumTextsFor(char language);
+
+/// Help context of the device error boxes.
+inline constexpr int kDeviceErrorHelpContext = 17;
+
+/// The spectrum measurement run of the analyser page (all on one thread).
+class SpectrumRun {
+public:
+    /// Values in the page's arrays (16380 single-precision reals each).
+    static constexpr int kArrayValues = 16380;
+    /// Longest result line and comment, in characters.
+    static constexpr std::size_t kLineMaxChars = 120;
+
+    SpectrumRun(SoundEngine& engine, Settings& settings, SpectrumDiagram& diagram,
+                SpectrumPageView& view, WeightingFilter& filter, CorrectionCurve& inCorrection);
+
+    /// The language of result lines and error boxes ('D' or 'E'; others change nothing).
+    void SetLanguage(char language);
+
+    void EnterSpectrumPage();
+    void LeaveSpectrumPage();
+    void SetRunning(bool flag);
+
+    void StartButtonClick();
+    void StopButtonClick();
+    /// The handler of WM_SPECTRUM_NEXT.
+    void SpectrumNext();
+    /// The capture handler registered with StartCapture.
+    void SpectrumBlockDone();
+
+    void RunningGroupClick(int index);
+    void FFTpointsgroupClick(int index);
+    void FFTwinGroupClick(int index);
+    void MeasureLeftClick(bool checked) { LeftOn = checked; }
+    void MeasureRightClick(bool checked) { RightOn = checked; }
+    /// Refreshes `Ldb` and `Lsf` from the input device's current format.
+    void RefreshInputLabels();
+
+    // State, readable by windows and tests.
+    bool Running = false;
+    int RunMode = 1;
+    int AverageRemaining = 1;
+    bool LeftOn = true;
+    bool RightOn = true;
+    bool SpectrumPageActive = false;
+    std::vector<float> SpectrumLeft, SpectrumRight, SumLeft, SumRight;
+
+    /// The levels of the last trigger-mode evaluation, dB.
+    double CurrentLevel() const { return currentLevel_; }
+    double TriggerLevel() const { return triggerLevel_; }
+    /// Blocks analysed since construction (for tests and the command-line tool).
+    int BlocksTaken() const { return blocksTaken_; }
+    /// Results shown since construction (completed averages).
+    int ResultsShown() const { return resultsShown_; }
+
+    /// The items of the FFT size group and the sizes they stand for.
+    static int PointsForItem(int index);
+    static int ItemForPoints(int points);
+
+private:
+    int InputRate() const;
+    int InputBits() const;
+    void ComposeResultLines();
+    void StoreSpectrum();
+    void DeviceErrorBox(const std::string& prefix, int code);
+    void ApplyAnalysisSettings(AnalysisParams& params) const;
+
+    SoundEngine& engine_;
+    Settings& settings_;
+    SpectrumDiagram& diagram_;
+    SpectrumPageView& view_;
+    WeightingFilter& filter_;
+    CorrectionCurve& inCorrection_;
+    SpectrumTransform transform_;
+    const SpectrumTexts* texts_;
+    double currentLevel_ = -192.0;
+    double triggerLevel_ = -60.0;
+    int blocksTaken_ = 0;
+    int resultsShown_ = 0;
+};
+
+/// A number in fixed-point notation with "." as decimal mark, whatever the locale.
+std::string FixedText(double value, int decimals);
+
+}  // namespace sonvera
