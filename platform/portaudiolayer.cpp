@@ -1,0 +1,1074 @@
+#include "platform/portaudiolayer.h"
+
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <portaudio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+#include "platform/alsamixer.h"
+#include "platform/loopbackcard.h"
+#include "platform/spscring.h"
+
+namespace sonvera {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Loopback handles carry this bit so the layer knows where a handle belongs.
+constexpr std::uint32_t kLoopbackTag = 0x80000000u;
+
+// How long reset waits for the audio callback to hand its buffers back before it stops
+// the stream by force.
+constexpr auto kResetTimeout = std::chrono::milliseconds(2000);
+
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA plugin entries that are not devices of their own for a measuring program.
+bool IsPluginOnlyName(const std::string& name)
+{
+    static const char* const kSkip[] = {
+        "front",     "rear",    "center_lfe", "side",     "surround", "iec958",
+        "spdif",     "hdmi",    "dmix",       "dsnoop",   "modem",    "phoneline",
+        "lavrate",   "samplerate", "speexrate", "upmix",  "vdownmix", "jack",
+        "oss",       "a52",     "usbstream",  "null"};
+    for (const char* prefix : kSkip) {
+        if (name.rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The ALSA mixer that belongs to a PortAudio device name.
+std::string MixerNameFor(const std::string& deviceName)
+{
+    const std::size_t hw = deviceName.find("(hw:");
+    if (hw != std::string::npos) {
+        const std::size_t comma = deviceName.find_first_of(",)", hw);
+        return deviceName.substr(hw + 1, comma - hw - 1);
+    }
+    if (deviceName == "pulse" || deviceName == "pipewire" || deviceName == "default") {
+        return deviceName;
+    }
+    return "default";
+}
+
+PaSampleFormat SampleFormatOf(int bits)
+{
+    switch (bits) {
+    case 8: return paUInt8;
+    case 16: return paInt16;
+    case 32: return paInt32;
+    default: return 0;
+    }
+}
+
+MmResult FromPaError(PaError e)
+{
+    switch (e) {
+    case paNoError: return kMmNoError;
+    case paInvalidDevice: return kMmBadDeviceId;
+    case paDeviceUnavailable: return kMmAllocated;
+    case paInvalidSampleRate:
+    case paSampleFormatNotSupported:
+    case paInvalidChannelCount: return kWaveBadFormat;
+    case paInsufficientMemory: return kMmNoMem;
+    case paNotInitialized: return kMmNoDriver;
+    default: return kMmError;
+    }
+}
+
+bool SameFormat(const WaveFormat& a, const WaveFormat& b)
+{
+    return a.FormatTag == b.FormatTag && a.Channels == b.Channels &&
+           a.SamplesPerSec == b.SamplesPerSec && a.BitsPerSample == b.BitsPerSample &&
+           a.BlockAlign == b.BlockAlign;
+}
+
+bool FormatIsPcm(const WaveFormat& f)
+{
+    return f.FormatTag == 1 && (f.Channels == 1 || f.Channels == 2) &&
+           SampleFormatOf(f.BitsPerSample) != 0 && f.SamplesPerSec >= 1000 &&
+           f.SamplesPerSec <= 384000 && f.BlockAlign == f.Channels * f.BitsPerSample / 8;
+}
+
+// Runs `fn` with the process's stderr pointed at /dev/null: PortAudio's start-up probes
+// every host API (JACK, OSS) and those libraries print to stderr when their servers are
+// absent, which is normal and not the user's concern.
+template <typename Fn>
+auto WithQuietStderr(Fn fn)
+{
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && devNull >= 0) {
+        ::dup2(devNull, STDERR_FILENO);
+    }
+    auto result = fn();
+    std::fflush(stderr);
+    if (saved >= 0) {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    if (devNull >= 0) {
+        ::close(devNull);
+    }
+    return result;
+}
+
+// One direction's persistent stream and the buffers passing through it.
+struct Stream {
+    bool input = true;
+    PaStream* pa = nullptr;
+    PaDeviceIndex paDevice = paNoDevice;
+    WaveFormat format;
+    bool broken = false;  // stopped by force or by an error: reopen on the next open
+
+    // Buffers: the engine's thread pushes into `pending`, the callback into `done`.
+    SpscRing<WaveHeader*, 64> pending;
+    SpscRing<WaveHeader*, 64> done;
+    std::atomic<bool> recording{false};        // input: WaveInStart .. WaveInReset
+    std::atomic<std::uint32_t> resetRequest{0};
+    std::atomic<std::uint32_t> resetAck{0};
+    std::atomic<int> inFlight{0};              // queued and not yet posted
+    std::counting_semaphore<1 << 20>* wake = nullptr;
+
+    // Owned by the audio callback while the stream runs.
+    std::uint32_t resetSeen = 0;
+    WaveHeader* current = nullptr;
+    std::uint32_t position = 0;     // frames filled (input) or played in this pass (output)
+    std::uint64_t passesLeft = 0;   // output: passes of `current` still to play
+
+    // Engine side.
+    std::uint32_t handle = 0;  // 0: no open handle attached
+    WavePost post;
+    Clock::time_point detachedAt = Clock::now();
+
+    std::uint32_t Frames(const WaveHeader* h) const { return h->bufferLength / format.BlockAlign; }
+
+    void Finish(WaveHeader* h)
+    {
+        done.Push(h);  // cannot overflow: pending holds fewer than done's capacity
+        wake->release();
+    }
+
+    // Hands back the current and all pending buffers (callback context or stream stopped).
+    void ReturnAll()
+    {
+        if (current != nullptr) {
+            if (input) {
+                current->bytesRecorded = position * format.BlockAlign;
+            }
+            Finish(current);
+            current = nullptr;
+        }
+        WaveHeader* h = nullptr;
+        while (pending.Pop(h)) {
+            if (input) {
+                h->bytesRecorded = 0;
+            }
+            Finish(h);
+        }
+        position = 0;
+    }
+
+    void HandleReset()
+    {
+        const std::uint32_t request = resetRequest.load(std::memory_order_acquire);
+        if (request != resetSeen) {
+            ReturnAll();
+            resetSeen = request;
+            resetAck.store(request, std::memory_order_release);
+        }
+    }
+
+    void Capture(const char* in, unsigned long frames)
+    {
+        unsigned long offset = 0;
+        const unsigned align = format.BlockAlign;
+        while (offset < frames) {
+            if (current == nullptr) {
+                if (!pending.Pop(current)) {
+                    return;  // nothing queued: these frames are not wanted
+                }
+                position = 0;
+            }
+            const std::uint32_t room = Frames(current) - position;
+            const auto n = static_cast<std::uint32_t>(std::min<unsigned long>(room, frames - offset));
+            std::memcpy(current->data + static_cast<std::size_t>(position) * align,
+                        in + offset * align, static_cast<std::size_t>(n) * align);
+            position += n;
+            offset += n;
+            if (position == Frames(current)) {
+                current->bytesRecorded = position * align;
+                Finish(current);
+                current = nullptr;
+                position = 0;
+            }
+        }
+    }
+
+    void Play(char* out, unsigned long frames)
+    {
+        unsigned long offset = 0;
+        const unsigned align = format.BlockAlign;
+        while (offset < frames) {
+            if (current == nullptr) {
+                if (!pending.Pop(current)) {
+                    std::memset(out + offset * align, format.BitsPerSample == 8 ? 0x80 : 0,
+                                (frames - offset) * align);
+                    return;
+                }
+                position = 0;
+                const bool looping = (current->flags & (kWhdrBeginLoop | kWhdrEndLoop)) ==
+                                     (kWhdrBeginLoop | kWhdrEndLoop);
+                passesLeft = looping ? std::max<std::uint32_t>(current->loops, 1) : 1;
+                if (Frames(current) == 0) {
+                    Finish(current);
+                    current = nullptr;
+                    continue;
+                }
+            }
+            const std::uint32_t left = Frames(current) - position;
+            const auto n = static_cast<std::uint32_t>(std::min<unsigned long>(left, frames - offset));
+            std::memcpy(out + offset * align,
+                        current->data + static_cast<std::size_t>(position) * align,
+                        static_cast<std::size_t>(n) * align);
+            position += n;
+            offset += n;
+            if (position == Frames(current)) {
+                position = 0;
+                if (--passesLeft == 0) {
+                    Finish(current);
+                    current = nullptr;
+                }
+            }
+        }
+    }
+};
+
+int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                  PaStreamCallbackFlags, void* user)
+{
+    auto& s = *static_cast<Stream*>(user);
+    s.HandleReset();
+    if (input != nullptr && s.recording.load(std::memory_order_acquire)) {
+        s.Capture(static_cast<const char*>(input), frames);
+    }
+    return paContinue;
+}
+
+int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                   PaStreamCallbackFlags, void* user)
+{
+    auto& s = *static_cast<Stream*>(user);
+    s.HandleReset();
+    s.Play(static_cast<char*>(output), frames);
+    return paContinue;
+}
+
+struct RealDevice {
+    PaDeviceIndex index = paNoDevice;
+    std::string name;
+    std::string mixer;
+    std::optional<std::uint32_t> formats;  // computed on the first capabilities request
+};
+
+}  // namespace
+
+struct PortAudioLayer::Impl {
+    bool paStarted = false;
+    std::vector<RealDevice> inputs;
+    std::vector<RealDevice> outputs;
+    std::unique_ptr<LoopbackCard> loopback;
+
+    std::mutex apiMutex;  // engine calls vs. the idle closing; never taken by a callback
+    Stream in;
+    Stream out;
+    std::uint32_t nextHandle = 1;
+
+    std::map<std::string, std::unique_ptr<AlsaMixer>> mixers;
+    std::string auxMixer;  // the mixer whose recording controls are the aux devices
+
+    std::counting_semaphore<1 << 20> wake{0};
+    std::atomic<bool> stopping{false};
+    std::thread completion;
+
+    AlsaMixer* Mixer(const std::string& name)
+    {
+        auto& m = mixers[name];
+        if (!m) {
+            m = std::make_unique<AlsaMixer>(name);
+        }
+        return m->Valid() ? m.get() : nullptr;
+    }
+
+    std::uint32_t FormatsOf(RealDevice& d, bool input)
+    {
+        if (d.formats) {
+            return *d.formats;
+        }
+        std::uint32_t mask = 0;
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(d.index);
+        for (std::uint32_t rate : {11025u, 22050u, 44100u, 48000u, 96000u}) {
+            for (int channels : {1, 2}) {
+                for (int bits : {8, 16}) {
+                    PaStreamParameters p{};
+                    p.device = d.index;
+                    p.channelCount = channels;
+                    p.sampleFormat = SampleFormatOf(bits);
+                    p.suggestedLatency = info ? (input ? info->defaultLowInputLatency
+                                                       : info->defaultLowOutputLatency)
+                                              : 0.05;
+                    const PaError e = input ? Pa_IsFormatSupported(&p, nullptr, rate)
+                                            : Pa_IsFormatSupported(nullptr, &p, rate);
+                    if (e == paFormatIsSupported) {
+                        mask |= StandardFormatBit(rate, channels, bits);
+                    }
+                }
+            }
+        }
+        d.formats = mask;
+        return mask;
+    }
+
+    PaStreamParameters Parameters(PaDeviceIndex device, const WaveFormat& f, bool input) const
+    {
+        PaStreamParameters p{};
+        p.device = device;
+        p.channelCount = f.Channels;
+        p.sampleFormat = SampleFormatOf(f.BitsPerSample);
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        p.suggestedLatency =
+            info ? (input ? info->defaultLowInputLatency : info->defaultLowOutputLatency) : 0.05;
+        return p;
+    }
+
+    // Stops and closes a stream; the callback no longer runs afterwards.
+    void CloseStream(Stream& s)
+    {
+        if (s.pa != nullptr) {
+            Pa_AbortStream(s.pa);
+            Pa_CloseStream(s.pa);
+            s.pa = nullptr;
+        }
+        s.paDevice = paNoDevice;
+        s.broken = false;
+    }
+
+    MmResult OpenStream(Stream& s, PaDeviceIndex device, const WaveFormat& f)
+    {
+        CloseStream(s);
+        s.current = nullptr;
+        s.position = 0;
+        s.passesLeft = 0;
+        s.resetSeen = s.resetRequest.load();
+        s.resetAck.store(s.resetSeen);
+        s.recording = false;
+        const PaStreamParameters p = Parameters(device, f, s.input);
+        PaStream* pa = nullptr;
+        PaError e = Pa_OpenStream(&pa, s.input ? &p : nullptr, s.input ? nullptr : &p,
+                                  f.SamplesPerSec, paFramesPerBufferUnspecified, paNoFlag,
+                                  s.input ? &InputCallback : &OutputCallback, &s);
+        if (e != paNoError) {
+            return FromPaError(e);
+        }
+        s.format = f;
+        e = Pa_StartStream(pa);
+        if (e != paNoError) {
+            Pa_CloseStream(pa);
+            return FromPaError(e);
+        }
+        s.pa = pa;
+        s.paDevice = device;
+        return kMmNoError;
+    }
+
+    // Asks the callback to hand all buffers back and waits until they are posted.
+    void ResetStream(Stream& s)
+    {
+        s.recording = false;
+        if (s.inFlight.load() == 0) {
+            return;
+        }
+        const std::uint32_t request = s.resetRequest.fetch_add(1) + 1;
+        const auto deadline = Clock::now() + kResetTimeout;
+        bool acknowledged = false;
+        while (Clock::now() < deadline) {
+            if (s.resetAck.load(std::memory_order_acquire) == request) {
+                acknowledged = true;
+                break;
+            }
+            if (s.pa == nullptr || Pa_IsStreamActive(s.pa) != 1) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!acknowledged) {
+            // The callback does not run (stream failed or stalled): stop it for good and
+            // hand the buffers back from here.
+            if (s.pa != nullptr) {
+                Pa_AbortStream(s.pa);
+            }
+            s.ReturnAll();
+            s.resetSeen = request;
+            s.resetAck.store(request);
+            s.broken = true;
+        }
+        while (s.inFlight.load() > 0 && Clock::now() < deadline + kResetTimeout) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+
+    void Deliver(Stream& s, WaveMessage message)
+    {
+        WaveHeader* h = nullptr;
+        while (s.done.Pop(h)) {
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
+            WavePost post = s.post;  // the engine may reopen once inFlight reaches 0
+            s.inFlight.fetch_sub(1);
+            if (post) {
+                post(message, h);
+            }
+        }
+    }
+
+    void CompletionLoop()
+    {
+        while (!stopping.load()) {
+            wake.try_acquire_for(std::chrono::milliseconds(250));
+            Deliver(in, WaveMessage::InData);
+            Deliver(out, WaveMessage::OutDone);
+            // Close streams nobody has used for a while.
+            std::unique_lock lock(apiMutex, std::try_to_lock);
+            if (lock.owns_lock()) {
+                const auto idle = std::chrono::duration<double>(kIdleCloseSeconds);
+                for (Stream* s : {&in, &out}) {
+                    if (s->pa != nullptr && s->handle == 0 && s->inFlight.load() == 0 &&
+                        Clock::now() - s->detachedAt > idle) {
+                        CloseStream(*s);
+                    }
+                }
+            }
+        }
+    }
+};
+
+PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>())
+{
+    impl_->in.input = true;
+    impl_->out.input = false;
+    impl_->in.wake = &impl_->wake;
+    impl_->out.wake = &impl_->wake;
+}
+
+std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error)
+{
+    std::unique_ptr<PortAudioLayer> layer(new PortAudioLayer());
+    Impl& d = *layer->impl_;
+    snd_lib_error_set_handler(&QuietAlsa);
+    const PaError e = WithQuietStderr([] { return Pa_Initialize(); });
+    if (e != paNoError) {
+        error = std::string("PortAudio could not start: ") + Pa_GetErrorText(e);
+        return nullptr;
+    }
+    d.paStarted = true;
+    const PaHostApiIndex api = Pa_GetDefaultHostApi();
+    const PaDeviceIndex defaultIn = Pa_GetDefaultInputDevice();
+    const PaDeviceIndex defaultOut = Pa_GetDefaultOutputDevice();
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    auto collect = [&](bool input, PaDeviceIndex defaultDevice, std::vector<RealDevice>& list) {
+        for (PaDeviceIndex i = 0; i < count; ++i) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            if (info == nullptr || info->hostApi != api ||
+                (input ? info->maxInputChannels : info->maxOutputChannels) < 1) {
+                continue;
+            }
+            const std::string name = info->name ? info->name : "";
+            if (i != defaultDevice && IsPluginOnlyName(name)) {
+                continue;
+            }
+            RealDevice dev{i, name, MixerNameFor(name), std::nullopt};
+            if (i == defaultDevice) {
+                list.insert(list.begin(), dev);
+            } else {
+                list.push_back(dev);
+            }
+        }
+    };
+    collect(true, defaultIn, d.inputs);
+    collect(false, defaultOut, d.outputs);
+    d.auxMixer = d.inputs.empty() ? std::string() : d.inputs.front().mixer;
+    d.loopback = std::make_unique<LoopbackCard>(dut, LoopbackClock::RealTime);
+    d.completion = std::thread([&d] { d.CompletionLoop(); });
+    return layer;
+}
+
+PortAudioLayer::~PortAudioLayer()
+{
+    Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.apiMutex);
+        d.CloseStream(d.in);
+        d.CloseStream(d.out);
+    }
+    d.stopping = true;
+    d.wake.release();
+    if (d.completion.joinable()) {
+        d.completion.join();
+    }
+    d.mixers.clear();
+    if (d.paStarted) {
+        Pa_Terminate();
+    }
+}
+
+std::string PortAudioLayer::BackendName() const
+{
+    return "portaudio";
+}
+
+unsigned PortAudioLayer::RealInputCount() const
+{
+    return static_cast<unsigned>(impl_->inputs.size());
+}
+
+unsigned PortAudioLayer::RealOutputCount() const
+{
+    return static_cast<unsigned>(impl_->outputs.size());
+}
+
+unsigned PortAudioLayer::WaveInGetNumDevs()
+{
+    return RealInputCount() + 1;
+}
+
+unsigned PortAudioLayer::WaveOutGetNumDevs()
+{
+    return RealOutputCount() + 1;
+}
+
+unsigned PortAudioLayer::MidiOutGetNumDevs()
+{
+    return 0;
+}
+
+unsigned PortAudioLayer::AuxGetNumDevs()
+{
+    std::lock_guard lock(impl_->apiMutex);
+    if (impl_->auxMixer.empty()) {
+        return 0;
+    }
+    AlsaMixer* m = impl_->Mixer(impl_->auxMixer);
+    return m ? static_cast<unsigned>(m->CaptureLines().size()) : 0;
+}
+
+MmResult PortAudioLayer::WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps)
+{
+    Impl& d = *impl_;
+    if (deviceId == d.inputs.size()) {
+        return d.loopback->WaveInGetDevCaps(0, caps);
+    }
+    if (deviceId > d.inputs.size()) {
+        return kMmBadDeviceId;
+    }
+    std::lock_guard lock(d.apiMutex);
+    RealDevice& dev = d.inputs[deviceId];
+    caps = WaveInCaps{};
+    caps.productName = dev.name.substr(0, kMaxProductName);
+    caps.formats = d.FormatsOf(dev, true);
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
+    caps.channels = static_cast<std::uint16_t>(info ? std::min(info->maxInputChannels, 2) : 2);
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps)
+{
+    Impl& d = *impl_;
+    if (deviceId == d.outputs.size()) {
+        return d.loopback->WaveOutGetDevCaps(0, caps);
+    }
+    if (deviceId > d.outputs.size()) {
+        return kMmBadDeviceId;
+    }
+    std::lock_guard lock(d.apiMutex);
+    RealDevice& dev = d.outputs[deviceId];
+    caps = WaveOutCaps{};
+    caps.productName = dev.name.substr(0, kMaxProductName);
+    caps.formats = d.FormatsOf(dev, false);
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
+    caps.channels = static_cast<std::uint16_t>(info ? std::min(info->maxOutputChannels, 2) : 2);
+    AlsaMixer* m = d.Mixer(dev.mixer);
+    if (m != nullptr && m->HasOutputVolume()) {
+        caps.support = kWaveCapsVolume | kWaveCapsLrVolume;
+    }
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::AuxGetDevCaps(unsigned deviceId, AuxCaps& caps)
+{
+    std::lock_guard lock(impl_->apiMutex);
+    AlsaMixer* m = impl_->auxMixer.empty() ? nullptr : impl_->Mixer(impl_->auxMixer);
+    if (m == nullptr) {
+        return kMmBadDeviceId;
+    }
+    const auto lines = m->CaptureLines();
+    if (deviceId >= lines.size()) {
+        return kMmBadDeviceId;
+    }
+    caps = AuxCaps{};
+    caps.productName = lines[deviceId].substr(0, kMaxProductName);
+    caps.technology = lines[deviceId].find("CD") != std::string::npos ? kAuxTechCdAudio
+                                                                        : kAuxTechAuxIn;
+    caps.support = kAuxCapsVolume | kAuxCapsLrVolume;
+    return kMmNoError;
+}
+
+// --- wave input --------------------------------------------------------------------
+
+namespace {
+
+bool IsLoopback(std::uint32_t handle)
+{
+    return (handle & kLoopbackTag) != 0;
+}
+
+}  // namespace
+
+MmResult PortAudioLayer::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
+                                    const WaveFormat& format, WavePost post, std::uint32_t flags)
+{
+    Impl& d = *impl_;
+    const bool query = (flags & kWaveOpenQuery) != 0;
+    if (deviceId == d.inputs.size()) {
+        WaveInHandle inner{};
+        const MmResult r = d.loopback->WaveInOpen(query || handle == nullptr ? nullptr : &inner, 0, format,
+                                                  std::move(post), flags);
+        if (r == kMmNoError && !query && handle != nullptr) {
+            *handle = static_cast<WaveInHandle>(static_cast<std::uint32_t>(inner) | kLoopbackTag);
+        }
+        return r;
+    }
+    if (deviceId > d.inputs.size()) {
+        return kMmBadDeviceId;
+    }
+    if (!FormatIsPcm(format)) {
+        return kWaveBadFormat;
+    }
+    std::lock_guard lock(d.apiMutex);
+    Stream& s = d.in;
+    const PaDeviceIndex device = d.inputs[deviceId].index;
+    const bool running = s.pa != nullptr && !s.broken && s.paDevice == device &&
+                         SameFormat(s.format, format);
+    if (query) {
+        if (running) {
+            return kMmNoError;
+        }
+        if (s.pa != nullptr && s.handle == 0) {
+            d.CloseStream(s);  // an idle stream may hold the device
+        }
+        const PaStreamParameters p = d.Parameters(device, format, true);
+        return Pa_IsFormatSupported(&p, nullptr, format.SamplesPerSec) == paFormatIsSupported
+                   ? kMmNoError
+                   : kWaveBadFormat;
+    }
+    if (handle == nullptr) {
+        return kMmInvalidParam;
+    }
+    if (s.handle != 0) {
+        return kMmAllocated;
+    }
+    if (!running) {
+        if (const MmResult r = d.OpenStream(s, device, format)) {
+            return r;
+        }
+    }
+    s.handle = d.nextHandle++ & ~kLoopbackTag;
+    s.post = std::move(post);
+    s.recording = false;
+    *handle = static_cast<WaveInHandle>(s.handle);
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInPrepareHeader(WaveInHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInPrepareHeader(static_cast<WaveInHandle>(h & ~kLoopbackTag),
+                                                    header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->in.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+        return kMmInvalidParam;
+    }
+    header->flags |= kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInAddBuffer(static_cast<WaveInHandle>(h & ~kLoopbackTag), header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& s = impl_->in;
+    if (h == 0 || h != s.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr || header->data == nullptr || header->bufferLength < s.format.BlockAlign) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrPrepared) == 0) {
+        return kWaveUnprepared;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+    header->bytesRecorded = 0;
+    s.inFlight.fetch_add(1);
+    if (!s.pending.Push(header)) {
+        s.inFlight.fetch_sub(1);
+        header->flags &= ~kWhdrInQueue;
+        return kMmNoMem;
+    }
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInStart(WaveInHandle handle)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInStart(static_cast<WaveInHandle>(h & ~kLoopbackTag));
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& s = impl_->in;
+    if (h == 0 || h != s.handle) {
+        return kMmInvalidHandle;
+    }
+    if (s.pa == nullptr || s.broken || Pa_IsStreamActive(s.pa) != 1) {
+        return kMmError;  // the stream stopped; closing and opening again starts a new one
+    }
+    s.recording = true;
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInReset(WaveInHandle handle)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInReset(static_cast<WaveInHandle>(h & ~kLoopbackTag));
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->in.handle) {
+        return kMmInvalidHandle;
+    }
+    impl_->ResetStream(impl_->in);
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInUnprepareHeader(WaveInHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInUnprepareHeader(static_cast<WaveInHandle>(h & ~kLoopbackTag),
+                                                      header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->in.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header->flags &= ~kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveInClose(WaveInHandle handle)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveInClose(static_cast<WaveInHandle>(h & ~kLoopbackTag));
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& s = impl_->in;
+    if (h == 0 || h != s.handle) {
+        return kMmInvalidHandle;
+    }
+    if (s.inFlight.load() > 0) {
+        return kWaveStillPlaying;
+    }
+    s.recording = false;
+    s.handle = 0;
+    s.post = nullptr;
+    s.detachedAt = Clock::now();
+    if (s.broken) {
+        impl_->CloseStream(s);
+    }
+    return kMmNoError;
+}
+
+// --- wave output -------------------------------------------------------------------
+
+MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
+                                     const WaveFormat& format, WavePost post, std::uint32_t flags)
+{
+    Impl& d = *impl_;
+    const bool query = (flags & kWaveOpenQuery) != 0;
+    if (deviceId == d.outputs.size()) {
+        WaveOutHandle inner{};
+        const MmResult r = d.loopback->WaveOutOpen(query || handle == nullptr ? nullptr : &inner, 0, format,
+                                                   std::move(post), flags);
+        if (r == kMmNoError && !query && handle != nullptr) {
+            *handle = static_cast<WaveOutHandle>(static_cast<std::uint32_t>(inner) | kLoopbackTag);
+        }
+        return r;
+    }
+    if (deviceId > d.outputs.size()) {
+        return kMmBadDeviceId;
+    }
+    if (!FormatIsPcm(format)) {
+        return kWaveBadFormat;
+    }
+    std::lock_guard lock(d.apiMutex);
+    Stream& s = d.out;
+    const PaDeviceIndex device = d.outputs[deviceId].index;
+    const bool running = s.pa != nullptr && !s.broken && s.paDevice == device &&
+                         SameFormat(s.format, format);
+    if (query) {
+        if (running) {
+            return kMmNoError;
+        }
+        if (s.pa != nullptr && s.handle == 0) {
+            d.CloseStream(s);
+        }
+        const PaStreamParameters p = d.Parameters(device, format, false);
+        return Pa_IsFormatSupported(nullptr, &p, format.SamplesPerSec) == paFormatIsSupported
+                   ? kMmNoError
+                   : kWaveBadFormat;
+    }
+    if (handle == nullptr) {
+        return kMmInvalidParam;
+    }
+    if (s.handle != 0) {
+        return kMmAllocated;
+    }
+    if (!running) {
+        if (const MmResult r = d.OpenStream(s, device, format)) {
+            return r;
+        }
+    }
+    s.handle = d.nextHandle++ & ~kLoopbackTag;
+    s.post = std::move(post);
+    *handle = static_cast<WaveOutHandle>(s.handle);
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveOutPrepareHeader(static_cast<WaveOutHandle>(h & ~kLoopbackTag),
+                                                     header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->out.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+        return kMmInvalidParam;
+    }
+    header->flags |= kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveOutWrite(static_cast<WaveOutHandle>(h & ~kLoopbackTag), header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& s = impl_->out;
+    if (h == 0 || h != s.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr || header->data == nullptr || header->bufferLength < s.format.BlockAlign) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrPrepared) == 0) {
+        return kWaveUnprepared;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    if (s.pa == nullptr || s.broken || Pa_IsStreamActive(s.pa) != 1) {
+        return kMmError;
+    }
+    header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+    s.inFlight.fetch_add(1);
+    if (!s.pending.Push(header)) {
+        s.inFlight.fetch_sub(1);
+        header->flags &= ~kWhdrInQueue;
+        return kMmNoMem;
+    }
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutReset(WaveOutHandle handle)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveOutReset(static_cast<WaveOutHandle>(h & ~kLoopbackTag));
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->out.handle) {
+        return kMmInvalidHandle;
+    }
+    impl_->ResetStream(impl_->out);
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveOutUnprepareHeader(
+            static_cast<WaveOutHandle>(h & ~kLoopbackTag), header);
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    if (h == 0 || h != impl_->out.handle) {
+        return kMmInvalidHandle;
+    }
+    if (header == nullptr) {
+        return kMmInvalidParam;
+    }
+    if ((header->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header->flags &= ~kWhdrPrepared;
+    return kMmNoError;
+}
+
+MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
+{
+    const auto h = static_cast<std::uint32_t>(handle);
+    if (IsLoopback(h)) {
+        return impl_->loopback->WaveOutClose(static_cast<WaveOutHandle>(h & ~kLoopbackTag));
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& s = impl_->out;
+    if (h == 0 || h != s.handle) {
+        return kMmInvalidHandle;
+    }
+    if (s.inFlight.load() > 0) {
+        return kWaveStillPlaying;
+    }
+    s.handle = 0;
+    s.post = nullptr;
+    s.detachedAt = Clock::now();
+    if (s.broken) {
+        impl_->CloseStream(s);
+    }
+    return kMmNoError;
+}
+
+// --- volumes -----------------------------------------------------------------------
+
+MmResult PortAudioLayer::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume)
+{
+    Impl& d = *impl_;
+    if (deviceId == d.outputs.size()) {
+        return d.loopback->WaveOutGetVolume(0, volume);
+    }
+    if (deviceId > d.outputs.size()) {
+        return kMmBadDeviceId;
+    }
+    std::lock_guard lock(d.apiMutex);
+    AlsaMixer* m = d.Mixer(d.outputs[deviceId].mixer);
+    if (m == nullptr || !m->HasOutputVolume()) {
+        return kMmNotSupported;
+    }
+    return m->GetOutputVolume(volume) ? kMmNoError : kMmError;
+}
+
+MmResult PortAudioLayer::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
+{
+    Impl& d = *impl_;
+    if (deviceId == d.outputs.size()) {
+        return d.loopback->WaveOutSetVolume(0, volume);
+    }
+    if (deviceId > d.outputs.size()) {
+        return kMmBadDeviceId;
+    }
+    std::lock_guard lock(d.apiMutex);
+    AlsaMixer* m = d.Mixer(d.outputs[deviceId].mixer);
+    if (m == nullptr || !m->HasOutputVolume()) {
+        return kMmNotSupported;
+    }
+    return m->SetOutputVolume(volume) ? kMmNoError : kMmError;
+}
+
+MmResult PortAudioLayer::AuxGetVolume(unsigned deviceId, std::uint32_t& volume)
+{
+    std::lock_guard lock(impl_->apiMutex);
+    AlsaMixer* m = impl_->auxMixer.empty() ? nullptr : impl_->Mixer(impl_->auxMixer);
+    if (m == nullptr || deviceId >= m->CaptureLines().size()) {
+        return kMmBadDeviceId;
+    }
+    return m->GetCaptureVolume(deviceId, volume) ? kMmNoError : kMmError;
+}
+
+MmResult PortAudioLayer::AuxSetVolume(unsigned deviceId, std::uint32_t volume)
+{
+    std::lock_guard lock(impl_->apiMutex);
+    AlsaMixer* m = impl_->auxMixer.empty() ? nullptr : impl_->Mixer(impl_->auxMixer);
+    if (m == nullptr || deviceId >= m->CaptureLines().size()) {
+        return kMmBadDeviceId;
+    }
+    return m->SetCaptureVolume(deviceId, volume) ? kMmNoError : kMmError;
+}
+
+// --- choosing the backend ------------------------------------------------------------
+
+std::unique_ptr<WaveLayer> CreateWaveLayer(AudioBackend backend, const DutConfig& dut,
+                                           std::string& error)
+{
+    error.clear();
+    if (backend == AudioBackend::Virtual) {
+        return std::make_unique<LoopbackCard>(dut, LoopbackClock::RealTime);
+    }
+    std::string paError;
+    auto layer = PortAudioLayer::Create(dut, paError);
+    if (backend == AudioBackend::PortAudio) {
+        if (!layer) {
+            error = paError;
+        }
+        return layer;
+    }
+    if (layer && (layer->RealInputCount() > 0 || layer->RealOutputCount() > 0)) {
+        return layer;
+    }
+    return std::make_unique<LoopbackCard>(dut, LoopbackClock::RealTime);
+}
+
+}  // namespace sonvera

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/wavelayer.h"
+
+namespace sonvera {
+
+/// Real sound devices through PortAudio (normally its ALSA host API, which reaches
+/// PulseAudio or PipeWire through their ALSA plugins), with the virtual loopback card as
+/// the last device of each kind.
+///
+/// Device order: the system default device first, then the other real devices of the
+/// same host API (ALSA's plugin-only entries such as "surround51" or "dmix" left out),
+/// then "Sonvera Loopback". Auxiliary devices are the recording controls of the ALSA
+/// mixer of the default input device; the output volume is the mixer's "Master" (or
+/// "PCM", ...) control. A control that does not exist is absent (count 0, or
+/// kMmNotSupported for the output volume).
+///
+/// Persistent streams: opening a PortAudio stream per block is slow, so one stream per
+/// direction, device and format is kept running. Opening a device attaches to it (or
+/// replaces it when device or format differ); WaveInStart collects the next frames into
+/// the queued buffers; closing detaches; the stream itself closes after
+/// kIdleCloseSeconds without an open handle, or when the layer is destroyed. Looping
+/// output buffers are looped inside the audio callback. The audio callbacks neither
+/// allocate nor lock: buffers pass in and out through lock-free single-producer /
+/// single-consumer rings, and a completion thread of the layer calls the WavePost.
+class PortAudioLayer : public WaveLayer {
+public:
+    static constexpr double kIdleCloseSeconds = 3.0;
+
+    /// Starts PortAudio and enumerates the devices. On failure `error` says why and the
+    /// object must not be used.
+    static std::unique_ptr<PortAudioLayer> Create(const DutConfig& dut, std::string& error);
+    ~PortAudioLayer() override;
+    PortAudioLayer(const PortAudioLayer&) = delete;
+    PortAudioLayer& operator=(const PortAudioLayer&) = delete;
+
+    std::string BackendName() const override;
+
+    /// Real (non-virtual) devices found, per direction.
+    unsigned RealInputCount() const;
+    unsigned RealOutputCount() const;
+
+    unsigned WaveInGetNumDevs() override;
+    unsigned WaveOutGetNumDevs() override;
+    unsigned MidiOutGetNumDevs() override;
+    unsigned AuxGetNumDevs() override;
+    MmResult WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps) override;
+    MmResult WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps) override;
+    MmResult AuxGetDevCaps(unsigned deviceId, AuxCaps& caps) override;
+    MmResult WaveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat& format,
+                        WavePost post, std::uint32_t flags) override;
+    MmResult WaveInPrepareHeader(WaveInHandle handle, WaveHeader* header) override;
+    MmResult WaveInAddBuffer(WaveInHandle handle, WaveHeader* header) override;
+    MmResult WaveInStart(WaveInHandle handle) override;
+    MmResult WaveInReset(WaveInHandle handle) override;
+    MmResult WaveInUnprepareHeader(WaveInHandle handle, WaveHeader* header) override;
+    MmResult WaveInClose(WaveInHandle handle) override;
+    MmResult WaveOutOpen(WaveOutHandle* handle, unsigned deviceId, const WaveFormat& format,
+                         WavePost post, std::uint32_t flags) override;
+    MmResult WaveOutPrepareHeader(WaveOutHandle handle, WaveHeader* header) override;
+    MmResult WaveOutWrite(WaveOutHandle handle, WaveHeader* header) override;
+    MmResult WaveOutReset(WaveOutHandle handle) override;
+    MmResult WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
+    MmResult WaveOutClose(WaveOutHandle handle) override;
+    MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
+    MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
+    MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;
+    MmResult AuxSetVolume(unsigned deviceId, std::uint32_t volume) override;
+
+private:
+    PortAudioLayer();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sonvera

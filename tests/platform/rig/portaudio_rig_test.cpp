@@ -1,0 +1,309 @@
+// The PortAudio backend on a real sound server: a private PulseAudio daemon with a null
+// sink (started by the ctest fixture pulse_rig), recorded from the sink's monitor.
+// Skipped, with the reason, where pulseaudio is missing or the rig is not up.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "platform/loopbackcard.h"
+#include "platform/portaudiolayer.h"
+
+namespace sonvera {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+bool PulseAudioInstalled()
+{
+    const char* path = std::getenv("PATH");
+    std::string rest = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        const std::size_t colon = rest.find(':', start);
+        const std::string dir = rest.substr(start, colon - start);
+        if (!dir.empty() && std::filesystem::exists(dir + "/pulseaudio")) {
+            return true;
+        }
+        if (colon == std::string::npos) {
+            break;
+        }
+        start = colon + 1;
+    }
+    return false;
+}
+
+// Empty when the rig can be used, else why not.
+std::string RigProblem()
+{
+    if (!PulseAudioInstalled()) {
+        return "pulseaudio is not installed (scripts/install-deps.sh installs it)";
+    }
+    const char* dir = std::getenv("SONVERA_PULSE_RIG");
+    if (dir == nullptr || !std::filesystem::exists(std::string(dir) + "/up")) {
+        return "the PulseAudio rig is not up (run through ctest, which starts the fixture "
+               "pulse_rig; see its output for why it did not start)";
+    }
+    return "";
+}
+
+WaveFormat Pcm16(std::uint32_t rate)
+{
+    WaveFormat f;
+    f.SamplesPerSec = rate;
+    f.BitsPerSample = 16;
+    f.Channels = 2;
+    f.BlockAlign = 4;
+    f.AvgBytesPerSec = 4 * rate;
+    return f;
+}
+
+struct Inbox {
+    std::mutex mutex;
+    std::vector<WaveHeader*> headers;
+    WavePost Post()
+    {
+        return [this](WaveMessage, WaveHeader* h) {
+            std::lock_guard lock(mutex);
+            headers.push_back(h);
+        };
+    }
+    std::size_t Count()
+    {
+        std::lock_guard lock(mutex);
+        return headers.size();
+    }
+    bool WaitFor(std::size_t n, std::chrono::seconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (Count() < n && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return Count() >= n;
+    }
+};
+
+// Window-weighted amplitude of the component at `freqHz` (Hann window, gain corrected).
+double HannAmplitude(const std::vector<double>& x, double freqHz, double rateHz)
+{
+    std::complex<double> sum = 0.0;
+    const auto n = static_cast<double>(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / n);
+        sum += w * x[i] * std::polar(1.0, -2.0 * kPi * freqHz * static_cast<double>(i) / rateHz);
+    }
+    return 4.0 * std::abs(sum) / n;
+}
+
+class PortAudioRig : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string problem = RigProblem();
+        if (!problem.empty()) {
+            GTEST_SKIP() << problem;
+        }
+        std::string error;
+        layer_ = PortAudioLayer::Create(DutConfig{}, error);
+        ASSERT_NE(layer_, nullptr) << error;
+        ASSERT_GE(layer_->RealOutputCount(), 1u) << "PortAudio sees no output device on the rig";
+        ASSERT_GE(layer_->RealInputCount(), 1u) << "PortAudio sees no input device on the rig";
+    }
+
+    // Records `blocks` blocks of `frames` frames from input device 0, one open-start-
+    // close cycle each, as the engine does; returns the left channel of the last block.
+    std::vector<double> RecordBlocks(int blocks, std::uint32_t frames, Inbox& inbox)
+    {
+        std::vector<char> data(frames * 4);
+        WaveHeader h;
+        std::vector<double> left;
+        for (int b = 0; b < blocks; ++b) {
+            WaveInHandle hi{};
+            EXPECT_EQ(layer_->WaveInOpen(nullptr, 0, Pcm16(44100), nullptr, kWaveOpenQuery), kMmNoError);
+            EXPECT_EQ(layer_->WaveInOpen(&hi, 0, Pcm16(44100), inbox.Post(), 0), kMmNoError);
+            h = WaveHeader{};
+            h.data = data.data();
+            h.bufferLength = frames * 4;
+            EXPECT_EQ(layer_->WaveInPrepareHeader(hi, &h), kMmNoError);
+            EXPECT_EQ(layer_->WaveInAddBuffer(hi, &h), kMmNoError);
+            const std::size_t before = inbox.Count();
+            EXPECT_EQ(layer_->WaveInStart(hi), kMmNoError);
+            EXPECT_TRUE(inbox.WaitFor(before + 1, std::chrono::seconds(10))) << "no completion";
+            EXPECT_EQ(h.bytesRecorded, frames * 4);
+            EXPECT_EQ(layer_->WaveInUnprepareHeader(hi, &h), kMmNoError);
+            EXPECT_EQ(layer_->WaveInReset(hi), kMmNoError);
+            EXPECT_EQ(layer_->WaveInClose(hi), kMmNoError);
+        }
+        for (std::uint32_t f = 0; f < frames; ++f) {
+            std::int16_t v;
+            std::memcpy(&v, data.data() + 4 * f, 2);
+            left.push_back(v / 32768.0);
+        }
+        return left;
+    }
+
+    std::unique_ptr<PortAudioLayer> layer_;
+};
+
+TEST_F(PortAudioRig, ListsTheServerDevicesDefaultFirstAndTheLoopbackLast)
+{
+    const unsigned outs = layer_->WaveOutGetNumDevs();
+    const unsigned ins = layer_->WaveInGetNumDevs();
+    EXPECT_EQ(outs, layer_->RealOutputCount() + 1);
+    EXPECT_EQ(ins, layer_->RealInputCount() + 1);
+    WaveOutCaps out;
+    ASSERT_EQ(layer_->WaveOutGetDevCaps(0, out), kMmNoError);
+    EXPECT_EQ(out.productName, "default");
+    EXPECT_NE(out.formats & kFormat4S16, 0u) << std::hex << out.formats;
+    EXPECT_EQ(out.channels, 2);
+    bool pulseListed = false;
+    for (unsigned i = 0; i + 1 < outs; ++i) {
+        ASSERT_EQ(layer_->WaveOutGetDevCaps(i, out), kMmNoError);
+        pulseListed = pulseListed || out.productName == "pulse";
+    }
+    EXPECT_TRUE(pulseListed) << "the ALSA \"pulse\" device is missing (libasound2-plugins?)";
+    ASSERT_EQ(layer_->WaveOutGetDevCaps(outs - 1, out), kMmNoError);
+    EXPECT_EQ(out.productName, LoopbackCard::kProductName);
+    WaveInCaps in;
+    ASSERT_EQ(layer_->WaveInGetDevCaps(ins - 1, in), kMmNoError);
+    EXPECT_EQ(in.productName, LoopbackCard::kProductName);
+    ASSERT_EQ(layer_->WaveInGetDevCaps(0, in), kMmNoError);
+    EXPECT_NE(in.formats & kFormat4S16, 0u);
+    EXPECT_EQ(layer_->WaveInGetDevCaps(ins, in), kMmBadDeviceId);
+}
+
+TEST_F(PortAudioRig, SinePlayedThroughTheSinkComesBackFromItsMonitor)
+{
+    const double rate = 44100.0;
+    // 1 kHz at -6 dBFS, 441 frames = 10 periods, looped.
+    std::vector<char> tone(441 * 4);
+    for (int f = 0; f < 441; ++f) {
+        const auto v = static_cast<std::int16_t>(std::lround(16384.0 * std::sin(2.0 * kPi * 1000.0 * f / rate)));
+        std::memcpy(tone.data() + 4 * f, &v, 2);
+        std::memcpy(tone.data() + 4 * f + 2, &v, 2);
+    }
+    std::uint32_t volume = 0;
+    if (layer_->WaveOutGetVolume(0, volume) == kMmNoError) {
+        ASSERT_EQ(layer_->WaveOutSetVolume(0, 0xFFFFFFFF), kMmNoError);
+    }
+    Inbox played;
+    WaveOutHandle ho{};
+    ASSERT_EQ(layer_->WaveOutOpen(nullptr, 0, Pcm16(44100), nullptr, kWaveOpenQuery), kMmNoError);
+    ASSERT_EQ(layer_->WaveOutOpen(&ho, 0, Pcm16(44100), played.Post(), 0), kMmNoError);
+    WaveHeader out;
+    out.data = tone.data();
+    out.bufferLength = static_cast<std::uint32_t>(tone.size());
+    ASSERT_EQ(layer_->WaveOutPrepareHeader(ho, &out), kMmNoError);
+    out.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    out.loops = 1000000;
+    ASSERT_EQ(layer_->WaveOutWrite(ho, &out), kMmNoError);
+
+    Inbox recorded;
+    // Let the sound server's latency pass, then measure the last of several blocks.
+    const std::vector<double> left = RecordBlocks(8, 8192, recorded);
+    EXPECT_EQ(recorded.Count(), 8u);
+    EXPECT_EQ(played.Count(), 0u);  // still looping
+
+    ASSERT_EQ(layer_->WaveOutReset(ho), kMmNoError);
+    EXPECT_TRUE(played.WaitFor(1, std::chrono::seconds(5)));  // posted, as from a device
+    EXPECT_EQ(played.Count(), 1u);
+    EXPECT_TRUE(out.flags & kWhdrDone);
+    ASSERT_EQ(layer_->WaveOutUnprepareHeader(ho, &out), kMmNoError);
+    ASSERT_EQ(layer_->WaveOutClose(ho), kMmNoError);
+    if (volume != 0) {
+        layer_->WaveOutSetVolume(0, volume);
+    }
+
+    // Frequency: the strongest component between 900 and 1100 Hz, on a 1 Hz grid.
+    double bestF = 0.0;
+    double bestA = 0.0;
+    for (double f = 900.0; f <= 1100.0; f += 1.0) {
+        const double a = HannAmplitude(left, f, rate);
+        if (a > bestA) {
+            bestA = a;
+            bestF = f;
+        }
+    }
+    EXPECT_NEAR(bestF, 1000.0, 1.0);
+    const double levelDb = 20.0 * std::log10(HannAmplitude(left, 1000.0, rate));
+    EXPECT_NEAR(levelDb, 20.0 * std::log10(0.5), 0.5) << "sent -6.02 dBFS";
+}
+
+TEST_F(PortAudioRig, ResetHandsBackAnUnfinishedBufferAndTheStreamIsReused)
+{
+    Inbox inbox;
+    WaveInHandle hi{};
+    ASSERT_EQ(layer_->WaveInOpen(&hi, 0, Pcm16(44100), inbox.Post(), 0), kMmNoError);
+    std::vector<char> data(44100 * 4 * 20);  // 20 s: does not fill during the test
+    WaveHeader h;
+    h.data = data.data();
+    h.bufferLength = static_cast<std::uint32_t>(data.size());
+    ASSERT_EQ(layer_->WaveInPrepareHeader(hi, &h), kMmNoError);
+    ASSERT_EQ(layer_->WaveInAddBuffer(hi, &h), kMmNoError);
+    ASSERT_EQ(layer_->WaveInStart(hi), kMmNoError);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(layer_->WaveInClose(hi), kWaveStillPlaying);
+    EXPECT_EQ(layer_->WaveInUnprepareHeader(hi, &h), kWaveStillPlaying);
+    ASSERT_EQ(layer_->WaveInReset(hi), kMmNoError);
+    EXPECT_TRUE(inbox.WaitFor(1, std::chrono::seconds(5)));
+    EXPECT_EQ(inbox.Count(), 1u);
+    EXPECT_LT(h.bytesRecorded, h.bufferLength);
+    EXPECT_EQ(h.bytesRecorded % 4, 0u);
+    EXPECT_FALSE(h.flags & kWhdrInQueue);
+    ASSERT_EQ(layer_->WaveInUnprepareHeader(hi, &h), kMmNoError);
+    ASSERT_EQ(layer_->WaveInClose(hi), kMmNoError);
+    // A second device handle cannot be opened while one is attached; after closing it can.
+    WaveInHandle again{};
+    ASSERT_EQ(layer_->WaveInOpen(&again, 0, Pcm16(44100), inbox.Post(), 0), kMmNoError);
+    WaveInHandle third{};
+    EXPECT_EQ(layer_->WaveInOpen(&third, 0, Pcm16(44100), nullptr, 0), kMmAllocated);
+    EXPECT_EQ(layer_->WaveInClose(again), kMmNoError);
+    // A different format replaces the stream.
+    WaveInHandle other{};
+    ASSERT_EQ(layer_->WaveInOpen(&other, 0, Pcm16(48000), inbox.Post(), 0), kMmNoError);
+    EXPECT_EQ(layer_->WaveInClose(other), kMmNoError);
+}
+
+TEST_F(PortAudioRig, OutputVolumeRoundTripsThroughTheMixerWhenItHasOne)
+{
+    std::uint32_t saved = 0;
+    const MmResult r = layer_->WaveOutGetVolume(0, saved);
+    if (r == kMmNotSupported) {
+        GTEST_SKIP() << "the default device's mixer has no output volume control";
+    }
+    ASSERT_EQ(r, kMmNoError);
+    ASSERT_EQ(layer_->WaveOutSetVolume(0, PackVolume(32767, 32767)), kMmNoError);
+    std::uint32_t v = 0;
+    ASSERT_EQ(layer_->WaveOutGetVolume(0, v), kMmNoError);
+    EXPECT_NEAR(static_cast<double>(v & 0xFFFF), 32767.0, 65535.0 * 0.01);
+    EXPECT_NEAR(static_cast<double>(v >> 16), 32767.0, 65535.0 * 0.01);
+    EXPECT_EQ(layer_->WaveOutSetVolume(0, saved), kMmNoError);
+}
+
+TEST_F(PortAudioRig, AuxiliaryDevicesAreTheMixersRecordingControls)
+{
+    const unsigned count = layer_->AuxGetNumDevs();
+    for (unsigned i = 0; i < count; ++i) {
+        AuxCaps caps;
+        ASSERT_EQ(layer_->AuxGetDevCaps(i, caps), kMmNoError);
+        EXPECT_FALSE(caps.productName.empty());
+        std::uint32_t v = 0;
+        EXPECT_EQ(layer_->AuxGetVolume(i, v), kMmNoError);
+    }
+    AuxCaps caps;
+    EXPECT_EQ(layer_->AuxGetDevCaps(count, caps), kMmBadDeviceId);
+    std::uint32_t v = 0;
+    EXPECT_EQ(layer_->AuxGetVolume(count, v), kMmBadDeviceId);
+}
+
+}  // namespace
+}  // namespace sonvera
