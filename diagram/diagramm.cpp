@@ -1,0 +1,329 @@
+#include "diagram/diagramm.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolButton>
+#include <algorithm>
+
+#include "config/profilefile.h"
+#include "config/sections.h"
+#include "diagram/diadlg.h"
+#include "measure/appmessages.h"
+
+namespace sonvera {
+
+namespace {
+
+constexpr int kMinWidth = 170;
+constexpr int kMinHeight = 120;
+
+MouseButton ButtonOf(Qt::MouseButton b)
+{
+    switch (b) {
+    case Qt::LeftButton:
+        return MouseButton::Left;
+    case Qt::RightButton:
+        return MouseButton::Right;
+    default:
+        return MouseButton::Middle;
+    }
+}
+
+QWidget* MakeSpinButton(QWidget* parent, const char* name, const std::function<void(bool up)>& click)
+{
+    auto* box = new QWidget(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    for (bool up : {true, false}) {
+        auto* b = new QToolButton(box);
+        b->setObjectName(up ? QStringLiteral("up") : QStringLiteral("down"));
+        b->setArrowType(up ? Qt::UpArrow : Qt::DownArrow);
+        b->setAutoRaise(false);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        QObject::connect(b, &QToolButton::clicked, box, [click, up] { click(up); });
+        row->addWidget(b);
+    }
+    return box;
+}
+
+QScrollBar* MakeScrollBar(QWidget* parent, const char* name, const std::function<void(ScrollCode)>& scroll)
+{
+    auto* bar = new QScrollBar(Qt::Horizontal, parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(0, 2);
+    bar->setValue(1);
+    bar->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(bar, &QScrollBar::actionTriggered, bar, [bar, scroll](int action) {
+        const ScrollCode code = action == QAbstractSlider::SliderSingleStepSub ? ScrollCode::LineLeft
+                                : action == QAbstractSlider::SliderSingleStepAdd ? ScrollCode::LineRight
+                                                                                 : ScrollCode::Other;
+        scroll(code);
+        bar->setSliderPosition(1);  // the bar's own position means nothing
+    });
+    return bar;
+}
+
+}  // namespace
+
+TDiagramm::TDiagramm(std::string path, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowMinMaxButtonsHint),
+      configPath(std::move(path))
+{
+    setObjectName(QStringLiteral("TDiagramm"));
+    setWindowTitle(QStringLiteral("Sonvera V 1.3 "));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    QFont windowFont(QStringLiteral("DejaVu Sans"));
+    windowFont.setPointSize(8);
+    setFont(windowFont);
+    resize(580, 370);
+
+    SpinButton1 = MakeSpinButton(this, "SpinButton1", [this](bool up) { SpinButtonClick(1, up); });
+    SpinButton2 = MakeSpinButton(this, "SpinButton2", [this](bool up) { SpinButtonClick(2, up); });
+    ScrollBarLF = MakeScrollBar(this, "ScrollBarLF", [this](ScrollCode c) { ScrollBarScroll(false, c); });
+    ScrollBarHF = MakeScrollBar(this, "ScrollBarHF", [this](ScrollCode c) { ScrollBarScroll(true, c); });
+
+    Edicomment = new QLineEdit(this);
+    Edicomment->setObjectName(QStringLiteral("Edicomment"));
+    Edicomment->setFrame(false);
+    QFont commentFont(QStringLiteral("DejaVu Sans"));
+    commentFont.setPixelSize(12);
+    commentFont.setBold(true);
+    Edicomment->setFont(commentFont);
+    Edicomment->setFixedHeight(QFontMetrics(commentFont).height() + 2);
+    connect(Edicomment, &QLineEdit::textChanged, this,
+            [this](const QString& t) { model.SetComment(t.toStdString()); });
+
+    Edit2 = new QLineEdit(this);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setFrame(false);
+    QFont resultFont(QStringLiteral("DejaVu Sans"));
+    resultFont.setPixelSize(12);
+    Edit2->setFont(resultFont);
+    connect(Edit2, &QLineEdit::textChanged, this,
+            [this](const QString& t) { model.SetResultLine(t.toStdString()); });
+
+    optionsDialog = std::make_unique<Tdiadlg>(this);
+    model.onMoveControls = [this] { PlaceControls(); };
+
+    bitmap = QImage(width(), height(), QImage::Format_RGB32);
+    model.SetScreen(width(), height(), DiagramRenderer::Metrics(DiagramModel::kScreenFontSize, &bitmap));
+    LoadDiagramOptions();
+    ApplyMarginColour();
+    // Creation prepares last index 50 with the diagram's own, still unset ranges.
+    float lo = model.LevelMin;
+    float hi = model.LevelMax;
+    PrepareDiagram("", 50, model.FreqMin, model.FreqMax, lo, hi);
+}
+
+TDiagramm::~TDiagramm()
+{
+    SaveDiagramOptions();
+    model.FreeStorage();
+}
+
+void TDiagramm::LoadDiagramOptions()
+{
+    if (configPath.empty()) {
+        return;
+    }
+    const ProfileFile file(configPath);
+    ReadDiagramOptions(file, model.Options);
+}
+
+void TDiagramm::SaveDiagramOptions() const
+{
+    if (configPath.empty()) {
+        return;
+    }
+    ProfileFile file(configPath);
+    WriteDiagramOptions(file, model.Options);
+}
+
+bool TDiagramm::PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
+                               float& levelMin, float& levelMax)
+{
+    Edicomment->setText(QString::fromStdString(comment));
+    return model.PrepareDiagram(comment, lastIndex, freqMin, freqMax, levelMin, levelMax);
+}
+
+void TDiagramm::SetResultLine(const std::string& text)
+{
+    Edit2->setText(QString::fromStdString(text));
+}
+
+std::string TDiagramm::GetComment() const
+{
+    return model.GetComment();
+}
+
+void TDiagramm::SetDiagramTexts(char language)
+{
+    model.SetDiagramTexts(language);
+}
+
+void TDiagramm::ResetCursor(bool clearMeasurement)
+{
+    model.ResetCursor(clearMeasurement);
+}
+
+bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize)
+{
+    bool ok = DiagramRenderer::LayoutImage(model, image, width, height, fontSize, false);
+    if (ok) {
+        renderer.RenderDiagram(model, image, true, GetComment(), Edit2->x());
+    }
+    // The layout values are shared: lay the screen out again with the diagram's own ranges.
+    float lo = model.LevelMin;
+    float hi = model.LevelMax;
+    PrepareDiagram(GetComment(), model.GetLastIndex(), model.FreqMin, model.FreqMax, lo, hi);
+    update();
+    return ok;
+}
+
+void TDiagramm::PlaceControls()
+{
+    const DiagramControlPlacement c = model.PlaceControls(Edicomment->height());
+    const auto place = [](QWidget* w, const ControlBox& b) {
+        w->setGeometry(b.x, b.y, std::max(b.w, 1), std::max(b.h, 1));
+    };
+    place(SpinButton1, c.SpinButton1);
+    place(SpinButton2, c.SpinButton2);
+    place(ScrollBarLF, c.ScrollBarLF);
+    place(ScrollBarHF, c.ScrollBarHF);
+    Edicomment->move(c.Edicomment.x, c.Edicomment.y);
+    place(Edit2, c.Edit2);
+}
+
+void TDiagramm::ApplyMarginColour()
+{
+    const QColor margin(ToQRgb(model.Options.ColMargin));
+    for (QLineEdit* e : {Edicomment, Edit2}) {
+        QPalette pal = e->palette();
+        pal.setColor(QPalette::Base, margin);
+        e->setPalette(pal);
+    }
+}
+
+void TDiagramm::ResizeHandling()
+{
+    if (!model.Activated()) {
+        return;
+    }
+    if (width() < kMinWidth || height() < kMinHeight) {
+        resize(std::max(width(), kMinWidth), std::max(height(), kMinHeight));
+    }
+    model.SetScreen(width(), height(), DiagramRenderer::Metrics(DiagramModel::kScreenFontSize, &bitmap));
+    if (DiagramRenderer::LayoutImage(model, bitmap, width(), height(), DiagramModel::kScreenFontSize, true)) {
+        update();
+    }
+}
+
+bool TDiagramm::event(QEvent* e)
+{
+    if (AppMessageOf(e) == WM_DIAGRAM_OPTIONS) {
+        DiagramOptionsMessage();
+        return true;
+    }
+    if (e->type() == QEvent::WindowActivate) {
+        model.Activate();  // the first activation enables every later layout
+        ResizeHandling();
+    }
+    return QWidget::event(e);
+}
+
+void TDiagramm::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (!model.Activated() || bitmap.isNull()) {
+        p.fillRect(rect(), QColor(ToQRgb(model.Options.ColMargin)));
+        return;
+    }
+    const int commentWidth = renderer.RenderDiagram(model, bitmap, false, GetComment());
+    if (Edicomment->width() != std::max(commentWidth, 1)) {
+        Edicomment->resize(std::max(commentWidth, 1), Edicomment->height());
+    }
+    p.drawImage(0, 0, bitmap);
+}
+
+void TDiagramm::resizeEvent(QResizeEvent*)
+{
+    ResizeHandling();
+}
+
+void TDiagramm::mousePressEvent(QMouseEvent* e)
+{
+    const QPoint pos = e->position().toPoint();
+    const MouseButton b = ButtonOf(e->button());
+    const bool repaint = model.MouseDown(b, pos.x(), pos.y());
+    if (b == MouseButton::Left && repaint && onRaiseMainWindow) {
+        onRaiseMainWindow();
+    }
+    if (repaint) {
+        update();
+    }
+}
+
+void TDiagramm::mouseReleaseEvent(QMouseEvent* e)
+{
+    const MouseButton b = ButtonOf(e->button());
+    model.MouseUp(b);
+    if (b == MouseButton::Right) {
+        optionsDialog->LoadOptionsDialog(model.Options);
+        optionsDialog->show();
+        optionsDialog->raise();
+    }
+    update();
+}
+
+void TDiagramm::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint pos = e->position().toPoint();
+    if (model.MouseMove(pos.x(), pos.y())) {
+        update();
+    }
+}
+
+void TDiagramm::closeEvent(QCloseEvent* e)
+{
+    e->accept();
+}
+
+void TDiagramm::SpinButtonClick(int spin, bool up)
+{
+    const bool ok = model.SpinClick(spin, up);
+    optionsDialog->LoadOptionsDialog(model.Options);
+    if (ok) {
+        update();
+    }
+}
+
+void TDiagramm::ScrollBarScroll(bool high, ScrollCode code)
+{
+    const bool ok = model.ScrollClick(high, code);
+    optionsDialog->LoadOptionsDialog(model.Options);
+    if (ok) {
+        update();
+    }
+}
+
+void TDiagramm::DiagramOptionsMessage()
+{
+    const DiagramOptions opts = optionsDialog->FetchOptions();
+    if (onCurveColours) {
+        onCurveColours(opts.ColLine1, opts.ColLine2);
+    }
+    model.ApplyOptions(opts);
+    ApplyMarginColour();
+    update();  // also after a failed layout
+}
+
+}  // namespace sonvera

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "diagram/diagrammodel.h"
+#include "diagram/diagramrenderer.h"
+
+class QLineEdit;
+class QScrollBar;
+class QToolButton;
+
+namespace sonvera {
+
+class Tdiadlg;
+
+/// The diagram window: draws the DiagramModel off-screen on every paint, places the spin
+/// buttons, scroll bars and the comment and result lines by the layout, and turns mouse,
+/// spin, scroll and option-dialog events into model operations.
+class TDiagramm : public QWidget {
+public:
+    /// configPath: the configuration file whose section DIAGPRIV holds the options.
+    explicit TDiagramm(std::string configPath, QWidget* parent = nullptr);
+    ~TDiagramm() override;
+
+    DiagramModel& Model() { return model; }
+    Tdiadlg& OptionsDialog() { return *optionsDialog; }
+
+    // The operations the runs call; they keep the edit controls in step with the model.
+    bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
+                        float& levelMin, float& levelMax);
+    void SetResultLine(const std::string& text);
+    std::string GetComment() const;
+    void SetDiagramTexts(char language);
+    void ResetCursor(bool clearMeasurement);
+
+    /// Draws the diagram for printing or copying into `image` (W x H, font size F), then
+    /// lays out the screen bitmap again. Returns false when the layout failed.
+    bool RenderForPrint(QImage& image, int width, int height, int fontSize);
+
+    void LoadDiagramOptions();
+    void SaveDiagramOptions() const;
+
+    /// The main window's hooks: the colours of its channel check boxes, and bringing it
+    /// to the front on a click into the diagram.
+    std::function<void(Colour line1, Colour line2)> onCurveColours;
+    std::function<void()> onRaiseMainWindow;
+
+    /// Handlers, public so that tests can drive them like the controls do.
+    void SpinButtonClick(int spin, bool up);
+    void ScrollBarScroll(bool high, ScrollCode code);
+    void DiagramOptionsMessage();
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void ResizeHandling();
+    void PlaceControls();
+    void ApplyMarginColour();
+
+    std::string configPath;
+    DiagramModel model;
+    DiagramRenderer renderer;
+    QImage bitmap;
+    std::unique_ptr<Tdiadlg> optionsDialog;
+    QWidget* SpinButton1 = nullptr;
+    QWidget* SpinButton2 = nullptr;
+    QLineEdit* Edicomment = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QScrollBar* ScrollBarLF = nullptr;
+    QScrollBar* ScrollBarHF = nullptr;
+};
+
+}  // namespace sonvera

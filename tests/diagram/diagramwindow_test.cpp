@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "diagram/diadlg.h"
+#include "diagram/diagramm.h"
+#include "diagram/diagramrenderer.h"
+#include "measure/appmessages.h"
+
+using namespace sonvera;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "diagramwindow_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Stands in for the diagram window: records the dialog's record at every message.
+class Recorder : public QObject {
+public:
+    Tdiadlg* dialog = nullptr;
+    std::vector<DiagramOptions> seen;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (AppMessageOf(e) == WM_DIAGRAM_OPTIONS) {
+            seen.push_back(dialog->FetchOptions());
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+void Type(QWidget* w, int key, const QString& text = {})
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(w, &press);
+    QCoreApplication::processEvents();
+}
+
+DiagramOptions Defaults()
+{
+    DiagramOptions o;
+    o.FreqMin = 100;
+    o.FreqMax = 28000;
+    o.LevelMin = -110;
+    o.LevelMax = 0;
+    return o;
+}
+
+class DiagramDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        recorder.dialog = &dialog;
+        dialog.LoadOptionsDialog(Defaults());
+        QCoreApplication::processEvents();
+        recorder.seen.clear();
+    }
+    template <typename T>
+    T* Find(const char* name)
+    {
+        T* w = dialog.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    bool appReady = (App(), true);  // widgets need the application first
+    Recorder recorder;
+    Tdiadlg dialog{&recorder};
+};
+
+}  // namespace
+
+TEST_F(DiagramDialogTest, LoadShowsTheRecordWithThreeDecimals)
+{
+    EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "100");
+    EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), "28000");
+    EXPECT_EQ(Find<QLineEdit>("Edit3")->text(), "-110.000");
+    EXPECT_EQ(Find<QLineEdit>("Edit4")->text(), "0.000");
+    EXPECT_EQ(Find<QLineEdit>("Edit5")->text(), "5.000");
+    EXPECT_EQ(Find<QLineEdit>("Edit6")->text(), ",");
+    EXPECT_TRUE(Find<QCheckBox>("LogDia")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("CheckBox1")->isChecked());
+    EXPECT_FALSE(Find<QLineEdit>("Edit5")->isEnabled());
+    EXPECT_TRUE(Find<QRadioButton>("MessVon0")->isChecked());
+}
+
+TEST_F(DiagramDialogTest, TypingAFrequencyDigitByDigitAppliesEveryAcceptedValue)
+{
+    QLineEdit* edit = Find<QLineEdit>("Edit2");
+    edit->selectAll();
+    Type(edit, Qt::Key_Backspace);  // empty text: nothing posted
+    EXPECT_TRUE(recorder.seen.empty());
+    for (QChar c : QStringLiteral("20000")) {
+        Type(edit, Qt::Key_0 + (c.unicode() - '0'), QString(c));
+    }
+    ASSERT_EQ(recorder.seen.size(), 5u);
+    const int expected[5] = {28000, 28000, 200, 2000, 20000};  // 2 and 20 are not above 100
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(recorder.seen[i].FreqMax, expected[i]) << i;
+        EXPECT_EQ(recorder.seen[i].FreqMin, 100);
+    }
+}
+
+TEST_F(DiagramDialogTest, FrequencyAndLevelEditsRefuseValuesOutsideTheirRules)
+{
+    QLineEdit* fmin = Find<QLineEdit>("Edit1");
+    fmin->setText("");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.seen.empty());
+    // Each message carries the record as it is when the message is handled.
+    for (const char* text : {"30000", "0", "abc", "20"}) {  // 30000, 0 refused; abc no number
+        fmin->setText(QString::fromLatin1(text));
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(recorder.seen.size(), 3u);
+    EXPECT_EQ(recorder.seen[0].FreqMin, 100);
+    EXPECT_EQ(recorder.seen[2].FreqMin, 20);
+
+    Find<QLineEdit>("Edit3")->setText("5");  // not below LevelMax 0
+    Find<QLineEdit>("Edit4")->setText("-120.5");  // not above LevelMin
+    Find<QLineEdit>("Edit4")->setText("12.25");
+    Find<QLineEdit>("Edit5")->setText("0");  // any step is taken
+    QCoreApplication::processEvents();
+    const DiagramOptions o = dialog.FetchOptions();
+    EXPECT_EQ(o.LevelMin, -110.0f);
+    EXPECT_EQ(o.LevelMax, 12.25f);
+    EXPECT_EQ(o.YStep, 0.0f);
+}
+
+TEST_F(DiagramDialogTest, ColoursDefaultsAndPicker)
+{
+    Find<QPushButton>("coldefault")->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    EXPECT_EQ(recorder.seen[0].ColLine1, 16711680u);
+    EXPECT_EQ(recorder.seen[0].ColLine2, 255u);
+    EXPECT_EQ(recorder.seen[0].ColDia, 0xFFFF00u);
+    EXPECT_EQ(Find<QWidget>("Shape3")->palette().color(QPalette::Window).rgb() & 0xFFFFFF, 0x0000FFu);
+
+    dialog.pickColour = [](Colour) { return std::optional<Colour>(); };
+    Find<QPushButton>("Button4")->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorder.seen.size(), 1u);  // cancelled: nothing posted
+    dialog.pickColour = [](Colour) { return std::optional<Colour>(0x123456); };
+    Find<QPushButton>("Button4")->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.seen.size(), 2u);
+    EXPECT_EQ(recorder.seen[1].ColMargin, 0x123456u);
+}
+
+TEST_F(DiagramDialogTest, MeasuringKindStepAutoAndTexts)
+{
+    Find<QRadioButton>("MessVon2")->setChecked(true);
+    const DiagramOptions o = dialog.FetchOptions();
+    EXPECT_EQ(o.CursorSlope, 1);
+    EXPECT_EQ(o.CursorLevel, 0);
+    EXPECT_EQ(o.CursorFreq, 0);
+    Find<QCheckBox>("CheckBox1")->setChecked(false);
+    EXPECT_TRUE(Find<QLineEdit>("Edit5")->isEnabled());
+    EXPECT_EQ(dialog.FetchOptions().YStepAuto, 0);
+    Find<QLineEdit>("Edit6")->setText("\\t");
+    EXPECT_EQ(dialog.FetchOptions().Separator, "\\t");
+
+    dialog.SetOptionsTexts('E');
+    EXPECT_EQ(dialog.windowTitle(), "Diagram options");
+    EXPECT_EQ(Find<QLabel>("Label4")->text(), "Margin  colour");
+    EXPECT_EQ(Find<QRadioButton>("MessVon2")->text(), "Steepness");
+    dialog.SetOptionsTexts('X');
+    EXPECT_EQ(dialog.windowTitle(), "Diagram options");
+    dialog.SetOptionsTexts('D');
+    EXPECT_EQ(Find<QPushButton>("Button1")->text(), QString::fromUtf8("\u00e4ndern"));
+    EXPECT_EQ(Find<QLabel>("Label4")->text(), "Randfarbe");
+}
+
+namespace {
+
+class DiagramWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        dir = std::filesystem::temp_directory_path() / "sonvera_diagram_window";
+        std::filesystem::create_directories(dir);
+        config = (dir / "snv13.cfg").string();
+        std::filesystem::remove(config);
+        window = std::make_unique<TDiagramm>(config);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        std::filesystem::remove_all(dir);
+    }
+    void Activate()
+    {
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(window.get(), &activate);
+        float lo = -110;
+        float hi = 0;
+        ASSERT_FALSE(window->PrepareDiagram("Kommentar:", 511, 10, 28000, lo, hi));
+    }
+    template <typename T>
+    T* Find(const char* name)
+    {
+        T* w = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    std::filesystem::path dir;
+    std::string config;
+    std::unique_ptr<TDiagramm> window;
+};
+
+}  // namespace
+
+TEST_F(DiagramWindowTest, LayoutWaitsForTheFirstActivationThenPlacesTheControls)
+{
+    EXPECT_EQ(window->windowTitle(), "Sonvera V 1.3 ");
+    float lo = -110;
+    float hi = 0;
+    EXPECT_TRUE(window->PrepareDiagram("", 50, 10, 28000, lo, hi));  // never activated
+    Activate();
+    const DiagramLayout& g = window->Model().Layout();
+    EXPECT_EQ(g.width, 580);
+    EXPECT_EQ(Find<QWidget>("SpinButton1")->geometry(), QRect(1, 1, g.leftBand * 2 / 3, g.CharHeight));
+    EXPECT_EQ(Find<QWidget>("SpinButton2")->y(), 370 - g.CharHeight);
+    EXPECT_EQ(Find<QScrollBar>("ScrollBarHF")->geometry(), QRect(580 - 26, 370 - g.CharHeight, 26, g.CharHeight));
+    EXPECT_EQ(Find<QScrollBar>("ScrollBarLF")->x(), 1 + g.leftBand * 2 / 3 + 2);
+    EXPECT_EQ(Find<QLineEdit>("Edicomment")->text(), "Kommentar:");
+    EXPECT_EQ(Find<QLineEdit>("Edicomment")->x(), g.PlotRect.left);
+
+    window->show();
+    window->resize(100, 50);  // enlarged to the smallest useful size
+    QCoreApplication::processEvents();
+    EXPECT_GE(window->width(), 170);
+    EXPECT_GE(window->height(), 120);
+}
+
+TEST_F(DiagramWindowTest, SpinButtonsAndScrollBarsMoveTheBounds)
+{
+    Activate();
+    Find<QWidget>("SpinButton1")->findChild<QToolButton*>("up")->click();
+    EXPECT_EQ(window->Model().LevelMax, 20.0f);
+    Find<QWidget>("SpinButton2")->findChild<QToolButton*>("up")->click();
+    EXPECT_EQ(window->Model().LevelMin, -100.0f);  // s = NiceStep(13) = 20
+    Find<QScrollBar>("ScrollBarLF")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(window->Model().FreqMin, 20);
+    Find<QScrollBar>("ScrollBarHF")->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(window->Model().FreqMax, 27500);
+    Find<QScrollBar>("ScrollBarHF")->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(window->Model().FreqMax, 27500);
+    // The open dialog follows.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->OptionsDialog().findChild<QLineEdit*>("Edit2")->text(), "27500");
+    EXPECT_EQ(window->OptionsDialog().findChild<QLineEdit*>("Edit4")->text(), "20.000");
+}
+
+TEST_F(DiagramWindowTest, OptionChangesReachTheDiagramByMessage)
+{
+    Activate();
+    int colourCalls = 0;
+    window->onCurveColours = [&](Colour, Colour) { ++colourCalls; };
+    window->OptionsDialog().LoadOptionsDialog(window->Model().Options);
+    window->OptionsDialog().findChild<QLineEdit*>("Edit1")->setText("100");
+    EXPECT_EQ(window->Model().FreqMin, 10);  // posted, not yet handled
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->Model().FreqMin, 100);
+    EXPECT_GT(colourCalls, 0);
+    window->OptionsDialog().findChild<QCheckBox*>("LogDia")->setChecked(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->Model().Options.XLog, 0);
+}
+
+TEST_F(DiagramWindowTest, RightClickEndsTheMeasurementAndOpensTheDialog)
+{
+    Activate();
+    const DiagramRect r = window->Model().Layout().PlotRect;
+    const QPointF at(r.left + 50, r.top + 50);
+    QMouseEvent down(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, at, at, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &down);
+    QCoreApplication::sendEvent(window.get(), &up);
+    EXPECT_TRUE(window->Model().MeasureActive);
+    EXPECT_EQ(window->Model().CursorMode, 4);
+    QMouseEvent rdown(QEvent::MouseButtonPress, at, at, Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent rup(QEvent::MouseButtonRelease, at, at, Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &rdown);
+    QCoreApplication::sendEvent(window.get(), &rup);
+    EXPECT_FALSE(window->Model().MeasureActive);
+    EXPECT_EQ(window->Model().CursorMode, 0);
+    EXPECT_TRUE(window->OptionsDialog().isVisible());
+    window->OptionsDialog().hide();
+}
+
+TEST_F(DiagramWindowTest, PaintIsOneOpaqueCopyOfTheDiagram)
+{
+    Activate();
+    EXPECT_TRUE(window->testAttribute(Qt::WA_OpaquePaintEvent));
+    const QImage shot = window->grab().toImage();
+    const DiagramRect r = window->Model().Layout().PlotRect;
+    EXPECT_EQ(shot.pixel(r.left + 3, r.top + 3) & 0xFFFFFF, 0x00FFFFu);  // aqua plot
+    EXPECT_EQ(shot.pixel(r.right + 3, r.bottom - 3) & 0xFFFFFF, 0xC0C0C0u);  // margin
+
+    QImage printed;
+    EXPECT_TRUE(window->RenderForPrint(printed, 1200, 900, 12));
+    EXPECT_EQ(printed.width(), 1200);
+    EXPECT_EQ(window->Model().Layout().width, 580);  // the screen is laid out again
+}
+
+TEST_F(DiagramWindowTest, DestroySavesTheOptions)
+{
+    Activate();
+    window->OptionsDialog().LoadOptionsDialog(window->Model().Options);
+    window->OptionsDialog().findChild<QPushButton*>("coldefault")->click();
+    QCoreApplication::processEvents();
+    window.reset();
+    std::ifstream in(config);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("[DIAGPRIV]"), std::string::npos);
+    EXPECT_NE(text.str().find("COLLINE1=16711680"), std::string::npos);
+    EXPECT_NE(text.str().find("COLLINE2=255"), std::string::npos);
+
+    // A new window starts with the saved colours.
+    window = std::make_unique<TDiagramm>(config);
+    EXPECT_EQ(window->Model().Options.ColLine1, 16711680u);
+}
