@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/alsamixer.h"
+#include "platform/bufferexchange.h"
 #include "platform/loopbackcard.h"
-#include "platform/spscring.h"
 
 namespace sonvera {
 
@@ -129,152 +129,43 @@ auto WithQuietStderr(Fn fn)
 
 // One direction's persistent stream and the buffers passing through it.
 struct Stream {
-    bool input = true;
+    Stream(bool isInput, CompletionSignal& signal) : input(isInput), exchange(isInput, signal) {}
+
+    bool input;
     PaStream* pa = nullptr;
     PaDeviceIndex paDevice = paNoDevice;
     WaveFormat format;
     bool broken = false;  // stopped by force or by an error: reopen on the next open
-
-    // Buffers: the engine's thread pushes into `pending`, the callback into `done`.
-    SpscRing<WaveHeader*, 64> pending;
-    SpscRing<WaveHeader*, 64> done;
-    std::atomic<bool> recording{false};        // input: WaveInStart .. WaveInReset
-    std::atomic<std::uint32_t> resetRequest{0};
-    std::atomic<std::uint32_t> resetAck{0};
-    std::atomic<int> inFlight{0};              // queued and not yet posted
-    std::counting_semaphore<1 << 20>* wake = nullptr;
-
-    // Owned by the audio callback while the stream runs.
-    std::uint32_t resetSeen = 0;
-    WaveHeader* current = nullptr;
-    std::uint32_t position = 0;     // frames filled (input) or played in this pass (output)
-    std::uint64_t passesLeft = 0;   // output: passes of `current` still to play
+    BufferExchange exchange;
 
     // Engine side.
     std::uint32_t handle = 0;  // 0: no open handle attached
+    std::mutex postMutex;      // engine thread vs. completion thread, never the callback
     WavePost post;
     Clock::time_point detachedAt = Clock::now();
 
-    std::uint32_t Frames(const WaveHeader* h) const { return h->bufferLength / format.BlockAlign; }
-
-    void Finish(WaveHeader* h)
+    void SetPost(WavePost p)
     {
-        done.Push(h);  // cannot overflow: pending holds fewer than done's capacity
-        wake->release();
-    }
-
-    // Hands back the current and all pending buffers (callback context or stream stopped).
-    void ReturnAll()
-    {
-        if (current != nullptr) {
-            if (input) {
-                current->bytesRecorded = position * format.BlockAlign;
-            }
-            Finish(current);
-            current = nullptr;
-        }
-        WaveHeader* h = nullptr;
-        while (pending.Pop(h)) {
-            if (input) {
-                h->bytesRecorded = 0;
-            }
-            Finish(h);
-        }
-        position = 0;
-    }
-
-    void HandleReset()
-    {
-        const std::uint32_t request = resetRequest.load(std::memory_order_acquire);
-        if (request != resetSeen) {
-            ReturnAll();
-            resetSeen = request;
-            resetAck.store(request, std::memory_order_release);
-        }
-    }
-
-    void Capture(const char* in, unsigned long frames)
-    {
-        unsigned long offset = 0;
-        const unsigned align = format.BlockAlign;
-        while (offset < frames) {
-            if (current == nullptr) {
-                if (!pending.Pop(current)) {
-                    return;  // nothing queued: these frames are not wanted
-                }
-                position = 0;
-            }
-            const std::uint32_t room = Frames(current) - position;
-            const auto n = static_cast<std::uint32_t>(std::min<unsigned long>(room, frames - offset));
-            std::memcpy(current->data + static_cast<std::size_t>(position) * align,
-                        in + offset * align, static_cast<std::size_t>(n) * align);
-            position += n;
-            offset += n;
-            if (position == Frames(current)) {
-                current->bytesRecorded = position * align;
-                Finish(current);
-                current = nullptr;
-                position = 0;
-            }
-        }
-    }
-
-    void Play(char* out, unsigned long frames)
-    {
-        unsigned long offset = 0;
-        const unsigned align = format.BlockAlign;
-        while (offset < frames) {
-            if (current == nullptr) {
-                if (!pending.Pop(current)) {
-                    std::memset(out + offset * align, format.BitsPerSample == 8 ? 0x80 : 0,
-                                (frames - offset) * align);
-                    return;
-                }
-                position = 0;
-                const bool looping = (current->flags & (kWhdrBeginLoop | kWhdrEndLoop)) ==
-                                     (kWhdrBeginLoop | kWhdrEndLoop);
-                passesLeft = looping ? std::max<std::uint32_t>(current->loops, 1) : 1;
-                if (Frames(current) == 0) {
-                    Finish(current);
-                    current = nullptr;
-                    continue;
-                }
-            }
-            const std::uint32_t left = Frames(current) - position;
-            const auto n = static_cast<std::uint32_t>(std::min<unsigned long>(left, frames - offset));
-            std::memcpy(out + offset * align,
-                        current->data + static_cast<std::size_t>(position) * align,
-                        static_cast<std::size_t>(n) * align);
-            position += n;
-            offset += n;
-            if (position == Frames(current)) {
-                position = 0;
-                if (--passesLeft == 0) {
-                    Finish(current);
-                    current = nullptr;
-                }
-            }
-        }
+        std::lock_guard lock(postMutex);
+        post = std::move(p);
     }
 };
 
 int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                   PaStreamCallbackFlags, void* user)
 {
-    auto& s = *static_cast<Stream*>(user);
-    s.HandleReset();
-    if (input != nullptr && s.recording.load(std::memory_order_acquire)) {
-        s.Capture(static_cast<const char*>(input), frames);
-    }
+    auto& x = *static_cast<BufferExchange*>(user);
+    x.ServiceReset();
+    x.Capture(static_cast<const char*>(input), frames);
     return paContinue;
 }
 
 int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                    PaStreamCallbackFlags, void* user)
 {
-    auto& s = *static_cast<Stream*>(user);
-    s.HandleReset();
-    s.Play(static_cast<char*>(output), frames);
+    auto& x = *static_cast<BufferExchange*>(user);
+    x.ServiceReset();
+    x.Play(static_cast<char*>(output), frames);
     return paContinue;
 }
 
@@ -294,14 +185,14 @@ struct PortAudioLayer::Impl {
     std::unique_ptr<LoopbackCard> loopback;
 
     std::mutex apiMutex;  // engine calls vs. the idle closing; never taken by a callback
-    Stream in;
-    Stream out;
+    CompletionSignal wake{0};
+    Stream in{true, wake};
+    Stream out{false, wake};
     std::uint32_t nextHandle = 1;
 
     std::map<std::string, std::unique_ptr<AlsaMixer>> mixers;
     std::string auxMixer;  // the mixer whose recording controls are the aux devices
 
-    std::counting_semaphore<1 << 20> wake{0};
     std::atomic<bool> stopping{false};
     std::thread completion;
 
@@ -370,17 +261,12 @@ struct PortAudioLayer::Impl {
     MmResult OpenStream(Stream& s, PaDeviceIndex device, const WaveFormat& f)
     {
         CloseStream(s);
-        s.current = nullptr;
-        s.position = 0;
-        s.passesLeft = 0;
-        s.resetSeen = s.resetRequest.load();
-        s.resetAck.store(s.resetSeen);
-        s.recording = false;
+        s.exchange.Restart(f.BlockAlign, f.BitsPerSample);
         const PaStreamParameters p = Parameters(device, f, s.input);
         PaStream* pa = nullptr;
         PaError e = Pa_OpenStream(&pa, s.input ? &p : nullptr, s.input ? nullptr : &p,
                                   f.SamplesPerSec, paFramesPerBufferUnspecified, paNoFlag,
-                                  s.input ? &InputCallback : &OutputCallback, &s);
+                                  s.input ? &InputCallback : &OutputCallback, &s.exchange);
         if (e != paNoError) {
             return FromPaError(e);
         }
@@ -395,18 +281,19 @@ struct PortAudioLayer::Impl {
         return kMmNoError;
     }
 
-    // Asks the callback to hand all buffers back and waits until they are posted.
+    // Asks the callback to hand all buffers back and waits until they are taken for
+    // posting.
     void ResetStream(Stream& s)
     {
-        s.recording = false;
-        if (s.inFlight.load() == 0) {
+        s.exchange.SetRecording(false);
+        if (s.exchange.InFlight() == 0) {
             return;
         }
-        const std::uint32_t request = s.resetRequest.fetch_add(1) + 1;
+        const std::uint32_t request = s.exchange.RequestReset();
         const auto deadline = Clock::now() + kResetTimeout;
         bool acknowledged = false;
         while (Clock::now() < deadline) {
-            if (s.resetAck.load(std::memory_order_acquire) == request) {
+            if (s.exchange.ResetAcknowledged(request)) {
                 acknowledged = true;
                 break;
             }
@@ -421,23 +308,27 @@ struct PortAudioLayer::Impl {
             if (s.pa != nullptr) {
                 Pa_AbortStream(s.pa);
             }
-            s.ReturnAll();
-            s.resetSeen = request;
-            s.resetAck.store(request);
+            s.exchange.ReturnAllStopped(request);
             s.broken = true;
         }
-        while (s.inFlight.load() > 0 && Clock::now() < deadline + kResetTimeout) {
+        while (s.exchange.InFlight() > 0 && Clock::now() < deadline + kResetTimeout) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
 
     void Deliver(Stream& s, WaveMessage message)
     {
-        WaveHeader* h = nullptr;
-        while (s.done.Pop(h)) {
-            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
-            WavePost post = s.post;  // the engine may reopen once inFlight reaches 0
-            s.inFlight.fetch_sub(1);
+        while (true) {
+            WavePost post;
+            WaveHeader* h = nullptr;
+            {
+                std::lock_guard lock(s.postMutex);
+                h = s.exchange.TakeFinished();
+                if (h == nullptr) {
+                    return;
+                }
+                post = s.post;  // once taken, the engine may close and reopen
+            }
             if (post) {
                 post(message, h);
             }
@@ -455,7 +346,7 @@ struct PortAudioLayer::Impl {
             if (lock.owns_lock()) {
                 const auto idle = std::chrono::duration<double>(kIdleCloseSeconds);
                 for (Stream* s : {&in, &out}) {
-                    if (s->pa != nullptr && s->handle == 0 && s->inFlight.load() == 0 &&
+                    if (s->pa != nullptr && s->handle == 0 && s->exchange.InFlight() == 0 &&
                         Clock::now() - s->detachedAt > idle) {
                         CloseStream(*s);
                     }
@@ -465,13 +356,7 @@ struct PortAudioLayer::Impl {
     }
 };
 
-PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>())
-{
-    impl_->in.input = true;
-    impl_->out.input = false;
-    impl_->in.wake = &impl_->wake;
-    impl_->out.wake = &impl_->wake;
-}
+PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>()) {}
 
 std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error)
 {
@@ -695,8 +580,8 @@ MmResult PortAudioLayer::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
         }
     }
     s.handle = d.nextHandle++ & ~kLoopbackTag;
-    s.post = std::move(post);
-    s.recording = false;
+    s.SetPost(std::move(post));
+    s.exchange.SetRecording(false);
     *handle = static_cast<WaveInHandle>(s.handle);
     return kMmNoError;
 }
@@ -739,15 +624,7 @@ MmResult PortAudioLayer::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header
     if ((header->flags & kWhdrInQueue) != 0) {
         return kWaveStillPlaying;
     }
-    header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
-    header->bytesRecorded = 0;
-    s.inFlight.fetch_add(1);
-    if (!s.pending.Push(header)) {
-        s.inFlight.fetch_sub(1);
-        header->flags &= ~kWhdrInQueue;
-        return kMmNoMem;
-    }
-    return kMmNoError;
+    return s.exchange.Queue(header) ? kMmNoError : kMmNoMem;
 }
 
 MmResult PortAudioLayer::WaveInStart(WaveInHandle handle)
@@ -764,7 +641,7 @@ MmResult PortAudioLayer::WaveInStart(WaveInHandle handle)
     if (s.pa == nullptr || s.broken || Pa_IsStreamActive(s.pa) != 1) {
         return kMmError;  // the stream stopped; closing and opening again starts a new one
     }
-    s.recording = true;
+    s.exchange.SetRecording(true);
     return kMmNoError;
 }
 
@@ -814,12 +691,12 @@ MmResult PortAudioLayer::WaveInClose(WaveInHandle handle)
     if (h == 0 || h != s.handle) {
         return kMmInvalidHandle;
     }
-    if (s.inFlight.load() > 0) {
+    if (s.exchange.InFlight() > 0) {
         return kWaveStillPlaying;
     }
-    s.recording = false;
+    s.exchange.SetRecording(false);
     s.handle = 0;
-    s.post = nullptr;
+    s.SetPost(nullptr);
     s.detachedAt = Clock::now();
     if (s.broken) {
         impl_->CloseStream(s);
@@ -878,7 +755,7 @@ MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
         }
     }
     s.handle = d.nextHandle++ & ~kLoopbackTag;
-    s.post = std::move(post);
+    s.SetPost(std::move(post));
     *handle = static_cast<WaveOutHandle>(s.handle);
     return kMmNoError;
 }
@@ -924,14 +801,7 @@ MmResult PortAudioLayer::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
     if (s.pa == nullptr || s.broken || Pa_IsStreamActive(s.pa) != 1) {
         return kMmError;
     }
-    header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
-    s.inFlight.fetch_add(1);
-    if (!s.pending.Push(header)) {
-        s.inFlight.fetch_sub(1);
-        header->flags &= ~kWhdrInQueue;
-        return kMmNoMem;
-    }
-    return kMmNoError;
+    return s.exchange.Queue(header) ? kMmNoError : kMmNoMem;
 }
 
 MmResult PortAudioLayer::WaveOutReset(WaveOutHandle handle)
@@ -980,11 +850,11 @@ MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
     if (h == 0 || h != s.handle) {
         return kMmInvalidHandle;
     }
-    if (s.inFlight.load() > 0) {
+    if (s.exchange.InFlight() > 0) {
         return kWaveStillPlaying;
     }
     s.handle = 0;
-    s.post = nullptr;
+    s.SetPost(nullptr);
     s.detachedAt = Clock::now();
     if (s.broken) {
         impl_->CloseStream(s);
