@@ -256,6 +256,8 @@ __attribute__((target("avx"))) void PassAvxSpan2(float* re, float* im, int n, co
 
 }  // namespace
 
+
+
 namespace {
 FftPath g_forcedPath = FftPath::Auto;
 }  // namespace
@@ -271,8 +273,35 @@ bool HasAvx() {
 #endif
 }
 
-bool Fft(float* re, float* im, int n) {
-    if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
+namespace {
+
+// The final pass for a magnitude spectrum: only the outputs X[0..N/2-1] (x[i] + t) are
+// formed, scaled by 1/N, and turned into sqrt(re^2 + im^2) in double, rounded once,
+// stored over re[0..N/2-1]. The upper half keeps its values from the pass before.
+__attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im, int n,
+                                                          const double* wr, const double* wi,
+                                                          float scale) {
+    const int m = n / 2;
+    const __m128 sc = _mm_set1_ps(scale);
+    for (int q = 0; q < m; q += 4) {
+        const __m256d w_r = _mm256_loadu_pd(wr + q);
+        const __m256d w_i = _mm256_loadu_pd(wi + q);
+        const __m256d xrj = _mm256_cvtps_pd(_mm_loadu_ps(re + q + m));
+        const __m256d xij = _mm256_cvtps_pd(_mm_loadu_ps(im + q + m));
+        const __m256d xri = _mm256_cvtps_pd(_mm_loadu_ps(re + q));
+        const __m256d xii = _mm256_cvtps_pd(_mm_loadu_ps(im + q));
+        const __m256d tr = _mm256_sub_pd(_mm256_mul_pd(w_r, xrj), _mm256_mul_pd(w_i, xij));
+        const __m256d ti = _mm256_add_pd(_mm256_mul_pd(w_r, xij), _mm256_mul_pd(w_i, xrj));
+        const __m256d outR = _mm256_cvtps_pd(_mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xri, tr)), sc));
+        const __m256d outI = _mm256_cvtps_pd(_mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xii, ti)), sc));
+        const __m256d sum = _mm256_add_pd(_mm256_mul_pd(outR, outR), _mm256_mul_pd(outI, outI));
+        _mm_storeu_ps(re + q, _mm256_cvtpd_ps(_mm256_sqrt_pd(sum)));
+    }
+}
+
+// Bit reversal and the butterfly passes. With magnitudesOnly the last pass is left to
+// FinalPassMagnitudesAvx (only on the vector path; returns false if it was not done).
+bool Transform(float* re, float* im, int n, bool magnitudesOnly) {
     const TwiddleTable& tw = Twiddles();
 
     BitReverse(re, im, tw.swaps[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))]);
@@ -283,23 +312,29 @@ bool Fft(float* re, float* im, int n) {
     int m = 1;
 #if SONVERA_FFT_X86
     if (HasAvx() && n >= 8) {
+        const int stop = magnitudesOnly ? n / 2 : n;
         PassAvxSpan1(re, im, n, tw.re.data(), tw.im.data());
         PassAvxSpan2(re, im, n, tw.re.data() + 1, tw.im.data() + 1);
         m = 4;
-        while (m < n) {
+        while (m < stop) {
             const double* wr = tw.re.data() + (m - 1);
             const double* wi = tw.im.data() + (m - 1);
-            if (4 * m <= n) {
-                const bool last = 4 * m == n;
+            const bool last = !magnitudesOnly && 4 * m == n;
+            if (4 * m <= stop) {
                 PassAvxTwo(re, im, n, m, wr, wi, tw.re.data() + (2 * m - 1),
                            tw.im.data() + (2 * m - 1), last ? scale : 1.0f);
                 scaled = last;
                 m *= 4;
             } else {
-                PassAvx(re, im, n, m, wr, wi, scale);  // the final pass
-                scaled = true;
+                const bool isFinal = !magnitudesOnly;
+                PassAvx(re, im, n, m, wr, wi, isFinal ? scale : 1.0f);
+                scaled = isFinal;
                 m *= 2;
             }
+        }
+        if (magnitudesOnly) {
+            FinalPassMagnitudesAvx(re, im, n, tw.re.data() + (m - 1), tw.im.data() + (m - 1), scale);
+            return true;
         }
     }
 #endif
@@ -315,10 +350,30 @@ bool Fft(float* re, float* im, int n) {
         PassScalar(re, im, n, m, wr, wi);
     }
 
-    if (scaled) return true;
-    for (int i = 0; i < n; ++i) {
-        re[i] *= scale;
-        im[i] *= scale;
+    if (!scaled) {
+        for (int i = 0; i < n; ++i) {
+            re[i] *= scale;
+            im[i] *= scale;
+        }
+    }
+    return !magnitudesOnly;
+}
+
+}  // namespace
+
+bool Fft(float* re, float* im, int n) {
+    if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
+    Transform(re, im, n, false);
+    return true;
+}
+
+bool FftMagnitudes(float* re, float* im, int n) {
+    if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
+    if (Transform(re, im, n, true)) return true;
+    for (int k = 0; k < n / 2; ++k) {
+        const double r = re[k];
+        const double i = im[k];
+        re[k] = static_cast<float>(std::sqrt(r * r + i * i));
     }
     return true;
 }

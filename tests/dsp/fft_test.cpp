@@ -98,6 +98,29 @@ TEST_P(FftPaths, EqualsThePlainAlgorithmBitForBitAtEverySize) {
     }
 }
 
+TEST_P(FftPaths, SpectrumEqualsWindowPlainTransformAndMagnitudesBitForBit) {
+    SpectrumTransform st;
+    for (int n = 2; n <= kWindowTableSize; n *= 2) {
+        for (int window : {0, 4}) {
+            ASSERT_TRUE(st.BuildWindowTable(window, n));
+            std::vector<float> x = RandomBlock(n, 1234u + static_cast<unsigned>(n));
+            x[0] = 1e-30f;  // magnitude of tiny values must not underflow to 0
+            std::vector<float> re = x;
+            std::vector<float> im(static_cast<std::size_t>(n), 0.0f);
+            for (int i = 0; i < n; ++i) re[static_cast<std::size_t>(i)] *= st.WindowTable()[static_cast<std::size_t>(i)];
+            PlainFft(re.data(), im.data(), n);
+            ASSERT_TRUE(st.ComputeSpectrum(x.data(), n));
+            for (int k = 0; k < n / 2; ++k) {
+                const double r = re[static_cast<std::size_t>(k)];
+                const double i = im[static_cast<std::size_t>(k)];
+                const float expected = static_cast<float>(std::sqrt(r * r + i * i));
+                ASSERT_EQ(std::memcmp(&expected, &x[static_cast<std::size_t>(k)], sizeof(float)), 0)
+                    << "n " << n << " window " << window << " bin " << k;
+            }
+        }
+    }
+}
+
 TEST(Fft, MatchesDirectDftWithPositiveExponentAndOneOverN) {
     for (int n : {2, 8, 64, 1024}) {
         const std::vector<float> inRe = RandomBlock(n, 3u);
