@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace sonvera {
@@ -258,14 +259,21 @@ CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, Correctio
         }
         ++result.good;
     }
-    if (std::ferror(file)) ++result.bad;
+    result.ioError = std::ferror(file) != 0;
     return result;
 }
+
+namespace {
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+}  // namespace
 
 bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& fileName) {
     if (fileName.empty()) return false;
 
-    std::FILE* file = OpenForReading(fileName);
+    FileHandle file(OpenForReading(fileName));
     if (file == nullptr) {
         std::error_code ec;
         const bool exists = std::filesystem::exists(fileName, ec) || ec;
@@ -280,7 +288,7 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
             written = std::fputs("1000 0\n", created) >= 0;
             written = (std::fclose(created) == 0) && written;
         }
-        if (written) file = OpenForReading(fileName);
+        if (written) file.reset(OpenForReading(fileName));
         if (file == nullptr) {
             sink_.Warning(messages_->cannotCreate);
             return false;
@@ -288,8 +296,12 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
     }
 
     ClearCurve(curve);
-    const PassResult first = ReadPass(file, nullptr);
-    std::fclose(file);
+    const PassResult first = ReadPass(file.get(), nullptr);
+    file.reset();
+    if (first.ioError) {
+        sink_.Warning(messages_->readError + ": " + fileName);
+        return false;
+    }
     if (first.bad > 0) {
         sink_.Warning(messages_->lineError);
         return false;
@@ -305,15 +317,15 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
     loaded.points = std::move(storage);
     loaded.fileName = fileName;
 
-    file = OpenForReading(fileName);
+    file.reset(OpenForReading(fileName));
     if (file == nullptr) {
         // The curve stays empty and inactive: nothing half-filled is ever applied.
         sink_.Warning(messages_->readError + ": " + fileName);
         return false;
     }
-    const PassResult second = ReadPass(file, &loaded);
-    std::fclose(file);
-    if (second.bad > 0 || second.good != first.good) {
+    const PassResult second = ReadPass(file.get(), &loaded);
+    file.reset();
+    if (second.ioError || second.bad > 0 || second.good != first.good) {
         // The file changed between the passes; keep nothing of it.
         sink_.Warning(messages_->readError + ": " + fileName);
         return false;

@@ -107,6 +107,7 @@ private:
     struct PassResult {
         int good = 0;
         int bad = 0;
+        bool ioError = false;
     };
     PassResult ReadPass(std::FILE* file, CorrectionCurve* fill);
 

@@ -266,6 +266,36 @@ TEST_F(CurveFileTest, ReopenFailureLeavesAnEmptyCurveAndNamesTheFile) {
     EXPECT_EQ(sink_.messages[1], "Fehler beim Lesen von : " + file);
 }
 
+// Cannot open anything, as for a file without read permission.
+class UnreadableLoader : public CurveFileLoader {
+public:
+    using CurveFileLoader::CurveFileLoader;
+
+protected:
+    std::FILE* OpenForReading(const std::string&) override { return nullptr; }
+};
+
+TEST_F(CurveFileTest, ExistingUnreadableFileIsNeverOverwritten) {
+    const std::string file = Write("keep.cor", "20 -3\n1000 0\n");
+    UnreadableLoader loader(sink_);
+    loader.SetCurveMessages('E');
+    CorrectionCurve c = Curve({{100, 1}, {1000, 2}});
+    EXPECT_FALSE(loader.LoadCurveFile(c, file));
+    EXPECT_EQ(sink_.messages, (std::vector<std::string>{"Error at reading of : " + file}));
+    EXPECT_EQ(c.count, 2);  // the curve held before is kept
+    std::ifstream in(file, std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "20 -3\n1000 0\n");
+}
+
+TEST_F(CurveFileTest, DirectoryIsReportedAsUnreadable) {
+    CurveFileLoader loader(sink_);
+    CorrectionCurve c = Curve({{100, 1}, {1000, 2}});
+    EXPECT_FALSE(loader.LoadCurveFile(c, dir_.string()));
+    EXPECT_EQ(sink_.messages, (std::vector<std::string>{"Fehler beim Lesen von : " + dir_.string()}));
+    EXPECT_EQ(c.count, 2);
+}
+
 TEST(CurveLine, StrictNumbersOnly) {
     double v = 0;
     EXPECT_TRUE(ParseStrictReal("-12.5e-1", v));
