@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/soundengine.h"
+#include "measure/prompt.h"
 
 namespace sonvera {
 
@@ -51,6 +52,9 @@ constexpr int kEntryRateHz = 44100;
 
 // Volts per unit of a converted sample for each millivolt of calibration.
 constexpr float kCalibToScale = 0.0015f;
+
+// Help page of the device error box.
+constexpr int kDeviceErrorHelpContext = 17;
 
 // Band above the trigger level within which a sample counts as the crossing (divisions).
 constexpr float kTriggerBand = 0.1f;
@@ -191,7 +195,8 @@ void ScopeRun::OnScopeNext()
     const int r = engine_.StartCapture(frames_, 0, [this] { ScopeBlockDone(); });
     if (r != 0) {
         running_ = false;
-        controls_.ShowDeviceError(ErrorLead() + engine_.DeviceErrorText(static_cast<std::uint32_t>(r)) + ")");
+        ShowErrorPrompt(ErrorLead() + engine_.DeviceErrorText(static_cast<std::uint32_t>(r)) + ")",
+                        kDeviceErrorHelpContext);
     }
 }
 

@@ -71,13 +71,12 @@ public:
     virtual void PostScopeNext() = 0;
     /// Whether the oscilloscope page is the current notebook page.
     virtual bool ScopePageCurrent() const = 0;
-    /// The device error box (OK and Help, help context 17) with this text.
-    virtual void ShowDeviceError(const std::string& text) = 0;
 };
 
 /// The oscilloscope's acquisition loop, time base, trigger search, scaling into
 /// divisions and control handlers. Runs on the user-interface thread; one block per
 /// StartCapture / ScopeBlockDone cycle, the next requested by a posted WM_SCOPE_NEXT.
+/// Device errors go to the prompt service as an error box with help context 17.
 class ScopeRun {
 public:
     ScopeRun(SoundEngine& engine, Settings& settings, ScopeDisplay& display,
