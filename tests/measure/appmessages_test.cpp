@@ -46,13 +46,15 @@ protected:
     }
 };
 
-/// Runs the event loop until done() or a generous time limit.
+/// Runs the event loop until done() or a generous time limit; sleeps between events.
 bool RunUntil(const std::function<bool()>& done, int limitMs = 5000)
 {
     QElapsedTimer t;
     t.start();
+    QTimer tick;  // wakes the loop now and then so the time limit is seen
+    tick.start(10);
     while (!done() && t.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return done();
 }
