@@ -27,15 +27,21 @@ struct TwiddleTable {
     // Swap pairs (i, j) of the bit-reversal permutation per log2 N, in the order the
     // reversed counter produces them.
     std::vector<std::vector<std::pair<int, int>>> swaps;
+    // The whole permutation per log2 N: position p receives element reversal[p].
+    std::vector<std::vector<int>> reversal;
 
-    TwiddleTable() : re(kWindowTableSize), im(kWindowTableSize), swaps(14) {
+    TwiddleTable() : re(kWindowTableSize), im(kWindowTableSize), swaps(14), reversal(14) {
         for (int bits = 1, n = 2; n <= kWindowTableSize; ++bits, n *= 2) {
             auto& list = swaps[static_cast<std::size_t>(bits)];
+            auto& perm = reversal[static_cast<std::size_t>(bits)];
+            perm.resize(static_cast<std::size_t>(n));
+            perm[0] = 0;
             int j = 0;
             for (int i = 1; i <= n - 1; ++i) {
                 int k = n / 2;
                 while (j + k > n - 1) k /= 2;
                 j = (j & (k - 1)) + k;  // j mod k, k a power of two
+                perm[static_cast<std::size_t>(i)] = j;
                 if (j > i) list.emplace_back(i, j);
             }
         }
@@ -208,47 +214,82 @@ __attribute__((target("avx"))) void PassAvxTwo(float* re, float* im, int n, int 
     }
 }
 
-// Half-span 1: butterflies (s, s+1); four of them per step, gathered by shuffles.
-__attribute__((target("avx"))) void PassAvxSpan1(float* re, float* im, int n, const double* wr,
-                                                 const double* wi) {
-    const __m256d w_r = _mm256_set1_pd(wr[0]);
-    const __m256d w_i = _mm256_set1_pd(wi[0]);
+// The first two passes (half-spans 1 and 2) on eight consecutive elements held in
+// registers: butterflies (s, s+1) ... then (s+q, s+2+q), q = 0, 1, each computed and
+// rounded as in separate passes.
+struct FirstTwiddles {
+    __m256d w1r, w1i, w2r, w2i;
+};
+
+inline __attribute__((target("avx"))) FirstTwiddles LoadFirstTwiddles(const double* wr,
+                                                                    const double* wi) {
+    // Half-span 1 uses entry 0, half-span 2 entries 1 and 2 of the table.
+    return {_mm256_set1_pd(wr[0]), _mm256_set1_pd(wi[0]),
+            _mm256_set_pd(wr[2], wr[1], wr[2], wr[1]), _mm256_set_pd(wi[2], wi[1], wi[2], wi[1])};
+}
+
+inline __attribute__((target("avx"))) void FirstTwoPasses(__m128& ra, __m128& rb, __m128& ia,
+                                                          __m128& ib, const FirstTwiddles& t) {
+    __m128 ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(2, 0, 2, 0));
+    __m128 rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 1, 3, 1));
+    __m128 ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(2, 0, 2, 0));
+    __m128 ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 1, 3, 1));
+    Butterflies4(ri, rj, ii, ij, t.w1r, t.w1i);
+    ra = _mm_unpacklo_ps(ri, rj);
+    rb = _mm_unpackhi_ps(ri, rj);
+    ia = _mm_unpacklo_ps(ii, ij);
+    ib = _mm_unpackhi_ps(ii, ij);
+
+    ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(1, 0, 1, 0));
+    rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 2, 3, 2));
+    ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(1, 0, 1, 0));
+    ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 2, 3, 2));
+    Butterflies4(ri, rj, ii, ij, t.w2r, t.w2i);
+    ra = _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(1, 0, 1, 0));
+    rb = _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(3, 2, 3, 2));
+    ia = _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(1, 0, 1, 0));
+    ib = _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(3, 2, 3, 2));
+}
+
+__attribute__((target("avx"))) void PassAvxFirstTwo(float* re, float* im, int n,
+                                                    const double* wr, const double* wi) {
+    const FirstTwiddles t = LoadFirstTwiddles(wr, wi);
     for (int s = 0; s < n; s += 8) {
-        const __m128 ra = _mm_loadu_ps(re + s);
-        const __m128 rb = _mm_loadu_ps(re + s + 4);
-        const __m128 ia = _mm_loadu_ps(im + s);
-        const __m128 ib = _mm_loadu_ps(im + s + 4);
-        __m128 ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(2, 0, 2, 0));
-        __m128 rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 1, 3, 1));
-        __m128 ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(2, 0, 2, 0));
-        __m128 ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 1, 3, 1));
-        Butterflies4(ri, rj, ii, ij, w_r, w_i);
-        _mm_storeu_ps(re + s, _mm_unpacklo_ps(ri, rj));
-        _mm_storeu_ps(re + s + 4, _mm_unpackhi_ps(ri, rj));
-        _mm_storeu_ps(im + s, _mm_unpacklo_ps(ii, ij));
-        _mm_storeu_ps(im + s + 4, _mm_unpackhi_ps(ii, ij));
+        __m128 ra = _mm_loadu_ps(re + s);
+        __m128 rb = _mm_loadu_ps(re + s + 4);
+        __m128 ia = _mm_loadu_ps(im + s);
+        __m128 ib = _mm_loadu_ps(im + s + 4);
+        FirstTwoPasses(ra, rb, ia, ib, t);
+        _mm_storeu_ps(re + s, ra);
+        _mm_storeu_ps(re + s + 4, rb);
+        _mm_storeu_ps(im + s, ia);
+        _mm_storeu_ps(im + s + 4, ib);
     }
 }
 
-// Half-span 2: butterflies (s+q, s+2+q), q = 0, 1; two blocks of four per step.
-__attribute__((target("avx"))) void PassAvxSpan2(float* re, float* im, int n, const double* wr,
-                                                 const double* wi) {
-    const __m256d w_r = _mm256_set_pd(wr[1], wr[0], wr[1], wr[0]);
-    const __m256d w_i = _mm256_set_pd(wi[1], wi[0], wi[1], wi[0]);
+// Windowing, bit reversal and the first two passes of a real block in one sweep: the
+// element that bit reversal moves to position p is samples[rev[p]] * window[rev[p]]
+// (the same single-precision product as windowing in place), with imaginary part 0.
+__attribute__((target("avx"))) void WindowReverseFirstTwo(const float* samples,
+                                                          const float* window, const int* rev,
+                                                          float* re, float* im, int n,
+                                                          const double* wr, const double* wi) {
+    const FirstTwiddles t = LoadFirstTwiddles(wr, wi);
+    float v[8];
     for (int s = 0; s < n; s += 8) {
-        const __m128 ra = _mm_loadu_ps(re + s);
-        const __m128 rb = _mm_loadu_ps(re + s + 4);
-        const __m128 ia = _mm_loadu_ps(im + s);
-        const __m128 ib = _mm_loadu_ps(im + s + 4);
-        __m128 ri = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(1, 0, 1, 0));
-        __m128 rj = _mm_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 2, 3, 2));
-        __m128 ii = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(1, 0, 1, 0));
-        __m128 ij = _mm_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 2, 3, 2));
-        Butterflies4(ri, rj, ii, ij, w_r, w_i);
-        _mm_storeu_ps(re + s, _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(1, 0, 1, 0)));
-        _mm_storeu_ps(re + s + 4, _mm_shuffle_ps(ri, rj, _MM_SHUFFLE(3, 2, 3, 2)));
-        _mm_storeu_ps(im + s, _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(1, 0, 1, 0)));
-        _mm_storeu_ps(im + s + 4, _mm_shuffle_ps(ii, ij, _MM_SHUFFLE(3, 2, 3, 2)));
+        for (int k = 0; k < 8; ++k) {
+            const int src = rev[s + k];
+            v[k] = samples[src] * window[src];
+        }
+        __m128 ra = _mm_loadu_ps(v);
+        __m128 rb = _mm_loadu_ps(v + 4);
+        __m128 ia = _mm_setzero_ps();
+        __m128 ib = _mm_setzero_ps();
+        FirstTwoPasses(ra, rb, ia, ib, t);
+        _mm_storeu_ps(re + s, ra);
+        _mm_storeu_ps(re + s + 4, rb);
+        _mm_storeu_ps(im + s, ia);
+        _mm_storeu_ps(im + s + 4, ib);
     }
 }
 
@@ -275,12 +316,14 @@ bool HasAvx() {
 
 namespace {
 
+#if SONVERA_FFT_X86
+
 // The final pass for a magnitude spectrum: only the outputs X[0..N/2-1] (x[i] + t) are
 // formed, scaled by 1/N, and turned into sqrt(re^2 + im^2) in double, rounded once,
-// stored over re[0..N/2-1]. The upper half keeps its values from the pass before.
-__attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im, int n,
-                                                          const double* wr, const double* wi,
-                                                          float scale) {
+// stored into out[0..N/2-1] (which may be re itself).
+__attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im, float* out,
+                                                          int n, const double* wr,
+                                                          const double* wi, float scale) {
     const int m = n / 2;
     const __m128 sc = _mm_set1_ps(scale);
     for (int q = 0; q < m; q += 4) {
@@ -295,50 +338,44 @@ __attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im,
         const __m256d outR = _mm256_cvtps_pd(_mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xri, tr)), sc));
         const __m256d outI = _mm256_cvtps_pd(_mm_mul_ps(_mm256_cvtpd_ps(_mm256_add_pd(xii, ti)), sc));
         const __m256d sum = _mm256_add_pd(_mm256_mul_pd(outR, outR), _mm256_mul_pd(outI, outI));
-        _mm_storeu_ps(re + q, _mm256_cvtpd_ps(_mm256_sqrt_pd(sum)));
+        _mm_storeu_ps(out + q, _mm256_cvtpd_ps(_mm256_sqrt_pd(sum)));
     }
 }
 
-// Bit reversal and the butterfly passes. With magnitudesOnly the last pass is left to
-// FinalPassMagnitudesAvx (only on the vector path; returns false if it was not done).
-bool Transform(float* re, float* im, int n, bool magnitudesOnly) {
+// Vector passes from half-span 4 on, after the first two passes. With out != nullptr
+// the last pass is FinalPassMagnitudesAvx into out; otherwise the last pass applies the
+// 1/N scaling. Requires n >= 8.
+void VectorPassesFrom4(float* re, float* im, int n, float* out) {
     const TwiddleTable& tw = Twiddles();
-
-    BitReverse(re, im, tw.swaps[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))]);
-
-    // Division by a power of two is exact, so multiplying by 1/N gives the same bits.
     const float scale = 1.0f / static_cast<float>(n);
-    bool scaled = false;
-    int m = 1;
-#if SONVERA_FFT_X86
-    if (HasAvx() && n >= 8) {
-        const int stop = magnitudesOnly ? n / 2 : n;
-        PassAvxSpan1(re, im, n, tw.re.data(), tw.im.data());
-        PassAvxSpan2(re, im, n, tw.re.data() + 1, tw.im.data() + 1);
-        m = 4;
-        while (m < stop) {
-            const double* wr = tw.re.data() + (m - 1);
-            const double* wi = tw.im.data() + (m - 1);
-            const bool last = !magnitudesOnly && 4 * m == n;
-            if (4 * m <= stop) {
-                PassAvxTwo(re, im, n, m, wr, wi, tw.re.data() + (2 * m - 1),
-                           tw.im.data() + (2 * m - 1), last ? scale : 1.0f);
-                scaled = last;
-                m *= 4;
-            } else {
-                const bool isFinal = !magnitudesOnly;
-                PassAvx(re, im, n, m, wr, wi, isFinal ? scale : 1.0f);
-                scaled = isFinal;
-                m *= 2;
-            }
-        }
-        if (magnitudesOnly) {
-            FinalPassMagnitudesAvx(re, im, n, tw.re.data() + (m - 1), tw.im.data() + (m - 1), scale);
-            return true;
+    const int stop = out != nullptr ? n / 2 : n;
+    int m = 4;
+    while (m < stop) {
+        const double* wr = tw.re.data() + (m - 1);
+        const double* wi = tw.im.data() + (m - 1);
+        if (4 * m <= stop) {
+            const bool last = out == nullptr && 4 * m == n;
+            PassAvxTwo(re, im, n, m, wr, wi, tw.re.data() + (2 * m - 1),
+                       tw.im.data() + (2 * m - 1), last ? scale : 1.0f);
+            m *= 4;
+        } else {
+            PassAvx(re, im, n, m, wr, wi, out == nullptr ? scale : 1.0f);
+            m *= 2;
         }
     }
+    if (out != nullptr) {
+        FinalPassMagnitudesAvx(re, im, out, n, tw.re.data() + (m - 1), tw.im.data() + (m - 1),
+                               scale);
+    }
+}
+
 #endif
-    for (; m < n; m *= 2) {
+
+// Bit reversal and the butterfly passes without vectors wider than SSE2.
+void PortableTransform(float* re, float* im, int n) {
+    const TwiddleTable& tw = Twiddles();
+    BitReverse(re, im, tw.swaps[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))]);
+    for (int m = 1; m < n; m *= 2) {
         const double* wr = tw.re.data() + (m - 1);
         const double* wi = tw.im.data() + (m - 1);
 #if SONVERA_FFT_X86
@@ -349,32 +386,61 @@ bool Transform(float* re, float* im, int n, bool magnitudesOnly) {
 #endif
         PassScalar(re, im, n, m, wr, wi);
     }
-
-    if (!scaled) {
-        for (int i = 0; i < n; ++i) {
-            re[i] *= scale;
-            im[i] *= scale;
-        }
+    // Division by a power of two is exact, so multiplying by 1/N gives the same bits.
+    const float scale = 1.0f / static_cast<float>(n);
+    for (int i = 0; i < n; ++i) {
+        re[i] *= scale;
+        im[i] *= scale;
     }
-    return !magnitudesOnly;
+}
+
+void Magnitudes(const float* re, const float* im, float* out, int count) {
+    for (int k = 0; k < count; ++k) {
+        const double r = re[k];
+        const double i = im[k];
+        out[k] = static_cast<float>(std::sqrt(r * r + i * i));
+    }
 }
 
 }  // namespace
 
 bool Fft(float* re, float* im, int n) {
     if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
-    Transform(re, im, n, false);
+#if SONVERA_FFT_X86
+    if (HasAvx() && n >= 8) {
+        const TwiddleTable& tw = Twiddles();
+        BitReverse(re, im, tw.swaps[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))]);
+        PassAvxFirstTwo(re, im, n, tw.re.data(), tw.im.data());
+        VectorPassesFrom4(re, im, n, nullptr);
+        return true;
+    }
+#endif
+    PortableTransform(re, im, n);
     return true;
 }
 
-bool FftMagnitudes(float* re, float* im, int n) {
-    if (re == nullptr || im == nullptr || !IsValidTransformSize(n)) return false;
-    if (Transform(re, im, n, true)) return true;
-    for (int k = 0; k < n / 2; ++k) {
-        const double r = re[k];
-        const double i = im[k];
-        re[k] = static_cast<float>(std::sqrt(r * r + i * i));
+bool WindowedMagnitudes(const float* samples, const float* window, float* re, float* im,
+                        float* out, int n) {
+    if (samples == nullptr || window == nullptr || re == nullptr || im == nullptr ||
+        out == nullptr || !IsValidTransformSize(n)) {
+        return false;
     }
+#if SONVERA_FFT_X86
+    if (HasAvx() && n >= 8) {
+        const TwiddleTable& tw = Twiddles();
+        const int* rev =
+            tw.reversal[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(n)))].data();
+        WindowReverseFirstTwo(samples, window, rev, re, im, n, tw.re.data(), tw.im.data());
+        VectorPassesFrom4(re, im, n, out);
+        return true;
+    }
+#endif
+    for (int i = 0; i < n; ++i) {
+        re[i] = samples[i] * window[i];
+        im[i] = 0.0f;
+    }
+    PortableTransform(re, im, n);
+    Magnitudes(re, im, out, n / 2);
     return true;
 }
 

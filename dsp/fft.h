@@ -12,11 +12,13 @@ namespace sonvera {
 /// Returns false (arrays untouched) for an invalid size or null arrays.
 bool Fft(float* re, float* im, int n);
 
-/// Fft followed by magnitudes: re[k] = sqrt(re[k]^2 + im[k]^2) for k = 0..n/2-1,
-/// computed in double and rounded once. The same values as Fft and then the magnitudes,
-/// but the last pass forms only the lower half; entries n/2..n-1 of re and im keep
-/// intermediate values. Returns false (arrays untouched) for an invalid size.
-bool FftMagnitudes(float* re, float* im, int n);
+/// The magnitude spectrum of a real block: the transform of samples[i] * window[i]
+/// (single-precision products) with imaginary parts 0, magnitudes of bins 0..n/2-1 into
+/// out. re and im (n values each) are work arrays; samples and window are only read
+/// (out may be samples). Bit for bit the values of windowing in place, Fft and
+/// magnitudes. Returns false for an invalid size or null arrays.
+bool WindowedMagnitudes(const float* samples, const float* window, float* re, float* im,
+                        float* out, int n);
 
 /// Which instruction set the transform uses. All give identical results; the choice
 /// exists so that tests can check the portable forms on a processor with vectors.

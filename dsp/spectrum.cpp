@@ -1,6 +1,5 @@
 #include "dsp/spectrum.h"
 
-#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -28,18 +27,12 @@ bool SpectrumTransform::ComputeSpectrum(float* samples, int n) {
     if (samples == nullptr || !IsValidTransformSize(n) || n != tableSize_) return false;
     try {
         if (imag_.empty()) imag_.assign(kImagBufferSize, 0.0f);
+        if (real_.empty()) real_.assign(kImagBufferSize, 0.0f);
+        // The window, the transform with imaginary parts 0 and the magnitudes (in double,
+        // so very small components do not underflow to 0), in one go.
+        WindowedMagnitudes(samples, windowTable_.data(), real_.data(), imag_.data(), samples, n);
     } catch (const std::bad_alloc&) {
-        return false;
-    }
-    float* im = imag_.data();
-    std::fill(im, im + n, 0.0f);
-    const float* w = windowTable_.data();
-    for (int i = 0; i < n; ++i) samples[i] *= w[i];
-    try {
-        // Magnitudes in double, so very small components do not underflow to 0.
-        FftMagnitudes(samples, im, n);
-    } catch (const std::bad_alloc&) {
-        return false;  // the shared twiddle tables could not be obtained
+        return false;  // a work buffer or the shared twiddle tables could not be obtained
     }
     return true;
 }

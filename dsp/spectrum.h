@@ -5,8 +5,7 @@
 
 namespace sonvera {
 
-/// Owns the window table and the transform's imaginary work buffer of the spectrum
-/// analyser. Both are obtained on first use and then reused; nothing is allocated per
+/// Owns the window table and the transform's work buffers of the spectrum analyser. Both are obtained on first use and then reused; nothing is allocated per
 /// block.
 class SpectrumTransform {
 public:
@@ -18,11 +17,11 @@ public:
     /// and returns false.
     bool BuildWindowTable(int windowIndex, int n);
 
-    /// In place: windows samples[0..n-1], transforms them and writes the magnitudes of
-    /// bins 0..n/2-1 over samples[0..n/2-1] (bin k stands for k*fs/n). Entries n/2..n-1
-    /// are left with intermediate values. Returns false without touching the samples
-    /// when the window table was not built for this n, or when the work buffer cannot
-    /// be obtained.
+    /// In place: windows samples[0..n-1], transforms them (imaginary parts 0) and
+    /// writes the magnitudes of bins 0..n/2-1 over samples[0..n/2-1] (bin k stands for
+    /// k*fs/n). Entries n/2..n-1 are not part of the result (they keep the samples).
+    /// Returns false without touching the samples when the window table was not built
+    /// for this n, or when a work buffer cannot be obtained.
     bool ComputeSpectrum(float* samples, int n);
 
     /// The window table's entries (empty before the first build).
@@ -34,6 +33,7 @@ public:
 private:
     std::vector<float> windowTable_;
     std::vector<float> imag_;
+    std::vector<float> real_;  // the transform works here; the caller's block is only read
     int tableSize_ = 0;
     int tableIndex_ = -1;
 };
