@@ -29,8 +29,9 @@ QApplication& App()
     static int argc = 1;
     static char name[] = "diagramwindow_test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics go away at exit in an order of their own.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // Stands in for the diagram window: records the dialog's record at every message.
