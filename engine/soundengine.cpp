@@ -696,12 +696,23 @@ void SoundEngine::DeviceNames(std::array<std::string, 3>& in, std::array<std::st
 
 void SoundEngine::LoadSoundSettings()
 {
-    if (profile_ == nullptr) {
-        return;
+    if (profile_ != nullptr) {
+        LoadSoundSettings(*profile_);
     }
+}
+
+void SoundEngine::SaveSoundSettings()
+{
+    if (profile_ != nullptr) {
+        SaveSoundSettings(*profile_);
+    }
+}
+
+void SoundEngine::LoadSoundSettings(const ProfileFile& file)
+{
     std::array<std::string, 3> inNames, outNames;
     DeviceNames(inNames, outNames);
-    ReadSoundSection(*profile_, inNames, outNames, inDeviceFormats_, outDeviceFormats_);
+    ReadSoundSection(file, inNames, outNames, inDeviceFormats_, outDeviceFormats_);
     for (auto* records : {&inDeviceFormats_, &outDeviceFormats_}) {
         for (DeviceFormat& device : *records) {
             RefreshFormat(device);
@@ -709,14 +720,11 @@ void SoundEngine::LoadSoundSettings()
     }
 }
 
-void SoundEngine::SaveSoundSettings()
+void SoundEngine::SaveSoundSettings(ProfileFile& file)
 {
-    if (profile_ == nullptr) {
-        return;
-    }
     std::array<std::string, 3> inNames, outNames;
     DeviceNames(inNames, outNames);
-    WriteSoundSection(*profile_, inDeviceFormats_, outDeviceFormats_, inNames, outNames);
+    WriteSoundSection(file, inDeviceFormats_, outDeviceFormats_, inNames, outNames);
 }
 
 void SoundEngine::SetOutputVolume(int percent)

@@ -144,8 +144,12 @@ public:
     void ShutdownSoundEngine();
     bool Started() const { return captureHeader_ != nullptr; }
 
+    /// Section SDSOUND of the configuration file set by SetProfile (nothing without one).
     void LoadSoundSettings();
     void SaveSoundSettings();
+    /// The same with an explicit file, keyed by the names of the devices present now.
+    void LoadSoundSettings(const ProfileFile& file);
+    void SaveSoundSettings(ProfileFile& file);
 
     const std::array<AuxLine, kAuxLineCount>& AuxLines() const { return auxLines_; }
     void SetOutputVolume(int percent);
