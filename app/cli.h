@@ -24,6 +24,7 @@ struct CliCommand {
 // The subcommands, each in its own file cli_<name>.cpp.
 int RunSettingsCommand(const CliContext& ctx);
 int RunPlotCommand(const CliContext& ctx);
+int RunScopeCommand(const CliContext& ctx);
 int RunDevicesCommand(const CliContext& ctx);
 
 }  // namespace sonvera

@@ -11,6 +11,7 @@ const sonvera::CliCommand kCommands[] = {
     {"settings", "print every setting as SECTION.KEY=value, as the program would write it",
      &sonvera::RunSettingsCommand},
     {"plot", "draw a saved diagram table as a PNG picture", &sonvera::RunPlotCommand},
+    {"scope", "record one oscilloscope block; its points as text, the view as PNG", &sonvera::RunScopeCommand},
     {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", &sonvera::RunDevicesCommand},
 };
 
