@@ -44,6 +44,10 @@ int Usage(const std::string& message)
 
 int RunPlotCommand(const CliContext& ctx)
 {
+    if (ctx.options.help) {
+        std::cout << kPlotUsage;
+        return 0;
+    }
     std::string tablePath;
     std::string pngPath;
     int columns = 0;
