@@ -321,6 +321,7 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         return engineError_;
     }
     captureOpen_ = true;
+    capturedBits_ = format.BitsPerSample;
 
     WaveHeader& h = *captureHeader_;
     h = WaveHeader{};
@@ -365,8 +366,7 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
         return nullptr;
     }
     WaveHeader& h = *captureHeader_;
-    userValue = static_cast<std::uint32_t>(h.user);
-    const std::uint32_t bytesRecorded = std::min(h.bytesRecorded, kDeviceBufferBytes);
+    userValue = static_cast<std::uint32_t>(h.user);  // the layer never writes it
     bool unprepared = !captureOpen_ || layer_.WaveInUnprepareHeader(inHandle_, &h) == kMmNoError;
 
     if (captureStarted_) {
@@ -387,9 +387,12 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
         captureOpen_ = false;
     }
 
+    // Read after the reset: a block taken early is then no longer being written.
+    const std::uint32_t bytesRecorded = std::min(h.bytesRecorded, kDeviceBufferBytes);
+    // The depth the block was recorded with, even if the setting changed meanwhile.
     const ConvertedBlock block =
         ConvertCapturedBlock(reinterpret_cast<const std::uint8_t*>(captureBuffer_.get()),
-                             bytesRecorded, CurrentIn().Format.BitsPerSample, CurrentIn().SwapFlag,
+                             bytesRecorded, capturedBits_, CurrentIn().SwapFlag,
                              sampleBuffer_.get(), kSampleBufferValues);
     blockValueCount_ = block.valueCount;
     overloadCount_ = block.overloadCount;

@@ -202,6 +202,7 @@ private:
     bool captureStarted_ = false;
     CaptureHandlerFn captureHandler_;
     const void* lastCompletedHeader_ = nullptr;
+    int capturedBits_ = 16;  // bits per sample of the block in flight
     int blockValueCount_ = 0;
     int overloadCount_ = 0;
     int engineError_ = 0;
