@@ -706,6 +706,11 @@ bool DiagramModel::ScrollClick(bool high, ScrollCode code)
         if (FreqMax < FreqMin) {
             FreqMin = FreqMax - 10;
         }
+        // An upper bound below 11 Hz would otherwise push the lower one to 0 or below,
+        // where no frequency axis exists.
+        if (FreqMin < 1) {
+            FreqMin = 1;
+        }
     }
     MirrorRanges();
     return LayoutScreen(false);

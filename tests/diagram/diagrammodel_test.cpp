@@ -440,6 +440,11 @@ TEST(ScrollBars, MoveTheFrequencyBoundsInSteps)
     d.FreqMax = 1003;
     d.ScrollClick(false, ScrollCode::LineRight);  // 1010 > 1003 -> 993
     EXPECT_EQ(d.FreqMin, 993);
+    // A tiny upper bound never drives the lower one to 0 Hz or below.
+    d.FreqMin = 1;
+    d.FreqMax = 5;
+    d.ScrollClick(false, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMin, 1);
 }
 
 TEST(CursorReadouts, LevelTextsInBothLanguages)
