@@ -55,13 +55,15 @@ struct DiagramLayout {
     int LabelDecimals = 1;
 };
 
-/// Where the window's child controls go for the current layout (x, y, width, height).
+/// One control's place: x, y, width and height in pixels of the window's client area.
 struct ControlBox {
     int x = 0;
     int y = 0;
     int w = 0;
     int h = 0;
 };
+/// Where the window's child controls go for the current layout (the comment line's width
+/// is set by each rendering, so it stays 0 here).
 struct DiagramControlPlacement {
     ControlBox SpinButton1, SpinButton2, ScrollBarLF, ScrollBarHF, Edicomment, Edit2;
 };
