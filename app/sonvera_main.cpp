@@ -1,13 +1,17 @@
 // sonvera: the measuring program's window.
 #include <QApplication>
-#include <QMainWindow>
 
-#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 
 #include "app/display.h"
 #include "app/options.h"
 #include "config/configpath.h"
+#include "measure/prompt.h"
+#include "platform/wavelayer.h"
+#include "ui/messageboxprompts.h"
+#include "ui/sonveraprogram.h"
 
 namespace {
 
@@ -47,11 +51,40 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    const sonvera::AudioBackendChoice backend = sonvera::ParseAudioBackend(opts.audio, std::getenv("SONVERA_AUDIO"));
+    if (!backend.error.empty()) {
+        std::cerr << "sonvera: " << backend.error << "\n";
+        return 2;
+    }
+    sonvera::DutConfig dut;
+    const std::string dutError = sonvera::DutFromOptions(opts.dut, std::getenv("SONVERA_DUT"), dut);
+    if (!dutError.empty()) {
+        std::cerr << "sonvera: " << dutError << "\n";
+        return 2;
+    }
+
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setObjectName("MainForm");
-    window.setWindowTitle("Sonvera V 1.3");
-    window.resize(640, 400);
-    window.show();
-    return QApplication::exec();
+    std::string layerError;
+    std::unique_ptr<sonvera::WaveLayer> layer = sonvera::CreateWaveLayer(backend.backend, dut, layerError);
+    if (!layer) {
+        std::cerr << "sonvera: " << layerError << "\n";
+        return 1;
+    }
+
+    sonvera::MessageBoxPrompts prompts;
+    sonvera::SetPromptService(&prompts);
+    int status = 0;
+    {
+        sonvera::SonveraProgram program(*layer, sonvera::ConfigFilePath(opts.configPath));
+        if (program.Start() != 0) {
+            status = 1;
+        } else {
+            prompts.SetParent(&program.Main());
+            program.Show();
+            status = QApplication::exec();
+        }
+        prompts.SetParent(nullptr);
+    }
+    sonvera::SetPromptService(nullptr);
+    return status;
 }

@@ -1,0 +1,400 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "diagram/diagramm.h"
+#include "engine/soundengine.h"
+#include "platform/loopbackcard.h"
+#include "scope/oszidia.h"
+#include "tests/ui/uitestsupport.h"
+#include "ui/analy.h"
+#include "ui/shellwindows.h"
+#include "ui/sonveraprogram.h"
+
+namespace sonvera {
+namespace {
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::App();
+        ASSERT_TRUE(dir.isValid());
+        configPath = dir.filePath(QStringLiteral("snv13.cfg")).toStdString();
+    }
+
+    void WriteConfig(const std::string& text)
+    {
+        std::ofstream(configPath) << text;
+    }
+
+    std::string ReadConfig() const
+    {
+        std::ifstream in(configPath);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    /// Creates and shows the program; the test fails when the start fails.
+    SonveraProgram& Start()
+    {
+        program = std::make_unique<SonveraProgram>(card, configPath);
+        EXPECT_EQ(program->Start(), 0);
+        program->Show();
+        test::ProcessEvents();
+        return *program;
+    }
+
+    template <class T>
+    T* Find(const char* name)
+    {
+        return program->Main().findChild<T*>(QString::fromLatin1(name));
+    }
+
+    QString ActionText(const char* name) { return Find<QAction>(name)->text(); }
+    QString MenuTitle(const char* name) { return Find<QMenu>(name)->title(); }
+
+    QTemporaryDir dir;
+    std::string configPath;
+    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
+    test::RecordingPrompts prompts;
+    std::unique_ptr<SonveraProgram> program;
+};
+
+TEST_F(ProgramTest, CreatesTheThirteenWindowsInTheirOrderWithTheMainWindowFirst)
+{
+    Start();
+    const std::vector<std::string> expected = {"TMainForm", "TFeatDlg",  "Tdummy",   "Twobbeldlg", "TOszidia",
+                                               "TAboutBox", "TEichDlg",  "TAnaly",   "TKorEdit",   "TIOdialog",
+                                               "TDiagramm", "Tdiadlg",   "TWavegen"};
+    EXPECT_EQ(program->CreationOrder(), expected);
+    EXPECT_EQ(program->Main().windowTitle(), QStringLiteral("Sonvera V 1.3"));
+}
+
+TEST_F(ProgramTest, FirstStartWithoutConfigurationIsGermanWithDefaultPlaces)
+{
+    Start();
+    TMainForm& main = program->Main();
+    auto* tabs = Find<QTabWidget>("TabbedNotebook1");
+    EXPECT_EQ(tabs->tabText(0), QStringLiteral("Spektrumanalyser"));
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("Frequenzgenerator"));
+    EXPECT_EQ(tabs->tabText(2), QStringLiteral("Oszilloskop"));
+    EXPECT_EQ(MenuTitle("Filemenu"), QStringLiteral("&Datei"));
+    EXPECT_EQ(main.x(), 200);
+    EXPECT_EQ(main.y(), 200);
+    TDiagramm* diagram = program->Diagram();
+    EXPECT_EQ(diagram->width(), 450);
+    EXPECT_EQ(diagram->height(), 320);
+    EXPECT_EQ(diagram->x(), 0);
+    EXPECT_EQ(diagram->y(), 0);
+    EXPECT_TRUE(diagram->isVisible());  // the spectrum page is entered
+    EXPECT_EQ(main.StatusText(), "Sonvera Loopback / Sonvera Loopback");
+    EXPECT_EQ(Find<QLabel>("StatusLine")->text(), QStringLiteral("Sonvera Loopback / Sonvera Loopback"));
+    EXPECT_FALSE(main.SkipFirstLeave());
+    EXPECT_TRUE(main.Spectrum().SpectrumPageActive);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ProgramTest, DiagramSizeFromTheConfigurationIsClamped)
+{
+    WriteConfig("[DIAGRAMM]\nWIDTH=50\nHEIGHT=5000\nLEFT=30\nTOP=40\n");
+    Start();
+    EXPECT_EQ(program->Diagram()->width(), 180);
+    EXPECT_EQ(program->Diagram()->height(), 768);
+    EXPECT_EQ(program->Diagram()->x(), 30);
+}
+
+TEST_F(ProgramTest, OneInputDeviceShowsOneItemAndAnIndexBeyondItSelectsDeviceZero)
+{
+    WriteConfig("[MAIN]\nINDEV=2\n");
+    Start();
+    EXPECT_TRUE(Find<QAction>("N11")->isVisible());
+    EXPECT_FALSE(Find<QAction>("N21")->isVisible());
+    EXPECT_FALSE(Find<QAction>("N31")->isVisible());
+    EXPECT_EQ(Find<QAction>("N11")->text(), QStringLiteral("Sonvera Loopback"));
+    EXPECT_TRUE(Find<QAction>("N11")->isChecked());
+    EXPECT_EQ(program->Engine().InDeviceIndex(), 0);
+    // The three auxiliary lines of the card are offered, the other seven hidden.
+    EXPECT_EQ(Find<QAction>("auxin0")->text(), QStringLiteral("Line-In"));
+    EXPECT_TRUE(Find<QAction>("auxin2")->isVisible());
+    EXPECT_FALSE(Find<QAction>("auxin3")->isVisible());
+}
+
+TEST_F(ProgramTest, SoundEngineFailureShowsTheStartMessageAndEndsWithOne)
+{
+    program = std::make_unique<SonveraProgram>(card, configPath);
+    program->Engine().SetFailingAllocationForTest(1);
+    EXPECT_EQ(program->Start(), 1);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Error);
+    EXPECT_TRUE(prompts.shown[0].helpButton);
+    EXPECT_EQ(prompts.shown[0].helpContext, 17);
+    EXPECT_EQ(prompts.shown[0].text,
+              "Problem beim Öffnen des Sounddevice ! Programm stopped (" + program->Engine().DeviceErrorText(3) + ")");
+    EXPECT_EQ(program->CreationOrder(), std::vector<std::string>{"TMainForm"});
+    program.reset();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(configPath)));  // nothing is saved
+}
+
+/// Captions of the language tables, typed from the program's documentation.
+struct Caption {
+    const char* name;
+    const char* german;
+    const char* english;
+};
+
+const Caption kMenuCaptions[] = {
+    {"SpeichernalsText1", "&Speichern als Text", "&Save as text file"},
+    {"FilePrintItem", "&Drucken", "&Print"},
+    {"FilePrintSetupItem", "Drucker&einrichtung", "Printer &Setup"},
+    {"FileExitItem", "&Beenden", "&Exit"},
+    {"Kommentar1", "Kommentar", "&Remark"},
+    {"EditCopyItem", "&Kopieren", "&Copy"},
+    {"THDN1", "&THD+Noise", "&THD+Noise"},
+    {"Noise1", "&Level", "&Level"},
+    {"Parameter1", "&Parameter", "&Parameter"},
+    {"LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", "Open &Input Correction File"},
+    {"Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", "Input Correction active"},
+    {"EditEingangskorrekturdatei1", "Bearbeite Eingangskorrekturdatei", "Edit Input Correction File"},
+    {"LadeAusgangskorrekturdatei1", "Lade &Ausgangskorrekturdatei", "Open &Output Correction File"},
+    {"Ausgangskorrekturaktiv1", "Ausgangskorrektur aktiv", "Output Correction active"},
+    {"EditAusgangskorrekturdatei1", "Bearbeite Ausgangskorrekturdatei", "Edit Output Correction File"},
+    {"Testekorrekturdatei1", "Teste Korrekturdateien", "Test Correction Files"},
+    {"Eichen1", "&Kalibrierung", "&Calibration"},
+    {"ShowFeaturelist1", "&Featureliste", "&Features"},
+    {"AudioInParameter1", "Audio-In-Parameter", "Audio-In-Parameter"},
+    {"AudioOutParameter1", "Audio-Out-Parameter", "Audio-Out-Parameter"},
+    {"Reset1", "&Reset Soundsystem", "&Reset Soundsystem"},
+    {"HelpContentsItem", "&Inhalt", "&Contens"},
+    {"HelpAboutItem", "Inf&o...", "Inf&o..."},
+};
+
+const Caption kMenuTitles[] = {
+    {"Filemenu", "&Datei", "&File"},         {"EditMenu", "&Bearbeiten", "&Edit"},
+    {"Analyse1", "&Analyse", "&Analyze"},    {"Korrektur1", "&Korrektur", "&Correction"},
+    {"MEinstellung", "&Einstellungen", "&Options"}, {"HelpMenu", "&?", "&?"},
+    {"AudioDevices1", "Audio-In-Device", "Audio-In-Device"},
+    {"AudioOutDevice1", "Audio-Out-Device", "Audio-Out-Device"},
+    {"Eingang1", "&Wave Aux In", "&Wave Aux In"},
+};
+
+const Caption kControlCaptions[] = {
+    {"MeasureLeft", "links", "left"},       {"MeasureRight", "rechts", "right"},
+    {"Label6", "Mittelwert über", "Averaging over"}, {"Button1", "zurück", "back"},
+    {"RunningGroup0", "einzeln", "single"}, {"RunningGroup1", "fortlaufend", "continious"},
+    {"RunningGroup2", "Trigger", "trigger"},
+};
+
+TEST_F(ProgramTest, LanguageSwitchChangesEveryCaptionAndShowsTheHelpNoticeOnlyForEnglish)
+{
+    Start();
+    TMainForm& main = program->Main();
+    auto check = [&](bool german) {
+        for (const Caption& c : kMenuCaptions) {
+            EXPECT_EQ(ActionText(c.name), QString::fromUtf8(german ? c.german : c.english)) << c.name;
+        }
+        for (const Caption& c : kMenuTitles) {
+            EXPECT_EQ(MenuTitle(c.name), QString::fromUtf8(german ? c.german : c.english)) << c.name;
+        }
+        for (const Caption& c : kControlCaptions) {
+            const QString expected = QString::fromUtf8(german ? c.german : c.english);
+            if (auto* label = Find<QLabel>(c.name)) {
+                EXPECT_EQ(label->text(), expected) << c.name;
+            } else {
+                EXPECT_EQ(Find<QAbstractButton>(c.name)->text(), expected) << c.name;
+            }
+        }
+        EXPECT_EQ(Find<QGroupBox>("FFTpointsgroup")->title(), german ? QStringLiteral("FFT-Punkte") : QStringLiteral("FFT Size"));
+        EXPECT_EQ(Find<QGroupBox>("RunningGroup")->title(), german ? QStringLiteral("Betrieb") : QStringLiteral("Mode"));
+        EXPECT_EQ(Find<QGroupBox>("FFTwinGroup")->title(), QStringLiteral(" FFT-Window "));
+        auto* tabs = Find<QTabWidget>("TabbedNotebook1");
+        EXPECT_EQ(tabs->tabText(0), german ? QStringLiteral("Spektrumanalyser") : QStringLiteral("Spectrumanalyzer"));
+        EXPECT_EQ(tabs->tabText(1), german ? QStringLiteral("Frequenzgenerator") : QStringLiteral("Frequency Generator"));
+        EXPECT_EQ(tabs->tabText(2), german ? QStringLiteral("Oszilloskop") : QStringLiteral("Oszilloscope"));
+        QAction* flags = Find<QAction>("deutschEnglish1");
+        EXPECT_TRUE(flags->text().isEmpty());
+        EXPECT_FALSE(flags->icon().isNull());
+        EXPECT_EQ(flags->icon().pixmap(50, 14).size(), QSize(50, 14));
+    };
+    check(true);
+    Find<QAction>("deutschEnglish1")->trigger();
+    EXPECT_EQ(main.AppSettings().Main.UiLanguage, 'E');
+    check(false);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Information);
+    EXPECT_EQ(prompts.shown[0].text, "At the moment the help file is only available in german");
+    EXPECT_EQ(main.Messages().exportFailure, " could not created");
+    EXPECT_EQ(program->Windows().analy->windowTitle(), QStringLiteral("Analyze Dialog"));
+
+    Find<QAction>("deutschEnglish1")->trigger();
+    check(true);
+    EXPECT_EQ(prompts.shown.size(), 1u);  // nothing when switching back to German
+    EXPECT_EQ(program->Windows().analy->windowTitle(), QStringLiteral("Analyse Dialog"));
+}
+
+TEST_F(ProgramTest, UnknownLanguageLetterKeepsTheDesignedTextsAndTheFirstSwitchSelectsGerman)
+{
+    WriteConfig("[MAIN]\nSPRACHE=X\n");
+    Start();
+    EXPECT_EQ(program->Main().AppSettings().Main.UiLanguage, 'X');
+    EXPECT_EQ(MenuTitle("Filemenu"), QStringLiteral("&Datei"));
+    EXPECT_FALSE(Find<QAction>("deutschEnglish1")->icon().isNull());
+    Find<QAction>("deutschEnglish1")->trigger();
+    EXPECT_EQ(program->Main().AppSettings().Main.UiLanguage, 'D');
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ProgramTest, ThdAndLevelTogglesExcludeEachOtherAndClearTheResultLine)
+{
+    Start();
+    TMainForm& main = program->Main();
+    program->Diagram()->SetResultLine("old line");
+    main.THDN1Click();
+    EXPECT_TRUE(Find<QAction>("THDN1")->isChecked());
+    EXPECT_EQ(program->Diagram()->Model().ResultLine(), "");
+    main.Noise1Click();
+    EXPECT_TRUE(Find<QAction>("Noise1")->isChecked());
+    EXPECT_FALSE(Find<QAction>("THDN1")->isChecked());
+    EXPECT_TRUE(main.AppSettings().Analysis.NoiseMeasure);
+    EXPECT_FALSE(main.AppSettings().Analysis.ThdMeasure);
+    main.Noise1Click();
+    EXPECT_FALSE(Find<QAction>("Noise1")->isChecked());
+    EXPECT_FALSE(main.AppSettings().Analysis.NoiseMeasure);
+}
+
+TEST_F(ProgramTest, PageChangesRunTheLeaveAndEnterRoutines)
+{
+    Start();
+    TMainForm& main = program->Main();
+    auto* tabs = Find<QTabWidget>("TabbedNotebook1");
+    tabs->setCurrentIndex(1);
+    test::ProcessEvents();
+    EXPECT_FALSE(main.Spectrum().SpectrumPageActive);
+    EXPECT_TRUE(main.Spectrum().SpectrumLeft.empty());
+    EXPECT_FALSE(program->Diagram()->isVisible());
+    EXPECT_TRUE(program->Windows().wavegen->isVisible());
+    EXPECT_TRUE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
+
+    tabs->setCurrentIndex(2);
+    test::ProcessEvents();
+    EXPECT_TRUE(program->Windows().oszidia->isVisible());
+    EXPECT_FALSE(Find<QAction>("Eichen1")->isEnabled());
+    EXPECT_FALSE(Find<QMenu>("AudioDevices1")->isEnabled());
+    EXPECT_FALSE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
+
+    tabs->setCurrentIndex(0);
+    test::ProcessEvents();
+    EXPECT_FALSE(program->Windows().oszidia->isVisible());
+    EXPECT_TRUE(Find<QAction>("Eichen1")->isEnabled());
+    EXPECT_TRUE(main.Spectrum().SpectrumPageActive);
+    EXPECT_TRUE(program->Diagram()->isVisible());
+    EXPECT_EQ(main.CurrentPage(), 0);
+}
+
+TEST_F(ProgramTest, TheGeneratorRidesAlongUntilDraggedAwayAndBackBringsItBack)
+{
+    Start();
+    TMainForm& main = program->Main();
+    TWavegen* gen = program->Windows().wavegen;
+    Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(1);
+    main.FormActivate();
+    test::ProcessEvents();
+    EXPECT_EQ(gen->pos(), main.DockPoint());
+
+    main.move(main.x() + 40, main.y() + 25);
+    test::ProcessUntil([&] { return gen->pos() == main.DockPoint(); }, 200);
+    EXPECT_EQ(gen->pos(), main.DockPoint());
+
+    const QPoint away = main.DockPoint() + QPoint(gen->width() + 50, 0);
+    gen->move(away);
+    test::ProcessEvents();
+    main.move(main.x() + 10, main.y() + 10);
+    test::ProcessEvents();
+    EXPECT_EQ(gen->pos(), away);
+
+    Find<QPushButton>("Button1")->click();
+    EXPECT_EQ(gen->pos(), main.DockPoint());
+}
+
+TEST_F(ProgramTest, EnlargingScalesControlsShrinkingMovesNothing)
+{
+    Start();
+    TMainForm& main = program->Main();
+    auto* start = Find<QPushButton>("StartButton");
+    const QRect designed = start->geometry();
+    const QSize client = main.DesignedClientSize();
+    ASSERT_EQ(main.centralWidget()->size(), client);
+
+    main.resize(main.width() + client.width(), main.height());
+    test::ProcessUntil([&] { return main.centralWidget()->width() == 2 * client.width(); }, 200);
+    ASSERT_EQ(main.centralWidget()->size(), QSize(2 * client.width(), client.height()));
+    EXPECT_EQ(start->geometry(), QRect(2 * designed.left(), designed.top(), 2 * designed.width(), designed.height()));
+
+    main.resize(main.width() - client.width() - 100, main.height() - 50);
+    test::ProcessEvents();
+    EXPECT_EQ(start->geometry().width(), 2 * designed.width());  // nothing moved back
+}
+
+TEST_F(ProgramTest, ClosingWritesTheMainSectionsInOrderAndTheOwnersWriteTheirs)
+{
+    Start();
+    TMainForm& main = program->Main();
+    Find<QAction>("deutschEnglish1")->trigger();
+    main.AppSettings().Fft.FftAverage = 7;
+    main.close();
+    test::ProcessEvents();
+    const std::string text = ReadConfig();
+    std::size_t at = 0;
+    for (const char* section : {"[MAIN]", "[EICH]", "[VOLUME]", "[FFT]", "[WOB]", "[OSZI]", "[DIAGRAMM]"}) {
+        const std::size_t found = text.find(section);
+        ASSERT_NE(found, std::string::npos) << section << "\n" << text;
+        EXPECT_GE(found, at) << section;
+        at = found;
+    }
+    EXPECT_NE(text.find("SPRACHE=E"), std::string::npos) << text;
+    EXPECT_NE(text.find("AVERAGE=7"), std::string::npos) << text;
+    EXPECT_NE(text.find("LEFT=200"), std::string::npos) << text;
+    EXPECT_NE(text.find("[SDSOUND]"), std::string::npos) << text;
+    program.reset();
+    const std::string after = ReadConfig();
+    for (const char* section : {"[ANALYSE]", "[GEN]", "[DIAGPRIV]"}) {
+        EXPECT_NE(after.find(section), std::string::npos) << section << "\n" << after;
+    }
+}
+
+TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
+{
+    Start();
+    Find<QAction>("deutschEnglish1")->trigger();
+    program->Main().AppSettings().Fft.FftPoints = 4096;
+    program->Diagram()->resize(500, 350);
+    program->Main().close();
+    program.reset();
+    prompts.shown.clear();
+
+    Start();
+    EXPECT_EQ(program->Main().AppSettings().Main.UiLanguage, 'E');
+    EXPECT_EQ(MenuTitle("Filemenu"), QStringLiteral("&File"));
+    EXPECT_TRUE(Find<QRadioButton>("FFTpointsgroup3")->isChecked());
+    EXPECT_EQ(program->Diagram()->width(), 500);
+    EXPECT_EQ(program->Diagram()->height(), 350);
+}
+
+}  // namespace
+}  // namespace sonvera

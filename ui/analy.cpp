@@ -1,0 +1,186 @@
+#include "ui/analy.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cmath>
+
+#include "config/profilefile.h"
+#include "config/sections.h"
+#include "dsp/analysis.h"
+#include "measure/prompt.h"
+#include "measure/spectrumrun.h"
+#include "ui/helpwindow.h"
+
+namespace sonvera {
+
+namespace {
+
+constexpr int kHelpContext = 19;
+
+template <class W>
+W* Place(QWidget* parent, const char* name, int x, int y, int w, int h)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* Text(QWidget* parent, const char* name, const char* text, int x, int y, int w)
+{
+    auto* label = Place<QLabel>(parent, name, x, y, w, 18);
+    label->setText(QString::fromUtf8(text));
+    return label;
+}
+
+}  // namespace
+
+TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoader& loader, ProfileFile& profile,
+               QWidget* parent)
+    : QDialog(parent), analysis_(analysis), filter_(filter), loader_(loader), profile_(profile)
+{
+    setObjectName(QStringLiteral("TAnaly"));
+    setWindowTitle(QStringLiteral("Analyse Dialog"));
+    setFixedSize(249, 206);
+
+    Label1 = Text(this, "Label1", "Frequenz low", 8, 10, 90);
+    Edit1 = Place<QLineEdit>(this, "Edit1", 100, 8, 80, 22);
+    Text(this, "Label5", "Hz", 186, 10, 30);
+    Label2 = Text(this, "Label2", "Frequenz high", 8, 36, 90);
+    Edit2 = Place<QLineEdit>(this, "Edit2", 100, 34, 80, 22);
+    Text(this, "Label6", "Hz", 186, 36, 30);
+    Label3 = Text(this, "Label3", "Filter", 8, 62, 90);
+    ComboBox1 = Place<QComboBox>(this, "ComboBox1", 100, 60, 140, 22);
+    for (const WeightingTable& t : WeightingTables()) {
+        ComboBox1->addItem(QString::fromUtf8(t.name.data(), static_cast<int>(t.name.size())));
+    }
+    ComboBox1->addItem(QString::fromUtf8(kUserFilterName.data(), static_cast<int>(kUserFilterName.size())));
+    ComboBox1->setEditable(false);
+    CheckBox1 = Place<QCheckBox>(this, "CheckBox1", 8, 88, 230, 20);
+    CheckBox1->setText(QStringLiteral("Grundwelle automatisch"));
+    Edit3 = Place<QLineEdit>(this, "Edit3", 8, 112, 80, 22);
+    Label7 = Text(this, "Label7", "Hz manuell", 94, 114, 120);
+    Edit4 = Place<QLineEdit>(this, "Edit4", 8, 140, 80, 22);
+    Label4 = Text(this, "Label4", "dB Schwellwert Automatik", 94, 142, 150);
+    BitBtn1 = Place<QPushButton>(this, "BitBtn1", 8, 174, 72, 26);
+    BitBtn1->setText(QStringLiteral("OK"));
+    BitBtn1->setDefault(true);
+    BitBtn2 = Place<QPushButton>(this, "BitBtn2", 88, 174, 72, 26);
+    BitBtn2->setText(QStringLiteral("Abbruch"));
+    BitBtn3 = Place<QPushButton>(this, "BitBtn3", 168, 174, 72, 26);
+    BitBtn3->setText(QStringLiteral("Help"));
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TAnaly::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(BitBtn3, &QPushButton::clicked, this, [] { Help().ShowContext(kHelpContext); });
+    connect(CheckBox1, &QCheckBox::clicked, this, &TAnaly::CheckBox1Click);
+    connect(ComboBox1, &QComboBox::textActivated, this, &TAnaly::ComboBox1Change);
+
+    chooseUserFile = [this] {
+        return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("*.cor")).toStdString();
+    };
+
+    ReadAnalysisSection(profile_, analysis_);
+    filter_.SelectFilter(analysis_.AnaFilterName);
+    FillControls();
+}
+
+TAnaly::~TAnaly()
+{
+    WriteSection();
+}
+
+void TAnaly::WriteSection()
+{
+    analysis_.AnaFilterName = filter_.AnaFilterName;
+    WriteAnalysisSection(profile_, analysis_);
+}
+
+void TAnaly::FillControls()
+{
+    CheckBox1->setChecked(analysis_.FundAuto);
+    Edit3->setEnabled(!analysis_.FundAuto);
+    Label7->setEnabled(!analysis_.FundAuto);
+    Edit3->setText(QString::fromStdString(FixedText(analysis_.Fundamental, 0)));
+    const int index = ComboBox1->findText(QString::fromStdString(filter_.AnaFilterName));
+    if (index >= 0) {
+        ComboBox1->setCurrentIndex(index);
+    }
+    Edit1->setText(QString::number(analysis_.AnaFreqLow));
+    Edit2->setText(QString::number(analysis_.AnaFreqHigh));
+    Edit4->setText(QString::fromStdString(FixedText(20.0 * std::log10(analysis_.FundThreshold), 1)));
+}
+
+int TAnaly::ShowAnalysisDialog()
+{
+    FillControls();
+    return exec();
+}
+
+void TAnaly::CheckBox1Click()
+{
+    const bool automatic = CheckBox1->isChecked();
+    Edit3->setEnabled(!automatic);
+    Label7->setEnabled(!automatic);
+    analysis_.FundAuto = automatic;
+}
+
+void TAnaly::ComboBox1Change(const QString& name)
+{
+    if (name.toStdString() == kUserFilterName) {
+        const std::string file = chooseUserFile ? chooseUserFile() : std::string();
+        if (!file.empty()) {
+            loader_.LoadCurveFile(filter_.FilterCurve, file);
+        }
+    }
+}
+
+void TAnaly::BitBtn1Click()
+{
+    AnalysisInput input;
+    input.low = Edit1->text().toStdString();
+    input.high = Edit2->text().toStdString();
+    input.fundamental = Edit3->text().toStdString();
+    input.thresholdDb = Edit4->text().toStdString();
+    const AnalysisValidation result = ValidateAnalysisInput(input, language_);
+    if (!result.values) {
+        ShowWarningPrompt(result.message);
+        return;
+    }
+    analysis_.AnaFreqLow = result.values->AnaFreqLow;
+    analysis_.AnaFreqHigh = result.values->AnaFreqHigh;
+    analysis_.FundThreshold = result.values->FundThreshold;
+    analysis_.FundAuto = CheckBox1->isChecked();
+    analysis_.Fundamental = result.values->Fundamental;
+    filter_.SelectFilter(ComboBox1->currentText().toStdString());
+    analysis_.AnaFilterName = filter_.AnaFilterName;
+    accept();
+}
+
+void TAnaly::done(int result)
+{
+    WriteSection();
+    QDialog::done(result);
+}
+
+void TAnaly::SetAnalysisTexts(char language)
+{
+    if (language != 'D' && language != 'E') {
+        return;
+    }
+    language_ = language;
+    const bool de = language == 'D';
+    setWindowTitle(de ? QStringLiteral("Analyse Dialog") : QStringLiteral("Analyze Dialog"));
+    Label1->setText(de ? QStringLiteral("Frequenz low") : QStringLiteral("Frequency low"));
+    Label2->setText(de ? QStringLiteral("Frequenz high") : QStringLiteral("Frequency high"));
+    CheckBox1->setText(de ? QStringLiteral("Grundwelle automatisch") : QStringLiteral("Fundamental automatic"));
+    Label7->setText(de ? QStringLiteral("Hz manuell") : QStringLiteral("Hz manually"));
+    Label4->setText(de ? QStringLiteral("dB Schwellwert Automatik") : QStringLiteral("dB treshhold automatic"));
+}
+
+}  // namespace sonvera

@@ -1,0 +1,61 @@
+#include "ui/helpwindow.h"
+
+#include <QFile>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+#include <memory>
+
+// Resources of a static library must be registered by name from the global namespace.
+static void InitHelpResources()
+{
+    Q_INIT_RESOURCE(help);
+}
+
+namespace sonvera {
+
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    InitHelpResources();
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Sonvera Hilfe"));
+    browser_ = new QTextBrowser(this);
+    browser_->setObjectName(QStringLiteral("HelpBrowser"));
+    browser_->setOpenLinks(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(browser_);
+    resize(520, 460);
+}
+
+QString HelpWindow::PageFor(int context)
+{
+    // The notebook pages share the page of the controls on them.
+    switch (context) {
+    case 50: context = 6; break;
+    case 51: context = 9; break;
+    case 52: context = 10; break;
+    default: break;
+    }
+    const QString page = QStringLiteral(":/help/context%1.html").arg(context);
+    return QFile::exists(page) ? page : QStringLiteral(":/help/context2.html");
+}
+
+void HelpWindow::ShowContext(int context)
+{
+    context_ = context;
+    browser_->setSource(QUrl(QStringLiteral("qrc") + PageFor(context)));
+    show();
+    raise();
+}
+
+HelpWindow& Help()
+{
+    static std::unique_ptr<HelpWindow> window;
+    if (!window) {
+        window = std::make_unique<HelpWindow>();
+    }
+    return *window;
+}
+
+}  // namespace sonvera

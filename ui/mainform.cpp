@@ -1,0 +1,1171 @@
+#include "ui/mainform.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include <cmath>
+
+#include "config/profilefile.h"
+#include "config/sections.h"
+#include "diagram/diadlg.h"
+#include "diagram/diagramm.h"
+#include "engine/soundengine.h"
+#include "measure/appmessages.h"
+#include "measure/prompt.h"
+#include "scope/oszidia.h"
+#include "ui/analy.h"
+#include "ui/flagpicture.h"
+#include "ui/helpwindow.h"
+#include "ui/shellwindows.h"
+
+namespace sonvera {
+
+namespace {
+
+constexpr int kMainHelpContext = 2;
+const QSize kDesignedClient(600, 292);
+constexpr int kSoundFailureHelpContext = 17;
+// Help contexts of the notebook while page 0, 1, 2 is current.
+constexpr int kPageHelpContexts[3] = {6, 9, 10};
+
+const MainMessages kGermanMessages{"Problem beim Öffnen des Sounddevice ! Programm stopped (",
+                                   "Korrektur Kurve von ",
+                                   "Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt ",
+                                   " konnte nicht erzeugt werden", "Korrektur aktiv"};
+const MainMessages kEnglishMessages{"Problems at opening the sounddevice ! Program stop", "Correction curve of ",
+                                    "Outfreq. > Samplefreq./2 ! Stop Wobbling ", " could not created",
+                                    "Correction active"};
+
+/// One caption of the main window in both languages. An empty English text keeps the
+/// German one.
+struct CaptionRow {
+    const char* control;
+    const char* german;
+    const char* english;
+};
+
+const CaptionRow kCaptions[] = {
+    {"FFTpointsgroup", "FFT-Punkte", "FFT Size"},
+    {"RunningGroup", "Betrieb", "Mode"},
+    {"RunningGroup0", "einzeln", "single"},
+    {"RunningGroup1", "fortlaufend", "continious"},
+    {"RunningGroup2", "Trigger", "trigger"},
+    {"Filemenu", "&Datei", "&File"},
+    {"FilePrintItem", "&Drucken", "&Print"},
+    {"FilePrintSetupItem", "Drucker&einrichtung", "Printer &Setup"},
+    {"FileExitItem", "&Beenden", "&Exit"},
+    {"SpeichernalsText1", "&Speichern als Text", "&Save as text file"},
+    {"EditMenu", "&Bearbeiten", "&Edit"},
+    {"Kommentar1", "Kommentar", "&Remark"},
+    {"EditCopyItem", "&Kopieren", "&Copy"},
+    {"Analyse1", "&Analyse", "&Analyze"},
+    {"Korrektur1", "&Korrektur", "&Correction"},
+    {"LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", "Open &Input Correction File"},
+    {"Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", "Input Correction active"},
+    {"EditEingangskorrekturdatei1", "Bearbeite Eingangskorrekturdatei", "Edit Input Correction File"},
+    {"LadeAusgangskorrekturdatei1", "Lade &Ausgangskorrekturdatei", "Open &Output Correction File"},
+    {"Ausgangskorrekturaktiv1", "Ausgangskorrektur aktiv", "Output Correction active"},
+    {"EditAusgangskorrekturdatei1", "Bearbeite Ausgangskorrekturdatei", "Edit Output Correction File"},
+    {"Testekorrekturdatei1", "Teste Korrekturdateien", "Test Correction Files"},
+    {"MEinstellung", "&Einstellungen", "&Options"},
+    {"Eichen1", "&Kalibrierung", "&Calibration"},
+    {"ShowFeaturelist1", "&Featureliste", "&Features"},
+    {"HelpContentsItem", "&Inhalt", "&Contens"},
+    {"MeasureLeft", "links", "left"},
+    {"MeasureRight", "rechts", "right"},
+    {"Label6", "Mittelwert über", "Averaging over"},
+    {"Button1", "zurück", "back"},
+};
+
+const char* const kPageCaptions[2][3] = {
+    {"Spektrumanalyser", "Frequenzgenerator", "Oszilloskop"},
+    {"Spectrumanalyzer", "Frequency Generator", "Oszilloscope"},
+};
+
+QString Q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+void SetCaption(QObject* object, const QString& text)
+{
+    if (auto* action = qobject_cast<QAction*>(object)) {
+        action->setText(text);
+    } else if (auto* menu = qobject_cast<QMenu*>(object)) {
+        menu->setTitle(text);
+    } else if (auto* group = qobject_cast<QGroupBox*>(object)) {
+        group->setTitle(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
+        button->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(object)) {
+        label->setText(text);
+    }
+}
+
+}  // namespace
+
+const MainMessages* MainMessagesFor(char language)
+{
+    if (language == 'D') {
+        return &kGermanMessages;
+    }
+    if (language == 'E') {
+        return &kEnglishMessages;
+    }
+    return nullptr;
+}
+
+/// The spectrum run's view of the diagram window (nothing happens before it exists).
+class TMainForm::DiagramLink : public SpectrumDiagram {
+public:
+    TDiagramm* window = nullptr;
+
+    bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax, float& levelMin,
+                        float& levelMax) override
+    {
+        return window == nullptr || window->PrepareDiagram(comment, lastIndex, freqMin, freqMax, levelMin, levelMax);
+    }
+    void ClearDiagramData() override
+    {
+        if (window) window->Model().ClearDiagramData();
+    }
+    void ResetDiagramScales() override
+    {
+        if (window) window->Model().ResetDiagramScales();
+    }
+    void SetCurvesShown(bool a, bool b) override
+    {
+        if (window) window->Model().SetCurvesShown(a, b);
+    }
+    void SetAxesShown(bool a, bool b) override
+    {
+        if (window) window->Model().SetAxesShown(a, b);
+    }
+    void SetLevelRange(float max, float min) override
+    {
+        if (window) window->Model().SetLevelRange(max, min);
+    }
+    void GetFreqRange(int& min, int& max) const override
+    {
+        if (window) window->Model().GetFreqRange(min, max);
+    }
+    void GetLevelRange(float& min, float& max) const override
+    {
+        if (window) window->Model().GetLevelRange(min, max);
+    }
+    bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz) override
+    {
+        return window == nullptr || window->Model().StoreDiagramPoint(values, mode, index, freqHz);
+    }
+    void SetResultLine(const std::string& text) override
+    {
+        if (window) window->SetResultLine(text);
+    }
+    std::string GetComment() const override { return window ? window->GetComment() : std::string(); }
+    void Repaint() override
+    {
+        if (window) window->update();
+    }
+    void Show(bool visible) override
+    {
+        if (window == nullptr) {
+            return;
+        }
+        window->setVisible(visible);
+        if (visible) {
+            // A window shown is activated, and the diagram lays itself out only from its
+            // first activation on.
+            window->activateWindow();
+        }
+    }
+};
+
+TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state)
+    : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                               Qt::MSWindowsFixedSizeDialogHint),
+      engine_(engine),
+      profile_(profile),
+      state_(state),
+      loader_(std::make_unique<CurveFileLoader>(static_cast<CurveMessageSink&>(*this))),
+      diagramLink_(std::make_unique<DiagramLink>()),
+      messages_(&kGermanMessages)
+{
+    setObjectName(QStringLiteral("TMainForm"));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(8);
+    font.setBold(true);
+    setFont(font);
+    run_ = std::make_unique<SpectrumRun>(engine_, state_.settings, *diagramLink_,
+                                         static_cast<SpectrumPageView&>(*this), state_.filter,
+                                         state_.InCorrection);
+    BuildPages();
+    BuildMenus();
+    // The designed client size; the window opens with it and may only grow.
+    centralWidget()->setMinimumSize(kDesignedClient);
+    adjustSize();
+    centralWidget()->setMinimumSize(0, 0);
+}
+
+TMainForm::~TMainForm() = default;
+
+QAction* TMainForm::Item(const char* name) const
+{
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+// ---- Construction of the controls --------------------------------------------------------
+
+namespace {
+
+template <class W>
+W* Place(QWidget* parent, std::vector<QWidget*>& list, const char* name, int x, int y, int w, int h)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    list.push_back(widget);
+    return widget;
+}
+
+}  // namespace
+
+void TMainForm::BuildPages()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(client);
+    client->installEventFilter(this);
+    auto& L = layoutControls_;
+
+    TabbedNotebook1 = Place<QTabWidget>(client, L, "TabbedNotebook1", 0, 0, 600, 270);
+    auto* page0 = new QWidget;
+    page0->setObjectName(QStringLiteral("Page0"));
+    auto* page1 = new QWidget;
+    page1->setObjectName(QStringLiteral("Page1"));
+    auto* page2 = new QWidget;
+    page2->setObjectName(QStringLiteral("Page2"));
+    TabbedNotebook1->addTab(page0, Q(kPageCaptions[0][0]));
+    TabbedNotebook1->addTab(page1, Q(kPageCaptions[0][1]));
+    TabbedNotebook1->addTab(page2, Q(kPageCaptions[0][2]));
+
+    StatusLine = Place<QLabel>(client, L, "StatusLine", 0, 272, 600, 20);
+    StatusLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusLine->setText(QStringLiteral("Sonvera"));
+
+    // Page 0: spectrum analyser.
+    FFTwinGroup = Place<QGroupBox>(page0, L, "FFTwinGroup", 6, 4, 124, 232);
+    FFTwinGroup->setTitle(QStringLiteral(" FFT-Window "));
+    fftWinButtons_ = new QButtonGroup(this);
+    const char* const windows[] = {"None",       "Hamming",    "van Hann",   "Blackman",  "Bla/Harris",
+                                   "Flat-Top",   "Rife-Vinc1", "Rife-Vinc2", "Rife-Vinc3"};
+    for (int i = 0; i < 9; ++i) {
+        const std::string name = "FFTwinGroup" + std::to_string(i);
+        auto* b = Place<QRadioButton>(FFTwinGroup, L, name.c_str(), 8, 20 + i * 23, 110, 20);
+        b->setText(Q(windows[i]));
+        fftWinButtons_->addButton(b, i);
+    }
+    FFTpointsgroup = Place<QGroupBox>(page0, L, "FFTpointsgroup", 136, 4, 104, 118);
+    FFTpointsgroup->setTitle(QStringLiteral("FFT-Punkte"));
+    fftPointsButtons_ = new QButtonGroup(this);
+    const char* const sizes[] = {"512", "1024", "2048", "4096"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "FFTpointsgroup" + std::to_string(i);
+        auto* b = Place<QRadioButton>(FFTpointsgroup, L, name.c_str(), 8, 20 + i * 23, 88, 20);
+        b->setText(Q(sizes[i]));
+        fftPointsButtons_->addButton(b, i);
+    }
+    RunningGroup = Place<QGroupBox>(page0, L, "RunningGroup", 136, 126, 104, 110);
+    RunningGroup->setTitle(QStringLiteral("Betrieb"));
+    runningButtons_ = new QButtonGroup(this);
+    const char* const modes[] = {"einzeln", "fortlaufend", "Trigger"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "RunningGroup" + std::to_string(i);
+        auto* b = Place<QRadioButton>(RunningGroup, L, name.c_str(), 8, 20 + i * 27, 90, 22);
+        b->setText(Q(modes[i]));
+        runningButtons_->addButton(b, i);
+    }
+
+    MeasureGroup = Place<QGroupBox>(page0, L, "MeasureGroup", 246, 4, 200, 150);
+    MeasureGroup->setTitle(QStringLiteral(" Measurement "));
+    Overload = Place<QLabel>(MeasureGroup, L, "Overload", 10, 20, 120, 18);
+    Overload->setText(QStringLiteral("."));
+    Overload->setToolTip(Q("evtl. Übersteuerung"));
+    Overload->setStyleSheet(QStringLiteral("color: red"));
+    ScrollBar3 = Place<QScrollBar>(MeasureGroup, L, "ScrollBar3", 10, 44, 130, 18);
+    ScrollBar3->setOrientation(Qt::Horizontal);
+    ScrollBar3->setRange(0, 100);
+    ScrollBar3->setToolTip(QStringLiteral("Eingangspegel"));
+    InLevelLabel = Place<QLabel>(MeasureGroup, L, "InLevelLabel", 146, 44, 48, 18);
+    MeasureLeft = Place<QCheckBox>(MeasureGroup, L, "MeasureLeft", 10, 70, 86, 20);
+    MeasureLeft->setText(QStringLiteral("links"));
+    MeasureRight = Place<QCheckBox>(MeasureGroup, L, "MeasureRight", 100, 70, 90, 20);
+    MeasureRight->setText(QStringLiteral("rechts"));
+    Label6 = Place<QLabel>(MeasureGroup, L, "Label6", 10, 100, 110, 18);
+    Label6->setText(Q("Mittelwert über"));
+    AverValBox = Place<QSpinBox>(MeasureGroup, L, "AverVal", 122, 98, 68, 22);
+    AverValBox->setRange(1, 9999);
+
+    InputGroup = Place<QGroupBox>(page0, L, "InputGroup", 246, 158, 200, 78);
+    InputGroup->setTitle(QStringLiteral(" Input samples "));
+    Binpopt = Place<QPushButton>(InputGroup, L, "Binpopt", 10, 22, 92, 28);
+    Binpopt->setText(QStringLiteral("In-Parameter"));
+    Lsf = Place<QLabel>(InputGroup, L, "Lsf", 110, 20, 84, 18);
+    Ldb = Place<QLabel>(InputGroup, L, "Ldb", 110, 42, 84, 18);
+
+    StartButton = Place<QPushButton>(page0, L, "StartButton", 456, 12, 128, 44);
+    StartButton->setText(QStringLiteral("START"));
+    StopButton = Place<QPushButton>(page0, L, "StopButton", 456, 64, 128, 44);
+    StopButton->setText(QStringLiteral("STOP"));
+    coract = Place<QLabel>(page0, L, "coract", 456, 118, 128, 18);
+    coract->setText(QStringLiteral("."));
+    Image1 = Place<QLabel>(page0, L, "Image1", 456, 200, 50, 14);
+    Image1->setPixmap(DrawLanguageFlags());
+    Image1->hide();
+
+    // Page 1: the generator docks over its group.
+    Generator = Place<QGroupBox>(page1, L, "Generator", 6, 4, 270, 232);
+    Generator->setTitle(QStringLiteral(" Generator "));
+    Button1 = Place<QPushButton>(page1, L, "Button1", 290, 12, 96, 28);
+    Button1->setText(Q("zurück"));
+
+    connect(StartButton, &QPushButton::clicked, this, [this] { run_->StartButtonClick(); });
+    connect(StopButton, &QPushButton::clicked, this, [this] { run_->StopButtonClick(); });
+    connect(fftWinButtons_, &QButtonGroup::idClicked, this, [this](int i) { run_->FFTwinGroupClick(i); });
+    connect(fftPointsButtons_, &QButtonGroup::idClicked, this, [this](int i) { run_->FFTpointsgroupClick(i); });
+    connect(runningButtons_, &QButtonGroup::idClicked, this, [this](int i) { run_->RunningGroupClick(i); });
+    connect(MeasureLeft, &QCheckBox::clicked, this, [this](bool c) { run_->MeasureLeftClick(c); });
+    connect(MeasureRight, &QCheckBox::clicked, this, [this](bool c) { run_->MeasureRightClick(c); });
+    connect(ScrollBar3, &QScrollBar::sliderMoved, this, [this](int p) {
+        state_.settings.Volume.GenInVolume = p;
+        SetInputLevel(p);
+    });
+    connect(Binpopt, &QPushButton::clicked, this, &TMainForm::BinpoptClick);
+    connect(Button1, &QPushButton::clicked, this, [this] { DockGenerator(true); });
+    connect(TabbedNotebook1, &QTabWidget::currentChanged, this, &TMainForm::TabbedNotebook1Change);
+}
+
+void TMainForm::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu"));
+    auto menu = [&](QMenu* parent, const char* name, const char* caption) {
+        QMenu* m = parent ? parent->addMenu(Q(caption)) : bar->addMenu(Q(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    auto item = [&](QMenu* m, const char* name, const char* caption, auto handler) {
+        QAction* a = m->addAction(Q(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+
+    QMenu* file = menu(nullptr, "Filemenu", "&Datei");
+    item(file, "SpeichernalsText1", "&Speichern als Text", [this] { SpeichernalsText1Click(); });
+    file->addSeparator();
+    item(file, "FilePrintItem", "&Drucken", [] {});
+    item(file, "FilePrintSetupItem", "Drucker&einrichtung", [] {});
+    file->addSeparator();
+    item(file, "FileExitItem", "&Beenden", [this] { close(); });
+
+    QMenu* edit = menu(nullptr, "EditMenu", "&Bearbeiten");
+    item(edit, "Kommentar1", "Kommentar", [this] { Kommentar1Click(); });
+    edit->addSeparator();
+    QAction* copy = item(edit, "EditCopyItem", "&Kopieren", [this] { EditCopy(); });
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Insert));
+
+    QMenu* analyse = menu(nullptr, "Analyse1", "&Analyse");
+    item(analyse, "THDN1", "&THD+Noise", [this] { THDN1Click(); })->setCheckable(true);
+    item(analyse, "Noise1", "&Level", [this] { Noise1Click(); })->setCheckable(true);
+    item(analyse, "Parameter1", "&Parameter", [this] { Parameter1Click(); });
+
+    QMenu* correction = menu(nullptr, "Korrektur1", "&Korrektur");
+    item(correction, "LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", [] {});
+    item(correction, "Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", [] {})->setCheckable(true);
+    item(correction, "EditEingangskorrekturdatei1", "Bearbeite Eingangskorrekturdatei", [] {});
+    correction->addSeparator();
+    item(correction, "LadeAusgangskorrekturdatei1", "Lade &Ausgangskorrekturdatei", [] {});
+    item(correction, "Ausgangskorrekturaktiv1", "Ausgangskorrektur aktiv", [] {})->setCheckable(true);
+    item(correction, "EditAusgangskorrekturdatei1", "Bearbeite Ausgangskorrekturdatei", [] {});
+    correction->addSeparator();
+    item(correction, "Testekorrekturdatei1", "Teste Korrekturdateien", [] {});
+
+    QMenu* options = menu(nullptr, "MEinstellung", "&Einstellungen");
+    QAction* flags = item(options, "deutschEnglish1", "", [this] { DeutschEnglish1Click(); });
+    flags->setIcon(QIcon(DrawLanguageFlags()));
+    item(options, "Eichen1", "&Kalibrierung", [this] { Eichen1Click(); });
+    item(options, "ShowFeaturelist1", "&Featureliste", [this] { ShowFeaturelist1Click(); });
+    options->addSeparator();
+    QMenu* inDevices = menu(options, "AudioDevices1", "Audio-In-Device");
+    const char* const inNames[] = {"N11", "N21", "N31"};
+    const char* const outNames[] = {"N12", "N22", "N32"};
+    for (int i = 0; i < 3; ++i) {
+        inDeviceItems_[static_cast<std::size_t>(i)] =
+            item(inDevices, inNames[i], inNames[i], [this, i] { SelectInDeviceItem(i); });
+        inDeviceItems_[static_cast<std::size_t>(i)]->setCheckable(true);
+    }
+    item(options, "AudioInParameter1", "Audio-In-Parameter", [this] { AudioInParameter1Click(); });
+    options->addSeparator();
+    QMenu* outDevices = menu(options, "AudioOutDevice1", "Audio-Out-Device");
+    for (int i = 0; i < 3; ++i) {
+        outDeviceItems_[static_cast<std::size_t>(i)] =
+            item(outDevices, outNames[i], outNames[i], [this, i] { SelectOutDeviceItem(i); });
+        outDeviceItems_[static_cast<std::size_t>(i)]->setCheckable(true);
+    }
+    item(options, "AudioOutParameter1", "Audio-Out-Parameter", [this] { AudioOutParameter1Click(); });
+    options->addSeparator();
+    QMenu* lines = menu(options, "Eingang1", "&Wave Aux In");
+    auto* lineGroup = new QActionGroup(this);  // one radio group over all ten lines
+    lineGroup->setObjectName(QStringLiteral("AuxGroup88"));
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "auxin" + std::to_string(i);
+        QAction* a = item(lines, name.c_str(), name.c_str(), [this, i] { SelectAuxInput(i); });
+        a->setCheckable(true);
+        lineGroup->addAction(a);
+        auxItems_[static_cast<std::size_t>(i)] = a;
+    }
+    item(options, "Reset1", "&Reset Soundsystem", [this] { Reset1Click(); });
+
+    QMenu* help = menu(nullptr, "HelpMenu", "&?");
+    item(help, "HelpContentsItem", "&Inhalt", [this] { HelpContents(); })->setShortcut(QKeySequence(Qt::Key_F1));
+    help->addSeparator();
+    item(help, "HelpAboutItem", "Inf&o...", [this] { HelpAbout(); });
+}
+
+// ---- Start ---------------------------------------------------------------------------------
+
+void TMainForm::RecordLayout()
+{
+    layoutClient_ = QRect(QPoint(0, 0), kDesignedClient);
+    layoutTable_.clear();
+    for (QWidget* w : layoutControls_) {
+        layoutTable_.push_back({w, w->geometry()});
+    }
+}
+
+int TMainForm::FormCreate()
+{
+    RecordLayout();
+    setProperty("helpContext", kMainHelpContext);
+    ClearCurve(state_.InCorrection);
+    ClearCurve(state_.OutCorrection);
+
+    std::uint32_t captureFormats = 0;
+    engine_.BuildDeviceReport(inDeviceCount_, outDeviceCount_, captureFormats);
+
+    const int error = engine_.InitSoundEngine();
+    if (error != 0) {
+        // The settings are not read yet: the start language is German.
+        ShowErrorPrompt(kGermanMessages.soundFailure + engine_.DeviceErrorText(static_cast<std::uint32_t>(error)) + ")",
+                        kSoundFailureHelpContext);
+        return error;
+    }
+
+    Settings& s = state_.settings;
+    MainReadHooks hooks;
+    hooks.InDeviceCount = [this] { return inDeviceCount_; };
+    hooks.OutDeviceCount = [this] { return outDeviceCount_; };
+    hooks.SelectInDevice = [this](int i) { engine_.SelectInDevice(i); };
+    hooks.SelectOutDevice = [this](int i) { engine_.SelectOutDevice(i); };
+    hooks.LoadInCorrection = [this](const std::string& f) { loader_->LoadCurveFile(state_.InCorrection, f); };
+    hooks.LoadOutCorrection = [this](const std::string& f) { loader_->LoadCurveFile(state_.OutCorrection, f); };
+    hooks.SetInCorrActive = [this](bool on) {
+        state_.InCorrection.active = on && state_.InCorrection.count > 0;
+        Item("Eingangskorrekturaktiv1")->setChecked(state_.InCorrection.active);
+    };
+    hooks.SetOutCorrActive = [this](bool on) {
+        state_.OutCorrection.active = on && state_.OutCorrection.count > 0;
+        Item("Ausgangskorrekturaktiv1")->setChecked(state_.OutCorrection.active);
+    };
+    hooks.SelectAuxInput = [this](int line) { SelectAuxInput(line); };
+    hooks.SetAverVal = [this](int v) { AverValBox->setValue(v); };
+    ReadMainSections(profile_, s, hooks);
+
+    engine_.StopPlayback();
+    setWindowTitle(QStringLiteral("Sonvera V 1.3"));
+
+    const auto& aux = engine_.AuxLines();
+    for (int i = 0; i < 10; ++i) {
+        QAction* a = auxItems_[static_cast<std::size_t>(i)];
+        const std::string& name = aux[static_cast<std::size_t>(i)].name;
+        a->setVisible(!name.empty());
+        if (!name.empty()) {
+            a->setText(QString::fromStdString(name));
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        inDeviceItems_[static_cast<std::size_t>(i)]->setVisible(false);
+        outDeviceItems_[static_cast<std::size_t>(i)]->setVisible(false);
+    }
+    for (int i = 0; i < std::min(inDeviceCount_, 3); ++i) {
+        inDeviceItems_[static_cast<std::size_t>(i)]->setText(QString::fromStdString(engine_.DeviceName('I', i)));
+        inDeviceItems_[static_cast<std::size_t>(i)]->setVisible(true);
+    }
+    for (int i = 0; i < std::min(outDeviceCount_, 3); ++i) {
+        outDeviceItems_[static_cast<std::size_t>(i)]->setText(QString::fromStdString(engine_.DeviceName('O', i)));
+        outDeviceItems_[static_cast<std::size_t>(i)]->setVisible(true);
+    }
+    const int in = s.Main.InDeviceIndex;
+    const int out = s.Main.OutDeviceIndex;
+    SelectInDeviceItem(in >= 0 && in <= 2 ? in : 0);
+    SelectOutDeviceItem(out >= 0 && out <= 2 ? out : 0);
+    return 0;
+}
+
+void TMainForm::AttachWindows(const MainFormWindows& windows)
+{
+    windows_ = windows;
+    diagramLink_->window = windows.diagramm;
+    if (windows.featDlg) {
+        windows.featDlg->SetReport(engine_.DeviceReportText());
+    }
+    if (windows.diagramm) {
+        windows.diagramm->onCurveColours = [this](Colour c1, Colour c2) {
+            auto colour = [](Colour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF).name(); };
+            MeasureLeft->setStyleSheet(QStringLiteral("color: ") + colour(c1));
+            MeasureRight->setStyleSheet(QStringLiteral("color: ") + colour(c2));
+        };
+        windows.diagramm->onRaiseMainWindow = [this] { raise(); };
+    }
+}
+
+void TMainForm::FormShow()
+{
+    Settings& s = state_.settings;
+    ApplyLanguage(s.Main.UiLanguage);
+    DiagramGeometry& g = s.Diagram;
+    g.DiagramWidth = std::clamp(g.DiagramWidth, 180, 1024);
+    g.DiagramHeight = std::clamp(g.DiagramHeight, 140, 768);
+    if (windows_.diagramm) {
+        windows_.diagramm->resize(g.DiagramWidth, g.DiagramHeight);
+        windows_.diagramm->move(g.DiagramLeft, g.DiagramTop);
+        const DiagramOptions& o = windows_.diagramm->Model().Options;
+        if (windows_.diagramm->onCurveColours) {
+            windows_.diagramm->onCurveColours(o.ColLine1, o.ColLine2);
+        }
+    }
+    move(s.Main.MainLeft, s.Main.MainTop);
+    setProperty("helpContext", kMainHelpContext);
+    TabbedNotebook1Change(TabbedNotebook1->currentIndex());
+    UpdateCorrectionLabel();
+}
+
+void TMainForm::FormActivate()
+{
+    if (!generatorDockedOnce_) {
+        DockGenerator(true);
+    }
+    generatorDockedOnce_ = true;
+}
+
+void TMainForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+bool TMainForm::event(QEvent* e)
+{
+    if (AppMessageOf(e) == WM_SPECTRUM_NEXT) {
+        run_->SpectrumNext();
+        return true;
+    }
+    if (e->type() == QEvent::WindowActivate) {
+        FormActivate();
+    }
+    return QMainWindow::event(e);
+}
+
+void TMainForm::UpdateCorrectionLabel()
+{
+    const Settings& s = state_.settings;
+    coract->setText(s.Main.InCorrActive || s.Main.OutCorrActive ? QString::fromStdString(messages_->correctionActive)
+                                                                : QStringLiteral("."));
+}
+
+// ---- Language ------------------------------------------------------------------------------
+
+void TMainForm::ApplyLanguage(char letter)
+{
+    if (letter == 'D' || letter == 'E') {
+        const bool de = letter == 'D';
+        messages_ = MainMessagesFor(letter);
+        for (int i = 0; i < 3; ++i) {
+            TabbedNotebook1->setTabText(i, Q(kPageCaptions[de ? 0 : 1][i]));
+        }
+        for (const CaptionRow& row : kCaptions) {
+            QObject* target = findChild<QObject*>(QString::fromLatin1(row.control));
+            if (target != nullptr) {
+                SetCaption(target, Q(de || row.english[0] == '\0' ? row.german : row.english));
+            }
+        }
+        saveDialogTitle_ = de ? QStringLiteral("Diagrammwerte als Textdatei")
+                              : QStringLiteral("Diagram values as text file");
+        run_->SetLanguage(letter);
+        UpdateCorrectionLabel();
+    }
+    // The other windows' routines, in their order; each ignores other letters itself.
+    if (windows_.featDlg) windows_.featDlg->SetTexts(letter);
+    if (windows_.wobbelDlg) windows_.wobbelDlg->SetTexts(letter);
+    if (windows_.aboutBox) windows_.aboutBox->SetTexts(letter);
+    if (windows_.eichDlg) windows_.eichDlg->SetTexts(letter);
+    if (windows_.analy) windows_.analy->SetAnalysisTexts(letter);
+    if (windows_.korEdit) windows_.korEdit->SetTexts(letter);
+    loader_->SetCurveMessages(letter);
+    if (windows_.diagramm) {
+        windows_.diagramm->SetDiagramTexts(letter);
+        windows_.diagramm->OptionsDialog().SetOptionsTexts(letter);
+    }
+    if (windows_.ioDialog) windows_.ioDialog->SetTexts(letter);
+    if (windows_.wavegen) windows_.wavegen->SetGeneratorTexts(letter);
+    // The language item carries the flag picture whatever the letter.
+    if (QAction* flags = Item("deutschEnglish1")) {
+        flags->setText(QString());
+        flags->setIcon(QIcon(Image1->pixmap()));
+    }
+}
+
+void TMainForm::DeutschEnglish1Click()
+{
+    char& language = state_.settings.Main.UiLanguage;
+    language = language == 'D' ? 'E' : 'D';
+    ApplyLanguage(language);
+    if (language == 'E') {
+        ShowInformationPrompt("At the moment the help file is only available in german");
+    }
+    update();
+}
+
+QPixmap TMainForm::FlagPicture() const
+{
+    return Image1 ? Image1->pixmap() : QPixmap();
+}
+
+// ---- Pages ---------------------------------------------------------------------------------
+
+void TMainForm::LeavePage(int page)
+{
+    switch (page) {
+    case 0: run_->LeaveSpectrumPage(); break;
+    case 1: LeaveGeneratorPage(); break;
+    case 2: LeaveScopePage(); break;
+    default: break;
+    }
+}
+
+void TMainForm::EnterPage(int page)
+{
+    switch (page) {
+    case 0: run_->EnterSpectrumPage(); break;
+    case 1: EnterGeneratorPage(); break;
+    case 2: EnterScopePage(); break;
+    default: break;
+    }
+}
+
+void TMainForm::TabbedNotebook1Change(int newPage)
+{
+    if (closed_) {
+        return;
+    }
+    if (!skipFirstLeave_) {
+        LeavePage(currentPage_);
+    }
+    skipFirstLeave_ = false;
+    currentPage_ = newPage;
+    if (newPage >= 0 && newPage < 3) {
+        TabbedNotebook1->setProperty("helpContext", kPageHelpContexts[newPage]);
+    }
+    EnterPage(newPage);
+    if (windows_.diagramm) {
+        windows_.diagramm->update();
+    }
+    update();
+}
+
+void TMainForm::EnterGeneratorPage()
+{
+    generatorPageActive_ = true;
+    if (windows_.wavegen) {
+        windows_.wavegen->SetStayOnTop(true);
+        windows_.wavegen->show();
+        DockGenerator(true);
+    }
+}
+
+void TMainForm::LeaveGeneratorPage()
+{
+    // The sweep and its diagram ranges arrive with the sweep run; until then nothing of
+    // the diagram belongs to this page, so its ranges are not taken over.
+    generatorPageActive_ = false;
+    if (windows_.diagramm) {
+        windows_.diagramm->hide();
+    }
+    if (windows_.wavegen) {
+        windows_.wavegen->SetStayOnTop(false);
+    }
+}
+
+void TMainForm::EnterScopePage()
+{
+    scopePageActive_ = true;
+    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+        Item(name)->setEnabled(false);
+    }
+    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(false);
+    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(false);
+    if (windows_.oszidia) {
+        windows_.oszidia->PlaceBesideMainWindow(frameGeometry());
+        windows_.oszidia->show();
+    }
+}
+
+void TMainForm::LeaveScopePage()
+{
+    scopePageActive_ = false;
+    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+        Item(name)->setEnabled(true);
+    }
+    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(true);
+    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(true);
+    if (windows_.oszidia) {
+        windows_.oszidia->hide();
+    }
+}
+
+// ---- Spectrum page view ----------------------------------------------------------------------
+
+void TMainForm::SetOverloadLabel(const std::string& text)
+{
+    Overload->setText(QString::fromStdString(text));
+}
+
+void TMainForm::ShowAverVal(int value)
+{
+    AverValBox->setValue(value);
+}
+
+int TMainForm::AverVal() const
+{
+    return AverValBox->value();
+}
+
+void TMainForm::SetRunLockedControlsEnabled(bool enabled)
+{
+    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+        Item(name)->setEnabled(enabled);
+    }
+    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
+    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
+    FFTpointsgroup->setEnabled(enabled);
+    AverValBox->setEnabled(enabled);
+}
+
+void TMainForm::SetBinpoptEnabled(bool enabled)
+{
+    Binpopt->setEnabled(enabled);
+}
+
+void TMainForm::SelectRunMode(int index)
+{
+    if (QAbstractButton* b = runningButtons_->button(index)) {
+        b->setChecked(true);
+    }
+}
+
+void TMainForm::SelectFftWindow(int index)
+{
+    if (QAbstractButton* b = fftWinButtons_->button(index)) {
+        b->setChecked(true);
+    }
+}
+
+void TMainForm::SelectFftPointsItem(int index)
+{
+    if (QAbstractButton* b = fftPointsButtons_->button(index)) {
+        b->setChecked(true);
+    }
+}
+
+void TMainForm::SetInputFormatLabels(const std::string& bits, const std::string& rate)
+{
+    Ldb->setText(QString::fromStdString(bits));
+    Lsf->setText(QString::fromStdString(rate));
+}
+
+void TMainForm::SetAnalyseMenuEnabled(bool enabled)
+{
+    findChild<QMenu*>(QStringLiteral("Analyse1"))->setEnabled(enabled);
+}
+
+void TMainForm::SetAnalysisChecks(bool thd, bool noise)
+{
+    Item("THDN1")->setChecked(thd);
+    Item("Noise1")->setChecked(noise);
+}
+
+void TMainForm::SetChannelChecks(bool left, bool right)
+{
+    MeasureLeft->setChecked(left);
+    MeasureRight->setChecked(right);
+}
+
+void TMainForm::PostSpectrumNext()
+{
+    PostAppMessage(this, WM_SPECTRUM_NEXT);
+}
+
+void TMainForm::CloseMainWindow()
+{
+    close();
+}
+
+void TMainForm::Warning(const std::string& text)
+{
+    ShowWarningPrompt(text);
+}
+
+void TMainForm::SetInputLevel(int percent)
+{
+    ScrollBar3->setValue(percent);
+    const int line = engine_.InputLine();
+    engine_.SetLineVolume(percent, line);
+    InLevelLabel->setText(QString::number(engine_.GetLineVolume(line)) + QStringLiteral("%"));
+}
+
+void TMainForm::SelectAuxInput(int line)
+{
+    engine_.ChooseInputLine(line);
+    engine_.SetLineVolume(0, SoundEngine::kAllLines);
+    const int used = engine_.InputLine();
+    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, used);
+    state_.settings.Volume.InChannel = used;
+    for (int i = 0; i < 10; ++i) {
+        auxItems_[static_cast<std::size_t>(i)]->setChecked(i == used);
+    }
+    const std::string name = engine_.LineName(used);
+    if (!name.empty()) {
+        MeasureGroup->setTitle(QString::fromStdString(name));
+    }
+}
+
+void TMainForm::BinpoptClick()
+{
+    if (windows_.ioDialog) {
+        ShowModal(windows_.ioDialog);
+    }
+    run_->RefreshInputLabels();
+}
+
+// ---- Menus ---------------------------------------------------------------------------------
+
+void TMainForm::THDN1Click()
+{
+    diagramLink_->SetResultLine("");
+    AnalysisSettings& a = state_.settings.Analysis;
+    a.ThdMeasure = !a.ThdMeasure;
+    if (a.ThdMeasure) {
+        a.NoiseMeasure = false;
+    }
+    SetAnalysisChecks(a.ThdMeasure, a.NoiseMeasure);
+}
+
+void TMainForm::Noise1Click()
+{
+    diagramLink_->SetResultLine("");
+    AnalysisSettings& a = state_.settings.Analysis;
+    a.NoiseMeasure = !a.NoiseMeasure;
+    if (a.NoiseMeasure) {
+        a.ThdMeasure = false;
+    }
+    SetAnalysisChecks(a.ThdMeasure, a.NoiseMeasure);
+}
+
+void TMainForm::Parameter1Click()
+{
+    if (windows_.analy) {
+        windows_.analy->ShowAnalysisDialog();
+    }
+}
+
+void TMainForm::ShowModal(QDialog* dialog)
+{
+    // The main window is never kept on top here, so there is no style to lift and put
+    // back around the modal dialog.
+    dialog->exec();
+}
+
+void TMainForm::HelpContents()
+{
+    Help().ShowContext(kMainHelpContext);
+}
+
+void TMainForm::HelpAbout()
+{
+    if (windows_.aboutBox) {
+        ShowModal(windows_.aboutBox);
+    }
+}
+
+void TMainForm::Eichen1Click()
+{
+    if (windows_.eichDlg) {
+        ShowModal(windows_.eichDlg);
+    }
+}
+
+void TMainForm::ShowFeaturelist1Click()
+{
+    if (windows_.featDlg) {
+        windows_.featDlg->SetReport(engine_.DeviceReportText());
+        ShowModal(windows_.featDlg);
+    }
+}
+
+void TMainForm::AudioInParameter1Click()
+{
+    if (windows_.ioDialog) {
+        ShowModal(windows_.ioDialog);
+    }
+    run_->RefreshInputLabels();
+}
+
+void TMainForm::AudioOutParameter1Click()
+{
+    if (engine_.PlaybackActive()) {
+        return;
+    }
+    if (windows_.ioDialog) {
+        ShowModal(windows_.ioDialog);
+    }
+}
+
+void TMainForm::SpeichernalsText1Click()
+{
+    if (!windows_.diagramm) {
+        return;
+    }
+    const QString file = QFileDialog::getSaveFileName(this, saveDialogTitle_, QString(), QStringLiteral("*.txt"));
+    if (file.isEmpty()) {
+        return;
+    }
+    const DiagramModel& model = windows_.diagramm->Model();
+    if (model.ExportDiagramText(file.toStdString(), model.Options.Separator) != 0) {
+        ShowWarningPrompt(file.toStdString() + messages_->exportFailure);
+    }
+}
+
+void TMainForm::Kommentar1Click()
+{
+    if (!windows_.diagramm) {
+        return;
+    }
+    if (auto* comment = windows_.diagramm->findChild<QLineEdit*>(QStringLiteral("Edicomment"))) {
+        windows_.diagramm->activateWindow();
+        comment->setFocus();
+    }
+}
+
+void TMainForm::EditCopy()
+{
+    if (!windows_.diagramm) {
+        return;
+    }
+    QImage image;
+    if (windows_.diagramm->RenderForPrint(image, windows_.diagramm->width(), windows_.diagramm->height(), 8)) {
+        QApplication::clipboard()->setImage(image);
+    }
+}
+
+void TMainForm::UpdateStatusLine()
+{
+    StatusLine->setText(QString::fromStdString(StatusText()));
+}
+
+std::string TMainForm::StatusText() const
+{
+    return engine_.DeviceName('I', engine_.InDeviceIndex()) + " / " +
+           engine_.DeviceName('O', engine_.OutDeviceIndex());
+}
+
+void TMainForm::SelectInDeviceItem(int index)
+{
+    if (engine_.PlaybackActive()) {
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        inDeviceItems_[static_cast<std::size_t>(i)]->setChecked(i == index);
+    }
+    engine_.SelectInDevice(index < inDeviceCount_ ? index : 0);
+    state_.settings.Main.InDeviceIndex = engine_.InDeviceIndex();
+    UpdateStatusLine();
+    int bitsIn = 0, bitsOut = 0, rateIn = 0, rateOut = 0;
+    engine_.GetFormatBits(bitsIn, bitsOut);
+    engine_.GetSampleRates(rateIn, rateOut);
+    Ldb->setText(QString::number(bitsIn) + QStringLiteral(" Bit"));
+    Lsf->setText(QString::number(rateIn) + QStringLiteral(" Hz"));
+}
+
+void TMainForm::SelectOutDeviceItem(int index)
+{
+    if (engine_.PlaybackActive()) {
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        outDeviceItems_[static_cast<std::size_t>(i)]->setChecked(i == index);
+    }
+    engine_.SelectOutDevice(index < outDeviceCount_ ? index : 0);
+    state_.settings.Main.OutDeviceIndex = engine_.OutDeviceIndex();
+    GetSetAuxVolOut();
+    UpdateStatusLine();
+}
+
+void TMainForm::GetSetAuxVolOut()
+{
+    const int volume = engine_.GetOutputVolume();
+    if (volume != -1 && volume != 0) {
+        state_.settings.Volume.GenOutVolume = volume;
+    }
+}
+
+void TMainForm::Reset1Click()
+{
+    run_->StopButtonClick();
+    if (windows_.wavegen) {
+        windows_.wavegen->GstopClick();
+    }
+    engine_.ShutdownSoundEngine();
+    const int error = engine_.InitSoundEngine();
+    if (error != 0) {
+        // Nothing can be measured until the next reset succeeds; say so instead of
+        // leaving a dead engine behind silently.
+        ShowErrorPrompt(messages_->soundFailure + engine_.DeviceErrorText(static_cast<std::uint32_t>(error)) + ")",
+                        kSoundFailureHelpContext);
+        return;
+    }
+    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, engine_.InputLine());
+}
+
+// ---- Generator docking and layout ------------------------------------------------------------
+
+QPoint TMainForm::DockPoint() const
+{
+    return Generator->mapToGlobal(Generator->contentsRect().topLeft());
+}
+
+void TMainForm::DockGenerator(bool force)
+{
+    TWavegen* gen = windows_.wavegen;
+    if (gen == nullptr) {
+        return;
+    }
+    const QPoint dock = DockPoint();
+    const QPoint at = gen->pos();
+    const bool near = std::abs(at.x() - dock.x()) < gen->width() && std::abs(at.y() - dock.y()) < gen->height();
+    if (force || near) {
+        gen->move(dock);
+    }
+}
+
+void TMainForm::moveEvent(QMoveEvent* e)
+{
+    QMainWindow::moveEvent(e);
+    DockGenerator(false);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == centralWidget() && e->type() == QEvent::Resize) {
+        FormResize();
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void TMainForm::FormResize()
+{
+    if (layoutTable_.empty() || layoutClient_.isEmpty()) {
+        return;
+    }
+    const QSize now = centralWidget()->size();
+    const int w0 = layoutClient_.width();
+    const int h0 = layoutClient_.height();
+    if (now.width() < w0 || now.height() < h0) {
+        return;
+    }
+    auto scale = [](int v, int n, int d) { return static_cast<int>(std::lrint(static_cast<double>(v) * n / d)); };
+    for (const LayoutEntry& e : layoutTable_) {
+        if (e.control) {
+            e.control->setGeometry(scale(e.bounds.left(), now.width(), w0), scale(e.bounds.top(), now.height(), h0),
+                                   scale(e.bounds.width(), now.width(), w0),
+                                   scale(e.bounds.height(), now.height(), h0));
+        }
+    }
+}
+
+// ---- Shutdown ----------------------------------------------------------------------------------
+
+bool TMainForm::FormCloseQuery()
+{
+    if (closed_) {
+        return true;
+    }
+    closed_ = true;
+    layoutTable_.clear();
+    run_->LeaveSpectrumPage();
+    LeaveGeneratorPage();
+    LeaveScopePage();
+    engine_.ShutdownSoundEngine();
+
+    Settings& s = state_.settings;
+    s.Main.MainLeft = x();
+    s.Main.MainTop = y();
+    if (windows_.diagramm) {
+        s.Diagram.DiagramWidth = windows_.diagramm->width();
+        s.Diagram.DiagramHeight = windows_.diagramm->height();
+        s.Diagram.DiagramLeft = windows_.diagramm->x();
+        s.Diagram.DiagramTop = windows_.diagramm->y();
+    }
+    s.Main.InCorrActive = state_.InCorrection.active;
+    s.Main.OutCorrActive = state_.OutCorrection.active;
+    WriteMainSections(profile_, s);
+    ClearCurve(state_.InCorrection);
+    ClearCurve(state_.OutCorrection);
+
+    // The other windows go with the main window.
+    for (QWidget* w : std::initializer_list<QWidget*>{windows_.wavegen, windows_.diagramm, windows_.oszidia}) {
+        if (w != nullptr) {
+            w->hide();
+        }
+    }
+    return true;
+}
+
+void TMainForm::closeEvent(QCloseEvent* e)
+{
+    if (FormCloseQuery()) {
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+}  // namespace sonvera

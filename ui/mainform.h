@@ -1,0 +1,245 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "dsp/curve.h"
+#include "dsp/weighting.h"
+#include "measure/spectrumrun.h"
+
+class QAction;
+class QActionGroup;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QSpinBox;
+class QTabWidget;
+class QCheckBox;
+
+namespace sonvera {
+
+class ProfileFile;
+class SoundEngine;
+class TAboutBox;
+class TAnaly;
+class TDiagramm;
+class TEichDlg;
+class TFeatDlg;
+class TIOdialog;
+class TKorEdit;
+class TOszidia;
+class TWavegen;
+class Twobbeldlg;
+
+/// The windows the main window works with; filled once all of them exist.
+struct MainFormWindows {
+    TFeatDlg* featDlg = nullptr;
+    Twobbeldlg* wobbelDlg = nullptr;
+    TOszidia* oszidia = nullptr;
+    TAboutBox* aboutBox = nullptr;
+    TEichDlg* eichDlg = nullptr;
+    TAnaly* analy = nullptr;
+    TKorEdit* korEdit = nullptr;
+    TIOdialog* ioDialog = nullptr;
+    TDiagramm* diagramm = nullptr;
+    TWavegen* wavegen = nullptr;
+};
+
+/// The state the main window keeps process-wide: settings, correction curves, the
+/// weighting filter and the loader that fills curves from files.
+struct ShellState {
+    Settings settings;
+    CorrectionCurve InCorrection;
+    CorrectionCurve OutCorrection;
+    WeightingFilter filter;
+};
+
+/// Texts of the main window that are not captions (the message variables).
+struct MainMessages {
+    std::string soundFailure;
+    std::string correctionTitle;
+    std::string sweepLimit;
+    std::string exportFailure;
+    std::string correctionActive;
+};
+
+/// German ('D') or English ('E') message texts; nullptr for other letters.
+const MainMessages* MainMessagesFor(char language);
+
+/// The main window: notebook with the spectrum analyser, generator and oscilloscope
+/// pages, the main menu, device menus, page changes, the generator docking, the
+/// proportional layout and the orderly start and shutdown.
+class TMainForm : public QMainWindow, private SpectrumPageView, private CurveMessageSink {
+public:
+    TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state);
+    ~TMainForm() override;
+
+    /// The creation steps; returns the engine's error code (0: created). On an error
+    /// the sound device failure box has been shown and the program must end with 1.
+    int FormCreate();
+    /// Hands over the other windows once they all exist.
+    void AttachWindows(const MainFormWindows& windows);
+
+    void FormShow();
+    void FormActivate();
+    /// Returns true when the close may go on (always, after the shutdown steps).
+    bool FormCloseQuery();
+
+    void ApplyLanguage(char letter);
+    void DeutschEnglish1Click();
+
+    void TabbedNotebook1Change(int newPage);
+    void EnterGeneratorPage();
+    void LeaveGeneratorPage();
+    void EnterScopePage();
+    void LeaveScopePage();
+
+    void THDN1Click();
+    void Noise1Click();
+    void Parameter1Click();
+    void Reset1Click();
+    void HelpContents();
+    void HelpAbout();
+    void Eichen1Click();
+    void ShowFeaturelist1Click();
+    void AudioInParameter1Click();
+    void AudioOutParameter1Click();
+    void SpeichernalsText1Click();
+    void Kommentar1Click();
+    void EditCopy();
+    void SelectInDeviceItem(int index);   // N11Click, N21Click, N31Click
+    void SelectOutDeviceItem(int index);  // N12Click, N22Click, N32Click
+    void SelectAuxInput(int line);        // auxin0Click .. auxin9Click
+    void SetInputLevel(int percent) override;
+    void GetSetAuxVolOut();
+    void BinpoptClick();
+
+    /// Moves the generator window to the dock point: always with force, otherwise only
+    /// while it lies within its own size of that point.
+    void DockGenerator(bool force);
+    /// Screen position of the client origin of the `Generator` group.
+    QPoint DockPoint() const;
+    /// Proportional layout for the current client size.
+    void FormResize();
+    /// Size of the client area the layout was recorded with.
+    QSize DesignedClientSize() const { return layoutClient_.size(); }
+
+    SpectrumRun& Spectrum() { return *run_; }
+    CurveFileLoader* CurveLoader() { return loader_.get(); }
+    Settings& AppSettings() { return state_.settings; }
+    int CurrentPage() const { return currentPage_; }
+    bool SkipFirstLeave() const { return skipFirstLeave_; }
+    std::string StatusText() const;
+    const MainMessages& Messages() const { return *messages_; }
+    /// The flag picture of the language menu item.
+    QPixmap FlagPicture() const;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    // SpectrumPageView.
+    void SetOverloadLabel(const std::string& text) override;
+    void ShowAverVal(int value) override;
+    int AverVal() const override;
+    void SetRunLockedControlsEnabled(bool enabled) override;
+    void SetBinpoptEnabled(bool enabled) override;
+    void SelectRunMode(int index) override;
+    void SelectFftWindow(int index) override;
+    void SelectFftPointsItem(int index) override;
+    void SetInputFormatLabels(const std::string& bits, const std::string& rate) override;
+    void SetAnalyseMenuEnabled(bool enabled) override;
+    void SetAnalysisChecks(bool thd, bool noise) override;
+    void SetChannelChecks(bool left, bool right) override;
+    void PostSpectrumNext() override;
+    void CloseMainWindow() override;
+    // CurveMessageSink.
+    void Warning(const std::string& text) override;
+
+    void BuildMenus();
+    void BuildPages();
+    void RecordLayout();
+    void UpdateStatusLine();
+    void UpdateCorrectionLabel();
+    void ShowModal(QDialog* dialog);
+    void LeavePage(int page);
+    void EnterPage(int page);
+    QAction* Item(const char* name) const;
+
+    SoundEngine& engine_;
+    ProfileFile& profile_;
+    ShellState& state_;
+    std::unique_ptr<CurveFileLoader> loader_;
+    class DiagramLink;
+    std::unique_ptr<DiagramLink> diagramLink_;
+    std::unique_ptr<SpectrumRun> run_;
+    MainFormWindows windows_;
+    const MainMessages* messages_;
+
+    int inDeviceCount_ = 0;
+    int outDeviceCount_ = 0;
+    int currentPage_ = 0;
+    bool skipFirstLeave_ = true;
+    bool generatorDockedOnce_ = false;
+    bool generatorPageActive_ = false;
+    bool scopePageActive_ = false;
+    bool shown_ = false;
+    bool closed_ = false;
+
+    struct LayoutEntry {
+        QPointer<QWidget> control;
+        QRect bounds;
+    };
+    QRect layoutClient_;
+    std::vector<LayoutEntry> layoutTable_;
+    std::vector<QWidget*> layoutControls_;
+
+    // Controls.
+    QTabWidget* TabbedNotebook1 = nullptr;
+    QLabel* StatusLine = nullptr;
+    QPushButton* StartButton = nullptr;
+    QPushButton* StopButton = nullptr;
+    QGroupBox* FFTwinGroup = nullptr;
+    QGroupBox* FFTpointsgroup = nullptr;
+    QGroupBox* RunningGroup = nullptr;
+    QButtonGroup* fftWinButtons_ = nullptr;
+    QButtonGroup* fftPointsButtons_ = nullptr;
+    QButtonGroup* runningButtons_ = nullptr;
+    QGroupBox* MeasureGroup = nullptr;
+    QLabel* Overload = nullptr;
+    QScrollBar* ScrollBar3 = nullptr;
+    QLabel* InLevelLabel = nullptr;
+    QCheckBox* MeasureLeft = nullptr;
+    QCheckBox* MeasureRight = nullptr;
+    QLabel* Label6 = nullptr;
+    QSpinBox* AverValBox = nullptr;
+    QGroupBox* InputGroup = nullptr;
+    QPushButton* Binpopt = nullptr;
+    QLabel* Lsf = nullptr;
+    QLabel* Ldb = nullptr;
+    QLabel* coract = nullptr;
+    QLabel* Image1 = nullptr;
+    QGroupBox* Generator = nullptr;
+    QPushButton* Button1 = nullptr;
+    QString saveDialogTitle_;
+    std::array<QAction*, 3> inDeviceItems_{};
+    std::array<QAction*, 3> outDeviceItems_{};
+    std::array<QAction*, 10> auxItems_{};
+};
+
+}  // namespace sonvera

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+
+#include "measure/prompt.h"
+
+class QWidget;
+
+namespace sonvera {
+
+/// The program's prompt service: a modal message box with the program's title, an OK
+/// button and, when asked, a Help button that opens the help page of the prompt.
+class MessageBoxPrompts : public PromptService {
+public:
+    explicit MessageBoxPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+    void Show(const Prompt& prompt) override;
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+private:
+    QWidget* parent_;
+};
+
+}  // namespace sonvera
