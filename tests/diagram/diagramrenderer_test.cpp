@@ -191,3 +191,38 @@ TEST_F(DiagramRenderTest, WritesAReferencePicture)
         ASSERT_TRUE(image.save(QString::fromUtf8(dir) + "/diagram_reference.png"));
     }
 }
+
+TEST_F(DiagramRenderTest, CommentAndResultLineAreDrawnOnlyInPrintMode)
+{
+    Prepare(10, 28000, -110, 0);
+    model.SetResultLine("THD+N 0.1 %");
+    const DiagramLayout& g = model.Layout();
+    const DiagramRect r = g.PlotRect;
+    const int x0 = model.PlaceControls(0).Edit2.x;
+    // Counts the pixels of a band that are not in the margin colour (ink of text).
+    const auto inked = [&](int left, int top, int width, int height) {
+        int n = 0;
+        for (int y = top; y < top + height; ++y) {
+            for (int x = left; x < left + width; ++x) {
+                n += At(x, y) != Rgb(kMargin) ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    const int commentTop = (g.topBand - g.CharHeight) / 2;
+    const int resultTop = r.bottom + g.CharHeight * 7 / 4;
+    renderer.RenderDiagram(model, image, false, "Kommentar");
+    EXPECT_EQ(inked(r.left, commentTop, 60, g.CharHeight), 0);
+    EXPECT_EQ(inked(x0, resultTop, 60, g.CharHeight), 0);
+    renderer.RenderDiagram(model, image, true, "Kommentar");
+    EXPECT_GT(inked(r.left, commentTop, 60, g.CharHeight), 20);
+    EXPECT_GT(inked(x0, resultTop, 60, g.CharHeight), 20);
+    // The title sits right-aligned with the plot in the top band, in olive.
+    int olive = 0;
+    for (int y = 0; y < g.topBand; ++y) {
+        for (int x = r.right - 100; x <= r.right; ++x) {
+            olive += At(x, y) == 0x808000u ? 1 : 0;
+        }
+    }
+    EXPECT_GT(olive, 30);
+}
