@@ -83,4 +83,12 @@ std::optional<CalibValues> ParseCalibValues(const std::string& calib, const std:
     return CalibValues{*c, *f, *o};
 }
 
+void StoreCalibValues(const CalibValues& values, CalibSettings& calib, VolumeSettings& volume)
+{
+    calib.InCalibValue = values.calibMv;
+    calib.OutCalibValue = values.calibMv;
+    volume.LevelFactor = values.levelFactor;
+    volume.LevelOffset = values.levelOffset;
+}
+
 }  // namespace sonvera

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "config/settings.h"
+
 namespace sonvera {
 
 /// The three numbers the calibration dialog hands back.
@@ -27,5 +29,10 @@ std::optional<double> ParseTypedNumber(const std::string& text);
 /// calibration value is not above 0.
 std::optional<CalibValues> ParseCalibValues(const std::string& calib, const std::string& factor,
                                             const std::string& offset);
+
+/// What the calibration command does with an accepted dialog: the input and output
+/// calibration both take the typed value, the level factor and offset the typed ones.
+/// The caller then writes the configuration.
+void StoreCalibValues(const CalibValues& values, CalibSettings& calib, VolumeSettings& volume);
 
 }  // namespace sonvera

@@ -62,5 +62,18 @@ TEST(CalibValuesParse, CompleteNumbersWithPointOnly)
     EXPECT_FALSE(ParseCalibValues("1e999", "1", "1").has_value());
 }
 
+TEST(CalibValuesStore, BothCalibrationsTakeTheTypedValueAndOtherSettingsStay)
+{
+    CalibSettings calib;
+    VolumeSettings volume;
+    volume.GenOutVolume = 55;
+    StoreCalibValues(CalibValues{310.5, 8.5, 10.25}, calib, volume);
+    EXPECT_EQ(calib.InCalibValue, 310.5);
+    EXPECT_EQ(calib.OutCalibValue, 310.5);
+    EXPECT_EQ(volume.LevelFactor, 8.5);
+    EXPECT_EQ(volume.LevelOffset, 10.25);
+    EXPECT_EQ(volume.GenOutVolume, 55);
+}
+
 }  // namespace
 }  // namespace sonvera
