@@ -31,6 +31,9 @@ constexpr std::uint32_t kMaxRateHz = 200000;
 // carry its filter state across the gap (longer gaps: the filters have settled anyway).
 constexpr std::int64_t kMaxWarmUpFrames = 1 << 16;
 
+// Real-time clock: the input is recorded in steps of this many ticks (5 ms).
+constexpr std::int64_t kRecordStepTicks = kTicksPerSecond / 200;
+
 constexpr unsigned kLineInIndex = 0;
 constexpr unsigned kOwnAuxLines = 3;
 
@@ -172,6 +175,7 @@ struct LoopbackCard::Impl {
     std::deque<WaveHeader*> inQueue;
     bool inStarted = false;
     std::int64_t inBlockStart = 0;     // tick of the first frame of the front buffer
+    std::uint32_t inFilled = 0;        // frames of the front buffer recorded so far
     std::unique_ptr<DutProcessor> dutProc;
     std::int64_t dutNextTick = 0;      // tick of the next frame the DUT expects
     std::uint32_t dutRate = 0;
@@ -296,7 +300,8 @@ struct LoopbackCard::Impl {
         return h->bufferLength / inFormat.BlockAlign;
     }
 
-    // Finishes every input buffer that is due by `now`; appends their postings.
+    // Records what is due by `now`: finishes every input buffer whose last frame has
+    // passed, and fills the front one up to `now`, as a card's converter would.
     void CompleteInput(std::int64_t now, std::vector<Posting>& out)
     {
         while (inStarted && !inQueue.empty()) {
@@ -304,9 +309,17 @@ struct LoopbackCard::Impl {
             const std::uint32_t frames = FramesOf(h);
             const std::int64_t end = FrameTick(inBlockStart, frames, inFormat.SamplesPerSec);
             if (end > now) {
+                const std::int64_t elapsed = std::max<std::int64_t>(0, now - inBlockStart);
+                const auto due = static_cast<std::uint32_t>(std::min<std::int64_t>(
+                    elapsed * inFormat.SamplesPerSec / kTicksPerSecond, frames));
+                if (due > inFilled) {
+                    Record(h, inFilled, due);
+                    inFilled = due;
+                }
                 break;
             }
-            Record(h, 0, frames);
+            Record(h, inFilled, frames);
+            inFilled = 0;
             inQueue.pop_front();
             h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
             inBlockStart = end;
@@ -357,7 +370,11 @@ struct LoopbackCard::Impl {
             }
             std::int64_t next = INT64_MAX;
             if (inStarted && !inQueue.empty()) {
-                next = FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
+                // Record in steps of a few milliseconds, so that only the last step is
+                // left to do when the buffer is due.
+                next = std::min(now + kRecordStepTicks,
+                                FrameTick(inBlockStart, FramesOf(inQueue.front()),
+                                          inFormat.SamplesPerSec));
             }
             if (!segments.empty()) {
                 next = std::min(next, segments.front().endTick);
@@ -614,6 +631,7 @@ MmResult LoopbackCard::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
     d.inFormat = format;
     d.inPost = std::move(post);
     d.inQueue.clear();
+    d.inFilled = 0;
     d.inStarted = false;
     *handle = static_cast<WaveInHandle>(d.inHandle);
     return kMmNoError;
@@ -725,10 +743,8 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
         bool front = true;
         for (WaveHeader* h : d.inQueue) {
             if (front && d.inStarted) {
-                const std::int64_t elapsed = std::max<std::int64_t>(0, now - d.inBlockStart);
-                const auto frames = static_cast<std::uint32_t>(std::min<std::int64_t>(
-                    elapsed * d.inFormat.SamplesPerSec / kTicksPerSecond, d.FramesOf(h)));
-                d.Record(h, 0, frames);
+                // CompleteInput has recorded the front buffer up to now.
+                h->bytesRecorded = d.inFilled * d.inFormat.BlockAlign;
             } else {
                 h->bytesRecorded = 0;
             }
@@ -737,6 +753,7 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
             postings.push_back({d.inPost, WaveMessage::InData, h});
         }
         d.inQueue.clear();
+        d.inFilled = 0;
         d.inStarted = false;
     }
     d.wake.notify_all();
