@@ -308,6 +308,15 @@ void SetFftPath(FftPath path) { g_forcedPath = path; }
 bool HasAvx() {
 #if SONVERA_FFT_X86
     static const bool has = __builtin_cpu_supports("avx");
+    return has && (g_forcedPath == FftPath::Auto || g_forcedPath == FftPath::Avx);
+#else
+    return false;
+#endif
+}
+
+bool HasAvx512() {
+#if SONVERA_FFT_X86
+    static const bool has = __builtin_cpu_supports("avx512f");
     return has && g_forcedPath == FftPath::Auto;
 #else
     return false;
@@ -342,6 +351,104 @@ __attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im,
     }
 }
 
+// The same kernels with 512-bit double lanes (eight butterflies per step, m >= 8).
+// These targets also offer fused multiply-add, which would change the rounding of
+// t = w * x[j]; contraction is therefore switched off for them.
+#define SONVERA_AVX512 __attribute__((target("avx512f"), optimize("fp-contract=off")))
+
+inline SONVERA_AVX512 void Butterflies8(__m256& i8, __m256& j8, __m256& ii8, __m256& ij8,
+                                        __m512d w_r, __m512d w_i) {
+    const __m512d xri = _mm512_cvtps_pd(i8);
+    const __m512d xii = _mm512_cvtps_pd(ii8);
+    const __m512d xrj = _mm512_cvtps_pd(j8);
+    const __m512d xij = _mm512_cvtps_pd(ij8);
+    const __m512d tr = _mm512_sub_pd(_mm512_mul_pd(w_r, xrj), _mm512_mul_pd(w_i, xij));
+    const __m512d ti = _mm512_add_pd(_mm512_mul_pd(w_r, xij), _mm512_mul_pd(w_i, xrj));
+    j8 = _mm512_cvtpd_ps(_mm512_sub_pd(xri, tr));
+    ij8 = _mm512_cvtpd_ps(_mm512_sub_pd(xii, ti));
+    i8 = _mm512_cvtpd_ps(_mm512_add_pd(xri, tr));
+    ii8 = _mm512_cvtpd_ps(_mm512_add_pd(xii, ti));
+}
+
+SONVERA_AVX512 void PassAvx512(float* re, float* im, int n, int m, const double* wr,
+                               const double* wi, float scale) {
+    const __m256 sc = _mm256_set1_ps(scale);
+    for (int s = 0; s < n; s += 2 * m) {
+        float* ri = re + s;
+        float* ii = im + s;
+        float* rj = ri + m;
+        float* ij = ii + m;
+        for (int q = 0; q < m; q += 8) {
+            __m256 xri = _mm256_loadu_ps(ri + q);
+            __m256 xrj = _mm256_loadu_ps(rj + q);
+            __m256 xii = _mm256_loadu_ps(ii + q);
+            __m256 xij = _mm256_loadu_ps(ij + q);
+            Butterflies8(xri, xrj, xii, xij, _mm512_loadu_pd(wr + q), _mm512_loadu_pd(wi + q));
+            _mm256_storeu_ps(ri + q, _mm256_mul_ps(xri, sc));
+            _mm256_storeu_ps(rj + q, _mm256_mul_ps(xrj, sc));
+            _mm256_storeu_ps(ii + q, _mm256_mul_ps(xii, sc));
+            _mm256_storeu_ps(ij + q, _mm256_mul_ps(xij, sc));
+        }
+    }
+}
+
+SONVERA_AVX512 void PassAvx512Two(float* re, float* im, int n, int m, const double* wr1,
+                                  const double* wi1, const double* wr2, const double* wi2,
+                                  float scale) {
+    const __m256 sc = _mm256_set1_ps(scale);
+    for (int s = 0; s < n; s += 4 * m) {
+        float* r0 = re + s;
+        float* i0 = im + s;
+        for (int q = 0; q < m; q += 8) {
+            __m256 ra = _mm256_loadu_ps(r0 + q);
+            __m256 rb = _mm256_loadu_ps(r0 + q + m);
+            __m256 rc = _mm256_loadu_ps(r0 + q + 2 * m);
+            __m256 rd = _mm256_loadu_ps(r0 + q + 3 * m);
+            __m256 ia = _mm256_loadu_ps(i0 + q);
+            __m256 ib = _mm256_loadu_ps(i0 + q + m);
+            __m256 ic = _mm256_loadu_ps(i0 + q + 2 * m);
+            __m256 id = _mm256_loadu_ps(i0 + q + 3 * m);
+            const __m512d w1r = _mm512_loadu_pd(wr1 + q);
+            const __m512d w1i = _mm512_loadu_pd(wi1 + q);
+            Butterflies8(ra, rb, ia, ib, w1r, w1i);
+            Butterflies8(rc, rd, ic, id, w1r, w1i);
+            Butterflies8(ra, rc, ia, ic, _mm512_loadu_pd(wr2 + q), _mm512_loadu_pd(wi2 + q));
+            Butterflies8(rb, rd, ib, id, _mm512_loadu_pd(wr2 + q + m), _mm512_loadu_pd(wi2 + q + m));
+            _mm256_storeu_ps(r0 + q, _mm256_mul_ps(ra, sc));
+            _mm256_storeu_ps(r0 + q + m, _mm256_mul_ps(rb, sc));
+            _mm256_storeu_ps(r0 + q + 2 * m, _mm256_mul_ps(rc, sc));
+            _mm256_storeu_ps(r0 + q + 3 * m, _mm256_mul_ps(rd, sc));
+            _mm256_storeu_ps(i0 + q, _mm256_mul_ps(ia, sc));
+            _mm256_storeu_ps(i0 + q + m, _mm256_mul_ps(ib, sc));
+            _mm256_storeu_ps(i0 + q + 2 * m, _mm256_mul_ps(ic, sc));
+            _mm256_storeu_ps(i0 + q + 3 * m, _mm256_mul_ps(id, sc));
+        }
+    }
+}
+
+SONVERA_AVX512 void FinalPassMagnitudesAvx512(float* re, float* im, float* out, int n,
+                                              const double* wr, const double* wi,
+                                              float scale) {
+    const int m = n / 2;
+    const __m256 sc = _mm256_set1_ps(scale);
+    for (int q = 0; q < m; q += 8) {
+        const __m512d w_r = _mm512_loadu_pd(wr + q);
+        const __m512d w_i = _mm512_loadu_pd(wi + q);
+        const __m512d xrj = _mm512_cvtps_pd(_mm256_loadu_ps(re + q + m));
+        const __m512d xij = _mm512_cvtps_pd(_mm256_loadu_ps(im + q + m));
+        const __m512d xri = _mm512_cvtps_pd(_mm256_loadu_ps(re + q));
+        const __m512d xii = _mm512_cvtps_pd(_mm256_loadu_ps(im + q));
+        const __m512d tr = _mm512_sub_pd(_mm512_mul_pd(w_r, xrj), _mm512_mul_pd(w_i, xij));
+        const __m512d ti = _mm512_add_pd(_mm512_mul_pd(w_r, xij), _mm512_mul_pd(w_i, xrj));
+        const __m512d outR =
+            _mm512_cvtps_pd(_mm256_mul_ps(_mm512_cvtpd_ps(_mm512_add_pd(xri, tr)), sc));
+        const __m512d outI =
+            _mm512_cvtps_pd(_mm256_mul_ps(_mm512_cvtpd_ps(_mm512_add_pd(xii, ti)), sc));
+        const __m512d sum = _mm512_add_pd(_mm512_mul_pd(outR, outR), _mm512_mul_pd(outI, outI));
+        _mm256_storeu_ps(out + q, _mm512_cvtpd_ps(_mm512_sqrt_pd(sum)));
+    }
+}
+
 // Vector passes from half-span 4 on, after the first two passes. With out != nullptr
 // the last pass is FinalPassMagnitudesAvx into out; otherwise the last pass applies the
 // 1/N scaling. Requires n >= 8.
@@ -353,19 +460,34 @@ void VectorPassesFrom4(float* re, float* im, int n, float* out) {
     while (m < stop) {
         const double* wr = tw.re.data() + (m - 1);
         const double* wi = tw.im.data() + (m - 1);
+        const bool wide = m >= 8 && HasAvx512();
         if (4 * m <= stop) {
             const bool last = out == nullptr && 4 * m == n;
-            PassAvxTwo(re, im, n, m, wr, wi, tw.re.data() + (2 * m - 1),
-                       tw.im.data() + (2 * m - 1), last ? scale : 1.0f);
+            const double* wr2 = tw.re.data() + (2 * m - 1);
+            const double* wi2 = tw.im.data() + (2 * m - 1);
+            if (wide) {
+                PassAvx512Two(re, im, n, m, wr, wi, wr2, wi2, last ? scale : 1.0f);
+            } else {
+                PassAvxTwo(re, im, n, m, wr, wi, wr2, wi2, last ? scale : 1.0f);
+            }
             m *= 4;
         } else {
-            PassAvx(re, im, n, m, wr, wi, out == nullptr ? scale : 1.0f);
+            if (wide) {
+                PassAvx512(re, im, n, m, wr, wi, out == nullptr ? scale : 1.0f);
+            } else {
+                PassAvx(re, im, n, m, wr, wi, out == nullptr ? scale : 1.0f);
+            }
             m *= 2;
         }
     }
     if (out != nullptr) {
-        FinalPassMagnitudesAvx(re, im, out, n, tw.re.data() + (m - 1), tw.im.data() + (m - 1),
-                               scale);
+        const double* wr = tw.re.data() + (m - 1);
+        const double* wi = tw.im.data() + (m - 1);
+        if (m >= 8 && HasAvx512()) {
+            FinalPassMagnitudesAvx512(re, im, out, n, wr, wi, scale);
+        } else {
+            FinalPassMagnitudesAvx(re, im, out, n, wr, wi, scale);
+        }
     }
 }
 

@@ -22,11 +22,12 @@ bool WindowedMagnitudes(const float* samples, const float* window, float* re, fl
 
 /// Which instruction set the transform uses. All give identical results; the choice
 /// exists so that tests can check the portable forms on a processor with vectors.
-enum class FftPath { Auto, Sse2, Scalar };
+enum class FftPath { Auto, Avx, Sse2, Scalar };
 void SetFftPath(FftPath path);
 
-/// True when the processor offers 256-bit vector instructions (used for speed only;
-/// results are the same either way).
+/// True when the processor offers 256-bit (512-bit) vector instructions and the path
+/// allows them (used for speed only; results are the same either way).
 bool HasAvx();
+bool HasAvx512();
 
 }  // namespace sonvera

@@ -75,7 +75,8 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(AllInstructionSets, FftPaths,
-                         ::testing::Values(FftPath::Auto, FftPath::Sse2, FftPath::Scalar));
+                         ::testing::Values(FftPath::Auto, FftPath::Avx, FftPath::Sse2,
+                                           FftPath::Scalar));
 
 TEST_P(FftPaths, EqualsThePlainAlgorithmBitForBitAtEverySize) {
     for (int n = 2; n <= kWindowTableSize; n *= 2) {
