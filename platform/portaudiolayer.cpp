@@ -434,6 +434,12 @@ unsigned PortAudioLayer::RealOutputCount() const
     return static_cast<unsigned>(impl_->outputs.size());
 }
 
+unsigned PortAudioLayer::OpenStreamCount() const
+{
+    std::lock_guard lock(impl_->apiMutex);
+    return (impl_->in.pa != nullptr ? 1u : 0u) + (impl_->out.pa != nullptr ? 1u : 0u);
+}
+
 unsigned PortAudioLayer::WaveInGetNumDevs()
 {
     return RealInputCount() + 1;

@@ -43,6 +43,9 @@ public:
     unsigned RealInputCount() const;
     unsigned RealOutputCount() const;
 
+    /// PortAudio streams kept open at this moment (0..2: at most one per direction).
+    unsigned OpenStreamCount() const;
+
     unsigned WaveInGetNumDevs() override;
     unsigned WaveOutGetNumDevs() override;
     unsigned MidiOutGetNumDevs() override;

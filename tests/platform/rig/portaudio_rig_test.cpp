@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -236,6 +237,7 @@ TEST_F(PortAudioRig, SinePlayedThroughTheSinkComesBackFromItsMonitor)
     EXPECT_NEAR(bestF, 1000.0, 1.0);
     const double levelDb = 20.0 * std::log10(HannAmplitude(left, 1000.0, rate));
     EXPECT_NEAR(levelDb, 20.0 * std::log10(0.5), 0.5) << "sent -6.02 dBFS";
+    std::printf("sent 1000 Hz at -6.02 dBFS, recorded %.0f Hz at %.3f dBFS\n", bestF, levelDb);
 }
 
 TEST_F(PortAudioRig, ResetHandsBackAnUnfinishedBufferAndTheStreamIsReused)
@@ -267,10 +269,30 @@ TEST_F(PortAudioRig, ResetHandsBackAnUnfinishedBufferAndTheStreamIsReused)
     WaveInHandle third{};
     EXPECT_EQ(layer_->WaveInOpen(&third, 0, Pcm16(44100), nullptr, 0), kMmAllocated);
     EXPECT_EQ(layer_->WaveInClose(again), kMmNoError);
+    EXPECT_EQ(layer_->OpenStreamCount(), 1u);  // closing detached; the stream goes on
     // A different format replaces the stream.
     WaveInHandle other{};
     ASSERT_EQ(layer_->WaveInOpen(&other, 0, Pcm16(48000), inbox.Post(), 0), kMmNoError);
+    EXPECT_EQ(layer_->OpenStreamCount(), 1u);
     EXPECT_EQ(layer_->WaveInClose(other), kMmNoError);
+}
+
+TEST_F(PortAudioRig, IdleStreamClosesAfterAFewSecondsAndReopensOnDemand)
+{
+    WaveInHandle hi{};
+    ASSERT_EQ(layer_->WaveInOpen(&hi, 0, Pcm16(44100), nullptr, 0), kMmNoError);
+    ASSERT_EQ(layer_->WaveInClose(hi), kMmNoError);
+    EXPECT_EQ(layer_->OpenStreamCount(), 1u);
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<int>(PortAudioLayer::kIdleCloseSeconds * 1000) + 5000);
+    while (layer_->OpenStreamCount() > 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(layer_->OpenStreamCount(), 0u);
+    Inbox inbox;
+    const std::vector<double> block = RecordBlocks(1, 1024, inbox);
+    EXPECT_EQ(block.size(), 1024u);
+    EXPECT_EQ(inbox.Count(), 1u);
 }
 
 TEST_F(PortAudioRig, OutputVolumeRoundTripsThroughTheMixerWhenItHasOne)
