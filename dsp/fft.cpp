@@ -356,18 +356,25 @@ __attribute__((target("avx"))) void FinalPassMagnitudesAvx(float* re, float* im,
 // t = w * x[j]; contraction is therefore switched off for them.
 #define SONVERA_AVX512 __attribute__((target("avx512f"), optimize("fp-contract=off")))
 
+// Conversions and square root with an all-ones zeroing mask: the same instructions and results as the
+// unmasked forms, written so because GCC 12 warns about the undefined merge operand of
+// those (maybe-uninitialized) in optimised builds.
+inline SONVERA_AVX512 __m512d CvtToDouble8(__m256 x) { return _mm512_maskz_cvtps_pd(0xFF, x); }
+inline SONVERA_AVX512 __m256 CvtToFloat8(__m512d x) { return _mm512_maskz_cvtpd_ps(0xFF, x); }
+inline SONVERA_AVX512 __m512d Sqrt8(__m512d x) { return _mm512_maskz_sqrt_pd(0xFF, x); }
+
 inline SONVERA_AVX512 void Butterflies8(__m256& i8, __m256& j8, __m256& ii8, __m256& ij8,
                                         __m512d w_r, __m512d w_i) {
-    const __m512d xri = _mm512_cvtps_pd(i8);
-    const __m512d xii = _mm512_cvtps_pd(ii8);
-    const __m512d xrj = _mm512_cvtps_pd(j8);
-    const __m512d xij = _mm512_cvtps_pd(ij8);
+    const __m512d xri = CvtToDouble8(i8);
+    const __m512d xii = CvtToDouble8(ii8);
+    const __m512d xrj = CvtToDouble8(j8);
+    const __m512d xij = CvtToDouble8(ij8);
     const __m512d tr = _mm512_sub_pd(_mm512_mul_pd(w_r, xrj), _mm512_mul_pd(w_i, xij));
     const __m512d ti = _mm512_add_pd(_mm512_mul_pd(w_r, xij), _mm512_mul_pd(w_i, xrj));
-    j8 = _mm512_cvtpd_ps(_mm512_sub_pd(xri, tr));
-    ij8 = _mm512_cvtpd_ps(_mm512_sub_pd(xii, ti));
-    i8 = _mm512_cvtpd_ps(_mm512_add_pd(xri, tr));
-    ii8 = _mm512_cvtpd_ps(_mm512_add_pd(xii, ti));
+    j8 = CvtToFloat8(_mm512_sub_pd(xri, tr));
+    ij8 = CvtToFloat8(_mm512_sub_pd(xii, ti));
+    i8 = CvtToFloat8(_mm512_add_pd(xri, tr));
+    ii8 = CvtToFloat8(_mm512_add_pd(xii, ti));
 }
 
 SONVERA_AVX512 void PassAvx512(float* re, float* im, int n, int m, const double* wr,
@@ -434,18 +441,18 @@ SONVERA_AVX512 void FinalPassMagnitudesAvx512(float* re, float* im, float* out, 
     for (int q = 0; q < m; q += 8) {
         const __m512d w_r = _mm512_loadu_pd(wr + q);
         const __m512d w_i = _mm512_loadu_pd(wi + q);
-        const __m512d xrj = _mm512_cvtps_pd(_mm256_loadu_ps(re + q + m));
-        const __m512d xij = _mm512_cvtps_pd(_mm256_loadu_ps(im + q + m));
-        const __m512d xri = _mm512_cvtps_pd(_mm256_loadu_ps(re + q));
-        const __m512d xii = _mm512_cvtps_pd(_mm256_loadu_ps(im + q));
+        const __m512d xrj = CvtToDouble8(_mm256_loadu_ps(re + q + m));
+        const __m512d xij = CvtToDouble8(_mm256_loadu_ps(im + q + m));
+        const __m512d xri = CvtToDouble8(_mm256_loadu_ps(re + q));
+        const __m512d xii = CvtToDouble8(_mm256_loadu_ps(im + q));
         const __m512d tr = _mm512_sub_pd(_mm512_mul_pd(w_r, xrj), _mm512_mul_pd(w_i, xij));
         const __m512d ti = _mm512_add_pd(_mm512_mul_pd(w_r, xij), _mm512_mul_pd(w_i, xrj));
         const __m512d outR =
-            _mm512_cvtps_pd(_mm256_mul_ps(_mm512_cvtpd_ps(_mm512_add_pd(xri, tr)), sc));
+            CvtToDouble8(_mm256_mul_ps(CvtToFloat8(_mm512_add_pd(xri, tr)), sc));
         const __m512d outI =
-            _mm512_cvtps_pd(_mm256_mul_ps(_mm512_cvtpd_ps(_mm512_add_pd(xii, ti)), sc));
+            CvtToDouble8(_mm256_mul_ps(CvtToFloat8(_mm512_add_pd(xii, ti)), sc));
         const __m512d sum = _mm512_add_pd(_mm512_mul_pd(outR, outR), _mm512_mul_pd(outI, outI));
-        _mm256_storeu_ps(out + q, _mm512_cvtpd_ps(_mm512_sqrt_pd(sum)));
+        _mm256_storeu_ps(out + q, CvtToFloat8(Sqrt8(sum)));
     }
 }
 
