@@ -21,7 +21,8 @@ struct RunResult {
 RunResult RunSettings(const std::string& arguments)
 {
     RunResult result;
-    const std::string cmd = std::string("'") + SONVERA_CLI + "' " + arguments + " 2>/dev/null";
+    // The virtual card names the sound devices, so the SDSOUND keys are the same everywhere.
+    const std::string cmd = std::string("'") + SONVERA_CLI + "' --audio virtual " + arguments + " 2>/dev/null";
     FILE* pipe = ::popen(cmd.c_str(), "r");
     if (pipe == nullptr) {
         return result;
@@ -52,14 +53,17 @@ TEST(SettingsCommand, MissingFilePrintsEveryDefaultInWriteOrder)
     testing::TempDir dir;
     const RunResult r = RunSettings("--config '" + dir.File("absent.cfg") + "' settings");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 74u);  // 48 main-window keys, 8 analysis, 7 generator, 11 diagram
+    // 48 main-window keys, 8 analysis, 7 generator, 11 diagram, 3 of the virtual card's formats
+    ASSERT_EQ(r.lines.size(), 77u);
     EXPECT_EQ(r.lines.front(), "MAIN.INDEV=0");
     EXPECT_EQ(r.lines[45], "DIAGRAMM.TOP=0");
     EXPECT_EQ(r.lines[46], "MAIN.LEFT=200");
     EXPECT_EQ(r.lines[47], "MAIN.TOP=200");
     EXPECT_EQ(r.lines[48], "ANALYSE.THDMESS=FALSE");
     EXPECT_EQ(r.lines[56], "GEN.FGEN=1000");
-    EXPECT_EQ(r.lines.back(), "DIAGPRIV.YDIASTEPS=5.0");
+    EXPECT_EQ(r.lines[73], "DIAGPRIV.YDIASTEPS=5.0");
+    EXPECT_EQ(r.lines[74], "SDSOUND.Sonvera_Loopbackdb=16");
+    EXPECT_EQ(r.lines.back(), "SDSOUND.Sonvera_Loopbackusf=55200");
     EXPECT_EQ(r.values.at("EICH.INPUT"), "268.0");
     EXPECT_EQ(r.values.at("VOLUME.PEGFAK"), "8.7220");
     EXPECT_EQ(r.values.at("FFT.DIAYMIN"), "-110");
@@ -86,7 +90,7 @@ TEST(SettingsCommand, UnparsableAndOutOfRangeValuesShowTheirFallbacks)
     testing::WriteBytes(path, original);
     const RunResult r = RunSettings("settings --config '" + path + "'");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 74u);
+    ASSERT_EQ(r.lines.size(), 77u);
     const std::map<std::string, std::string> expected{
         {"MAIN.INDEV", "0"},         {"MAIN.OUTDEV", "0"},          {"MAIN.SPRACHE", "E"},
         {"MAIN.LEFT", "200"},        {"EICH.INPUT", "268.0"},       {"EICH.OUTPUT", "123.0"},
@@ -129,6 +133,21 @@ TEST(SettingsCommand, PrintedValuesReadBackToTheSameListing)
     EXPECT_EQ(second.lines, first.lines);
     EXPECT_EQ(first.values.at("WOB.PMIN"), "-90");
     EXPECT_EQ(first.values.at("VOLUME.PEGOFS"), "1.2346");
+}
+
+TEST(SettingsCommand, SoundFormatsAreListedForTheDevicesPresentOnly)
+{
+    testing::TempDir dir;
+    const std::string path = dir.File("sound.cfg");
+    testing::WriteBytes(path, "[SDSOUND]\nSonvera_Loopbackdb=1024\nSonvera_Loopbacksf=0\n"
+                              "Sonvera_Loopbackusf=96000\nOther_Carddb=8\n");
+    const RunResult r = RunSettings("--config '" + path + "' settings");
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 77u);
+    EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbackdb"), "1032");  // 24 bits swapped, in 32
+    EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbacksf"), "44100");  // 0 keeps the rate
+    EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbackusf"), "96000");
+    EXPECT_EQ(r.values.count("SDSOUND.Other_Carddb"), 0u);
 }
 
 TEST(SettingsCommand, UnreadableFileAndStrayArgumentsAreErrors)
