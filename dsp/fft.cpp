@@ -297,9 +297,8 @@ __attribute__((target("avx"))) void WindowReverseFirstTwo(const float* samples,
 
 }  // namespace
 
-
-
 namespace {
+// Changed only by tests (before any transform runs); the program keeps Auto.
 FftPath g_forcedPath = FftPath::Auto;
 }  // namespace
 
