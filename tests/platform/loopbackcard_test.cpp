@@ -463,6 +463,31 @@ TEST(LoopbackCard, RealTimeClockPostsEveryBufferFromItsOwnThread)
     EXPECT_EQ(card.PostedInData(), 4u);
 }
 
+TEST(LoopbackCard, RealTimeClockPostsAnOutputBufferOnceItHasPlayed)
+{
+    LoopbackCard card(DutConfig{}, LoopbackClock::RealTime);
+    Inbox inbox;
+    WaveOutHandle ho{};
+    ASSERT_EQ(card.WaveOutOpen(&ho, 0, Pcm(44100, 16), inbox.Post(), 0), kMmNoError);
+    Buffer out(441 * 4);  // 10 ms, played twice
+    ASSERT_EQ(card.WaveOutPrepareHeader(ho, &out.header), kMmNoError);
+    out.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    out.header.loops = 2;
+    ASSERT_EQ(card.WaveOutWrite(ho, &out.header), kMmNoError);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (inbox.Count() < 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(inbox.Count(), 1u);
+    EXPECT_EQ(inbox.messages[0].first, WaveMessage::OutDone);
+    EXPECT_EQ(inbox.messages[0].second, &out.header);
+    EXPECT_NE(inbox.threads[0], std::this_thread::get_id());
+    EXPECT_EQ(out.header.flags & (kWhdrDone | kWhdrInQueue), kWhdrDone);
+    EXPECT_EQ(card.WaveOutUnprepareHeader(ho, &out.header), kMmNoError);
+    EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+    EXPECT_EQ(card.PostedOutDone(), 1u);
+}
+
 TEST(LoopbackCard, RealTimeResetReturnsTheQueuedBuffers)
 {
     LoopbackCard card(DutConfig{}, LoopbackClock::RealTime);
