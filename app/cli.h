@@ -26,5 +26,6 @@ int RunSettingsCommand(const CliContext& ctx);
 int RunPlotCommand(const CliContext& ctx);
 int RunScopeCommand(const CliContext& ctx);
 int RunDevicesCommand(const CliContext& ctx);
+int RunSpectrumCommand(const CliContext& ctx);
 
 }  // namespace sonvera

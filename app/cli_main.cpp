@@ -13,6 +13,7 @@ const sonvera::CliCommand kCommands[] = {
     {"plot", "draw a saved diagram table as a PNG picture", &sonvera::RunPlotCommand},
     {"scope", "record one oscilloscope block; its points as text, the view as PNG", &sonvera::RunScopeCommand},
     {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", &sonvera::RunDevicesCommand},
+    {"spectrum", "one spectrum run: the table of levels per bin, the result line last", &sonvera::RunSpectrumCommand},
 };
 
 void PrintUsage(std::ostream& out)

@@ -1,0 +1,149 @@
+// Runs the built sonvera-cli "spectrum" on the virtual card as a user would.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/config/testfiles.h"
+
+namespace sonvera {
+namespace {
+
+struct SpectrumResult {
+    int status = -1;
+    std::vector<std::string> lines;  // table lines, line ends removed
+    std::string resultLine;          // the last line without "# "
+};
+
+SpectrumResult RunSpectrum(const std::string& arguments, const std::string& dut = "ideal")
+{
+    SpectrumResult r;
+    testing::TempDir dir;
+    const std::string dutOption = dut == "ideal" ? std::string("gain=0") : dut;
+    const std::string cmd = std::string("'") + SONVERA_CLI + "' --audio virtual --dut '" + dutOption +
+                            "' --config '" + dir.File("absent.cfg") + "' spectrum " + arguments + " 2>/dev/null";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (pipe == nullptr) {
+        return r;
+    }
+    std::string out;
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
+        out.append(buf, n);
+    }
+    const int raw = ::pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind("# ", 0) == 0) {
+            r.resultLine = line.substr(2);
+        } else if (!line.empty()) {
+            r.lines.push_back(line);
+        }
+    }
+    return r;
+}
+
+std::vector<double> Fields(const std::string& line, char sep)
+{
+    std::vector<double> v;
+    std::istringstream in(line);
+    std::string field;
+    while (std::getline(in, field, sep)) {
+        v.push_back(std::atof(field.c_str()));
+    }
+    return v;
+}
+
+TEST(SpectrumCommand, BadOptionsAreRefusedWithUsageStatus)
+{
+    for (const char* args : {"--points 300", "--points", "--window 9", "--window Hanning", "--average 0",
+                             "--average 10000", "--bits 12", "--tone 1000:3", "--tone x", "--thd --level",
+                             "--fmin 500 --fmax 400", "--lang F", "--bogus", "--in-device 3"}) {
+        EXPECT_EQ(RunSpectrum(args).status, 2) << args;
+    }
+}
+
+TEST(SpectrumCommand, ToneShowsAtItsBinAndLevelWithOneLinePerBin)
+{
+    // 11025 Hz is bin 1024 of 4096 points at 44100 Hz; window "None" (0.5) gives a
+    // magnitude of a/4, shown as 8.722 ln(a/4) + 12.6 dB.
+    const SpectrumResult r = RunSpectrum("--tone 11025:-6 --points 4096 --window None");
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 2047u);  // bins 1..2047: bin 0 lies below the diagram's lowest frequency
+    std::size_t peak = 0;
+    double best = -1e9;
+    for (std::size_t i = 0; i < r.lines.size(); ++i) {
+        const std::vector<double> f = Fields(r.lines[i], ',');
+        ASSERT_EQ(f.size(), 3u) << r.lines[i];
+        if (f[1] > best) {
+            best = f[1];
+            peak = i;
+        }
+    }
+    const std::vector<double> top = Fields(r.lines[peak], ',');
+    EXPECT_NEAR(top[0], 11025.0, 0.01);
+    const double a = std::round(32767.0 * std::pow(10.0, -6.0 / 20.0)) / 32768.0;
+    EXPECT_NEAR(top[1], 8.722 * std::log(a / 4.0) + 12.6, 0.05);
+    EXPECT_NEAR(top[2], top[1], 0.05);
+    EXPECT_EQ(r.resultLine, "");  // neither THD+N nor level asked for
+}
+
+TEST(SpectrumCommand, ThdOfADeviceWithACubicTermInBothLanguages)
+{
+    // x + 4*h3*x^3 at x = 0.5: third harmonic h3/8 against 0.5 + 3*h3/8.
+    const double x = std::pow(10.0, -6.0 / 20.0);
+    const double ratio = 0.04 * x * x * x / (x + 3 * 0.04 * x * x * x);
+    const SpectrumResult de = RunSpectrum("--tone 1000:-6 --thd --points 4096 --window 4", "h3=0.04");
+    ASSERT_EQ(de.status, 0);
+    ASSERT_EQ(de.resultLine.rfind("THD+N:  LI ", 0), 0u) << de.resultLine;
+    const std::size_t re = de.resultLine.find(" |  RE ");
+    ASSERT_NE(re, std::string::npos) << de.resultLine;
+    const std::string right = de.resultLine.substr(re + 7);
+    const double thd = std::atof(right.c_str() + right.find("Hz ") + 3);
+    EXPECT_NEAR(thd, 8.722 * std::log(ratio), 0.5) << de.resultLine;
+
+    const SpectrumResult en = RunSpectrum("--tone 1000:-6 --thd --points 4096 --window 4 --lang E", "h3=0.04");
+    ASSERT_EQ(en.status, 0);
+    EXPECT_EQ(en.resultLine.rfind("THD+N:  le ", 0), 0u) << en.resultLine;
+}
+
+TEST(SpectrumCommand, LevelLineSeparatorFileAndPicture)
+{
+    testing::TempDir dir;
+    const std::string txt = dir.File("table.txt");
+    const std::string png = dir.File("diagram.png");
+    const SpectrumResult r =
+        RunSpectrum("--tone 1000 --level --sep ';' --points 1024 --average 3 --out '" + txt + "' --png '" + png + "'");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_TRUE(r.lines.empty());  // the table went to the file
+    EXPECT_EQ(r.resultLine.rfind("Level:  LI ", 0), 0u) << r.resultLine;
+    EXPECT_NE(r.resultLine.find("dB   Filter: none"), std::string::npos) << r.resultLine;
+    std::ifstream t(txt);
+    std::string first;
+    std::getline(t, first);
+    EXPECT_EQ(Fields(first, ';').size(), 3u) << first;
+    std::ifstream p(png, std::ios::binary);
+    char magic[8] = {};
+    p.read(magic, 8);
+    EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+}
+
+TEST(SpectrumCommand, UnwritableOutputIsAFailure)
+{
+    EXPECT_EQ(RunSpectrum("--out /nonexistent-dir/table.txt").status, 1);
+}
+
+}  // namespace
+}  // namespace sonvera
