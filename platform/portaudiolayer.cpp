@@ -219,8 +219,8 @@ struct PortAudioLayer::Impl {
                     p.device = d.index;
                     p.channelCount = channels;
                     p.sampleFormat = SampleFormatOf(bits);
-                    p.suggestedLatency = info ? (input ? info->defaultLowInputLatency
-                                                       : info->defaultLowOutputLatency)
+                    p.suggestedLatency = info ? (input ? info->defaultHighInputLatency
+                                                       : info->defaultHighOutputLatency)
                                               : 0.05;
                     const PaError e = input ? Pa_IsFormatSupported(&p, nullptr, rate)
                                             : Pa_IsFormatSupported(nullptr, &p, rate);
@@ -241,8 +241,10 @@ struct PortAudioLayer::Impl {
         p.channelCount = f.Channels;
         p.sampleFormat = SampleFormatOf(f.BitsPerSample);
         const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        // The "high" latency of the device: a measurement wants no dropouts on a busy
+        // machine more than it wants a fast reaction (blocks are timed by the engine).
         p.suggestedLatency =
-            info ? (input ? info->defaultLowInputLatency : info->defaultLowOutputLatency) : 0.05;
+            info ? (input ? info->defaultHighInputLatency : info->defaultHighOutputLatency) : 0.05;
         return p;
     }
 
