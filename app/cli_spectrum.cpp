@@ -2,7 +2,10 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,7 @@
 #include <sstream>
 #include <string>
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include "app/cli.h"
@@ -37,7 +41,7 @@ namespace {
 const char* const kSpectrumUsage =
     "Usage: sonvera-cli spectrum [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
     "         [--in-device N] [--out-device N] [--points 512|1024|2048|4096] [--window INDEX|NAME]\n"
-    "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--thd | --level]\n"
+    "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--input FILE.wav] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n";
 
 /// Completions queued by the wave layer (any thread) until the command's loop takes them.
@@ -88,6 +92,97 @@ private:
     std::deque<Item> queue_;
 };
 
+/// The virtual card with its input replaced by the frames of a wave file: each recorded
+/// buffer is overwritten with the file's next frames, encoded in the device's format,
+/// before the engine takes it, so the block passes the same conversion as a recording.
+class FileInputCard : public LoopbackCard {
+public:
+    FileInputCard() : LoopbackCard(DutConfig{}, LoopbackClock::Instant) {}
+
+    /// Reads the whole file (mono files feed both channels). Returns an error or "".
+    std::string Load(const std::string& path)
+    {
+        SF_INFO info{};
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        if (file == nullptr) {
+            return path + ": " + sf_strerror(nullptr);
+        }
+        if (info.channels < 1 || info.channels > 2 || info.frames <= 0 || info.samplerate < 1000 ||
+            info.samplerate > 200000) {
+            sf_close(file);
+            return path + ": needs 1 or 2 channels, at least one frame and 1000 to 200000 Hz";
+        }
+        std::vector<float> raw(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+        const sf_count_t got = sf_readf_float(file, raw.data(), info.frames);
+        sf_close(file);
+        frames_.resize(static_cast<std::size_t>(got) * 2);
+        for (sf_count_t i = 0; i < got; ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            const float left = raw[k * static_cast<std::size_t>(info.channels)];
+            const float right = info.channels == 2 ? raw[k * 2 + 1] : left;
+            frames_[2 * k] = left;
+            frames_[2 * k + 1] = right;
+        }
+        rate_ = info.samplerate;
+        return got > 0 ? std::string() : path + ": no frames could be read";
+    }
+    int Rate() const { return rate_; }
+    std::size_t Frames() const { return frames_.size() / 2; }
+
+    MmResult WaveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat& format, WavePost post,
+                        std::uint32_t flags) override
+    {
+        if ((flags & kWaveOpenQuery) != 0) {
+            return LoopbackCard::WaveInOpen(handle, deviceId, format, std::move(post), flags);
+        }
+        format_ = format;
+        WavePost fill = [this, post = std::move(post)](WaveMessage message, WaveHeader* header) {
+            if (message == WaveMessage::InData && header != nullptr) {
+                Fill(*header);
+            }
+            if (post) {
+                post(message, header);
+            }
+        };
+        return LoopbackCard::WaveInOpen(handle, deviceId, format, std::move(fill), flags);
+    }
+
+private:
+    void Fill(WaveHeader& h)
+    {
+        const int bits = format_.BitsPerSample;
+        const int bytes = bits / 8;
+        const std::uint32_t frames = h.bytesRecorded / format_.BlockAlign;
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const bool have = next_ < Frames();
+            for (int c = 0; c < 2; ++c) {
+                const double x = have ? frames_[2 * next_ + static_cast<std::size_t>(c)] : 0.0;
+                Write(h.data + static_cast<std::size_t>(i) * format_.BlockAlign + c * bytes, bits, x);
+            }
+            next_ += have ? 1 : 0;
+        }
+    }
+
+    static void Write(char* p, int bits, double x)
+    {
+        if (bits == 8) {
+            *p = static_cast<char>(static_cast<unsigned char>(std::clamp(std::nearbyint(x * 128.0) + 128.0, 0.0, 255.0)));
+        } else if (bits == 16) {
+            const auto v = static_cast<std::int16_t>(std::clamp(std::nearbyint(x * 32768.0), -32768.0, 32767.0));
+            std::memcpy(p, &v, sizeof v);
+        } else {
+            const auto v = static_cast<std::int32_t>(
+                std::clamp(std::nearbyint(x * 2147483648.0), -2147483648.0, 2147483647.0));
+            std::memcpy(p, &v, sizeof v);
+        }
+    }
+
+    std::vector<float> frames_;  // interleaved left, right
+    std::size_t next_ = 0;
+    int rate_ = 44100;
+    WaveFormat format_;
+};
+
 /// The diagram of the run: the model alone, laid out for a printed page.
 class ModelDiagram : public SpectrumDiagram {
 public:
@@ -130,7 +225,7 @@ struct SpectrumOptions {
     std::optional<int> toneHz;
     int toneDb = 0;
     bool thd = false, level = false;
-    std::optional<std::string> filter, out, sep, png;
+    std::optional<std::string> filter, out, sep, png, input;
     char lang = 0;
 };
 
@@ -224,12 +319,16 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
                 o.toneHz = hz;
                 o.toneDb = db;
             }
-        } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png") {
+        } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png" || name == "--input") {
             const auto v = take();
             if (!v || (name != "--sep" && v->empty())) {
                 error = name + " needs a value";
             } else {
-                (name == "--filter" ? o.filter : name == "--out" ? o.out : name == "--sep" ? o.sep : o.png) = *v;
+                (name == "--filter" ? o.filter
+                 : name == "--out"  ? o.out
+                 : name == "--sep"  ? o.sep
+                 : name == "--png"  ? o.png
+                                    : o.input) = *v;
             }
         } else if (name == "--lang") {
             const auto v = take();
@@ -238,8 +337,6 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
             } else {
                 o.lang = (*v)[0];
             }
-        } else if (name == "--input") {
-            error = "--input is not available yet";
         } else {
             error = "unknown option '" + args[i] + "'";
         }
@@ -249,6 +346,9 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
     }
     if (o.thd && o.level) {
         return "--thd and --level exclude each other";
+    }
+    if (o.input && (o.toneHz || o.rate || o.inDevice)) {
+        return "--input takes the place of the input device: no --tone, --rate or --in-device with it";
     }
     if (o.fmin && o.fmax && *o.fmin >= *o.fmax) {
         return "--fmin must be below --fmax";
@@ -281,8 +381,18 @@ int RunSpectrumCommand(const CliContext& ctx)
     Settings settings;
 
     std::unique_ptr<WaveLayer> layer;
-    const bool virtualCard = backend.backend == AudioBackend::Virtual;
-    if (virtualCard) {
+    FileInputCard* fileCard = nullptr;
+    const bool virtualCard = backend.backend == AudioBackend::Virtual || o.input.has_value();
+    if (o.input) {
+        auto card = std::make_unique<FileInputCard>();
+        if (const std::string error = card->Load(*o.input); !error.empty()) {
+            std::cerr << "sonvera-cli spectrum: " << error << "\n";
+            return 1;
+        }
+        o.rate = card->Rate();
+        fileCard = card.get();
+        layer = std::move(card);
+    } else if (virtualCard) {
         layer = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
     } else {
         std::string error;
@@ -342,6 +452,15 @@ int RunSpectrumCommand(const CliContext& ctx)
     if (o.points) fft.FftPoints = *o.points;
     if (o.window) fft.FftWindow = *o.window;
     if (o.average) fft.FftAverage = *o.average;
+    if (fileCard != nullptr) {
+        const std::size_t needed = static_cast<std::size_t>(fft.FftPoints) * static_cast<std::size_t>(fft.FftAverage);
+        if (fileCard->Frames() < needed) {
+            std::cerr << "sonvera-cli spectrum: " << *o.input << " holds " << fileCard->Frames()
+                      << " frames; " << fft.FftAverage << " blocks of " << fft.FftPoints << " need " << needed << "\n";
+            engine.ShutdownSoundEngine();
+            return 1;
+        }
+    }
     if (o.fmin) settings.Analysis.AnaFreqLow = *o.fmin;
     if (o.fmax) settings.Analysis.AnaFreqHigh = *o.fmax;
     if (o.thd || o.level) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -138,6 +139,61 @@ TEST(SpectrumCommand, LevelLineSeparatorFileAndPicture)
     char magic[8] = {};
     p.read(magic, 8);
     EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+}
+
+/// Writes a mono 16-bit wave file of `frames` frames: 0.5 at 1 kHz plus h3 at 3 kHz.
+void WriteToneWave(const std::string& path, int frames, double h3)
+{
+    auto u32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<const char*>(&v), 2); };
+    std::ofstream o(path, std::ios::binary);
+    o.write("RIFF", 4);
+    u32(o, 36 + 2 * static_cast<std::uint32_t>(frames));
+    o.write("WAVEfmt ", 8);
+    u32(o, 16);
+    u16(o, 1);
+    u16(o, 1);
+    u32(o, 44100);
+    u32(o, 88200);
+    u16(o, 2);
+    u16(o, 16);
+    o.write("data", 4);
+    u32(o, 2 * static_cast<std::uint32_t>(frames));
+    for (int n = 0; n < frames; ++n) {
+        const double w = 2.0 * 3.14159265358979323846 * n / 44100.0;
+        const double x = 0.5 * std::sin(1000.0 * w) + h3 * std::sin(3000.0 * w);
+        u16(o, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(x * 32767.0))));
+    }
+}
+
+TEST(SpectrumCommand, WaveFileInputIsAnalysedLikeARecording)
+{
+    testing::TempDir dir;
+    const std::string wav = dir.File("tone.wav");
+    WriteToneWave(wav, 20000, 0.005);  // 1 % third harmonic
+    const SpectrumResult r = RunSpectrum("--input '" + wav + "' --thd --points 4096 --window 4 --average 4");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines.size(), 2047u);
+    ASSERT_EQ(r.resultLine.rfind("THD+N:  LI ", 0), 0u) << r.resultLine;
+    const double left = std::atof(r.resultLine.c_str() + r.resultLine.find("Hz ") + 3);
+    EXPECT_NEAR(left, 8.722 * std::log(0.01), 0.3) << r.resultLine;
+    // A mono file feeds both channels alike.
+    const std::size_t re = r.resultLine.find(" |  RE ");
+    ASSERT_NE(re, std::string::npos);
+    EXPECT_EQ(r.resultLine.substr(11, re - 11), r.resultLine.substr(re + 7, re - 11)) << r.resultLine;
+}
+
+TEST(SpectrumCommand, ShortMissingOrBrokenWaveFilesAreFailures)
+{
+    testing::TempDir dir;
+    const std::string wav = dir.File("short.wav");
+    WriteToneWave(wav, 3000, 0.0);
+    EXPECT_EQ(RunSpectrum("--input '" + wav + "' --points 4096").status, 1);
+    EXPECT_EQ(RunSpectrum("--input '" + dir.File("absent.wav") + "'").status, 1);
+    const std::string text = dir.File("text.wav");
+    std::ofstream(text) << "not a wave file\n";
+    EXPECT_EQ(RunSpectrum("--input '" + text + "'").status, 1);
+    EXPECT_EQ(RunSpectrum("--input '" + wav + "' --tone 1000").status, 2);
 }
 
 TEST(SpectrumCommand, UnwritableOutputIsAFailure)
