@@ -80,6 +80,9 @@ int main(int argc, char** argv)
             status = 1;
         } else {
             prompts.SetParent(&program.Main());
+            // Closing the main window ends the program, whatever other window is open.
+            QApplication::setQuitOnLastWindowClosed(false);
+            program.Main().onClosed = [] { QApplication::quit(); };
             program.Show();
             status = QApplication::exec();
         }

@@ -1,10 +1,11 @@
 #include "ui/helpwindow.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QPointer>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include <memory>
 
 // Resources of a static library must be registered by name from the global namespace.
 static void InitHelpResources()
@@ -51,9 +52,12 @@ void HelpWindow::ShowContext(int context)
 
 HelpWindow& Help()
 {
-    static std::unique_ptr<HelpWindow> window;
+    // A window must go before the application object does; a static owner would
+    // outlive it. So the window is deleted when the event loop ends.
+    static QPointer<HelpWindow> window;
     if (!window) {
-        window = std::make_unique<HelpWindow>();
+        window = new HelpWindow();
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] { delete window.data(); });
     }
     return *window;
 }

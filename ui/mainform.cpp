@@ -1163,6 +1163,9 @@ void TMainForm::closeEvent(QCloseEvent* e)
 {
     if (FormCloseQuery()) {
         e->accept();
+        if (onClosed) {
+            onClosed();
+        }
     } else {
         e->ignore();
     }

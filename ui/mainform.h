@@ -5,6 +5,7 @@
 #include <QRect>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,6 +135,9 @@ public:
     void FormResize();
     /// Size of the client area the layout was recorded with.
     QSize DesignedClientSize() const { return layoutClient_.size(); }
+
+    /// Called once the main window has closed (the program ends its event loop there).
+    std::function<void()> onClosed;
 
     SpectrumRun& Spectrum() { return *run_; }
     CurveFileLoader* CurveLoader() { return loader_.get(); }
