@@ -1,5 +1,6 @@
 #include "scope/oszidia.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
@@ -124,6 +125,17 @@ void TOszidia::changeEvent(QEvent* event)
         model_.LayoutScope(width(), height());
         update();
     }
+}
+
+void TOszidia::closeEvent(QCloseEvent* event)
+{
+    // The user cannot close the view (the window manager's close key included); the
+    // main window shows and hides it with the oscilloscope page.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TOszidia::mousePressEvent(QMouseEvent* event)
