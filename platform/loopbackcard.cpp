@@ -692,6 +692,11 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
         }
         header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
         header->bytesRecorded = 0;
+        if (d.inStarted && d.inQueue.empty()) {
+            // What arrived while no buffer was queued is lost, as on a real card.
+            d.inBlockStart = std::max(d.inBlockStart, SnapUp(d.Now(), d.inFormat.SamplesPerSec));
+            d.inFilled = 0;
+        }
         d.inQueue.push_back(header);
         d.RunInstant(postings);
     }

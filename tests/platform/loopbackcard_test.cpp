@@ -488,6 +488,56 @@ TEST(LoopbackCard, RealTimeClockPostsAnOutputBufferOnceItHasPlayed)
     EXPECT_EQ(card.PostedOutDone(), 1u);
 }
 
+TEST(LoopbackCard, RealTimeInputRunsOnWhileNoBufferIsQueued)
+{
+    // The output plays a 1 s ramp, so each recorded frame tells when it was recorded.
+    LoopbackCard card(DutConfig{}, LoopbackClock::RealTime);
+    const WaveFormat fmt = Pcm(44100, 16);
+    Buffer out(44100 * 4);
+    for (std::size_t f = 0; f < 44100; ++f) {
+        out.SetInt16(2 * f, static_cast<std::int16_t>(f % 30000));
+        out.SetInt16(2 * f + 1, static_cast<std::int16_t>(f / 30000));
+    }
+    WaveOutHandle ho{};
+    ASSERT_EQ(card.WaveOutOpen(&ho, 0, fmt, nullptr, 0), kMmNoError);
+    ASSERT_EQ(card.WaveOutPrepareHeader(ho, &out.header), kMmNoError);
+    out.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    out.header.loops = 100;
+    ASSERT_EQ(card.WaveOutWrite(ho, &out.header), kMmNoError);
+    Inbox inbox;
+    WaveInHandle hi{};
+    ASSERT_EQ(card.WaveInOpen(&hi, 0, fmt, inbox.Post(), 0), kMmNoError);
+    Buffer a(100 * 4), b(100 * 4);
+    ASSERT_EQ(card.WaveInPrepareHeader(hi, &a.header), kMmNoError);
+    ASSERT_EQ(card.WaveInPrepareHeader(hi, &b.header), kMmNoError);
+    ASSERT_EQ(card.WaveInAddBuffer(hi, &a.header), kMmNoError);
+    ASSERT_EQ(card.WaveInStart(hi), kMmNoError);
+    auto waitFor = [&](std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (inbox.Count() < n && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return inbox.Count() >= n;
+    };
+    ASSERT_TRUE(waitFor(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing queued meanwhile
+    ASSERT_EQ(card.WaveInAddBuffer(hi, &b.header), kMmNoError);
+    ASSERT_TRUE(waitFor(2));
+    auto position = [](const Buffer& buf, std::size_t frame) {
+        return buf.Int16(2 * frame + 1) * 30000 + buf.Int16(2 * frame);
+    };
+    for (std::size_t f = 1; f < 100; ++f) {  // each block is contiguous in itself
+        ASSERT_EQ(position(a, f), position(a, f - 1) + 1);
+        ASSERT_EQ(position(b, f), position(b, f - 1) + 1);
+    }
+    // The second block starts when it was queued, not where the first one ended.
+    EXPECT_GT(position(b, 0), position(a, 99) + 1);
+    EXPECT_EQ(card.WaveInReset(hi), kMmNoError);
+    EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
+    EXPECT_EQ(card.WaveOutReset(ho), kMmNoError);
+    EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+}
+
 TEST(LoopbackCard, RealTimeResetReturnsTheQueuedBuffers)
 {
     LoopbackCard card(DutConfig{}, LoopbackClock::RealTime);
