@@ -37,10 +37,13 @@ constexpr std::int64_t kRecordStepTicks = kTicksPerSecond / 200;
 constexpr unsigned kLineInIndex = 0;
 constexpr unsigned kOwnAuxLines = 3;
 
-// Tick of frame `frame` counted from `origin` at `rateHz`.
+// Tick of frame `frame` counted from `origin` at `rateHz`. Whole seconds and the
+// remainder are scaled apart: frame * kTicksPerSecond overflows 64 bits for a looped
+// buffer played a million times, while this form stays exact up to ~1.3e10 s.
 std::int64_t FrameTick(std::int64_t origin, std::int64_t frame, std::uint32_t rateHz)
 {
-    return origin + frame * kTicksPerSecond / rateHz;
+    const std::int64_t rate = rateHz;
+    return origin + (frame / rate) * kTicksPerSecond + (frame % rate) * kTicksPerSecond / rate;
 }
 
 // First tick at or after `tick` that lies on the frame grid of `rateHz` (grid from 0).

@@ -292,6 +292,42 @@ TEST(LoopbackCard, LongLoopKeepsPlayingAcrossManyBlocks)
     EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
 }
 
+TEST(LoopbackCard, AFullSizeBufferLoopedAMillionTimesIsHeardNotSilence)
+{
+    // 16317 frames (a whole 65268-byte buffer) times a million loops is far beyond the
+    // range in which frames * ticks-per-second fits 64 bits.
+    LoopbackCard card(DutConfig{});
+    const WaveFormat fmt = Pcm(44100, 16);
+    WaveOutHandle ho{};
+    ASSERT_EQ(card.WaveOutOpen(&ho, 0, fmt, nullptr, 0), kMmNoError);
+    constexpr std::size_t kFrames = 16317;
+    Buffer out(kFrames * 4);
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        out.SetInt16(2 * f, 1000);
+        out.SetInt16(2 * f + 1, static_cast<std::int16_t>(f % 30000));
+    }
+    ASSERT_EQ(card.WaveOutPrepareHeader(ho, &out.header), kMmNoError);
+    out.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    out.header.loops = 1000000;
+    ASSERT_EQ(card.WaveOutWrite(ho, &out.header), kMmNoError);
+    WaveInHandle hi{};
+    ASSERT_EQ(card.WaveInOpen(&hi, 0, fmt, nullptr, 0), kMmNoError);
+    Buffer in(1000 * 4);
+    ASSERT_EQ(card.WaveInPrepareHeader(hi, &in.header), kMmNoError);
+    ASSERT_EQ(card.WaveInAddBuffer(hi, &in.header), kMmNoError);
+    ASSERT_EQ(card.WaveInStart(hi), kMmNoError);
+    ASSERT_TRUE(in.header.flags & kWhdrDone);
+    for (std::size_t f = 0; f < 1000; ++f) {
+        ASSERT_EQ(in.Int16(2 * f + 1), static_cast<std::int16_t>(f));
+    }
+    EXPECT_EQ(card.WaveInReset(hi), kMmNoError);
+    EXPECT_EQ(card.WaveOutReset(ho), kMmNoError);
+    EXPECT_EQ(card.WaveOutUnprepareHeader(ho, &out.header), kMmNoError);
+    EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+    EXPECT_EQ(card.WaveInUnprepareHeader(hi, &in.header), kMmNoError);
+    EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
+}
+
 TEST(LoopbackCard, RightChannelIsDelayedByTheGivenSamples)
 {
     DutConfig dut;
