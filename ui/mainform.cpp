@@ -351,9 +351,12 @@ void TMainForm::BuildPages()
     connect(runningButtons_, &QButtonGroup::idClicked, this, [this](int i) { run_->RunningGroupClick(i); });
     connect(MeasureLeft, &QCheckBox::clicked, this, [this](bool c) { run_->MeasureLeftClick(c); });
     connect(MeasureRight, &QCheckBox::clicked, this, [this](bool c) { run_->MeasureRightClick(c); });
-    connect(ScrollBar3, &QScrollBar::sliderMoved, this, [this](int p) {
-        state_.settings.Volume.GenInVolume = p;
-        SetInputLevel(p);
+    // Dragging, the arrows and page clicks all end in a new value.
+    connect(ScrollBar3, &QScrollBar::valueChanged, this, [this](int p) {
+        if (p != state_.settings.Volume.GenInVolume) {
+            state_.settings.Volume.GenInVolume = p;
+            SetInputLevel(p);
+        }
     });
     connect(Binpopt, &QPushButton::clicked, this, &TMainForm::BinpoptClick);
     connect(Button1, &QPushButton::clicked, this, [this] { DockGenerator(true); });

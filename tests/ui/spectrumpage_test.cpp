@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -155,6 +156,33 @@ TEST_F(SpectrumPageTest, DeviceErrorsOfTheVirtualCardGiveTheExactDialogs)
     EXPECT_EQ(prompts.shown[2].text,
               "Problems at Open Sampling (" + program->Engine().DeviceErrorText(kMmBadDeviceId) + ")");
     EXPECT_TRUE(Find<QSpinBox>("AverVal")->isEnabled());
+}
+
+TEST_F(SpectrumPageTest, ResetSoundsystemStopsTheRunAndMeasuringWorksAfterwards)
+{
+    Find<QRadioButton>("RunningGroup1")->click();
+    Find<QPushButton>("StartButton")->click();
+    ASSERT_TRUE(test::ProcessUntil([&] { return Run().BlocksTaken() >= 2; }));
+    Find<QAction>("Reset1")->trigger();
+    EXPECT_FALSE(Run().Running);
+    test::ProcessEvents(50);
+    EXPECT_TRUE(program->Engine().Started());
+    const int before = Run().BlocksTaken();
+    PlayTone(11025, -6);
+    Find<QRadioButton>("RunningGroup0")->click();
+    Find<QPushButton>("StartButton")->click();
+    ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }));
+    EXPECT_EQ(Run().BlocksTaken(), before + 1);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(SpectrumPageTest, InputLevelSliderSetsTheLineVolumeAndItsLabel)
+{
+    auto* slider = program->Main().findChild<QScrollBar*>(QStringLiteral("ScrollBar3"));
+    slider->setValue(40);
+    EXPECT_EQ(program->Main().AppSettings().Volume.GenInVolume, 40);
+    EXPECT_EQ(program->Engine().GetLineVolume(program->Engine().InputLine()), 40);
+    EXPECT_EQ(Find<QLabel>("InLevelLabel")->text(), QStringLiteral("40%"));
 }
 
 TEST_F(SpectrumPageTest, TriggerModeStopsOnTheFirstLoudBlock)
