@@ -485,17 +485,12 @@ int RunSpectrumCommand(const CliContext& ctx)
         tone.levelRightDb = o.toneDb;
         engine.SetOutputVolume(100);
     }
-    // The virtual card plays the tone as one finite buffer, started again for every
-    // block, so that every block hears it whatever the length of the run.
+    // The tone loops for the whole run.
     auto startTone = [&] {
-        if (!o.toneHz) {
+        if (!o.toneHz || engine.PlaybackActive()) {
             return 0;
         }
-        if (virtualCard) {
-            engine.StopPlayback();
-            return engine.StartPlayback(*o.toneHz, 3000, tone);
-        }
-        return engine.PlaybackActive() ? 0 : engine.StartPlayback(*o.toneHz, -1, tone);
+        return engine.StartPlayback(*o.toneHz, -1, tone);
     };
     if (const int error = startTone(); error != 0) {
         std::cerr << "sonvera-cli spectrum: the tone could not be played ("
@@ -515,7 +510,6 @@ int RunSpectrumCommand(const CliContext& ctx)
     while (status == 0 && (run.Running || page.nextQueued > 0)) {
         if (page.nextQueued > 0) {
             --page.nextQueued;
-            startTone();
             run.SpectrumNext();
             continue;
         }
