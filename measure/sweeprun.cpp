@@ -1,0 +1,373 @@
+#include "measure/sweeprun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "config/profilevalues.h"
+#include "dsp/generatorparams.h"
+#include "engine/soundengine.h"
+#include "measure/prompt.h"
+#include "measure/spectrumrun.h"
+
+namespace sonvera {
+
+namespace {
+
+const SweepTexts kGermanTexts{"Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt "};
+const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling "};
+
+/// Quality of the band-pass in front of the phase measurement.
+constexpr double kPhaseFilterQuality = 40.0;
+
+}  // namespace
+
+const SweepTexts* SweepTextsFor(char language)
+{
+    if (language == 'D') {
+        return &kGermanTexts;
+    }
+    if (language == 'E') {
+        return &kEnglishTexts;
+    }
+    return nullptr;
+}
+
+int SweepStepFrequency(const SweepSettings& sweep, int index)
+{
+    double f = 0.0;
+    if (sweep.SweepLinear) {
+        if (sweep.SweepSteps == 0) {
+            f = sweep.SweepFrom;
+        } else {
+            f = static_cast<double>(sweep.SweepTo - static_cast<double>(sweep.SweepFrom)) / sweep.SweepSteps * index +
+                sweep.SweepFrom;
+        }
+    } else if (sweep.SweepSteps == 0 || sweep.SweepFrom == 0) {
+        f = 333.0;
+    } else {
+        f = std::exp(std::log(static_cast<double>(sweep.SweepFrom)) +
+                     index * std::log(static_cast<double>(sweep.SweepTo) / sweep.SweepFrom) / sweep.SweepSteps);
+    }
+    f = RoundHalfEven(f);
+    if (!std::isfinite(f) || f > 2147483647.0 || f < -2147483648.0) {
+        return -1;
+    }
+    return static_cast<int>(f);
+}
+
+int SweepFramesFor(int rateHz, int bytesPerSample)
+{
+    if (rateHz <= 0) {
+        return 0;
+    }
+    const long long r = rateHz;
+    const long long b = std::max(1, bytesPerSample);
+    const long long ms = std::min(65520000LL / (r * b * 2), 65520000LL / (r * 8));
+    return static_cast<int>(ms * r / 1000);
+}
+
+SweepPoint MeasureSweepBlock(float* block, int frames, int freqHz, int rateHz, bool withReference,
+                             const CorrectionCurve& inCorrection)
+{
+    SweepPoint p;
+    if (block == nullptr || frames <= 0) {
+        return p;
+    }
+    double sumRight = 0.0, sumLeft = 0.0;
+    for (int j = 0; j < frames; ++j) {
+        sumRight += std::fabs(block[2 * j]);
+        sumLeft += std::fabs(block[2 * j + 1]);
+    }
+    const double mr = sumRight / frames;
+    const double ml = sumLeft / frames;
+    if (mr == 0.0 || ml == 0.0) {
+        return p;
+    }
+    if (!withReference) {
+        p.v1 = static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, 20.0 * std::log10(kSweepLevelFactor * mr)));
+        p.v2 = static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, 20.0 * std::log10(kSweepLevelFactor * ml)));
+        return p;
+    }
+    p.v1 = static_cast<float>(20.0 * std::log10(mr / ml));
+
+    BiquadDesigner designer;
+    designer.SetFilterRate(rateHz);
+    BiquadCoeffs band;
+    // A frequency the band-pass cannot be designed for (at or above half the rate) is
+    // measured unfiltered rather than with an undefined section.
+    if (designer.DesignBiquad(kBiquadBandPass, freqHz, band, 0.0, kPhaseFilterQuality)) {
+        RunBiquadStereo(band, frames, block);
+    }
+    long long total = 0, same = 0, direction = 0;
+    for (int j = frames / 8; j <= frames - 4; ++j) {
+        const float r = block[2 * j];
+        const float l = block[2 * j + 1];
+        const float rNext = block[2 * (j + 1)];
+        ++total;
+        if ((r > 0.0f && l > 0.0f) || (r <= 0.0f && l <= 0.0f)) {
+            ++same;
+        }
+        if (r < 0.0f && rNext >= 0.0f) {
+            direction += l >= 0.0f ? 1 : -1;
+        }
+    }
+    if (total > 0) {
+        const double share = 180.0 * static_cast<double>(same) / static_cast<double>(total);
+        p.v2 = static_cast<float>(direction <= 0 ? 180.0 - share : share - 180.0);
+    }
+    return p;
+}
+
+SweepRun::SweepRun(SoundEngine& engine, Settings& settings, SweepDiagram& diagram, SweepPageView& view,
+                   CorrectionCurve& inCorrection, CorrectionCurve& outCorrection)
+    : engine_(engine),
+      settings_(settings),
+      diagram_(diagram),
+      view_(view),
+      inCorrection_(inCorrection),
+      outCorrection_(outCorrection),
+      texts_(&kGermanTexts)
+{
+}
+
+void SweepRun::SetLanguage(char language)
+{
+    if (const SweepTexts* t = SweepTextsFor(language)) {
+        texts_ = t;
+    }
+}
+
+int SweepRun::OutputRate() const
+{
+    int in = 0, out = 0;
+    engine_.GetSampleRates(in, out);
+    return out;
+}
+
+void SweepRun::EnterGeneratorPage()
+{
+    SweepSettings& s = settings_.Sweep;
+    diagram_.ResetDiagramScales();
+    SweepRunning = SweepToneOn = false;
+    SweepIndex = 0;
+    SweepFrequency = s.SweepFrom;
+    SweepFrames = 8000;
+    view_.SetStartCaption("START");
+    diagram_.Show(true);
+    view_.SetAnalyseMenuEnabled(false);
+    view_.SetInputLevel(settings_.Volume.GenInVolume);
+    const int outVolume = settings_.Volume.GenOutVolume;
+    view_.SetOutputSlider(100 - outVolume);
+    engine_.SetOutputVolume(outVolume);
+    view_.SetOutputLabel(std::to_string(outVolume) + "%");
+    view_.SetOutputLabel(std::to_string(engine_.GetOutputVolume()) + "%");
+    if (!(s.SweepYMax > s.SweepYMin)) {
+        s.SweepYMax = 5.0;
+        s.SweepYMin = -40.0;
+    }
+    diagram_.SetCurvesShown(true, s.SweepPhase);
+    diagram_.SetAxesShown(true, s.SweepPhase);
+    float levelMin = static_cast<float>(s.SweepYMin);
+    float levelMax = static_cast<float>(s.SweepYMax);
+    diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 1, s.SweepFrom, s.SweepTo, levelMin, levelMax);
+    diagram_.SetLevelRange(static_cast<float>(s.SweepYMax), static_cast<float>(s.SweepYMin));
+    diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+    view_.ShowGeneratorOnPage(true);
+    view_.PlaceGenerator(false);
+    GeneratorPageActive = true;
+    diagram_.SetResultLine("");
+}
+
+void SweepRun::LeaveGeneratorPage()
+{
+    STOPbutClick();
+    diagram_.SetCurvesShown(true, false);
+    diagram_.SetAxesShown(true, false);
+    if (GeneratorPageActive) {
+        float lmin = 0.0f, lmax = 0.0f;
+        diagram_.GetLevelRange(lmin, lmax);
+        settings_.Sweep.SweepYMin = lmin;
+        settings_.Sweep.SweepYMax = lmax;
+        diagram_.ResetDiagramScales();
+    }
+    GeneratorPageActive = false;
+    diagram_.Show(false);
+    view_.ShowGeneratorOnPage(false);
+}
+
+void SweepRun::wobbelnButClick()
+{
+    SweepSettings& s = settings_.Sweep;
+    diagram_.ClearDiagramData();
+    s.SweepComment = diagram_.GetComment();
+    if (engine_.PlaybackActive() || SweepRunning || SweepToneOn) {
+        return;
+    }
+    if (engine_.CaptureFormats() == 0) {
+        return;
+    }
+    SweepRunning = true;
+    SweepIndex = 0;
+    float levelMin = static_cast<float>(s.SweepYMin);
+    float levelMax = static_cast<float>(s.SweepYMax);
+    diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 2, s.SweepFrom, s.SweepTo, levelMin, levelMax);
+    if (s.SweepWithRef) {
+        diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+    } else {
+        diagram_.SetSecondRange(static_cast<float>(s.SweepYMax), static_cast<float>(s.SweepYMin));
+    }
+    view_.PostSweepStep();
+    view_.SetSweepLockedControlsEnabled(false);
+}
+
+void SweepRun::SweepStep()
+{
+    const SweepSettings& s = settings_.Sweep;
+    const int rate = OutputRate();
+    engine_.SetSampleRates(rate, rate);
+    int bitsIn = 0, bitsOut = 0;
+    engine_.GetFormatBits(bitsIn, bitsOut);
+    const int bytes = std::max(bitsIn, bitsOut) / 8;
+
+    SweepFrequency = SweepStepFrequency(s, SweepIndex);
+    SweepFrames = SweepFramesFor(rate, bytes);
+    view_.SetFreqText(std::to_string(SweepFrequency) + " ");
+
+    if (SweepFrequency > rate / 2 || SweepFrequency < 1 || SweepFrames <= 0) {
+        // Above half the rate (or no frequency a tone can have): the sweep ends with
+        // the points measured so far.
+        ShowInformationPrompt(texts_->aboveHalfRate);
+        view_.SetSweepLockedControlsEnabled(true);
+        SweepRunning = false;
+        return;
+    }
+
+    SweepToneOn = true;
+    GeneratorParams params;
+    params.frequencyHz = SweepFrequency;
+    const double corrected = ApplyCurve(outCorrection_, 1.0, SweepFrequency, s.SweepLevel);
+    // A level beyond the generator's range after correction plays at the range's edge.
+    const double level = std::clamp(RoundHalfEven(corrected), -200.0, 200.0);
+    params.levelLeftDb = params.levelRightDb = static_cast<std::int32_t>(std::isfinite(level) ? level : -100.0);
+    params.phaseLeftDeg = params.phaseRightDeg = 0;
+    params.waveform = kWaveSine;
+    if (const int code = engine_.StartPlayback(SweepFrequency, -1, params); code != 0) {
+        view_.SetSweepLockedControlsEnabled(true);
+        dowoberr(code);
+        return;
+    }
+
+    view_.SettleWait(s.SweepSettleTime);
+
+    pendingIndex_ = SweepIndex;
+    pendingFrequency_ = SweepFrequency;
+    pendingRate_ = rate;
+    const std::uint32_t user = static_cast<std::uint32_t>(SweepIndex) * 65536u +
+                               (static_cast<std::uint32_t>(SweepFrequency) & 0xFFFFu);
+    if (const int code = engine_.StartCapture(SweepFrames, user, [this] { SweepStepDone(); }); code != 0) {
+        view_.SetSweepLockedControlsEnabled(true);
+        dowoberr(code);
+        return;
+    }
+    SweepIndex += 1;
+    if (SweepIndex > s.SweepSteps) {
+        SweepRunning = false;
+    }
+}
+
+void SweepRun::SetUpCurves()
+{
+    const SweepSettings& s = settings_.Sweep;
+    if (s.SweepPhase) {
+        diagram_.SetCurvesShown(true, true);
+        diagram_.SetAxesShown(true, true);
+    } else {
+        diagram_.SetAxesShown(true, false);
+        diagram_.SetCurvesShown(true, !s.SweepWithRef);
+    }
+}
+
+void SweepRun::SweepStepDone()
+{
+    engine_.StopPlayback();
+    int count = 0, overload = 0;
+    std::uint32_t user = 0;
+    const float* data = engine_.TakeCapturedBlock(count, overload, user);
+    view_.SetOverloadLabel(overload >= 1 ? "Over " + std::to_string(overload) : std::string());
+    if (data == nullptr) {
+        SweepToneOn = false;
+        return;
+    }
+    // The step in flight as started; the user value agrees with it for frequencies
+    // below 65536 Hz.
+    const int index = pendingIndex_;
+    const int frequency = pendingFrequency_;
+    const int frames = count / 2;
+    // The phase filter runs in place, so the engine's sample buffer is left as recorded.
+    std::vector<float> block(data, data + static_cast<std::size_t>(frames) * 2);
+    lastPoint_ = MeasureSweepBlock(block.data(), frames, frequency, pendingRate_, settings_.Sweep.SweepWithRef,
+                                   inCorrection_);
+    SetUpCurves();
+    const float values[2] = {lastPoint_.v1, lastPoint_.v2};
+    if (!diagram_.StoreDiagramPoint(values, 2, index, static_cast<float>(frequency))) {
+        ++pointsStored_;
+        diagram_.Repaint();
+    }
+    if (SweepRunning) {
+        view_.PostSweepStep();
+    } else {
+        STOPbutClick();
+    }
+    SweepToneOn = false;
+}
+
+void SweepRun::STOPbutClick()
+{
+    if (SweepToneOn) {
+        engine_.StopPlayback();
+    }
+    SweepRunning = SweepToneOn = false;
+    view_.SetFreqText("0");
+    view_.SetSweepLockedControlsEnabled(true);
+}
+
+void SweepRun::dowoberr(int code)
+{
+    STOPbutClick();
+    ShowErrorPrompt("ERROR at Frequency Output (" + engine_.DeviceErrorText(static_cast<std::uint32_t>(code)) + ")",
+                    kDeviceErrorHelpContext);
+}
+
+void SweepRun::WobDialogButClick()
+{
+    if (SweepRunning) {
+        return;
+    }
+    view_.SetMainStayOnTop(false);
+    const bool accepted = view_.RunSweepDialog(settings_.Sweep);
+    view_.SetMainStayOnTop(true);
+    if (accepted) {
+        const SweepSettings& s = settings_.Sweep;
+        diagram_.SetCurvesShown(true, s.SweepPhase);
+        diagram_.SetAxesShown(true, s.SweepPhase);
+        diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+    }
+    view_.SetStartCaption("START ");
+    diagram_.Repaint();
+}
+
+void SweepRun::Button2Click()
+{
+    if (engine_.PlaybackActive()) {
+        return;
+    }
+    view_.ShowOutputFormatDialog();
+}
+
+void SweepRun::Button1Click()
+{
+    view_.PlaceGenerator(true);
+}
+
+}  // namespace sonvera

@@ -1,0 +1,176 @@
+#pragma once
+// The frequency sweep of the generator page: for each step a sine tone is played, a
+// settle time waited, one block recorded, and one point (level ratio and phase with the
+// left input as reference, or the level of each input in stereo) stored in the diagram.
+// The next step is requested by a posted message, never from inside the completion.
+
+#include <cstdint>
+#include <string>
+
+#include "config/settings.h"
+#include "dsp/biquad.h"
+#include "dsp/curve.h"
+
+namespace sonvera {
+
+class SoundEngine;
+
+/// The diagram operations the sweep needs (the diagram window's model in the program,
+/// a recorder in tests). Failure flags are true on failure.
+class SweepDiagram {
+public:
+    virtual ~SweepDiagram() = default;
+    virtual bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
+                                float& levelMin, float& levelMax) = 0;
+    virtual void ClearDiagramData() = 0;
+    virtual void ResetDiagramScales() = 0;
+    virtual void SetCurvesShown(bool curve1, bool curve2) = 0;
+    virtual void SetAxesShown(bool axis1, bool axis2) = 0;
+    virtual void SetLevelRange(float max, float min) = 0;
+    virtual void SetSecondRange(float max, float min) = 0;
+    virtual void GetLevelRange(float& min, float& max) const = 0;
+    virtual bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz) = 0;
+    virtual void SetResultLine(const std::string& text) = 0;
+    virtual std::string GetComment() const = 0;
+    virtual void Repaint() = 0;
+    virtual void Show(bool visible) = 0;
+};
+
+/// The controls of the generator page the sweep reads and writes. Every routine but the
+/// posting has a harmless default, so a headless user overrides only what it needs.
+class SweepPageView {
+public:
+    virtual ~SweepPageView() = default;
+    /// The red overload label of the group "Wobbeln": "Over N" or empty.
+    virtual void SetOverloadLabel(const std::string& /*text*/) {}
+    /// `FreqText`, the frequency of the current step.
+    virtual void SetFreqText(const std::string& /*text*/) {}
+    /// The caption of `wobbelnBut`.
+    virtual void SetStartCaption(const std::string& /*text*/) {}
+    /// "Out-Para", "Setup", "&Kalibrierung", "Audio-In-Device", "Audio-Out-Device",
+    /// "Audio-In-Parameter" and "Audio-Out-Parameter": disabled while a sweep runs.
+    virtual void SetSweepLockedControlsEnabled(bool /*enabled*/) {}
+    virtual void SetAnalyseMenuEnabled(bool /*enabled*/) {}
+    /// The main window's SetInputLevel (sliders, line volume, labels).
+    virtual void SetInputLevel(int /*percent*/) {}
+    /// The output slider's position and its label.
+    virtual void SetOutputSlider(int /*position*/) {}
+    virtual void SetOutputLabel(const std::string& /*text*/) {}
+    /// Shows the generator window over the group " Generator " and keeps it on top
+    /// (true), or returns it to the normal window order (false).
+    virtual void ShowGeneratorOnPage(bool /*pageShown*/) {}
+    /// `PlaceGenerator` at the screen position of the group " Generator ".
+    virtual void PlaceGenerator(bool /*force*/) {}
+    /// Whether the main window stays on top (switched off around modal dialogs).
+    virtual void SetMainStayOnTop(bool /*onTop*/) {}
+    /// Shows the sweep settings dialog modally on `record`; on OK it has taken the
+    /// values over (clamped) and the result is true.
+    virtual bool RunSweepDialog(SweepSettings& /*record*/) { return false; }
+    /// The wave format dialog for the output side, modally.
+    virtual void ShowOutputFormatDialog() {}
+    /// Waits `ms` milliseconds between the tone's start and the capture, keeping the
+    /// window responsive (the program processes its messages meanwhile; the command-line
+    /// tool and tests on an instant clock need not wait at all).
+    virtual void SettleWait(int /*ms*/) {}
+    /// Posts WM_SWEEP_STEP to the main window (never handled inside this call).
+    virtual void PostSweepStep() = 0;
+};
+
+/// Texts of the sweep that depend on the interface language.
+struct SweepTexts {
+    std::string aboveHalfRate;
+};
+
+/// German ('D') or English ('E') texts; nullptr for any other letter.
+const SweepTexts* SweepTextsFor(char language);
+
+/// The factor of the stereo level (kept as it always was, slightly below pi/2).
+inline constexpr double kSweepLevelFactor = 1.569858713;
+
+/// Frequency of step `index` of a sweep, rounded to the nearest Hz (halves to even).
+/// Logarithmic sweeps with no steps or a start of 0 Hz play 333 Hz; a linear sweep with
+/// no steps plays its start. Values that cannot be represented give -1.
+int SweepStepFrequency(const SweepSettings& sweep, int index);
+
+/// Frames recorded per step at output rate `rateHz`: the milliseconds of 65520 bytes at
+/// 8 bytes per frame (at most those at `bytesPerSample` × 2), as frames. 0 for a rate
+/// that is not positive.
+int SweepFramesFor(int rateHz, int bytesPerSample);
+
+/// One step's measurement on an interleaved (right, left) block of `frames` frames.
+struct SweepPoint {
+    float v1 = 0.0f;
+    float v2 = 0.0f;
+};
+
+/// With reference: level ratio right/left in dB and phase of the right input against
+/// the left in degrees (-180..180) after a band-pass at `freqHz` (the block is filtered
+/// in place). Stereo: the levels of the right and left input, corrected by `inCorrection`.
+/// A silent input on either side gives (0, 0).
+SweepPoint MeasureSweepBlock(float* block, int frames, int freqHz, int rateHz, bool withReference,
+                             const CorrectionCurve& inCorrection);
+
+/// The sweep run of the generator page (all on one thread).
+class SweepRun {
+public:
+    SweepRun(SoundEngine& engine, Settings& settings, SweepDiagram& diagram, SweepPageView& view,
+             CorrectionCurve& inCorrection, CorrectionCurve& outCorrection);
+
+    /// The language of the notices ('D' or 'E'; others change nothing).
+    void SetLanguage(char language);
+
+    void EnterGeneratorPage();
+    void LeaveGeneratorPage();
+
+    /// START.
+    void wobbelnButClick();
+    /// STOP.
+    void STOPbutClick();
+    /// Setup: the sweep settings dialog.
+    void WobDialogButClick();
+    /// "Out-Para": the output's wave format dialog.
+    void Button2Click();
+    /// "zurück": the generator window back over its group.
+    void Button1Click();
+
+    /// The handler of WM_SWEEP_STEP: starts one step.
+    void SweepStep();
+    /// The capture handler of a step.
+    void SweepStepDone();
+    /// Reports an output error and stops.
+    void dowoberr(int code);
+
+    // Run state, readable by windows and tests.
+    bool SweepRunning = false;
+    bool SweepToneOn = false;
+    int SweepIndex = 0;
+    int SweepFrequency = 0;
+    int SweepFrames = 8000;
+    bool GeneratorPageActive = false;
+
+    /// Points stored since construction (for tests and the command-line tool).
+    int PointsStored() const { return pointsStored_; }
+    /// The last point measured.
+    SweepPoint LastPoint() const { return lastPoint_; }
+
+private:
+    void SetUpCurves();
+    int OutputRate() const;
+
+    SoundEngine& engine_;
+    Settings& settings_;
+    SweepDiagram& diagram_;
+    SweepPageView& view_;
+    CorrectionCurve& inCorrection_;
+    CorrectionCurve& outCorrection_;
+    const SweepTexts* texts_;
+    // The step in flight, as started (the user value carries it too, but only 16 bits
+    // of frequency; rates above 131 kHz allow more).
+    int pendingIndex_ = 0;
+    int pendingFrequency_ = 0;
+    int pendingRate_ = 0;
+    int pointsStored_ = 0;
+    SweepPoint lastPoint_;
+};
+
+}  // namespace sonvera
