@@ -15,8 +15,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -27,6 +29,8 @@
 #include "engine/soundengine.h"
 #include "measure/appmessages.h"
 #include "measure/prompt.h"
+#include "scope/caliblevel.h"
+#include "scope/eichdlg.h"
 #include "scope/oszidia.h"
 #include "ui/analy.h"
 #include "ui/flagpicture.h"
@@ -195,6 +199,27 @@ public:
     }
 };
 
+/// The oscilloscope run's view of the oscilloscope window (nothing happens before it exists).
+class TMainForm::ScopeLink : public ScopeDisplay {
+public:
+    TOszidia* window = nullptr;
+
+    bool PrepareScope(const std::string& caption, int points, bool xLog, float xMin, float xMax, float yMin,
+                      float yMax) override
+    {
+        return window == nullptr || window->PrepareScope(caption, points, xLog, xMin, xMax, yMin, yMax);
+    }
+    bool StoreScopePoint(int i, bool trigCh1, float voltsDiv2, float voltsDiv1, float x, float ch2,
+                         float ch1) override
+    {
+        return window == nullptr || window->StoreScopePoint(i, trigCh1, voltsDiv2, voltsDiv1, x, ch2, ch1);
+    }
+    void RepaintScope() override
+    {
+        if (window) window->RepaintScope();
+    }
+};
+
 TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state)
     : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -204,6 +229,7 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
       state_(state),
       loader_(std::make_unique<CurveFileLoader>(static_cast<CurveMessageSink&>(*this))),
       diagramLink_(std::make_unique<DiagramLink>()),
+      scopeLink_(std::make_unique<ScopeLink>()),
       messages_(&kGermanMessages)
 {
     setObjectName(QStringLiteral("TMainForm"));
@@ -214,6 +240,8 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
     run_ = std::make_unique<SpectrumRun>(engine_, state_.settings, *diagramLink_,
                                          static_cast<SpectrumPageView&>(*this), state_.filter,
                                          state_.InCorrection);
+    scope_ = std::make_unique<ScopeRun>(engine_, state_.settings, *scopeLink_,
+                                        static_cast<ScopePageControls&>(*this));
     BuildPages();
     BuildMenus();
     // The designed client size; the window opens with it and may only grow.
@@ -344,6 +372,8 @@ void TMainForm::BuildPages()
     Button1 = Place<QPushButton>(page1, L, "Button1", 290, 12, 96, 28);
     Button1->setText(Q("zurück"));
 
+    BuildScopePage(page2);
+
     connect(StartButton, &QPushButton::clicked, this, [this] { run_->StartButtonClick(); });
     connect(StopButton, &QPushButton::clicked, this, [this] { run_->StopButtonClick(); });
     connect(fftWinButtons_, &QButtonGroup::idClicked, this, [this](int i) { run_->FFTwinGroupClick(i); });
@@ -361,6 +391,108 @@ void TMainForm::BuildPages()
     connect(Binpopt, &QPushButton::clicked, this, &TMainForm::BinpoptClick);
     connect(Button1, &QPushButton::clicked, this, [this] { DockGenerator(true); });
     connect(TabbedNotebook1, &QTabWidget::currentChanged, this, &TMainForm::TabbedNotebook1Change);
+}
+
+namespace {
+
+/// A pair of small arrow buttons standing for one up/down control; the pair carries the
+/// control's name and hint, the buttons its name with "Up" and "Down".
+QWidget* PlaceSpinButtons(QWidget* parent, std::vector<QWidget*>& list, const char* name, const char* hint, int x,
+                          int y, QToolButton*& up, QToolButton*& down)
+{
+    auto* pair = Place<QWidget>(parent, list, name, x, y, 20, 28);
+    pair->setToolTip(QString::fromUtf8(hint));
+    up = new QToolButton(pair);
+    up->setObjectName(QString::fromLatin1(name) + QStringLiteral("Up"));
+    up->setArrowType(Qt::UpArrow);
+    up->setGeometry(0, 0, 20, 14);
+    up->setToolTip(pair->toolTip());
+    down = new QToolButton(pair);
+    down->setObjectName(QString::fromLatin1(name) + QStringLiteral("Down"));
+    down->setArrowType(Qt::DownArrow);
+    down->setGeometry(0, 14, 20, 14);
+    down->setToolTip(pair->toolTip());
+    return pair;
+}
+
+QLabel* PlacePanel(QWidget* parent, std::vector<QWidget*>& list, const char* name, int x, int y)
+{
+    auto* panel = Place<QLabel>(parent, list, name, x, y, 76, 28);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAlignment(Qt::AlignCenter);
+    return panel;
+}
+
+QScrollBar* PlaceVerticalSlider(QWidget* parent, std::vector<QWidget*>& list, const char* name, const char* hint,
+                                int x, int range)
+{
+    auto* bar = Place<QScrollBar>(parent, list, name, x, 20, 18, 200);
+    bar->setOrientation(Qt::Vertical);
+    bar->setRange(-range, range);
+    bar->setValue(0);
+    bar->setToolTip(QString::fromUtf8(hint));
+    return bar;
+}
+
+}  // namespace
+
+void TMainForm::BuildScopePage(QWidget* page)
+{
+    auto& L = layoutControls_;
+    QToolButton* up = nullptr;
+    QToolButton* down = nullptr;
+
+    ScopeChannel1 = Place<QGroupBox>(page, L, "GroupBox1", 6, 4, 180, 232);
+    ScopeChannel1->setTitle(QStringLiteral("Channel 1"));
+    SCRyposCh1 = PlaceVerticalSlider(ScopeChannel1, L, "SCRyposCh1", "Pos Ch.1 ", 10, 80);
+    VperDiv1 = PlacePanel(ScopeChannel1, L, "VperDiv1", 40, 40);
+    PlaceSpinButtons(ScopeChannel1, L, "SpinButton2", "Y-Achse Kanal 1", 122, 40, up, down);
+    connect(up, &QToolButton::clicked, this, [this] { scope_->SpinButton2UpClick(); });
+    connect(down, &QToolButton::clicked, this, [this] { scope_->SpinButton2DownClick(); });
+    CheckBox1 = Place<QCheckBox>(ScopeChannel1, L, "CheckBox1", 40, 90, 80, 20);
+    CheckBox1->setText(QStringLiteral("Gnd"));
+    CheckBox1->setToolTip(QStringLiteral("Schaltet Ch. 1auf Masse"));
+
+    ScopeChannel2 = Place<QGroupBox>(page, L, "GroupBox2", 192, 4, 180, 232);
+    ScopeChannel2->setTitle(QStringLiteral("Channel 2"));
+    SCRyposch2 = PlaceVerticalSlider(ScopeChannel2, L, "SCRyposch2", "Pos. Ch.2", 10, 80);
+    VperDiv2 = PlacePanel(ScopeChannel2, L, "VperDiv2", 40, 40);
+    PlaceSpinButtons(ScopeChannel2, L, "SpinButton1", "Y-Achse Ch.2", 122, 40, up, down);
+    connect(up, &QToolButton::clicked, this, [this] { scope_->SpinButton1UpClick(); });
+    connect(down, &QToolButton::clicked, this, [this] { scope_->SpinButton1DownClick(); });
+    CheckBox3 = Place<QCheckBox>(ScopeChannel2, L, "CheckBox3", 40, 90, 80, 20);
+    CheckBox3->setText(QStringLiteral("Gnd"));
+    CheckBox3->setToolTip(QStringLiteral("Schaltet Ch.2 auf Masse"));
+
+    ScopeTimebase = Place<QGroupBox>(page, L, "GroupBox3", 378, 4, 210, 232);
+    ScopeTimebase->setTitle(QStringLiteral("Timebase"));
+    Panel3 = PlacePanel(ScopeTimebase, L, "Panel3", 10, 40);
+    PlaceSpinButtons(ScopeTimebase, L, "SpinButton3", "Zeitablenkung", 92, 40, up, down);
+    connect(up, &QToolButton::clicked, this, [this] { scope_->SpinButton3UpClick(); });
+    connect(down, &QToolButton::clicked, this, [this] { scope_->SpinButton3DownClick(); });
+    SCRtrig = PlaceVerticalSlider(ScopeTimebase, L, "SCRtrig", "Trigger Level", 182, 200);
+    auto* trigger = Place<QLabel>(ScopeTimebase, L, "Label1", 10, 84, 80, 18);
+    trigger->setText(QStringLiteral("Trigger"));
+    CheckBox2 = Place<QCheckBox>(ScopeTimebase, L, "CheckBox2", 10, 106, 80, 20);
+    CheckBox2->setText(QStringLiteral("+ / -"));
+    CheckBox2->setToolTip(QStringLiteral("Trigg. pos/neg Flanke"));
+    RadioButton1 = Place<QRadioButton>(ScopeTimebase, L, "RadioButton1", 10, 132, 60, 20);
+    RadioButton1->setText(QStringLiteral("Ch1"));
+    RadioButton2 = Place<QRadioButton>(ScopeTimebase, L, "RadioButton2", 80, 132, 60, 20);
+    RadioButton2->setText(QStringLiteral("Ch2"));
+    ScopeOverload = Place<QLabel>(ScopeTimebase, L, "ScopeOverload", 10, 190, 160, 20);
+    ScopeOverload->setStyleSheet(QStringLiteral("color: red"));
+
+    // Dragging, the arrows and page clicks all end in a new value; positions set by the
+    // run itself do not come here (see SetPositionSliders).
+    connect(SCRyposCh1, &QScrollBar::valueChanged, this, [this](int p) { scope_->SCRyposCh1Scroll(p); });
+    connect(SCRyposch2, &QScrollBar::valueChanged, this, [this](int p) { scope_->SCRyposch2Scroll(p); });
+    connect(SCRtrig, &QScrollBar::valueChanged, this, [this](int p) { scope_->SCRtrigScroll(p); });
+    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool c) { scope_->CheckBox1Click(c); });
+    connect(CheckBox3, &QCheckBox::clicked, this, [this](bool c) { scope_->CheckBox3Click(c); });
+    connect(CheckBox2, &QCheckBox::clicked, this, [this](bool c) { scope_->CheckBox2Click(c); });
+    connect(RadioButton1, &QRadioButton::clicked, this, [this] { scope_->RadioButton1Click(); });
+    connect(RadioButton2, &QRadioButton::clicked, this, [this] { scope_->RadioButton2Click(); });
 }
 
 void TMainForm::BuildMenus()
@@ -535,6 +667,10 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
 {
     windows_ = windows;
     diagramLink_->window = windows.diagramm;
+    scopeLink_->window = windows.oszidia;
+    if (windows.eichDlg) {
+        windows.eichDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
+    }
     if (windows.featDlg) {
         windows.featDlg->SetReport(engine_.DeviceReportText());
     }
@@ -588,8 +724,13 @@ void TMainForm::showEvent(QShowEvent* e)
 
 bool TMainForm::event(QEvent* e)
 {
-    if (AppMessageOf(e) == WM_SPECTRUM_NEXT) {
+    const int message = AppMessageOf(e);
+    if (message == WM_SPECTRUM_NEXT) {
         run_->SpectrumNext();
+        return true;
+    }
+    if (message == WM_SCOPE_NEXT) {
+        scope_->OnScopeNext();
         return true;
     }
     if (e->type() == QEvent::WindowActivate) {
@@ -630,7 +771,7 @@ void TMainForm::ApplyLanguage(char letter)
     if (windows_.featDlg) windows_.featDlg->SetTexts(letter);
     if (windows_.wobbelDlg) windows_.wobbelDlg->SetTexts(letter);
     if (windows_.aboutBox) windows_.aboutBox->SetTexts(letter);
-    if (windows_.eichDlg) windows_.eichDlg->SetTexts(letter);
+    if (windows_.eichDlg) windows_.eichDlg->SetCalibTexts(letter);
     if (windows_.analy) windows_.analy->SetAnalysisTexts(letter);
     if (windows_.korEdit) windows_.korEdit->SetTexts(letter);
     loader_->SetCurveMessages(letter);
@@ -731,28 +872,87 @@ void TMainForm::LeaveGeneratorPage()
 void TMainForm::EnterScopePage()
 {
     scopePageActive_ = true;
-    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
-        Item(name)->setEnabled(false);
-    }
-    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(false);
-    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(false);
-    if (windows_.oszidia) {
-        windows_.oszidia->PlaceBesideMainWindow(frameGeometry());
-        windows_.oszidia->show();
-    }
+    scope_->EnterScopePage();
 }
 
 void TMainForm::LeaveScopePage()
 {
     scopePageActive_ = false;
+    scope_->LeaveScopePage();
+}
+
+// ---- Oscilloscope page controls --------------------------------------------------------------
+
+void TMainForm::ShowScopeView(bool show)
+{
+    TOszidia* view = windows_.oszidia;
+    if (view == nullptr) {
+        return;
+    }
+    if (!show) {
+        view->hide();
+        return;
+    }
+    // Shown first: only a shown window knows the width of its frame.
+    view->show();
+    const int left = view->PlaceBesideMainWindow(frameGeometry());
+    if (left != frameGeometry().left()) {
+        move(left, y());  // no room on the left: the main window makes room
+    }
+}
+
+void TMainForm::SetScopeMenusEnabled(bool enabled, bool withAnalyse)
+{
     for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
-        Item(name)->setEnabled(true);
+        Item(name)->setEnabled(enabled);
     }
-    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(true);
-    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(true);
-    if (windows_.oszidia) {
-        windows_.oszidia->hide();
+    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
+    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
+    if (withAnalyse) {
+        SetAnalyseMenuEnabled(enabled);
     }
+}
+
+void TMainForm::SetTimebaseCaption(const std::string& text)
+{
+    Panel3->setText(QString::fromStdString(text));
+}
+
+void TMainForm::SetVoltsPerDivCaption(int channel, const std::string& text)
+{
+    (channel == 1 ? VperDiv1 : VperDiv2)->setText(QString::fromStdString(text));
+}
+
+void TMainForm::SetOverloadText(const std::string& text)
+{
+    ScopeOverload->setText(QString::fromStdString(text));
+}
+
+void TMainForm::SetPositionSliders(int ch1, int ch2)
+{
+    const QSignalBlocker block1(SCRyposCh1);
+    const QSignalBlocker block2(SCRyposch2);
+    SCRyposCh1->setValue(ch1);
+    SCRyposch2->setValue(ch2);
+}
+
+void TMainForm::SetScopeChecks(bool gnd1, bool gnd2, bool rising, bool trigCh1)
+{
+    CheckBox1->setChecked(gnd1);
+    CheckBox3->setChecked(gnd2);
+    CheckBox2->setChecked(rising);
+    RadioButton1->setChecked(trigCh1);
+    RadioButton2->setChecked(!trigCh1);
+}
+
+void TMainForm::PostScopeNext()
+{
+    PostAppMessage(this, WM_SCOPE_NEXT);
+}
+
+bool TMainForm::ScopePageCurrent() const
+{
+    return !closed_ && currentPage_ == 2;
 }
 
 // ---- Spectrum page view ----------------------------------------------------------------------
@@ -910,11 +1110,11 @@ void TMainForm::Parameter1Click()
     }
 }
 
-void TMainForm::ShowModal(QDialog* dialog)
+int TMainForm::ShowModal(QDialog* dialog)
 {
     // The main window is never kept on top here, so there is no style to lift and put
     // back around the modal dialog.
-    dialog->exec();
+    return dialog->exec();
 }
 
 void TMainForm::HelpContents()
@@ -931,9 +1131,21 @@ void TMainForm::HelpAbout()
 
 void TMainForm::Eichen1Click()
 {
-    if (windows_.eichDlg) {
-        ShowModal(windows_.eichDlg);
+    TEichDlg* dialog = windows_.eichDlg;
+    if (dialog == nullptr || engine_.CaptureFormats() == 0) {
+        return;
     }
+    run_->StopButtonClick();
+    scope_->StopOrun();
+    Settings& s = state_.settings;
+    dialog->FillCalibDialog(s.Calib.InCalibValue, s.Calib.OutCalibValue, s.Volume.LevelFactor, s.Volume.LevelOffset);
+    if (ShowModal(dialog) == QDialog::Accepted) {
+        if (const std::optional<CalibValues> values = dialog->ReadCalibValues()) {
+            StoreCalibValues(*values, s.Calib, s.Volume);
+            SaveConfiguration();
+        }
+    }
+    scope_->StartOrun();
 }
 
 void TMainForm::ShowFeaturelist1Click()
@@ -1052,6 +1264,7 @@ void TMainForm::GetSetAuxVolOut()
 
 void TMainForm::Reset1Click()
 {
+    scope_->StopOrun();
     run_->StopButtonClick();
     if (windows_.wavegen) {
         windows_.wavegen->GstopClick();
@@ -1137,7 +1350,21 @@ bool TMainForm::FormCloseQuery()
     LeaveGeneratorPage();
     LeaveScopePage();
     engine_.ShutdownSoundEngine();
+    SaveConfiguration();
+    ClearCurve(state_.InCorrection);
+    ClearCurve(state_.OutCorrection);
 
+    // The other windows go with the main window.
+    for (QWidget* w : std::initializer_list<QWidget*>{windows_.wavegen, windows_.diagramm, windows_.oszidia}) {
+        if (w != nullptr) {
+            w->hide();
+        }
+    }
+    return true;
+}
+
+void TMainForm::SaveConfiguration()
+{
     Settings& s = state_.settings;
     s.Main.MainLeft = x();
     s.Main.MainTop = y();
@@ -1150,16 +1377,6 @@ bool TMainForm::FormCloseQuery()
     s.Main.InCorrActive = state_.InCorrection.active;
     s.Main.OutCorrActive = state_.OutCorrection.active;
     WriteMainSections(profile_, s);
-    ClearCurve(state_.InCorrection);
-    ClearCurve(state_.OutCorrection);
-
-    // The other windows go with the main window.
-    for (QWidget* w : std::initializer_list<QWidget*>{windows_.wavegen, windows_.diagramm, windows_.oszidia}) {
-        if (w != nullptr) {
-            w->hide();
-        }
-    }
-    return true;
 }
 
 void TMainForm::closeEvent(QCloseEvent* e)

@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "dsp/curve.h"
 #include "dsp/weighting.h"
+#include "measure/scoperun.h"
 #include "measure/spectrumrun.h"
 
 class QAction;
@@ -27,6 +28,7 @@ class QScrollBar;
 class QSpinBox;
 class QTabWidget;
 class QCheckBox;
+class QToolButton;
 
 namespace sonvera {
 
@@ -81,7 +83,10 @@ const MainMessages* MainMessagesFor(char language);
 /// The main window: notebook with the spectrum analyser, generator and oscilloscope
 /// pages, the main menu, device menus, page changes, the generator docking, the
 /// proportional layout and the orderly start and shutdown.
-class TMainForm : public QMainWindow, private SpectrumPageView, private CurveMessageSink {
+class TMainForm : public QMainWindow,
+                  private SpectrumPageView,
+                  private ScopePageControls,
+                  private CurveMessageSink {
 public:
     TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state);
     ~TMainForm() override;
@@ -140,6 +145,7 @@ public:
     std::function<void()> onClosed;
 
     SpectrumRun& Spectrum() { return *run_; }
+    ScopeRun& Scope() { return *scope_; }
     CurveFileLoader* CurveLoader() { return loader_.get(); }
     Settings& AppSettings() { return state_.settings; }
     int CurrentPage() const { return currentPage_; }
@@ -172,15 +178,28 @@ private:
     void SetChannelChecks(bool left, bool right) override;
     void PostSpectrumNext() override;
     void CloseMainWindow() override;
+    // ScopePageControls.
+    void ShowScopeView(bool show) override;
+    void SetScopeMenusEnabled(bool enabled, bool withAnalyse) override;
+    void SetTimebaseCaption(const std::string& text) override;
+    void SetVoltsPerDivCaption(int channel, const std::string& text) override;
+    void SetOverloadText(const std::string& text) override;
+    void SetPositionSliders(int ch1, int ch2) override;
+    void SetScopeChecks(bool gnd1, bool gnd2, bool rising, bool trigCh1) override;
+    void PostScopeNext() override;
+    bool ScopePageCurrent() const override;
     // CurveMessageSink.
     void Warning(const std::string& text) override;
 
     void BuildMenus();
     void BuildPages();
+    void BuildScopePage(QWidget* page);
+    /// Brings the settings the windows keep up to date and writes the configuration.
+    void SaveConfiguration();
     void RecordLayout();
     void UpdateStatusLine();
     void UpdateCorrectionLabel();
-    void ShowModal(QDialog* dialog);
+    int ShowModal(QDialog* dialog);
     void LeavePage(int page);
     void EnterPage(int page);
     QAction* Item(const char* name) const;
@@ -192,6 +211,9 @@ private:
     class DiagramLink;
     std::unique_ptr<DiagramLink> diagramLink_;
     std::unique_ptr<SpectrumRun> run_;
+    class ScopeLink;
+    std::unique_ptr<ScopeLink> scopeLink_;
+    std::unique_ptr<ScopeRun> scope_;
     MainFormWindows windows_;
     const MainMessages* messages_;
 
@@ -240,6 +262,22 @@ private:
     QLabel* Image1 = nullptr;
     QGroupBox* Generator = nullptr;
     QPushButton* Button1 = nullptr;
+    // Page 2: oscilloscope.
+    QGroupBox* ScopeChannel1 = nullptr;
+    QGroupBox* ScopeChannel2 = nullptr;
+    QGroupBox* ScopeTimebase = nullptr;
+    QScrollBar* SCRyposCh1 = nullptr;
+    QScrollBar* SCRyposch2 = nullptr;
+    QScrollBar* SCRtrig = nullptr;
+    QLabel* VperDiv1 = nullptr;
+    QLabel* VperDiv2 = nullptr;
+    QLabel* Panel3 = nullptr;
+    QLabel* ScopeOverload = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QRadioButton* RadioButton1 = nullptr;
+    QRadioButton* RadioButton2 = nullptr;
     QString saveDialogTitle_;
     std::array<QAction*, 3> inDeviceItems_{};
     std::array<QAction*, 3> outDeviceItems_{};

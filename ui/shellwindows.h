@@ -46,12 +46,6 @@ public:
     explicit Twobbeldlg(QWidget* parent = nullptr) : ShellDialog("Twobbeldlg", "Wobbeln", parent) {}
 };
 
-/// The calibration dialog.
-class TEichDlg : public ShellDialog {
-public:
-    explicit TEichDlg(QWidget* parent = nullptr) : ShellDialog("TEichDlg", "Kalibrierung", parent) {}
-};
-
 /// The correction-file editor.
 class TKorEdit : public ShellDialog {
 public:

@@ -6,6 +6,7 @@
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
 #include "measure/tdummy.h"
+#include "scope/eichdlg.h"
 #include "scope/oszidia.h"
 #include "ui/analy.h"
 #include "ui/shellwindows.h"
@@ -58,7 +59,7 @@ int SonveraProgram::Start()
     windows_.wobbelDlg = add("Twobbeldlg", std::make_unique<Twobbeldlg>());
     windows_.oszidia = add("TOszidia", std::make_unique<TOszidia>());
     windows_.aboutBox = add("TAboutBox", std::make_unique<TAboutBox>());
-    windows_.eichDlg = add("TEichDlg", std::make_unique<TEichDlg>());
+    windows_.eichDlg = add("TEichDlg", std::make_unique<TEichDlg>(*engine_));
     windows_.analy = add("TAnaly", std::make_unique<TAnaly>(state_.settings.Analysis, state_.filter, *mainForm_->CurveLoader(),
                                                  profile_));
     windows_.korEdit = add("TKorEdit", std::make_unique<TKorEdit>());
