@@ -27,5 +27,7 @@ int RunPlotCommand(const CliContext& ctx);
 int RunScopeCommand(const CliContext& ctx);
 int RunDevicesCommand(const CliContext& ctx);
 int RunSpectrumCommand(const CliContext& ctx);
+int RunSweepCommand(const CliContext& ctx);
+int RunGenerateCommand(const CliContext& ctx);
 
 }  // namespace sonvera

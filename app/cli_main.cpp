@@ -14,6 +14,8 @@ const sonvera::CliCommand kCommands[] = {
     {"scope", "record one oscilloscope block; its points as text, the view as PNG", &sonvera::RunScopeCommand},
     {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", &sonvera::RunDevicesCommand},
     {"spectrum", "one spectrum run: the table of levels per bin, the result line last", &sonvera::RunSpectrumCommand},
+    {"sweep", "one frequency sweep: level (and phase) per step as a table, the diagram as PNG", &sonvera::RunSweepCommand},
+    {"generate", "the generator's looped output (sine, square, noise) as a wave file", &sonvera::RunGenerateCommand},
 };
 
 void PrintUsage(std::ostream& out)
