@@ -165,8 +165,10 @@ public:
     /// 2 playback header, 3 playback buffer, 4 sample buffer) fails; -1 none.
     void SetFailingAllocationForTest(int blockIndex) { failingAllocation_ = blockIndex; }
 
-private:
+    /// Adds a line at the end of the report (the print jobs add the printer's details).
     void AppendReport(std::string line);
+
+private:
     void ReportDeviceError(const char* what, std::uint32_t code, bool input);
     std::string ErrorText(std::uint32_t code, bool input, std::size_t maxChars);
     DeviceFormat& CurrentIn() { return inDeviceFormats_[static_cast<std::size_t>(inDeviceIndex_)]; }

@@ -33,6 +33,7 @@
 #include "scope/eichdlg.h"
 #include "scope/oszidia.h"
 #include "ui/analy.h"
+#include "ui/featdlg.h"
 #include "ui/flagpicture.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
@@ -672,7 +673,8 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
         windows.eichDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
     if (windows.featDlg) {
-        windows.featDlg->SetReport(engine_.DeviceReportText());
+        windows.featDlg->SetReportLines(engine_.DeviceReport());
+        windows.featDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
     if (windows.diagramm) {
         windows.diagramm->onCurveColours = [this](Colour c1, Colour c2) {
@@ -1151,7 +1153,7 @@ void TMainForm::Eichen1Click()
 void TMainForm::ShowFeaturelist1Click()
 {
     if (windows_.featDlg) {
-        windows_.featDlg->SetReport(engine_.DeviceReportText());
+        windows_.featDlg->SetReportLines(engine_.DeviceReport());
         ShowModal(windows_.featDlg);
     }
 }

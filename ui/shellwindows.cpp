@@ -1,7 +1,6 @@
 #include "ui/shellwindows.h"
 
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -20,35 +19,6 @@ void ShellDialog::SetTexts(char language)
 {
     if (language == 'D' || language == 'E') {
         language_ = language;
-    }
-}
-
-TFeatDlg::TFeatDlg(QWidget* parent) : ShellDialog("TFeatDlg", "Featureliste", parent)
-{
-    report_ = new QPlainTextEdit(this);
-    report_->setObjectName(QStringLiteral("Memo1"));
-    report_->setReadOnly(true);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("OKBtn"));
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(report_);
-    layout->addWidget(ok);
-    resize(480, 360);
-}
-
-void TFeatDlg::SetReport(const std::string& text)
-{
-    report_->setPlainText(QString::fromStdString(text));
-}
-
-void TFeatDlg::SetTexts(char language)
-{
-    ShellDialog::SetTexts(language);
-    if (language == 'D') {
-        setWindowTitle(QStringLiteral("Featureliste"));
-    } else if (language == 'E') {
-        setWindowTitle(QStringLiteral("Features"));
     }
 }
 

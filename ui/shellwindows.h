@@ -11,7 +11,6 @@
 #include "config/settings.h"
 
 class QLabel;
-class QPlainTextEdit;
 
 namespace sonvera {
 
@@ -27,17 +26,6 @@ public:
 
 private:
     char language_ = 'D';
-};
-
-/// The feature list: the device report.
-class TFeatDlg : public ShellDialog {
-public:
-    explicit TFeatDlg(QWidget* parent = nullptr);
-    void SetReport(const std::string& text);
-    void SetTexts(char language) override;
-
-private:
-    QPlainTextEdit* report_;
 };
 
 /// The sweep settings dialog.

@@ -9,6 +9,7 @@
 #include "scope/eichdlg.h"
 #include "scope/oszidia.h"
 #include "ui/analy.h"
+#include "ui/featdlg.h"
 #include "ui/shellwindows.h"
 
 namespace sonvera {
