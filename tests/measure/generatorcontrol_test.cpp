@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "config/profilefile.h"
+#include "config/sections.h"
+#include "engine/soundengine.h"
+#include "measure/generatorcontrol.h"
+#include "measure/prompt.h"
+#include "platform/loopbackcard.h"
+
+namespace sonvera {
+namespace {
+
+class RecordingPrompts : public PromptService {
+public:
+    RecordingPrompts() { previous = SetPromptService(this); }
+    ~RecordingPrompts() override { SetPromptService(previous); }
+    void Show(const Prompt& p) override { shown.push_back(p); }
+    std::vector<Prompt> shown;
+    PromptService* previous = nullptr;
+};
+
+class GeneratorControlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int in = 0, out = 0;
+        std::uint32_t formats = 0;
+        engine.BuildDeviceReport(in, out, formats);
+        ASSERT_EQ(engine.InitSoundEngine(), 0);
+    }
+    void TearDown() override
+    {
+        control.GstopClick();
+        engine.ShutdownSoundEngine();
+    }
+    void Load(const std::string& text)
+    {
+        ProfileFile file = ProfileFile::InMemory(text);
+        control.LoadGeneratorSettings(file);
+    }
+    /// A 0.1 s stereo sine file in a fresh folder.
+    std::string WaveFile()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "sonvera-gen-XXXXXX").string();
+        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        const std::string path = dir_ + "/tone.wav";
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(f, nullptr);
+        std::vector<short> v(8820);
+        for (std::size_t i = 0; i < 4410; ++i) {
+            v[2 * i] = v[2 * i + 1] = static_cast<short>(10000 * std::sin(2 * std::numbers::pi * 1000.0 * i / 44100));
+        }
+        sf_writef_short(f, v.data(), 4410);
+        sf_close(f);
+        return path;
+    }
+    ~GeneratorControlTest() override
+    {
+        if (!dir_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(dir_, ec);
+        }
+    }
+
+    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
+    SoundEngine engine{card};
+    GeneratorSettings settings;
+    CorrectionCurve outCorrection;
+    RecordingPrompts prompts;
+    GeneratorControl control{engine, settings, outCorrection};
+    std::string dir_;
+};
+
+TEST_F(GeneratorControlTest, CoarseAndFineStepsStayWithinTheRangeWithoutClamping)
+{
+    settings.GenFrequency = 50;
+    control.GrobSpinDown();
+    EXPECT_EQ(settings.GenFrequency, 50);
+    control.FeinSpinDown();
+    EXPECT_EQ(settings.GenFrequency, 49);
+    control.GrobSpinUp();
+    EXPECT_EQ(settings.GenFrequency, 149);
+    EXPECT_EQ(control.Display.freqText, "149Hz");
+    settings.GenFrequency = 27950;
+    control.GrobSpinUp();
+    EXPECT_EQ(settings.GenFrequency, 27950);
+    settings.GenFrequency = 28000;
+    control.FeinSpinUp();
+    EXPECT_EQ(settings.GenFrequency, 28000);
+    settings.GenFrequency = 10;
+    control.FeinSpinDown();
+    EXPECT_EQ(settings.GenFrequency, 10);
+    // Stopped: only the stored value changes.
+    EXPECT_FALSE(engine.PlaybackActive());
+}
+
+TEST_F(GeneratorControlTest, TypedFrequencyNeedsTheUnitAndTheRange)
+{
+    settings.GenFrequency = 1000;
+    for (const char* text : {"9Hz", "28001Hz", "abcHz", "Hz", "5", "12 kHz"}) {
+        control.GfreqTextChange(text);
+        EXPECT_EQ(settings.GenFrequency, 1000) << text;
+    }
+    control.GfreqTextChange("2500Hz");
+    EXPECT_EQ(settings.GenFrequency, 2500);
+    control.GfreqTextChange("10Hz");
+    EXPECT_EQ(settings.GenFrequency, 10);
+}
+
+TEST_F(GeneratorControlTest, ChangesWhilePlayingRestartWithTheNewSettings)
+{
+    settings.GenFrequency = 1000;
+    control.GstartClick();
+    ASSERT_TRUE(engine.PlaybackActive());
+    EXPECT_EQ(control.Display.panelColour, kColourDarkRed);
+    EXPECT_FALSE(control.Display.optEnabled);
+    EXPECT_FALSE(control.WOoptButAllowed());
+    control.ScrollBar4Scroll(12);
+    EXPECT_EQ(control.Display.labelLeft, "-12dB");
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, -12);
+    control.ScrollBar1Scroll(100);
+    EXPECT_EQ(control.Display.labelRight, "OFF");
+    EXPECT_EQ(control.LastPlayed().levelRightDb, -100);
+    control.PhLChange("45");
+    EXPECT_EQ(control.LastPlayed().phaseLeftDeg, 45);
+    control.PhRChange("x");
+    EXPECT_EQ(settings.GenPhaseR, 0);
+    control.FeinSpinUp();
+    EXPECT_EQ(control.LastPlayed().frequencyHz, 1001);
+    EXPECT_TRUE(engine.PlaybackActive());
+    control.GstopClick();
+    EXPECT_FALSE(engine.PlaybackActive());
+    EXPECT_EQ(control.Display.panelColour, kColourBlack);
+    EXPECT_TRUE(control.Display.optEnabled);
+}
+
+TEST_F(GeneratorControlTest, OutputCorrectionRaisesTheSineOnlyAndOffStaysOff)
+{
+    const CurveTablePoint flat[] = {{10.0, -3.0}, {1000.0, -3.0}, {30000.0, -3.0}};
+    ASSERT_TRUE(SetCurvePoints(outCorrection, flat, 3));
+    outCorrection.active = true;
+    settings.GenFrequency = 1000;
+    control.ScrollBar1Scroll(100);
+    control.GstartClick();
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, 3);
+    EXPECT_EQ(control.LastPlayed().levelRightDb, -100);
+    EXPECT_EQ(settings.GenVolL, 0);  // the setting keeps the scroll bar's level
+    control.RadioGroup1Click(1);
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, 0);
+    control.RadioGroup1Click(2);
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, 0);
+    outCorrection.active = false;
+    control.RadioGroup1Click(0);
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, 0);
+}
+
+TEST_F(GeneratorControlTest, FreqTextShowsFrequencyNoiseOrTheBareFileName)
+{
+    settings.GenFrequency = 440;
+    control.RadioGroup1Click(1);
+    EXPECT_EQ(control.Display.freqText, "440Hz");
+    EXPECT_EQ(control.Display.freqColour, kColourWhite);
+    control.RadioGroup1Click(2);
+    EXPECT_EQ(control.Display.freqText, "Noise");
+    EXPECT_EQ(control.Display.freqColour, kColourWhite);
+    control.RadioGroup1Click(3);
+    EXPECT_EQ(control.Display.freqText, "Noise");
+    EXPECT_EQ(control.Display.freqColour, kColourMagenta);
+    control.UserButChosen("C:\\klang\\test.wav");
+    control.RadioGroup1Click(4);
+    EXPECT_EQ(control.Display.freqText, "test.wav");
+    EXPECT_EQ(GeneratorControl::BareFileName("/home/u/sounds/a.wav"), "a.wav");
+    EXPECT_EQ(GeneratorControl::BareFileName("plain.wav"), "plain.wav");
+    control.UserButChosen(std::string(200, 'x'));
+    EXPECT_EQ(settings.GenUserFile.size(), 120u);
+}
+
+TEST_F(GeneratorControlTest, UserWhilePlayingSwitchesToTheLoopedFileAndStopSilencesIt)
+{
+    settings.GenFrequency = 1000;
+    control.GstartClick();
+    ASSERT_TRUE(engine.PlaybackActive());
+    control.UserButChosen(WaveFile());
+    control.RadioGroup1Click(4);
+    EXPECT_FALSE(engine.PlaybackActive());
+    EXPECT_TRUE(control.UserWavePlaying());
+    EXPECT_TRUE(control.Player().Playing());
+    EXPECT_FALSE(control.Display.levelControlsEnabled);
+    // Back to the sine: the file stops and the engine plays again.
+    control.RadioGroup1Click(0);
+    EXPECT_FALSE(control.Player().Playing());
+    EXPECT_TRUE(engine.PlaybackActive());
+    EXPECT_TRUE(control.Display.levelControlsEnabled);
+    control.RadioGroup1Click(4);
+    control.GstopClick();
+    EXPECT_FALSE(control.Player().Playing());
+    EXPECT_FALSE(control.UserWavePlaying());
+    EXPECT_TRUE(control.Display.levelControlsEnabled);
+}
+
+TEST_F(GeneratorControlTest, MissingUserFileGivesTheErrorBoxAndNothingPlays)
+{
+    control.SetGeneratorTexts('E');
+    control.UserButChosen("/no/such/file.wav");
+    control.RadioGroup1Click(4);
+    control.GstartClick();
+    EXPECT_FALSE(control.UserWavePlaying());
+    EXPECT_FALSE(engine.PlaybackActive());
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Error);
+    EXPECT_EQ(prompts.shown[0].helpContext, 17);
+    EXPECT_EQ(prompts.shown[0].text.rfind("Error at frequency output (/no/such/file.wav", 0), 0u);
+    EXPECT_EQ(prompts.shown[0].text.substr(prompts.shown[0].text.size() - 2), " )");
+    EXPECT_EQ(control.Display.panelColour, kColourBlack);
+}
+
+TEST_F(GeneratorControlTest, DeviceErrorOnStartShowsTheDeviceText)
+{
+    card.InjectFault(WaveCall::WaveOutOpen, kMmAllocated);
+    control.GstartClick();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Fehler bei Frequenzausgabe (" + engine.DeviceErrorText(kMmAllocated) + " )");
+}
+
+TEST_F(GeneratorControlTest, LoadedLevelsPlaceTheScrollBarsAndSurviveTheFirstTouch)
+{
+    Load("[GEN]\nFGEN=2000\nVOLL=-20\nVOLR=-100\nPHASEL=30\nMODE=0\n");
+    EXPECT_EQ(control.Display.labelLeft, "-20dB");
+    EXPECT_EQ(control.Display.scrollLeft, 20);
+    EXPECT_EQ(control.Display.scrollRight, 100);
+    EXPECT_EQ(control.Display.phaseLeft, "30");
+    EXPECT_EQ(control.Display.freqText, "2000Hz");
+    control.PhRChange("10");
+    EXPECT_EQ(settings.GenVolL, -20);
+    EXPECT_EQ(settings.GenVolR, -100);
+    control.GstartClick();
+    EXPECT_EQ(control.LastPlayed().levelLeftDb, -20);
+    EXPECT_EQ(control.LastPlayed().phaseRightDeg, 10);
+}
+
+TEST_F(GeneratorControlTest, ZeroFrequencyFromTheFileMakesStartDoNothing)
+{
+    Load("[GEN]\nFGEN=0\n");
+    control.GstartClick();
+    EXPECT_FALSE(engine.PlaybackActive());
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(GeneratorControlTest, SettingsRoundTripThroughTheGenSection)
+{
+    settings.GenFrequency = 1234;
+    control.ScrollBar4Scroll(7);
+    settings.GenPhaseR = -90;
+    settings.GenMode = 3;
+    settings.GenUserFile = "/tmp/x.wav";
+    ProfileFile file = ProfileFile::InMemory();
+    control.SaveGeneratorSettings(file);
+    GeneratorSettings copy;
+    ReadGeneratorSection(file, copy);
+    EXPECT_EQ(copy.GenFrequency, 1234);
+    EXPECT_EQ(copy.GenVolL, -7);
+    EXPECT_EQ(copy.GenPhaseR, -90);
+    EXPECT_EQ(copy.GenMode, 3);
+    EXPECT_EQ(copy.GenUserFile, "/tmp/x.wav");
+}
+
+TEST_F(GeneratorControlTest, AnalogVolumeShowsTheVolumeReadBack)
+{
+    control.ScrollBar2Scroll(25);
+    EXPECT_EQ(control.Display.volumeLabel, std::to_string(engine.GetOutputVolume()) + "%");
+    EXPECT_NEAR(engine.GetOutputVolume(), 75, 1);
+}
+
+}  // namespace
+}  // namespace sonvera
