@@ -34,6 +34,7 @@
 #include "scope/oszidia.h"
 #include "ui/analy.h"
 #include "ui/featdlg.h"
+#include "ui/iodialog.h"
 #include "ui/flagpicture.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
@@ -669,6 +670,9 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
     windows_ = windows;
     diagramLink_->window = windows.diagramm;
     scopeLink_->window = windows.oszidia;
+    if (windows.ioDialog) {
+        windows.ioDialog->SetHelpHandler([](int context) { Help().ShowContext(context); });
+    }
     if (windows.eichDlg) {
         windows.eichDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
@@ -1075,7 +1079,13 @@ void TMainForm::SelectAuxInput(int line)
 
 void TMainForm::BinpoptClick()
 {
+    ShowWaveFormatDialog(true);
+}
+
+void TMainForm::ShowWaveFormatDialog(bool input)
+{
     if (windows_.ioDialog) {
+        windows_.ioDialog->SetDirection(input);
         ShowModal(windows_.ioDialog);
     }
     run_->RefreshInputLabels();
@@ -1160,10 +1170,7 @@ void TMainForm::ShowFeaturelist1Click()
 
 void TMainForm::AudioInParameter1Click()
 {
-    if (windows_.ioDialog) {
-        ShowModal(windows_.ioDialog);
-    }
-    run_->RefreshInputLabels();
+    ShowWaveFormatDialog(true);
 }
 
 void TMainForm::AudioOutParameter1Click()
@@ -1171,9 +1178,7 @@ void TMainForm::AudioOutParameter1Click()
     if (engine_.PlaybackActive()) {
         return;
     }
-    if (windows_.ioDialog) {
-        ShowModal(windows_.ioDialog);
-    }
+    ShowWaveFormatDialog(false);
 }
 
 void TMainForm::SpeichernalsText1Click()

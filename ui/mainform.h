@@ -130,6 +130,9 @@ public:
     void SetInputLevel(int percent) override;
     void GetSetAuxVolOut();
     void BinpoptClick();
+    /// Shows the wave format dialog for the input or output device, then refreshes the
+    /// input format labels.
+    void ShowWaveFormatDialog(bool input);
 
     /// Moves the generator window to the dock point: always with force, otherwise only
     /// while it lies within its own size of that point.

@@ -40,12 +40,6 @@ public:
     explicit TKorEdit(QWidget* parent = nullptr) : ShellDialog("TKorEdit", "Editor Korrekturdatei: ", parent) {}
 };
 
-/// The wave format dialog (its captions are English in both languages).
-class TIOdialog : public ShellDialog {
-public:
-    explicit TIOdialog(QWidget* parent = nullptr) : ShellDialog("TIOdialog", "Wave Format", parent) {}
-};
-
 /// The generator window: a tool window that docks over the main window's generator
 /// group. Keeps the generator settings (section GEN) from creation to destruction.
 class TWavegen : public QWidget {

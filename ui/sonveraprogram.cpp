@@ -10,6 +10,7 @@
 #include "scope/oszidia.h"
 #include "ui/analy.h"
 #include "ui/featdlg.h"
+#include "ui/iodialog.h"
 #include "ui/shellwindows.h"
 
 namespace sonvera {
@@ -64,7 +65,7 @@ int SonveraProgram::Start()
     windows_.analy = add("TAnaly", std::make_unique<TAnaly>(state_.settings.Analysis, state_.filter, *mainForm_->CurveLoader(),
                                                  profile_));
     windows_.korEdit = add("TKorEdit", std::make_unique<TKorEdit>());
-    windows_.ioDialog = add("TIOdialog", std::make_unique<TIOdialog>());
+    windows_.ioDialog = add("TIOdialog", std::make_unique<TIOdialog>(*engine_));
     windows_.diagramm = add("TDiagramm", std::make_unique<TDiagramm>(profile_.Path()));
     // The diagram window creates its options dialog with itself; it is the twelfth.
     Created("Tdiadlg");
