@@ -1,51 +1,14 @@
 #pragma once
 
-// Scratch files for the configuration tests: each TempDir is a fresh directory under
-// the system's temporary folder, removed with everything in it when it goes away.
+// Scratch files for the configuration tests.
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
+
+#include "tests/support/tempdir.h"
 
 namespace sonvera::testing {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sonvera-config-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-    /// Names of everything in the directory.
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path_)) {
-            names.push_back(e.path().filename().string());
-        }
-        return names;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline void WriteBytes(const std::string& path, const std::string& bytes)
 {

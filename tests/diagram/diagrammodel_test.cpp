@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/tempdir.h"
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -316,8 +318,8 @@ TEST(CollectCurve, SkipsEmptySlotsAndNeedsAFrequencyAboveTheMinimum)
 
 TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
 {
-    const auto dir = std::filesystem::temp_directory_path() / "sonvera_diagram_export";
-    std::filesystem::create_directories(dir);
+    const sonvera::testing::TempDir scratch;
+    const auto& dir = scratch.Path();
     DiagramModel d = MakeDiagram(20, 20000, -45, 5, 3);
     const float p0[2] = {-1.5f, 12.25f};
     const float p1[2] = {-0.004f, -90.0f};
@@ -353,7 +355,6 @@ TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
     EXPECT_NE(d.ExportDiagramText((dir / "no_such_dir" / "x.txt").string(), ","), 0);
     d.FreeStorage();
     EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 1000);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(SpinButtons, AutomaticStepSnapsToTheLadder)

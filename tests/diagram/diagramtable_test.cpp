@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/tempdir.h"
+
 #include <QGuiApplication>
 #include <filesystem>
 #include <fstream>
@@ -34,7 +36,8 @@ TEST(DiagramTable, ReadsBackEveryExportSeparator)
     for (int i = 0; i < 4; ++i) {
         d.StoreDiagramPoint(&values[i][1], 2, i, values[i][0]);
     }
-    const auto file = std::filesystem::temp_directory_path() / "sonvera_table_roundtrip.txt";
+    const sonvera::testing::TempDir scratch;
+    const auto file = scratch.Path() / "table_roundtrip.txt";
     for (const char* sep : {",", ";", "\\t", "\\n", " | "}) {
         for (int draw2 = 0; draw2 <= 1; ++draw2) {
             d.Options.DrawCurve2 = static_cast<std::uint8_t>(draw2);

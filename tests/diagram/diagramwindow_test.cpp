@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/tempdir.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -202,16 +204,12 @@ protected:
     void SetUp() override
     {
         App();
-        dir = std::filesystem::temp_directory_path() / "sonvera_diagram_window";
-        std::filesystem::create_directories(dir);
-        config = (dir / "snv13.cfg").string();
-        std::filesystem::remove(config);
+        config = scratch.File("snv13.cfg");
         window = std::make_unique<TDiagramm>(config);
     }
     void TearDown() override
     {
         window.reset();
-        std::filesystem::remove_all(dir);
     }
     void Activate()
     {
@@ -229,7 +227,7 @@ protected:
         return w;
     }
 
-    std::filesystem::path dir;
+    sonvera::testing::TempDir scratch;
     std::string config;
     std::unique_ptr<TDiagramm> window;
 };
