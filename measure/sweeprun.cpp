@@ -199,14 +199,16 @@ void SweepRun::LeaveGeneratorPage()
 void SweepRun::wobbelnButClick()
 {
     SweepSettings& s = settings_.Sweep;
-    diagram_.ClearDiagramData();
     s.SweepComment = diagram_.GetComment();
+    // A START that cannot start (a signal plays, a sweep runs, no input device) leaves
+    // the points on the diagram alone.
     if (engine_.PlaybackActive() || SweepRunning || SweepToneOn) {
         return;
     }
     if (engine_.CaptureFormats() == 0) {
         return;
     }
+    diagram_.ClearDiagramData();
     SweepRunning = true;
     SweepIndex = 0;
     float levelMin = static_cast<float>(s.SweepYMin);
@@ -296,7 +298,10 @@ void SweepRun::SweepStepDone()
     const float* data = engine_.TakeCapturedBlock(count, overload, user);
     view_.SetOverloadLabel(overload >= 1 ? "Over " + std::to_string(overload) : std::string());
     if (data == nullptr) {
+        // The input device could not be closed: no point and no further step, and the
+        // sweep says so instead of standing still as if it were running.
         SweepToneOn = false;
+        dowoberr(engine_.EngineError() != 0 ? engine_.EngineError() : 9);
         return;
     }
     // The step in flight as started; the user value agrees with it for frequencies

@@ -410,16 +410,46 @@ TEST_F(SweepRunTest, StopDuringTheSettleWaitStoresThatStepAndPostsNoOther)
     EXPECT_FALSE(run.SweepToneOn);
 }
 
-TEST_F(SweepRunTest, StartDoesNothingWhileASignalPlays)
+TEST_F(SweepRunTest, StartDoesNothingWhileASignalPlaysOrASweepRunsAndKeepsThePoints)
 {
+    settings.Sweep.SweepSteps = 3;
+    run.EnterGeneratorPage();
+    run.wobbelnButClick();
+    --view.queued;
+    run.SweepStep();
+    port.Pump();
+    ASSERT_EQ(diagram.points.size(), 1u);
+    run.wobbelnButClick();  // pressed again while the sweep runs
+    EXPECT_EQ(diagram.points.size(), 1u);
+    EXPECT_EQ(diagram.clears, 1);
+    EXPECT_EQ(view.queued, 1);
+    run.STOPbutClick();
+    RunLoop();
+
     GeneratorParams p;
     ASSERT_EQ(engine.StartPlayback(1000, -1, p), 0);
-    run.EnterGeneratorPage();
+    const auto before = diagram.points.size();
     run.wobbelnButClick();
     EXPECT_FALSE(run.SweepRunning);
     EXPECT_EQ(view.queued, 0);
-    EXPECT_EQ(diagram.clears, 1);
+    EXPECT_EQ(diagram.points.size(), before);
     engine.StopPlayback();
+}
+
+TEST_F(SweepRunTest, BlockThatCannotBeTakenEndsTheSweepWithTheErrorBox)
+{
+    run.EnterGeneratorPage();
+    run.wobbelnButClick();
+    card.InjectFault(WaveCall::WaveInClose, kMmError, true);
+    RunLoop();
+    card.ClearFaults();
+    EXPECT_TRUE(diagram.points.empty());
+    EXPECT_FALSE(run.SweepRunning);
+    EXPECT_FALSE(run.SweepToneOn);
+    EXPECT_FALSE(engine.PlaybackActive());
+    EXPECT_TRUE(view.lockedEnabled);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text.rfind("ERROR at Frequency Output (", 0), 0u);
 }
 
 TEST_F(SweepRunTest, OutputErrorStopsWithTheErrorBox)
