@@ -13,29 +13,12 @@
 
 #include "platform/loopbackcard.h"
 #include "platform/wavefileplayer.h"
+#include "tests/support/tempdir.h"
 
 namespace sonvera {
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sonvera-player-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using testing::TempDir;
 
 /// Writes a 16-bit wave file of `frames` frames: a sine of `freq` at `amplitude` on the
 /// left (or the only) channel, silence on the right.
