@@ -19,7 +19,11 @@ int ShelfCorner(int sampleRateHz) {
 
 void PinkBank::Setup(int sampleRateHz) {
     designer_.SetFilterRate(sampleRateHz);
-    cascade_ = BiquadCascade{};
+    // New coefficients; the states stay, since the bank's state lives for the whole run:
+    // each peaking section designed below starts cleared, while the closing shelf goes
+    // on from where the previous buffer left its section.
+    cascade_.coeffs.fill(BiquadCoeffs{});
+    cascade_.count = 0;
     peakingCount_ = 0;
     shelfHz_ = 0;
     if (sampleRateHz <= 0) return;
@@ -30,6 +34,7 @@ void PinkBank::Setup(int sampleRateHz) {
         if (sampleRateHz / 2 <= candidateHz) break;
         if (designer_.DesignBiquad(kBiquadPeaking, candidateHz, cascade_.coeffs[n], -(i + 1.0),
                                    1.0)) {
+            cascade_.states[n] = BiquadState{};
             ++n;
         }
     }

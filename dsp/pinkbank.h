@@ -11,8 +11,9 @@ namespace sonvera {
 /// (20..20480 Hz) and the shelf at 18375 Hz.
 class PinkBank {
 public:
-    /// Designs the bank for `sampleRateHz` and clears every state. Sections that
-    /// cannot be designed at this rate (a rate below 3 Hz) are left out.
+    /// Designs the bank for `sampleRateHz` and clears the state of every peaking
+    /// section; the closing shelf keeps its state from the previous buffer. Sections
+    /// that cannot be designed at this rate (a rate below 3 Hz) are left out.
     void Setup(int sampleRateHz);
 
     /// Shapes one value; the state carries over between calls.

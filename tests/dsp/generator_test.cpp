@@ -498,5 +498,37 @@ TEST(PinkNoise, BankIsSetUpAgainForEachBufferAtItsRate) {
     }
 }
 
+TEST(PinkNoise, ShelfStateCarriesOverIntoTheNextBufferWhileOctaveSectionsRestart) {
+    // Reference built from the biquad kit directly: eleven octave sections and the
+    // shelf at 44100 Hz; between the buffers only the octave sections are cleared.
+    BiquadDesigner designer(44100);
+    std::vector<BiquadCoeffs> coeffs(12);
+    for (int i = 0; i < 11; ++i) {
+        ASSERT_TRUE(designer.DesignBiquad(kBiquadPeaking, 20 << i, coeffs[static_cast<std::size_t>(i)],
+                                          -(i + 1.0), 1.0));
+    }
+    ASSERT_TRUE(designer.DesignBiquad(kBiquadHighShelf, 18375, coeffs[11], -30.0, 1.0));
+    std::vector<BiquadState> states(12);
+    NoiseGenerator noise;
+
+    Generator gen;
+    const std::size_t frames = 200;
+    const auto first = Fill32(gen, Params(kWavePinkNoise), 44100, frames);
+    for (std::size_t j = 0; j < frames; ++j) {
+        double x = noise.NextSigned();
+        RunBiquadCascade(coeffs, states, x);
+        ASSERT_NEAR(first[2 * j], 2147483392.0 * x, 0.5) << j;
+    }
+    ASSERT_NE(states[11].y0, 0.0);
+    for (std::size_t i = 0; i < 11; ++i) states[i] = BiquadState{};
+
+    const auto second = Fill32(gen, Params(kWavePinkNoise), 44100, frames);
+    for (std::size_t j = 0; j < frames; ++j) {
+        double x = noise.NextSigned();
+        RunBiquadCascade(coeffs, states, x);
+        ASSERT_NEAR(second[2 * j], 2147483392.0 * x, 0.5) << j;
+    }
+}
+
 }  // namespace
 }  // namespace sonvera
