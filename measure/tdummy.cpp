@@ -53,9 +53,12 @@ void Tdummy::DrainMessages(int maxMessages)
 bool Tdummy::event(QEvent* event)
 {
     if (AppMessageOf(event) == MM_WIM_DATA) {
-        pending_.fetch_sub(1);
-        const auto* data = static_cast<WaveInDataEvent*>(event);
-        engine_.OnWaveInData(data->Header(), data->Session());
+        // Only a completion posted through PostWaveInData carries a header; a bare
+        // MM_WIM_DATA from elsewhere has nothing to hand on and is ignored.
+        if (const auto* data = dynamic_cast<const WaveInDataEvent*>(event)) {
+            pending_.fetch_sub(1);
+            engine_.OnWaveInData(data->Header(), data->Session());
+        }
         return true;
     }
     return QObject::event(event);

@@ -233,5 +233,19 @@ TEST_F(TdummyTest, ACompletionLeftOverFromBeforeAResetIsIgnored)
     EXPECT_EQ(calls, 0);
 }
 
+TEST_F(TdummyTest, ABareBufferDoneMessageWithoutAHeaderIsIgnored)
+{
+    int calls = 0;
+    ASSERT_EQ(engine.StartCapture(256, 0, [&] { ++calls; }), 0);
+    // Posted by someone other than the wave layer: no header travels with it.
+    PostAppMessage(&dummy, MM_WIM_DATA);
+    EXPECT_EQ(dummy.PendingWaveInData(), 1);
+    ASSERT_TRUE(RunUntil([&] { return calls == 1; }));
+    QCoreApplication::processEvents();
+    // Only the real completion reached the handler, and the count of pending ones is right.
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(dummy.PendingWaveInData(), 0);
+}
+
 }  // namespace
 }  // namespace sonvera
