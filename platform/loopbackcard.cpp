@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/profilefile.h"
 #include "platform/dutprocessor.h"
 
 namespace sonvera {
@@ -115,12 +116,10 @@ double VolumeFactor(std::uint32_t packed, bool right)
     return half / 65535.0;
 }
 
-std::string CutName(std::string name)
+// A driver's name is cut like the platform cuts it, but never inside a UTF-8 sequence.
+std::string CutName(const std::string& name)
 {
-    if (name.size() > kMaxProductName) {
-        name.resize(kMaxProductName);
-    }
-    return name;
+    return CutUtf8(name, kMaxProductName);
 }
 
 struct Fault {

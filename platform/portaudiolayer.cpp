@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/profilefile.h"
 #include "platform/alsamixer.h"
 #include "platform/bufferexchange.h"
 #include "platform/loopbackcard.h"
@@ -479,7 +480,7 @@ MmResult PortAudioLayer::WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps)
     std::lock_guard lock(d.apiMutex);
     RealDevice& dev = d.inputs[deviceId];
     caps = WaveInCaps{};
-    caps.productName = dev.name.substr(0, kMaxProductName);
+    caps.productName = CutUtf8(dev.name, kMaxProductName);
     caps.formats = d.FormatsOf(dev, true);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
     caps.channels = static_cast<std::uint16_t>(info ? std::min(info->maxInputChannels, 2) : 2);
@@ -498,7 +499,7 @@ MmResult PortAudioLayer::WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps)
     std::lock_guard lock(d.apiMutex);
     RealDevice& dev = d.outputs[deviceId];
     caps = WaveOutCaps{};
-    caps.productName = dev.name.substr(0, kMaxProductName);
+    caps.productName = CutUtf8(dev.name, kMaxProductName);
     caps.formats = d.FormatsOf(dev, false);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
     caps.channels = static_cast<std::uint16_t>(info ? std::min(info->maxOutputChannels, 2) : 2);
@@ -521,7 +522,7 @@ MmResult PortAudioLayer::AuxGetDevCaps(unsigned deviceId, AuxCaps& caps)
         return kMmBadDeviceId;
     }
     caps = AuxCaps{};
-    caps.productName = lines[deviceId].substr(0, kMaxProductName);
+    caps.productName = CutUtf8(lines[deviceId], kMaxProductName);
     caps.technology = lines[deviceId].find("CD") != std::string::npos ? kAuxTechCdAudio
                                                                         : kAuxTechAuxIn;
     caps.support = kAuxCapsVolume | kAuxCapsLrVolume;

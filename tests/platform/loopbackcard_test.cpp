@@ -175,6 +175,29 @@ TEST(LoopbackCard, CountsAndCapabilitiesCanBeOverridden)
     EXPECT_EQ(card.AuxGetNumDevs(), 3u);
 }
 
+TEST(LoopbackCard, LongProductNamesAreCutWithoutSplittingACharacter)
+{
+    LoopbackCard card;
+    // 30 ASCII characters, then "ä" (2 bytes) in bytes 31 and 32: it must go whole.
+    const std::string name = std::string(30, 'n') + "\xC3\xA4" + "rest";
+    WaveInCaps in;
+    in.productName = name;
+    card.SetWaveInCaps(0, in);
+    WaveOutCaps out;
+    out.productName = std::string(29, 'o') + "\xC3\xA4" + "\xC3\xB6";
+    card.SetWaveOutCaps(0, out);
+    AuxCaps aux;
+    aux.productName = name;
+    card.SetAuxCaps(0, aux);
+
+    ASSERT_EQ(card.WaveInGetDevCaps(0, in), kMmNoError);
+    EXPECT_EQ(in.productName, std::string(30, 'n'));
+    ASSERT_EQ(card.WaveOutGetDevCaps(0, out), kMmNoError);
+    EXPECT_EQ(out.productName, std::string(29, 'o') + "\xC3\xA4");  // 31 bytes, whole
+    ASSERT_EQ(card.AuxGetDevCaps(0, aux), kMmNoError);
+    EXPECT_EQ(aux.productName, std::string(30, 'n'));
+}
+
 TEST(LoopbackCard, LeftInputIsLeftOutputBitExactIn16Bit)
 {
     LoopbackCard card(DefaultDut());  // the right channel's DUT must not touch the left
