@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 #include "diagram/diagramscale.h"
@@ -686,31 +687,40 @@ bool DiagramModel::SpinClick(int spin, bool up)
 
 bool DiagramModel::ScrollClick(bool high, ScrollCode code)
 {
+    // Bounds read from a configuration file may lie anywhere in the 32-bit range: step in
+    // 64 bits and bring the result back into range, so that no step wraps around.
+    const auto toInt32 = [](long long v) {
+        return static_cast<std::int32_t>(
+            std::clamp<long long>(v, std::numeric_limits<std::int32_t>::min(),
+                                  std::numeric_limits<std::int32_t>::max()));
+    };
     const int delta = code == ScrollCode::LineLeft ? -1 : (code == ScrollCode::LineRight ? 1 : 0);
     if (high) {
-        FreqMax += 500 * delta;
-        if (FreqMax > 50000) {
-            FreqMax = 50000;
+        long long v = static_cast<long long>(FreqMax) + 500LL * delta;
+        if (v > 50000) {
+            v = 50000;
         }
-        if (FreqMax < FreqMin) {
-            FreqMax = FreqMin + 500;
+        if (v < FreqMin) {
+            v = static_cast<long long>(FreqMin) + 500;
         }
+        FreqMax = toInt32(v);
     } else {
-        FreqMin += 10 * delta;
-        if (FreqMin < 1) {
-            FreqMin = 1;
+        long long v = static_cast<long long>(FreqMin) + 10LL * delta;
+        if (v < 1) {
+            v = 1;
         }
-        if (FreqMin > 1) {
-            FreqMin = (FreqMin / 10) * 10;
+        if (v > 1) {
+            v = (v / 10) * 10;
         }
-        if (FreqMax < FreqMin) {
-            FreqMin = FreqMax - 10;
+        if (FreqMax < v) {
+            v = static_cast<long long>(FreqMax) - 10;
         }
         // An upper bound below 11 Hz would otherwise push the lower one to 0 or below,
         // where no frequency axis exists.
-        if (FreqMin < 1) {
-            FreqMin = 1;
+        if (v < 1) {
+            v = 1;
         }
+        FreqMin = toInt32(v);
     }
     MirrorRanges();
     return LayoutScreen(false);

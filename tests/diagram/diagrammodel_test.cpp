@@ -3,9 +3,11 @@
 #include "tests/support/tempdir.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -445,6 +447,33 @@ TEST(ScrollBars, MoveTheFrequencyBoundsInSteps)
     d.FreqMin = 1;
     d.FreqMax = 5;
     d.ScrollClick(false, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMin, 1);
+}
+
+TEST(ScrollBars, BoundsAtTheEndsOfTheIntegerRangeStepWithoutWrapping)
+{
+    // Such bounds come straight from a configuration file.
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    d.FreqMax = kMax;
+    d.ScrollClick(true, ScrollCode::LineRight);
+    EXPECT_EQ(d.FreqMax, 50000);  // capped, not wrapped to a negative bound
+
+    d.FreqMin = kMin;
+    d.FreqMax = 28000;
+    d.ScrollClick(false, ScrollCode::LineLeft);
+    EXPECT_EQ(d.FreqMin, 1);
+
+    d.FreqMin = kMax - 100;
+    d.FreqMax = kMax;
+    d.ScrollClick(true, ScrollCode::LineRight);  // 50000 is below FreqMin: FreqMin + 500
+    EXPECT_EQ(d.FreqMax, kMax);
+    EXPECT_EQ(d.Options.FreqMax, kMax);
+
+    d.FreqMin = 20;
+    d.FreqMax = kMin;
+    d.ScrollClick(false, ScrollCode::LineRight);  // FreqMax - 10 would wrap
     EXPECT_EQ(d.FreqMin, 1);
 }
 
