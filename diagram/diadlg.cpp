@@ -170,7 +170,10 @@ Tdiadlg::Tdiadlg(QObject* receiverObject, QWidget* parent) : QDialog(parent), re
 
     CloseBut = new QPushButton(QStringLiteral("close"), this);
     CloseBut->setObjectName(QStringLiteral("CloseBut"));
-    connect(CloseBut, &QPushButton::clicked, this, &QDialog::hide);
+    connect(CloseBut, &QPushButton::clicked, this, [this] {
+        hide();
+        Post();  // like every other handler of the dialog
+    });
     BitBtn1 = new QPushButton(QStringLiteral("?"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     connect(BitBtn1, &QPushButton::clicked, this, [this] {

@@ -173,6 +173,16 @@ TEST_F(DiagramDialogTest, ColoursDefaultsAndPicker)
     EXPECT_EQ(recorder.seen[1].ColMargin, 0x123456u);
 }
 
+TEST_F(DiagramDialogTest, CloseHidesTheDialogAndPostsItsRecord)
+{
+    dialog.show();
+    Find<QPushButton>("CloseBut")->click();
+    EXPECT_FALSE(dialog.isVisible());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    EXPECT_EQ(recorder.seen[0].FreqMax, 28000);
+}
+
 TEST_F(DiagramDialogTest, MeasuringKindStepAutoAndTexts)
 {
     Find<QRadioButton>("MessVon2")->setChecked(true);
