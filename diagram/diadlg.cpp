@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "diagram/diagramrenderer.h"
 #include "diagram/diagramscale.h"
@@ -55,7 +56,8 @@ bool ParseWhole(const QString& text, long long& value)
     return begin != end && res.ec == std::errc() && res.ptr == end;
 }
 
-// A real with "." as decimal mark in the complete text, finite.
+// A real with "." as decimal mark in the complete text that a single-precision field can
+// hold (anything larger does not parse).
 bool ParseReal(const QString& text, double& value)
 {
     const std::string s = text.toStdString();
@@ -65,7 +67,8 @@ bool ParseReal(const QString& text, double& value)
         ++begin;
     }
     const auto res = std::from_chars(begin, end, value);
-    return begin != end && res.ec == std::errc() && res.ptr == end && std::isfinite(value);
+    return begin != end && res.ec == std::errc() && res.ptr == end && std::isfinite(value) &&
+           std::fabs(value) <= std::numeric_limits<float>::max();
 }
 
 QString Fixed3(double v)

@@ -152,6 +152,24 @@ TEST_F(DiagramDialogTest, FrequencyAndLevelEditsRefuseValuesOutsideTheirRules)
     EXPECT_EQ(o.YStep, 0.0f);
 }
 
+TEST_F(DiagramDialogTest, LevelsAndStepsBeyondSinglePrecisionDoNotParse)
+{
+    Find<QLineEdit>("Edit4")->setText("1e300");
+    Find<QLineEdit>("Edit3")->setText("-1e39");
+    Find<QLineEdit>("Edit5")->setText("4e38");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.seen.empty());
+    const DiagramOptions o = dialog.FetchOptions();
+    EXPECT_EQ(o.LevelMax, 0.0f);
+    EXPECT_EQ(o.LevelMin, -110.0f);
+    EXPECT_EQ(o.YStep, 5.0f);
+
+    Find<QLineEdit>("Edit4")->setText("1e3");  // an exponent within range is a number
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    EXPECT_EQ(recorder.seen[0].LevelMax, 1000.0f);
+}
+
 TEST_F(DiagramDialogTest, ColoursDefaultsAndPicker)
 {
     Find<QPushButton>("coldefault")->click();
