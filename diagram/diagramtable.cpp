@@ -3,8 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "diagram/diagrammodel.h"
+#include "diagram/diagramscale.h"
 
 namespace sonvera {
 
@@ -41,7 +43,9 @@ bool SplitNumbers(const std::string& line, std::vector<double>& out, std::string
         }
         double v = 0.0;
         const auto res = std::from_chars(line.data() + start, line.data() + line.size(), v);
-        if (res.ec != std::errc() || !std::isfinite(v)) {
+        // The diagram holds single-precision values: larger magnitudes are no usable number.
+        if (res.ec != std::errc() || !std::isfinite(v) ||
+            std::fabs(v) > std::numeric_limits<float>::max()) {
             error = "not a number: '" + line.substr(i, 12) + "'";
             return false;
         }
@@ -153,7 +157,7 @@ bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table
     for (std::size_t p = 0; p < points; ++p) {
         const double* row = flat.data() + p * static_cast<std::size_t>(group);
         if (row[0] < 0.0 || row[0] > 1e7) {
-            error = "point " + std::to_string(p + 1) + ": frequency " + std::to_string(row[0]) +
+            error = "point " + std::to_string(p + 1) + ": frequency " + FormatFixed(row[0], 2) +
                     " Hz is outside 0 .. 10 MHz";
             table = DiagramTable{};
             return false;

@@ -73,6 +73,11 @@ TEST(DiagramTable, RejectsWhatIsNoTable)
     EXPECT_FALSE(ParseDiagramTable("20,nan\n", 0, t, error));
     EXPECT_FALSE(ParseDiagramTable("20,1.2.3\n", 0, t, error));
     EXPECT_FALSE(ParseDiagramTable("-20,1\n", 0, t, error));  // negative frequency
+    EXPECT_FALSE(ParseDiagramTable("20000000,1\n", 0, t, error));
+    EXPECT_NE(error.find("frequency 20000000.00 Hz"), std::string::npos) << error;
+    // A value no single-precision curve can hold (10^300 written out) is refused.
+    EXPECT_FALSE(ParseDiagramTable("20,1" + std::string(300, '0') + "\n", 0, t, error));
+    EXPECT_NE(error.find("line 1"), std::string::npos);
     EXPECT_TRUE(ParseDiagramTable("20\n30\n", 0, t, error));  // only pairs fit: one point
     EXPECT_EQ(t.columns, 2);
     EXPECT_FALSE(ParseDiagramTable("20\n1\n10\n2\n5\n3\n", 0, t, error));  // falls either way
