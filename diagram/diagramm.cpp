@@ -113,6 +113,7 @@ TDiagramm::TDiagramm(std::string path, QWidget* parent)
 
     optionsDialog = std::make_unique<Tdiadlg>(this);
     model.onMoveControls = [this] { PlaceControls(); };
+    model.onRepaint = [this] { update(); };
 
     bitmap = QImage(width(), height(), QImage::Format_RGB32);
     model.SetScreen(width(), height(), DiagramRenderer::Metrics(DiagramModel::kScreenFontSize, &bitmap));

@@ -97,6 +97,9 @@ void DiagramModel::ClearDiagramData()
     std::fill(FreqArray.begin(), FreqArray.end(), 0.0f);
     std::fill(Curve1Array.begin(), Curve1Array.end(), 0.0f);
     std::fill(Curve2Array.begin(), Curve2Array.end(), 0.0f);
+    if (onRepaint) {
+        onRepaint();
+    }
 }
 
 void DiagramModel::ResetDiagramScales()

@@ -189,6 +189,8 @@ public:
     /// Called by layouts with the move flag, after the bands are known: the window places
     /// its controls (PlaceControls) there.
     std::function<void()> onMoveControls;
+    /// Called when cleared points want the picture redrawn: the window requests a repaint.
+    std::function<void()> onRepaint;
 
 private:
     void MirrorRanges();

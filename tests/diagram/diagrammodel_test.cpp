@@ -149,6 +149,24 @@ TEST(ResetDiagramScales, UnsetsAllSixBoundsAndClearsThePoints)
     EXPECT_EQ(d.FreqArray[0], 0.0f);
 }
 
+TEST(ClearDiagramData, ClearingThePointsAsksForARepaint)
+{
+    DiagramModel d = MakeDiagram(10, 28000, -110, 0);
+    int repaints = 0;
+    d.onRepaint = [&] { ++repaints; };
+    d.ClearDiagramData();
+    EXPECT_EQ(repaints, 1);
+    d.ResetDiagramScales();
+    EXPECT_EQ(repaints, 2);
+    // A new frequency range clears the old points, and they must vanish from the screen.
+    float lo = -110.0f;
+    float hi = 0.0f;
+    d.PrepareDiagram("", 50, 20, 20000, lo, hi);
+    EXPECT_EQ(repaints, 3);
+    d.PrepareDiagram("", 50, 20, 20000, lo, hi);  // same range: points kept, no repaint
+    EXPECT_EQ(repaints, 3);
+}
+
 TEST(StoreDiagramPoint, ModesAndIndexBounds)
 {
     DiagramModel d = MakeDiagram(10, 28000, -110, 0);

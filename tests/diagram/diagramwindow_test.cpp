@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QThread>
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
@@ -354,6 +355,36 @@ TEST_F(DiagramWindowTest, PaintIsOneOpaqueCopyOfTheDiagram)
     EXPECT_TRUE(window->RenderForPrint(printed, 1200, 900, 12));
     EXPECT_EQ(printed.width(), 1200);
     EXPECT_EQ(window->Model().Layout().width, 580);  // the screen is laid out again
+}
+
+TEST_F(DiagramWindowTest, ClearedPointsAreRepainted)
+{
+    Activate();
+    window->show();
+    QCoreApplication::processEvents();
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            paints += e->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    window->installEventFilter(&counter);
+    // Let the paints of showing the window go by until a round passes without one.
+    for (int round = 0; round < 50; ++round) {
+        counter.paints = 0;
+        QThread::msleep(10);
+        QCoreApplication::processEvents();
+        if (counter.paints == 0) {
+            break;
+        }
+    }
+    ASSERT_EQ(counter.paints, 0);
+    window->Model().ClearDiagramData();
+    QCoreApplication::processEvents();
+    EXPECT_GT(counter.paints, 0);
+    window->removeEventFilter(&counter);
 }
 
 TEST_F(DiagramWindowTest, DestroySavesTheOptions)
