@@ -5,6 +5,7 @@
 #include <portaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -359,6 +360,24 @@ struct PortAudioLayer::Impl {
     }
 };
 
+unsigned LoopbackSlot(unsigned realCount)
+{
+    constexpr unsigned kLastSelectableSlot = 2;
+    return std::min(realCount, kLastSelectableSlot);
+}
+
+int RealDeviceOfSlot(unsigned deviceId, unsigned realCount)
+{
+    const unsigned slot = LoopbackSlot(realCount);
+    if (deviceId == slot) {
+        return -1;
+    }
+    if (deviceId > realCount) {
+        return -2;
+    }
+    return static_cast<int>(deviceId < slot ? deviceId : deviceId - 1);
+}
+
 PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>()) {}
 
 std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error)
@@ -471,14 +490,15 @@ unsigned PortAudioLayer::AuxGetNumDevs()
 MmResult PortAudioLayer::WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps)
 {
     Impl& d = *impl_;
-    if (deviceId == d.inputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.inputs.size()));
+    if (real == -1) {
         return d.loopback->WaveInGetDevCaps(0, caps);
     }
-    if (deviceId > d.inputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    RealDevice& dev = d.inputs[deviceId];
+    RealDevice& dev = d.inputs[static_cast<std::size_t>(real)];
     caps = WaveInCaps{};
     caps.productName = CutUtf8(dev.name, kMaxProductName);
     caps.formats = d.FormatsOf(dev, true);
@@ -490,14 +510,15 @@ MmResult PortAudioLayer::WaveInGetDevCaps(unsigned deviceId, WaveInCaps& caps)
 MmResult PortAudioLayer::WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps)
 {
     Impl& d = *impl_;
-    if (deviceId == d.outputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.outputs.size()));
+    if (real == -1) {
         return d.loopback->WaveOutGetDevCaps(0, caps);
     }
-    if (deviceId > d.outputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    RealDevice& dev = d.outputs[deviceId];
+    RealDevice& dev = d.outputs[static_cast<std::size_t>(real)];
     caps = WaveOutCaps{};
     caps.productName = CutUtf8(dev.name, kMaxProductName);
     caps.formats = d.FormatsOf(dev, false);
@@ -545,7 +566,8 @@ MmResult PortAudioLayer::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
 {
     Impl& d = *impl_;
     const bool query = (flags & kWaveOpenQuery) != 0;
-    if (deviceId == d.inputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.inputs.size()));
+    if (real == -1) {
         WaveInHandle inner{};
         const MmResult r = d.loopback->WaveInOpen(query || handle == nullptr ? nullptr : &inner, 0, format,
                                                   std::move(post), flags);
@@ -554,7 +576,7 @@ MmResult PortAudioLayer::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
         }
         return r;
     }
-    if (deviceId > d.inputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     if (!FormatIsPcm(format)) {
@@ -562,7 +584,7 @@ MmResult PortAudioLayer::WaveInOpen(WaveInHandle* handle, unsigned deviceId,
     }
     std::lock_guard lock(d.apiMutex);
     Stream& s = d.in;
-    const PaDeviceIndex device = d.inputs[deviceId].index;
+    const PaDeviceIndex device = d.inputs[static_cast<std::size_t>(real)].index;
     const bool running = s.pa != nullptr && !s.broken && s.paDevice == device &&
                          SameFormat(s.format, format);
     if (query) {
@@ -720,7 +742,8 @@ MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
 {
     Impl& d = *impl_;
     const bool query = (flags & kWaveOpenQuery) != 0;
-    if (deviceId == d.outputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.outputs.size()));
+    if (real == -1) {
         WaveOutHandle inner{};
         const MmResult r = d.loopback->WaveOutOpen(query || handle == nullptr ? nullptr : &inner, 0, format,
                                                    std::move(post), flags);
@@ -729,7 +752,7 @@ MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
         }
         return r;
     }
-    if (deviceId > d.outputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     if (!FormatIsPcm(format)) {
@@ -737,7 +760,7 @@ MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
     }
     std::lock_guard lock(d.apiMutex);
     Stream& s = d.out;
-    const PaDeviceIndex device = d.outputs[deviceId].index;
+    const PaDeviceIndex device = d.outputs[static_cast<std::size_t>(real)].index;
     const bool running = s.pa != nullptr && !s.broken && s.paDevice == device &&
                          SameFormat(s.format, format);
     if (query) {
@@ -876,14 +899,15 @@ MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
 MmResult PortAudioLayer::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume)
 {
     Impl& d = *impl_;
-    if (deviceId == d.outputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.outputs.size()));
+    if (real == -1) {
         return d.loopback->WaveOutGetVolume(0, volume);
     }
-    if (deviceId > d.outputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    AlsaMixer* m = d.Mixer(d.outputs[deviceId].mixer);
+    AlsaMixer* m = d.Mixer(d.outputs[static_cast<std::size_t>(real)].mixer);
     if (m == nullptr || !m->HasOutputVolume()) {
         return kMmNotSupported;
     }
@@ -893,14 +917,15 @@ MmResult PortAudioLayer::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volu
 MmResult PortAudioLayer::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
 {
     Impl& d = *impl_;
-    if (deviceId == d.outputs.size()) {
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(d.outputs.size()));
+    if (real == -1) {
         return d.loopback->WaveOutSetVolume(0, volume);
     }
-    if (deviceId > d.outputs.size()) {
+    if (real < 0) {
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    AlsaMixer* m = d.Mixer(d.outputs[deviceId].mixer);
+    AlsaMixer* m = d.Mixer(d.outputs[static_cast<std::size_t>(real)].mixer);
     if (m == nullptr || !m->HasOutputVolume()) {
         return kMmNotSupported;
     }

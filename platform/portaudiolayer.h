@@ -7,13 +7,23 @@
 
 namespace sonvera {
 
+/// Where the virtual loopback card sits among realCount real devices of one kind: after
+/// them, but never beyond the last selectable slot (2), so it can always be chosen.
+unsigned LoopbackSlot(unsigned realCount);
+
+/// Which real device (0 .. realCount-1) device number deviceId stands for; -1 for the
+/// loopback card's slot, -2 when there is no such device.
+int RealDeviceOfSlot(unsigned deviceId, unsigned realCount);
+
 /// Real sound devices through PortAudio (normally its ALSA host API, which reaches
 /// PulseAudio or PipeWire through their ALSA plugins), with the virtual loopback card as
-/// the last device of each kind.
+/// one device of each kind.
 ///
 /// Device order: the system default device first, then the other real devices of the
 /// same host API (ALSA's plugin-only entries such as "surround51" or "dmix" left out),
-/// then "Sonvera Loopback". Auxiliary devices are the recording controls of the ALSA
+/// with "Sonvera Loopback" after them, or in slot 2 when there are more than two (the
+/// program can select only slots 0..2; the real devices after it keep their place in
+/// the report). Auxiliary devices are the recording controls of the ALSA
 /// mixer of the default input device; the output volume is the mixer's "Master" (or
 /// "PCM", ...) control. A control that does not exist is absent (count 0, or
 /// kMmNotSupported for the output volume).

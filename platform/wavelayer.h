@@ -306,7 +306,8 @@ std::string DutFromOptions(std::string_view option, const char* environment, Dut
 
 /// Creates the wave layer for a backend, with the given DUT on the virtual card. Device
 /// order: real devices first (the system default first among them), the virtual card
-/// always last; without real devices it is device 0. Auto falls back to the virtual
+/// after them but never beyond slot 2, the last one the program can select; without real
+/// devices it is device 0. Auto falls back to the virtual
 /// card alone when PortAudio cannot start. Returns nullptr and sets `error` only when
 /// PortAudio was asked for explicitly and cannot start. The virtual card runs on the
 /// real-time clock here.

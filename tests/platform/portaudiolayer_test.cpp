@@ -21,7 +21,33 @@ WaveFormat Pcm16()
     return f;
 }
 
-TEST(PortAudioLayer, LoopbackTakesTheLastSlotOfEachKind)
+TEST(PortAudioLayer, LoopbackFollowsTheRealDevicesButStaysSelectable)
+{
+    // No, one or two real devices: the loopback card comes after them.
+    EXPECT_EQ(LoopbackSlot(0), 0u);
+    EXPECT_EQ(LoopbackSlot(1), 1u);
+    EXPECT_EQ(LoopbackSlot(2), 2u);
+    // More: it takes the last slot the program can select, slot 2.
+    EXPECT_EQ(LoopbackSlot(3), 2u);
+    EXPECT_EQ(LoopbackSlot(7), 2u);
+
+    // Two real devices: 0, 1 real, 2 loopback, nothing beyond.
+    EXPECT_EQ(RealDeviceOfSlot(0, 2), 0);
+    EXPECT_EQ(RealDeviceOfSlot(1, 2), 1);
+    EXPECT_EQ(RealDeviceOfSlot(2, 2), -1);
+    EXPECT_EQ(RealDeviceOfSlot(3, 2), -2);
+    // Four real devices: 0, 1 real, 2 loopback, 3 and 4 the third and fourth real ones.
+    EXPECT_EQ(RealDeviceOfSlot(1, 4), 1);
+    EXPECT_EQ(RealDeviceOfSlot(2, 4), -1);
+    EXPECT_EQ(RealDeviceOfSlot(3, 4), 2);
+    EXPECT_EQ(RealDeviceOfSlot(4, 4), 3);
+    EXPECT_EQ(RealDeviceOfSlot(5, 4), -2);
+    // No real device: the loopback card is device 0 and the only one.
+    EXPECT_EQ(RealDeviceOfSlot(0, 0), -1);
+    EXPECT_EQ(RealDeviceOfSlot(1, 0), -2);
+}
+
+TEST(PortAudioLayer, LoopbackTakesASelectableSlotOfEachKind)
 {
     std::string error;
     auto layer = PortAudioLayer::Create(DefaultDut(), error);
@@ -33,10 +59,10 @@ TEST(PortAudioLayer, LoopbackTakesTheLastSlotOfEachKind)
     EXPECT_EQ(outs, layer->RealOutputCount() + 1);
     EXPECT_EQ(layer->MidiOutGetNumDevs(), 0u);
     WaveInCaps in;
-    ASSERT_EQ(layer->WaveInGetDevCaps(ins - 1, in), kMmNoError);
+    ASSERT_EQ(layer->WaveInGetDevCaps(LoopbackSlot(layer->RealInputCount()), in), kMmNoError);
     EXPECT_EQ(in.productName, LoopbackCard::kProductName);
     WaveOutCaps out;
-    ASSERT_EQ(layer->WaveOutGetDevCaps(outs - 1, out), kMmNoError);
+    ASSERT_EQ(layer->WaveOutGetDevCaps(LoopbackSlot(layer->RealOutputCount()), out), kMmNoError);
     EXPECT_EQ(out.productName, LoopbackCard::kProductName);
     EXPECT_EQ(layer->WaveInGetDevCaps(ins, in), kMmBadDeviceId);
     EXPECT_EQ(layer->WaveOutGetDevCaps(outs, out), kMmBadDeviceId);
