@@ -113,6 +113,13 @@ int RunPlotCommand(const CliContext& ctx)
     if (pngPath.empty()) {
         pngPath = std::filesystem::path(tablePath).replace_extension(".png").string();
     }
+    {
+        // The measurement must never be overwritten by its own picture.
+        std::error_code ec;
+        if (pngPath == tablePath || std::filesystem::equivalent(pngPath, tablePath, ec)) {
+            return Usage("the picture would overwrite the table; name another file with --png");
+        }
+    }
 
     std::ifstream in(tablePath, std::ios::binary);
     if (!in) {
