@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/cli.h"
+#include "app/waitingport.h"
 #include "config/configpath.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
@@ -66,64 +67,6 @@ bool ParseNumber(const std::string& text, T& value)
     const auto res = std::from_chars(begin, end, value);
     return begin != end && res.ec == std::errc() && res.ptr == end;
 }
-
-/// Completions from the audio thread, queued until the command waits for them.
-class WaitingPort : public MessagePort {
-public:
-    explicit WaitingPort(SoundEngine& engine) : engine_(engine) { engine_.SetMessagePort(this); }
-    ~WaitingPort() override { engine_.SetMessagePort(nullptr); }
-
-    void PostWaveInData(const void* header, std::uint64_t session) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back({header, session});
-        }
-        wake_.notify_all();
-    }
-
-    void DrainMessages(int maxMessages) override
-    {
-        for (int i = 0; i < maxMessages; ++i) {
-            Completion c;
-            {
-                std::lock_guard lock(mutex_);
-                if (queue_.empty()) {
-                    return;
-                }
-                c = queue_.front();
-                queue_.pop_front();
-            }
-            engine_.OnWaveInData(c.header, c.session);
-        }
-    }
-
-    /// Waits for one completion and delivers it; false on timeout.
-    bool WaitAndDeliver(std::chrono::milliseconds timeout)
-    {
-        Completion c;
-        {
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait_for(lock, timeout, [this] { return !queue_.empty(); })) {
-                return false;
-            }
-            c = queue_.front();
-            queue_.pop_front();
-        }
-        engine_.OnWaveInData(c.header, c.session);
-        return true;
-    }
-
-private:
-    struct Completion {
-        const void* header = nullptr;
-        std::uint64_t session = 0;
-    };
-    SoundEngine& engine_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Completion> queue_;
-};
 
 /// The page as the command sees it: no widgets, the overload text kept for the report.
 class CliControls : public ScopePageControls {
@@ -409,7 +352,7 @@ int RunScopeCommand(const CliContext& ctx)
         if (!run.ScopeRunning()) {
             break;  // the device error has been reported
         }
-        if (!port.WaitAndDeliver(std::chrono::duration_cast<std::chrono::milliseconds>(kBlockTimeout))) {
+        if (!port.DeliverOne(std::chrono::duration_cast<std::chrono::milliseconds>(kBlockTimeout))) {
             timedOut = true;
             break;
         }

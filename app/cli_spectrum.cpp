@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "app/cli.h"
+#include "app/waitingport.h"
 #include "config/configpath.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
@@ -43,54 +44,6 @@ const char* const kSpectrumUsage =
     "         [--in-device N] [--out-device N] [--points 512|1024|2048|4096] [--window INDEX|NAME]\n"
     "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--input FILE.wav] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n";
-
-/// Completions queued by the wave layer (any thread) until the command's loop takes them.
-class WaitingPort : public MessagePort {
-public:
-    explicit WaitingPort(SoundEngine& engine) : engine_(engine) { engine_.SetMessagePort(this); }
-    ~WaitingPort() override { engine_.SetMessagePort(nullptr); }
-
-    void PostWaveInData(const void* header, std::uint64_t session) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back({header, session});
-        }
-        wake_.notify_one();
-    }
-
-    void DrainMessages(int maxMessages) override
-    {
-        for (int i = 0; i < maxMessages && DeliverOne(std::chrono::milliseconds(0)); ++i) {
-        }
-    }
-
-    /// Delivers one completion, waiting up to `wait` for it; false when none came.
-    bool DeliverOne(std::chrono::milliseconds wait)
-    {
-        Item item{};
-        {
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait_for(lock, wait, [this] { return !queue_.empty(); })) {
-                return false;
-            }
-            item = queue_.front();
-            queue_.pop_front();
-        }
-        engine_.OnWaveInData(item.header, item.session);
-        return true;
-    }
-
-private:
-    struct Item {
-        const void* header;
-        std::uint64_t session;
-    };
-    SoundEngine& engine_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Item> queue_;
-};
 
 /// The virtual card with its input replaced by the frames of a wave file: each recorded
 /// buffer is overwritten with the file's next frames, encoded in the device's format,

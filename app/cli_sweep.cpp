@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "app/cli.h"
+#include "app/waitingport.h"
 #include "config/configpath.h"
 #include "config/profilefile.h"
 #include "config/profilevalues.h"
@@ -42,54 +43,6 @@ const char* const kSweepUsage =
     "         [--out FILE] [--sep SEP] [--png FILE]\n"
     "Prints one line per step: frequency, then level ratio (dB) and phase (degrees) with\n"
     "reference, or the right and left input levels (dB) in stereo.\n";
-
-/// Completions queued by the wave layer (any thread) until the command's loop takes them.
-class SweepPort : public MessagePort {
-public:
-    explicit SweepPort(SoundEngine& engine) : engine_(engine) { engine_.SetMessagePort(this); }
-    ~SweepPort() override { engine_.SetMessagePort(nullptr); }
-
-    void PostWaveInData(const void* header, std::uint64_t session) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back({header, session});
-        }
-        wake_.notify_one();
-    }
-
-    void DrainMessages(int maxMessages) override
-    {
-        for (int i = 0; i < maxMessages && DeliverOne(std::chrono::milliseconds(0)); ++i) {
-        }
-    }
-
-    /// Delivers one completion, waiting up to `wait` for it; false when none came.
-    bool DeliverOne(std::chrono::milliseconds wait)
-    {
-        Item item{};
-        {
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait_for(lock, wait, [this] { return !queue_.empty(); })) {
-                return false;
-            }
-            item = queue_.front();
-            queue_.pop_front();
-        }
-        engine_.OnWaveInData(item.header, item.session);
-        return true;
-    }
-
-private:
-    struct Item {
-        const void* header;
-        std::uint64_t session;
-    };
-    SoundEngine& engine_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Item> queue_;
-};
 
 /// The diagram of the run: the model alone.
 class SweepModelDiagram : public SweepDiagram {
@@ -120,7 +73,7 @@ public:
 /// The page without widgets: the queued step and, on a real device, the settle wait.
 class CliSweepPage : public SweepPageView {
 public:
-    CliSweepPage(SweepPort& port, bool instantClock) : port_(port), instant_(instantClock) {}
+    CliSweepPage(WaitingPort& port, bool instantClock) : port_(port), instant_(instantClock) {}
     int queued = 0;
     std::string overload;
     void PostSweepStep() override { ++queued; }
@@ -138,7 +91,7 @@ public:
     }
 
 private:
-    SweepPort& port_;
+    WaitingPort& port_;
     bool instant_;
 };
 
@@ -344,7 +297,7 @@ int RunSweepCommand(const CliContext& ctx)
         }
     }
     SoundEngine engine(*layer);
-    SweepPort port(engine);
+    WaitingPort port(engine);
     engine.SetProfile(&profile);
     int inCount = 0, outCount = 0;
     std::uint32_t formats = 0;
