@@ -12,8 +12,9 @@ public:
     void Show(const Prompt& prompt) override
     {
         const char* kind = prompt.kind == PromptKind::Error     ? "error"
-                           : prompt.kind == PromptKind::Warning ? "warning"
-                                                                : "note";
+                           : prompt.kind == PromptKind::Warning  ? "warning"
+                           : prompt.kind == PromptKind::Question ? "question"
+                                                                 : "note";
         std::fprintf(stderr, "%s: %s\n", kind, prompt.text.c_str());
     }
 };
@@ -48,6 +49,11 @@ void ShowWarningPrompt(const std::string& text)
 void ShowInformationPrompt(const std::string& text)
 {
     Prompts().Show(Prompt{PromptKind::Information, text, false, 0});
+}
+
+bool AskYesNoPrompt(const std::string& text)
+{
+    return Prompts().Ask(Prompt{PromptKind::Question, text, false, 0});
 }
 
 }  // namespace sonvera

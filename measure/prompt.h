@@ -11,6 +11,7 @@ enum class PromptKind {
     Error,        // device errors, fatal start-up problems
     Warning,      // input errors in dialogs, diagram refusals
     Information,  // notices (the help language notice)
+    Question,     // a question answered with Yes or No
 };
 
 /// One message box: its text, its kind and whether it offers a Help button (then
@@ -29,6 +30,13 @@ public:
     virtual ~PromptService() = default;
     /// Shows the prompt and returns when the user has closed it.
     virtual void Show(const Prompt& prompt) = 0;
+    /// Asks a question with the buttons Yes and No; returns true for Yes. Services
+    /// without a user show the text and answer No.
+    virtual bool Ask(const Prompt& prompt)
+    {
+        Show(prompt);
+        return false;
+    }
 };
 
 /// The installed service. Without one, prompts are written to standard error.
@@ -42,5 +50,7 @@ PromptService* SetPromptService(PromptService* service);
 void ShowErrorPrompt(const std::string& text, int helpContext);
 void ShowWarningPrompt(const std::string& text);
 void ShowInformationPrompt(const std::string& text);
+/// A question with Yes and No; true for Yes.
+bool AskYesNoPrompt(const std::string& text);
 
 }  // namespace sonvera

@@ -35,6 +35,7 @@
 #include "ui/analy.h"
 #include "ui/featdlg.h"
 #include "ui/iodialog.h"
+#include "ui/koredit.h"
 #include "ui/flagpicture.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
@@ -124,6 +125,16 @@ void SetCaption(QObject* object, const QString& text)
 }
 
 }  // namespace
+
+int StepFrequency(int f1, int f2, int n, int k)
+{
+    if (f1 == 0 || n == 0) {
+        return 333;
+    }
+    const double f = std::exp(std::log(static_cast<double>(f1)) +
+                              k * std::log(static_cast<double>(f2) / static_cast<double>(f1)) / n);
+    return static_cast<int>(std::lround(f));
+}
 
 const MainMessages* MainMessagesFor(char language)
 {
@@ -533,15 +544,23 @@ void TMainForm::BuildMenus()
     item(analyse, "Parameter1", "&Parameter", [this] { Parameter1Click(); });
 
     QMenu* correction = menu(nullptr, "Korrektur1", "&Korrektur");
-    item(correction, "LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", [] {});
-    item(correction, "Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", [] {})->setCheckable(true);
-    item(correction, "EditEingangskorrekturdatei1", "Bearbeite Eingangskorrekturdatei", [] {});
+    item(correction, "LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei",
+         [this] { LadeEingangskorrekturdatei1Click(); });
+    item(correction, "Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", [this] {
+        Eingangskorrekturaktiv1Click();
+    })->setCheckable(true);
+    item(correction, "EditEingangskorrekturdatei1", "Edit Eingangskorrekturdatei",
+         [this] { EditEingangskorrekturdatei1Click(); });
     correction->addSeparator();
-    item(correction, "LadeAusgangskorrekturdatei1", "Lade &Ausgangskorrekturdatei", [] {});
-    item(correction, "Ausgangskorrekturaktiv1", "Ausgangskorrektur aktiv", [] {})->setCheckable(true);
-    item(correction, "EditAusgangskorrekturdatei1", "Bearbeite Ausgangskorrekturdatei", [] {});
+    item(correction, "LadeAusgangskorrekturdatei1", "Lade &Ausgangskorrekturdatei",
+         [this] { LadeAusgangskorrekturdatei1Click(); });
+    item(correction, "Ausgangskorrekturaktiv1", "Ausgangskorrektur aktiv", [this] {
+        Ausgangskorrekturaktiv1Click();
+    })->setCheckable(true);
+    item(correction, "EditAusgangskorrekturdatei1", "Edit Ausgangskorrekturdatei",
+         [this] { EditAusgangskorrekturdatei1Click(); });
     correction->addSeparator();
-    item(correction, "Testekorrekturdatei1", "Teste Korrekturdateien", [] {});
+    item(correction, "Testekorrekturdatei1", "Teste Korrekturdateien", [this] { Testekorrekturdatei1Click(); });
 
     QMenu* options = menu(nullptr, "MEinstellung", "&Einstellungen");
     QAction* flags = item(options, "deutschEnglish1", "", [this] { DeutschEnglish1Click(); });
@@ -670,6 +689,9 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
     windows_ = windows;
     diagramLink_->window = windows.diagramm;
     scopeLink_->window = windows.oszidia;
+    if (windows.korEdit) {
+        windows.korEdit->SetSavedHandler([this](CorrectionCurve& curve) { CorrectionSaved(curve); });
+    }
     if (windows.ioDialog) {
         windows.ioDialog->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
@@ -1216,6 +1238,115 @@ void TMainForm::EditCopy()
     if (windows_.diagramm->RenderForPrint(image, windows_.diagramm->width(), windows_.diagramm->height(), 8)) {
         QApplication::clipboard()->setImage(image);
     }
+}
+
+// ---- Correction curves -----------------------------------------------------------------------
+
+QFileDialog* TMainForm::CorrectionOpenDialog()
+{
+    if (OpenDialog == nullptr) {
+        OpenDialog = new QFileDialog(this);
+        OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+        OpenDialog->setOption(QFileDialog::DontUseNativeDialog);
+        OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog->setFileMode(QFileDialog::AnyFile);  // a new name creates a new file
+    }
+    OpenDialog->setDefaultSuffix(QStringLiteral("cor"));
+    OpenDialog->setNameFilter(QStringLiteral("Correction File (*.cor)"));
+    return OpenDialog;
+}
+
+void TMainForm::SyncCorrectionFlags()
+{
+    Settings& s = state_.settings;
+    s.Main.InCorrActive = state_.InCorrection.active;
+    s.Main.OutCorrActive = state_.OutCorrection.active;
+    Item("Eingangskorrekturaktiv1")->setChecked(s.Main.InCorrActive);
+    Item("Ausgangskorrekturaktiv1")->setChecked(s.Main.OutCorrActive);
+    UpdateCorrectionLabel();
+}
+
+void TMainForm::LoadCorrection(bool input)
+{
+    CorrectionCurve& curve = input ? state_.InCorrection : state_.OutCorrection;
+    QFileDialog* dialog = CorrectionOpenDialog();
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
+        const std::string file = dialog->selectedFiles().first().toStdString();
+        if (loader_->LoadCurveFile(curve, file)) {
+            curve.active = true;
+        }
+    }
+    // A failed load has shown its message; the curve may have been emptied, which also
+    // switched it off, and the check mark shows that.
+    SyncCorrectionFlags();
+}
+
+void TMainForm::ToggleCorrection(bool input)
+{
+    CorrectionCurve& curve = input ? state_.InCorrection : state_.OutCorrection;
+    curve.active = !curve.active && !curve.fileName.empty() && curve.count > 0;
+    SyncCorrectionFlags();
+}
+
+void TMainForm::EditCorrection(bool input)
+{
+    CorrectionCurve& curve = input ? state_.InCorrection : state_.OutCorrection;
+    if (curve.fileName.empty()) {
+        LoadCorrection(input);
+    }
+    if (!curve.fileName.empty() && windows_.korEdit != nullptr) {
+        curve.active = curve.count > 0;
+        windows_.korEdit->EditCurve(curve);
+    }
+    SyncCorrectionFlags();
+}
+
+void TMainForm::CorrectionSaved(CorrectionCurve& curve)
+{
+    const std::string file = curve.fileName;
+    if (loader_->LoadCurveFile(curve, file)) {
+        curve.active = true;
+    }
+    Testekorrekturdatei1Click();
+}
+
+void TMainForm::Testekorrekturdatei1Click()
+{
+    TDiagramm* diagram = windows_.diagramm;
+    if (diagram == nullptr) {
+        SyncCorrectionFlags();
+        return;
+    }
+    DiagramModel& model = diagram->Model();
+    float levelMin = 0.0f, levelMax = 0.0f;
+    int freqMin = 0, freqMax = 0;
+    model.GetLevelRange(levelMin, levelMax);
+    model.GetFreqRange(freqMin, freqMax);
+    model.ResetDiagramScales();
+    constexpr int kTestPoints = 1000;
+    diagram->PrepareDiagram("", kTestPoints, freqMin, freqMax, levelMin, levelMax);
+    model.SetSecondRange(levelMax, levelMin);
+    model.SetCurvesShown(true, true);
+
+    std::string names;
+    if (state_.InCorrection.active) {
+        names = state_.InCorrection.fileName;
+    }
+    if (state_.OutCorrection.active) {
+        names += " & " + state_.OutCorrection.fileName;
+    }
+    diagram->SetResultLine(messages_->correctionTitle + names);
+
+    for (int i = 1; i <= kTestPoints; ++i) {
+        const int f = StepFrequency(1, 28000, kTestPoints, i);
+        const float values[2] = {static_cast<float>(ApplyCurve(state_.InCorrection, -1.0, f, 0.0)),
+                                 static_cast<float>(ApplyCurve(state_.OutCorrection, -1.0, f, 0.0))};
+        model.StoreDiagramPoint(values, 2, i, static_cast<float>(f));
+    }
+    // The curves are drawn where the user can see them, also from the other pages.
+    diagramLink_->Show(true);
+    diagram->update();
+    SyncCorrectionFlags();
 }
 
 void TMainForm::UpdateStatusLine()

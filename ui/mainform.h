@@ -28,6 +28,7 @@ class QScrollBar;
 class QSpinBox;
 class QTabWidget;
 class QCheckBox;
+class QFileDialog;
 class QToolButton;
 
 namespace sonvera {
@@ -76,6 +77,10 @@ struct MainMessages {
     std::string exportFailure;
     std::string correctionActive;
 };
+
+/// Frequency of step k of n from f1 to f2 on a logarithmic scale, to the nearest whole
+/// hertz; 333 when f1 or n is 0.
+int StepFrequency(int f1, int f2, int n, int k);
 
 /// German ('D') or English ('E') message texts; nullptr for other letters.
 const MainMessages* MainMessagesFor(char language);
@@ -130,6 +135,18 @@ public:
     void SetInputLevel(int percent) override;
     void GetSetAuxVolOut();
     void BinpoptClick();
+
+    // The correction menu.
+    void LadeEingangskorrekturdatei1Click() { LoadCorrection(true); }
+    void Eingangskorrekturaktiv1Click() { ToggleCorrection(true); }
+    void EditEingangskorrekturdatei1Click() { EditCorrection(true); }
+    void LadeAusgangskorrekturdatei1Click() { LoadCorrection(false); }
+    void Ausgangskorrekturaktiv1Click() { ToggleCorrection(false); }
+    void EditAusgangskorrekturdatei1Click() { EditCorrection(false); }
+    /// Draws both correction curves in the diagram at 1000 points from 1 to 28000 Hz.
+    void Testekorrekturdatei1Click();
+    /// The open dialog of the correction files (created on first use).
+    QFileDialog* CorrectionOpenDialog();
     /// Shows the wave format dialog for the input or output device, then refreshes the
     /// input format labels.
     void ShowWaveFormatDialog(bool input);
@@ -202,6 +219,13 @@ private:
     void RecordLayout();
     void UpdateStatusLine();
     void UpdateCorrectionLabel();
+    void LoadCorrection(bool input);
+    void ToggleCorrection(bool input);
+    void EditCorrection(bool input);
+    /// The editor saved the file of `curve`: load it, switch it on and test.
+    void CorrectionSaved(CorrectionCurve& curve);
+    /// Settings flags, menu check marks and `coract` from the curves' active flags.
+    void SyncCorrectionFlags();
     int ShowModal(QDialog* dialog);
     void LeavePage(int page);
     void EnterPage(int page);
@@ -282,6 +306,7 @@ private:
     QRadioButton* RadioButton1 = nullptr;
     QRadioButton* RadioButton2 = nullptr;
     QString saveDialogTitle_;
+    QFileDialog* OpenDialog = nullptr;
     std::array<QAction*, 3> inDeviceItems_{};
     std::array<QAction*, 3> outDeviceItems_{};
     std::array<QAction*, 10> auxItems_{};

@@ -17,6 +17,7 @@ void MessageBoxPrompts::Show(const Prompt& prompt)
     case PromptKind::Error: box.setIcon(QMessageBox::Critical); break;
     case PromptKind::Warning: box.setIcon(QMessageBox::Warning); break;
     case PromptKind::Information: box.setIcon(QMessageBox::Information); break;
+    case PromptKind::Question: box.setIcon(QMessageBox::Question); break;
     }
     box.addButton(QMessageBox::Ok);
     QPushButton* help = prompt.helpButton ? box.addButton(QMessageBox::Help) : nullptr;
@@ -24,6 +25,18 @@ void MessageBoxPrompts::Show(const Prompt& prompt)
     if (help != nullptr && box.clickedButton() == help) {
         Help().ShowContext(prompt.helpContext);
     }
+}
+
+bool MessageBoxPrompts::Ask(const Prompt& prompt)
+{
+    QMessageBox box(parent_);
+    box.setObjectName(QStringLiteral("PromptBox"));
+    box.setWindowTitle(QStringLiteral("Sonvera"));
+    box.setText(QString::fromStdString(prompt.text));
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
 }
 
 }  // namespace sonvera

@@ -34,12 +34,6 @@ public:
     explicit Twobbeldlg(QWidget* parent = nullptr) : ShellDialog("Twobbeldlg", "Wobbeln", parent) {}
 };
 
-/// The correction-file editor.
-class TKorEdit : public ShellDialog {
-public:
-    explicit TKorEdit(QWidget* parent = nullptr) : ShellDialog("TKorEdit", "Editor Korrekturdatei: ", parent) {}
-};
-
 /// The generator window: a tool window that docks over the main window's generator
 /// group. Keeps the generator settings (section GEN) from creation to destruction.
 class TWavegen : public QWidget {

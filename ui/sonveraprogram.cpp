@@ -11,6 +11,7 @@
 #include "ui/analy.h"
 #include "ui/featdlg.h"
 #include "ui/iodialog.h"
+#include "ui/koredit.h"
 #include "ui/shellwindows.h"
 
 namespace sonvera {

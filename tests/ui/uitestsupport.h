@@ -28,7 +28,14 @@ public:
     RecordingPrompts() { previous_ = SetPromptService(this); }
     ~RecordingPrompts() override { SetPromptService(previous_); }
     void Show(const Prompt& p) override { shown.push_back(p); }
+    /// Records the question and gives `answer`.
+    bool Ask(const Prompt& p) override
+    {
+        shown.push_back(p);
+        return answer;
+    }
     std::vector<Prompt> shown;
+    bool answer = false;
 
 private:
     PromptService* previous_ = nullptr;

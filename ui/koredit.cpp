@@ -1,0 +1,147 @@
+#include "ui/koredit.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+
+#include <fstream>
+#include <sstream>
+
+#include "dsp/curve.h"
+#include "measure/prompt.h"
+
+namespace sonvera {
+
+namespace {
+
+// The prefix of the caption while a file is open; the same in both languages.
+constexpr const char* kCaptionPrefix = "Editor Korrekturdatei: ";
+
+}  // namespace
+
+TKorEdit::TKorEdit(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("TKorEdit"));
+    resize(447, 533);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setTabChangesFocus(false);  // tab characters go into the text
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->installEventFilter(this);
+    setCentralWidget(Memo1);
+
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    test = menuBar()->addAction(QStringLiteral("Save &&Test"));
+    test->setObjectName(QStringLiteral("test"));
+    connect(test, &QAction::triggered, this, [this] { testClick(); });
+    SetTexts('D');
+}
+
+void TKorEdit::SetTexts(char language)
+{
+    if (language == 'D') {
+        setWindowTitle(QStringLiteral("Editor Korrekturdatei"));
+        question_ = "Korrekturwerte wurden verändert ! Speichern ?";
+        writeFailure_ = " konnte nicht gespeichert werden";
+    } else if (language == 'E') {
+        setWindowTitle(QStringLiteral("Editor correction file"));
+        question_ = "Values changed ! Saving ?";
+        writeFailure_ = " could not be saved";
+    }
+}
+
+bool TKorEdit::EditCurve(CorrectionCurve& curve)
+{
+    // Unsaved typing in the file open so far is asked about before it is replaced.
+    if (!FormCloseQuery()) {
+        return false;
+    }
+    std::ifstream in(curve.fileName, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    curve_ = &curve;
+    Memo1->setPlainText(QString::fromStdString(text.str()));
+    modified_ = false;
+    show();
+    raise();
+    activateWindow();
+    FormActivate();
+    return true;
+}
+
+void TKorEdit::FormActivate()
+{
+    if (curve_ != nullptr) {
+        setWindowTitle(QString::fromUtf8(kCaptionPrefix) + QString::fromStdString(curve_->fileName));
+    }
+}
+
+bool TKorEdit::testClick()
+{
+    if (curve_ == nullptr) {
+        return false;
+    }
+    const std::string fileName = curve_->fileName;
+    {
+        std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+        out << Memo1->toPlainText().toStdString();
+        out.close();
+        if (!out) {
+            // The text stays in the editor, still marked as changed.
+            ShowWarningPrompt(fileName + writeFailure_);
+            return false;
+        }
+    }
+    modified_ = false;
+    if (onSaved_) {
+        onSaved_(*curve_);
+    }
+    return true;
+}
+
+bool TKorEdit::FormCloseQuery()
+{
+    if (!modified_) {
+        return true;
+    }
+    if (!AskYesNoPrompt(question_)) {
+        modified_ = false;  // answered No: the typing is given up
+        return true;
+    }
+    // A save that fails keeps the window open, so the text is not lost.
+    return testClick();
+}
+
+bool TKorEdit::eventFilter(QObject* watched, QEvent* event)
+{
+    // Any key sets the flag, also one that changes nothing. Only loading and saving clear
+    // it: coming back into the text area must not make unsaved typing look saved.
+    if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+        modified_ = true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TKorEdit::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) {
+        FormActivate();
+    }
+    return QMainWindow::event(event);
+}
+
+void TKorEdit::closeEvent(QCloseEvent* event)
+{
+    if (FormCloseQuery()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+}  // namespace sonvera
