@@ -12,6 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -36,6 +39,7 @@
 #include "ui/featdlg.h"
 #include "ui/iodialog.h"
 #include "ui/koredit.h"
+#include "ui/printing.h"
 #include "ui/flagpicture.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
@@ -527,8 +531,8 @@ void TMainForm::BuildMenus()
     QMenu* file = menu(nullptr, "Filemenu", "&Datei");
     item(file, "SpeichernalsText1", "&Speichern als Text", [this] { SpeichernalsText1Click(); });
     file->addSeparator();
-    item(file, "FilePrintItem", "&Drucken", [] {});
-    item(file, "FilePrintSetupItem", "Drucker&einrichtung", [] {});
+    item(file, "FilePrintItem", "&Drucken", [this] { FilePrint(); });
+    item(file, "FilePrintSetupItem", "Drucker&einrichtung", [this] { FilePrintSetup(); });
     file->addSeparator();
     item(file, "FileExitItem", "&Beenden", [this] { close(); });
 
@@ -1203,19 +1207,76 @@ void TMainForm::AudioOutParameter1Click()
     ShowWaveFormatDialog(false);
 }
 
+QFileDialog* TMainForm::TextSaveDialog()
+{
+    if (SaveDialog == nullptr) {
+        SaveDialog = new QFileDialog(this);
+        SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+        SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+        SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialog->setFileMode(QFileDialog::AnyFile);
+    }
+    SaveDialog->setWindowTitle(saveDialogTitle_);
+    SaveDialog->setDefaultSuffix(QStringLiteral("txt"));
+    SaveDialog->setNameFilter(QStringLiteral("Text File (*.txt)"));
+    return SaveDialog;
+}
+
 void TMainForm::SpeichernalsText1Click()
 {
     if (!windows_.diagramm) {
         return;
     }
-    const QString file = QFileDialog::getSaveFileName(this, saveDialogTitle_, QString(), QStringLiteral("*.txt"));
-    if (file.isEmpty()) {
+    QFileDialog* dialog = TextSaveDialog();
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }
+    const std::string file = dialog->selectedFiles().first().toStdString();
     const DiagramModel& model = windows_.diagramm->Model();
-    if (model.ExportDiagramText(file.toStdString(), model.Options.Separator) != 0) {
-        ShowWarningPrompt(file.toStdString() + messages_->exportFailure);
+    if (model.ExportDiagramText(file, model.Options.Separator) != 0) {
+        Prompts().Show(Prompt{PromptKind::Error, file + messages_->exportFailure, false, 0});
     }
+}
+
+QPrinter& TMainForm::Printer()
+{
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    }
+    return *printer_;
+}
+
+void TMainForm::FilePrint()
+{
+    if (!windows_.diagramm) {
+        return;
+    }
+    QPrintDialog dialog(&Printer(), this);
+    dialog.setObjectName(QStringLiteral("PrintDialog"));
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    PrintTo(Printer());
+}
+
+bool TMainForm::PrintTo(QPrinter& printer)
+{
+    if (!windows_.diagramm) {
+        return false;
+    }
+    std::vector<std::string> report;
+    const bool printed = PrintDiagram(printer, *windows_.diagramm, report);
+    for (std::string& line : report) {
+        engine_.AppendReport(std::move(line));
+    }
+    return printed;
+}
+
+void TMainForm::FilePrintSetup()
+{
+    QPageSetupDialog dialog(&Printer(), this);
+    dialog.setObjectName(QStringLiteral("PrintSetupDialog"));
+    dialog.exec();
 }
 
 void TMainForm::Kommentar1Click()
@@ -1231,6 +1292,15 @@ void TMainForm::Kommentar1Click()
 
 void TMainForm::EditCopy()
 {
+    if (windows_.diagramm) {
+        windows_.diagramm->repaint();
+    }
+    if (currentPage_ == 2) {
+        if (windows_.oszidia) {
+            QApplication::clipboard()->setImage(windows_.oszidia->RenderNow());
+        }
+        return;
+    }
     if (!windows_.diagramm) {
         return;
     }
@@ -1238,6 +1308,7 @@ void TMainForm::EditCopy()
     if (windows_.diagramm->RenderForPrint(image, windows_.diagramm->width(), windows_.diagramm->height(), 8)) {
         QApplication::clipboard()->setImage(image);
     }
+    windows_.diagramm->repaint();
 }
 
 // ---- Correction curves -----------------------------------------------------------------------

@@ -29,6 +29,7 @@ class QSpinBox;
 class QTabWidget;
 class QCheckBox;
 class QFileDialog;
+class QPrinter;
 class QToolButton;
 
 namespace sonvera {
@@ -127,6 +128,16 @@ public:
     void AudioInParameter1Click();
     void AudioOutParameter1Click();
     void SpeichernalsText1Click();
+    /// "&Drucken": the print dialog, then the diagram on one page.
+    void FilePrint();
+    /// "Drucker&einrichtung": the page set-up of the printer the print command uses.
+    void FilePrintSetup();
+    /// Prints the diagram on `printer` and adds the printer's details to the device
+    /// report. Returns false when no page was printed.
+    bool PrintTo(QPrinter& printer);
+    QPrinter& Printer();
+    /// The save dialog of the text export (created on first use).
+    QFileDialog* TextSaveDialog();
     void Kommentar1Click();
     void EditCopy();
     void SelectInDeviceItem(int index);   // N11Click, N21Click, N31Click
@@ -307,6 +318,8 @@ private:
     QRadioButton* RadioButton2 = nullptr;
     QString saveDialogTitle_;
     QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    std::unique_ptr<QPrinter> printer_;
     std::array<QAction*, 3> inDeviceItems_{};
     std::array<QAction*, 3> outDeviceItems_{};
     std::array<QAction*, 10> auxItems_{};
