@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
@@ -233,6 +234,15 @@ TEST_F(OutputCommandTest, TextExportWritesTheSeparatedColumnsAndReportsAFileThat
     ASSERT_EQ(prompts.shown.size(), 1u);
     EXPECT_EQ(prompts.shown[0].kind, PromptKind::Error);
     EXPECT_EQ(prompts.shown[0].text, blocked + ".txt konnte nicht erzeugt werden");
+}
+
+TEST_F(OutputCommandTest, RemarkPutsTheKeyboardFocusIntoTheDiagramsCommentLine)
+{
+    program->Main().findChild<QAction*>(QStringLiteral("Kommentar1"))->trigger();
+    test::ProcessEvents(5);
+    auto* comment = program->Diagram()->findChild<QLineEdit*>(QStringLiteral("Edicomment"));
+    ASSERT_NE(comment, nullptr);
+    EXPECT_EQ(program->Diagram()->focusWidget(), comment);
 }
 
 }  // namespace
