@@ -16,7 +16,7 @@ PACKAGES=(
   # device test rig (PulseAudio null sink reached through the ALSA plugin)
   pulseaudio libasound2-plugins
   # looking at the program as a user does
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick poppler-utils
 )
 
 missing=()
