@@ -707,6 +707,7 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
         windows.featDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
     if (windows.diagramm) {
+        windows.diagramm->OptionsDialog().showHelp = [](int context) { Help().ShowContext(context); };
         windows.diagramm->onCurveColours = [this](Colour c1, Colour c2) {
             auto colour = [](Colour c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF).name(); };
             MeasureLeft->setStyleSheet(QStringLiteral("color: ") + colour(c1));

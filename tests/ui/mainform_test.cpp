@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QFile>
 #include <QGroupBox>
@@ -10,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 
 #include <cmath>
 #include <fstream>
@@ -17,12 +19,14 @@
 #include <sstream>
 #include <string>
 
+#include "diagram/diadlg.h"
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "scope/oszidia.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/analy.h"
+#include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
 #include "ui/sonveraprogram.h"
 
@@ -394,6 +398,23 @@ TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
     EXPECT_TRUE(Find<QRadioButton>("FFTpointsgroup3")->isChecked());
     EXPECT_EQ(program->Diagram()->width(), 500);
     EXPECT_EQ(program->Diagram()->height(), 350);
+}
+
+}  // namespace
+}  // namespace sonvera
+
+namespace sonvera {
+namespace {
+
+TEST_F(ProgramTest, HelpButtonOfTheDiagramOptionsOpensItsOwnPage)
+{
+    Start();
+    Tdiadlg& options = program->Diagram()->OptionsDialog();
+    auto* helpButton = options.findChild<QAbstractButton*>(QStringLiteral("BitBtn1"));
+    ASSERT_NE(helpButton, nullptr);
+    helpButton->click();
+    EXPECT_EQ(Help().CurrentContext(), 16);
+    EXPECT_TRUE(Help().Browser()->toPlainText().contains(QStringLiteral("Diagramm-Optionen")));
 }
 
 }  // namespace
