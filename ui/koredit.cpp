@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QStringDecoder>
 
 #include <fstream>
 #include <sstream>
@@ -64,8 +65,17 @@ bool TKorEdit::EditCurve(CorrectionCurve& curve)
     }
     std::stringstream text;
     text << in.rdbuf();
+    const std::string bytes = text.str();
+    // A file that is not UTF-8 (an older single-byte one) is shown byte for byte and
+    // written back the same way, so saving never alters characters the user left alone.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString shown = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    singleByte_ = utf8.hasError();
+    if (singleByte_) {
+        shown = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
     curve_ = &curve;
-    Memo1->setPlainText(QString::fromStdString(text.str()));
+    Memo1->setPlainText(shown);
     modified_ = false;
     show();
     raise();
@@ -89,7 +99,9 @@ bool TKorEdit::testClick()
     const std::string fileName = curve_->fileName;
     {
         std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-        out << Memo1->toPlainText().toStdString();
+        const QString text = Memo1->toPlainText();
+        const QByteArray bytes = singleByte_ ? text.toLatin1() : text.toUtf8();
+        out.write(bytes.constData(), bytes.size());
         out.close();
         if (!out) {
             // The text stays in the editor, still marked as changed.

@@ -50,6 +50,7 @@ protected:
 private:
     CorrectionCurve* curve_ = nullptr;
     bool modified_ = false;
+    bool singleByte_ = false;  // the file is not UTF-8: one character per byte
     std::string question_;
     std::string writeFailure_;
     SavedHandler onSaved_;

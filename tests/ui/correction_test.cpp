@@ -287,6 +287,28 @@ TEST_F(CorrectionMenuTest, SaveAndTestWritesReloadsSwitchesOnAndDraws)
     EXPECT_TRUE(prompts.shown.empty());  // saved: no question
 }
 
+TEST(CorrectionEditor, SavingKeepsTheBytesOfASingleByteFileAndOfAUtf8File)
+{
+    test::App();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CorrectionCurve curve;
+    curve.fileName = dir.filePath(QStringLiteral("remark.cor")).toStdString();
+    TKorEdit editor;
+    // An older file with a Latin-1 umlaut in its remark line, and the same in UTF-8.
+    const std::string latinBytes = "Pegel f\xfcr Eingang\n100 1\n1000 2\n";
+    const std::string utf8Bytes = "Pegel f\xc3\xbcr Eingang\n100 1\n1000 2\n";
+    const QString shown = QString::fromUtf8("Pegel f\u00fcr Eingang\n100 1\n1000 2\n");
+    for (const std::string& bytes : {latinBytes, utf8Bytes}) {
+        WriteFile(curve.fileName, bytes);
+        ASSERT_TRUE(editor.EditCurve(curve));
+        EXPECT_EQ(editor.Memo()->toPlainText(), shown);
+        ASSERT_TRUE(editor.testClick());
+        EXPECT_EQ(ReadFile(curve.fileName), bytes);
+    }
+    editor.close();
+}
+
 TEST_F(CorrectionMenuTest, ClosingAfterTypingAsksOnceAndNoKeepsTheFileAndCurve)
 {
     const std::string file = Path("keep.cor");
