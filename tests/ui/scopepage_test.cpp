@@ -397,39 +397,5 @@ TEST_F(CalibrationCommandTest, TheSpectrumRunStopsForTheDialog)
     });
 }
 
-// ---- Picture for the documentation ------------------------------------------------------------
-
-// Holds the oscilloscope page with a two-channel tone on screen for the number of seconds
-// in SONVERA_SCOPE_HOLD, so that a picture of the screen can be taken; skipped otherwise.
-TEST_F(ScopePageTest, HoldsThePageOnScreenForAPicture)
-{
-    const char* hold = std::getenv("SONVERA_SCOPE_HOLD");
-    if (hold == nullptr) {
-        GTEST_SKIP() << "SONVERA_SCOPE_HOLD not set";
-    }
-    S().Scope.ScopeDiv1 = 11;  // 0.2 V/div
-    S().Scope.ScopeDiv2 = 11;
-    S().Scope.ScopeTimebase = 5;
-    Main().move(340, 40);
-    // Channel 1 (right) at -6 dB, channel 2 (left) at -12 dB a third of a period behind.
-    GeneratorParams p;
-    p.frequencyHz = 441;
-    p.levelLeftDb = -12;
-    p.levelRightDb = -6;
-    p.phaseLeftDeg = 120;
-    program->Engine().SetOutputVolume(100);
-    ASSERT_EQ(program->Engine().StartPlayback(441, 3000, p), 0);
-    ShowScopePage();
-    ASSERT_TRUE(RunBlocks(3));
-    Main().Scope().StopOrun();  // keep the picture still
-    test::ProcessEvents();
-    View().RepaintScope();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(hold));
-    while (std::chrono::steady_clock::now() < until) {
-        test::ProcessEvents(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
 }  // namespace
 }  // namespace sonvera
