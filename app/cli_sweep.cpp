@@ -78,16 +78,17 @@ public:
     std::string overload;
     void PostSweepStep() override { ++queued; }
     void SetOverloadLabel(const std::string& text) override { overload = text; }
-    void SettleWait(int ms) override
+    bool SettleWait(int ms) override
     {
         if (instant_) {
-            return;  // the virtual card's time stands still between calls
+            return true;  // the virtual card's time stands still between calls
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
             port_.DrainMessages(10);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        return true;
     }
 
 private:

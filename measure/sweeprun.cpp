@@ -260,7 +260,14 @@ void SweepRun::SweepStep()
         return;
     }
 
-    view_.SettleWait(s.SweepSettleTime);
+    if (!view_.SettleWait(s.SweepSettleTime)) {
+        // The program closed during the wait and its engine is shut down.
+        if (SweepToneOn) {
+            engine_.StopPlayback();
+        }
+        SweepRunning = SweepToneOn = false;
+        return;
+    }
 
     pendingIndex_ = SweepIndex;
     pendingFrequency_ = SweepFrequency;

@@ -70,8 +70,10 @@ public:
     virtual void ShowOutputFormatDialog() {}
     /// Waits `ms` milliseconds between the tone's start and the capture, keeping the
     /// window responsive (the program processes its messages meanwhile; the command-line
-    /// tool and tests on an instant clock need not wait at all).
-    virtual void SettleWait(int /*ms*/) {}
+    /// tool and tests on an instant clock need not wait at all). Returns false when the
+    /// sound engine went away meanwhile (the program is closing): the step then ends
+    /// without recording.
+    virtual bool SettleWait(int /*ms*/) { return true; }
     /// Posts WM_SWEEP_STEP to the main window (never handled inside this call).
     virtual void PostSweepStep() = 0;
 };

@@ -68,12 +68,13 @@ public:
     void SetSweepLockedControlsEnabled(bool e) override { lockedEnabled = e; }
     void SetOutputLabel(const std::string& t) override { outputLabel = t; }
     void SetOutputSlider(int p) override { outputSlider = p; }
-    void SettleWait(int ms) override
+    bool SettleWait(int ms) override
     {
         waits.push_back(ms);
         if (onWait) {
             onWait();
         }
+        return !engineGone;
     }
     bool RunSweepDialog(SweepSettings& record) override
     {
@@ -87,6 +88,7 @@ public:
     }
     void PostSweepStep() override { ++queued; }
 
+    bool engineGone = false;
     std::string overload = "-", startCaption, outputLabel;
     std::vector<std::string> freqTexts;
     std::vector<int> waits;
@@ -408,6 +410,21 @@ TEST_F(SweepRunTest, StopDuringTheSettleWaitStoresThatStepAndPostsNoOther)
     EXPECT_EQ(view.waits.size(), 1u);
     EXPECT_FALSE(run.SweepRunning);
     EXPECT_FALSE(run.SweepToneOn);
+}
+
+TEST_F(SweepRunTest, AnEngineGoneDuringTheSettleWaitEndsTheStepWithoutRecordingOrError)
+{
+    settings.Sweep.SweepSteps = 5;
+    run.EnterGeneratorPage();
+    run.wobbelnButClick();
+    view.engineGone = true;
+    RunLoop();
+    EXPECT_TRUE(diagram.points.empty());
+    EXPECT_FALSE(run.SweepRunning);
+    EXPECT_FALSE(run.SweepToneOn);
+    EXPECT_FALSE(engine.PlaybackActive());
+    EXPECT_FALSE(engine.CaptureStarted());
+    EXPECT_TRUE(prompts.shown.empty());
 }
 
 TEST_F(SweepRunTest, StartDoesNothingWhileASignalPlaysOrASweepRunsAndKeepsThePoints)
