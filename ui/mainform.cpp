@@ -43,6 +43,8 @@
 #include "ui/flagpicture.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
+#include "ui/wavegen.h"
+#include "ui/wobbeldlg.h"
 
 namespace sonvera {
 

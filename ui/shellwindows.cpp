@@ -4,9 +4,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "config/profilefile.h"
-#include "config/sections.h"
-
 namespace sonvera {
 
 ShellDialog::ShellDialog(const char* className, const char* caption, QWidget* parent) : QDialog(parent)
@@ -19,43 +16,6 @@ void ShellDialog::SetTexts(char language)
 {
     if (language == 'D' || language == 'E') {
         language_ = language;
-    }
-}
-
-TWavegen::TWavegen(GeneratorSettings& settings, ProfileFile& profile, QWidget* parent)
-    : QWidget(parent, Qt::Tool), settings_(settings), profile_(profile)
-{
-    setObjectName(QStringLiteral("TWavegen"));
-    setWindowTitle(QStringLiteral("Generator"));
-    resize(250, 190);
-    auto* note = new QLabel(QStringLiteral("Generator"), this);
-    note->setObjectName(QStringLiteral("GenCaption"));
-    note->setAlignment(Qt::AlignCenter);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(note);
-    ReadGeneratorSection(profile_, settings_);
-}
-
-TWavegen::~TWavegen()
-{
-    WriteGeneratorSection(profile_, settings_);
-}
-
-void TWavegen::SetGeneratorTexts(char language)
-{
-    if (language == 'D') {
-        errorPrefix_ = "Fehler bei Frequenzausgabe (";
-    } else if (language == 'E') {
-        errorPrefix_ = "Error at frequency output (";
-    }
-}
-
-void TWavegen::SetStayOnTop(bool onTop)
-{
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (visible) {
-        show();  // changing the flags hides a window
     }
 }
 

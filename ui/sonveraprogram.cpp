@@ -13,6 +13,8 @@
 #include "ui/iodialog.h"
 #include "ui/koredit.h"
 #include "ui/shellwindows.h"
+#include "ui/wavegen.h"
+#include "ui/wobbeldlg.h"
 
 namespace sonvera {
 
@@ -70,7 +72,8 @@ int SonveraProgram::Start()
     windows_.diagramm = add("TDiagramm", std::make_unique<TDiagramm>(profile_.Path()));
     // The diagram window creates its options dialog with itself; it is the twelfth.
     Created("Tdiadlg");
-    windows_.wavegen = add("TWavegen", std::make_unique<TWavegen>(state_.settings.Generator, profile_));
+    windows_.wavegen = add("TWavegen", std::make_unique<TWavegen>(*engine_, state_.settings.Generator,
+                                                                         state_.OutCorrection, profile_));
     mainForm_->AttachWindows(windows_);
     started_ = true;
     return 0;

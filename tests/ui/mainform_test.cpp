@@ -28,6 +28,7 @@
 #include "ui/analy.h"
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
+#include "ui/wavegen.h"
 #include "ui/sonveraprogram.h"
 
 namespace sonvera {
