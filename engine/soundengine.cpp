@@ -596,6 +596,7 @@ int SoundEngine::InitSoundEngine()
         std::uint32_t lineVolume = 0;
         if (layer_.AuxGetVolume(d, lineVolume) == kMmNoError) {
             line.volume = lineVolume;
+            line.volumeKnown = true;
         }
     }
 
@@ -651,6 +652,12 @@ void SoundEngine::CloseCaptureForShutdown()
         }
         captureOpen_ = layer_.WaveInClose(inHandle_) != kMmNoError;
     }
+    if (!captureOpen_) {
+        // A closed device records nothing. A reset that failed before its close left the
+        // capture marked started; the reset here cannot reach the closed handle, so the
+        // mark is cleared, or no block could ever be recorded again.
+        captureStarted_ = false;
+    }
 }
 
 void SoundEngine::FreeBuffers()
@@ -675,7 +682,9 @@ void SoundEngine::ShutdownSoundEngine()
         layer_.WaveOutSetVolume(static_cast<unsigned>(outDeviceIndex_), savedOutputVolume_);
     }
     for (unsigned d = 0; d < auxLines_.size(); ++d) {
-        if (auxLines_[d].counted) {
+        // A volume that could not be read at start is left alone rather than set to a
+        // made-up value (it would silence the user's line).
+        if (auxLines_[d].counted && auxLines_[d].volumeKnown) {
             layer_.AuxSetVolume(d, auxLines_[d].volume);
         }
     }

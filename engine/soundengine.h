@@ -24,6 +24,7 @@ struct AuxLine {
     std::string name;            // empty when the device did not answer
     std::uint8_t flag = 0;
     std::uint32_t volume = 0;    // packed volume found at start (both channels)
+    bool volumeKnown = false;    // the volume could be read at start (else it is not restored)
     bool counted = false;        // the entry was filled (its capabilities could be read)
     AuxCaps caps;
 };
