@@ -287,6 +287,10 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
         if (created != nullptr) {
             written = std::fputs("1000 0\n", created) >= 0;
             written = (std::fclose(created) == 0) && written;
+            if (!written) {
+                // A full disk: no empty or half-written default file is left behind.
+                std::remove(fileName.c_str());
+            }
         }
         if (written) file.reset(OpenForReading(fileName));
         if (file == nullptr) {
