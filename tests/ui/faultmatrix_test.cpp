@@ -1,0 +1,508 @@
+// Device faults in the middle of the main window's running loops (spectrum analyser,
+// oscilloscope, calibration level display), on the virtual card's instant clock: the
+// exact error boxes, the controls unlocked afterwards, and "&Reset Soundsystem"
+// bringing the sound system back so that the next measurement works.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "diagram/diagramm.h"
+#include "engine/soundengine.h"
+#include "platform/loopbackcard.h"
+#include "scope/eichdlg.h"
+#include "tests/ui/uitestsupport.h"
+#include "ui/sonveraprogram.h"
+
+namespace sonvera {
+namespace {
+
+/// The calls of one capture cycle, in the order the engine makes them.
+enum class Phase { Start, Take };
+struct CaptureCall {
+    WaveCall call;
+    Phase phase;
+    const char* name;
+};
+constexpr CaptureCall kCaptureCalls[] = {
+    {WaveCall::WaveInOpenQuery, Phase::Start, "open (format query)"},
+    {WaveCall::WaveInOpen, Phase::Start, "open"},
+    {WaveCall::WaveInPrepareHeader, Phase::Start, "prepare"},
+    {WaveCall::WaveInAddBuffer, Phase::Start, "add buffer"},
+    {WaveCall::WaveInStart, Phase::Start, "start"},
+    {WaveCall::WaveInUnprepareHeader, Phase::Take, "unprepare"},
+    {WaveCall::WaveInReset, Phase::Take, "reset"},
+    {WaveCall::WaveInClose, Phase::Take, "close"},
+};
+constexpr MmResult kCodes[] = {kMmError, kMmAllocated, kMmNoDriver, kMmNoMem, kWaveBadFormat};
+
+class FaultMatrixTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::App();
+        ASSERT_TRUE(dir.isValid());
+        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
+        ASSERT_EQ(program->Start(), 0);
+        program->Main().AppSettings().Fft.FftPoints = 512;  // small blocks keep the matrix fast
+        program->Show();
+        test::ProcessEvents();
+    }
+
+    TMainForm& Main() { return program->Main(); }
+    SpectrumRun& Run() { return Main().Spectrum(); }
+
+    template <class T>
+    T* Find(const char* name)
+    {
+        T* found = Main().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
+    bool Enabled(const char* action) { return Find<QAction>(action)->isEnabled(); }
+    bool MenuEnabled(const char* menu) { return Find<QMenu>(menu)->isEnabled(); }
+
+    /// Lets the card post `blocks` more completions; false when the loop stalls.
+    bool RunBlocks(unsigned blocks)
+    {
+        const unsigned target = card.PostedInData() + blocks;
+        return test::ProcessUntil([&] { return card.PostedInData() >= target; }, 400);
+    }
+    /// True when no block is recorded within a generous number of event rounds.
+    bool Stalled()
+    {
+        const unsigned posted = card.PostedInData();
+        test::ProcessEvents(60);
+        return card.PostedInData() == posted;
+    }
+
+    /// The one error box a device fault gives: lead + the card's text + ")", with Help.
+    void ExpectOneDeviceErrorBox(const std::string& lead, MmResult code)
+    {
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        const Prompt& p = prompts.shown[0];
+        EXPECT_EQ(p.kind, PromptKind::Error);
+        EXPECT_TRUE(p.helpButton);
+        EXPECT_EQ(p.helpContext, 17);
+        std::string text;
+        ASSERT_EQ(card.WaveInGetErrorText(code, text), kMmNoError);
+        EXPECT_EQ(p.text, lead + text + ")");
+    }
+
+    /// Everything a spectrum run locks is usable again.
+    void ExpectSpectrumUnlocked()
+    {
+        EXPECT_FALSE(Run().Running);
+        EXPECT_TRUE(Find<QPushButton>("StartButton")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>("Binpopt")->isEnabled());
+        EXPECT_TRUE(Find<QSpinBox>("AverVal")->isEnabled());
+        EXPECT_TRUE(Find<QGroupBox>("FFTpointsgroup")->isEnabled());
+        EXPECT_TRUE(Enabled("Eichen1"));
+        EXPECT_TRUE(Enabled("AudioInParameter1"));
+        EXPECT_TRUE(Enabled("AudioOutParameter1"));
+        EXPECT_TRUE(MenuEnabled("AudioDevices1"));
+        EXPECT_TRUE(MenuEnabled("AudioOutDevice1"));
+        EXPECT_TRUE(Enabled("Reset1"));
+    }
+
+    /// "&Reset Soundsystem" from the menu, then one single-mode spectrum of a tone: the
+    /// block arrives and its peak lies at the tone's bin.
+    void ResetAndMeasureAgain()
+    {
+        Find<QAction>("Reset1")->trigger();
+        test::ProcessEvents(10);
+        ASSERT_TRUE(program->Engine().Started());
+        EXPECT_FALSE(program->Engine().CaptureOpen());
+        EXPECT_FALSE(program->Engine().CaptureStarted());
+        prompts.shown.clear();
+
+        GeneratorParams tone;
+        tone.frequencyHz = 11025;  // bin 128 of 512 points at 44100 Hz
+        tone.levelLeftDb = -6;
+        tone.levelRightDb = -6;
+        ASSERT_EQ(program->Engine().StartPlayback(11025, 1000, tone), 0);
+        Click("RunningGroup0");
+        Find<QSpinBox>("AverVal")->setValue(1);
+        const int shown = Run().ResultsShown();
+        Click("StartButton");
+        ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }, 400));
+        EXPECT_EQ(Run().ResultsShown(), shown + 1);
+        EXPECT_TRUE(prompts.shown.empty());
+        const DiagramModel& model = program->Diagram()->Model();
+        int peak = 1;
+        for (int i = 1; i < 256; ++i) {
+            if (model.Curve1Array[static_cast<std::size_t>(i)] > model.Curve1Array[static_cast<std::size_t>(peak)]) {
+                peak = i;
+            }
+        }
+        EXPECT_EQ(peak, 128);
+        program->Engine().StopPlayback();
+        ExpectSpectrumUnlocked();
+    }
+
+    void StartContinuousRun()
+    {
+        Click("RunningGroup1");
+        Click("StartButton");
+        ASSERT_TRUE(Run().Running);
+        ASSERT_TRUE(RunBlocks(2));
+        ASSERT_TRUE(Run().Running);
+    }
+
+    QTemporaryDir dir;
+    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
+    test::RecordingPrompts prompts;
+    std::unique_ptr<SonveraProgram> program;
+};
+
+// ---- Spectrum analyser -------------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, SpectrumStartFailingAtTheFirstBlockShowsTheStartBoxAndUnlocks)
+{
+    for (const CaptureCall& c : kCaptureCalls) {
+        if (c.phase != Phase::Start) continue;
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << c.name << " code " << code);
+            prompts.shown.clear();
+            Click("RunningGroup1");
+            card.InjectFault(c.call, code);
+            Click("StartButton");
+            test::ProcessEvents(5);
+            ExpectOneDeviceErrorBox("Probleme beim Sample (", code);
+            ExpectSpectrumUnlocked();
+            ResetAndMeasureAgain();
+        }
+    }
+}
+
+TEST_F(FaultMatrixTest, SpectrumStartCallsFailingInARunningLoopShowTheOpenBoxAndUnlock)
+{
+    for (const CaptureCall& c : kCaptureCalls) {
+        if (c.phase != Phase::Start) continue;
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << c.name << " code " << code);
+            prompts.shown.clear();
+            StartContinuousRun();
+            card.InjectFault(c.call, code);
+            ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }, 400));
+            ExpectOneDeviceErrorBox("Probleme beim Beginn Samplen (", code);
+            ExpectSpectrumUnlocked();
+            ResetAndMeasureAgain();
+        }
+    }
+}
+
+TEST_F(FaultMatrixTest, SpectrumOpenBoxInEnglishAndDuringAveraging)
+{
+    Find<QAction>("deutschEnglish1")->trigger();
+    test::ProcessEvents(5);
+    Click("RunningGroup0");
+    Find<QSpinBox>("AverVal")->setValue(6);
+    prompts.shown.clear();
+    Click("StartButton");
+    ASSERT_TRUE(RunBlocks(3));
+    ASSERT_TRUE(Run().Running);
+    card.InjectFault(WaveCall::WaveInOpen, kMmNoDriver);
+    ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }, 400));
+    ExpectOneDeviceErrorBox("Problems at Open Sampling (", kMmNoDriver);
+    // The count that was running down shows the averaging count again.
+    EXPECT_EQ(Find<QSpinBox>("AverVal")->value(), 6);
+    EXPECT_EQ(Run().AverageRemaining, 6);
+    ExpectSpectrumUnlocked();
+    ResetAndMeasureAgain();
+}
+
+TEST_F(FaultMatrixTest, SpectrumUnprepareFailingOnceIsHarmlessAndTheRunGoesOn)
+{
+    for (MmResult code : kCodes) {
+        SCOPED_TRACE(code);
+        prompts.shown.clear();
+        StartContinuousRun();
+        const int taken = Run().BlocksTaken();
+        card.InjectFault(WaveCall::WaveInUnprepareHeader, code);
+        ASSERT_TRUE(test::ProcessUntil([&] { return Run().BlocksTaken() >= taken + 3; }, 400));
+        EXPECT_TRUE(Run().Running);
+        EXPECT_TRUE(prompts.shown.empty());
+        Click("StopButton");
+        test::ProcessEvents(5);
+        ExpectSpectrumUnlocked();
+    }
+}
+
+TEST_F(FaultMatrixTest, SpectrumResetFailingStallsTheRunUntilStopAndTheResetCommandRecovers)
+{
+    for (MmResult code : kCodes) {
+        SCOPED_TRACE(code);
+        prompts.shown.clear();
+        StartContinuousRun();
+        const int taken = Run().BlocksTaken();
+        card.InjectFault(WaveCall::WaveInReset, code);
+        ASSERT_TRUE(test::ProcessUntil([&] { return Run().BlocksTaken() > taken; }, 400));
+        // The engine still counts the capture as started: no further block comes, and
+        // nothing is shown for it. STOP gives the controls back.
+        EXPECT_TRUE(Stalled());
+        EXPECT_TRUE(program->Engine().CaptureStarted());
+        EXPECT_TRUE(prompts.shown.empty());
+        Click("StopButton");
+        ExpectSpectrumUnlocked();
+        ResetAndMeasureAgain();
+    }
+}
+
+TEST_F(FaultMatrixTest, SpectrumCloseFailingEndsTheRunWithoutABlockAndUnlocks)
+{
+    for (MmResult code : kCodes) {
+        SCOPED_TRACE(code);
+        prompts.shown.clear();
+        StartContinuousRun();
+        const int taken = Run().BlocksTaken();
+        card.InjectFault(WaveCall::WaveInClose, code);
+        ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }, 400));
+        EXPECT_LE(Run().BlocksTaken(), taken + 1);  // the failed block is not analysed
+        EXPECT_EQ(program->Engine().EngineError(), 9);
+        EXPECT_TRUE(program->Engine().CaptureOpen());
+        EXPECT_TRUE(prompts.shown.empty());
+        ExpectSpectrumUnlocked();
+        // Until the reset, START records nothing: the device still counts as open.
+        Click("RunningGroup0");
+        const int before = Run().BlocksTaken();
+        Click("StartButton");
+        EXPECT_TRUE(Stalled());
+        EXPECT_EQ(Run().BlocksTaken(), before);
+        Click("StopButton");
+        ResetAndMeasureAgain();
+    }
+}
+
+TEST_F(FaultMatrixTest, SpectrumCloseFailingWhileAveragingAsksForTheNextBlockAndStopThenResetRecover)
+{
+    Click("RunningGroup0");
+    Find<QSpinBox>("AverVal")->setValue(5);
+    Click("StartButton");
+    ASSERT_TRUE(RunBlocks(2));
+    card.InjectFault(WaveCall::WaveInClose, kMmError);
+    test::ProcessEvents(60);
+    // An average was pending, so the run asked for another block; the device that
+    // could not be closed never records it. Nothing crashed and STOP ends the run.
+    EXPECT_TRUE(prompts.shown.empty());
+    Click("StopButton");
+    ExpectSpectrumUnlocked();
+    EXPECT_EQ(Find<QSpinBox>("AverVal")->value(), 5);
+    ResetAndMeasureAgain();
+}
+
+// ---- Oscilloscope --------------------------------------------------------------------------
+
+class ScopeFaultTest : public FaultMatrixTest {
+protected:
+    void SetUp() override
+    {
+        FaultMatrixTest::SetUp();
+        Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(2);
+        test::ProcessEvents(5);
+        ASSERT_TRUE(Main().Scope().ScopeRunning());
+        ASSERT_TRUE(RunBlocks(2));
+    }
+
+    /// The reset command, then the time-base button restarts the stopped loop.
+    void ResetAndRestartScope()
+    {
+        Find<QAction>("Reset1")->trigger();
+        test::ProcessEvents(10);
+        EXPECT_FALSE(Main().Scope().ScopeRunning());
+        prompts.shown.clear();
+        Click(down_ ? "SpinButton3Down" : "SpinButton3Up");
+        down_ = !down_;
+        EXPECT_TRUE(Main().Scope().ScopeRunning());
+        EXPECT_TRUE(RunBlocks(3));
+        EXPECT_TRUE(Main().Scope().ScopeRunning());
+        EXPECT_TRUE(prompts.shown.empty());
+    }
+
+    void ExpectScopeControlsUsable()
+    {
+        EXPECT_TRUE(Find<QToolButton>("SpinButton3Up")->isEnabled());
+        EXPECT_TRUE(Find<QScrollBar>("SCRtrig")->isEnabled());
+        EXPECT_TRUE(Enabled("Reset1"));
+        EXPECT_TRUE(Find<QTabWidget>("TabbedNotebook1")->isEnabled());
+    }
+
+    bool down_ = false;
+};
+
+TEST_F(ScopeFaultTest, StartCallsFailingStopTheLoopWithTheOpenBoxAndResetRecovers)
+{
+    for (const CaptureCall& c : kCaptureCalls) {
+        if (c.phase != Phase::Start) continue;
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << c.name << " code " << code);
+            prompts.shown.clear();
+            card.InjectFault(c.call, code);
+            ASSERT_TRUE(test::ProcessUntil([&] { return !Main().Scope().ScopeRunning(); }, 400));
+            ExpectOneDeviceErrorBox("Probleme beim Beginn Samplen (", code);
+            EXPECT_TRUE(Stalled());
+            ExpectScopeControlsUsable();
+            ResetAndRestartScope();
+        }
+    }
+}
+
+TEST_F(ScopeFaultTest, TakeCallsFailingAreSilentAndResetRecovers)
+{
+    for (const CaptureCall& c : kCaptureCalls) {
+        if (c.phase != Phase::Take) continue;
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << c.name << " code " << code);
+            prompts.shown.clear();
+            card.InjectFault(c.call, code);
+            if (c.call == WaveCall::WaveInUnprepareHeader) {
+                EXPECT_TRUE(RunBlocks(3));  // retried after the reset: the loop goes on
+                EXPECT_TRUE(Main().Scope().ScopeRunning());
+            } else if (c.call == WaveCall::WaveInClose) {
+                // No block to read, and a device that stays open would never answer.
+                ASSERT_TRUE(test::ProcessUntil([&] { return !Main().Scope().ScopeRunning(); }, 400));
+                EXPECT_TRUE(Stalled());
+            } else {
+                // The block came, the next start finds the capture still marked started.
+                test::ProcessEvents(20);
+                EXPECT_TRUE(Stalled());
+            }
+            EXPECT_TRUE(prompts.shown.empty());
+            ExpectScopeControlsUsable();
+            ResetAndRestartScope();
+        }
+    }
+}
+
+TEST_F(ScopeFaultTest, AFaultInEnglishUsesTheEnglishLead)
+{
+    Find<QAction>("deutschEnglish1")->trigger();
+    test::ProcessEvents(5);
+    prompts.shown.clear();
+    if (!Main().Scope().ScopeRunning()) {
+        Click("SpinButton3Up");
+    }
+    ASSERT_TRUE(RunBlocks(2));
+    card.InjectFault(WaveCall::WaveInStart, kMmNoMem);
+    ASSERT_TRUE(test::ProcessUntil([&] { return !Main().Scope().ScopeRunning(); }, 400));
+    ExpectOneDeviceErrorBox("Problems at Open Sampling (", kMmNoMem);
+    ResetAndRestartScope();
+}
+
+// ---- Calibration level display ---------------------------------------------------------------
+
+class CalibrationFaultTest : public FaultMatrixTest {
+protected:
+    /// Runs the calibration command with `inside` working the open dialog; the dialog is
+    /// cancelled afterwards if `inside` left it open.
+    void RunCalibration(const std::function<void(TEichDlg&)>& inside)
+    {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = dynamic_cast<TEichDlg*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                ADD_FAILURE() << "no calibration dialog open";
+                if (QWidget* other = QApplication::activeModalWidget()) other->close();
+                return;
+            }
+            seen = true;
+            inside(*dialog);
+            if (dialog->isVisible()) {
+                dialog->reject();
+            }
+        });
+        Main().Eichen1Click();
+        EXPECT_TRUE(seen);
+    }
+    static void Press(TEichDlg& dialog, const char* button)
+    {
+        dialog.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    }
+    static QString Label3(TEichDlg& dialog) { return dialog.findChild<QLabel*>(QStringLiteral("Label3"))->text(); }
+
+    /// After the reset command, the level display runs again and OK is accepted.
+    void ResetAndCalibrateAgain()
+    {
+        Find<QAction>("Reset1")->trigger();
+        test::ProcessEvents(10);
+        prompts.shown.clear();
+        RunCalibration([&](TEichDlg& dialog) {
+            Press(dialog, "Button1");
+            EXPECT_TRUE(test::ProcessUntil([&] { return dialog.CalibReading(); }, 400));
+            EXPECT_TRUE(RunBlocks(2));
+            Press(dialog, "Button2");
+            Press(dialog, "OKBtn");
+            EXPECT_FALSE(dialog.isVisible());
+        });
+        EXPECT_TRUE(prompts.shown.empty());
+    }
+};
+
+TEST_F(CalibrationFaultTest, EveryCaptureCallFailingInTheLevelLoopIsSilentEndStopsItAndResetRecovers)
+{
+    for (const CaptureCall& c : kCaptureCalls) {
+        for (MmResult code : {kMmAllocated, kWaveBadFormat}) {
+            SCOPED_TRACE(testing::Message() << c.name << " code " << code);
+            prompts.shown.clear();
+            RunCalibration([&](TEichDlg& dialog) {
+                Press(dialog, "Button1");  // Begin
+                ASSERT_TRUE(test::ProcessUntil([&] { return dialog.CalibReading(); }, 400));
+                ASSERT_TRUE(RunBlocks(2));
+                card.InjectFault(c.call, code);
+                if (c.call == WaveCall::WaveInUnprepareHeader) {
+                    EXPECT_TRUE(RunBlocks(3));  // retried: the display goes on
+                } else {
+                    // A start that fails, or a block that never comes back: the loop waits.
+                    test::ProcessEvents(20);
+                    const QString shown = Label3(dialog);
+                    EXPECT_TRUE(Stalled());
+                    EXPECT_EQ(Label3(dialog), shown);
+                    EXPECT_TRUE(dialog.CalibRunning());
+                }
+                EXPECT_TRUE(prompts.shown.empty());
+                Press(dialog, "Button2");  // End
+                EXPECT_FALSE(dialog.CalibRunning());
+                test::ProcessEvents(10);
+                EXPECT_TRUE(Stalled());
+                Press(dialog, "CancelBtn");
+            });
+            EXPECT_TRUE(Enabled("Eichen1"));
+            EXPECT_TRUE(Find<QPushButton>("StartButton")->isEnabled());
+            ResetAndCalibrateAgain();
+        }
+    }
+}
+
+// ---- Volumes in the window -------------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, FailingVolumeReadsShowMinusOnePercentAndMeasuringStillWorks)
+{
+    card.InjectFault(WaveCall::AuxGetVolume, kMmNotSupported, true);
+    card.InjectFault(WaveCall::AuxSetVolume, kMmNotSupported, true);
+    Find<QScrollBar>("ScrollBar3")->setValue(40);
+    EXPECT_EQ(Find<QLabel>("InLevelLabel")->text(), QStringLiteral("-1%"));
+    EXPECT_EQ(Main().AppSettings().Volume.GenInVolume, 40);
+    EXPECT_TRUE(prompts.shown.empty());
+    card.ClearFaults();
+    ResetAndMeasureAgain();
+}
+
+}  // namespace
+}  // namespace sonvera
