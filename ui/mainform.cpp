@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cmath>
@@ -153,8 +155,9 @@ const MainMessages* MainMessagesFor(char language)
     return nullptr;
 }
 
-/// The spectrum run's view of the diagram window (nothing happens before it exists).
-class TMainForm::DiagramLink : public SpectrumDiagram {
+/// The spectrum run's and the sweep's view of the diagram window (nothing happens before
+/// it exists).
+class TMainForm::DiagramLink : public SpectrumDiagram, public SweepDiagram {
 public:
     TDiagramm* window = nullptr;
 
@@ -182,6 +185,10 @@ public:
     void SetLevelRange(float max, float min) override
     {
         if (window) window->Model().SetLevelRange(max, min);
+    }
+    void SetSecondRange(float max, float min) override
+    {
+        if (window) window->Model().SetSecondRange(max, min);
     }
     void GetFreqRange(int& min, int& max) const override
     {
@@ -239,6 +246,77 @@ public:
     }
 };
 
+/// The generator page as the sweep sees it.
+class TMainForm::SweepPage : public SweepPageView {
+public:
+    explicit SweepPage(TMainForm& form) : f(form) {}
+
+    void SetOverloadLabel(const std::string& text) override { f.WobOverload->setText(QString::fromStdString(text)); }
+    void SetFreqText(const std::string& text) override { f.FreqText->setText(QString::fromStdString(text)); }
+    void SetStartCaption(const std::string& text) override { f.wobbelnBut->setText(QString::fromStdString(text)); }
+    void SetSweepLockedControlsEnabled(bool enabled) override
+    {
+        f.Button2->setEnabled(enabled);
+        f.WobDialogBut->setEnabled(enabled);
+        for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+            f.Item(name)->setEnabled(enabled);
+        }
+        f.findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
+        f.findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
+    }
+    void SetAnalyseMenuEnabled(bool enabled) override { f.SetAnalyseMenuEnabled(enabled); }
+    void SetInputLevel(int percent) override { f.SetInputLevel(percent); }
+    void SetOutputSlider(int position) override
+    {
+        const QSignalBlocker block(f.GenOutSlider);
+        f.GenOutSlider->setValue(position);
+    }
+    void SetOutputLabel(const std::string& text) override { f.Label8->setText(QString::fromStdString(text)); }
+    void ShowGeneratorOnPage(bool pageShown) override
+    {
+        if (TWavegen* gen = f.windows_.wavegen) {
+            gen->SetStayOnTop(pageShown);
+            if (pageShown) {
+                gen->show();
+            }
+        }
+    }
+    void PlaceGenerator(bool force) override { f.DockGenerator(force); }
+    bool RunSweepDialog(SweepSettings& record) override
+    {
+        Twobbeldlg* dialog = f.windows_.wobbelDlg;
+        if (dialog == nullptr) {
+            return false;
+        }
+        int rateIn = 0, rateOut = 0, bitsIn = 0, bitsOut = 0;
+        f.engine_.GetSampleRates(rateIn, rateOut);
+        f.engine_.GetFormatBits(bitsIn, bitsOut);
+        dialog->ShowSweepDialog(record, f.state_.InCorrection, f.state_.OutCorrection, rateOut, bitsIn);
+        if (f.ShowModal(dialog) != QDialog::Accepted) {
+            return false;
+        }
+        dialog->ReadSweepDialog(record);
+        return true;
+    }
+    void ShowOutputFormatDialog() override { f.ShowWaveFormatDialog(false); }
+    bool SettleWait(int ms) override
+    {
+        // Window messages go on meanwhile: STOP, the sliders and repaints all work.
+        if (!f.closed_ && ms > 0) {
+            QEventLoop wait;
+            QTimer::singleShot(ms, Qt::PreciseTimer, &wait, &QEventLoop::quit);
+            wait.exec();
+        } else if (!f.closed_) {
+            QCoreApplication::processEvents();
+        }
+        return !f.closed_;
+    }
+    void PostSweepStep() override { PostAppMessage(&f, WM_SWEEP_STEP); }
+
+private:
+    TMainForm& f;
+};
+
 TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state)
     : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -261,6 +339,9 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
                                          state_.InCorrection);
     scope_ = std::make_unique<ScopeRun>(engine_, state_.settings, *scopeLink_,
                                         static_cast<ScopePageControls&>(*this));
+    sweepPage_ = std::make_unique<SweepPage>(*this);
+    sweep_ = std::make_unique<SweepRun>(engine_, state_.settings, static_cast<SweepDiagram&>(*diagramLink_),
+                                        *sweepPage_, state_.InCorrection, state_.OutCorrection);
     BuildPages();
     BuildMenus();
     // The designed client size; the window opens with it and may only grow.
@@ -385,12 +466,7 @@ void TMainForm::BuildPages()
     Image1->setPixmap(DrawLanguageFlags());
     Image1->hide();
 
-    // Page 1: the generator docks over its group.
-    Generator = Place<QGroupBox>(page1, L, "Generator", 6, 4, 270, 232);
-    Generator->setTitle(QStringLiteral(" Generator "));
-    Button1 = Place<QPushButton>(page1, L, "Button1", 290, 12, 96, 28);
-    Button1->setText(Q("zurück"));
-
+    BuildGeneratorPage(page1);
     BuildScopePage(page2);
 
     connect(StartButton, &QPushButton::clicked, this, [this] { run_->StartButtonClick(); });
@@ -408,7 +484,6 @@ void TMainForm::BuildPages()
         }
     });
     connect(Binpopt, &QPushButton::clicked, this, &TMainForm::BinpoptClick);
-    connect(Button1, &QPushButton::clicked, this, [this] { DockGenerator(true); });
     connect(TabbedNotebook1, &QTabWidget::currentChanged, this, &TMainForm::TabbedNotebook1Change);
 }
 
@@ -454,6 +529,83 @@ QScrollBar* PlaceVerticalSlider(QWidget* parent, std::vector<QWidget*>& list, co
 }
 
 }  // namespace
+
+void TMainForm::BuildGeneratorPage(QWidget* page)
+{
+    auto& L = layoutControls_;
+    // The generator window docks over this group.
+    Generator = Place<QGroupBox>(page, L, "Generator", 6, 4, 270, 232);
+    Generator->setTitle(QStringLiteral(" Generator "));
+
+    WobbelGroup = Place<QGroupBox>(page, L, "WobbelGroup", 284, 4, 180, 150);
+    WobbelGroup->setTitle(QStringLiteral("Wobbeln"));
+    wobbelnBut = Place<QPushButton>(WobbelGroup, L, "wobbelnBut", 10, 20, 76, 32);
+    wobbelnBut->setText(QStringLiteral("START"));
+    STOPbut = Place<QPushButton>(WobbelGroup, L, "STOPbut", 94, 20, 76, 32);
+    STOPbut->setText(QStringLiteral("STOP"));
+    auto* panel = Place<QLabel>(WobbelGroup, L, "Panel2", 10, 60, 160, 28);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    FreqText = Place<QLabel>(WobbelGroup, L, "FreqText", 14, 64, 112, 20);
+    FreqText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FreqText->setText(QStringLiteral("0"));
+    auto* hz = Place<QLabel>(WobbelGroup, L, "FreqUnit", 132, 64, 32, 20);
+    hz->setText(QStringLiteral("Hz"));
+    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 76, 28);
+    WobDialogBut->setText(QStringLiteral("Setup"));
+    WobOverload = Place<QLabel>(WobbelGroup, L, "WobOverload", 94, 104, 80, 18);
+    WobOverload->setStyleSheet(QStringLiteral("color: red"));
+    WobOverload->setToolTip(Q("evtl. Übersteuerung"));
+
+    Button2 = Place<QPushButton>(page, L, "Button2", 284, 164, 86, 28);
+    Button2->setText(QStringLiteral("Out-Para"));
+    Button1 = Place<QPushButton>(page, L, "Button1", 378, 164, 86, 28);
+    Button1->setText(Q("zurück"));
+
+    LevelGroup = Place<QGroupBox>(page, L, "LevelGroup", 470, 4, 118, 232);
+    LevelGroup->setTitle(QStringLiteral("Level"));
+    Wobinptxt = Place<QLabel>(LevelGroup, L, "Wobinptxt", 6, 18, 106, 16);
+    Wobinptxt->setAlignment(Qt::AlignCenter);
+    GenInLabel = Place<QLabel>(LevelGroup, L, "Label7", 4, 36, 54, 16);
+    GenInLabel->setAlignment(Qt::AlignCenter);
+    Label8 = Place<QLabel>(LevelGroup, L, "Label8", 60, 36, 54, 16);
+    Label8->setAlignment(Qt::AlignCenter);
+    auto slider = [&](const char* name, const char* hint, int x) {
+        auto* bar = Place<QScrollBar>(LevelGroup, L, name, x, 56, 18, 150);
+        bar->setOrientation(Qt::Vertical);
+        bar->setRange(0, 100);
+        bar->setToolTip(QString::fromUtf8(hint));
+        return bar;
+    };
+    GenInSlider = slider("ScrollBar1", "Eingangspegel", 22);
+    GenOutSlider = slider("ScrollBar2", "Ausgangspegel", 78);
+    auto* inCaption = Place<QLabel>(LevelGroup, L, "InCaption", 4, 208, 54, 16);
+    inCaption->setText(QStringLiteral("In"));
+    inCaption->setAlignment(Qt::AlignCenter);
+    auto* outCaption = Place<QLabel>(LevelGroup, L, "OutCaption", 60, 208, 54, 16);
+    outCaption->setText(QStringLiteral("Out"));
+    outCaption->setAlignment(Qt::AlignCenter);
+
+    connect(wobbelnBut, &QPushButton::clicked, this, [this] { sweep_->wobbelnButClick(); });
+    connect(STOPbut, &QPushButton::clicked, this, [this] { sweep_->STOPbutClick(); });
+    connect(WobDialogBut, &QPushButton::clicked, this, [this] { sweep_->WobDialogButClick(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { sweep_->Button2Click(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { sweep_->Button1Click(); });
+    // Dragging, the arrows and page clicks all end in a new value.
+    connect(GenInSlider, &QScrollBar::valueChanged, this, [this](int p) {
+        state_.settings.Volume.GenInVolume = 100 - p;
+        SetInputLevel(100 - p);
+    });
+    connect(GenOutSlider, &QScrollBar::valueChanged, this, [this](int p) {
+        state_.settings.Volume.GenOutVolume = 100 - p;
+        engine_.SetOutputVolume(100 - p);
+        ShowOutputVolume(engine_.GetOutputVolume());
+    });
+}
+
+void TMainForm::ShowOutputVolume(int percent)
+{
+    Label8->setText(QString::number(percent) + QStringLiteral("%"));
+}
 
 void TMainForm::BuildScopePage(QWidget* page)
 {
@@ -704,6 +856,13 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
     if (windows.eichDlg) {
         windows.eichDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
     }
+    if (windows.wobbelDlg) {
+        windows.wobbelDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
+    }
+    if (windows.wavegen) {
+        windows.wavegen->SetHelpHandler([](int context) { Help().ShowContext(context); });
+        windows.wavegen->onOutputFormat = [this] { ShowWaveFormatDialog(false); };
+    }
     if (windows.featDlg) {
         windows.featDlg->SetReportLines(engine_.DeviceReport());
         windows.featDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
@@ -768,6 +927,12 @@ bool TMainForm::event(QEvent* e)
         scope_->OnScopeNext();
         return true;
     }
+    if (message == WM_SWEEP_STEP) {
+        if (!closed_) {
+            sweep_->SweepStep();
+        }
+        return true;
+    }
     if (e->type() == QEvent::WindowActivate) {
         FormActivate();
     }
@@ -800,6 +965,7 @@ void TMainForm::ApplyLanguage(char letter)
         saveDialogTitle_ = de ? QStringLiteral("Diagrammwerte als Textdatei")
                               : QStringLiteral("Diagram values as text file");
         run_->SetLanguage(letter);
+        sweep_->SetLanguage(letter);
         UpdateCorrectionLabel();
     }
     // The other windows' routines, in their order; each ignores other letters itself.
@@ -884,24 +1050,13 @@ void TMainForm::TabbedNotebook1Change(int newPage)
 void TMainForm::EnterGeneratorPage()
 {
     generatorPageActive_ = true;
-    if (windows_.wavegen) {
-        windows_.wavegen->SetStayOnTop(true);
-        windows_.wavegen->show();
-        DockGenerator(true);
-    }
+    sweep_->EnterGeneratorPage();
 }
 
 void TMainForm::LeaveGeneratorPage()
 {
-    // The sweep and its diagram ranges arrive with the sweep run; until then nothing of
-    // the diagram belongs to this page, so its ranges are not taken over.
     generatorPageActive_ = false;
-    if (windows_.diagramm) {
-        windows_.diagramm->hide();
-    }
-    if (windows_.wavegen) {
-        windows_.wavegen->SetStayOnTop(false);
-    }
+    sweep_->LeaveGeneratorPage();
 }
 
 void TMainForm::EnterScopePage()
@@ -1084,10 +1239,16 @@ void TMainForm::Warning(const std::string& text)
 
 void TMainForm::SetInputLevel(int percent)
 {
+    {
+        const QSignalBlocker block(GenInSlider);
+        GenInSlider->setValue(100 - percent);
+    }
     ScrollBar3->setValue(percent);
     const int line = engine_.InputLine();
     engine_.SetLineVolume(percent, line);
-    InLevelLabel->setText(QString::number(engine_.GetLineVolume(line)) + QStringLiteral("%"));
+    const QString shown = QString::number(engine_.GetLineVolume(line)) + QStringLiteral("%");
+    InLevelLabel->setText(shown);
+    GenInLabel->setText(shown);
 }
 
 void TMainForm::SelectAuxInput(int line)
@@ -1103,6 +1264,7 @@ void TMainForm::SelectAuxInput(int line)
     const std::string name = engine_.LineName(used);
     if (!name.empty()) {
         MeasureGroup->setTitle(QString::fromStdString(name));
+        Wobinptxt->setText(QString::fromStdString(name));
     }
 }
 
@@ -1470,13 +1632,19 @@ void TMainForm::GetSetAuxVolOut()
 {
     const int volume = engine_.GetOutputVolume();
     if (volume != -1 && volume != 0) {
+        {
+            const QSignalBlocker block(GenOutSlider);
+            GenOutSlider->setValue(100 - volume);
+        }
         state_.settings.Volume.GenOutVolume = volume;
+        ShowOutputVolume(volume);
     }
 }
 
 void TMainForm::Reset1Click()
 {
     scope_->StopOrun();
+    sweep_->STOPbutClick();
     run_->StopButtonClick();
     if (windows_.wavegen) {
         windows_.wavegen->GstopClick();

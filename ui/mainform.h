@@ -15,6 +15,7 @@
 #include "dsp/weighting.h"
 #include "measure/scoperun.h"
 #include "measure/spectrumrun.h"
+#include "measure/sweeprun.h"
 
 class QAction;
 class QActionGroup;
@@ -177,6 +178,7 @@ public:
 
     SpectrumRun& Spectrum() { return *run_; }
     ScopeRun& Scope() { return *scope_; }
+    SweepRun& Sweep() { return *sweep_; }
     CurveFileLoader* CurveLoader() { return loader_.get(); }
     Settings& AppSettings() { return state_.settings; }
     int CurrentPage() const { return currentPage_; }
@@ -225,6 +227,9 @@ private:
     void BuildMenus();
     void BuildPages();
     void BuildScopePage(QWidget* page);
+    void BuildGeneratorPage(QWidget* page);
+    /// The generator page's "Out" slider: the wave-output volume and its label.
+    void ShowOutputVolume(int percent);
     /// Brings the settings the windows keep up to date and writes the configuration.
     void SaveConfiguration();
     void RecordLayout();
@@ -252,6 +257,9 @@ private:
     class ScopeLink;
     std::unique_ptr<ScopeLink> scopeLink_;
     std::unique_ptr<ScopeRun> scope_;
+    class SweepPage;
+    std::unique_ptr<SweepPage> sweepPage_;
+    std::unique_ptr<SweepRun> sweep_;
     MainFormWindows windows_;
     const MainMessages* messages_;
 
@@ -298,8 +306,22 @@ private:
     QLabel* Ldb = nullptr;
     QLabel* coract = nullptr;
     QLabel* Image1 = nullptr;
+    // Page 1: generator and sweep.
     QGroupBox* Generator = nullptr;
     QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QGroupBox* WobbelGroup = nullptr;
+    QPushButton* wobbelnBut = nullptr;
+    QPushButton* STOPbut = nullptr;
+    QPushButton* WobDialogBut = nullptr;
+    QLabel* FreqText = nullptr;
+    QLabel* WobOverload = nullptr;
+    QGroupBox* LevelGroup = nullptr;
+    QLabel* Wobinptxt = nullptr;
+    QScrollBar* GenInSlider = nullptr;   // "ScrollBar1", top at 100 %
+    QScrollBar* GenOutSlider = nullptr;  // "ScrollBar2", top at 100 %
+    QLabel* GenInLabel = nullptr;
+    QLabel* Label8 = nullptr;            // the output volume
     // Page 2: oscilloscope.
     QGroupBox* ScopeChannel1 = nullptr;
     QGroupBox* ScopeChannel2 = nullptr;

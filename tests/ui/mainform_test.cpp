@@ -292,7 +292,8 @@ TEST_F(ProgramTest, PageChangesRunTheLeaveAndEnterRoutines)
     test::ProcessEvents();
     EXPECT_FALSE(main.Spectrum().SpectrumPageActive);
     EXPECT_TRUE(main.Spectrum().SpectrumLeft.empty());
-    EXPECT_FALSE(program->Diagram()->isVisible());
+    EXPECT_TRUE(program->Diagram()->isVisible());  // the sweep's diagram
+    EXPECT_TRUE(main.Sweep().GeneratorPageActive);
     EXPECT_TRUE(program->Windows().wavegen->isVisible());
     EXPECT_TRUE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
 
