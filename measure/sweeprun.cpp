@@ -245,6 +245,18 @@ void SweepRun::SweepStep()
         return;
     }
 
+    if (engine_.PlaybackActive() || engine_.PlaybackOpen()) {
+        // The last step's tone could not be stopped. A new tone cannot start while it
+        // plays, and a block recorded now would be stored as this step's frequency:
+        // stop it once more, and end the sweep with the error box if it still plays.
+        engine_.StopPlayback();
+        if (engine_.PlaybackActive() || engine_.PlaybackOpen()) {
+            view_.SetSweepLockedControlsEnabled(true);
+            dowoberr(static_cast<int>(kMmError));
+            return;
+        }
+    }
+
     SweepToneOn = true;
     GeneratorParams params;
     params.frequencyHz = SweepFrequency;

@@ -90,6 +90,8 @@ constexpr StepCall kStepCalls[] = {
 
 class SweepFaultTest : public ::testing::Test {
 protected:
+    explicit SweepFaultTest(const DutConfig& dut = DutConfig{}) : card(dut, LoopbackClock::Instant) {}
+
     void SetUp() override
     {
         int in = 0, out = 0;
@@ -168,7 +170,7 @@ protected:
         ExpectIdle();
     }
 
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
+    LoopbackCard card;
     SoundEngine engine{card};
     test::QueuePort port{engine};
     Settings settings;
@@ -252,6 +254,90 @@ TEST_F(SweepFaultTest, ACaptureResetFailingStallsTheStepUntilStopAndResetRecover
         run.STOPbutClick();
         ExpectIdle();
         ResetAndSweepAgain();
+    }
+}
+
+// ---- The tone of a step that cannot be stopped ------------------------------------------
+
+/// The card's right channel through a low-pass, so that every step has its own gain.
+class SweepStopFaultTest : public SweepFaultTest {
+protected:
+    SweepStopFaultTest() : SweepFaultTest(LowPass()) {}
+    static DutConfig LowPass()
+    {
+        DutConfig dut;
+        dut.lowPassHz = 2500.0;
+        return dut;
+    }
+
+    /// The gains of a sweep without faults, one per step.
+    std::vector<float> CleanSweep()
+    {
+        run.wobbelnButClick();
+        RunLoop();
+        std::vector<float> gains;
+        for (const auto& [index, p] : diagram.points) {
+            gains.push_back(p.v1);
+        }
+        return gains;
+    }
+};
+
+TEST_F(SweepStopFaultTest, AToneThatCouldNotBeStoppedOnceIsStoppedBeforeTheNextStepAndEveryPointIsRight)
+{
+    const std::vector<float> clean = CleanSweep();
+    ASSERT_EQ(clean.size(), 5u);
+    // Each step has a gain of its own, so a point measured with the previous step's tone
+    // would show.
+    ASSERT_GT(clean[1] - clean[2], 2.0f);
+    for (WaveCall call : {WaveCall::WaveOutReset, WaveCall::WaveOutUnprepareHeader, WaveCall::WaveOutClose}) {
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(call) << " code " << code);
+            prompts.shown.clear();
+            run.wobbelnButClick();
+            RunLoop([&](int step) {
+                if (step == 1) card.InjectFault(call, code);  // hits the stop of step 1's tone
+            });
+            EXPECT_TRUE(prompts.shown.empty());
+            ASSERT_EQ(diagram.points.size(), 5u);
+            for (const auto& [index, p] : diagram.points) {
+                EXPECT_NEAR(p.v1, clean[static_cast<std::size_t>(index)], 0.05) << index;
+            }
+            ExpectIdle();
+            EXPECT_FALSE(engine.PlaybackOpen());
+        }
+    }
+}
+
+TEST_F(SweepStopFaultTest, AToneThatCannotBeStoppedEndsTheSweepWithTheErrorBoxInsteadOfAWrongPoint)
+{
+    const std::vector<float> clean = CleanSweep();
+    ASSERT_EQ(clean.size(), 5u);
+    for (WaveCall call : {WaveCall::WaveOutReset, WaveCall::WaveOutClose}) {
+        SCOPED_TRACE(static_cast<int>(call));
+        prompts.shown.clear();
+        run.wobbelnButClick();
+        RunLoop([&](int step) {
+            if (step == 1) card.InjectFault(call, kWaveStillPlaying, true);
+        });
+        // Steps 0 and 1 measured; step 2 could not start its own tone.
+        EXPECT_EQ(diagram.points.size(), 2u);
+        ExpectErrorBox(static_cast<int>(kMmError));
+        EXPECT_FALSE(run.SweepRunning);
+        EXPECT_TRUE(view.lockedEnabled);
+        card.ClearFaults();
+        // The reset stops the tone; the next sweep measures every step again.
+        engine.ShutdownSoundEngine();
+        ASSERT_EQ(engine.InitSoundEngine(), 0);
+        EXPECT_FALSE(engine.PlaybackActive());
+        prompts.shown.clear();
+        const std::vector<float> again = CleanSweep();
+        ASSERT_EQ(again.size(), 5u);
+        for (std::size_t i = 0; i < again.size(); ++i) {
+            EXPECT_NEAR(again[i], clean[i], 0.05) << i;
+        }
+        EXPECT_TRUE(prompts.shown.empty());
+        ExpectIdle();
     }
 }
 
