@@ -490,6 +490,98 @@ TEST_F(CalibrationFaultTest, EveryCaptureCallFailingInTheLevelLoopIsSilentEndSto
     }
 }
 
+// ---- Sweep on the generator page ---------------------------------------------------------------
+
+class SweepPageFaultTest : public FaultMatrixTest {
+protected:
+    void SetUp() override
+    {
+        FaultMatrixTest::SetUp();
+        SweepSettings& s = Main().AppSettings().Sweep;
+        s.SweepFrom = 1000;
+        s.SweepTo = 5000;
+        s.SweepSteps = 4;  // 1000 .. 5000 Hz in 1000 Hz steps
+        s.SweepLinear = true;
+        s.SweepWithRef = true;
+        s.SweepPhase = false;
+        s.SweepLevel = -6.0f;
+        s.SweepSettleTime = 0;
+        Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(1);
+        test::ProcessEvents(5);
+    }
+
+    SweepRun& Sweep() { return Main().Sweep(); }
+    bool SweepEnds()
+    {
+        return test::ProcessUntil([&] { return !Sweep().SweepRunning && !Sweep().SweepToneOn; }, 4000);
+    }
+
+    void ExpectSweepUnlocked()
+    {
+        EXPECT_FALSE(Sweep().SweepRunning);
+        EXPECT_FALSE(Sweep().SweepToneOn);
+        EXPECT_FALSE(program->Engine().PlaybackActive());
+        EXPECT_TRUE(Find<QPushButton>("wobbelnBut")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>("Button2")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>("WobDialogBut")->isEnabled());
+        EXPECT_EQ(Find<QLabel>("FreqText")->text(), QStringLiteral("0"));
+        EXPECT_TRUE(Enabled("Eichen1"));
+        EXPECT_TRUE(Enabled("AudioInParameter1"));
+        EXPECT_TRUE(Enabled("AudioOutParameter1"));
+        EXPECT_TRUE(MenuEnabled("AudioDevices1"));
+        EXPECT_TRUE(MenuEnabled("AudioOutDevice1"));
+        EXPECT_TRUE(Enabled("Reset1"));
+    }
+
+    /// "&Reset Soundsystem", then a whole sweep: five points at their frequencies with
+    /// 0 dB gain through the ideal card.
+    void ResetAndSweepAgain()
+    {
+        Find<QAction>("Reset1")->trigger();
+        test::ProcessEvents(10);
+        prompts.shown.clear();
+        const int before = Sweep().PointsStored();
+        Click("wobbelnBut");
+        ASSERT_TRUE(SweepEnds());
+        EXPECT_EQ(Sweep().PointsStored(), before + 5);
+        const DiagramModel& model = program->Diagram()->Model();
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_EQ(model.FreqArray[static_cast<std::size_t>(k)], 1000.0f * static_cast<float>(k + 1)) << k;
+            EXPECT_NEAR(model.Curve1Array[static_cast<std::size_t>(k)], 0.0, 0.05) << k;
+        }
+        EXPECT_TRUE(prompts.shown.empty());
+        ExpectSweepUnlocked();
+    }
+};
+
+TEST_F(SweepPageFaultTest, EveryCallOfARunningSweepFailingEndsItWithTheErrorBoxUnlockedAndResetRecovers)
+{
+    const WaveCall calls[] = {
+        WaveCall::WaveOutOpenQuery, WaveCall::WaveOutOpen,     WaveCall::WaveOutPrepareHeader,
+        WaveCall::WaveOutWrite,     WaveCall::WaveInOpenQuery, WaveCall::WaveInOpen,
+        WaveCall::WaveInPrepareHeader, WaveCall::WaveInAddBuffer, WaveCall::WaveInStart,
+        WaveCall::WaveInClose,
+    };
+    for (WaveCall call : calls) {
+        for (MmResult code : {kMmAllocated, kWaveBadFormat}) {
+            SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(call) << " code " << code);
+            prompts.shown.clear();
+            const int before = Sweep().PointsStored();
+            Click("wobbelnBut");
+            EXPECT_FALSE(Find<QPushButton>("WobDialogBut")->isEnabled());
+            ASSERT_TRUE(test::ProcessUntil([&] { return Sweep().PointsStored() >= before + 2; }, 4000));
+            card.InjectFault(call, code);
+            ASSERT_TRUE(SweepEnds());
+            EXPECT_LT(Sweep().PointsStored(), before + 5);
+            // A block that cannot be closed reports the engine's error 9.
+            ExpectOneDeviceErrorBox("ERROR at Frequency Output (",
+                                    call == WaveCall::WaveInClose ? kMmBadErrNum : code);
+            ExpectSweepUnlocked();
+            ResetAndSweepAgain();
+        }
+    }
+}
+
 // ---- Volumes in the window -------------------------------------------------------------------
 
 TEST_F(FaultMatrixTest, FailingVolumeReadsShowMinusOnePercentAndMeasuringStillWorks)
