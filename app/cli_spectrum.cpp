@@ -18,7 +18,6 @@
 #include <sstream>
 #include <string>
 
-#include <sndfile.h>
 #include <unistd.h>
 
 #include "app/cli.h"
@@ -33,6 +32,7 @@
 #include "engine/soundengine.h"
 #include "measure/spectrumrun.h"
 #include "platform/loopbackcard.h"
+#include "platform/wavefileinput.h"
 #include "platform/wavelayer.h"
 
 namespace sonvera {
@@ -53,34 +53,9 @@ public:
     FileInputCard() : LoopbackCard(DutConfig{}, LoopbackClock::Instant) {}
 
     /// Reads the whole file (mono files feed both channels). Returns an error or "".
-    std::string Load(const std::string& path)
-    {
-        SF_INFO info{};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr) {
-            return path + ": " + sf_strerror(nullptr);
-        }
-        if (info.channels < 1 || info.channels > 2 || info.frames <= 0 || info.samplerate < 1000 ||
-            info.samplerate > 200000) {
-            sf_close(file);
-            return path + ": needs 1 or 2 channels, at least one frame and 1000 to 200000 Hz";
-        }
-        std::vector<float> raw(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
-        const sf_count_t got = sf_readf_float(file, raw.data(), info.frames);
-        sf_close(file);
-        frames_.resize(static_cast<std::size_t>(got) * 2);
-        for (sf_count_t i = 0; i < got; ++i) {
-            const auto k = static_cast<std::size_t>(i);
-            const float left = raw[k * static_cast<std::size_t>(info.channels)];
-            const float right = info.channels == 2 ? raw[k * 2 + 1] : left;
-            frames_[2 * k] = left;
-            frames_[2 * k + 1] = right;
-        }
-        rate_ = info.samplerate;
-        return got > 0 ? std::string() : path + ": no frames could be read";
-    }
-    int Rate() const { return rate_; }
-    std::size_t Frames() const { return frames_.size() / 2; }
+    std::string Load(const std::string& path) { return input_.Load(path); }
+    int Rate() const { return input_.Rate(); }
+    std::size_t Frames() const { return input_.Frames(); }
 
     MmResult WaveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat& format, WavePost post,
                         std::uint32_t flags) override
@@ -91,7 +66,7 @@ public:
         format_ = format;
         WavePost fill = [this, post = std::move(post)](WaveMessage message, WaveHeader* header) {
             if (message == WaveMessage::InData && header != nullptr) {
-                Fill(*header);
+                input_.FillBlock(header->data, header->bytesRecorded, format_);
             }
             if (post) {
                 post(message, header);
@@ -101,38 +76,7 @@ public:
     }
 
 private:
-    void Fill(WaveHeader& h)
-    {
-        const int bits = format_.BitsPerSample;
-        const int bytes = bits / 8;
-        const std::uint32_t frames = h.bytesRecorded / format_.BlockAlign;
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            const bool have = next_ < Frames();
-            for (int c = 0; c < 2; ++c) {
-                const double x = have ? frames_[2 * next_ + static_cast<std::size_t>(c)] : 0.0;
-                Write(h.data + static_cast<std::size_t>(i) * format_.BlockAlign + c * bytes, bits, x);
-            }
-            next_ += have ? 1 : 0;
-        }
-    }
-
-    static void Write(char* p, int bits, double x)
-    {
-        if (bits == 8) {
-            *p = static_cast<char>(static_cast<unsigned char>(std::clamp(std::nearbyint(x * 128.0) + 128.0, 0.0, 255.0)));
-        } else if (bits == 16) {
-            const auto v = static_cast<std::int16_t>(std::clamp(std::nearbyint(x * 32768.0), -32768.0, 32767.0));
-            std::memcpy(p, &v, sizeof v);
-        } else {
-            const auto v = static_cast<std::int32_t>(
-                std::clamp(std::nearbyint(x * 2147483648.0), -2147483648.0, 2147483647.0));
-            std::memcpy(p, &v, sizeof v);
-        }
-    }
-
-    std::vector<float> frames_;  // interleaved left, right
-    std::size_t next_ = 0;
-    int rate_ = 44100;
+    WaveFileInput input_;
     WaveFormat format_;
 };
 

@@ -1,10 +1,12 @@
 #include "config/sections.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <system_error>
 
 #include "config/profilevalues.h"
 
@@ -81,6 +83,23 @@ public:
     void Integer(std::string_view key, std::int64_t value) { Text(key, FormatInteger(value)); }
     void Real(std::string_view key, double value, int decimals) { Text(key, FormatReal(value, decimals)); }
     void Boolean(std::string_view key, bool value) { Text(key, FormatBoolean(value)); }
+
+    // A real with `decimals` decimals, like Real. When that text would read back as
+    // `special`, which the reader replaces by a default or ignores, while the value is
+    // another one, the shortest text that reads back as the value itself is written.
+    template <typename T>
+    void RealNotSpecial(std::string_view key, T value, int decimals, T special)
+    {
+        std::string text = FormatReal(value, decimals);
+        if (value != special && ParseReal(text) == static_cast<double>(special)) {
+            char buf[64];
+            const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+            if (ec == std::errc()) {
+                text.assign(buf, end);
+            }
+        }
+        Text(key, text);
+    }
 
 private:
     ProfileFile& file_;
@@ -343,8 +362,8 @@ void WriteMainSections(ProfileFile& file, const Settings& s)
     main.Boolean("OUTCOAKT", s.Main.OutCorrActive);
 
     SectionWriter calib(file, "EICH");
-    calib.Real("INPUT", s.Calib.InCalibValue, 1);
-    calib.Real("OUTPUT", s.Calib.OutCalibValue, 1);
+    calib.RealNotSpecial("INPUT", s.Calib.InCalibValue, 1, -1.0);  // -1 keeps the value held
+    calib.RealNotSpecial("OUTPUT", s.Calib.OutCalibValue, 1, -1.0);
 
     SectionWriter volume(file, "VOLUME");
     volume.Integer("FGVOLUME", s.Volume.GenOutVolume);
@@ -375,7 +394,7 @@ void WriteMainSections(ProfileFile& file, const Settings& s)
     sweep.Real("DIAYMAX", s.Sweep.SweepYMax, 0);
     sweep.Real("PMIN", s.Sweep.SweepPhaseMin, 0);
     sweep.Real("PMAX", s.Sweep.SweepPhaseMax, 0);
-    sweep.Real("PEGDIG", s.Sweep.SweepLevel, 1);
+    sweep.RealNotSpecial("PEGDIG", s.Sweep.SweepLevel, 1, -1.0f);  // -1 reads as 0 dB
     sweep.Integer("STARTMESS", s.Sweep.SweepSettleTime);
 
     SectionWriter scope(file, "OSZI");
@@ -421,7 +440,7 @@ void WriteAnalysisSection(ProfileFile& file, const AnalysisSettings& a)
     w.Real("FUNDAMENTAL", a.Fundamental, 0);  // whole hertz, halves to even
     w.Integer("FVON", a.AnaFreqLow);
     w.Integer("FBIS", a.AnaFreqHigh);
-    w.Real("FUNDLOW", a.FundThreshold, 7);
+    w.RealNotSpecial("FUNDLOW", a.FundThreshold, 7, 0.0);  // 0 reads as the default
     w.Text("FILTER", a.AnaFilterName);
 }
 
@@ -541,7 +560,7 @@ void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& o)
     w.Integer("COLTEXT", static_cast<std::int32_t>(o.ColText));
     w.Boolean("XLOG", o.XLog != 0);
     w.Boolean("YSTEPAUTO", o.YStepAuto != 0);
-    w.Real("YDIASTEPS", o.YStep, 1);
+    w.RealNotSpecial("YDIASTEPS", o.YStep, 1, 0.0f);  // 0 reads as the default step
 }
 
 }  // namespace sonvera

@@ -2,6 +2,8 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace sonvera {
@@ -54,11 +56,34 @@ std::string WaveFilePlayer::Decode(const std::string& path, std::vector<std::int
     // and reads what there is. Such a file is refused rather than looped half.
     char log[4096] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    std::vector<std::int16_t> raw(frames * static_cast<std::size_t>(info.channels));
-    const sf_count_t got = sf_readf_short(file, raw.data(), info.frames);
+    // Every format is read as reals with full scale 1.0 and rounded to 16 bits here:
+    // libsndfile's own conversion truncates floating-point samples to -1, 0 or 1, or
+    // scales them to the file's peak. Read in pieces to keep the memory to the result.
+    constexpr sf_count_t kChunkFrames = 65536;
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<std::int16_t> raw(frames * channels);
+    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
+    sf_count_t got = 0;
+    bool finite = true;
+    while (got < info.frames) {
+        const sf_count_t n = sf_readf_float(file, chunk.data(), std::min(kChunkFrames, info.frames - got));
+        if (n <= 0) {
+            break;
+        }
+        std::int16_t* to = raw.data() + static_cast<std::size_t>(got) * channels;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
+            finite = finite && std::isfinite(chunk[i]);
+            to[i] = finite ? static_cast<std::int16_t>(std::clamp(std::nearbyint(chunk[i] * 32768.0), -32768.0, 32767.0))
+                           : std::int16_t{0};
+        }
+        got += n;
+    }
     sf_close(file);
     if (got != info.frames || DataChunkCutShort(log)) {
         return path + ": the file is truncated or damaged";
+    }
+    if (!finite) {
+        return path + ": holds samples that are not finite numbers";
     }
     samples.resize(frames * 2);
     for (std::size_t i = 0; i < frames; ++i) {

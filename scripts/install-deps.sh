@@ -13,6 +13,8 @@ PACKAGES=(
   portaudio19-dev libasound2-dev libsndfile1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
+  # fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang-14 libclang-rt-14-dev
   # device test rig (PulseAudio null sink reached through the ALSA plugin)
   pulseaudio libasound2-plugins
   # looking at the program as a user does

@@ -1,0 +1,51 @@
+// Fuzz target: the text-table reader of "sonvera-cli plot". The input is the text; it
+// is read with each column setting. A table that is accepted has 2 or 3 columns, as
+// many values in each, frequencies within the diagram's range and finite values; a
+// refusal says why and leaves no table.
+
+#include "fuzz/fuzz_table.h"
+
+#include <cmath>
+
+#include "diagram/diagrammodel.h"
+#include "fuzz/fuzzsupport.h"
+
+namespace sonvera::fuzz {
+
+TableOutcome ReadTableBytes(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    TableOutcome out;
+    for (std::size_t i = 0; i < TableOutcome::kColumns.size(); ++i) {
+        const int columns = TableOutcome::kColumns[i];
+        DiagramTable& t = out.table[i];
+        out.ok[i] = ParseDiagramTable(text, columns, t, out.error[i]);
+        if (!out.ok[i]) {
+            Require(!out.error[i].empty(), "a refusal says why");
+            Require(t.columns == 0 && t.freqHz.empty() && t.curve1.empty() && t.curve2.empty(),
+                    "a refusal leaves no table");
+            continue;
+        }
+        Require(columns != 1, "one column is never a table");
+        Require(t.columns == 2 || t.columns == 3, "a table has 2 or 3 columns");
+        Require(columns == 0 || t.columns == columns, "the columns asked for are the columns read");
+        Require(!t.freqHz.empty() && t.freqHz.size() == t.curve1.size() && t.freqHz.size() == t.curve2.size(),
+                "every point has all its values");
+        Require(t.freqHz.size() <= static_cast<std::size_t>(DiagramModel::MaxDiagramPoints),
+                "no more points than the diagram holds");
+        for (std::size_t p = 0; p < t.freqHz.size(); ++p) {
+            Require(t.freqHz[p] >= 0.0f && t.freqHz[p] <= 1e7f, "frequencies within 0 .. 10 MHz");
+            Require(std::isfinite(t.curve1[p]) && std::isfinite(t.curve2[p]), "values are finite");
+            Require(t.columns == 3 || t.curve2[p] == 0.0f, "a two-column table has no second curve");
+        }
+    }
+    return out;
+}
+
+}  // namespace sonvera::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    sonvera::fuzz::ReadTableBytes(data, size);
+    return 0;
+}
