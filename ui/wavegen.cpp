@@ -77,6 +77,11 @@ TWavegen::TWavegen(SoundEngine& engine, GeneratorSettings& settings, CorrectionC
 
 TWavegen::~TWavegen()
 {
+    // The controls die after this body; one that loses the focus then (an edit finishing)
+    // must not call back into the half-destroyed window.
+    for (QObject* child : findChildren<QObject*>()) {
+        child->disconnect(this);
+    }
     control_.SaveGeneratorSettings(profile_);
 }
 
