@@ -22,31 +22,41 @@ std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
         sf_close(file);
         return path + ": needs 1 or 2 channels, at least one frame and 1000 to 200000 Hz";
     }
-    // The header's frame count decides the buffer: a file claiming more than any analysis
-    // can use is refused before anything is allocated for it.
+    // A file claiming more frames than any analysis can use is refused before it is read.
     if (static_cast<std::uint64_t>(info.frames) > maxFrames) {
         sf_close(file);
         return path + ": holds " + std::to_string(info.frames) + " frames, more than the " +
                std::to_string(maxFrames) + " an analysis can use";
     }
-    std::vector<float> raw(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
-    const sf_count_t got = sf_readf_float(file, raw.data(), info.frames);
-    sf_close(file);
-    // Floating-point files can hold infinities and NaNs, which no device could deliver
-    // and no sample format can encode.
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got) * static_cast<std::size_t>(info.channels); ++i) {
-        if (!std::isfinite(raw[i])) {
-            return path + ": holds samples that are not finite numbers";
+    // Read in pieces, the frames growing with what arrives: a header that claims more
+    // frames than the file holds costs nothing.
+    constexpr sf_count_t kChunkFrames = 65536;
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
+    sf_count_t got = 0;
+    while (got < info.frames) {
+        const sf_count_t n = sf_readf_float(file, chunk.data(), std::min(kChunkFrames, info.frames - got));
+        if (n <= 0) {
+            break;
         }
+        const std::size_t first = frames_.size();
+        frames_.resize(first + static_cast<std::size_t>(n) * 2);
+        for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k) {
+            const float left = chunk[k * channels];
+            const float right = channels == 2 ? chunk[k * 2 + 1] : left;
+            // Floating-point files can hold infinities and NaNs, which no device could
+            // deliver and no sample format can encode.
+            if (!std::isfinite(left) || !std::isfinite(right)) {
+                sf_close(file);
+                frames_.clear();
+                return path + ": holds samples that are not finite numbers";
+            }
+            frames_[first + 2 * k] = left;
+            frames_[first + 2 * k + 1] = right;
+        }
+        got += n;
     }
-    frames_.resize(static_cast<std::size_t>(got) * 2);
-    for (sf_count_t i = 0; i < got; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const float left = raw[k * static_cast<std::size_t>(info.channels)];
-        const float right = info.channels == 2 ? raw[k * 2 + 1] : left;
-        frames_[2 * k] = left;
-        frames_[2 * k + 1] = right;
-    }
+    sf_close(file);
     rate_ = info.samplerate;
     return got > 0 ? std::string() : path + ": no frames could be read";
 }

@@ -58,10 +58,11 @@ std::string WaveFilePlayer::Decode(const std::string& path, std::vector<std::int
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
     // Every format is read as reals with full scale 1.0 and rounded to 16 bits here:
     // libsndfile's own conversion truncates floating-point samples to -1, 0 or 1, or
-    // scales them to the file's peak. Read in pieces to keep the memory to the result.
+    // scales them to the file's peak. Read in pieces, the buffer growing with what
+    // arrives: a header that claims more frames than the file holds costs nothing.
     constexpr sf_count_t kChunkFrames = 65536;
     const auto channels = static_cast<std::size_t>(info.channels);
-    std::vector<std::int16_t> raw(frames * channels);
+    std::vector<std::int16_t> raw;
     std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
     sf_count_t got = 0;
     bool finite = true;
@@ -70,6 +71,7 @@ std::string WaveFilePlayer::Decode(const std::string& path, std::vector<std::int
         if (n <= 0) {
             break;
         }
+        raw.resize(static_cast<std::size_t>(got + n) * channels);
         std::int16_t* to = raw.data() + static_cast<std::size_t>(got) * channels;
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) * channels; ++i) {
             finite = finite && std::isfinite(chunk[i]);
