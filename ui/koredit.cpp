@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/profilefile.h"
 #include "dsp/curve.h"
 #include "measure/prompt.h"
 
@@ -98,12 +99,11 @@ bool TKorEdit::testClick()
     }
     const std::string fileName = curve_->fileName;
     {
-        std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
         const QString text = Memo1->toPlainText();
         const QByteArray bytes = singleByte_ ? text.toLatin1() : text.toUtf8();
-        out.write(bytes.constData(), bytes.size());
-        out.close();
-        if (!out) {
+        // Replaced in one step (a temporary file beside it, then a rename): a full disk
+        // or a failing write leaves the file as it was instead of cut short.
+        if (!ReplaceFileAtomically(fileName, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
             // The text stays in the editor, still marked as changed.
             ShowWarningPrompt(fileName + writeFailure_);
             return false;

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
@@ -192,6 +193,20 @@ TEST_F(FaultMatrixTest, SpectrumStartFailingAtTheFirstBlockShowsTheStartBoxAndUn
     }
 }
 
+/// The lines a failing start call adds to the device report (the feature list).
+std::vector<std::string> ReportLines(WaveCall call, MmResult code)
+{
+    std::string text;
+    LoopbackCard().WaveInGetErrorText(code, text);
+    switch (call) {
+    case WaveCall::WaveInOpenQuery: return {"InFormatQuery Error "};
+    case WaveCall::WaveInOpen: return {"waveinOpen Error " + std::to_string(code), text};
+    case WaveCall::WaveInAddBuffer: return {"waveInAddBuffer Error " + std::to_string(code), text};
+    case WaveCall::WaveInStart: return {"waveInStart Error " + std::to_string(code), text};
+    default: return {};
+    }
+}
+
 TEST_F(FaultMatrixTest, SpectrumStartCallsFailingInARunningLoopShowTheOpenBoxAndUnlock)
 {
     for (const CaptureCall& c : kCaptureCalls) {
@@ -200,9 +215,13 @@ TEST_F(FaultMatrixTest, SpectrumStartCallsFailingInARunningLoopShowTheOpenBoxAnd
             SCOPED_TRACE(testing::Message() << c.name << " code " << code);
             prompts.shown.clear();
             StartContinuousRun();
+            const std::size_t reportBefore = program->Engine().DeviceReport().size();
             card.InjectFault(c.call, code);
             ASSERT_TRUE(test::ProcessUntil([&] { return !Run().Running; }, 400));
             ExpectOneDeviceErrorBox("Probleme beim Beginn Samplen (", code);
+            const auto& report = program->Engine().DeviceReport();
+            EXPECT_EQ(std::vector<std::string>(report.begin() + static_cast<std::ptrdiff_t>(reportBefore), report.end()),
+                      ReportLines(c.call, code));
             ExpectSpectrumUnlocked();
             ResetAndMeasureAgain();
         }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QApplication>
 #include <QPushButton>
 #include <QSpinBox>
@@ -23,6 +25,7 @@
 #include "scope/eichdlg.h"
 #include "tests/support/writefaults.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/koredit.h"
 #include "ui/sonveraprogram.h"
 
 namespace sonvera {
@@ -158,6 +161,93 @@ TEST_F(ProgramFileFaultTest, FullDiskKeepsTheGoodConfigurationThroughAWholeRun)
     p->Main().close();
     p.reset();
     EXPECT_NE(ReadBytes(config).find("AVERAGE=5"), std::string::npos);
+}
+
+// ---- The correction-file editor -----------------------------------------------------------
+
+class EditorFileFaultTest : public ProgramFileFaultTest {
+protected:
+    /// Loads `file` as the input correction and opens it in the editor.
+    void OpenInEditor(const std::string& file)
+    {
+        program = StartProgram(dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
+        ShellState& state = program->State();
+        ASSERT_TRUE(program->Main().CurveLoader()->LoadCurveFile(state.InCorrection, file));
+        program->Main().EditEingangskorrekturdatei1Click();
+        ASSERT_TRUE(Editor().isVisible());
+        ASSERT_EQ(Editor().Memo()->toPlainText().toStdString(), kOld);
+    }
+    TKorEdit& Editor() { return *program->Windows().korEdit; }
+
+    /// Types a long new text and saves it with "Save &Test": the save fails, the file
+    /// and the curve stay as they were, the text stays in the editor.
+    void ExpectFailedSaveKeepsTheFile(const std::string& file)
+    {
+        std::string text;
+        for (int i = 1; i <= 600; ++i) {
+            text += std::to_string(10 * i) + " " + std::to_string(i % 7) + "\n";
+        }
+        Editor().Memo()->setPlainText(QString::fromStdString(text));
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+        QApplication::sendEvent(Editor().Memo(), &press);
+        prompts.shown.clear();
+        Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Warning);
+        EXPECT_EQ(prompts.shown[0].text, file + " konnte nicht gespeichert werden");
+        EXPECT_EQ(ReadBytes(file), kOld);
+        EXPECT_EQ(program->State().InCorrection.count, 2);
+        EXPECT_TRUE(Editor().EditorModified());
+        EXPECT_EQ(Editor().Memo()->toPlainText().toStdString(), text);
+        newText_ = text;
+    }
+
+    /// With the cause gone, the same text saves and loads.
+    void ExpectSaveWorks(const std::string& file)
+    {
+        prompts.shown.clear();
+        Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+        EXPECT_TRUE(prompts.shown.empty());
+        EXPECT_EQ(ReadBytes(file), newText_);
+        EXPECT_EQ(program->State().InCorrection.count, 600);
+        EXPECT_FALSE(Editor().EditorModified());
+        Editor().close();
+    }
+
+    static constexpr const char* kOld = "100 0\n1000 10\n";
+    std::unique_ptr<SonveraProgram> program;
+    std::string newText_;
+};
+
+TEST_F(EditorFileFaultTest, SavingOnAFullDiskKeepsTheOldFile)
+{
+    const std::string folder = dir.filePath(QStringLiteral("disk")).toStdString();
+    std::filesystem::create_directory(folder);
+    testing::SmallDisk disk(folder, 32);
+    if (!disk.Available()) {
+        GTEST_SKIP() << "no small disk can be mounted here (" << disk.Why()
+                     << "); SavingBeyondTheFileSizeLimitKeepsTheOldFile covers the failing write";
+    }
+    const std::string file = folder + "/in.cor";
+    std::ofstream(file, std::ios::binary) << kOld;
+    OpenInEditor(file);
+    ASSERT_GT(disk.Fill("filler"), 0u);
+    ExpectFailedSaveKeepsTheFile(file);
+    std::filesystem::remove(folder + "/filler");
+    ExpectSaveWorks(file);
+}
+
+TEST_F(EditorFileFaultTest, SavingBeyondTheFileSizeLimitKeepsTheOldFile)
+{
+    const std::string file = dir.filePath(QStringLiteral("in.cor")).toStdString();
+    std::ofstream(file, std::ios::binary) << kOld;
+    OpenInEditor(file);
+    {
+        testing::FileSizeLimit limit(64);
+        ASSERT_TRUE(limit.Ok());
+        ExpectFailedSaveKeepsTheFile(file);
+    }
+    ExpectSaveWorks(file);
 }
 
 }  // namespace
