@@ -53,6 +53,14 @@ public:
         return Real(key, defaultText).value_or(fallback);
     }
 
+    // A real that is used in single precision: values beyond its range count as
+    // unparsable (converting them would be undefined).
+    double SingleRangeOr(std::string_view key, std::string_view defaultText, double fallback) const
+    {
+        const auto v = Real(key, defaultText);
+        return (!v || std::fabs(*v) > static_cast<double>(FLT_MAX)) ? fallback : *v;
+    }
+
     // A real held in single precision: values beyond its range count as unparsable.
     float SingleOr(std::string_view key, std::string_view defaultText, float fallback) const
     {
@@ -81,7 +89,7 @@ public:
 
     void Text(std::string_view key, std::string_view value) { file_.WriteString(section_, key, value); }
     void Integer(std::string_view key, std::int64_t value) { Text(key, FormatInteger(value)); }
-    void Real(std::string_view key, double value, int decimals) { Text(key, FormatReal(value, decimals)); }
+    void Real(std::string_view key, double value, int decimals) { Text(key, RealText(value, decimals)); }
     void Boolean(std::string_view key, bool value) { Text(key, FormatBoolean(value)); }
 
     // A real with `decimals` decimals, like Real. When that text would read back as
@@ -90,18 +98,35 @@ public:
     template <typename T>
     void RealNotSpecial(std::string_view key, T value, int decimals, T special)
     {
-        std::string text = FormatReal(value, decimals);
+        std::string text = RealText(value, decimals);
         if (value != special && ParseReal(text) == static_cast<double>(special)) {
-            char buf[64];
-            const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-            if (ec == std::errc()) {
-                text.assign(buf, end);
-            }
+            text = ShortestText(value);
         }
         Text(key, text);
     }
 
 private:
+    // The shortest text that reads back as the value.
+    template <typename T>
+    static std::string ShortestText(T value)
+    {
+        char buf[64];
+        const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+        return ec == std::errc() ? std::string(buf, end) : FormatReal(value, 0);
+    }
+
+    // Fixed-point text with `decimals` decimals; a value too large for that text to fit
+    // a reader's buffer (it would be read back cut) goes out in its shortest form.
+    template <typename T>
+    static std::string RealText(T value, int decimals)
+    {
+        std::string text = FormatReal(value, decimals);
+        if (text.size() >= kMainBufferSize) {
+            text = ShortestText(value);
+        }
+        return text;
+    }
+
     ProfileFile& file_;
     std::string_view section_;
 };
@@ -245,8 +270,8 @@ void ReadFft(const SectionReader& r, FftSettings& fft, const MainReadHooks& hook
 
     fft.FftXMin = r.IntegerOr("DIAXMIN", "10", 10);
     fft.FftXMax = r.IntegerOr("DIAXMAX", "28000", 28000);
-    fft.FftYMin = r.RealOr("DIAYMIN", "-110", -100.0);
-    fft.FftYMax = r.RealOr("DIAYMAX", "0", 0.0);
+    fft.FftYMin = r.SingleRangeOr("DIAYMIN", "-110", -100.0);  // the diagram holds floats
+    fft.FftYMax = r.SingleRangeOr("DIAYMAX", "0", 0.0);
     fft.FftYStep = r.RealOr("DIAYSTEP", "5", 5.0);
 }
 
@@ -271,8 +296,8 @@ void ReadSweep(const SectionReader& r, SweepSettings& sweep)
     sweep.SweepWithRef = r.Text("REFMESS", "Refmess") == "Refmess";
     sweep.SweepPhase = r.Boolean("PHASE", "FALSE");
     sweep.SweepComment = CutUtf8(r.Text("COMMENT", "Kommentar:"), kCommentMaxChars);
-    sweep.SweepYMin = r.RealOr("DIAYMIN", "-45", -45.0);
-    sweep.SweepYMax = r.RealOr("DIAYMAX", "5", 5.0);
+    sweep.SweepYMin = r.SingleRangeOr("DIAYMIN", "-45", -45.0);  // the diagram holds floats
+    sweep.SweepYMax = r.SingleRangeOr("DIAYMAX", "5", 5.0);
     sweep.SweepPhaseMin = r.SingleOr("PMIN", "-90", -90.0f);
     sweep.SweepPhaseMax = r.SingleOr("PMAX", "90", 90.0f);
     const float level = r.SingleOr("PEGDIG", "-1", 0.0f);

@@ -114,6 +114,23 @@ TEST(ConfigFuzzInputs, ValuesWhoseRoundedTextIsASpecialValueAreWrittenWithTheirD
     EXPECT_NE(usual.written.find("YDIASTEPS=0.1\n"), std::string::npos) << usual.written;
 }
 
+TEST(ConfigFuzzInputs, HugeRealsAreRefusedForTheDiagramAndOtherwiseWrittenSoTheyReadBack)
+{
+    const auto out = Read(ReadInput(FuzzInput("regressions", "config", "reals-too-long-for-the-buffer.cfg")));
+    // Diagram bounds beyond single precision are unparsable: their defaults.
+    EXPECT_DOUBLE_EQ(out.settings.Fft.FftYMax, 0.0);
+    EXPECT_DOUBLE_EQ(out.settings.Sweep.SweepYMin, -45.0);
+    EXPECT_DOUBLE_EQ(out.settings.Sweep.SweepYMax, 3e38);  // within single precision
+    // 1e300 with four decimals would be 305 characters, cut to 152 when read back.
+    EXPECT_DOUBLE_EQ(out.settings.Volume.LevelFactor, 1e300);
+    EXPECT_NE(out.written.find("PEGFAK=1e+300\n"), std::string::npos) << out.written;
+    EXPECT_NE(out.written.find("INPUT=1e+300\n"), std::string::npos) << out.written;
+    const auto again = Read(out.written);
+    EXPECT_DOUBLE_EQ(again.settings.Volume.LevelFactor, 1e300);
+    EXPECT_DOUBLE_EQ(again.settings.Calib.InCalibValue, 1e300);
+    EXPECT_DOUBLE_EQ(again.settings.Sweep.SweepYMax, 3e38);
+}
+
 TEST(ConfigFuzzInputs, ANameCutToItsLengthBeforeSomeTabsReadsBackWithoutThem)
 {
     const auto out = Read(ReadInput(FuzzInput("regressions", "config", "cut-name-ends-in-tabs.cfg")));
