@@ -2,7 +2,8 @@
 # Builds the fuzz targets (CMake preset "fuzz", clang with libFuzzer, AddressSanitizer
 # and UndefinedBehaviorSanitizer) and runs each of them, one after the other, for
 # SECONDS seconds (default 30) on a copy of its seed corpus in fuzz/corpus/<target>/
-# plus its regression inputs in fuzz/regressions/<target>/. The repository is never
+# plus its regression inputs in fuzz/regressions/<target>/, with the dictionary
+# fuzz/<target>.dict where there is one. The repository is never
 # written. Fails at the first finding; the input that failed is kept in
 # build-fuzz/findings/<target>/ and its report is printed.
 #
@@ -41,11 +42,15 @@ for target in "${targets[@]}"; do
   if [ -d "fuzz/regressions/$target" ]; then
     dirs+=("fuzz/regressions/$target")  # read only: new inputs go to the first folder
   fi
+  options=()
+  if [ -f "fuzz/$target.dict" ]; then
+    options+=(-dict="fuzz/$target.dict")  # names and forms the target's format uses
+  fi
   log="$work/$target.log"
   echo "fuzz: $target for $seconds s" >&2
   status=0
   nice -n 10 "$binary" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$findings/" "${dirs[@]}" >"$log" 2>&1 || status=$?
+    -print_final_stats=1 -artifact_prefix="$findings/" "${options[@]}" "${dirs[@]}" >"$log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log" >&2
     echo "fuzz: $target FAILED (status $status); the input is in $findings/" >&2
