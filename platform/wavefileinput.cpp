@@ -8,6 +8,23 @@
 
 namespace sonvera {
 
+namespace {
+
+/// Whether libsndfile's log says the data chunk is shorter than its header claims
+/// (its "data : N (should be M)" line).
+bool DataChunkCutShort(const char* log)
+{
+    const char* data = std::strstr(log, "data :");
+    if (data == nullptr) {
+        return false;
+    }
+    const char* end = std::strchr(data, '\n');
+    const char* should = std::strstr(data, "should be");
+    return should != nullptr && (end == nullptr || should < end);
+}
+
+}  // namespace
+
 std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
 {
     frames_.clear();
@@ -28,6 +45,10 @@ std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
         return path + ": holds " + std::to_string(info.frames) + " frames, more than the " +
                std::to_string(maxFrames) + " an analysis can use";
     }
+    // A data chunk that claims more than the file holds: libsndfile notes it in its log
+    // and reads what there is. Such a file is refused rather than analysed as if whole.
+    char log[4096] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
     // Read in pieces, the frames growing with what arrives: a header that claims more
     // frames than the file holds costs nothing.
     constexpr sf_count_t kChunkFrames = 65536;
@@ -57,6 +78,10 @@ std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
         got += n;
     }
     sf_close(file);
+    if (got != info.frames || DataChunkCutShort(log)) {
+        frames_.clear();
+        return path + ": the file is truncated or damaged";
+    }
     rate_ = info.samplerate;
     return got > 0 ? std::string() : path + ": no frames could be read";
 }

@@ -1,4 +1,4 @@
-// The generator's user wave file when its header lies: a data chunk that claims more
+// The generator's user wave file and the analysis input when their headers lie: a data chunk that claims more
 // (or less) than the file holds, wrong RIFF sizes, impossible formats, a file cut in
 // the middle of a frame. Every file either plays exactly the frames it really holds or
 // is refused with a message; nothing plays half, and the device stays usable.
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/loopbackcard.h"
+#include "platform/wavefileinput.h"
 #include "platform/wavefileplayer.h"
 #include "tests/support/tempdir.h"
 
@@ -226,6 +227,84 @@ TEST(WaveFileFaults, ImpossibleFormatsAreRefusedWithAMessage)
         EXPECT_EQ(player.PlayLooped(path, 0), 1);
         EXPECT_FALSE(player.Playing());
         EXPECT_EQ(player.LastError().rfind(path + ": ", 0), 0u) << player.LastError();
+    }
+}
+
+// ---- The same files as the input of an analysis (sonvera-cli spectrum --input) -----------
+
+/// The input holds exactly the first `frames` frames of the file, full scale 1.0.
+void ExpectInputFrames(const WaveFileInput& input, std::uint32_t frames)
+{
+    const std::vector<float>& s = input.Samples();
+    ASSERT_EQ(s.size(), 2u * frames);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        ASSERT_FLOAT_EQ(s[2 * i], WaveBytes::Sample(i, 0) / 32768.0f) << i;
+        ASSERT_FLOAT_EQ(s[2 * i + 1], WaveBytes::Sample(i, 1) / 32768.0f) << i;
+    }
+}
+
+TEST(WaveFileInputFaults, HonestAndShortClaimingFilesGiveExactlyTheirFrames)
+{
+    TempDir dir;
+    WaveFileInput input;
+    ASSERT_EQ(input.Load(WriteFile(dir, "honest.wav", WaveBytes{}.Build())), "");
+    EXPECT_EQ(input.Rate(), 8000);
+    ExpectInputFrames(input, 400);
+
+    WaveBytes w;
+    w.dataSize = 100 * 4;
+    ASSERT_EQ(input.Load(WriteFile(dir, "short.wav", w.Build())), "");
+    ExpectInputFrames(input, 100);
+}
+
+TEST(WaveFileInputFaults, ADataChunkClaimingMoreThanTheFileHoldsIsRefusedAsTruncated)
+{
+    TempDir dir;
+    WaveFileInput input;
+    for (std::int64_t claimed : {1604LL, 4000LL, 0x7FFFFFF0LL, 0xFFFFFFF0LL}) {
+        SCOPED_TRACE(claimed);
+        WaveBytes w;
+        w.dataSize = claimed;
+        const std::string path = WriteFile(dir, "long.wav", w.Build());
+        // Analysing the frames that are there would pass a damaged file off as whole.
+        EXPECT_EQ(input.Load(path), path + ": the file is truncated or damaged");
+        EXPECT_EQ(input.Frames(), 0u);
+    }
+    // A file cut short by copying (its header intact) is the same case.
+    const std::string whole = WaveBytes{}.Build();
+    const std::string path = WriteFile(dir, "cut.wav", whole.substr(0, whole.size() / 2));
+    EXPECT_EQ(input.Load(path), path + ": the file is truncated or damaged");
+    EXPECT_EQ(input.Frames(), 0u);
+}
+
+TEST(WaveFileInputFaults, ImpossibleFormatsAndStrayBytesNeverGiveInventedFrames)
+{
+    TempDir dir;
+    WaveFileInput input;
+    for (std::size_t extra : {1u, 2u, 3u}) {
+        SCOPED_TRACE(extra);
+        WaveBytes w;
+        w.extraBytes = extra;
+        const std::string path = WriteFile(dir, "stray.wav", w.Build());
+        const std::string error = input.Load(path);
+        if (error.empty()) {
+            ExpectInputFrames(input, 400);
+        } else {
+            EXPECT_EQ(error, path + ": the file is truncated or damaged");
+        }
+    }
+    WaveBytes noChannels;
+    noChannels.channels = 0;
+    WaveBytes noRate;
+    noRate.rate = 0;
+    WaveBytes six;
+    six.channels = 6;
+    six.blockAlign = 12;
+    for (const WaveBytes& w : {noChannels, noRate, six}) {
+        const std::string path = WriteFile(dir, "bad.wav", w.Build());
+        const std::string error = input.Load(path);
+        EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+        EXPECT_EQ(input.Frames(), 0u);
     }
 }
 
