@@ -39,7 +39,8 @@
 #endif
 
 #if defined(SONVERA_LONGRUN_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of bytes held by the program (GCC ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif
