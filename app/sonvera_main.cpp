@@ -1,9 +1,15 @@
 // sonvera: the measuring program's window.
 #include <QApplication>
+#include <QEvent>
+#include <QObject>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "app/display.h"
 #include "app/options.h"
@@ -22,13 +28,45 @@ const char* const kUsage =
     "  --audio KIND    sound devices: virtual loopback card, PortAudio, or auto\n"
     "  --dut SPEC      device under test of the virtual loopback card\n"
     "  --help          this text\n"
-    "  --version       the program's version\n";
+    "  --version       the program's version\n"
+    "  --startup-probe print the milliseconds from start to the first painted main\n"
+    "                  window, then quit (for the speed report)\n";
+
+/// Reports the time from the program's start to the first paint of the watched window
+/// and ends the event loop (for `--startup-probe`).
+class FirstPaintProbe : public QObject {
+public:
+    explicit FirstPaintProbe(std::chrono::steady_clock::time_point start) : start_(start) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !reported_) {
+            reported_ = true;
+            const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_);
+            std::cout << "startup-ms " << static_cast<long long>(ms.count() + 0.5) << std::endl;
+            // Quit after this paint has finished, from the event loop.
+            QTimer::singleShot(0, [] { QApplication::quit(); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+    bool reported_ = false;
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const sonvera::CommonOptions opts = sonvera::ParseCommonOptions(argc, argv);
+    const auto startTime = std::chrono::steady_clock::now();
+    sonvera::CommonOptions opts = sonvera::ParseCommonOptions(argc, argv);
+    const auto probeOption = std::find(opts.rest.begin(), opts.rest.end(), std::string("--startup-probe"));
+    const bool startupProbe = probeOption != opts.rest.end();
+    if (startupProbe) {
+        opts.rest.erase(probeOption);
+    }
     if (!opts.error.empty()) {
         std::cerr << "sonvera: " << opts.error << "\n" << kUsage;
         return 2;
@@ -83,8 +121,15 @@ int main(int argc, char** argv)
             // Closing the main window ends the program, whatever other window is open.
             QApplication::setQuitOnLastWindowClosed(false);
             program.Main().onClosed = [] { QApplication::quit(); };
+            FirstPaintProbe probe(startTime);
+            if (startupProbe) {
+                program.Main().installEventFilter(&probe);
+            }
             program.Show();
             status = QApplication::exec();
+            if (startupProbe) {
+                program.Main().removeEventFilter(&probe);
+            }
         }
         prompts.SetParent(nullptr);
     }
