@@ -113,6 +113,18 @@ int GeneratorControl::ApplyGenerator(bool start)
     }
     UpdateFreqText();
     Display.precOut = std::to_string(engine_.LoopResidue());
+    if (!start && result != 0) {
+        // A running signal was stopped for the change and the new one could not start.
+        // Showing the generator on while nothing plays would pass silence off as the
+        // signal: it shows itself off and says why, as Start does.
+        Display.panelColour = kColourBlack;
+        Display.optEnabled = true;
+        SetLevelControlsEnabled(true);
+        const std::string reason = gen_.GenMode == kWaveUserFile && !player_.LastError().empty()
+                                       ? player_.LastError()
+                                       : engine_.DeviceErrorText(static_cast<std::uint32_t>(result));
+        ShowErrorPrompt(errorPrefix_ + reason + " )", kErrorHelpContext);
+    }
     return result;
 }
 
@@ -157,8 +169,16 @@ void GeneratorControl::GstartClick()
 void GeneratorControl::GstopClick()
 {
     engine_.StopPlayback();
+    if (engine_.PlaybackActive() || engine_.PlaybackOpen()) {
+        engine_.StopPlayback();  // a device call that failed once is tried again
+    }
     player_.Stop();
     userWave_ = false;
+    if (engine_.PlaybackActive()) {
+        // The signal still plays: the generator goes on showing it, so that Stop can be
+        // pressed again (or the sound system reset) instead of a silent-looking panel.
+        return;
+    }
     Display.panelColour = kColourBlack;
     Display.optEnabled = true;
     SetLevelControlsEnabled(true);
