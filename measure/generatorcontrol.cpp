@@ -77,7 +77,7 @@ int GeneratorControl::ApplyGenerator(bool start)
     gen_.GenVolR = -Display.scrollRight;
     SetLevelControlsEnabled(true);
     int result = 0;
-    if (engine_.PlaybackActive() || start || userWave_) {
+    if (signalOn_ || start || userWave_) {
         engine_.StopPlayback();
         player_.Stop();
         userWave_ = false;
@@ -117,6 +117,7 @@ int GeneratorControl::ApplyGenerator(bool start)
         // A running signal was stopped for the change and the new one could not start.
         // Showing the generator on while nothing plays would pass silence off as the
         // signal: it shows itself off and says why, as Start does.
+        signalOn_ = false;
         Display.panelColour = kColourBlack;
         Display.optEnabled = true;
         SetLevelControlsEnabled(true);
@@ -162,6 +163,7 @@ void GeneratorControl::GstartClick()
         ShowErrorPrompt(errorPrefix_ + reason + " )", kErrorHelpContext);
         return;
     }
+    signalOn_ = true;
     Display.panelColour = kColourDarkRed;
     Display.optEnabled = false;
 }
@@ -179,6 +181,7 @@ void GeneratorControl::GstopClick()
         // pressed again (or the sound system reset) instead of a silent-looking panel.
         return;
     }
+    signalOn_ = false;
     Display.panelColour = kColourBlack;
     Display.optEnabled = true;
     SetLevelControlsEnabled(true);

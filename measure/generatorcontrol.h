@@ -99,6 +99,9 @@ private:
     CorrectionCurve& outCorrection_;
     WaveFilePlayer player_;
     bool userWave_ = false;
+    // The generator's own signal plays (from a successful Start until Stop). Changes
+    // restart only this signal, never another user's (a sweep step's tone).
+    bool signalOn_ = false;
     std::string errorPrefix_ = "Fehler bei Frequenzausgabe (";
     GeneratorParams lastPlayed_;
 };

@@ -14,6 +14,7 @@
 
 #include "config/sections.h"
 #include "engine/soundengine.h"
+#include "measure/generatorcontrol.h"
 #include "measure/prompt.h"
 #include "measure/sweeprun.h"
 #include "platform/loopbackcard.h"
@@ -53,6 +54,13 @@ public:
     void SetSweepLockedControlsEnabled(bool e) override { lockedEnabled = e; }
     void SetFreqText(const std::string& t) override { freqText = t; }
     void PostSweepStep() override { ++queued; }
+    /// The settle wait: what the user does meanwhile.
+    bool SettleWait(int) override
+    {
+        if (onWait) onWait();
+        return true;
+    }
+    std::function<void()> onWait;
     bool lockedEnabled = true;
     std::string freqText;
     int queued = 0;
@@ -339,6 +347,30 @@ TEST_F(SweepStopFaultTest, AToneThatCannotBeStoppedEndsTheSweepWithTheErrorBoxIn
         EXPECT_TRUE(prompts.shown.empty());
         ExpectIdle();
     }
+}
+
+// ---- The generator's controls during a sweep step --------------------------------------------
+
+TEST_F(SweepFaultTest, GeneratorControlsTouchedDuringASweepStepLeaveTheSweepsToneAlone)
+{
+    GeneratorSettings generatorSettings;
+    GeneratorControl generator{engine, generatorSettings, outCorrection};
+    // The user moves the generator's left level and its frequency while a step settles.
+    view.onWait = [&] {
+        generator.ScrollBar4Scroll(20);
+        generator.GrobSpinUp();
+    };
+    run.wobbelnButClick();
+    RunLoop();
+    view.onWait = nullptr;
+    EXPECT_TRUE(prompts.shown.empty());
+    ASSERT_EQ(diagram.points.size(), 5u);
+    for (const auto& [index, p] : diagram.points) {
+        // Still the sweep's own tone on both channels: 0 dB through the ideal card.
+        EXPECT_NEAR(p.v1, 0.0, 0.01) << index;
+    }
+    ExpectIdle();
+    EXPECT_NE(generator.Display.panelColour, kColourDarkRed);
 }
 
 }  // namespace
