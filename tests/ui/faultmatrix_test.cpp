@@ -601,6 +601,18 @@ TEST_F(SweepPageFaultTest, EveryCallOfARunningSweepFailingEndsItWithTheErrorBoxU
     }
 }
 
+TEST_F(SweepPageFaultTest, FailingOutputVolumeCallsShowMinusOnePercentAndTheSweepStillMeasures)
+{
+    card.InjectFault(WaveCall::WaveOutGetVolume, kMmNotSupported, true);
+    card.InjectFault(WaveCall::WaveOutSetVolume, kMmNotSupported, true);
+    Find<QScrollBar>("ScrollBar2")->setValue(40);
+    EXPECT_EQ(Find<QLabel>("Label8")->text(), QStringLiteral("-1%"));
+    EXPECT_EQ(Main().AppSettings().Volume.GenOutVolume, 60);
+    EXPECT_TRUE(prompts.shown.empty());
+    card.ClearFaults();
+    ResetAndSweepAgain();
+}
+
 // ---- Volumes in the window -------------------------------------------------------------------
 
 TEST_F(FaultMatrixTest, FailingVolumeReadsShowMinusOnePercentAndMeasuringStillWorks)
@@ -612,6 +624,31 @@ TEST_F(FaultMatrixTest, FailingVolumeReadsShowMinusOnePercentAndMeasuringStillWo
     EXPECT_EQ(Main().AppSettings().Volume.GenInVolume, 40);
     EXPECT_TRUE(prompts.shown.empty());
     card.ClearFaults();
+    ResetAndMeasureAgain();
+}
+
+// ---- A reset whose engine start fails ------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, AResetWhoseEngineStartFailsSaysSoMeasuresNothingAndTheNextResetRecovers)
+{
+    StartContinuousRun();
+    program->Engine().SetFailingAllocationForTest(1);  // the capture buffer
+    prompts.shown.clear();
+    Find<QAction>("Reset1")->trigger();
+    test::ProcessEvents(10);
+    ExpectOneDeviceErrorBox("Problem beim \u00d6ffnen des Sounddevice ! Programm stopped (", 3);
+    EXPECT_FALSE(program->Engine().Started());
+    ExpectSpectrumUnlocked();
+
+    // Without an engine a START gives the start box with the engine's code and unlocks.
+    prompts.shown.clear();
+    Click("RunningGroup0");
+    Click("StartButton");
+    test::ProcessEvents(10);
+    ExpectOneDeviceErrorBox("Probleme beim Sample (", 3);
+    ExpectSpectrumUnlocked();
+
+    program->Engine().SetFailingAllocationForTest(-1);
     ResetAndMeasureAgain();
 }
 
