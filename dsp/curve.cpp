@@ -264,6 +264,19 @@ CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, Correctio
 }
 
 namespace {
+// Whether the prepared spline is finite: its data, at its points and halfway between them.
+bool SplineIsFinite(const CorrectionCurve& curve) {
+    for (int i = 0; i < curve.count; ++i) {
+        const CurvePoint& p = curve.points[static_cast<std::size_t>(i)];
+        if (!std::isfinite(p.M) || !std::isfinite(EvalCurve(curve, p.x))) return false;
+        if (i + 1 < curve.count) {
+            const double next = curve.points[static_cast<std::size_t>(i) + 1].x;
+            if (!std::isfinite(EvalCurve(curve, p.x + (next - p.x) / 2.0))) return false;
+        }
+    }
+    return true;
+}
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -335,6 +348,12 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
         return false;
     }
     PrepareSpline(loaded);
+    if (!SplineIsFinite(loaded)) {
+        // Values or spacings so extreme that the spline overflows would turn every level
+        // the curve corrects into infinity or NaN: refused like an unparsable line.
+        sink_.Warning(messages_->lineError);
+        return false;
+    }
     curve = std::move(loaded);
     return true;
 }

@@ -76,5 +76,36 @@ TEST(CurveFuzzInputs, BrokenFilesAreRefusedWithTheirMessage)
     EXPECT_EQ(empty.warnings[0], english->noLines);
 }
 
+TEST(CurveFuzzInputs, FilesWhoseSplineWouldOverflowAreRefusedAsLineErrors)
+{
+    const auto* english = CurveMessagesFor('E');
+    ASSERT_NE(english, nullptr);
+    // A value near the largest double, and frequencies 1e-300 Hz apart: both parse, but
+    // the spline through them is infinite, which would correct every level to infinity.
+    for (const char* name : {"value-near-the-double-limit.txt", "frequencies-1e-300-apart.txt"}) {
+        SCOPED_TRACE(name);
+        const auto out = Load(ReadInput(FuzzInput("regressions", "curve", name)));
+        EXPECT_FALSE(out.loaded);
+        EXPECT_EQ(out.curve.count, 0);
+        ASSERT_EQ(out.warnings.size(), 1u);
+        EXPECT_EQ(out.warnings[0], english->lineError);
+    }
+    // Large but usable values still load.
+    const auto large = Load(std::string("10 1e300\n100 2\n1000 -1e300\n"));
+    EXPECT_TRUE(large.loaded);
+    EXPECT_EQ(large.curve.count, 3);
+}
+
+TEST(CurveFuzzInputs, ValuesManyDecadesApartLoadAndThePointsAreKept)
+{
+    const auto out = Load(ReadInput(FuzzInput("regressions", "curve", "values-27-decades-apart.txt")));
+    ASSERT_TRUE(out.loaded);
+    ASSERT_EQ(out.curve.count, 3);
+    EXPECT_DOUBLE_EQ(out.curve.points[0].y, 777777777777777777777777770.0);
+    EXPECT_DOUBLE_EQ(out.curve.points[1].y, 2.0);
+    EXPECT_DOUBLE_EQ(out.curve.points[2].y, -0.001);
+    EXPECT_DOUBLE_EQ(EvalCurve(out.curve, 100.0), 2.0);
+}
+
 }  // namespace
 }  // namespace sonvera
