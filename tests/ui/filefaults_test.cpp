@@ -163,6 +163,24 @@ TEST_F(ProgramFileFaultTest, FullDiskKeepsTheGoodConfigurationThroughAWholeRun)
     EXPECT_NE(ReadBytes(config).find("AVERAGE=5"), std::string::npos);
 }
 
+TEST_F(ProgramFileFaultTest, AConfigurationPathThatIsADirectoryGivesDefaultsAndIsLeftAlone)
+{
+    const std::string folder = dir.filePath(QStringLiteral("snv13.cfg")).toStdString();
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/inside.txt") << "keep";
+    auto p = StartProgram(folder);
+    EXPECT_EQ(p->Main().AppSettings().Fft.FftAverage, Settings{}.Fft.FftAverage);
+    p->Main().findChild<QPushButton*>(QStringLiteral("StartButton"))->click();
+    test::ProcessEvents(20);
+    p->Main().findChild<QPushButton*>(QStringLiteral("StopButton"))->click();
+    p->Main().close();
+    p.reset();
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(ReadBytes(folder + "/inside.txt"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
 // ---- The correction-file editor -----------------------------------------------------------
 
 class EditorFileFaultTest : public ProgramFileFaultTest {
