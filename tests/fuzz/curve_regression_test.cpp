@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "fuzz/fuzz_curve.h"
 #include "tests/fuzz/fuzzinputs.h"
 
@@ -105,6 +107,15 @@ TEST(CurveFuzzInputs, ValuesManyDecadesApartLoadAndThePointsAreKept)
     EXPECT_DOUBLE_EQ(out.curve.points[1].y, 2.0);
     EXPECT_DOUBLE_EQ(out.curve.points[2].y, -0.001);
     EXPECT_DOUBLE_EQ(EvalCurve(out.curve, 100.0), 2.0);
+
+    // A last point at 6.7e90 Hz loads; within any spectrum's range the curve is the
+    // natural spline through the first points, exact at them.
+    const auto far = Load(ReadInput(FuzzInput("regressions", "curve", "last-frequency-1e90.txt")));
+    ASSERT_TRUE(far.loaded);
+    ASSERT_EQ(far.curve.count, 3);
+    EXPECT_DOUBLE_EQ(EvalCurve(far.curve, 10.0), 1.5);
+    EXPECT_DOUBLE_EQ(EvalCurve(far.curve, 100.0), 2.0);
+    EXPECT_TRUE(std::isfinite(EvalCurve(far.curve, 20000.0)));
 }
 
 }  // namespace
