@@ -283,12 +283,29 @@ TEST_F(ScopePageTest, WithoutRoomOnTheLeftTheMainWindowMovesRightOfTheView)
     EXPECT_EQ(View().frameGeometry().left() + View().frameGeometry().width(), 699);
 }
 
-TEST_F(ScopePageTest, ResetStopsTheOscilloscope)
+TEST_F(ScopePageTest, ResetEndsTheOldLoopAndTheTraceGoesOnWithBlocksOfTheNewEngine)
 {
+    PlayTone(1000, 0, 0);
     ShowScopePage();
-    ASSERT_TRUE(Main().Scope().ScopeRunning());
+    ASSERT_TRUE(RunBlocks(2));
+    const auto& ch1 = View().Model().ScopeCh1();
+    const auto [min0, max0] = std::minmax_element(ch1.begin(), ch1.begin() + 512);
+    ASSERT_GT(*max0 - *min0, 1.0f);  // the tone is on the trace
+
     Main().Reset1Click();
-    EXPECT_FALSE(Main().Scope().ScopeRunning());
+    // The block of the old loop is gone with the old engine, the tone with it; the loop
+    // is running again and has asked for its first block of the new engine.
+    EXPECT_TRUE(Main().Scope().ScopeRunning());
+    EXPECT_FALSE(program->Engine().PlaybackActive());
+    EXPECT_FALSE(program->Engine().CaptureOpen());
+    EXPECT_FALSE(program->Engine().CaptureStarted());
+    ASSERT_TRUE(RunBlocks(3));
+    EXPECT_TRUE(Main().Scope().ScopeRunning());
+    EXPECT_TRUE(prompts.shown.empty());
+    // New blocks, recorded in silence: channel 1 lies flat at its position (5 div).
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_NEAR(ch1[static_cast<std::size_t>(i)], 5.0f, 0.01f) << i;
+    }
 }
 
 // ---- Calibration command ---------------------------------------------------------------------
