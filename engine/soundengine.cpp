@@ -247,6 +247,11 @@ std::string SoundEngine::ErrorText(std::uint32_t code, bool input, std::size_t m
 
 std::string SoundEngine::DeviceErrorText(std::uint32_t code)
 {
+    if (code == kEngineCloseFailed) {
+        // The engine's own code (the platform's 9 only answers a bad error number, which
+        // no device call returns).
+        return "The input device could not be closed.";
+    }
     return ErrorText(code, code <= 1000, kErrorTextChars);
 }
 
@@ -283,7 +288,24 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
     DeviceFormat& device = CurrentIn();
     engineError_ = 0;
     if (captureStarted_ || captureOpen_) {
-        return 0;  // one block is already in flight
+        if (blockInFlight_) {
+            return 0;  // one block is already in flight
+        }
+        // Left behind by a failed start, reset or close: no block will ever come for it.
+        // Answering 0 here would stand every measurement still without a word, so the
+        // device is closed now; if that fails again the caller gets the error.
+        if (!Started()) {
+            engineError_ = 3;
+            return 3;
+        }
+        CloseCaptureForShutdown();
+        // A buffer the reset handed back is reported like a finished block; its
+        // completion is still on its way and must not end the capture started below.
+        ++session_;
+        if (captureStarted_ || captureOpen_) {
+            engineError_ = kEngineCloseFailed;
+            return kEngineCloseFailed;
+        }
     }
     if (!Started()) {
         engineError_ = 3;
@@ -351,6 +373,7 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         return engineError_;
     }
     captureStarted_ = true;
+    blockInFlight_ = true;
     engineError_ = 0;
     return 0;
 }
@@ -365,6 +388,7 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
         engineError_ = 3;
         return nullptr;
     }
+    blockInFlight_ = false;
     WaveHeader& h = *captureHeader_;
     userValue = static_cast<std::uint32_t>(h.user);  // the layer never writes it
     bool unprepared = !captureOpen_ || layer_.WaveInUnprepareHeader(inHandle_, &h) == kMmNoError;
@@ -379,7 +403,7 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
             layer_.WaveInUnprepareHeader(inHandle_, &h);
         }
         if (layer_.WaveInClose(inHandle_) != kMmNoError) {
-            engineError_ = 9;
+            engineError_ = kEngineCloseFailed;
             blockValueCount_ = 0;
             overloadCount_ = 0;
             return nullptr;
@@ -637,9 +661,11 @@ int SoundEngine::InitSoundEngine()
 
 void SoundEngine::CloseCaptureForShutdown()
 {
+    blockInFlight_ = false;
     // An open device is reset even when recording never started: a buffer queued before
-    // a failed start must come back, or the device cannot be closed.
-    if (captureStarted_ || captureOpen_) {
+    // a failed start must come back, or the device cannot be closed. A device already
+    // closed (its reset failed, its close did not) gets no call on its old handle.
+    if (captureOpen_) {
         const bool resetOk = layer_.WaveInReset(inHandle_) == kMmNoError;
         if (captureStarted_) {
             captureStarted_ = !resetOk;

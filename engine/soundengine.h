@@ -49,6 +49,8 @@ public:
     static constexpr int kDeviceSlots = 3;
     /// Largest frame count of one captured block (the sample buffer's pairs).
     static constexpr int kMaxCaptureFrames = 8190;
+    /// Engine error: the input device could not be closed after a block.
+    static constexpr int kEngineCloseFailed = 9;
 
     explicit SoundEngine(WaveLayer& layer);
     ~SoundEngine();
@@ -203,6 +205,8 @@ private:
     WaveInHandle inHandle_{};
     bool captureOpen_ = false;
     bool captureStarted_ = false;
+    // A block was started and its completion has not been taken yet.
+    bool blockInFlight_ = false;
     CaptureHandlerFn captureHandler_;
     const void* lastCompletedHeader_ = nullptr;
     int capturedBits_ = 16;  // bits per sample of the block in flight

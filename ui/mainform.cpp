@@ -1659,6 +1659,9 @@ void TMainForm::Reset1Click()
         return;
     }
     engine_.SetLineVolume(state_.settings.Volume.GenInVolume, engine_.InputLine());
+    // On the oscilloscope page the trace goes on with the new engine (elsewhere this
+    // does nothing).
+    scope_->StartOrun();
 }
 
 // ---- Generator docking and layout ------------------------------------------------------------

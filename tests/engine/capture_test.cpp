@@ -278,7 +278,7 @@ TEST_F(CaptureFailureTest, OpenErrorReportsCodeAndTextAndLeavesDeviceClosed)
     EXPECT_FALSE(engine.CaptureOpen());
 }
 
-TEST_F(CaptureFailureTest, PrepareErrorReturnsCodeWithoutReportAndBlocksUntilReset)
+TEST_F(CaptureFailureTest, PrepareErrorReturnsCodeWithoutReportAndTheNextStartRecovers)
 {
     const std::size_t before = engine.DeviceReport().size();
     card.InjectFault(WaveCall::WaveInPrepareHeader, kMmNoMem);
@@ -286,10 +286,15 @@ TEST_F(CaptureFailureTest, PrepareErrorReturnsCodeWithoutReportAndBlocksUntilRes
     EXPECT_EQ(engine.EngineError(), 7);
     EXPECT_TRUE(NewReportLines(before).empty());
     EXPECT_TRUE(engine.CaptureOpen());
-    // The device stays open: further starts do nothing and return 0.
-    EXPECT_EQ(engine.StartCapture(1024, 0, [] {}), 0);
-    EXPECT_EQ(card.PostedInData(), 0u);
-    // A reset of the sound system closes it, and capture works again.
+    // The device stays open, but no block is in flight: the next start closes it and
+    // records.
+    int count = 0, over = 0;
+    std::uint32_t user = 0;
+    EXPECT_EQ(engine.StartCapture(1024, 0, [&] { engine.TakeCapturedBlock(count, over, user); }), 0);
+    port.Pump();
+    EXPECT_EQ(card.PostedInData(), 1u);
+    EXPECT_EQ(count, 2048);
+    // A reset of the sound system leaves capture working.
     engine.ShutdownSoundEngine();
     EXPECT_FALSE(engine.CaptureOpen());
     ASSERT_EQ(engine.InitSoundEngine(), 0);
@@ -326,7 +331,7 @@ TEST_F(CaptureFailureTest, StartErrorReportsCodeAndText)
     EXPECT_EQ(Capture(64).size(), 128u);
 }
 
-TEST_F(CaptureFailureTest, CloseFailureGivesNoDataErrorNineAndNextStartReturnsZeroWithoutRecording)
+TEST_F(CaptureFailureTest, CloseFailureGivesNoDataErrorNineAndTheNextStartClosesTheDeviceAndRecords)
 {
     card.InjectFault(WaveCall::WaveInClose, kMmInvalidHandle);
     const float* data = reinterpret_cast<const float*>(1);
@@ -342,15 +347,45 @@ TEST_F(CaptureFailureTest, CloseFailureGivesNoDataErrorNineAndNextStartReturnsZe
     EXPECT_EQ(count, 0);
     EXPECT_EQ(engine.EngineError(), 9);
     EXPECT_TRUE(engine.CaptureOpen());
+    EXPECT_EQ(engine.DeviceErrorText(9), "The input device could not be closed.");
 
+    // No block is in flight for the device left open: the next start closes it and
+    // records, instead of answering 0 and recording nothing.
     const unsigned posted = card.PostedInData();
-    EXPECT_EQ(engine.StartCapture(1024, 0, [&] { ++calls; }), 0);
-    EXPECT_EQ(card.PostedInData(), posted);
+    ASSERT_EQ(engine.StartCapture(64, 0, [&] {
+        ++calls;
+        data = engine.TakeCapturedBlock(count, over, user);
+    }), 0);
     port.Pump();
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(card.PostedInData(), posted + 1);
+    EXPECT_EQ(calls, 2);
+    EXPECT_NE(data, nullptr);
+    EXPECT_EQ(count, 128);
+    EXPECT_FALSE(engine.CaptureOpen());
 }
 
-TEST_F(CaptureFailureTest, ResetFailureKeepsTheCaptureMarkedStarted)
+TEST_F(CaptureFailureTest, ADeviceThatStaysOpenMakesTheNextStartFailWithErrorNine)
+{
+    int count = 0, over = 0, calls = 0;
+    std::uint32_t user = 0;
+    card.InjectFault(WaveCall::WaveInClose, kMmInvalidHandle, true);
+    ASSERT_EQ(engine.StartCapture(64, 0, [&] { ++calls; engine.TakeCapturedBlock(count, over, user); }), 0);
+    port.Pump();
+    ASSERT_EQ(engine.EngineError(), 9);
+    const unsigned posted = card.PostedInData();
+    EXPECT_EQ(engine.StartCapture(64, 0, [&] { ++calls; }), 9);
+    EXPECT_EQ(engine.EngineError(), 9);
+    EXPECT_EQ(card.PostedInData(), posted);
+
+    // Once the device closes again, capture works without a restart.
+    card.ClearFaults();
+    ASSERT_EQ(engine.StartCapture(64, 0, [&] { ++calls; engine.TakeCapturedBlock(count, over, user); }), 0);
+    port.Pump();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(count, 128);
+}
+
+TEST_F(CaptureFailureTest, ResetFailureKeepsTheCaptureMarkedStartedUntilTheNextStart)
 {
     card.InjectFault(WaveCall::WaveInReset, kMmError);
     int count = 0, over = 0;
@@ -360,7 +395,13 @@ TEST_F(CaptureFailureTest, ResetFailureKeepsTheCaptureMarkedStarted)
     EXPECT_EQ(count, 256);  // the device closed, the block is there
     EXPECT_TRUE(engine.CaptureStarted());
     EXPECT_FALSE(engine.CaptureOpen());
-    EXPECT_EQ(engine.StartCapture(128, 0, [] {}), 0);
+    // The mark outlives the closed device, but no block is in flight: the next start
+    // clears it and records.
+    count = 0;
+    EXPECT_EQ(engine.StartCapture(128, 0, [&] { engine.TakeCapturedBlock(count, over, user); }), 0);
+    port.Pump();
+    EXPECT_EQ(count, 256);
+    EXPECT_FALSE(engine.CaptureStarted());
     EXPECT_FALSE(engine.CaptureOpen());
 }
 
