@@ -22,8 +22,6 @@ private:
     std::vector<std::string>& warnings_;
 };
 
-constexpr double kHighestFrequencyHz = 1e7;
-
 void CheckCurve(const CorrectionCurve& curve)
 {
     Require(curve.count >= 1, "a loaded curve has points");
@@ -33,20 +31,26 @@ void CheckCurve(const CorrectionCurve& curve)
         Require(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.M), "points and spline data are finite");
         Require(i == 0 || p.x > curve.points[static_cast<std::size_t>(i) - 1].x, "frequencies ascend strictly");
     }
-    // Rounding errors of the spline grow with the largest value of the curve, not with
-    // the value at hand (a curve from 1e27 dB down to 0.001 dB cannot be exact at both).
-    double largest = 1.0;
+    // Rounding errors of the spline grow with the largest of its terms, not with the
+    // value at hand: a curve from 1e27 dB down to 0.001 dB, or with points 1e-300 Hz
+    // apart next to points hundreds of hertz apart, cannot be exact everywhere. The
+    // terms are the values and the second derivatives times the squared interval widths.
+    double scale = 1.0;
     for (int i = 0; i < curve.count; ++i) {
-        largest = std::max(largest, std::fabs(curve.points[static_cast<std::size_t>(i)].y));
+        const CurvePoint& p = curve.points[static_cast<std::size_t>(i)];
+        scale = std::max(scale, std::fabs(p.y));
+        for (const int j : {i, i + 1}) {
+            if (j >= 1 && j < curve.count) {
+                const double h = curve.points[static_cast<std::size_t>(j)].h;
+                scale = std::max(scale, std::fabs(p.M) * h * h);
+            }
+        }
     }
     for (int i = 0; i < curve.count; ++i) {
         const CurvePoint& p = curve.points[static_cast<std::size_t>(i)];
         const double at = EvalCurve(curve, p.x);
         Require(std::isfinite(at), "the curve is finite at its points");
-        // Beyond 10 MHz (no spectrum gets there) a point may lie so far from the one
-        // before it that the cubic's terms cancel over dozens of decades.
-        Require(p.x > kHighestFrequencyHz || std::fabs(at - p.y) <= 1e-6 * largest,
-                "the curve passes through its points");
+        Require(std::fabs(at - p.y) <= 1e-6 * scale, "the curve passes through its points");
         if (i + 1 < curve.count) {
             const double mid = p.x + (curve.points[static_cast<std::size_t>(i) + 1].x - p.x) / 2.0;
             Require(std::isfinite(EvalCurve(curve, mid)), "the curve is finite between its points");

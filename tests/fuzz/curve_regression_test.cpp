@@ -108,6 +108,12 @@ TEST(CurveFuzzInputs, ValuesManyDecadesApartLoadAndThePointsAreKept)
     EXPECT_DOUBLE_EQ(out.curve.points[2].y, -0.001);
     EXPECT_DOUBLE_EQ(EvalCurve(out.curve, 100.0), 2.0);
 
+    // Two points 1e-300 Hz apart before one at 315 Hz: the spline is finite and loads.
+    const auto steep = Load(ReadInput(FuzzInput("regressions", "curve", "steep-first-interval.txt")));
+    ASSERT_TRUE(steep.loaded);
+    EXPECT_EQ(steep.curve.count, 3);
+    EXPECT_DOUBLE_EQ(EvalCurve(steep.curve, 2e-300), 1.0);
+
     // A last point at 6.7e90 Hz loads; within any spectrum's range the curve is the
     // natural spline through the first points, exact at them.
     const auto far = Load(ReadInput(FuzzInput("regressions", "curve", "last-frequency-1e90.txt")));
