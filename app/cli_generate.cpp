@@ -13,6 +13,7 @@
 #include <sndfile.h>
 
 #include "app/cli.h"
+#include "app/options.h"
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "dsp/analysis.h"
@@ -42,24 +43,10 @@ struct GenerateOptions {
 
 std::string ParseGenerateOptions(const std::vector<std::string>& args, GenerateOptions& o)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
-        }
-        auto take = [&]() -> std::optional<std::string> {
-            if (hasValue) {
-                return value;
-            }
-            if (i + 1 >= args.size()) {
-                return std::nullopt;
-            }
-            return args[++i];
-        };
+    OptionCursor cursor(args);
+    while (cursor.Next()) {
+        const std::string& name = cursor.Name();
+        auto take = [&] { return cursor.Take(); };
         auto integer = [&](int& target, int lo, int hi) -> std::string {
             const auto v = take();
             int n = 0;
@@ -114,7 +101,7 @@ std::string ParseGenerateOptions(const std::vector<std::string>& args, GenerateO
                 o.out = *v;
             }
         } else {
-            error = "unknown option '" + args[i] + "'";
+            error = "unknown option '" + cursor.Argument() + "'";
         }
         if (!error.empty()) {
             return error;

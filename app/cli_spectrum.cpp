@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/cli.h"
+#include "app/options.h"
 #include "app/waitingport.h"
 #include "config/configpath.h"
 #include "config/profilefile.h"
@@ -134,24 +135,10 @@ bool ParseInt(const std::string& text, int& value)
 /// Parses the command's arguments; returns an error text or "".
 std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumOptions& o)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
-        }
-        auto take = [&]() -> std::optional<std::string> {
-            if (hasValue) {
-                return value;
-            }
-            if (i + 1 >= args.size()) {
-                return std::nullopt;
-            }
-            return args[++i];
-        };
+    OptionCursor cursor(args);
+    while (cursor.Next()) {
+        const std::string& name = cursor.Name();
+        auto take = [&] { return cursor.Take(); };
         auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
             const auto v = take();
             int n = 0;
@@ -235,7 +222,7 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
                 o.lang = (*v)[0];
             }
         } else {
-            error = "unknown option '" + args[i] + "'";
+            error = "unknown option '" + cursor.Argument() + "'";
         }
         if (!error.empty()) {
             return error;

@@ -53,4 +53,30 @@ std::string VersionLine(const std::string& program)
     return program + " (Sonvera V 1.3, build " SONVERA_VERSION ")";
 }
 
+bool OptionCursor::Next()
+{
+    if (next_ >= args_.size()) {
+        return false;
+    }
+    index_ = next_++;
+    name_ = args_[index_];
+    inlineValue_.reset();
+    if (const auto eq = name_.find('='); name_.rfind("--", 0) == 0 && eq != std::string::npos) {
+        inlineValue_ = name_.substr(eq + 1);
+        name_ = name_.substr(0, eq);
+    }
+    return true;
+}
+
+std::optional<std::string> OptionCursor::Take()
+{
+    if (inlineValue_) {
+        return inlineValue_;
+    }
+    if (next_ >= args_.size()) {
+        return std::nullopt;
+    }
+    return args_[next_++];
+}
+
 }  // namespace sonvera

@@ -36,6 +36,27 @@ TEST(CommandLine, AnOptionWithoutItsValueIsAnError)
     EXPECT_EQ(o.error, "option --config needs a value");
 }
 
+TEST(CommandLine, TheSubcommandCursorReadsBothSpellingsAndKeepsTheArgumentAsGiven)
+{
+    const std::vector<std::string> args{"--from=20", "--to", "2000", "-x=1", "--phase", "--steps"};
+    sonvera::OptionCursor c(args);
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.Name(), "--from");
+    EXPECT_EQ(c.Argument(), "--from=20");
+    EXPECT_EQ(c.Take(), "20");
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.Name(), "--to");
+    EXPECT_EQ(c.Take(), "2000");  // the next argument, used up
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.Name(), "-x=1");  // only "--" options carry an "=value"
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.Name(), "--phase");
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.Name(), "--steps");
+    EXPECT_EQ(c.Take(), std::nullopt);
+    EXPECT_FALSE(c.Next());
+}
+
 TEST(CommandLine, HelpAndVersionAreRecognised)
 {
     EXPECT_TRUE(Parse({"--help"}).help);
