@@ -197,7 +197,10 @@ bool OutputFile::Commit()
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(entropy()));
             const std::string name = dir + "/." + BaseOf(final_) + ".sonvera-" + suffix;
-            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            // Through /proc, or where it is not mounted by the descriptor itself (which
+            // needs the privilege to do so).
+            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+                (errno == ENOENT && ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)) {
                 temporary_ = name;
             } else if (errno != EEXIST) {
                 const int e = errno;
