@@ -1,6 +1,7 @@
 // sonvera: the measuring program's window.
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 #include <QObject>
 #include <QTimer>
 
@@ -102,6 +103,10 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    // Ties the windows to the installed desktop entry and its icon (Wayland finds the
+    // entry by this name; the icon theme has the icon only once the program is installed).
+    QGuiApplication::setDesktopFileName(QStringLiteral("sonvera"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("sonvera")));
     std::string layerError;
     std::unique_ptr<sonvera::WaveLayer> layer = sonvera::CreateWaveLayer(backend.backend, dut, layerError);
     if (!layer) {
