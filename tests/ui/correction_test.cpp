@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -60,7 +61,15 @@ protected:
     {
         test::App();
         ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
+        Restart();
+    }
+
+    /// Ends the program (if it still runs, without questions) and starts it again on the
+    /// same configuration.
+    void Restart()
+    {
+        program.reset();
+        program = std::make_unique<SonveraProgram>(card, ConfigPath());
         ASSERT_EQ(program->Start(), 0);
         program->Show();
         test::ProcessEvents();
@@ -68,6 +77,7 @@ protected:
         test::ProcessUntil([&] { return program->Diagram()->Model().Activated(); }, 200);
     }
 
+    std::string ConfigPath() { return dir.filePath(QStringLiteral("snv13.cfg")).toStdString(); }
     TMainForm& Main() { return program->Main(); }
     ShellState& State() { return program->State(); }
     QAction* Item(const char* name) { return Main().findChild<QAction*>(QString::fromLatin1(name)); }
@@ -107,6 +117,13 @@ protected:
         Item(item)->trigger();
         poll.stop();
         EXPECT_TRUE(seen) << "no open dialog";
+    }
+
+    /// Replaces the editor's text as typing does.
+    void Type(const char* text)
+    {
+        Editor().Memo()->setPlainText(QString::fromUtf8(text));
+        TypeKey(Qt::Key_End);
     }
 
     void TypeKey(Qt::Key key)
@@ -237,7 +254,7 @@ TEST_F(CorrectionMenuTest, EditOpensTheFileInTheEditorWithItsNameInTheCaption)
     EXPECT_TRUE(Item("Eingangskorrekturaktiv1")->isChecked());
     auto* test = Editor().findChild<QAction*>(QStringLiteral("test"));
     ASSERT_NE(test, nullptr);
-    EXPECT_EQ(test->text(), QStringLiteral("Save &&Test"));
+    EXPECT_EQ(test->text(), QStringLiteral("Save &Test"));  // shown as "Save Test" with T underlined
 
     // The language routine sets the plain caption; activation brings back the German prefix.
     Main().ApplyLanguage('E');
@@ -365,6 +382,151 @@ TEST_F(CorrectionMenuTest, ASaveThatFailsKeepsTheEditorOpenWithItsText)
     prompts.answer = false;
     Editor().close();
     EXPECT_FALSE(Editor().isVisible());
+}
+
+// ---- What is kept, and the editor's file -------------------------------------------------------
+
+TEST_F(CorrectionMenuTest, TheFilesInForceAndTheirFlagsComeBackAtTheNextStartAndAFailureShowsOff)
+{
+    const std::string a = Path("a.cor");
+    const std::string b = Path("b.cor");
+    WriteFile(a, "100 1\n1000 2\n");
+    WriteFile(b, "100 3\n1000 4\n");
+    Pick("LadeEingangskorrekturdatei1", a);
+    Pick("LadeAusgangskorrekturdatei1", b);
+    Item("Ausgangskorrekturaktiv1")->trigger();  // off
+    Main().close();
+    const std::string config = ReadFile(ConfigPath());
+    for (const std::string& line : {"INCONAME=" + a, "OUTCONAME=" + b, std::string("INCOAKT=TRUE"),
+                                    std::string("OUTCOAKT=FALSE")}) {
+        EXPECT_NE(config.find(line + "\n"), std::string::npos) << line;
+    }
+
+    Restart();
+    EXPECT_EQ(State().InCorrection.fileName, a);
+    EXPECT_EQ(State().InCorrection.count, 2);
+    EXPECT_TRUE(State().InCorrection.active);
+    EXPECT_EQ(State().OutCorrection.fileName, b);
+    EXPECT_FALSE(State().OutCorrection.active);
+    EXPECT_TRUE(Item("Eingangskorrekturaktiv1")->isChecked());
+    EXPECT_FALSE(Item("Ausgangskorrekturaktiv1")->isChecked());
+    EXPECT_EQ(Coract(), QStringLiteral("Korrektur aktiv"));
+
+    // The file in force breaks meanwhile: at the next start it is off everywhere, and
+    // Edit opens it for repair.
+    WriteFile(a, "100 1\n\nx 2\n");
+    Main().close();
+    prompts.shown.clear();
+    Restart();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Zeilenfehler in Zeile 3");
+    EXPECT_EQ(State().InCorrection.count, 0);
+    EXPECT_FALSE(State().InCorrection.active);
+    EXPECT_FALSE(Main().AppSettings().Main.InCorrActive);
+    EXPECT_FALSE(Item("Eingangskorrekturaktiv1")->isChecked());
+    EXPECT_EQ(Coract(), QStringLiteral("."));
+    Item("EditEingangskorrekturdatei1")->trigger();
+    EXPECT_TRUE(Editor().isVisible());
+    EXPECT_EQ(Editor().Memo()->toPlainText(), QStringLiteral("100 1\n\nx 2\n"));
+    EXPECT_EQ(Coract(), QStringLiteral("."));
+    Editor().close();
+}
+
+TEST_F(CorrectionMenuTest, TheEditorSavesToTheFileItOpenedAndALoadIntoItsCurveAsksFirst)
+{
+    const std::string a = Path("a.cor");
+    const std::string b = Path("b.cor");
+    WriteFile(a, "100 1\n1000 2\n");
+    WriteFile(b, "100 3\n1000 4\n");
+    Pick("EditEingangskorrekturdatei1", a);
+    Type("100 5\n1000 6\n");
+
+    prompts.choice = PromptAnswer::Cancel;  // nothing is loaded, the typing stays
+    Pick("LadeEingangskorrekturdatei1", b);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
+    EXPECT_EQ(State().InCorrection.fileName, a);
+    EXPECT_TRUE(Editor().EditorModified());
+    EXPECT_EQ(Editor().FileName(), a);
+
+    prompts.choice = PromptAnswer::No;  // the typing is given up; the editor shows b
+    Pick("LadeEingangskorrekturdatei1", b);
+    EXPECT_EQ(State().InCorrection.fileName, b);
+    EXPECT_TRUE(State().InCorrection.active);
+    EXPECT_EQ(Editor().FileName(), b);
+    EXPECT_EQ(Editor().Memo()->toPlainText(), QStringLiteral("100 3\n1000 4\n"));
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(ReadFile(a), "100 1\n1000 2\n");
+    EXPECT_EQ(ReadFile(b), "100 3\n1000 4\n");
+
+    Type("100 7\n1000 8\n");
+    prompts.choice = PromptAnswer::Yes;  // saved into b first, then a is loaded
+    Pick("LadeEingangskorrekturdatei1", a);
+    EXPECT_EQ(ReadFile(b), "100 7\n1000 8\n");
+    EXPECT_EQ(ReadFile(a), "100 1\n1000 2\n");
+    EXPECT_EQ(State().InCorrection.fileName, a);
+    EXPECT_EQ(Editor().FileName(), a);
+    Editor().close();
+}
+
+TEST_F(CorrectionMenuTest, AfterALineErrorTheEditorKeepsItsFileAndSavesAgain)
+{
+    Main().ApplyLanguage('E');
+    const std::string file = Path("e.cor");
+    Pick("EditEingangskorrekturdatei1", file);
+    Type("100 1\n200 x\n");
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Line error in line 2");
+    EXPECT_TRUE(Editor().isVisible());
+    EXPECT_EQ(Editor().FileName(), file);
+    Editor().FormActivate();
+    EXPECT_EQ(Editor().windowTitle().toStdString(), "Editor Korrekturdatei: " + file);
+    EXPECT_EQ(State().InCorrection.count, 0);
+    EXPECT_FALSE(State().InCorrection.active);
+    EXPECT_EQ(Coract(), QStringLiteral("."));
+
+    Type("100 1\n200 2\n");
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(prompts.shown.size(), 1u);  // no further message
+    EXPECT_EQ(ReadFile(file), "100 1\n200 2\n");
+    EXPECT_EQ(State().InCorrection.count, 2);
+    EXPECT_TRUE(State().InCorrection.active);
+    EXPECT_EQ(Coract(), QStringLiteral("Correction active"));
+    Editor().close();
+}
+
+TEST_F(CorrectionMenuTest, ClosingTheProgramWithUnsavedTextAsksFirstAndEachAnswerHolds)
+{
+    const std::string file = Path("shut.cor");
+    for (const PromptAnswer answer : {PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::Yes}) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        WriteFile(file, "1000 0\n");
+        QFile::remove(QString::fromStdString(ConfigPath()));  // Edit then asks for the file
+        Restart();
+        Pick("EditEingangskorrekturdatei1", file);
+        Type("100 7\n1000 8\n");
+        prompts.shown.clear();
+        prompts.choice = answer;
+        Main().close();
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
+        if (answer == PromptAnswer::Cancel) {
+            // Nothing was shut down: the page still runs, the editor keeps its text.
+            EXPECT_TRUE(Main().isVisible());
+            EXPECT_TRUE(Main().Spectrum().SpectrumPageActive);
+            EXPECT_TRUE(Editor().isVisible());
+            EXPECT_TRUE(Editor().EditorModified());
+            EXPECT_EQ(ReadFile(file), "1000 0\n");
+            prompts.choice = PromptAnswer::No;
+            Main().close();
+        }
+        EXPECT_FALSE(Main().isVisible());
+        EXPECT_FALSE(Editor().isVisible());
+        const bool saved = answer == PromptAnswer::Yes;
+        EXPECT_EQ(ReadFile(file), saved ? "100 7\n1000 8\n" : "1000 0\n");
+        EXPECT_NE(ReadFile(ConfigPath()).find("INCONAME=" + file + "\n"), std::string::npos);
+    }
 }
 
 }  // namespace
