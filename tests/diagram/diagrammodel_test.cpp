@@ -218,6 +218,17 @@ TEST(LayoutDiagram, BandsAndScalesFollowTheFontSize)
     EXPECT_EQ(d.Layout().leftBand, 24);
 }
 
+TEST(LayoutDiagram, TheRightBandHoldsTheWidestLabelOfTheSecondAxisInTheTargetsFont)
+{
+    DiagramModel d = MakeDiagram(20, 20000, -45, 5, 50, 1000, 700);
+    d.SetAxesShown(true, true);
+    d.SetSecondRange(1000, -180);  // labels from "-180.0°" to "1000.0°", 7 characters
+    const DiagramTextMetrics font{7, 13, 42, [](const std::string& t) { return 9 * static_cast<int>(t.size()); }};
+    ASSERT_TRUE(d.LayoutDiagram(1000, 700, 8, font, false));
+    EXPECT_GE(d.Layout().rightBand, 7 / 2 + 9 * 8);  // the degree sign is two bytes here
+    EXPECT_EQ(d.Layout().PlotRect.right, 1000 - d.Layout().rightBand);
+}
+
 TEST(LayoutDiagram, FrequencyLabelStepIs2000For10To28000OnA1000PixelPlot)
 {
     DiagramModel d;

@@ -119,8 +119,7 @@ protected:
         EXPECT_TRUE(seen) << "no open dialog";
     }
 
-    /// Replaces the editor's text as typing does.
-    void Type(const char* text)
+    void Type(const char* text)  // replaces the editor's text as typing does
     {
         Editor().Memo()->setPlainText(QString::fromUtf8(text));
         TypeKey(Qt::Key_End);
@@ -386,113 +385,45 @@ TEST_F(CorrectionMenuTest, ASaveThatFailsKeepsTheEditorOpenWithItsText)
 
 // ---- What is kept, and the editor's file -------------------------------------------------------
 
-TEST_F(CorrectionMenuTest, TheFilesInForceAndTheirFlagsComeBackAtTheNextStartAndAFailureShowsOff)
+TEST_F(CorrectionMenuTest, TheFileInForceComesBackAtTheNextStartAndABrokenOneIsOffAndRepairedInTheEditor)
 {
     const std::string a = Path("a.cor");
-    const std::string b = Path("b.cor");
     WriteFile(a, "100 1\n1000 2\n");
-    WriteFile(b, "100 3\n1000 4\n");
     Pick("LadeEingangskorrekturdatei1", a);
-    Pick("LadeAusgangskorrekturdatei1", b);
-    Item("Ausgangskorrekturaktiv1")->trigger();  // off
     Main().close();
-    const std::string config = ReadFile(ConfigPath());
-    for (const std::string& line : {"INCONAME=" + a, "OUTCONAME=" + b, std::string("INCOAKT=TRUE"),
-                                    std::string("OUTCOAKT=FALSE")}) {
-        EXPECT_NE(config.find(line + "\n"), std::string::npos) << line;
-    }
-
+    EXPECT_NE(ReadFile(ConfigPath()).find("INCONAME=" + a + "\nOUTCONAME=\nINCOAKT=TRUE\n"), std::string::npos);
+    WriteFile(a, "100 1\n\nx 2\n");  // broken before the next start
     Restart();
-    EXPECT_EQ(State().InCorrection.fileName, a);
-    EXPECT_EQ(State().InCorrection.count, 2);
-    EXPECT_TRUE(State().InCorrection.active);
-    EXPECT_EQ(State().OutCorrection.fileName, b);
-    EXPECT_FALSE(State().OutCorrection.active);
-    EXPECT_TRUE(Item("Eingangskorrekturaktiv1")->isChecked());
-    EXPECT_FALSE(Item("Ausgangskorrekturaktiv1")->isChecked());
-    EXPECT_EQ(Coract(), QStringLiteral("Korrektur aktiv"));
-
-    // The file in force breaks meanwhile: at the next start it is off everywhere, and
-    // Edit opens it for repair.
-    WriteFile(a, "100 1\n\nx 2\n");
-    Main().close();
-    prompts.shown.clear();
-    Restart();
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, "Zeilenfehler in Zeile 3");
-    EXPECT_EQ(State().InCorrection.count, 0);
-    EXPECT_FALSE(State().InCorrection.active);
-    EXPECT_FALSE(Main().AppSettings().Main.InCorrActive);
+    EXPECT_EQ(prompts.shown.at(0).text, "Zeilenfehler in Zeile 3");
     EXPECT_FALSE(Item("Eingangskorrekturaktiv1")->isChecked());
     EXPECT_EQ(Coract(), QStringLiteral("."));
-    Item("EditEingangskorrekturdatei1")->trigger();
-    EXPECT_TRUE(Editor().isVisible());
-    EXPECT_EQ(Editor().Memo()->toPlainText(), QStringLiteral("100 1\n\nx 2\n"));
-    EXPECT_EQ(Coract(), QStringLiteral("."));
+    Item("EditEingangskorrekturdatei1")->trigger();  // opens the file that does not load
+    Type("100 1\n1000 x\n");
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(prompts.shown.back().text, "Zeilenfehler in Zeile 2");
+    Type("100 1\n1000 5\n");  // still on its file: the repair saves there
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(ReadFile(a), "100 1\n1000 5\n");
+    EXPECT_EQ(Coract(), QStringLiteral("Korrektur aktiv"));
     Editor().close();
 }
 
 TEST_F(CorrectionMenuTest, TheEditorSavesToTheFileItOpenedAndALoadIntoItsCurveAsksFirst)
 {
-    const std::string a = Path("a.cor");
-    const std::string b = Path("b.cor");
+    const std::string a = Path("a.cor"), b = Path("b.cor");
     WriteFile(a, "100 1\n1000 2\n");
     WriteFile(b, "100 3\n1000 4\n");
     Pick("EditEingangskorrekturdatei1", a);
     Type("100 5\n1000 6\n");
-
-    prompts.choice = PromptAnswer::Cancel;  // nothing is loaded, the typing stays
+    prompts.choice = PromptAnswer::Cancel;
     Pick("LadeEingangskorrekturdatei1", b);
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
-    EXPECT_EQ(State().InCorrection.fileName, a);
-    EXPECT_TRUE(Editor().EditorModified());
-    EXPECT_EQ(Editor().FileName(), a);
-
-    prompts.choice = PromptAnswer::No;  // the typing is given up; the editor shows b
+    EXPECT_EQ(State().InCorrection.fileName, a);  // nothing loaded, the typing stays
+    prompts.choice = PromptAnswer::No;
     Pick("LadeEingangskorrekturdatei1", b);
-    EXPECT_EQ(State().InCorrection.fileName, b);
-    EXPECT_TRUE(State().InCorrection.active);
-    EXPECT_EQ(Editor().FileName(), b);
-    EXPECT_EQ(Editor().Memo()->toPlainText(), QStringLiteral("100 3\n1000 4\n"));
     Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
     EXPECT_EQ(ReadFile(a), "100 1\n1000 2\n");
     EXPECT_EQ(ReadFile(b), "100 3\n1000 4\n");
-
-    Type("100 7\n1000 8\n");
-    prompts.choice = PromptAnswer::Yes;  // saved into b first, then a is loaded
-    Pick("LadeEingangskorrekturdatei1", a);
-    EXPECT_EQ(ReadFile(b), "100 7\n1000 8\n");
-    EXPECT_EQ(ReadFile(a), "100 1\n1000 2\n");
-    EXPECT_EQ(State().InCorrection.fileName, a);
-    EXPECT_EQ(Editor().FileName(), a);
-    Editor().close();
-}
-
-TEST_F(CorrectionMenuTest, AfterALineErrorTheEditorKeepsItsFileAndSavesAgain)
-{
-    Main().ApplyLanguage('E');
-    const std::string file = Path("e.cor");
-    Pick("EditEingangskorrekturdatei1", file);
-    Type("100 1\n200 x\n");
-    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, "Line error in line 2");
-    EXPECT_TRUE(Editor().isVisible());
-    EXPECT_EQ(Editor().FileName(), file);
-    Editor().FormActivate();
-    EXPECT_EQ(Editor().windowTitle().toStdString(), "Editor Korrekturdatei: " + file);
-    EXPECT_EQ(State().InCorrection.count, 0);
-    EXPECT_FALSE(State().InCorrection.active);
-    EXPECT_EQ(Coract(), QStringLiteral("."));
-
-    Type("100 1\n200 2\n");
-    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
-    EXPECT_EQ(prompts.shown.size(), 1u);  // no further message
-    EXPECT_EQ(ReadFile(file), "100 1\n200 2\n");
-    EXPECT_EQ(State().InCorrection.count, 2);
-    EXPECT_TRUE(State().InCorrection.active);
-    EXPECT_EQ(Coract(), QStringLiteral("Correction active"));
+    EXPECT_EQ(prompts.shown.size(), 2u);
     Editor().close();
 }
 
@@ -500,32 +431,17 @@ TEST_F(CorrectionMenuTest, ClosingTheProgramWithUnsavedTextAsksFirstAndEachAnswe
 {
     const std::string file = Path("shut.cor");
     for (const PromptAnswer answer : {PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::Yes}) {
-        SCOPED_TRACE(static_cast<int>(answer));
+        program.reset();
         WriteFile(file, "1000 0\n");
         QFile::remove(QString::fromStdString(ConfigPath()));  // Edit then asks for the file
         Restart();
         Pick("EditEingangskorrekturdatei1", file);
         Type("100 7\n1000 8\n");
-        prompts.shown.clear();
         prompts.choice = answer;
         Main().close();
-        ASSERT_EQ(prompts.shown.size(), 1u);
-        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
-        if (answer == PromptAnswer::Cancel) {
-            // Nothing was shut down: the page still runs, the editor keeps its text.
-            EXPECT_TRUE(Main().isVisible());
-            EXPECT_TRUE(Main().Spectrum().SpectrumPageActive);
-            EXPECT_TRUE(Editor().isVisible());
-            EXPECT_TRUE(Editor().EditorModified());
-            EXPECT_EQ(ReadFile(file), "1000 0\n");
-            prompts.choice = PromptAnswer::No;
-            Main().close();
-        }
-        EXPECT_FALSE(Main().isVisible());
-        EXPECT_FALSE(Editor().isVisible());
-        const bool saved = answer == PromptAnswer::Yes;
-        EXPECT_EQ(ReadFile(file), saved ? "100 7\n1000 8\n" : "1000 0\n");
-        EXPECT_NE(ReadFile(ConfigPath()).find("INCONAME=" + file + "\n"), std::string::npos);
+        // Cancel: nothing was shut down, the page still runs.
+        EXPECT_EQ(Main().Spectrum().SpectrumPageActive, answer == PromptAnswer::Cancel);
+        EXPECT_EQ(ReadFile(file), answer == PromptAnswer::Yes ? "100 7\n1000 8\n" : "1000 0\n");
     }
 }
 
