@@ -4,6 +4,7 @@
 
 #include "app/cli.h"
 #include "app/options.h"
+#include "config/configpath.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ const sonvera::CliCommand kCommands[] = {
     {"generate", "the generator's looped output (sine, square, noise) as a wave file", &sonvera::RunGenerateCommand},
 };
 
-void PrintUsage(std::ostream& out)
+void PrintUsage(std::ostream& out, const std::string& configOption)
 {
     out << "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] COMMAND [ARGS]\n"
            "\n"
@@ -27,9 +28,13 @@ void PrintUsage(std::ostream& out)
         out << "  " << c.name << std::string(12 - std::strlen(c.name), ' ') << c.summary << "\n";
     }
     out << "\n"
-           "  --config FILE   configuration file (default: snv13.cfg next to the program)\n"
+           "  --config FILE   configuration file, only read (default: snv13.cfg next to the\n"
+           "                  program when it is there, else $XDG_CONFIG_HOME/sonvera/snv13.cfg)\n"
            "  --help          this text\n"
-           "  --version       the program's version\n";
+           "  --version       the program's version\n"
+           "\n"
+           "Configuration file in force: "
+        << sonvera::ConfigFilePath(configOption) << "\n";
 }
 
 }  // namespace
@@ -40,7 +45,7 @@ int main(int argc, char** argv)
     ctx.options = sonvera::ParseCommonOptions(argc, argv);
     if (!ctx.options.error.empty()) {
         std::cerr << "sonvera-cli: " << ctx.options.error << "\n";
-        PrintUsage(std::cerr);
+        PrintUsage(std::cerr, ctx.options.configPath);
         return 2;
     }
     if (ctx.options.version) {
@@ -48,7 +53,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (ctx.options.rest.empty()) {
-        PrintUsage(ctx.options.help ? std::cout : std::cerr);
+        PrintUsage(ctx.options.help ? std::cout : std::cerr, ctx.options.configPath);
         return ctx.options.help ? 0 : 2;
     }
     const std::string name = ctx.options.rest.front();
@@ -59,6 +64,6 @@ int main(int argc, char** argv)
         }
     }
     std::cerr << "sonvera-cli: unknown command '" << name << "'\n";
-    PrintUsage(std::cerr);
+    PrintUsage(std::cerr, ctx.options.configPath);
     return 2;
 }

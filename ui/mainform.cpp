@@ -27,6 +27,7 @@
 
 #include <cmath>
 
+#include "config/configpath.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
 #include "diagram/diadlg.h"
@@ -330,6 +331,8 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
       messages_(&kGermanMessages)
 {
     setObjectName(QStringLiteral("TMainForm"));
+    // Correction files named without a folder live beside the configuration file.
+    loader_->SetFolder(ConfigFolder(profile_.Path()));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSize(8);
     font.setBold(true);
@@ -1728,6 +1731,10 @@ bool TMainForm::FormCloseQuery()
         return true;
     }
     closed_ = true;
+    // Everything the program's end writes (the device formats here, the main sections,
+    // then the sections the other windows write when they are destroyed) goes into one
+    // save of the file: the program ends this batch once those windows are gone.
+    profile_.BeginBatch();
     layoutTable_.clear();
     run_->LeaveSpectrumPage();
     LeaveGeneratorPage();

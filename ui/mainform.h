@@ -106,8 +106,11 @@ public:
 
     void FormShow();
     void FormActivate();
-    /// Returns true when the close may go on (always, after the shutdown steps).
+    /// Returns true when the close may go on (always, after the shutdown steps). The
+    /// first call begins a batch of the configuration file that the program ends, with
+    /// the one save of its end, after the other windows have written their sections.
     bool FormCloseQuery();
+    bool Closed() const { return closed_; }
 
     void ApplyLanguage(char letter);
     void DeutschEnglish1Click();

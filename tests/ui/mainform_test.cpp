@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -357,15 +360,56 @@ TEST_F(ProgramTest, EnlargingScalesControlsShrinkingMovesNothing)
     EXPECT_EQ(start->geometry().width(), 2 * designed.width());  // nothing moved back
 }
 
-TEST_F(ProgramTest, ClosingWritesTheMainSectionsInOrderAndTheOwnersWriteTheirs)
+/// Counts the renames onto one file name in a folder, as the kernel reports them.
+class RenameWatch {
+public:
+    RenameWatch(const std::string& folder, std::string name) : name_(std::move(name))
+    {
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        EXPECT_GE(fd_, 0);
+        EXPECT_GE(::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO), 0);
+    }
+    ~RenameWatch() { ::close(fd_); }
+    int Count()
+    {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                count_ += event->len > 0 && name_ == event->name;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return count_;
+    }
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    int count_ = 0;
+};
+
+TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
 {
+    WriteConfig("; kept\n[MAIN]\nSPRACHE=D\n");
     Start();
     TMainForm& main = program->Main();
     Find<QAction>("deutschEnglish1")->trigger();
     main.AppSettings().Fft.FftAverage = 7;
+    main.AppSettings().Analysis.AnaFreqLow = 250;
+    const std::string before = ReadConfig();
+    RenameWatch watch(dir.path().toStdString(), "snv13.cfg");
+
     main.close();
     test::ProcessEvents();
+    EXPECT_EQ(ReadConfig(), before);  // the windows that write when destroyed are still there
+    program.reset();
+
+    // One rename, so a kill at any moment leaves either the old file or the new one,
+    // never sections of both.
+    EXPECT_EQ(watch.Count(), 1);
     const std::string text = ReadConfig();
+    EXPECT_EQ(text.rfind("; kept\n[MAIN]\n", 0), 0u) << text;
     std::size_t at = 0;
     for (const char* section : {"[MAIN]", "[EICH]", "[VOLUME]", "[FFT]", "[WOB]", "[OSZI]", "[DIAGRAMM]"}) {
         const std::size_t found = text.find(section);
@@ -373,15 +417,48 @@ TEST_F(ProgramTest, ClosingWritesTheMainSectionsInOrderAndTheOwnersWriteTheirs)
         EXPECT_GE(found, at) << section;
         at = found;
     }
-    EXPECT_NE(text.find("SPRACHE=E"), std::string::npos) << text;
-    EXPECT_NE(text.find("AVERAGE=7"), std::string::npos) << text;
-    EXPECT_NE(text.find("LEFT=200"), std::string::npos) << text;
-    EXPECT_NE(text.find("[SDSOUND]"), std::string::npos) << text;
-    program.reset();
-    const std::string after = ReadConfig();
-    for (const char* section : {"[ANALYSE]", "[GEN]", "[DIAGPRIV]"}) {
-        EXPECT_NE(after.find(section), std::string::npos) << section << "\n" << after;
+    for (const char* line : {"SPRACHE=E", "AVERAGE=7", "FVON=250", "[SDSOUND]", "[GEN]", "[DIAGPRIV]"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     }
+    for (const Prompt& p : prompts.shown) {
+        EXPECT_NE(p.kind, PromptKind::Warning) << p.text;  // the save succeeded
+    }
+}
+
+TEST_F(ProgramTest, ASecondProgramOnTheSameConfigurationAsksAndThenSavesNothingOrQuits)
+{
+    WriteConfig("[MAIN]\nSPRACHE=E\n[FFT]\nAVERAGE=3\n");
+    Start();
+    const std::string before = ReadConfig();
+    const std::string question = "The configuration file " + configPath +
+                                 " is in use by another running Sonvera.\n\nContinue without saving settings?\n"
+                                 "(Yes: continue, nothing will be saved. No: quit.)";
+    LoopbackCard secondCard{DutConfig{}, LoopbackClock::Instant};
+
+    prompts.answer = true;  // continue without saving
+    auto second = std::make_unique<SonveraProgram>(secondCard, configPath);
+    ASSERT_EQ(second->Start(), 0);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
+    EXPECT_EQ(prompts.shown[0].text, question);
+    EXPECT_EQ(second->Main().AppSettings().Fft.FftAverage, 3);  // it reads the settings
+    second->Main().AppSettings().Fft.FftAverage = 9;
+    second->Main().close();
+    second.reset();
+    EXPECT_EQ(ReadConfig(), before);
+
+    prompts.answer = false;  // quit
+    second = std::make_unique<SonveraProgram>(secondCard, configPath);
+    EXPECT_EQ(second->Start(), SonveraProgram::kQuitChosen);
+    EXPECT_EQ(prompts.shown.size(), 2u);
+    second.reset();
+    EXPECT_EQ(ReadConfig(), before);
+
+    // Once the first one has ended, the next start is alone again.
+    program.reset();
+    prompts.shown.clear();
+    Start();
+    EXPECT_TRUE(prompts.shown.empty());
 }
 
 TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
