@@ -248,8 +248,9 @@ int RunScopeCommand(const CliContext& ctx)
     // Settings: read only; the command never writes the configuration file.
     const std::string configPath = ConfigFilePath(ctx.options.configPath);
     const ProfileFile file(configPath);
-    if (file.Probe() == ProfileFile::Status::Unreadable) {
-        std::cerr << "sonvera-cli scope: cannot read '" << configPath << "'\n";
+    FileProblem problem;
+    if (file.Probe(&problem) == ProfileFile::Status::Unreadable) {
+        std::cerr << "sonvera-cli scope: cannot read '" << configPath << "': " << DescribeFileProblem(problem) << "\n";
         return 1;
     }
     Settings settings;

@@ -23,9 +23,10 @@ int RunSettingsCommand(const CliContext& ctx)
     }
     const std::string path = ConfigFilePath(ctx.options.configPath);
     const ProfileFile file(path);
-    if (file.Probe() == ProfileFile::Status::Unreadable) {
+    FileProblem problem;
+    if (file.Probe(&problem) == ProfileFile::Status::Unreadable) {
         // Printing defaults here would pass them off as the file's contents.
-        std::cerr << "sonvera-cli settings: cannot read '" << path << "'\n";
+        std::cerr << "sonvera-cli settings: cannot read '" << path << "': " << DescribeFileProblem(problem) << "\n";
         return 1;
     }
 

@@ -4,6 +4,7 @@
 // so in its message, never applies a half-read curve, and leaves nothing behind.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -185,6 +186,45 @@ TEST(CurveFileFaults, DefaultFileBeyondTheFileSizeLimit)
     testing::FileSizeLimit limit(0);
     ASSERT_TRUE(limit.Ok());
     ExpectCreateFailureLeavesNothing(dir.File("new.cor"));
+}
+
+TEST(CurveFileFaults, OnlyRegularFilesAreReadAndTheRestGetTheReadErrorNamingThem)
+{
+    testing::TempDir dir;
+    const std::string fifo = dir.File("pipe.cor");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes: an open that waits would hang
+    Sink sink;
+    CurveFileLoader loader(sink);
+    loader.SetCurveMessages('E');
+    for (const std::string& name : {fifo, std::string("/dev/zero"), dir.Path().string()}) {
+        SCOPED_TRACE(name);
+        CorrectionCurve curve;
+        sink.messages.clear();
+        EXPECT_FALSE(loader.LoadCurveFile(curve, name));
+        EXPECT_EQ(sink.messages, std::vector<std::string>{"Error at reading of : " + name});
+        EXPECT_EQ(curve.count, 0);
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST(CurveFileFaults, ANameWithoutAFolderIsLookedUpAndCreatedInTheLoadersFolder)
+{
+    testing::TempDir dir;
+    Write(dir.File("amp.cor"), "100 1\n1000 2\n");
+    Sink sink;
+    CurveFileLoader loader(sink);
+    loader.SetFolder(dir.Path().string() + "/");
+    CorrectionCurve curve;
+    ASSERT_TRUE(loader.LoadCurveFile(curve, "amp.cor"));
+    EXPECT_EQ(curve.count, 2);
+    EXPECT_EQ(curve.fileName, dir.File("amp.cor"));  // later saves reach the same file
+    // The default file of a missing name is made there too, not in the current directory.
+    ASSERT_TRUE(loader.LoadCurveFile(curve, "new.cor"));
+    EXPECT_EQ(Read(dir.File("new.cor")), "1000 0\n");
+    EXPECT_FALSE(fs::exists("new.cor"));
+    // A name with a folder, even a relative one, is taken as it is.
+    EXPECT_EQ(loader.Resolve("./x.cor"), "./x.cor");
+    EXPECT_TRUE(sink.messages.empty());
 }
 
 }  // namespace

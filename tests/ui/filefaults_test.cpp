@@ -5,6 +5,7 @@
 // are lost), and the file keeps the previous good settings byte for byte.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QKeyEvent>
@@ -197,6 +198,24 @@ TEST_F(ProgramFileFaultTest, AConfigurationPathThatIsADirectoryGivesDefaultsAndI
     EXPECT_EQ(prompts.shown[0].text, "Die Konfigurationsdatei " + folder +
                                          " kann nicht gelesen werden (keine gewöhnliche Datei). Es gelten die "
                                          "Grundeinstellungen; die Datei bleibt unverändert.");
+}
+
+TEST_F(ProgramFileFaultTest, CorrectionFilesLieBesideTheConfigurationAndAFifoDoesNotHoldTheStartUp)
+{
+    const std::string folder = dir.filePath(QStringLiteral("cfg")).toStdString();
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/amp.cor") << "100 1\n1000 2\n";
+    const std::string fifo = folder + "/pipe.cor";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes into it
+    std::ofstream(folder + "/snv13.cfg") << "[MAIN]\nINCONAME=amp.cor\nINCOAKT=TRUE\nOUTCONAME=" << fifo << "\n";
+
+    auto p = StartProgram(folder + "/snv13.cfg");  // from a current directory without amp.cor
+    EXPECT_EQ(p->State().InCorrection.fileName, folder + "/amp.cor");
+    EXPECT_EQ(p->State().InCorrection.count, 2);
+    EXPECT_TRUE(p->State().InCorrection.active);
+    EXPECT_EQ(p->State().OutCorrection.count, 0);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Fehler beim Lesen von : " + fifo);
 }
 
 // ---- The correction-file editor -----------------------------------------------------------
