@@ -207,25 +207,5 @@ TEST(CurveFileFaults, OnlyRegularFilesAreReadAndTheRestGetTheReadErrorNamingThem
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
-TEST(CurveFileFaults, ANameWithoutAFolderIsLookedUpAndCreatedInTheLoadersFolder)
-{
-    testing::TempDir dir;
-    Write(dir.File("amp.cor"), "100 1\n1000 2\n");
-    Sink sink;
-    CurveFileLoader loader(sink);
-    loader.SetFolder(dir.Path().string() + "/");
-    CorrectionCurve curve;
-    ASSERT_TRUE(loader.LoadCurveFile(curve, "amp.cor"));
-    EXPECT_EQ(curve.count, 2);
-    EXPECT_EQ(curve.fileName, dir.File("amp.cor"));  // later saves reach the same file
-    // The default file of a missing name is made there too, not in the current directory.
-    ASSERT_TRUE(loader.LoadCurveFile(curve, "new.cor"));
-    EXPECT_EQ(Read(dir.File("new.cor")), "1000 0\n");
-    EXPECT_FALSE(fs::exists("new.cor"));
-    // A name with a folder, even a relative one, is taken as it is.
-    EXPECT_EQ(loader.Resolve("./x.cor"), "./x.cor");
-    EXPECT_TRUE(sink.messages.empty());
-}
-
 }  // namespace
 }  // namespace sonvera

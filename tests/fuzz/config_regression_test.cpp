@@ -33,15 +33,6 @@ TEST(ConfigFuzzInputs, EverySeedAndFindingReadsAndSurvivesASave)
     }
 }
 
-TEST(ConfigFuzzInputs, AByteOrderMarkIsReadPastAndUtf16IsRefused)
-{
-    const auto marked = Read(ReadInput(FuzzInput("corpus", "config", "byte-order-mark.cfg")));
-    EXPECT_EQ(marked.status, ProfileFile::Status::Ok);
-    EXPECT_EQ(marked.settings.Main.UiLanguage, 'E');
-    EXPECT_EQ(marked.settings.Fft.FftAverage, 3);
-    EXPECT_EQ(Read(ReadInput(FuzzInput("corpus", "config", "utf16.cfg"))).status, ProfileFile::Status::Unreadable);
-}
-
 TEST(ConfigFuzzInputs, TheWritersOwnFileReadsBackByteForByte)
 {
     const auto bytes = ReadInput(FuzzInput("corpus", "config", "defaults.cfg"));

@@ -360,34 +360,19 @@ TEST_F(ProgramTest, EnlargingScalesControlsShrinkingMovesNothing)
     EXPECT_EQ(start->geometry().width(), 2 * designed.width());  // nothing moved back
 }
 
-/// Counts the renames onto one file name in a folder, as the kernel reports them.
-class RenameWatch {
-public:
-    RenameWatch(const std::string& folder, std::string name) : name_(std::move(name))
-    {
-        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        EXPECT_GE(fd_, 0);
-        EXPECT_GE(::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO), 0);
-    }
-    ~RenameWatch() { ::close(fd_); }
-    int Count()
-    {
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
-            for (char* at = buffer; at < buffer + n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(at);
-                count_ += event->len > 0 && name_ == event->name;
-                at += sizeof(inotify_event) + event->len;
-            }
+/// The number of renames onto `name` that an inotify descriptor has seen.
+int RenamesOnto(int fd, const std::string& name)
+{
+    int count = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            count += event->len > 0 && name == event->name;
         }
-        return count_;
     }
-
-private:
-    int fd_ = -1;
-    std::string name_;
-    int count_ = 0;
-};
+    return count;
+}
 
 TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
 {
@@ -398,7 +383,8 @@ TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
     main.AppSettings().Fft.FftAverage = 7;
     main.AppSettings().Analysis.AnaFreqLow = 250;
     const std::string before = ReadConfig();
-    RenameWatch watch(dir.path().toStdString(), "snv13.cfg");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().toUtf8().constData(), IN_MOVED_TO), 0);
 
     main.close();
     test::ProcessEvents();
@@ -407,7 +393,8 @@ TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
 
     // One rename, so a kill at any moment leaves either the old file or the new one,
     // never sections of both.
-    EXPECT_EQ(watch.Count(), 1);
+    EXPECT_EQ(RenamesOnto(watch, "snv13.cfg"), 1);
+    ::close(watch);
     const std::string text = ReadConfig();
     EXPECT_EQ(text.rfind("; kept\n[MAIN]\n", 0), 0u) << text;
     std::size_t at = 0;
@@ -430,32 +417,26 @@ TEST_F(ProgramTest, ASecondProgramOnTheSameConfigurationAsksAndThenSavesNothingO
     WriteConfig("[MAIN]\nSPRACHE=E\n[FFT]\nAVERAGE=3\n");
     Start();
     const std::string before = ReadConfig();
-    const std::string question = "The configuration file " + configPath +
-                                 " is in use by another running Sonvera.\n\nContinue without saving settings?\n"
-                                 "(Yes: continue, nothing will be saved. No: quit.)";
     LoopbackCard secondCard{DutConfig{}, LoopbackClock::Instant};
-
-    prompts.answer = true;  // continue without saving
-    auto second = std::make_unique<SonveraProgram>(secondCard, configPath);
-    ASSERT_EQ(second->Start(), 0);
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
-    EXPECT_EQ(prompts.shown[0].text, question);
-    EXPECT_EQ(second->Main().AppSettings().Fft.FftAverage, 3);  // it reads the settings
-    second->Main().AppSettings().Fft.FftAverage = 9;
-    second->Main().close();
-    second.reset();
-    EXPECT_EQ(ReadConfig(), before);
-
-    prompts.answer = false;  // quit
-    second = std::make_unique<SonveraProgram>(secondCard, configPath);
-    EXPECT_EQ(second->Start(), SonveraProgram::kQuitChosen);
-    EXPECT_EQ(prompts.shown.size(), 2u);
-    second.reset();
-    EXPECT_EQ(ReadConfig(), before);
-
-    // Once the first one has ended, the next start is alone again.
-    program.reset();
+    for (const bool goOn : {true, false}) {
+        prompts.shown.clear();
+        prompts.answer = goOn;
+        auto second = std::make_unique<SonveraProgram>(secondCard, configPath);
+        ASSERT_EQ(second->Start(), goOn ? 0 : SonveraProgram::kQuitChosen);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
+        EXPECT_EQ(prompts.shown[0].text, "The configuration file " + configPath +
+                                             " is in use by another running Sonvera.\n\nContinue without saving "
+                                             "settings?\n(Yes: continue, nothing will be saved. No: quit.)");
+        if (goOn) {
+            EXPECT_EQ(second->Main().AppSettings().Fft.FftAverage, 3);  // it reads the settings
+            second->Main().AppSettings().Fft.FftAverage = 9;
+            second->Main().close();
+        }
+        second.reset();
+        EXPECT_EQ(ReadConfig(), before);
+    }
+    program.reset();  // once the first one has ended, the next start is alone again
     prompts.shown.clear();
     Start();
     EXPECT_TRUE(prompts.shown.empty());
