@@ -7,6 +7,7 @@
 #include "app/cli.h"
 #include "app/options.h"
 #include "app/outputfile.h"
+#include "config/configpath.h"
 
 namespace sonvera {
 
@@ -27,7 +28,7 @@ const CliCommand kCommands[] = {
      &RunGenerateCommand},
 };
 
-std::string Usage()
+std::string Usage(const std::string& configOption)
 {
     std::string text =
         "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] COMMAND [ARGS]\n"
@@ -38,11 +39,15 @@ std::string Usage()
     }
     text +=
         "\n"
-        "  --config FILE   configuration file (default: snv13.cfg next to the program)\n"
+        "  --config FILE   configuration file, only read (default: snv13.cfg next to the\n"
+        "                  program when it is there, else $XDG_CONFIG_HOME/sonvera/snv13.cfg)\n"
         "  --help          this text; COMMAND --help: the command's usage\n"
         "  --version       the program's version\n"
         "\n"
-        "Exit status: 0 done, 1 failed while running (devices, files), 2 bad usage.\n";
+        "Exit status: 0 done, 1 failed while running (devices, files), 2 bad usage.\n"
+        "\n"
+        "Configuration file in force: " +
+        ConfigFilePath(configOption) + "\n";
     return text;
 }
 
@@ -121,7 +126,7 @@ int main(int argc, char** argv)
     // The common options before the command; the command reads the rest itself.
     ctx.options = sonvera::ParseCommonOptions(argc, argv, true);
     if (!ctx.options.error.empty()) {
-        std::cerr << "sonvera-cli: " << ctx.options.error << "\n" << sonvera::Usage();
+        std::cerr << "sonvera-cli: " << ctx.options.error << "\n" << sonvera::Usage(ctx.options.configPath);
         return 2;
     }
     if (ctx.options.rest.empty()) {
@@ -134,10 +139,10 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!ctx.options.help) {
-            std::cerr << sonvera::Usage();
+            std::cerr << sonvera::Usage(ctx.options.configPath);
             return 2;
         }
-        const std::string error = sonvera::WriteStandardOutput(sonvera::Usage());
+        const std::string error = sonvera::WriteStandardOutput(sonvera::Usage(ctx.options.configPath));
         if (!error.empty()) {
             std::cerr << "sonvera-cli: " << error << "\n";
             return 1;
@@ -152,6 +157,6 @@ int main(int argc, char** argv)
             return c.run(ctx);
         }
     }
-    std::cerr << "sonvera-cli: unknown command '" << name << "'\n" << sonvera::Usage();
+    std::cerr << "sonvera-cli: unknown command '" << name << "'\n" << sonvera::Usage(ctx.options.configPath);
     return 2;
 }

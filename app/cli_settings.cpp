@@ -35,9 +35,10 @@ int RunSettingsCommand(CliContext& ctx)
     }
     const std::string path = ConfigFilePath(ctx.options.configPath);
     const ProfileFile file(path);
-    if (file.Probe() == ProfileFile::Status::Unreadable) {
+    FileProblem problem;
+    if (file.Probe(&problem) == ProfileFile::Status::Unreadable) {
         // Printing defaults here would pass them off as the file's contents.
-        return ctx.Fail(1, "cannot read '" + path + "'");
+        return ctx.Fail(1, "cannot read '" + path + "': " + DescribeFileProblem(problem));
     }
     std::unique_ptr<WaveLayer> layer = CreateWaveLayer(choice.backend, dut, error);
     if (!layer) {

@@ -60,10 +60,12 @@ int CliSession::Start(std::unique_ptr<WaveLayer> layer)
 
     const std::string configPath = ConfigFilePath(ctx_.options.configPath);
     profile_ = std::make_unique<ProfileFile>(configPath);
-    if (profile_->Probe() == ProfileFile::Status::Unreadable) {
+    FileProblem problem;
+    if (profile_->Probe(&problem) == ProfileFile::Status::Unreadable) {
         // Measuring with defaults would pass them off as the file's settings.
-        return ctx_.Fail(1, "cannot read '" + configPath + "'");
+        return ctx_.Fail(1, "cannot read '" + configPath + "': " + DescribeFileProblem(problem));
     }
+    loader_.SetFolder(ConfigFolder(configPath));  // correction files named without a folder
     inputs_.Add(configPath);
 
     instant_ = layer != nullptr || backend.backend == AudioBackend::Virtual;

@@ -26,7 +26,8 @@ namespace {
 const char* const kUsage =
     "Usage: sonvera [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
     "\n"
-    "  --config FILE   configuration file (default: snv13.cfg next to the program)\n"
+    "  --config FILE   configuration file (default: snv13.cfg next to the program when\n"
+    "                  it is there, else $XDG_CONFIG_HOME/sonvera/snv13.cfg)\n"
     "  --audio KIND    sound devices: virtual loopback card, PortAudio, or auto\n"
     "  --dut SPEC      device under test of the virtual loopback card\n"
     "  --help          this text\n"
@@ -74,7 +75,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (opts.help) {
-        std::cout << kUsage;
+        std::cout << kUsage << "\nConfiguration file in force: " << sonvera::ConfigFilePath(opts.configPath) << "\n";
         return 0;
     }
     if (opts.version) {
@@ -127,8 +128,11 @@ int main(int argc, char** argv)
     sonvera::SetPromptService(&prompts);
     int status = 0;
     {
-        sonvera::SonveraProgram program(*layer, sonvera::ConfigFilePath(opts.configPath));
-        if (program.Start() != 0) {
+        const sonvera::ConfigLocation config = sonvera::LocateConfigFile(opts.configPath);
+        sonvera::SonveraProgram program(*layer, config.path, config.perUser);
+        if (const int started = program.Start(); started == sonvera::SonveraProgram::kQuitChosen) {
+            status = 0;  // the user chose to leave the other running program alone
+        } else if (started != 0) {
             status = 1;
         } else {
             prompts.SetParent(&program.Main());

@@ -28,10 +28,14 @@ function(sonvera_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main)
   sonvera_warnings(${name})
+  # A home of the build's own: whatever a test starts without --config finds its
+  # per-user configuration there, never in the real home.
+  set(test_home ${CMAKE_BINARY_DIR}/test-home)
+  file(MAKE_DIRECTORY ${test_home})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;${ARG_ENV}"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;HOME=${test_home};XDG_CONFIG_HOME=${test_home}/.config;${ARG_ENV}"
                TIMEOUT 300)
 endfunction()
 

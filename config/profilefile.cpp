@@ -1,15 +1,20 @@
 #include "config/profilefile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 namespace sonvera {
@@ -92,35 +97,106 @@ std::optional<KeyLine> SplitKeyLine(std::string_view line)
     return KeyLine{key, Trim(t.substr(eq + 1))};
 }
 
+std::string LowerName(std::string_view s)
+{
+    std::string lower(s);
+    for (char& c : lower) {
+        c = LowerAscii(c);
+    }
+    return lower;
+}
+
 enum class ReadResult { Ok, Missing, Unreadable };
 
-ReadResult ReadWholeFile(const std::string& path, std::string& text)
+FileProblem SystemProblem(int error)
+{
+    return FileProblem{FileProblem::Kind::SystemError, error};
+}
+
+// Text stored as UTF-16 (as some editors write it): its byte-order mark, or ASCII
+// characters each followed or preceded by a zero byte.
+bool LooksLikeUtf16(std::string_view head)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+        return true;
+    }
+    if (head.size() < 4) {
+        return false;
+    }
+    return (byte(0) != 0 && byte(1) == 0 && byte(2) != 0 && byte(3) == 0) ||
+           (byte(0) == 0 && byte(1) != 0 && byte(2) == 0 && byte(3) != 0);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads the file whole, or with `headOnly` its first bytes (enough to tell UTF-16).
+// Never blocks on a FIFO or a device: it is opened without waiting and refused.
+ReadResult ReadFile(const std::string& path, std::string& text, FileProblem& problem, bool headOnly = false)
 {
     text.clear();
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) {
+    problem = {};
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         // A dangling link or a path under a missing directory: no file, no settings.
-        return ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory
-                   ? ReadResult::Unreadable
-                   : ReadResult::Missing;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return ReadResult::Missing;
+        }
+        problem = SystemProblem(errno);
         return ReadResult::Unreadable;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        problem = SystemProblem(errno);
         return ReadResult::Unreadable;
     }
+    if (!S_ISREG(st.st_mode)) {
+        problem.kind = FileProblem::Kind::NotRegularFile;
+        return ReadResult::Unreadable;
+    }
+    if (static_cast<std::uintmax_t>(st.st_size) > ProfileFile::kMaxFileBytes) {
+        problem.kind = FileProblem::Kind::TooLarge;
+        return ReadResult::Unreadable;
+    }
+    const std::size_t limit = headOnly ? 4 : ProfileFile::kMaxFileBytes + 1;
+    text.reserve(std::min(limit, static_cast<std::size_t>(st.st_size)));
     char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > ProfileFile::kMaxFileBytes) {
+    while (text.size() < limit) {
+        const ssize_t n = ::read(fd.Get(), chunk, std::min(sizeof chunk, limit - text.size()));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            problem = SystemProblem(errno);
             text.clear();
             return ReadResult::Unreadable;
         }
+        if (n == 0) {
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
     }
-    if (in.bad()) {
+    if (text.size() > ProfileFile::kMaxFileBytes) {  // it grew while being read
+        problem.kind = FileProblem::Kind::TooLarge;
+    } else if (LooksLikeUtf16(text)) {
+        problem.kind = FileProblem::Kind::Utf16;
+    }
+    if (problem) {
         text.clear();
         return ReadResult::Unreadable;
     }
@@ -160,13 +236,40 @@ bool WriteAll(int fd, std::string_view text)
 
 }  // namespace
 
+// The parsed file, kept as blocks: the lines before the first section, then one block
+// per section header with the lines up to the next header. Sections are found through
+// an index and keys by a look through their own section only, so reading a file costs
+// one pass over it plus one pass over a section per key asked for (a bounded number).
 struct ProfileFile::Document {
-    std::vector<std::string> lines;  // without their line endings
+    struct Block {
+        std::string header;             // the "[name]" line as written; empty for block 0
+        std::vector<std::string> lines;  // the lines after the header, without endings
+
+        // The first line that holds `key`.
+        std::optional<std::size_t> FindKey(std::string_view key) const
+        {
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                const auto kv = SplitKeyLine(lines[i]);
+                if (kv && EqualNoCase(kv->key, key)) {
+                    return i;
+                }
+            }
+            return std::nullopt;
+        }
+    };
+
+    std::vector<Block> blocks = std::vector<Block>(1);
+    std::unordered_map<std::string, std::size_t> sections;  // lower-case name -> first block
     bool crlf = false;
+    bool byteOrderMark = false;
 
     static Document Parse(std::string_view text)
     {
         Document doc;
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+            doc.byteOrderMark = true;
+            text.remove_prefix(3);
+        }
         std::size_t start = 0;
         bool firstEnding = true;
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -174,7 +277,7 @@ struct ProfileFile::Document {
             if (c != '\n' && c != '\r') {
                 continue;
             }
-            doc.lines.emplace_back(text.substr(start, i - start));
+            doc.AddLine(text.substr(start, i - start));
             const bool isCrlf = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
             if (firstEnding) {
                 doc.crlf = isCrlf;
@@ -186,67 +289,54 @@ struct ProfileFile::Document {
             start = i + 1;
         }
         if (start < text.size()) {
-            doc.lines.emplace_back(text.substr(start));
+            doc.AddLine(text.substr(start));
         }
         return doc;
+    }
+
+    void AddLine(std::string_view line)
+    {
+        if (const auto name = SectionName(line)) {
+            sections.emplace(LowerName(*name), blocks.size());
+            blocks.push_back(Block{std::string(line), {}});
+            return;
+        }
+        blocks.back().lines.emplace_back(line);
     }
 
     std::string Serialize() const
     {
         const std::string_view ending = crlf ? "\r\n" : "\n";
-        std::string text;
-        for (const auto& line : lines) {
-            text += line;
-            text += ending;
+        std::string text = byteOrderMark ? "\xEF\xBB\xBF" : "";
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            if (b > 0) {
+                text.append(blocks[b].header).append(ending);
+            }
+            for (const auto& line : blocks[b].lines) {
+                text.append(line).append(ending);
+            }
         }
         return text;
     }
 
-    // Index of the header line of the first section with this name.
-    std::optional<std::size_t> FindSection(std::string_view section) const
+    Block* FindSection(std::string_view section)
     {
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const auto name = SectionName(lines[i]);
-            if (name && EqualNoCase(*name, section)) {
-                return i;
-            }
-        }
-        return std::nullopt;
-    }
-
-    // One past the last line that belongs to the section starting at `header`.
-    std::size_t SectionEnd(std::size_t header) const
-    {
-        std::size_t i = header + 1;
-        while (i < lines.size() && !SectionName(lines[i])) {
-            ++i;
-        }
-        return i;
-    }
-
-    std::optional<std::size_t> FindKey(std::size_t header, std::string_view key) const
-    {
-        const std::size_t end = SectionEnd(header);
-        for (std::size_t i = header + 1; i < end; ++i) {
-            const auto kv = SplitKeyLine(lines[i]);
-            if (kv && EqualNoCase(kv->key, key)) {
-                return i;
-            }
-        }
-        return std::nullopt;
+        const auto it = sections.find(LowerName(section));
+        return it == sections.end() ? nullptr : &blocks[it->second];
     }
 
     std::optional<std::string> Get(std::string_view section, std::string_view key) const
     {
-        const auto header = FindSection(section);
-        if (!header) {
+        const auto at = sections.find(LowerName(section));
+        if (at == sections.end()) {
             return std::nullopt;
         }
-        const auto at = FindKey(*header, key);
-        if (!at) {
+        const Block& block = blocks[at->second];
+        const auto line = block.FindKey(key);
+        if (!line) {
             return std::nullopt;
         }
-        return std::string(SplitKeyLine(lines[*at])->value);
+        return std::string(SplitKeyLine(block.lines[*line])->value);
     }
 
     void Set(std::string_view section, std::string_view key, std::string_view value)
@@ -255,24 +345,27 @@ struct ProfileFile::Document {
         line.reserve(key.size() + 1 + value.size());
         line.append(key).append("=").append(value);
 
-        const auto header = FindSection(section);
-        if (!header) {
-            if (!lines.empty() && !Trim(lines.back()).empty()) {
-                lines.emplace_back();
+        Block* block = FindSection(section);
+        if (block == nullptr) {
+            Block& last = blocks.back();
+            const bool endsBlank = last.lines.empty() ? blocks.size() == 1 : Trim(last.lines.back()).empty();
+            if (!endsBlank) {
+                last.lines.emplace_back();
             }
-            lines.emplace_back("[" + std::string(section) + "]");
-            lines.push_back(std::move(line));
+            AddLine("[" + std::string(section) + "]");
+            AddLine(line);
             return;
         }
-        if (const auto at = FindKey(*header, key)) {
-            lines[*at] = std::move(line);
+        if (const auto at = block->FindKey(key)) {
+            block->lines[*at] = std::move(line);
             return;
         }
-        std::size_t insertAt = SectionEnd(*header);
-        while (insertAt > *header + 1 && Trim(lines[insertAt - 1]).empty()) {
+        // After the last non-blank line of the section.
+        std::size_t insertAt = block->lines.size();
+        while (insertAt > 0 && Trim(block->lines[insertAt - 1]).empty()) {
             --insertAt;
         }
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
+        block->lines.insert(block->lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
     }
 };
 
@@ -295,20 +388,106 @@ std::string CutUtf8(std::string_view text, std::size_t maxBytes)
     return std::string(text.substr(0, cut));
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view text)
+namespace {
+
+// The temporary files of this program's saves: "." + name + "." + six characters.
+bool IsLeftoverOf(const std::string& entry, const std::string& fileName)
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target(path);
-    // Replace what a link points to, not the link (also a link to a file not yet made).
-    for (int hops = 0; fs::is_symlink(fs::symlink_status(target, ec)); ++hops) {
-        const fs::path to = fs::read_symlink(target, ec);
-        if (ec || hops >= 40) {
+    const std::string prefix = "." + fileName + ".";
+    if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
             return false;
         }
-        target = to.is_absolute() ? to : target.parent_path() / to;
     }
+    return true;
+}
+
+// Removes what interrupted saves of `target` left in `dir`: only regular files of the
+// program's pattern that belong to the running user.
+void RemoveLeftovers(const std::filesystem::path& dir, const std::string& fileName)
+{
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    const int dirFd = ::dirfd(d);
+    while (const dirent* entry = ::readdir(d)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (IsLeftoverOf(name, fileName) && ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::unlinkat(dirFd, name.c_str(), 0);
+        }
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+bool CreatePrivateFolders(const std::string& folder)
+{
+    const std::filesystem::path dir(folder);
+    struct stat st {};
+    if (dir.empty() || ::stat(dir.c_str(), &st) == 0) {
+        return true;
+    }
+    if (dir.has_parent_path() && dir.parent_path() != dir && !CreatePrivateFolders(dir.parent_path().string())) {
+        return false;
+    }
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool ResolveForWriting(const std::string& path, std::string& target, FileProblem* problem)
+{
+    namespace fs = std::filesystem;
+    fs::path at(path);
+    for (int hops = 0;; ++hops) {
+        struct stat link {};
+        if (::lstat(at.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            break;
+        }
+        const fs::path dir = at.has_parent_path() ? at.parent_path() : fs::path(".");
+        struct stat d {};
+        const bool sharedSticky = ::stat(dir.c_str(), &d) == 0 && (d.st_mode & S_ISVTX) != 0 && (d.st_mode & S_IWOTH) != 0;
+        if (sharedSticky && link.st_uid != ::geteuid() && link.st_uid != d.st_uid) {
+            if (problem != nullptr) {
+                *problem = FileProblem{FileProblem::Kind::ForeignLink, 0};
+            }
+            return false;
+        }
+        std::error_code ec;
+        const fs::path to = fs::read_symlink(at, ec);
+        if (ec || hops >= 40) {
+            if (problem != nullptr) {
+                *problem = SystemProblem(ec ? ec.value() : ELOOP);
+            }
+            return false;
+        }
+        at = to.is_absolute() || !at.has_parent_path() ? to : at.parent_path() / to;
+    }
+    target = at.string();
+    return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view text, FileProblem* problem,
+                           ReplaceOptions options)
+{
+    namespace fs = std::filesystem;
+    FileProblem ignored;
+    FileProblem& why = problem != nullptr ? *problem : ignored;
+    why = {};
+    // Replace what a link points to, not the link (also a link to a file not yet made).
+    std::string resolved;
+    if (!ResolveForWriting(path, resolved, &why)) {
+        return false;
+    }
+    const fs::path target(resolved);
     if (target.filename().empty()) {
+        why = SystemProblem(EISDIR);
         return false;
     }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -317,22 +496,37 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view text)
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0) {
         if (!S_ISREG(old.st_mode)) {
+            why.kind = FileProblem::Kind::NotRegularFile;
             return false;
         }
         mode = old.st_mode & 07777;
     }
 
     std::string tmp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && options.createFolder && CreatePrivateFolders(dir.string())) {
+        tmp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+        fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    }
     if (fd < 0) {
+        why = SystemProblem(errno);
         return false;
     }
-    bool ok = ::fchmod(fd, mode) == 0 || errno == EPERM;
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+    int error = 0;
+    const auto step = [&error](bool ok) {
+        if (!ok && error == 0) {
+            error = errno != 0 ? errno : EIO;
+        }
+        return ok;
+    };
+    errno = 0;
+    bool ok = step(::fchmod(fd, mode) == 0 || errno == EPERM);
+    ok = ok && step(WriteAll(fd, text)) && step(::fsync(fd) == 0);
+    ok = step(::close(fd) == 0) && ok;
+    ok = ok && step(::rename(tmp.c_str(), target.c_str()) == 0);
     if (!ok) {
         ::unlink(tmp.c_str());
+        why = SystemProblem(error);
         return false;
     }
     // Make the rename itself durable; a failure here no longer endangers the file.
@@ -341,7 +535,34 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view text)
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    if (options.removeLeftovers) {
+        RemoveLeftovers(dir, target.filename().string());
+    }
     return true;
+}
+
+std::string DescribeFileProblem(const FileProblem& problem, char language)
+{
+    const bool german = language == 'D';
+    switch (problem.kind) {
+    case FileProblem::Kind::None:
+        return "";
+    case FileProblem::Kind::SystemError:
+        return std::strerror(problem.error);
+    case FileProblem::Kind::NotRegularFile:
+        return german ? "keine gewöhnliche Datei" : "not a regular file";
+    case FileProblem::Kind::TooLarge:
+        return german ? "größer als 16 MiB, die Grenze für eine Konfigurationsdatei"
+                      : "larger than 16 MiB, the limit for a configuration file";
+    case FileProblem::Kind::Utf16:
+        return german ? "als UTF-16 gespeichert; gelesen wird nur Text in UTF-8"
+                      : "stored as UTF-16; only UTF-8 text is read";
+    case FileProblem::Kind::ForeignLink:
+        return german ? "ein symbolischer Link eines anderen Benutzers in einem gemeinsamen Verzeichnis, "
+                        "dem das Programm nicht folgt"
+                      : "a symbolic link of another user in a shared directory, which is not followed";
+    }
+    return "";
 }
 
 ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
@@ -363,6 +584,32 @@ bool ProfileFile::IsInMemory() const
     return inMemory_;
 }
 
+ProfileFile ProfileFile::Snapshot() const
+{
+    ProfileFile copy{path_};
+    copy.inMemory_ = true;
+    if (memory_) {
+        copy.memory_ = std::make_unique<Document>(*memory_);
+    } else {
+        std::string text;
+        FileProblem problem;
+        ReadFile(path_, text, problem);
+        copy.memory_ = std::make_unique<Document>(Document::Parse(text));
+    }
+    return copy;
+}
+
+void ProfileFile::Detach()
+{
+    if (inMemory_) {
+        return;
+    }
+    ProfileFile copy = Snapshot();
+    memory_ = std::move(copy.memory_);
+    inMemory_ = true;
+    batchDepth_ = 0;
+}
+
 std::string ProfileFile::GetString(std::string_view section, std::string_view key, std::string_view defaultValue,
                                    std::size_t bufferSize) const
 {
@@ -371,12 +618,39 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
         value = memory_->Get(section, key);
     } else {
         std::string text;
-        if (ReadWholeFile(path_, text) == ReadResult::Ok) {
+        FileProblem problem;
+        if (ReadFile(path_, text, problem) == ReadResult::Ok) {
             value = Document::Parse(text).Get(section, key);
         }
     }
     const std::size_t maxChars = bufferSize == 0 ? 0 : bufferSize - 1;
     return CutUtf8(value ? std::string_view(*value) : defaultValue, maxChars);
+}
+
+void ProfileFile::SetSaveFailureHandler(std::function<void(const FileProblem&)> handler)
+{
+    onSaveFailure_ = std::move(handler);
+}
+
+void ProfileFile::Failed(const FileProblem& problem)
+{
+    lastWriteOk_ = false;
+    lastProblem_ = problem;
+    if (onSaveFailure_) {
+        onSaveFailure_(problem);
+    }
+}
+
+bool ProfileFile::Save(const Document& doc)
+{
+    FileProblem problem;
+    if (!ReplaceFileAtomically(path_, doc.Serialize(), &problem, ReplaceOptions{createFolder_, true})) {
+        Failed(problem);
+        return false;
+    }
+    lastWriteOk_ = true;
+    lastProblem_ = {};
+    return true;
 }
 
 bool ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
@@ -387,6 +661,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
                          Trim(key).front() != '[';
     if (!namesOk) {
         lastWriteOk_ = false;
+        lastProblem_ = {};
         if (batchDepth_ > 0) {
             batchOk_ = false;
         }
@@ -406,6 +681,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
         return true;
     }
     if (batchDepth_ > 0) {
+        batchWritten_ = true;
         if (!memory_) {  // the file could not be read when the batch began
             batchOk_ = false;
             lastWriteOk_ = false;
@@ -417,15 +693,14 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
     }
 
     std::string text;
-    const ReadResult read = ReadWholeFile(path_, text);
-    if (read == ReadResult::Unreadable) {
-        lastWriteOk_ = false;
+    FileProblem problem;
+    if (ReadFile(path_, text, problem) == ReadResult::Unreadable) {
+        Failed(problem);
         return false;
     }
     Document doc = Document::Parse(text);
     doc.Set(section, key, clean);
-    lastWriteOk_ = ReplaceFileAtomically(path_, doc.Serialize());
-    return lastWriteOk_;
+    return Save(doc);
 }
 
 void ProfileFile::BeginBatch()
@@ -437,8 +712,9 @@ void ProfileFile::BeginBatch()
         return;
     }
     batchOk_ = true;
+    batchWritten_ = false;
     std::string text;
-    if (ReadWholeFile(path_, text) == ReadResult::Unreadable) {
+    if (ReadFile(path_, text, batchProblem_) == ReadResult::Unreadable) {
         memory_.reset();
         batchOk_ = false;
         return;
@@ -458,21 +734,28 @@ bool ProfileFile::EndBatch()
         return batchOk_;
     }
     bool ok = batchOk_;
-    if (memory_) {
-        ok = ReplaceFileAtomically(path_, memory_->Serialize()) && ok;
+    if (batchWritten_ && memory_) {
+        ok = Save(*memory_) && ok;
+    } else if (batchWritten_) {
+        Failed(batchProblem_);  // the file could not be read when the batch began
     }
     memory_.reset();
     lastWriteOk_ = ok;
     return ok;
 }
 
-ProfileFile::Status ProfileFile::Probe() const
+ProfileFile::Status ProfileFile::Probe(FileProblem* problem) const
 {
     if (inMemory_) {
         return Status::Ok;
     }
-    std::string text;
-    switch (ReadWholeFile(path_, text)) {
+    std::string head;
+    FileProblem why;
+    const ReadResult result = ReadFile(path_, head, why, true);
+    if (problem != nullptr) {
+        *problem = why;
+    }
+    switch (result) {
     case ReadResult::Ok:
         return Status::Ok;
     case ReadResult::Missing:
@@ -489,7 +772,8 @@ std::string ProfileFile::Text() const
         return memory_->Serialize();
     }
     std::string text;
-    if (ReadWholeFile(path_, text) != ReadResult::Ok) {
+    FileProblem problem;
+    if (ReadFile(path_, text, problem) != ReadResult::Ok) {
         return {};
     }
     return Document::Parse(text).Serialize();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,25 @@ struct ProfileWrite {
     std::string value;
 };
 
+/// Why a file could not be read or saved, for the messages that name the reason.
+struct FileProblem {
+    enum class Kind {
+        None,
+        SystemError,     // the system refused (`error` holds errno)
+        NotRegularFile,  // a directory, FIFO, device or socket
+        TooLarge,        // larger than ProfileFile::kMaxFileBytes
+        Utf16,           // text stored as UTF-16, which the reader does not decode
+        ForeignLink,     // another user's symbolic link in a shared sticky directory
+    };
+    Kind kind = Kind::None;
+    int error = 0;
+    explicit operator bool() const { return kind != Kind::None; }
+};
+
+/// The problem in words, without the file name: German for 'D', English otherwise.
+/// System errors use the C library's text for errno.
+std::string DescribeFileProblem(const FileProblem& problem, char language = 'E');
+
 /// An INI-style text file read and written key by key.
 ///
 /// Layout: "[name]" starts a section; "key=value" lines follow it. Lines whose first
@@ -22,14 +42,21 @@ struct ProfileWrite {
 /// to (ASCII) case; values are read with blanks and tabs around them removed. Any line
 /// ending reads (LF, CRLF, a lone CR, no final newline). A write rewrites the whole file
 /// with one line ending: CRLF when the file's first line ended in CRLF, LF otherwise.
+/// A UTF-8 byte-order mark at the start is skipped when reading and written back.
 /// Every line the write does not touch (comments, blank lines, unknown keys and
 /// sections) stays as it was.
 ///
-/// Every write replaces the file atomically: the new text goes to a temporary file in
+/// Every save replaces the file atomically: the new text goes to a temporary file in
 /// the same directory, is flushed to the disk (fsync) and then renamed over the old
 /// file, so a crash or a full disk never leaves half a file. A symbolic link is followed
-/// and its target replaced. A file that exists but cannot be read, or is larger than
-/// kMaxFileBytes, is never overwritten: writes to it fail.
+/// and its target replaced, except another user's link in a world-writable sticky
+/// directory (such as /tmp), which is neither followed nor replaced. A file that exists
+/// but cannot be read, is larger than kMaxFileBytes or is stored as UTF-16 is never
+/// overwritten: writes to it fail. Temporary files that an interrupted save left beside
+/// the file are removed by the next save.
+///
+/// Reading: GetString reads the file for each call; Snapshot reads it once and answers
+/// every later read from memory, which is what the section readers use.
 ///
 /// An in-memory file (InMemory) behaves the same without touching the disk, and
 /// records every write in call order (Writes).
@@ -54,6 +81,11 @@ public:
     const std::string& Path() const { return path_; }
     bool IsInMemory() const;
 
+    /// The file as it is now, read once into memory (an unreadable file gives an empty
+    /// one); reads of the copy never touch the disk again. Writes to the copy stay in
+    /// memory. Of an in-memory file or during a batch: a copy of the text in memory.
+    ProfileFile Snapshot() const;
+
     /// The value of `key` in `section`, with surrounding blanks removed; `defaultValue`
     /// when the section or key is absent (a key present with an empty value gives "").
     ///
@@ -75,17 +107,32 @@ public:
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     /// Batches writes: after BeginBatch the file is read once, writes change only the
-    /// copy in memory (reads see it), and EndBatch saves it once. The result is the
-    /// same as writing key by key. Batches nest; the outermost EndBatch saves and
-    /// returns whether every write of the batch reached the file.
+    /// copy in memory (reads see it), and EndBatch saves it once (one replace of the
+    /// file, and none when nothing was written). The result is the same as writing key
+    /// by key. Batches nest; the outermost EndBatch saves and returns whether every
+    /// write of the batch reached the file.
     void BeginBatch();
     bool EndBatch();
 
-    /// Whether the last WriteString or EndBatch succeeded.
+    /// Whether the last WriteString or EndBatch succeeded, and if not, why (a refused
+    /// name has no problem to tell).
     bool LastWriteOk() const { return lastWriteOk_; }
+    const FileProblem& LastProblem() const { return lastProblem_; }
 
-    /// Reads the file now and tells whether it is there and readable.
-    Status Probe() const;
+    /// Called after every save that failed, with the reason.
+    void SetSaveFailureHandler(std::function<void(const FileProblem&)> handler);
+
+    /// Lets the first save create the file's missing folders (mode 0700), as for the
+    /// per-user configuration folder; otherwise a missing folder fails the save.
+    void SetCreateFolder(bool create) { createFolder_ = create; }
+
+    /// Leaves the disk alone from now on: the file's current contents are read once,
+    /// and every later read and write goes to that copy in memory. Nothing is saved.
+    void Detach();
+
+    /// Reads the head of the file now and tells whether it is there and readable; when
+    /// not, `problem` (if given) says why.
+    Status Probe(FileProblem* problem = nullptr) const;
 
     /// The text a save would write (the file's current contents after parsing, or the
     /// in-memory document).
@@ -97,20 +144,47 @@ public:
 private:
     struct Document;
 
+    // Saves `doc` over the file; reports a failure to the handler.
+    bool Save(const Document& doc);
+    void Failed(const FileProblem& problem);
+
     std::string path_;
     std::unique_ptr<Document> memory_;  // in-memory file, or the copy of a running batch
     bool inMemory_ = false;
+    bool createFolder_ = false;
     int batchDepth_ = 0;
     bool batchOk_ = true;
+    bool batchWritten_ = false;      // a write was asked for in the running batch
+    FileProblem batchProblem_;       // why the file could not be read when the batch began
     bool lastWriteOk_ = true;
+    FileProblem lastProblem_;
+    std::function<void(const FileProblem&)> onSaveFailure_;
     std::vector<ProfileWrite> writes_;
 };
 
 /// Cuts `text` to at most `maxBytes` bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(std::string_view text, std::size_t maxBytes);
 
+/// How ReplaceFileAtomically treats the folder around the file.
+struct ReplaceOptions {
+    bool createFolder = false;     // create missing folders (mode 0700)
+    bool removeLeftovers = false;  // remove temporary files of earlier, interrupted saves
+};
+
 /// Replaces the file at `path` with `text` atomically (temporary file in the same
-/// directory, fsync, rename). Returns false and leaves the old file untouched on failure.
-bool ReplaceFileAtomically(const std::string& path, std::string_view text);
+/// directory, fsync, rename). Returns false and leaves the old file untouched on failure;
+/// `problem` (if given) then says why.
+bool ReplaceFileAtomically(const std::string& path, std::string_view text, FileProblem* problem = nullptr,
+                           ReplaceOptions options = {});
+
+/// Creates `folder` and the missing folders above it, each with mode 0700 (the folders
+/// of a per-user configuration). True when it exists afterwards.
+bool CreatePrivateFolders(const std::string& folder);
+
+/// The file a save of `path` replaces: the end of its chain of symbolic links. Refuses
+/// (false, with the reason) a link that belongs to another user in a world-writable
+/// sticky directory, unless the directory's owner owns it too: the rule the kernel's
+/// protected_symlinks applies, kept by the program itself whatever the system's setting.
+bool ResolveForWriting(const std::string& path, std::string& target, FileProblem* problem = nullptr);
 
 }  // namespace sonvera

@@ -131,7 +131,8 @@ private:
     std::string_view section_;
 };
 
-/// Keeps the writes of one writer together: one load and one save of the file.
+/// Keeps the writes of one writer together: one load and one save of the file (inside
+/// a batch that is already running, they join it).
 class BatchScope {
 public:
     explicit BatchScope(ProfileFile& file) : file_(file) { file_.BeginBatch(); }
@@ -359,8 +360,9 @@ void WriteSoundDevice(SectionWriter& w, const std::string& name, const DeviceFor
 
 }  // namespace
 
-void ReadMainSections(const ProfileFile& file, Settings& settings, const MainReadHooks& hooks)
+void ReadMainSections(const ProfileFile& onDisk, Settings& settings, const MainReadHooks& hooks)
 {
+    const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader main(file, "MAIN", kMainBufferSize);
     ReadMain(main, settings.Main, hooks);
     ReadCalib(SectionReader(file, "EICH", kMainBufferSize), settings.Calib);
@@ -441,8 +443,9 @@ void WriteMainSections(ProfileFile& file, const Settings& s)
     main.Integer("TOP", s.Main.MainTop);
 }
 
-void ReadAnalysisSection(const ProfileFile& file, AnalysisSettings& a)
+void ReadAnalysisSection(const ProfileFile& onDisk, AnalysisSettings& a)
 {
+    const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader r(file, "ANALYSE", kDialogBufferSize);
     a.ThdMeasure = r.Boolean("THDMESS", "FALSE");
     a.NoiseMeasure = r.Boolean("NOISEMESS", "FALSE");
@@ -469,8 +472,9 @@ void WriteAnalysisSection(ProfileFile& file, const AnalysisSettings& a)
     w.Text("FILTER", a.AnaFilterName);
 }
 
-void ReadGeneratorSection(const ProfileFile& file, GeneratorSettings& g)
+void ReadGeneratorSection(const ProfileFile& onDisk, GeneratorSettings& g)
 {
+    const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader r(file, "GEN", kDialogBufferSize);
     g.GenFrequency = r.IntegerOr("FGEN", "1000", 1000);
     g.GenPhaseL = r.IntegerOr("PHASEL", "0", 0);
@@ -526,10 +530,11 @@ void SetDeviceFormat(DeviceFormat& device, int bits, bool swap, std::uint32_t ra
     device.Format.AvgBytesPerSec = rateHz * device.Format.BlockAlign;
 }
 
-void ReadSoundSection(const ProfileFile& file, const std::array<std::string, 3>& inNames,
+void ReadSoundSection(const ProfileFile& onDisk, const std::array<std::string, 3>& inNames,
                       const std::array<std::string, 3>& outNames, std::array<DeviceFormat, 3>& in,
                       std::array<DeviceFormat, 3>& out)
 {
+    const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader r(file, "SDSOUND", kSoundBufferSize);
     for (std::size_t i = 0; i < in.size(); ++i) {
         ReadSoundDevice(r, inNames[i], in[i]);
@@ -553,8 +558,9 @@ void WriteSoundSection(ProfileFile& file, const std::array<DeviceFormat, 3>& in,
     }
 }
 
-void ReadDiagramOptions(const ProfileFile& file, DiagramOptions& o)
+void ReadDiagramOptions(const ProfileFile& onDisk, DiagramOptions& o)
 {
+    const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader r(file, "DIAGPRIV", kMainBufferSize);
     o.Separator = r.Text("SEPARATOR", ",");
     o.ColCur = ColourOr(r, "COLCUR", 0x000000);

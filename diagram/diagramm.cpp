@@ -73,9 +73,17 @@ QScrollBar* MakeScrollBar(QWidget* parent, const char* name, const std::function
 }  // namespace
 
 TDiagramm::TDiagramm(std::string path, QWidget* parent)
+    : TDiagramm(nullptr, path.empty() ? nullptr : std::make_unique<ProfileFile>(std::move(path)), parent)
+{
+}
+
+TDiagramm::TDiagramm(ProfileFile& file, QWidget* parent) : TDiagramm(&file, nullptr, parent) {}
+
+TDiagramm::TDiagramm(ProfileFile* file, std::unique_ptr<ProfileFile> own, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowMinMaxButtonsHint),
-      configPath(std::move(path))
+      ownProfile(std::move(own)),
+      profile(file != nullptr ? file : ownProfile.get())
 {
     setObjectName(QStringLiteral("TDiagramm"));
     setWindowTitle(QStringLiteral("Sonvera V 1.3 "));
@@ -140,20 +148,16 @@ TDiagramm::~TDiagramm()
 
 void TDiagramm::LoadDiagramOptions()
 {
-    if (configPath.empty()) {
-        return;
+    if (profile != nullptr) {
+        ReadDiagramOptions(*profile, model.Options);
     }
-    const ProfileFile file(configPath);
-    ReadDiagramOptions(file, model.Options);
 }
 
 void TDiagramm::SaveDiagramOptions() const
 {
-    if (configPath.empty()) {
-        return;
+    if (profile != nullptr) {
+        WriteDiagramOptions(*profile, model.Options);
     }
-    ProfileFile file(configPath);
-    WriteDiagramOptions(file, model.Options);
 }
 
 bool TDiagramm::PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,

@@ -15,6 +15,7 @@ class QToolButton;
 
 namespace sonvera {
 
+class ProfileFile;
 class Tdiadlg;
 
 /// The diagram window: draws the DiagramModel off-screen on every paint, places the spin
@@ -24,6 +25,8 @@ class TDiagramm : public QWidget {
 public:
     /// configPath: the configuration file whose section DIAGPRIV holds the options.
     explicit TDiagramm(std::string configPath, QWidget* parent = nullptr);
+    /// The options in section DIAGPRIV of the program's configuration file.
+    explicit TDiagramm(ProfileFile& profile, QWidget* parent = nullptr);
     ~TDiagramm() override;
 
     DiagramModel& Model() { return model; }
@@ -64,11 +67,13 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    TDiagramm(ProfileFile* profile, std::unique_ptr<ProfileFile> ownProfile, QWidget* parent);
     void ResizeHandling();
     void PlaceControls();
     void ApplyMarginColour();
 
-    std::string configPath;
+    std::unique_ptr<ProfileFile> ownProfile;
+    ProfileFile* profile = nullptr;  // none: the options are neither read nor saved
     DiagramModel model;
     DiagramRenderer renderer;
     QImage bitmap;

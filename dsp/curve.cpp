@@ -1,5 +1,9 @@
 #include "dsp/curve.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -239,10 +243,32 @@ void CurveFileLoader::SetCurveMessages(char language) {
     if (const CurveMessages* m = CurveMessagesFor(language)) messages_ = m;
 }
 
+std::string CurveFileLoader::Resolve(const std::string& fileName) const {
+    if (fileName.empty() || fileName.find('/') != std::string::npos) return fileName;
+    return folder_ + fileName;
+}
+
+std::string CurveFileLoader::StoredName(const std::string& path) const {
+    if (folder_.empty() || path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0) {
+        return path;
+    }
+    const std::string name = path.substr(folder_.size());
+    return name.find('/') == std::string::npos ? name : path;
+}
+
 std::FILE* CurveFileLoader::OpenForReading(const std::string& fileName) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(fileName, ec)) return nullptr;
-    return std::fopen(fileName.c_str(), "rb");
+    // Opened without waiting, so that a FIFO or a device cannot hold the program up,
+    // and refused unless it is a regular file.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) ::close(fd);
+    return file;
 }
 
 CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, CorrectionCurve* fill) {
@@ -301,8 +327,9 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
-bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& fileName) {
-    if (fileName.empty()) return false;
+bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& givenName) {
+    if (givenName.empty()) return false;
+    const std::string fileName = Resolve(givenName);
 
     FileHandle file(OpenForReading(fileName));
     if (file == nullptr) {
@@ -369,8 +396,9 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
     PrepareSpline(loaded);
     if (!SplineIsFinite(loaded)) {
         // Values or spacings so extreme that the spline overflows would turn every level
-        // the curve corrects into infinity or NaN: refused like an unparsable line.
-        sink_.Warning(messages_->lineError);
+        // the curve corrects into infinity or NaN: refused like an unparsable line, with
+        // the file named, since no single line is to blame.
+        sink_.Warning(messages_->lineError + ": " + fileName);
         return false;
     }
     curve = std::move(loaded);

@@ -94,15 +94,27 @@ public:
     void SetCurveMessages(char language);
     const CurveMessages& Messages() const { return *messages_; }
 
+    /// The folder (with its trailing separator) where files named without a folder are
+    /// looked up and created: the configuration file's. "" is the current directory.
+    void SetFolder(std::string folder) { folder_ = std::move(folder); }
+    /// The path a file name stands for: a name without a folder lies in SetFolder's folder.
+    std::string Resolve(const std::string& fileName) const;
+    /// The name to store for `path`: the bare name when the file lies directly in
+    /// SetFolder's folder (so a portable folder stays portable), else the path as given.
+    std::string StoredName(const std::string& path) const;
+
     /// Loads the file into the curve. A missing file is first created holding "1000 0".
-    /// On success the curve holds the points, the name is the file name and the curve is
-    /// inactive (the caller decides). On a line error, an empty file or a read failure
-    /// after the first pass the curve is left empty and inactive. A line error names the
-    /// number of the first bad line ("Line error in line 3").
+    /// Only a regular file is read: a directory, FIFO or device gets the read failure
+    /// message that names it (nothing waits on it). On success the curve holds the points,
+    /// its name is the resolved path and the curve is inactive (the caller decides). On a
+    /// line error, an empty file or a read failure after the first pass the curve is
+    /// left empty and inactive. A line error names the number of the first bad line
+    /// ("Line error in line 3").
     bool LoadCurveFile(CorrectionCurve& curve, const std::string& fileName);
 
 protected:
-    /// Opens the file for reading; nullptr on failure. Overridable for fault tests.
+    /// Opens the file for reading; nullptr on failure, and for anything but a regular
+    /// file. Overridable for fault tests.
     virtual std::FILE* OpenForReading(const std::string& fileName);
 
 private:
@@ -116,6 +128,7 @@ private:
 
     CurveMessageSink& sink_;
     const CurveMessages* messages_;
+    std::string folder_;
 };
 
 }  // namespace sonvera

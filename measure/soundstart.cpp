@@ -27,14 +27,15 @@ void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const Sound
                        Settings& settings, StartCurves curves, const MainReadHooks& shown)
 {
     auto load = [&curves](CorrectionCurve& curve, const std::string& name) {
+        const std::string path = curves.loader.Resolve(name);  // a bare name: beside the configuration
         std::error_code ec;
-        if (!curves.createMissing && !std::filesystem::exists(name, ec) && !ec) {
+        if (!curves.createMissing && !std::filesystem::exists(path, ec) && !ec) {
             return;
         }
         if (curves.fileRead) {
-            curves.fileRead(name);
+            curves.fileRead(path);
         }
-        curves.loader.LoadCurveFile(curve, name);
+        curves.loader.LoadCurveFile(curve, path);
     };
     auto then = [](const auto& hook, auto value) {
         if (hook) {

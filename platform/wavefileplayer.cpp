@@ -1,8 +1,12 @@
 #include "platform/wavefileplayer.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -37,8 +41,19 @@ WaveFilePlayer::~WaveFilePlayer()
 
 std::string WaveFilePlayer::Decode(const std::string& path, std::vector<std::int16_t>& samples, int& rate)
 {
+    // Opened without waiting and refused unless a regular file: a FIFO or a device
+    // would hold the program up or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return path + ": " + std::strerror(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        ::close(fd);
+        return path + ": not a regular file";
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);  // closes fd
     if (file == nullptr) {
         return path + ": " + sf_strerror(nullptr);
     }

@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "config/configpath.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
 #include "diagram/diadlg.h"
@@ -334,6 +335,8 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
       messages_(&kGermanMessages)
 {
     setObjectName(QStringLiteral("TMainForm"));
+    // Correction files named without a folder live beside the configuration file.
+    loader_->SetFolder(ConfigFolder(profile_.Path()));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSize(8);
     font.setBold(true);
@@ -1806,6 +1809,10 @@ void TMainForm::Shutdown()
         return;
     }
     closed_ = true;
+    // Everything the program's end writes (the device formats here, the main sections,
+    // then the sections the other windows write when they are destroyed) goes into one
+    // save of the file: the program ends this batch once those windows are gone.
+    profile_.BeginBatch();
     layoutTable_.clear();
     run_->LeaveSpectrumPage();
     LeaveGeneratorPage();
@@ -1836,8 +1843,8 @@ void TMainForm::SaveConfiguration()
         s.Diagram.DiagramTop = windows_.diagramm->y();
     }
     // The correction files and flags in force now, so the next start restores them.
-    s.Main.InCorrectionFile = state_.InCorrection.fileName;
-    s.Main.OutCorrectionFile = state_.OutCorrection.fileName;
+    s.Main.InCorrectionFile = loader_->StoredName(state_.InCorrection.fileName);
+    s.Main.OutCorrectionFile = loader_->StoredName(state_.OutCorrection.fileName);
     s.Main.InCorrActive = state_.InCorrection.active;
     s.Main.OutCorrActive = state_.OutCorrection.active;
     WriteMainSections(profile_, s);

@@ -112,6 +112,7 @@ public:
     /// The shutdown steps without any question: leave routines, sound engine, settings
     /// saved, curves released, the other windows hidden. Runs once.
     void Shutdown();
+    bool Closed() const { return closed_; }
 
     void ApplyLanguage(char letter);
     void DeutschEnglish1Click();

@@ -11,6 +11,8 @@
 
 namespace sonvera {
 
+class ConfigLock;
+struct FileProblem;
 class SoundEngine;
 class Tdummy;
 class WaveLayer;
@@ -19,15 +21,27 @@ class TDiagramm;
 /// The whole program above the wave layer: the sound engine, the configuration file,
 /// the settings and the thirteen windows, created once each in their fixed order with
 /// the main window first, and destroyed in the reverse order.
+///
+/// The configuration file: the program holds its lock while it runs, so that a second
+/// program on the same file learns of the first; everything its end writes goes into
+/// one save of the file; a file it cannot read or save gets one warning per session.
 class SonveraProgram {
 public:
-    SonveraProgram(WaveLayer& layer, const std::string& configPath);
+    /// `perUserConfig`: the configuration is the per-user file, whose folder the program
+    /// creates.
+    SonveraProgram(WaveLayer& layer, const std::string& configPath, bool perUserConfig = false);
     ~SonveraProgram();
     SonveraProgram(const SonveraProgram&) = delete;
     SonveraProgram& operator=(const SonveraProgram&) = delete;
 
-    /// Creates the windows. Returns 0, or 1 when the sound engine could not be started
-    /// (the failure box has been shown; nothing else is created and nothing is saved).
+    /// Start's result when the user chose to quit because another running program uses
+    /// the configuration file.
+    static constexpr int kQuitChosen = 2;
+
+    /// Creates the windows. Returns 0; 1 when the sound engine could not be started
+    /// (the failure box has been shown; nothing else is created and nothing is saved);
+    /// kQuitChosen when another running program holds the configuration and the user
+    /// chose to quit rather than go on without saving settings.
     int Start();
     /// Shows the main window (which then applies the language and enters its page).
     void Show();
@@ -40,10 +54,18 @@ public:
     /// Class names of the windows in the order they were created.
     const std::vector<std::string>& CreationOrder() const { return creationOrder_; }
 
+    /// Whether this run saves its settings (false after "continue without saving").
+    bool SavesSettings() const { return !profile_.IsInMemory(); }
+
 private:
     void Created(const char* className);
+    bool ClaimConfiguration();
+    void WarnConfiguration(bool saving, const FileProblem& problem);
 
     ProfileFile profile_;
+    std::unique_ptr<ConfigLock> lock_;
+    bool perUserConfig_ = false;
+    bool configWarned_ = false;  // the configuration's warning of this session was shown
     ShellState state_;
     std::unique_ptr<SoundEngine> engine_;
     std::unique_ptr<TMainForm> mainForm_;

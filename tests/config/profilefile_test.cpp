@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tests/config/testfiles.h"
 
@@ -250,6 +252,85 @@ TEST_F(ProfileFileTest, HundredKilobyteLineIsHarmless)
     ProfileFile file(path);
     ASSERT_TRUE(file.WriteString("A", "L", "changed"));
     EXPECT_EQ(ReadBytes(path), "[A]\n" + huge + "\nK=" + huge + "\nL=changed\n");
+}
+
+TEST_F(ProfileFileTest, ByteOrderMarkIsSkippedWhenReadingAndKeptWhenWriting)
+{
+    WriteBytes(path, "\xEF\xBB\xBF[MAIN]\nSPRACHE=E\n");
+    EXPECT_EQ(Get("MAIN", "SPRACHE"), "E");
+    ASSERT_TRUE(ProfileFile(path).WriteString("MAIN", "INDEV", "1"));
+    EXPECT_EQ(ReadBytes(path), "\xEF\xBB\xBF[MAIN]\nSPRACHE=E\nINDEV=1\n");
+}
+
+TEST_F(ProfileFileTest, FilesItCannotReadAreRefusedWithTheirReasonAndNeverReplaced)
+{
+    const char* utf16 = "stored as UTF-16; only UTF-8 text is read";
+    const std::pair<std::string, const char*> cases[] = {
+        {std::string("\xFF\xFE[\0A\0]\0\n\0", 8), utf16},  // with its mark
+        {std::string("[\0A\0]\0", 6), utf16},                   // without
+        {"", "larger than 16 MiB, the limit for a configuration file"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        SCOPED_TRACE(reason);
+        WriteBytes(path, bytes);
+        if (bytes.empty()) {
+            ASSERT_EQ(::truncate(path.c_str(), ProfileFile::kMaxFileBytes + 1), 0);  // one byte too many
+        }
+        const std::string before = ReadBytes(path);
+        ProfileFile file(path);
+        std::string reported;
+        file.SetSaveFailureHandler([&](const FileProblem& p) { reported += DescribeFileProblem(p); });
+        FileProblem problem;
+        EXPECT_EQ(file.Probe(&problem), ProfileFile::Status::Unreadable);
+        EXPECT_EQ(DescribeFileProblem(problem), reason);
+        EXPECT_EQ(file.GetString("A", "K", "dflt", 153), "dflt");
+        EXPECT_FALSE(file.WriteString("A", "K", "2"));
+        EXPECT_EQ(reported, reason);
+        EXPECT_TRUE(ReadBytes(path) == before);
+    }
+    ASSERT_EQ(::truncate(path.c_str(), ProfileFile::kMaxFileBytes), 0);  // at the limit it is read
+    EXPECT_EQ(ProfileFile(path).Probe(), ProfileFile::Status::Ok);
+}
+
+TEST_F(ProfileFileTest, ASaveRemovesWhatInterruptedSavesLeftBesideTheFile)
+{
+    WriteBytes(path, "[A]\nK=1\n");
+    for (const char* name : {".snv13.cfg.Ab12Cd", ".snv13.cfg.zZ9yY8", ".snv13.cfg.toolong", ".other.cfg.Ab12Cd",
+                             ".snv13.cfg.lock"}) {
+        WriteBytes(dir.File(name), "x");
+    }
+    std::filesystem::create_symlink("snv13.cfg", dir.File(".snv13.cfg.Lk1234"));  // not a file of ours
+    ASSERT_TRUE(ProfileFile(path).WriteString("A", "K", "2"));
+    auto entries = dir.Entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{".other.cfg.Ab12Cd", ".snv13.cfg.Lk1234", ".snv13.cfg.lock",
+                                                 ".snv13.cfg.toolong", "snv13.cfg"}));
+}
+
+// The kernel's rule for links in shared directories, kept by the program itself. Making
+// another user's link needs root (CI runs as root).
+TEST_F(ProfileFileTest, AnotherUsersLinkInAStickySharedDirectoryIsNeitherFollowedNorReplaced)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a link to another user needs root";
+    }
+    const std::string shared = dir.File("shared");
+    ASSERT_TRUE(::mkdir(shared.c_str(), 0700) == 0 && ::chmod(shared.c_str(), 01777) == 0);
+    const std::string mine = dir.File("mine.txt");
+    WriteBytes(mine, "precious\n");
+    const std::string link = shared + "/snv13.cfg";
+    std::filesystem::create_symlink(mine, link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, static_cast<gid_t>(-1)), 0);
+
+    ProfileFile file(link);
+    EXPECT_FALSE(file.WriteString("A", "K", "1"));
+    EXPECT_EQ(file.LastProblem().kind, FileProblem::Kind::ForeignLink);
+    EXPECT_EQ(ReadBytes(mine), "precious\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    // The running user's own link there is followed as anywhere else.
+    ASSERT_EQ(::lchown(link.c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+    EXPECT_TRUE(file.WriteString("A", "K", "1"));
+    EXPECT_EQ(ReadBytes(mine), "precious\n\n[A]\nK=1\n");
 }
 
 TEST_F(ProfileFileTest, BatchGivesTheSameFileAsSingleWrites)

@@ -4,6 +4,7 @@
 // so in its message, never applies a half-read curve, and leaves nothing behind.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -185,6 +186,25 @@ TEST(CurveFileFaults, DefaultFileBeyondTheFileSizeLimit)
     testing::FileSizeLimit limit(0);
     ASSERT_TRUE(limit.Ok());
     ExpectCreateFailureLeavesNothing(dir.File("new.cor"));
+}
+
+TEST(CurveFileFaults, OnlyRegularFilesAreReadAndTheRestGetTheReadErrorNamingThem)
+{
+    testing::TempDir dir;
+    const std::string fifo = dir.File("pipe.cor");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes: an open that waits would hang
+    Sink sink;
+    CurveFileLoader loader(sink);
+    loader.SetCurveMessages('E');
+    for (const std::string& name : {fifo, std::string("/dev/zero"), dir.Path().string()}) {
+        SCOPED_TRACE(name);
+        CorrectionCurve curve;
+        sink.messages.clear();
+        EXPECT_FALSE(loader.LoadCurveFile(curve, name));
+        EXPECT_EQ(sink.messages, std::vector<std::string>{"Error at reading of : " + name});
+        EXPECT_EQ(curve.count, 0);
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 }  // namespace

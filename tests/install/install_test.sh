@@ -4,8 +4,8 @@
 #   layout: every file in its place, the desktop entry and the AppStream metadata pass
 #           their validators, the installed programs run and measure, and without sound
 #           hardware the program opens on the virtual loopback card.
-#   home:   the installed program, started with an empty HOME and closed, keeps its
-#           settings in HOME/.config/sonvera/snv13.cfg.
+#   home:   with an empty HOME both programs' --help name HOME/.config/sonvera/snv13.cfg;
+#           the installed program, started and closed, keeps its settings there.
 # Usage: install_test.sh BUILD_DIR layout|home
 set -euo pipefail
 build=${1:?usage: install_test.sh BUILD_DIR layout|home}
@@ -92,6 +92,14 @@ layout)
   fi
   ;;
 home)
+  # Both programs name the file in force; the command-line tool makes nothing there.
+  for p in sonvera sonvera-cli; do
+    env -u XDG_CONFIG_HOME HOME="$tmp/home" "$prefix/bin/$p" --help |
+      grep -qxF "Configuration file in force: $tmp/home/.config/sonvera/snv13.cfg" ||
+      fail "$p --help does not name HOME/.config/sonvera/snv13.cfg"
+  done
+  env -u XDG_CONFIG_HOME HOME="$tmp/home" "$prefix/bin/sonvera-cli" --audio virtual settings >/dev/null
+  [ ! -e "$tmp/home/.config" ] || fail "sonvera-cli made a folder in HOME"
   start_and_close
   [ -s "$tmp/home/.config/sonvera/snv13.cfg" ] || fail "no HOME/.config/sonvera/snv13.cfg"
   [ ! -e "$prefix/bin/snv13.cfg" ] || fail "a configuration was written beside the program"

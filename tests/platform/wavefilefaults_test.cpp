@@ -4,6 +4,7 @@
 // is refused with a message; nothing plays half, and the device stays usable.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <fstream>
@@ -108,6 +109,19 @@ TEST(WaveFileFaults, AnHonestFileBuiltByHandPlaysItsFrames)
     EXPECT_EQ(player.Rate(), 8000);
     ExpectFrames(player, 400, 2);
     player.Stop();
+}
+
+TEST(WaveFileFaults, AUserWaveFileThatIsNoRegularFileIsRefusedWithoutWaiting)
+{
+    TempDir dir;
+    const std::string fifo = dir.File("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes: a reader that waits would hang
+    LoopbackCard card(DutConfig{}, LoopbackClock::Instant);
+    WaveFilePlayer player(card);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.Path().string()}) {
+        EXPECT_EQ(player.PlayLooped(path, 0), 1);
+        EXPECT_EQ(player.LastError(), path + ": not a regular file");
+    }
 }
 
 TEST(WaveFileFaults, ADataChunkClaimingMoreThanTheFileHoldsIsRefusedAsTruncated)

@@ -1,9 +1,11 @@
 // The whole program with a configuration file it cannot write: its directory read-only,
 // or its disk full. The program starts from the file, measures, calibrates, resets the
-// sound system and closes as usual; every save fails quietly (the settings of this run
-// are lost, as documented) and the file keeps the previous good settings byte for byte.
+// sound system and closes as usual; the first failed save says so in one warning that
+// names the file and the reason, the later ones add nothing (the settings of this run
+// are lost), and the file keeps the previous good settings byte for byte.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QKeyEvent>
@@ -14,11 +16,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
@@ -65,8 +71,9 @@ protected:
         ASSERT_NE(ReadBytes(config).find("AVERAGE=7"), std::string::npos);
     }
 
-    /// A whole run with the file not writable: measure, calibrate, reset, close.
-    void RunWithoutWriting(const std::string& config)
+    /// A whole run with the file not writable: measure, calibrate, reset, close. The
+    /// one warning of the session must give one of `reasons`.
+    void RunWithoutWriting(const std::string& config, const std::vector<int>& reasons)
     {
         auto p = StartProgram(config);
         TMainForm& main = p->Main();
@@ -80,8 +87,8 @@ protected:
         EXPECT_TRUE(test::ProcessUntil([&] { return !main.Spectrum().Running; }, 400));
         EXPECT_EQ(main.Spectrum().ResultsShown(), 1);
 
-        // A confirmed calibration writes the configuration at once: it fails quietly and
-        // the new values hold for this run.
+        // A confirmed calibration writes the configuration at once: it fails with the
+        // session's one warning, and the new values hold for this run.
         bool seen = false;
         QTimer::singleShot(0, [&] {
             auto* dialog = dynamic_cast<TEichDlg*>(QApplication::activeModalWidget());
@@ -110,7 +117,14 @@ protected:
         main.close();
         test::ProcessEvents();
         p.reset();  // the dialogs' own sections are written here
-        EXPECT_TRUE(prompts.shown.empty());
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Warning);
+        const std::string& text = prompts.shown[0].text;
+        const std::string lead = "Die Einstellungen konnten nicht gespeichert werden in " + config + " (";
+        EXPECT_EQ(text.rfind(lead, 0), 0u) << text;
+        EXPECT_TRUE(std::any_of(reasons.begin(), reasons.end(), [&](int error) {
+            return text.substr(lead.size()) == std::string(std::strerror(error)) + ")";
+        })) << text;
     }
 
     QTemporaryDir dir;
@@ -130,12 +144,13 @@ TEST_F(ProgramFileFaultTest, ReadOnlyDirectoryKeepsTheGoodConfigurationThroughAW
         if (!readOnly.Available()) {
             GTEST_SKIP() << "no way to make a read-only directory for this user: " << readOnly.Why();
         }
-        RunWithoutWriting(config);
+        RunWithoutWriting(config, {EROFS, EACCES});
         EXPECT_EQ(ReadBytes(config), good);
     }
     // The next start reads the good settings again.
     auto p = StartProgram(config);
     EXPECT_EQ(p->Main().AppSettings().Fft.FftAverage, 7);
+    p.reset();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
 }
 
@@ -151,7 +166,7 @@ TEST_F(ProgramFileFaultTest, FullDiskKeepsTheGoodConfigurationThroughAWholeRun)
     WriteGoodConfiguration(config);
     const std::string good = ReadBytes(config);
     ASSERT_GT(disk.Fill("filler"), 0u);
-    RunWithoutWriting(config);
+    RunWithoutWriting(config, {ENOSPC});
     EXPECT_EQ(ReadBytes(config), good);
     std::filesystem::remove(folder + "/filler");
     // With room again, the program saves as usual.
@@ -178,7 +193,29 @@ TEST_F(ProgramFileFaultTest, AConfigurationPathThatIsADirectoryGivesDefaultsAndI
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_EQ(ReadBytes(folder + "/inside.txt"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
-    EXPECT_TRUE(prompts.shown.empty());
+    // Said once, at the start: the defaults apply and the directory stays as it is.
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Die Konfigurationsdatei " + folder +
+                                         " kann nicht gelesen werden (keine gewöhnliche Datei). Es gelten die "
+                                         "Grundeinstellungen; die Datei bleibt unverändert.");
+}
+
+TEST_F(ProgramFileFaultTest, CorrectionFilesLieBesideTheConfigurationAndAFifoDoesNotHoldTheStartUp)
+{
+    const std::string folder = dir.filePath(QStringLiteral("cfg")).toStdString();
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/amp.cor") << "100 1\n1000 2\n";
+    const std::string fifo = folder + "/pipe.cor";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // nobody writes into it
+    std::ofstream(folder + "/snv13.cfg") << "[MAIN]\nINCONAME=amp.cor\nINCOAKT=TRUE\nOUTCONAME=" << fifo << "\n";
+
+    auto p = StartProgram(folder + "/snv13.cfg");  // from a current directory without amp.cor
+    EXPECT_EQ(p->State().InCorrection.fileName, folder + "/amp.cor");
+    EXPECT_EQ(p->State().InCorrection.count, 2);
+    EXPECT_TRUE(p->State().InCorrection.active);
+    EXPECT_EQ(p->State().OutCorrection.count, 0);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Fehler beim Lesen von : " + fifo);
 }
 
 // ---- The correction-file editor -----------------------------------------------------------

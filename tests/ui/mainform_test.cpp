@@ -16,6 +16,9 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -360,15 +363,43 @@ TEST_F(ProgramTest, EnlargingScalesControlsShrinkingMovesNothing)
     EXPECT_EQ(start->geometry().width(), 2 * designed.width());  // nothing moved back
 }
 
-TEST_F(ProgramTest, ClosingWritesTheMainSectionsInOrderAndTheOwnersWriteTheirs)
+/// The number of renames onto `name` that an inotify descriptor has seen.
+int RenamesOnto(int fd, const std::string& name)
 {
+    int count = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            count += event->len > 0 && name == event->name;
+        }
+    }
+    return count;
+}
+
+TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
+{
+    WriteConfig("; kept\n[MAIN]\nSPRACHE=D\n");
     Start();
     TMainForm& main = program->Main();
     Find<QAction>("deutschEnglish1")->trigger();
     main.AppSettings().Fft.FftAverage = 7;
+    main.AppSettings().Analysis.AnaFreqLow = 250;
+    const std::string before = ReadConfig();
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().toUtf8().constData(), IN_MOVED_TO), 0);
+
     main.close();
     test::ProcessEvents();
+    EXPECT_EQ(ReadConfig(), before);  // the windows that write when destroyed are still there
+    program.reset();
+
+    // One rename, so a kill at any moment leaves either the old file or the new one,
+    // never sections of both.
+    EXPECT_EQ(RenamesOnto(watch, "snv13.cfg"), 1);
+    ::close(watch);
     const std::string text = ReadConfig();
+    EXPECT_EQ(text.rfind("; kept\n[MAIN]\n", 0), 0u) << text;
     std::size_t at = 0;
     for (const char* section : {"[MAIN]", "[EICH]", "[VOLUME]", "[FFT]", "[WOB]", "[OSZI]", "[DIAGRAMM]"}) {
         const std::size_t found = text.find(section);
@@ -376,15 +407,42 @@ TEST_F(ProgramTest, ClosingWritesTheMainSectionsInOrderAndTheOwnersWriteTheirs)
         EXPECT_GE(found, at) << section;
         at = found;
     }
-    EXPECT_NE(text.find("SPRACHE=E"), std::string::npos) << text;
-    EXPECT_NE(text.find("AVERAGE=7"), std::string::npos) << text;
-    EXPECT_NE(text.find("LEFT=200"), std::string::npos) << text;
-    EXPECT_NE(text.find("[SDSOUND]"), std::string::npos) << text;
-    program.reset();
-    const std::string after = ReadConfig();
-    for (const char* section : {"[ANALYSE]", "[GEN]", "[DIAGPRIV]"}) {
-        EXPECT_NE(after.find(section), std::string::npos) << section << "\n" << after;
+    for (const char* line : {"SPRACHE=E", "AVERAGE=7", "FVON=250", "[SDSOUND]", "[GEN]", "[DIAGPRIV]"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     }
+    for (const Prompt& p : prompts.shown) {
+        EXPECT_NE(p.kind, PromptKind::Warning) << p.text;  // the save succeeded
+    }
+}
+
+TEST_F(ProgramTest, ASecondProgramOnTheSameConfigurationAsksAndThenSavesNothingOrQuits)
+{
+    WriteConfig("[MAIN]\nSPRACHE=E\n[FFT]\nAVERAGE=3\n");
+    Start();
+    const std::string before = ReadConfig();
+    LoopbackCard secondCard{DutConfig{}, LoopbackClock::Instant};
+    for (const bool goOn : {true, false}) {
+        prompts.shown.clear();
+        prompts.answer = goOn;
+        auto second = std::make_unique<SonveraProgram>(secondCard, configPath);
+        ASSERT_EQ(second->Start(), goOn ? 0 : SonveraProgram::kQuitChosen);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].kind, PromptKind::Question);
+        EXPECT_EQ(prompts.shown[0].text, "The configuration file " + configPath +
+                                             " is in use by another running Sonvera.\n\nContinue without saving "
+                                             "settings?\n(Yes: continue, nothing will be saved. No: quit.)");
+        if (goOn) {
+            EXPECT_EQ(second->Main().AppSettings().Fft.FftAverage, 3);  // it reads the settings
+            second->Main().AppSettings().Fft.FftAverage = 9;
+            second->Main().close();
+        }
+        second.reset();
+        EXPECT_EQ(ReadConfig(), before);
+    }
+    program.reset();  // once the first one has ended, the next start is alone again
+    prompts.shown.clear();
+    Start();
+    EXPECT_TRUE(prompts.shown.empty());
 }
 
 TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
