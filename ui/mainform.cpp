@@ -1520,8 +1520,10 @@ void TMainForm::KeepRefusedCorrectionFile(CorrectionCurve& curve, const std::str
     // A file that exists but was refused (a line error, no lines) stays the curve's file,
     // switched off: Edit opens it for repair and the configuration keeps naming it, so the
     // next start shows the same state and the same message.
-    if (curve.count == 0 && curve.fileName.empty() && QFileInfo(QString::fromStdString(file)).isFile()) {
-        curve.fileName = file;
+    // A name without a folder means the file beside the configuration, as the loader reads it.
+    const std::string path = loader_->Resolve(file);
+    if (curve.count == 0 && curve.fileName.empty() && QFileInfo(QString::fromStdString(path)).isFile()) {
+        curve.fileName = path;
     }
 }
 
