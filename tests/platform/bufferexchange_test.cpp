@@ -157,6 +157,68 @@ TEST(BufferExchange, PlayLoopsABufferItsLoopCountThenPlaysSilence)
     EXPECT_EQ(x.TakeFinished(), nullptr);
 }
 
+TEST(BufferExchange, TheGainScalesEachChannelByItsHalfOfTheVolume)
+{
+    // Left 0x8000/65535 = 0.5000076, right 0x4000/65535 = 0.2500038; rounded to nearest.
+    const std::uint32_t volume = PackVolume(0x8000, 0x4000);
+    struct Case {
+        int bits;
+        std::int64_t left, right, wantLeft, wantRight;
+    };
+    const Case cases[] = {
+        {16, 20000, -20000, 10000, -5000},
+        {16, -32768, 32767, -16384, 8192},
+        {32, 2000000000, -2147483648LL, 1000015259, -536879104},
+        {8, 100, -100, 50, -25},  // unsigned around the mid code 128
+    };
+    for (const Case& c : cases) {
+        const int bytes = c.bits / 8;
+        std::vector<char> frame(static_cast<std::size_t>(2 * bytes));
+        auto put = [&](int channel, std::int64_t v) {
+            if (bytes == 1) {
+                frame[static_cast<std::size_t>(channel)] = static_cast<char>(v + 128);
+            } else {
+                std::memcpy(frame.data() + channel * bytes, &v, static_cast<std::size_t>(bytes));  // low bytes
+            }
+        };
+        auto get = [&](int channel) -> std::int64_t {
+            if (bytes == 1) {
+                return static_cast<unsigned char>(frame[static_cast<std::size_t>(channel)]) - 128;
+            }
+            if (bytes == 2) {
+                std::int16_t v;
+                std::memcpy(&v, frame.data() + channel * 2, 2);
+                return v;
+            }
+            std::int32_t v;
+            std::memcpy(&v, frame.data() + channel * 4, 4);
+            return v;
+        };
+        put(0, c.left);
+        put(1, c.right);
+        ScaleFrames(frame.data(), 1, static_cast<std::uint16_t>(2 * bytes), c.bits, volume);
+        EXPECT_EQ(get(0), c.wantLeft) << c.bits << " bits";
+        EXPECT_EQ(get(1), c.wantRight) << c.bits << " bits";
+    }
+
+    // Played through the exchange: scaled with a gain, bit for bit at full volume.
+    CompletionSignal signal(0);
+    BufferExchange x(false, signal);
+    x.Restart(4, 16);
+    Buf buffer(4);
+    const auto ramp = Ramp(4, 1000);
+    std::memcpy(buffer.bytes.data(), ramp.data(), ramp.size());
+    buffer.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    buffer.header.loops = 2;
+    x.Queue(&buffer.header);
+    std::vector<char> out(4 * 4);
+    x.Play(out.data(), 4);
+    EXPECT_EQ(Lefts(out), (std::vector<std::int16_t>{1000, 1001, 1002, 1003}));
+    x.SetGain(volume);
+    x.Play(out.data(), 4);
+    EXPECT_EQ(Lefts(out), (std::vector<std::int16_t>{500, 501, 501, 502}));
+}
+
 TEST(BufferExchange, EightBitSilenceIsTheMidCode)
 {
     CompletionSignal signal(0);
