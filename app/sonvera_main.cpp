@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "measure/prompt.h"
 #include "platform/wavelayer.h"
 #include "ui/messageboxprompts.h"
+#include "ui/shutdownsignals.h"
 #include "ui/sonveraprogram.h"
 
 namespace {
@@ -102,6 +104,10 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    // Interrupted or killed politely, the program ends as if closed: every event loop
+    // returns, then the program's shutdown gives the sound card's volumes back and saves
+    // the settings. A signal during the start takes effect when the event loop runs.
+    sonvera::ShutdownSignals shutdownSignals([](int) { QApplication::quit(); });
     std::string layerError;
     std::unique_ptr<sonvera::WaveLayer> layer = sonvera::CreateWaveLayer(backend.backend, dut, layerError);
     if (!layer) {
@@ -112,6 +118,7 @@ int main(int argc, char** argv)
     sonvera::MessageBoxPrompts prompts;
     sonvera::SetPromptService(&prompts);
     int status = 0;
+    int caughtSignal = 0;
     {
         sonvera::SonveraProgram program(*layer, sonvera::ConfigFilePath(opts.configPath));
         if (program.Start() != 0) {
@@ -130,9 +137,16 @@ int main(int argc, char** argv)
             if (startupProbe) {
                 program.Main().removeEventFilter(&probe);
             }
+            caughtSignal = shutdownSignals.Received();
         }
         prompts.SetParent(nullptr);
     }
     sonvera::SetPromptService(nullptr);
+    if (caughtSignal != 0) {
+        // Tell the parent how the program ended, now that everything is put back.
+        std::signal(caughtSignal, SIG_DFL);
+        std::raise(caughtSignal);
+        return 128 + caughtSignal;
+    }
     return status;
 }

@@ -373,6 +373,11 @@ void ReadMainSections(const ProfileFile& file, Settings& settings, const MainRea
     ReadScope(SectionReader(file, "OSZI", kMainBufferSize), settings.Scope);
 }
 
+int ReadOutDeviceIndex(const ProfileFile& file, int outDeviceCount)
+{
+    return DeviceIndex(SectionReader(file, "MAIN", kMainBufferSize), "OUTDEV", [outDeviceCount] { return outDeviceCount; });
+}
+
 void WriteMainSections(ProfileFile& file, const Settings& s)
 {
     BatchScope batch(file);

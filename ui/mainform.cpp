@@ -61,10 +61,11 @@ constexpr int kPageHelpContexts[3] = {6, 9, 10};
 const MainMessages kGermanMessages{"Problem beim Öffnen des Sounddevice ! Programm stopped (",
                                    "Korrektur Kurve von ",
                                    "Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt ",
-                                   " konnte nicht erzeugt werden", "Korrektur aktiv"};
+                                   " konnte nicht erzeugt werden", "Korrektur aktiv",
+                                   "Eingangspegel nach Abbruch zurückgesetzt: "};
 const MainMessages kEnglishMessages{"Problems at opening the sounddevice ! Program stop", "Correction curve of ",
                                     "Outfreq. > Samplefreq./2 ! Stop Wobbling ", " could not created",
-                                    "Correction active"};
+                                    "Correction active", "Input levels restored after a crash: "};
 
 /// One caption of the main window in both languages. An empty English text keeps the
 /// German one.
@@ -266,6 +267,7 @@ public:
     }
     void SetAnalyseMenuEnabled(bool enabled) override { f.SetAnalyseMenuEnabled(enabled); }
     void SetInputLevel(int percent) override { f.SetInputLevel(percent); }
+    void ShowInputLevel(int percent) override { f.ShowInputLevel(percent); }
     void SetOutputSlider(int position) override
     {
         const QSignalBlocker block(f.GenOutSlider);
@@ -783,12 +785,20 @@ int TMainForm::FormCreate()
     std::uint32_t captureFormats = 0;
     engine_.BuildDeviceReport(inDeviceCount_, outDeviceCount_, captureFormats);
 
+    // The output device in use is chosen before the engine sets its start volume, so the
+    // volume found, set and given back at the end all belong to that device.
+    engine_.SelectOutDevice(ReadOutDeviceIndex(profile_, outDeviceCount_));
     const int error = engine_.InitSoundEngine();
     if (error != 0) {
         // The settings are not read yet: the start language is German.
         ShowErrorPrompt(kGermanMessages.soundFailure + engine_.DeviceErrorText(static_cast<std::uint32_t>(error)) + ")",
                         kSoundFailureHelpContext);
         return error;
+    }
+    // Lines a crashed session left changed get their volumes back before anything else.
+    std::string restored;
+    for (const std::string& name : engine_.RestoreLinesLeftBehind()) {
+        restored += (restored.empty() ? "" : ", ") + name;
     }
 
     Settings& s = state_.settings;
@@ -839,6 +849,8 @@ int TMainForm::FormCreate()
     const int out = s.Main.OutDeviceIndex;
     SelectInDeviceItem(in >= 0 && in <= 2 ? in : 0);
     SelectOutDeviceItem(out >= 0 && out <= 2 ? out : 0);
+    restoredLines_ = restored;
+    UpdateStatusLine();
     return 0;
 }
 
@@ -967,6 +979,7 @@ void TMainForm::ApplyLanguage(char letter)
         run_->SetLanguage(letter);
         sweep_->SetLanguage(letter);
         UpdateCorrectionLabel();
+        UpdateStatusLine();
     }
     // The other windows' routines, in their order; each ignores other letters itself.
     if (windows_.featDlg) windows_.featDlg->SetTexts(letter);
@@ -1239,24 +1252,32 @@ void TMainForm::Warning(const std::string& text)
 
 void TMainForm::SetInputLevel(int percent)
 {
+    engine_.SetLineVolume(percent, engine_.InputLine());
+    ShowInputLevel(percent);
+}
+
+void TMainForm::ShowInputLevel(int percent)
+{
     {
         const QSignalBlocker block(GenInSlider);
         GenInSlider->setValue(100 - percent);
     }
-    ScrollBar3->setValue(percent);
-    const int line = engine_.InputLine();
-    engine_.SetLineVolume(percent, line);
-    const QString shown = QString::number(engine_.GetLineVolume(line)) + QStringLiteral("%");
+    {
+        // Only the slider moves: its handler would write the line.
+        const QSignalBlocker block(ScrollBar3);
+        ScrollBar3->setValue(percent);
+    }
+    // The labels show what the line has (the level a run applies is the sliders').
+    const QString shown = QString::number(engine_.GetLineVolume(engine_.InputLine())) + QStringLiteral("%");
     InLevelLabel->setText(shown);
     GenInLabel->setText(shown);
 }
 
 void TMainForm::SelectAuxInput(int line)
 {
+    // Choosing the line writes no volume: the next run applies the saved level to it.
     engine_.ChooseInputLine(line);
-    engine_.SetLineVolume(0, SoundEngine::kAllLines);
     const int used = engine_.InputLine();
-    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, used);
     state_.settings.Volume.InChannel = used;
     for (int i = 0; i < 10; ++i) {
         auxItems_[static_cast<std::size_t>(i)]->setChecked(i == used);
@@ -1592,8 +1613,10 @@ void TMainForm::UpdateStatusLine()
 
 std::string TMainForm::StatusText() const
 {
-    return engine_.DeviceName('I', engine_.InDeviceIndex()) + " / " +
-           engine_.DeviceName('O', engine_.OutDeviceIndex());
+    const std::string devices =
+        engine_.DeviceName('I', engine_.InDeviceIndex()) + " / " + engine_.DeviceName('O', engine_.OutDeviceIndex());
+    // The note comes first: the line is narrow, and the devices are in their menus too.
+    return restoredLines_.empty() ? devices : messages_->linesRestored + restoredLines_ + "   " + devices;
 }
 
 void TMainForm::SelectInDeviceItem(int index)
@@ -1606,6 +1629,7 @@ void TMainForm::SelectInDeviceItem(int index)
     }
     engine_.SelectInDevice(index < inDeviceCount_ ? index : 0);
     state_.settings.Main.InDeviceIndex = engine_.InDeviceIndex();
+    restoredLines_.clear();
     UpdateStatusLine();
     int bitsIn = 0, bitsOut = 0, rateIn = 0, rateOut = 0;
     engine_.GetFormatBits(bitsIn, bitsOut);
@@ -1625,6 +1649,7 @@ void TMainForm::SelectOutDeviceItem(int index)
     engine_.SelectOutDevice(index < outDeviceCount_ ? index : 0);
     state_.settings.Main.OutDeviceIndex = engine_.OutDeviceIndex();
     GetSetAuxVolOut();
+    restoredLines_.clear();
     UpdateStatusLine();
 }
 
@@ -1649,6 +1674,9 @@ void TMainForm::Reset1Click()
     if (windows_.wavegen) {
         windows_.wavegen->GstopClick();
     }
+    // The shutdown gives the line back what it had; the level the program had set on it
+    // comes back after the start, a line the program never wrote stays the user's.
+    const bool lineSet = engine_.LineTouched(engine_.InputLine());
     engine_.ShutdownSoundEngine();
     const int error = engine_.InitSoundEngine();
     if (error != 0) {
@@ -1658,7 +1686,12 @@ void TMainForm::Reset1Click()
                         kSoundFailureHelpContext);
         return;
     }
-    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, engine_.InputLine());
+    if (lineSet) {
+        SetInputLevel(state_.settings.Volume.GenInVolume);
+    }
+    // The start set the output to 25 %; the output plays what the "Out" slider shows.
+    engine_.SetOutputVolume(state_.settings.Volume.GenOutVolume);
+    ShowOutputVolume(engine_.GetOutputVolume());
     // On the oscilloscope page the trace goes on with the new engine (elsewhere this
     // does nothing).
     scope_->StartOrun();
