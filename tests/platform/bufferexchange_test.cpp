@@ -161,45 +161,17 @@ TEST(BufferExchange, TheGainScalesEachChannelByItsHalfOfTheVolume)
 {
     // Left 0x8000/65535 = 0.5000076, right 0x4000/65535 = 0.2500038; rounded to nearest.
     const std::uint32_t volume = PackVolume(0x8000, 0x4000);
-    struct Case {
-        int bits;
-        std::int64_t left, right, wantLeft, wantRight;
-    };
-    const Case cases[] = {
-        {16, 20000, -20000, 10000, -5000},
-        {16, -32768, 32767, -16384, 8192},
-        {32, 2000000000, -2147483648LL, 1000015259, -536879104},
-        {8, 100, -100, 50, -25},  // unsigned around the mid code 128
-    };
-    for (const Case& c : cases) {
-        const int bytes = c.bits / 8;
-        std::vector<char> frame(static_cast<std::size_t>(2 * bytes));
-        auto put = [&](int channel, std::int64_t v) {
-            if (bytes == 1) {
-                frame[static_cast<std::size_t>(channel)] = static_cast<char>(v + 128);
-            } else {
-                std::memcpy(frame.data() + channel * bytes, &v, static_cast<std::size_t>(bytes));  // low bytes
-            }
-        };
-        auto get = [&](int channel) -> std::int64_t {
-            if (bytes == 1) {
-                return static_cast<unsigned char>(frame[static_cast<std::size_t>(channel)]) - 128;
-            }
-            if (bytes == 2) {
-                std::int16_t v;
-                std::memcpy(&v, frame.data() + channel * 2, 2);
-                return v;
-            }
-            std::int32_t v;
-            std::memcpy(&v, frame.data() + channel * 4, 4);
-            return v;
-        };
-        put(0, c.left);
-        put(1, c.right);
-        ScaleFrames(frame.data(), 1, static_cast<std::uint16_t>(2 * bytes), c.bits, volume);
-        EXPECT_EQ(get(0), c.wantLeft) << c.bits << " bits";
-        EXPECT_EQ(get(1), c.wantRight) << c.bits << " bits";
-    }
+    std::int16_t s16[] = {20000, -20000, -32768, 32767};
+    ScaleFrames(reinterpret_cast<char*>(s16), 2, 4, 16, volume);
+    EXPECT_EQ(std::vector<std::int16_t>(s16, s16 + 4), (std::vector<std::int16_t>{10000, -5000, -16384, 8192}));
+    std::int32_t s32[] = {2000000000, -2147483647 - 1};
+    ScaleFrames(reinterpret_cast<char*>(s32), 1, 8, 32, volume);
+    EXPECT_EQ(s32[0], 1000015259);
+    EXPECT_EQ(s32[1], -536879104);
+    unsigned char u8[] = {128 + 100, 128 - 100};  // unsigned around the mid code
+    ScaleFrames(reinterpret_cast<char*>(u8), 1, 2, 8, volume);
+    EXPECT_EQ(u8[0], 128 + 50);
+    EXPECT_EQ(u8[1], 128 - 25);
 
     // Played through the exchange: scaled with a gain, bit for bit at full volume.
     CompletionSignal signal(0);
