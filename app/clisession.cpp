@@ -85,7 +85,7 @@ int CliSession::Start(std::unique_ptr<WaveLayer> layer)
 
     // The per-device formats are read at the engine's start; nothing is written back.
     engine_->SetProfile(profile_.get());
-    const int error = StartSoundSystem(*engine_, devices_);
+    const int error = StartSoundSystem(*engine_, *profile_, devices_);
     engine_->SetProfile(nullptr);
     if (error != 0) {
         return ctx_.Fail(1, "the sound system could not be started (" +

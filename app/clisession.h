@@ -28,7 +28,7 @@ class WaveLayer;
 /// The sound system of a measuring command, started the way the program starts (see
 /// measure/soundstart.h): the configuration read (never written), the engine started on
 /// the devices of --audio and --dut, the per-device formats loaded, the stored devices
-/// selected, the recording line chosen and set to its volume, the correction files and
+/// selected, the recording line chosen (no line's volume written), the correction files and
 /// the weighting filter loaded. A command then changes what its options ask for and
 /// runs its measurement. Boxes and loader warnings become lines on standard error; the
 /// engine is shut down (without saving anything) when the session ends.

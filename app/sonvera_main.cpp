@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "measure/prompt.h"
 #include "platform/wavelayer.h"
 #include "ui/messageboxprompts.h"
+#include "ui/shutdownsignals.h"
 #include "ui/sonveraprogram.h"
 
 namespace {
@@ -105,6 +107,10 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    // Interrupted or killed politely, the program ends as if closed: every event loop
+    // returns, then the program's shutdown gives the sound card's volumes back and saves
+    // the settings. A signal during the start takes effect when the event loop runs.
+    sonvera::ShutdownSignals shutdownSignals([](int) { QApplication::quit(); });
     // Ties the windows to the installed desktop entry (Wayland finds it by this name) and
     // gives them the installed icon: the desktop's icon theme's, else the one installed
     // beside the program (PREFIX/bin/../share/icons/...). Run from the build folder the
@@ -127,6 +133,7 @@ int main(int argc, char** argv)
     sonvera::MessageBoxPrompts prompts;
     sonvera::SetPromptService(&prompts);
     int status = 0;
+    int caughtSignal = 0;
     {
         const sonvera::ConfigLocation config = sonvera::LocateConfigFile(opts.configPath);
         sonvera::SonveraProgram program(*layer, config.path, config.perUser);
@@ -150,9 +157,16 @@ int main(int argc, char** argv)
             if (startupProbe) {
                 program.Main().removeEventFilter(&probe);
             }
+            caughtSignal = shutdownSignals.Received();
         }
         prompts.SetParent(nullptr);
     }
     sonvera::SetPromptService(nullptr);
+    if (caughtSignal != 0) {
+        // Tell the parent how the program ended, now that everything is put back.
+        std::signal(caughtSignal, SIG_DFL);
+        std::raise(caughtSignal);
+        return 128 + caughtSignal;
+    }
     return status;
 }

@@ -375,6 +375,11 @@ void ReadMainSections(const ProfileFile& onDisk, Settings& settings, const MainR
     ReadScope(SectionReader(file, "OSZI", kMainBufferSize), settings.Scope);
 }
 
+int ReadOutDeviceIndex(const ProfileFile& file, int outDeviceCount)
+{
+    return DeviceIndex(SectionReader(file, "MAIN", kMainBufferSize), "OUTDEV", [outDeviceCount] { return outDeviceCount; });
+}
+
 void WriteMainSections(ProfileFile& file, const Settings& s)
 {
     BatchScope batch(file);

@@ -49,6 +49,10 @@ struct MainReadHooks {
 /// that order, into `settings`.
 void ReadMainSections(const ProfileFile& file, Settings& settings, const MainReadHooks& hooks);
 
+/// The output device "OUTDEV" of section MAIN names, checked as ReadMainSections does
+/// (0 when not 0..2 or not below `outDeviceCount`).
+int ReadOutDeviceIndex(const ProfileFile& file, int outDeviceCount);
+
 /// Writes MAIN, EICH, VOLUME, FFT, WOB, OSZI, DIAGRAMM and last MAIN's LEFT and TOP.
 void WriteMainSections(ProfileFile& file, const Settings& settings);
 

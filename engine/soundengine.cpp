@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "config/profilefile.h"
 #include "config/sections.h"
@@ -231,7 +232,11 @@ void SoundEngine::SelectInDevice(int i)
 void SoundEngine::SelectOutDevice(int i)
 {
     const int count = static_cast<int>(std::min(layer_.WaveOutGetNumDevs(), 3u));
-    outDeviceIndex_ = (i >= 0 && i < count) ? i : 0;
+    const int next = (i >= 0 && i < count) ? i : 0;
+    if (next != outDeviceIndex_) {
+        RestoreOutputVolume(outDeviceIndex_);  // the device left gets its own volume back
+    }
+    outDeviceIndex_ = next;
 }
 
 std::string SoundEngine::ErrorText(std::uint32_t code, bool input, std::size_t maxChars)
@@ -601,10 +606,10 @@ void SoundEngine::StopPlayback()
 int SoundEngine::InitSoundEngine()
 {
     engineError_ = 0;
-    std::uint32_t volume = 0;
-    savedOutputValid_ = layer_.WaveOutGetVolume(static_cast<unsigned>(outDeviceIndex_), volume) == kMmNoError;
-    savedOutputVolume_ = volume;
 
+    // The lines' volumes are not read here: a line is read right before the engine first
+    // writes it, so that what goes back is what the user had then.
+    const std::array<AuxLine, kAuxLineCount> before = auxLines_;
     auxCount_ = layer_.AuxGetNumDevs();
     auxLines_.fill(AuxLine{});
     const unsigned lines = std::min(auxCount_, static_cast<unsigned>(kAuxLineCount));
@@ -617,16 +622,16 @@ int SoundEngine::InitSoundEngine()
         line.name = CutText(line.caps.productName, 120);
         line.flag = 0;
         line.counted = true;
-        std::uint32_t lineVolume = 0;
-        if (layer_.AuxGetVolume(d, lineVolume) == kMmNoError) {
-            line.volume = lineVolume;
-            line.volumeKnown = true;
+        // A start without a shutdown before it keeps what a changed line must get back.
+        if (before[d].touched && before[d].name == line.name) {
+            line.volume = before[d].volume;
+            line.touched = true;
         }
     }
 
-    SetLineVolume(0, kAllLines);
+    // No line is written at start: the input lines belong to the user until a slider or
+    // a run sets one. The output volume is the program's own.
     SetOutputVolume(25);
-    SetLineVolume(100, inputLine_);
 
     if (!Started()) {
         int block = 0;
@@ -704,16 +709,10 @@ void SoundEngine::ShutdownSoundEngine()
     SaveSoundSettings();
     StopPlayback();
 
-    if (savedOutputValid_) {
-        layer_.WaveOutSetVolume(static_cast<unsigned>(outDeviceIndex_), savedOutputVolume_);
+    for (int d = 0; d < kDeviceSlots; ++d) {
+        RestoreOutputVolume(d);
     }
-    for (unsigned d = 0; d < auxLines_.size(); ++d) {
-        // A volume that could not be read at start is left alone rather than set to a
-        // made-up value (it would silence the user's line).
-        if (auxLines_[d].counted && auxLines_[d].volumeKnown) {
-            layer_.AuxSetVolume(d, auxLines_[d].volume);
-        }
-    }
+    RestoreLines();
 
     CloseCaptureForShutdown();
     if (InputFormatsMask(inDeviceIndex_) != 0) {
@@ -765,9 +764,29 @@ void SoundEngine::SaveSoundSettings(ProfileFile& file)
     WriteSoundSection(file, inDeviceFormats_, outDeviceFormats_, inNames, outNames);
 }
 
+void SoundEngine::RestoreOutputVolume(int device)
+{
+    if (device < 0 || device >= kDeviceSlots) {
+        return;
+    }
+    std::optional<std::uint32_t>& found = outputFound_[static_cast<std::size_t>(device)];
+    if (found) {
+        layer_.WaveOutSetVolume(static_cast<unsigned>(device), *found);
+        found.reset();
+    }
+}
+
 void SoundEngine::SetOutputVolume(int percent)
 {
-    layer_.WaveOutSetVolume(static_cast<unsigned>(outDeviceIndex_), VolumeFromPercent(percent));
+    const auto device = static_cast<unsigned>(outDeviceIndex_);
+    std::optional<std::uint32_t>& found = outputFound_[device];
+    if (!found) {
+        std::uint32_t volume = 0;
+        if (layer_.WaveOutGetVolume(device, volume) == kMmNoError) {
+            found = volume;
+        }
+    }
+    layer_.WaveOutSetVolume(device, VolumeFromPercent(percent));
 }
 
 int SoundEngine::GetOutputVolume()
@@ -779,6 +798,118 @@ int SoundEngine::GetOutputVolume()
     return PercentFromVolume(volume);
 }
 
+namespace {
+
+std::string LineRecordKey(unsigned line)
+{
+    return "LINE" + std::to_string(line);
+}
+
+// Longest record the reader takes: backend, volume and a name of at most 120 bytes.
+constexpr std::size_t kLineRecordBuffer = 200;
+
+}  // namespace
+
+bool SoundEngine::TouchLine(unsigned line, const std::string& name)
+{
+    // Lines beyond the table cannot be put back, so they are never written.
+    if (line >= static_cast<unsigned>(kAuxLineCount)) {
+        return false;
+    }
+    AuxLine& entry = auxLines_[line];
+    if (entry.touched) {
+        return true;
+    }
+    std::uint32_t found = 0;
+    if (layer_.AuxGetVolume(line, found) != kMmNoError) {
+        return false;  // what the user had could not be given back
+    }
+    entry.volume = found;
+    entry.touched = true;
+    if (profile_ != nullptr) {
+        // Recorded before the write, so a crash right after it still leaves the way back.
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(found));
+        profile_->WriteString(kLineRecordSection, LineRecordKey(line),
+                              layer_.BackendName() + " " + hex + " " + CutText(name, 120));
+    }
+    return true;
+}
+
+void SoundEngine::ClearLineRecords(const std::vector<unsigned>& lines)
+{
+    if (profile_ == nullptr || lines.empty()) {
+        return;
+    }
+    profile_->BeginBatch();
+    for (const unsigned line : lines) {
+        profile_->WriteString(kLineRecordSection, LineRecordKey(line), "");
+    }
+    profile_->EndBatch();
+}
+
+void SoundEngine::RestoreLines()
+{
+    std::vector<unsigned> back;
+    for (unsigned d = 0; d < auxLines_.size(); ++d) {
+        AuxLine& line = auxLines_[d];
+        if (!line.touched) {
+            continue;  // never written: the user's value is still there
+        }
+        line.touched = false;
+        // A line that cannot be written now keeps its record for the next start.
+        if (layer_.AuxSetVolume(d, line.volume) == kMmNoError) {
+            back.push_back(d);
+        }
+    }
+    ClearLineRecords(back);
+}
+
+bool SoundEngine::LineTouched(int line) const
+{
+    return line >= 0 && line < kAuxLineCount && auxLines_[static_cast<std::size_t>(line)].touched;
+}
+
+std::vector<std::string> SoundEngine::RestoreLinesLeftBehind()
+{
+    std::vector<std::string> names;
+    if (profile_ == nullptr) {
+        return names;
+    }
+    std::vector<unsigned> cleared;
+    const std::string backend = layer_.BackendName();
+    for (unsigned d = 0; d < static_cast<unsigned>(kAuxLineCount); ++d) {
+        const std::string record =
+            profile_->GetString(kLineRecordSection, LineRecordKey(d), "", kLineRecordBuffer);
+        if (record.empty()) {
+            continue;
+        }
+        // "BACKEND HEXVOLUME NAME"; a record that is not of this form is dropped.
+        const std::size_t first = record.find(' ');
+        const std::size_t second = first == std::string::npos ? first : record.find(' ', first + 1);
+        if (second == std::string::npos || second - first != 9 ||
+            record.find_first_not_of("0123456789abcdefABCDEF", first + 1) != second) {
+            cleared.push_back(d);
+            continue;
+        }
+        if (record.compare(0, first, backend) != 0) {
+            continue;  // another backend's line: left for a start on that backend
+        }
+        const auto volume = static_cast<std::uint32_t>(std::stoul(record.substr(first + 1, 8), nullptr, 16));
+        const std::string name = record.substr(second + 1);
+        const AuxLine& line = auxLines_[d];
+        if (!line.counted || line.name != name || line.touched) {
+            continue;  // not there now (another card): kept until it is
+        }
+        if (layer_.AuxSetVolume(d, volume) == kMmNoError) {
+            names.push_back(name);
+            cleared.push_back(d);
+        }
+    }
+    ClearLineRecords(cleared);
+    return names;
+}
+
 void SoundEngine::SetLineVolume(int percent, int line)
 {
     const std::uint32_t value = VolumeFromPercent(percent);
@@ -786,7 +917,8 @@ void SoundEngine::SetLineVolume(int percent, int line)
         const unsigned count = layer_.AuxGetNumDevs();
         for (unsigned d = 0; d < count; ++d) {
             AuxCaps caps;
-            if (layer_.AuxGetDevCaps(d, caps) == kMmNoError && caps.technology != 0 && caps.technology != 8) {
+            if (layer_.AuxGetDevCaps(d, caps) == kMmNoError && caps.technology != 0 && caps.technology != 8 &&
+                TouchLine(d, caps.productName)) {
                 layer_.AuxSetVolume(d, value);
             }
         }
@@ -795,9 +927,10 @@ void SoundEngine::SetLineVolume(int percent, int line)
     if (line < 0) {
         return;
     }
+    const auto d = static_cast<unsigned>(line);
     AuxCaps caps;
-    if (layer_.AuxGetDevCaps(static_cast<unsigned>(line), caps) == kMmNoError && caps.technology != 0) {
-        layer_.AuxSetVolume(static_cast<unsigned>(line), value);
+    if (layer_.AuxGetDevCaps(d, caps) == kMmNoError && caps.technology != 0 && TouchLine(d, caps.productName)) {
+        layer_.AuxSetVolume(d, value);
     }
 }
 

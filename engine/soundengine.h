@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,13 @@ namespace sonvera {
 
 class ProfileFile;
 
-/// One auxiliary (volume line) device as found at engine start.
+/// One auxiliary (volume line) device as found at engine start, and what the engine
+/// changed on it.
 struct AuxLine {
     std::string name;            // empty when the device did not answer
     std::uint8_t flag = 0;
-    std::uint32_t volume = 0;    // packed volume found at start (both channels)
-    bool volumeKnown = false;    // the volume could be read at start (else it is not restored)
+    std::uint32_t volume = 0;    // packed volume found before the engine first wrote the line
+    bool touched = false;        // the engine wrote the line; `volume` goes back at shutdown
     bool counted = false;        // the entry was filled (its capabilities could be read)
     AuxCaps caps;
 };
@@ -140,10 +142,13 @@ public:
 
     // ---- Start, shutdown, settings, volumes -------------------------------------------
 
-    /// Saves the volumes, allocates the buffers, loads the device formats. 0 or 3.
+    /// Reads the auxiliary lines (writing none of them), sets the output volume of the
+    /// current output device to 25 %, allocates the buffers, loads the device formats.
+    /// 0 or 3.
     int InitSoundEngine();
-    /// Saves the formats, stops playback, restores the volumes, closes the capture,
-    /// drains pending completions and frees the buffers.
+    /// Saves the formats, stops playback, gives every output device and line the engine
+    /// wrote the volume it had before, closes the capture, drains pending completions and
+    /// frees the buffers.
     void ShutdownSoundEngine();
     bool Started() const { return captureHeader_ != nullptr; }
 
@@ -155,10 +160,27 @@ public:
     void SaveSoundSettings(ProfileFile& file);
 
     const std::array<AuxLine, kAuxLineCount>& AuxLines() const { return auxLines_; }
+    /// Output volume of the current output device. The volume the device had before the
+    /// engine first wrote it is kept and given back when the device is left
+    /// (SelectOutDevice) and at shutdown.
     void SetOutputVolume(int percent);
     int GetOutputVolume();
+    /// Volume of one line or of every line (kAllLines). Before the engine first writes a
+    /// line it reads the line's volume and records it in the configuration (section
+    /// kLineRecordSection), so that it goes back at shutdown, or at the next start after
+    /// a crash (RestoreLinesLeftBehind); a line whose volume cannot be read is not written.
     void SetLineVolume(int percent, int line);
     int GetLineVolume(int line);
+    /// Whether the engine has written the line since it started (and not yet put back).
+    bool LineTouched(int line) const;
+    /// Puts back the lines recorded in the configuration by a session that ended without
+    /// its shutdown (a crash, a kill), on this backend, where a line of the same number
+    /// and name exists; clears their records. Returns the names of the lines put back.
+    /// Call after InitSoundEngine, before anything writes a line.
+    std::vector<std::string> RestoreLinesLeftBehind();
+    /// Configuration section of the line records: keys "LINE0".."LINE9", each
+    /// "BACKEND HEXVOLUME NAME" while the line is changed, empty once it is back.
+    static constexpr const char* kLineRecordSection = "AUXRESTORE";
     void ChooseInputLine(int i);
     int InputLine() const { return inputLine_; }
     /// Name of auxiliary line i, empty when i is not below the auxiliary device count.
@@ -181,6 +203,10 @@ private:
     void CloseCaptureForShutdown();
     void FreeBuffers();
     void DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out);
+    void RestoreOutputVolume(int device);
+    bool TouchLine(unsigned line, const std::string& name);
+    void RestoreLines();
+    void ClearLineRecords(const std::vector<unsigned>& lines);
 
     WaveLayer& layer_;
     std::atomic<MessagePort*> port_{nullptr};
@@ -228,8 +254,8 @@ private:
     // Volumes.
     std::array<AuxLine, kAuxLineCount> auxLines_;
     int inputLine_ = 0;
-    std::uint32_t savedOutputVolume_ = 0;
-    bool savedOutputValid_ = false;
+    // Per output device: the volume it had before the engine first wrote it.
+    std::array<std::optional<std::uint32_t>, kDeviceSlots> outputFound_{};
 
     int failingAllocation_ = -1;
     std::uint64_t session_ = 0;  // counts start-ups; tags completions

@@ -7,18 +7,17 @@
 
 namespace sonvera {
 
-int StartSoundSystem(SoundEngine& engine, SoundDevices& devices)
+int StartSoundSystem(SoundEngine& engine, const ProfileFile& file, SoundDevices& devices)
 {
     engine.BuildDeviceReport(devices.inCount, devices.outCount, devices.captureFormats);
+    engine.SelectOutDevice(ReadOutDeviceIndex(file, devices.outCount));
     return engine.InitSoundEngine();
 }
 
 int SelectInputLine(SoundEngine& engine, VolumeSettings& volume, int line)
 {
     engine.ChooseInputLine(line);
-    engine.SetLineVolume(0, SoundEngine::kAllLines);
     const int used = engine.InputLine();
-    engine.SetLineVolume(volume.GenInVolume, used);
     volume.InChannel = used;
     return used;
 }

@@ -2,7 +2,8 @@
 // The start of the sound system that every measurement stands on, shared by the
 // program's main window and the command-line tool: the device report and the engine
 // started, the main settings read with their effects on the engine (devices selected,
-// correction files loaded, the recording line chosen and set), and the weighting filter.
+// correction files loaded, the recording line chosen), and the weighting filter. The start
+// writes no line of the sound card.
 
 #include <cstdint>
 #include <functional>
@@ -38,22 +39,24 @@ struct StartCurves {
     std::function<void(const std::string&)> fileRead;
 };
 
-/// Builds the device report and starts the engine: volumes saved, buffers allocated,
-/// per-device formats read from the engine's configuration file. Returns the engine's
-/// error code, 0 when it started.
-int StartSoundSystem(SoundEngine& engine, SoundDevices& devices);
+/// Builds the device report, selects the output device stored in `file` and starts the
+/// engine: the start volume set on that device (so the volume found, set and given back
+/// at the end belong to the device in use), buffers allocated, per-device formats read
+/// from the engine's configuration file. Returns the engine's error code, 0 when it
+/// started.
+int StartSoundSystem(SoundEngine& engine, const ProfileFile& file, SoundDevices& devices);
 
 /// Reads MAIN .. OSZI as the program starts: the devices stored are selected (index 0
 /// when the stored one is not there), the correction files loaded and switched on as
-/// stored, the recording line chosen and set to its volume. Each hook of `shown` that
+/// stored, the recording line chosen (its volume left as it is). Each hook of `shown` that
 /// is set is called after the engine's part of its step (for what a window shows);
 /// its device and correction hooks receive what was chosen.
 void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const SoundDevices& devices,
                        Settings& settings, StartCurves curves, const MainReadHooks& shown = {});
 
-/// Chooses recording line `line` (the engine's own choice when it names none), silences
-/// the other lines and sets the chosen one to `GenInVolume`; `InChannel` becomes the
-/// line in use, which is returned.
+/// Chooses recording line `line` (the engine's own choice when it names none);
+/// `InChannel` becomes the line in use, which is returned. No line's volume is written:
+/// a run applies `GenInVolume` to the line when it starts.
 int SelectInputLine(SoundEngine& engine, VolumeSettings& volume, int line);
 
 /// Section ANALYSE and the weighting filter it names.

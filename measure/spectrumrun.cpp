@@ -141,7 +141,7 @@ void SpectrumRun::EnterSpectrumPage()
     RefreshInputLabels();
 
     view_.SetAnalyseMenuEnabled(true);
-    view_.SetInputLevel(settings_.Volume.GenInVolume);
+    view_.ShowInputLevel(settings_.Volume.GenInVolume);
     transform_.BuildWindowTable(fft.FftWindow, fft.FftPoints);
 
     if (!(fft.FftYMax > fft.FftYMin)) {
@@ -234,6 +234,7 @@ void SpectrumRun::StartButtonClick()
     }
     fft.FftYMin = levelMin;
     fft.FftYMax = levelMax;
+    view_.SetInputLevel(settings_.Volume.GenInVolume);
     const int code = engine_.StartCapture(fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
     if (code != 0) {
         SetRunning(false);

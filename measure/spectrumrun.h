@@ -60,8 +60,11 @@ public:
     virtual void SetAnalyseMenuEnabled(bool /*enabled*/) {}
     virtual void SetAnalysisChecks(bool /*thd*/, bool /*noise*/) {}
     virtual void SetChannelChecks(bool /*left*/, bool /*right*/) {}
-    /// The main window's SetInputLevel (sliders, line volume, labels).
+    /// The main window's SetInputLevel (sliders, line volume, labels): a run applies the
+    /// level saved for it when it starts.
     virtual void SetInputLevel(int /*percent*/) {}
+    /// The sliders and labels only; the line keeps its volume (entering the page).
+    virtual void ShowInputLevel(int /*percent*/) {}
     /// Posts WM_SPECTRUM_NEXT to the main window (never handled inside this call).
     virtual void PostSpectrumNext() = 0;
     /// The page's arrays could not be obtained: the main window closes.

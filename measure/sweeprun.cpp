@@ -156,7 +156,7 @@ void SweepRun::EnterGeneratorPage()
     view_.SetStartCaption("START");
     diagram_.Show(true);
     view_.SetAnalyseMenuEnabled(false);
-    view_.SetInputLevel(settings_.Volume.GenInVolume);
+    view_.ShowInputLevel(settings_.Volume.GenInVolume);
     const int outVolume = settings_.Volume.GenOutVolume;
     view_.SetOutputSlider(100 - outVolume);
     engine_.SetOutputVolume(outVolume);
@@ -209,6 +209,7 @@ void SweepRun::wobbelnButClick()
         return;
     }
     diagram_.ClearDiagramData();
+    view_.SetInputLevel(settings_.Volume.GenInVolume);
     SweepRunning = true;
     SweepIndex = 0;
     float levelMin = static_cast<float>(s.SweepYMin);

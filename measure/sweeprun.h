@@ -51,8 +51,11 @@ public:
     /// "Audio-In-Parameter" and "Audio-Out-Parameter": disabled while a sweep runs.
     virtual void SetSweepLockedControlsEnabled(bool /*enabled*/) {}
     virtual void SetAnalyseMenuEnabled(bool /*enabled*/) {}
-    /// The main window's SetInputLevel (sliders, line volume, labels).
+    /// The main window's SetInputLevel (sliders, line volume, labels): a run applies the
+    /// level saved for it when it starts.
     virtual void SetInputLevel(int /*percent*/) {}
+    /// The sliders and labels only; the line keeps its volume (entering the page).
+    virtual void ShowInputLevel(int /*percent*/) {}
     /// The output slider's position and its label.
     virtual void SetOutputSlider(int /*position*/) {}
     virtual void SetOutputLabel(const std::string& /*text*/) {}

@@ -1,9 +1,43 @@
 #include "platform/bufferexchange.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace sonvera {
+
+void ScaleFrames(char* data, std::size_t frames, std::uint16_t blockAlign, int bits, std::uint32_t packedVolume)
+{
+    const int bytes = bits / 8;
+    if (bytes != 1 && bytes != 2 && bytes != 4) {
+        return;
+    }
+    const std::size_t channels = blockAlign / static_cast<std::size_t>(bytes);
+    const double left = static_cast<double>(packedVolume & 0xFFFFu) / 65535.0;
+    const double right = static_cast<double>(packedVolume >> 16) / 65535.0;
+    for (std::size_t f = 0; f < frames; ++f) {
+        char* frame = data + f * blockAlign;
+        for (std::size_t c = 0; c < channels; ++c) {
+            char* p = frame + c * static_cast<std::size_t>(bytes);
+            const double gain = c == 1 ? right : left;
+            // A gain of at most 1 keeps every result inside the sample's range.
+            if (bytes == 1) {
+                const int v = static_cast<unsigned char>(*p) - 128;
+                *p = static_cast<char>(static_cast<int>(std::lround(v * gain)) + 128);
+            } else if (bytes == 2) {
+                std::int16_t v;
+                std::memcpy(&v, p, sizeof v);
+                v = static_cast<std::int16_t>(std::lround(v * gain));
+                std::memcpy(p, &v, sizeof v);
+            } else {
+                std::int32_t v;
+                std::memcpy(&v, p, sizeof v);
+                v = static_cast<std::int32_t>(std::llround(v * gain));
+                std::memcpy(p, &v, sizeof v);
+            }
+        }
+    }
+}
 
 BufferExchange::BufferExchange(bool input, CompletionSignal& signal) : input_(input), signal_(signal) {}
 
@@ -117,6 +151,7 @@ void BufferExchange::Capture(const char* in, unsigned long frames)
 
 void BufferExchange::Play(char* out, unsigned long frames)
 {
+    const std::uint32_t gain = gain_.load(std::memory_order_relaxed);
     unsigned long offset = 0;
     while (offset < frames) {
         if (current_ == nullptr) {
@@ -140,6 +175,9 @@ void BufferExchange::Play(char* out, unsigned long frames)
         std::memcpy(out + offset * blockAlign_,
                     current_->data + static_cast<std::size_t>(position_) * blockAlign_,
                     static_cast<std::size_t>(n) * blockAlign_);
+        if (gain != 0xFFFFFFFFu) {
+            ScaleFrames(out + offset * blockAlign_, n, blockAlign_, bits_, gain);
+        }
         position_ += n;
         offset += n;
         if (position_ == Frames(current_)) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
 #include <semaphore>
 
 #include "platform/spscring.h"
@@ -11,6 +12,12 @@ namespace sonvera {
 
 /// Semaphore the exchanges release once per finished buffer.
 using CompletionSignal = std::counting_semaphore<1 << 20>;
+
+/// Scales `frames` PCM frames in place by a packed volume (left half for the first
+/// channel, right half for the second, each 0..0xFFFF for a gain of 0..1, linear), as a
+/// sound card's wave-out volume scales what it plays. `bits` 8 (unsigned), 16 or 32
+/// (signed); results are rounded to the nearest step.
+void ScaleFrames(char* data, std::size_t frames, std::uint16_t blockAlign, int bits, std::uint32_t packedVolume);
 
 /// The hand-over of wave buffers between the engine's thread and an audio callback that
 /// runs continuously (one direction of a persistent stream). The engine's side queues
@@ -49,8 +56,11 @@ public:
     void Capture(const char* in, unsigned long frames);
     /// Output: writes `frames` frames from the queued buffers (a buffer flagged
     /// kWhdrBeginLoop|kWhdrEndLoop is played `loops` times, 0 counting as 1), silence
-    /// when nothing is queued.
+    /// when nothing is queued, scaled by the gain last set.
     void Play(char* out, unsigned long frames);
+    /// Output gain as a packed volume (see ScaleFrames); full (0xFFFFFFFF) plays the
+    /// buffers bit for bit. Any thread; the callback picks it up at its next call.
+    void SetGain(std::uint32_t packedVolume) { gain_.store(packedVolume, std::memory_order_relaxed); }
     /// Hands back every buffer at once; only when the callback no longer runs.
     void ReturnAllStopped(std::uint32_t request);
 
@@ -75,6 +85,7 @@ private:
     std::atomic<std::uint32_t> resetRequest_{0};
     std::atomic<std::uint32_t> resetAck_{0};
     std::atomic<int> inFlight_{0};
+    std::atomic<std::uint32_t> gain_{0xFFFFFFFFu};
 
     // Callback-owned.
     std::uint32_t resetSeen_ = 0;

@@ -164,7 +164,8 @@ struct LoopbackCard::Impl {
     std::map<unsigned, WaveOutCaps> outCaps;
     std::map<unsigned, AuxCaps> auxCaps;
 
-    std::uint32_t outVolume = 0xFFFFFFFF;
+    // Wave-out volume per device number (full until set); device 0 is the one that plays.
+    std::map<unsigned, std::uint32_t> outVolumes;
     std::vector<std::uint32_t> auxVolumes = std::vector<std::uint32_t>(kOwnAuxLines, 0xFFFFFFFF);
 
     std::uint32_t nextHandle = 1;
@@ -225,6 +226,12 @@ struct LoopbackCard::Impl {
     unsigned OutCount() const { return outCount.value_or(1); }
     unsigned AuxCount() const { return auxCount.value_or(kOwnAuxLines); }
 
+    std::uint32_t OutVolume(unsigned deviceId) const
+    {
+        const auto it = outVolumes.find(deviceId);
+        return it == outVolumes.end() ? 0xFFFFFFFFu : it->second;
+    }
+
     double LineInFactor(bool right) const
     {
         return AuxCount() > kLineInIndex ? VolumeFactor(auxVolumes[kLineInIndex], right) : 1.0;
@@ -246,7 +253,8 @@ struct LoopbackCard::Impl {
             const int bits = outFormat.BitsPerSample;
             const double left = ReadSample(frame, bits);
             const double right = outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left;
-            return {left * VolumeFactor(outVolume, false), right * VolumeFactor(outVolume, true)};
+            const std::uint32_t volume = OutVolume(0);
+            return {left * VolumeFactor(volume, false), right * VolumeFactor(volume, true)};
         }
         return {0.0, 0.0};
     }
@@ -971,7 +979,7 @@ MmResult LoopbackCard::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume
     if (deviceId >= impl_->OutCount()) {
         return kMmBadDeviceId;
     }
-    volume = impl_->outVolume;
+    volume = impl_->OutVolume(deviceId);
     return kMmNoError;
 }
 
@@ -984,7 +992,7 @@ MmResult LoopbackCard::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
     if (deviceId >= impl_->OutCount()) {
         return kMmBadDeviceId;
     }
-    impl_->outVolume = volume;
+    impl_->outVolumes[deviceId] = volume;
     return kMmNoError;
 }
 

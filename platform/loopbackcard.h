@@ -47,7 +47,8 @@ enum class WaveCall {
 /// line the cable is connected to), "Mic" (technology 2) and "CD" (technology 1).
 ///
 /// Signal path: the output plays the written buffer (looped as asked), scaled by the
-/// wave-out volume (full at creation). The input records
+/// wave-out volume (full at creation; every device number has its own, only device 0
+/// plays). The input records
 ///   left  = output left,
 ///   right = output right through the device under test (DutConfig),
 /// both scaled by the Line-In volume (Mic and CD carry silence, so their volumes add

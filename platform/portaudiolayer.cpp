@@ -176,6 +176,7 @@ struct RealDevice {
     std::string name;
     std::string mixer;
     std::optional<std::uint32_t> formats;  // computed on the first capabilities request
+    std::uint32_t gain = 0xFFFFFFFFu;      // output: the wave-out volume, packed
 };
 
 }  // namespace
@@ -524,10 +525,7 @@ MmResult PortAudioLayer::WaveOutGetDevCaps(unsigned deviceId, WaveOutCaps& caps)
     caps.formats = d.FormatsOf(dev, false);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
     caps.channels = static_cast<std::uint16_t>(info ? std::min(info->maxOutputChannels, 2) : 2);
-    AlsaMixer* m = d.Mixer(dev.mixer);
-    if (m != nullptr && m->HasOutputVolume()) {
-        caps.support = kWaveCapsVolume | kWaveCapsLrVolume;
-    }
+    caps.support = kWaveCapsVolume | kWaveCapsLrVolume;  // the program's own gain
     return kMmNoError;
 }
 
@@ -786,6 +784,7 @@ MmResult PortAudioLayer::WaveOutOpen(WaveOutHandle* handle, unsigned deviceId,
             return r;
         }
     }
+    s.exchange.SetGain(d.outputs[static_cast<std::size_t>(real)].gain);
     s.handle = d.nextHandle++ & ~kLoopbackTag;
     s.SetPost(std::move(post));
     *handle = static_cast<WaveOutHandle>(s.handle);
@@ -896,6 +895,9 @@ MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
 
 // --- volumes -----------------------------------------------------------------------
 
+// The wave-out volume is the program's own: a gain on what it plays, per device and for
+// this session only. The desktop's mixer ("Master", "PCM") belongs to the user and is
+// never written.
 MmResult PortAudioLayer::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume)
 {
     Impl& d = *impl_;
@@ -907,11 +909,8 @@ MmResult PortAudioLayer::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volu
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    AlsaMixer* m = d.Mixer(d.outputs[static_cast<std::size_t>(real)].mixer);
-    if (m == nullptr || !m->HasOutputVolume()) {
-        return kMmNotSupported;
-    }
-    return m->GetOutputVolume(volume) ? kMmNoError : kMmError;
+    volume = d.outputs[static_cast<std::size_t>(real)].gain;
+    return kMmNoError;
 }
 
 MmResult PortAudioLayer::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
@@ -925,11 +924,12 @@ MmResult PortAudioLayer::WaveOutSetVolume(unsigned deviceId, std::uint32_t volum
         return kMmBadDeviceId;
     }
     std::lock_guard lock(d.apiMutex);
-    AlsaMixer* m = d.Mixer(d.outputs[static_cast<std::size_t>(real)].mixer);
-    if (m == nullptr || !m->HasOutputVolume()) {
-        return kMmNotSupported;
+    RealDevice& dev = d.outputs[static_cast<std::size_t>(real)];
+    dev.gain = volume;
+    if (d.out.pa != nullptr && d.out.paDevice == dev.index) {
+        d.out.exchange.SetGain(volume);
     }
-    return m->SetOutputVolume(volume) ? kMmNoError : kMmError;
+    return kMmNoError;
 }
 
 MmResult PortAudioLayer::AuxGetVolume(unsigned deviceId, std::uint32_t& volume)

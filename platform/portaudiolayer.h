@@ -23,10 +23,11 @@ int RealDeviceOfSlot(unsigned deviceId, unsigned realCount);
 /// same host API (ALSA's plugin-only entries such as "surround51" or "dmix" left out),
 /// with "Sonvera Loopback" after them, or in slot 2 when there are more than two (the
 /// program can select only slots 0..2; the real devices after it keep their place in
-/// the report). Auxiliary devices are the recording controls of the ALSA
-/// mixer of the default input device; the output volume is the mixer's "Master" (or
-/// "PCM", ...) control. A control that does not exist is absent (count 0, or
-/// kMmNotSupported for the output volume).
+/// the report). Auxiliary devices are the input-source controls (Line, Mic, CD, ...) of
+/// the ALSA mixer of the default input device; a card without any has none. The
+/// wave-out volume is the program's own: a gain the output callback applies to the
+/// samples it plays, kept per output device for the lifetime of the layer (full at
+/// first). No mixer control of the output is ever touched.
 ///
 /// Persistent streams: opening a PortAudio stream per block is slow, so one stream per
 /// direction, device and format is kept running. Opening a device attaches to it (or

@@ -16,7 +16,7 @@ PACKAGES=(
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
   # device test rig (PulseAudio null sink reached through the ALSA plugin)
-  pulseaudio libasound2-plugins
+  pulseaudio pulseaudio-utils libasound2-plugins
   # looking at the program as a user does
   xvfb xauth imagemagick poppler-utils
   # installing: the icon's PNG, the validators of the desktop entry and the metadata,

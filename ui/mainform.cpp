@@ -66,10 +66,11 @@ constexpr int kPageHelpContexts[3] = {6, 9, 10};
 const MainMessages kGermanMessages{"Problem beim Öffnen des Sounddevice ! Programm stopped (",
                                    "Korrektur Kurve von ",
                                    "Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt ",
-                                   " konnte nicht erzeugt werden", "Korrektur aktiv"};
+                                   " konnte nicht erzeugt werden", "Korrektur aktiv",
+                                   "Eingangspegel nach Abbruch zurückgesetzt: "};
 const MainMessages kEnglishMessages{"Problems at opening the sounddevice ! Program stop", "Correction curve of ",
                                     "Outfreq. > Samplefreq./2 ! Stop Wobbling ", " could not created",
-                                    "Correction active"};
+                                    "Correction active", "Input levels restored after a crash: "};
 
 /// One caption of the main window in both languages. An empty English text keeps the
 /// German one.
@@ -271,6 +272,7 @@ public:
     }
     void SetAnalyseMenuEnabled(bool enabled) override { f.SetAnalyseMenuEnabled(enabled); }
     void SetInputLevel(int percent) override { f.SetInputLevel(percent); }
+    void ShowInputLevel(int percent) override { f.ShowInputLevel(percent); }
     void SetOutputSlider(int position) override
     {
         const QSignalBlocker block(f.GenOutSlider);
@@ -789,7 +791,7 @@ int TMainForm::FormCreate()
     ClearCurve(state_.OutCorrection);
 
     SoundDevices devices;
-    const int error = StartSoundSystem(engine_, devices);
+    const int error = StartSoundSystem(engine_, profile_, devices);
     inDeviceCount_ = devices.inCount;
     outDeviceCount_ = devices.outCount;
     if (error != 0) {
@@ -797,6 +799,11 @@ int TMainForm::FormCreate()
         ShowErrorPrompt(kGermanMessages.soundFailure + engine_.DeviceErrorText(static_cast<std::uint32_t>(error)) + ")",
                         kSoundFailureHelpContext);
         return error;
+    }
+    // Lines a crashed session left changed get their volumes back before anything else.
+    std::string restored;
+    for (const std::string& name : engine_.RestoreLinesLeftBehind()) {
+        restored += (restored.empty() ? "" : ", ") + name;
     }
 
     Settings& s = state_.settings;
@@ -840,6 +847,8 @@ int TMainForm::FormCreate()
     const int out = s.Main.OutDeviceIndex;
     SelectInDeviceItem(in >= 0 && in <= 2 ? in : 0);
     SelectOutDeviceItem(out >= 0 && out <= 2 ? out : 0);
+    restoredLines_ = restored;
+    UpdateStatusLine();
     return 0;
 }
 
@@ -969,6 +978,7 @@ void TMainForm::ApplyLanguage(char letter)
         run_->SetLanguage(letter);
         sweep_->SetLanguage(letter);
         UpdateCorrectionLabel();
+        UpdateStatusLine();
     }
     // The other windows' routines, in their order; each ignores other letters itself.
     if (windows_.featDlg) windows_.featDlg->SetTexts(letter);
@@ -1243,14 +1253,23 @@ void TMainForm::Warning(const std::string& text)
 
 void TMainForm::SetInputLevel(int percent)
 {
+    engine_.SetLineVolume(percent, engine_.InputLine());
+    ShowInputLevel(percent);
+}
+
+void TMainForm::ShowInputLevel(int percent)
+{
     {
         const QSignalBlocker block(GenInSlider);
         GenInSlider->setValue(100 - percent);
     }
-    ScrollBar3->setValue(percent);
-    const int line = engine_.InputLine();
-    engine_.SetLineVolume(percent, line);
-    const QString shown = QString::number(engine_.GetLineVolume(line)) + QStringLiteral("%");
+    {
+        // Only the slider moves: its handler would write the line.
+        const QSignalBlocker block(ScrollBar3);
+        ScrollBar3->setValue(percent);
+    }
+    // The labels show what the line has (the level a run applies is the sliders').
+    const QString shown = QString::number(engine_.GetLineVolume(engine_.InputLine())) + QStringLiteral("%");
     InLevelLabel->setText(shown);
     GenInLabel->setText(shown);
 }
@@ -1632,8 +1651,10 @@ void TMainForm::UpdateStatusLine()
 
 std::string TMainForm::StatusText() const
 {
-    return engine_.DeviceName('I', engine_.InDeviceIndex()) + " / " +
-           engine_.DeviceName('O', engine_.OutDeviceIndex());
+    const std::string devices =
+        engine_.DeviceName('I', engine_.InDeviceIndex()) + " / " + engine_.DeviceName('O', engine_.OutDeviceIndex());
+    // The note comes first: the line is narrow, and the devices are in their menus too.
+    return restoredLines_.empty() ? devices : messages_->linesRestored + restoredLines_ + "   " + devices;
 }
 
 void TMainForm::SelectInDeviceItem(int index)
@@ -1646,6 +1667,7 @@ void TMainForm::SelectInDeviceItem(int index)
     }
     engine_.SelectInDevice(index < inDeviceCount_ ? index : 0);
     state_.settings.Main.InDeviceIndex = engine_.InDeviceIndex();
+    restoredLines_.clear();
     UpdateStatusLine();
     int bitsIn = 0, bitsOut = 0, rateIn = 0, rateOut = 0;
     engine_.GetFormatBits(bitsIn, bitsOut);
@@ -1665,6 +1687,7 @@ void TMainForm::SelectOutDeviceItem(int index)
     engine_.SelectOutDevice(index < outDeviceCount_ ? index : 0);
     state_.settings.Main.OutDeviceIndex = engine_.OutDeviceIndex();
     GetSetAuxVolOut();
+    restoredLines_.clear();
     UpdateStatusLine();
 }
 
@@ -1689,6 +1712,9 @@ void TMainForm::Reset1Click()
     if (windows_.wavegen) {
         windows_.wavegen->GstopClick();
     }
+    // The shutdown gives the line back what it had; the level the program had set on it
+    // comes back after the start, a line the program never wrote stays the user's.
+    const bool lineSet = engine_.LineTouched(engine_.InputLine());
     engine_.ShutdownSoundEngine();
     const int error = engine_.InitSoundEngine();
     if (error != 0) {
@@ -1698,7 +1724,12 @@ void TMainForm::Reset1Click()
                         kSoundFailureHelpContext);
         return;
     }
-    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, engine_.InputLine());
+    if (lineSet) {
+        SetInputLevel(state_.settings.Volume.GenInVolume);
+    }
+    // The start set the output to 25 %; the output plays what the "Out" slider shows.
+    engine_.SetOutputVolume(state_.settings.Volume.GenOutVolume);
+    ShowOutputVolume(engine_.GetOutputVolume());
     // On the oscilloscope page the trace goes on with the new engine (elsewhere this
     // does nothing).
     scope_->StartOrun();

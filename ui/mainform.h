@@ -78,6 +78,9 @@ struct MainMessages {
     std::string sweepLimit;
     std::string exportFailure;
     std::string correctionActive;
+    /// Status line after a start that put back input lines a crashed session left
+    /// changed; the lines' names follow.
+    std::string linesRestored;
 };
 
 /// Frequency of step k of n from f1 to f2 on a logarithmic scale, to the nearest whole
@@ -151,6 +154,7 @@ public:
     void SelectAuxInput(int line);        // auxin0Click .. auxin9Click
     void ShowInputLine(int used);         // the menu checks and group titles of the line in use
     void SetInputLevel(int percent) override;
+    void ShowInputLevel(int percent) override;
     void GetSetAuxVolOut();
     void BinpoptClick();
 
@@ -290,6 +294,9 @@ private:
     bool scopePageActive_ = false;
     bool shown_ = false;
     bool closed_ = false;
+    // Names of the input lines the start put back after a crashed session; shown in the
+    // status line until the user chooses a device.
+    std::string restoredLines_;
 
     struct LayoutEntry {
         QPointer<QWidget> control;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config/profilefile.h"
 #include "engine/soundengine.h"
+#include "engine/volume.h"
 #include "platform/loopbackcard.h"
 #include "tests/engine/enginetestsupport.h"
 
@@ -26,10 +28,10 @@ std::uint32_t RawAux(LoopbackCard& card, unsigned line)
     return v;
 }
 
-std::uint32_t RawOut(LoopbackCard& card)
+std::uint32_t RawOut(LoopbackCard& card, unsigned device = 0)
 {
     std::uint32_t v = 0;
-    EXPECT_EQ(card.WaveOutGetVolume(0, v), kMmNoError);
+    EXPECT_EQ(card.WaveOutGetVolume(device, v), kMmNoError);
     return v;
 }
 
@@ -40,38 +42,93 @@ void BuildReport(SoundEngine& engine)
     engine.BuildDeviceReport(in, out, formats);
 }
 
-TEST(EngineStart, SetsProgramVolumesAndShutdownRestoresTheOnesFound)
+TEST(EngineStart, WritesNoLineAndShutdownGivesBackOnlyWhatTheEngineWrote)
 {
     LoopbackCard card;
     card.AuxSetVolume(1, 0x12341234);
     card.AuxSetVolume(2, 0x00FF00FF);
     card.WaveOutSetVolume(0, 0x80008000);
+    ProfileFile file = ProfileFile::InMemory();
     SoundEngine engine(card);
+    engine.SetProfile(&file);
     BuildReport(engine);
     ASSERT_EQ(engine.InitSoundEngine(), 0);
 
     EXPECT_EQ(engine.GetOutputVolume(), 25);
     EXPECT_EQ(RawOut(card), 0x3FFF3FFFu);  // trunc(25 x 655.35) = 16383
-    EXPECT_EQ(engine.InputLine(), 0);
-    EXPECT_EQ(engine.GetLineVolume(0), 100);
-    EXPECT_EQ(engine.GetLineVolume(1), 0);
-    EXPECT_EQ(engine.GetLineVolume(2), 0);
-
+    EXPECT_EQ(RawAux(card, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(RawAux(card, 1), 0x12341234u);
+    EXPECT_EQ(RawAux(card, 2), 0x00FF00FFu);
+    EXPECT_TRUE(file.Writes().empty());
     const auto& lines = engine.AuxLines();
     EXPECT_EQ(lines[0].name, "Line-In");
     EXPECT_EQ(lines[1].name, "Mic");
     EXPECT_EQ(lines[2].name, "CD");
-    EXPECT_EQ(lines[1].volume, 0x12341234u);
     EXPECT_EQ(lines[2].caps.technology, kAuxTechCdAudio);
     EXPECT_EQ(lines[3].name, "");
     EXPECT_FALSE(lines[3].counted);
+
+    // The first write records what the line had, in the configuration, before writing.
+    engine.SetLineVolume(40, 1);
+    EXPECT_EQ(RawAux(card, 1), 0x66666666u);  // trunc(40 x 655.35) = 26214
+    EXPECT_EQ(file.GetString(SoundEngine::kLineRecordSection, "LINE1", "", 200), "virtual 12341234 Mic");
+    engine.SetLineVolume(60, 1);
+    card.AuxSetVolume(2, 0x00AA00AA);  // the user, in another mixer, meanwhile
+    EXPECT_TRUE(engine.LineTouched(1));
+    EXPECT_FALSE(engine.LineTouched(2));
 
     engine.ShutdownSoundEngine();
     EXPECT_FALSE(engine.Started());
     EXPECT_EQ(RawOut(card), 0x80008000u);
     EXPECT_EQ(RawAux(card, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(RawAux(card, 1), 0x12341234u);  // the value found before the first write
+    EXPECT_EQ(RawAux(card, 2), 0x00AA00AAu);  // never written, never "restored"
+    EXPECT_EQ(file.GetString(SoundEngine::kLineRecordSection, "LINE1", "-", 200), "");
+}
+
+TEST(EngineStart, EachOutputDeviceGetsItsOwnVolumeBackWhenLeftAndAtShutdown)
+{
+    LoopbackCard card;
+    card.SetDeviceCounts(std::nullopt, 2, std::nullopt, std::nullopt);
+    card.WaveOutSetVolume(0, 0xC000C000);
+    card.WaveOutSetVolume(1, 0x40004000);
+    SoundEngine engine(card);
+    BuildReport(engine);
+    ASSERT_EQ(engine.InitSoundEngine(), 0);  // device 0 at 25 %
+    engine.SelectOutDevice(1);               // chosen after the start, as the command-line tool does
+    EXPECT_EQ(RawOut(card, 0), 0xC000C000u);
+    engine.SetOutputVolume(60);
+    EXPECT_EQ(RawOut(card, 1), VolumeFromPercent(60));
+    engine.SelectOutDevice(0);
+    EXPECT_EQ(RawOut(card, 1), 0x40004000u);
+    engine.SetOutputVolume(70);
+    engine.ShutdownSoundEngine();
+    EXPECT_EQ(RawOut(card, 0), 0xC000C000u);
+    EXPECT_EQ(RawOut(card, 1), 0x40004000u);
+}
+
+TEST(EngineStart, LinesACrashedSessionLeftChangedComeBackOnThisBackendOnly)
+{
+    LoopbackCard card;
+    ProfileFile file = ProfileFile::InMemory(
+        "[AUXRESTORE]\n"
+        "LINE0=portaudio 11111111 Line-In\n"  // another backend's: kept for a start there
+        "LINE1=virtual 12341234 Mic\n"        // put back
+        "LINE2=virtual 00FF00FF Capture\n"    // no such line here now: kept
+        "LINE3=virtual nonsense\n");          // not a record: dropped
+    SoundEngine engine(card);
+    engine.SetProfile(&file);
+    BuildReport(engine);
+    ASSERT_EQ(engine.InitSoundEngine(), 0);
+    EXPECT_EQ(engine.RestoreLinesLeftBehind(), std::vector<std::string>{"Mic"});
+    EXPECT_EQ(RawAux(card, 0), 0xFFFFFFFFu);
     EXPECT_EQ(RawAux(card, 1), 0x12341234u);
-    EXPECT_EQ(RawAux(card, 2), 0x00FF00FFu);
+    EXPECT_EQ(RawAux(card, 2), 0xFFFFFFFFu);
+    auto record = [&](const char* key) { return file.GetString(SoundEngine::kLineRecordSection, key, "-", 200); };
+    EXPECT_EQ(record("LINE0"), "portaudio 11111111 Line-In");
+    EXPECT_EQ(record("LINE1"), "");
+    EXPECT_EQ(record("LINE2"), "virtual 00FF00FF Capture");
+    EXPECT_EQ(record("LINE3"), "");
 }
 
 TEST(EngineStart, EachFailedAllocationGivesErrorThreeAndNothingHalfStarted)

@@ -157,6 +157,40 @@ TEST(BufferExchange, PlayLoopsABufferItsLoopCountThenPlaysSilence)
     EXPECT_EQ(x.TakeFinished(), nullptr);
 }
 
+TEST(BufferExchange, TheGainScalesEachChannelByItsHalfOfTheVolume)
+{
+    // Left 0x8000/65535 = 0.5000076, right 0x4000/65535 = 0.2500038; rounded to nearest.
+    const std::uint32_t volume = PackVolume(0x8000, 0x4000);
+    std::int16_t s16[] = {20000, -20000, -32768, 32767};
+    ScaleFrames(reinterpret_cast<char*>(s16), 2, 4, 16, volume);
+    EXPECT_EQ(std::vector<std::int16_t>(s16, s16 + 4), (std::vector<std::int16_t>{10000, -5000, -16384, 8192}));
+    std::int32_t s32[] = {2000000000, -2147483647 - 1};
+    ScaleFrames(reinterpret_cast<char*>(s32), 1, 8, 32, volume);
+    EXPECT_EQ(s32[0], 1000015259);
+    EXPECT_EQ(s32[1], -536879104);
+    unsigned char u8[] = {128 + 100, 128 - 100};  // unsigned around the mid code
+    ScaleFrames(reinterpret_cast<char*>(u8), 1, 2, 8, volume);
+    EXPECT_EQ(u8[0], 128 + 50);
+    EXPECT_EQ(u8[1], 128 - 25);
+
+    // Played through the exchange: scaled with a gain, bit for bit at full volume.
+    CompletionSignal signal(0);
+    BufferExchange x(false, signal);
+    x.Restart(4, 16);
+    Buf buffer(4);
+    const auto ramp = Ramp(4, 1000);
+    std::memcpy(buffer.bytes.data(), ramp.data(), ramp.size());
+    buffer.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+    buffer.header.loops = 2;
+    x.Queue(&buffer.header);
+    std::vector<char> out(4 * 4);
+    x.Play(out.data(), 4);
+    EXPECT_EQ(Lefts(out), (std::vector<std::int16_t>{1000, 1001, 1002, 1003}));
+    x.SetGain(volume);
+    x.Play(out.data(), 4);
+    EXPECT_EQ(Lefts(out), (std::vector<std::int16_t>{500, 501, 501, 502}));
+}
+
 TEST(BufferExchange, EightBitSilenceIsTheMidCode)
 {
     CompletionSignal signal(0);

@@ -15,11 +15,13 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -28,11 +30,13 @@
 #include "diagram/diadlg.h"
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
+#include "engine/volume.h"
 #include "platform/loopbackcard.h"
 #include "scope/oszidia.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/analy.h"
 #include "ui/helpwindow.h"
+#include "ui/shutdownsignals.h"
 #include "ui/shellwindows.h"
 #include "ui/wavegen.h"
 #include "ui/sonveraprogram.h"
@@ -443,6 +447,66 @@ TEST_F(ProgramTest, ASecondProgramOnTheSameConfigurationAsksAndThenSavesNothingO
     prompts.shown.clear();
     Start();
     EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ProgramTest, SigtermDuringARunEndsInOrderAndGivesTheLineItsVolumeBack)
+{
+    auto line = [&] {
+        std::uint32_t v = 0;
+        EXPECT_EQ(card.AuxGetVolume(0, v), kMmNoError);
+        return v;
+    };
+    ASSERT_EQ(card.AuxSetVolume(0, 0x12341234), kMmNoError);
+    WriteConfig("[VOLUME]\nFGINVOLUME=40\n");
+    Start();
+    EXPECT_EQ(line(), 0x12341234u);  // the start writes no line
+    ShutdownSignals shutdownSignals([](int) { QApplication::quit(); });
+    Find<QRadioButton>("RunningGroup1")->click();  // continuous
+    Find<QPushButton>("StartButton")->click();       // applies the level saved for the run
+    EXPECT_EQ(line(), VolumeFromPercent(40));
+    EXPECT_NE(ReadConfig().find("LINE0=virtual 12341234 Line-In"), std::string::npos) << ReadConfig();
+
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    QTimer::singleShot(20000, [] { QApplication::quit(); });  // never wait forever
+    QApplication::exec();
+    EXPECT_EQ(shutdownSignals.Received(), SIGTERM);
+    program.reset();  // the program's own end, as after the event loop in main
+    EXPECT_EQ(line(), 0x12341234u);
+    EXPECT_NE(ReadConfig().find("LINE0=\n"), std::string::npos) << ReadConfig();
+}
+
+TEST_F(ProgramTest, TwoOutputDevicesEndWithTheirOwnVolumesAndResetPlaysAtTheOutSlidersVolume)
+{
+    auto out = [&](unsigned d) {
+        std::uint32_t v = 0;
+        EXPECT_EQ(card.WaveOutGetVolume(d, v), kMmNoError);
+        return v;
+    };
+    card.SetDeviceCounts(std::nullopt, 2, std::nullopt, std::nullopt);
+    ASSERT_EQ(card.WaveOutSetVolume(0, 0xC000C000), kMmNoError);
+    ASSERT_EQ(card.WaveOutSetVolume(1, 0x40004000), kMmNoError);
+    WriteConfig("[MAIN]\nOUTDEV=1\n");
+    Start();
+    EXPECT_EQ(out(1), VolumeFromPercent(25));  // the start volume went to the device in use
+    EXPECT_EQ(out(0), 0xC000C000u);
+    program->Main().AppSettings().Volume.GenOutVolume = 60;  // what the "Out" slider shows
+    Find<QAction>("Reset1")->trigger();
+    EXPECT_EQ(out(1), VolumeFromPercent(60));
+    program->Main().close();
+    program.reset();
+    EXPECT_EQ(out(0), 0xC000C000u);
+    EXPECT_EQ(out(1), 0x40004000u);
+}
+
+TEST_F(ProgramTest, ALineACrashedSessionLeftIsSetBackAtTheStartWithANoteInTheStatusLine)
+{
+    WriteConfig("[AUXRESTORE]\nLINE1=virtual 00FF00FF Mic\n");
+    Start();
+    std::uint32_t v = 0;
+    ASSERT_EQ(card.AuxGetVolume(1, v), kMmNoError);
+    EXPECT_EQ(v, 0x00FF00FFu);
+    EXPECT_EQ(Find<QLabel>("StatusLine")->text(),
+              QStringLiteral("Eingangspegel nach Abbruch zurückgesetzt: Mic   Sonvera Loopback / Sonvera Loopback"));
 }
 
 TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
