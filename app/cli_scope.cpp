@@ -16,6 +16,7 @@
 #include "app/cli.h"
 #include "app/waitingport.h"
 #include "config/configpath.h"
+#include "config/numberformat.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
 #include "config/settings.h"
@@ -218,7 +219,7 @@ std::string ParseScopeArgs(const std::vector<std::string>& a, ScopeOptions& o, b
 
 std::string Num(double v, int decimals)
 {
-    return ScopeNumberText(v, decimals);
+    return FormatFixed(v, decimals);
 }
 
 }  // namespace

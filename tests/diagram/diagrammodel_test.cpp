@@ -56,12 +56,8 @@ TEST(NiceStep, ClimbsTheOneTwoFiveLadderStrictlyAboveTheArgument)
     EXPECT_DOUBLE_EQ(NiceStep(1272.0), 2000.0);
 }
 
-TEST(FormatFixed, UsesAPointAndPadsToTheWidth)
+TEST(DiagramRound, HalvesToEvenAndClamped)
 {
-    EXPECT_EQ(FormatFixed(-110.0, 0, 3), "-110");
-    EXPECT_EQ(FormatFixed(5.0, 0, 3), "  5");
-    EXPECT_EQ(FormatFixed(2.5, 1, 3), "2.5");
-    EXPECT_EQ(FormatFixed(1234.5678, 2), "1234.57");
     EXPECT_EQ(DiagramRound(2.5), 2);
     EXPECT_EQ(DiagramRound(3.5), 4);
     EXPECT_EQ(DiagramRound(-2.5), -2);
