@@ -74,15 +74,18 @@ public:
 /// The page without widgets: the queued step and, on a real device, the settle wait.
 class CliSweepPage : public SweepPageView {
 public:
-    CliSweepPage(WaitingPort& port, bool instantClock) : port_(port), instant_(instantClock) {}
+    /// `instantCard`: the virtual card on its instant clock, or nullptr for real devices.
+    CliSweepPage(WaitingPort& port, LoopbackCard* instantCard) : port_(port), instant_(instantCard) {}
     int queued = 0;
     std::string overload;
     void PostSweepStep() override { ++queued; }
     void SetOverloadLabel(const std::string& text) override { overload = text; }
     bool SettleWait(int ms) override
     {
-        if (instant_) {
-            return true;  // the virtual card's time stands still between calls
+        if (instant_ != nullptr) {
+            // The card's own time passes, so the device under test settles as it would.
+            instant_->AdvanceInstantClock(ms);
+            return true;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
@@ -94,7 +97,7 @@ public:
 
 private:
     WaitingPort& port_;
-    bool instant_;
+    LoopbackCard* instant_;
 };
 
 /// Boxes become lines on standard error; errors make the command fail.
@@ -274,8 +277,11 @@ int RunSweepCommand(const CliContext& ctx)
 
     const bool virtualCard = backend.backend == AudioBackend::Virtual;
     std::unique_ptr<WaveLayer> layer;
+    LoopbackCard* instantCard = nullptr;
     if (virtualCard) {
-        layer = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
+        auto card = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
+        instantCard = card.get();
+        layer = std::move(card);
     } else {
         std::string error;
         layer = CreateWaveLayer(backend.backend, dut, error);
@@ -343,7 +349,7 @@ int RunSweepCommand(const CliContext& ctx)
     CorrectionCurve inCorrection, outCorrection;  // correction files are the program's business
     SweepModelDiagram diagram;
     diagram.model.Activate();
-    CliSweepPage page(port, virtualCard);
+    CliSweepPage page(port, instantCard);
     CliPrompts prompts;
     SweepRun run(engine, settings, diagram, page, inCorrection, outCorrection);
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
@@ -377,6 +383,10 @@ int RunSweepCommand(const CliContext& ctx)
     }
     if (status == 0) {
         status = WriteTable(diagram.model, o);
+    }
+    // The sweep's notice (inputs without signal) follows the table as a comment line.
+    if (status == 0 && !diagram.model.ResultLine().empty()) {
+        std::cout << "# " << diagram.model.ResultLine() << "\n";
     }
     if (status == 0 && o.png) {
         status = WritePicture(diagram.model, *o.png);
