@@ -127,6 +127,36 @@ struct SpectrumOptions {
     char lang = 0;
 };
 
+/// The names --filter takes: every built-in weighting, and "USER" (the configuration's
+/// user weighting file).
+bool IsFilterName(const std::string& name)
+{
+    if (name == kUserFilterName) {
+        return true;
+    }
+    for (const Weighting& w : Weightings()) {
+        if (w.name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FilterNames()
+{
+    std::string list;
+    for (const Weighting& w : Weightings()) {
+        list += "\"" + std::string(w.name) + "\", ";
+    }
+    return list + "\"" + std::string(kUserFilterName) + "\"";
+}
+
+/// The correction-file loader's messages become lines on standard error.
+class CliCurveMessages : public CurveMessageSink {
+public:
+    void Warning(const std::string& text) override { std::cerr << "sonvera-cli spectrum: " << text << "\n"; }
+};
+
 bool ParseInt(const std::string& text, int& value)
 {
     return ParseDialogInteger(text, value) && text.find_first_not_of("+-0123456789") == std::string::npos;
@@ -227,6 +257,9 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
         if (!error.empty()) {
             return error;
         }
+    }
+    if (o.filter && !IsFilterName(*o.filter)) {
+        return "--filter needs the name of a weighting (exactly): " + FilterNames();
     }
     if (o.thd && o.level) {
         return "--thd and --level exclude each other";
@@ -351,8 +384,19 @@ int RunSpectrumCommand(const CliContext& ctx)
         settings.Analysis.ThdMeasure = o.thd;
         settings.Analysis.NoiseMeasure = o.level;
     }
+    // The weighting as the program restores it; one named by --filter must be applied.
     WeightingFilter filter;
-    filter.SelectFilter(o.filter.value_or(settings.Analysis.AnaFilterName));
+    CliCurveMessages curveMessages;
+    CurveFileLoader curveLoader(curveMessages);
+    curveLoader.SetCurveMessages(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
+    const std::string filterName = o.filter.value_or(settings.Analysis.AnaFilterName);
+    filter.RestoreFilter(filterName, settings.Analysis.AnaFilterFile, curveLoader);
+    if (o.filter && filter.AnaFilterName != *o.filter) {
+        std::cerr << "sonvera-cli spectrum: the user weighting could not be loaded from the configuration's file '"
+                  << settings.Analysis.AnaFilterFile << "'\n";
+        engine.ShutdownSoundEngine();
+        return 1;
+    }
     CorrectionCurve inCorrection;  // correction files are the program's business
 
     ModelDiagram diagram;

@@ -283,6 +283,15 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
+bool CurveFileLoader::LoadExistingCurveFile(CorrectionCurve& curve, const std::string& fileName) {
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec) && !ec) {
+        sink_.Warning(messages_->readError + ": " + fileName);
+        return false;
+    }
+    return LoadCurveFile(curve, fileName);
+}
+
 bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& fileName) {
     if (fileName.empty()) return false;
 

@@ -99,6 +99,10 @@ public:
     /// after the first pass the curve is left empty and inactive.
     bool LoadCurveFile(CorrectionCurve& curve, const std::string& fileName);
 
+    /// As LoadCurveFile, but a file that does not exist is not created: it is reported
+    /// as unreadable (a stored file name that has gone away).
+    bool LoadExistingCurveFile(CorrectionCurve& curve, const std::string& fileName);
+
 protected:
     /// Opens the file for reading; nullptr on failure. Overridable for fault tests.
     virtual std::FILE* OpenForReading(const std::string& fileName);
