@@ -392,8 +392,12 @@ int RunSpectrumCommand(const CliContext& ctx)
     const std::string filterName = o.filter.value_or(settings.Analysis.AnaFilterName);
     filter.RestoreFilter(filterName, settings.Analysis.AnaFilterFile, curveLoader);
     if (o.filter && filter.AnaFilterName != *o.filter) {
-        std::cerr << "sonvera-cli spectrum: the user weighting could not be loaded from the configuration's file '"
-                  << settings.Analysis.AnaFilterFile << "'\n";
+        if (settings.Analysis.AnaFilterFile.empty()) {
+            std::cerr << "sonvera-cli spectrum: the configuration names no user weighting file (ANALYSE/FILTERFILE)\n";
+        } else {
+            std::cerr << "sonvera-cli spectrum: the user weighting file '" << settings.Analysis.AnaFilterFile
+                      << "' could not be loaded\n";
+        }
         engine.ShutdownSoundEngine();
         return 1;
     }
