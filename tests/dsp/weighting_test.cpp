@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <fstream>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "dsp/weighting.h"
+#include "tests/support/tempdir.h"
 
 namespace sonvera {
 namespace {
@@ -121,57 +119,37 @@ TEST(WeightingFilter, NamesThatNameNoWeightingChangeNothing) {
     }
 }
 
-// Writes a correction file and collects the loader's messages.
-struct UserFile : CurveMessageSink {
-    std::string path = testing::TempDir() + "/weighting_user_" + std::to_string(::getpid()) + ".cor";
-    std::vector<std::string> messages;
-    CurveFileLoader loader{*this};
-    explicit UserFile(const char* text) {
-        std::ofstream(path) << text;
-    }
-    ~UserFile() override { std::remove(path.c_str()); }
-    void Warning(const std::string& text) override { messages.push_back(text); }
+struct Messages : CurveMessageSink {
+    std::vector<std::string> texts;
+    void Warning(const std::string& text) override { texts.push_back(text); }
 };
 
-TEST(WeightingFilter, UserCurveIsAppliedUnderItsNameAndRestoredFromItsFile) {
-    UserFile user("100 -6\n1000 0\n");
-    CorrectionCurve loaded;
-    ASSERT_TRUE(user.loader.LoadCurveFile(loaded, user.path));
-    WeightingFilter filter;
-    filter.SelectUserCurve(std::move(loaded));
-    EXPECT_EQ(filter.AnaFilterName, "USER");
-    EXPECT_EQ(filter.UserFile(), user.path);
-    EXPECT_NEAR(filter.GainDb(100), -6.0, 1e-12);  // applied, not merely loaded
-
-    WeightingFilter restored;
-    restored.RestoreFilter("USER", user.path, user.loader);
-    EXPECT_EQ(restored.AnaFilterName, "USER");
-    EXPECT_NEAR(restored.GainDb(100), -6.0, 1e-12);
-    restored.RestoreFilter("ITU-R 468", "", user.loader);
-    EXPECT_EQ(restored.UserFile(), "");
-    EXPECT_TRUE(user.messages.empty());
-}
-
-TEST(WeightingFilter, AStoredSelectionThatCannotBeRestoredFallsBackToNone) {
-    UserFile broken("100 -6\nnot a line\n");
+TEST(WeightingFilter, AStoredUserFileIsRestoredAndWhatCannotBeFallsBackToNone) {
+    const testing::TempDir dir;
+    std::ofstream(dir.File("good.cor")) << "100 -6\n1000 0\n";
+    std::ofstream(dir.File("bad.cor")) << "100 -6\nnot a line\n";
+    Messages messages;
+    CurveFileLoader loader(messages);
     const struct {
-        std::string name, file, message;
+        std::string name, file, result, message;
     } cases[] = {
-        {"USER", broken.path, "Zeilenfehler"},
-        {"USER", broken.path + ".gone", "Fehler beim Lesen von : " + broken.path + ".gone"},
-        {"USER", "", ""},  // older configurations stored no file
-        {"a weighting", "", ""},
+        {"USER", dir.File("good.cor"), "USER", ""},
+        {"USER", dir.File("bad.cor"), "none", "Zeilenfehler"},
+        {"USER", dir.File("gone.cor"), "none", "Fehler beim Lesen von : " + dir.File("gone.cor")},
+        {"USER", "", "none", ""},  // older configurations stored no file
+        {"a weighting", "", "none", ""},
     };
     for (const auto& c : cases) {
         WeightingFilter filter;
         ASSERT_TRUE(filter.SelectFilter("CCIR wtd"));
-        broken.messages.clear();
-        filter.RestoreFilter(c.name, c.file, broken.loader);
-        EXPECT_EQ(filter.AnaFilterName, "none") << c.name << " " << c.file;
-        EXPECT_EQ(filter.GainDb(100), 0.0);
-        EXPECT_EQ(broken.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
+        messages.texts.clear();
+        filter.RestoreFilter(c.name, c.file, loader);
+        EXPECT_EQ(filter.AnaFilterName, c.result) << c.file;
+        EXPECT_EQ(filter.GainDb(100), c.result == "USER" ? -6.0 : 0.0);  // applied, not merely loaded
+        EXPECT_EQ(filter.UserFile(), c.result == "USER" ? c.file : "");
+        EXPECT_EQ(messages.texts, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
     }
-    EXPECT_FALSE(std::filesystem::exists(broken.path + ".gone"));  // never created
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone.cor")));  // never created
 }
 
 TEST(WeightingFilter, CurveContinuesBeyondTheLastPoint) {
@@ -225,15 +203,6 @@ TEST(StandardWeightings, FollowTheTablesOfTheirStandards) {
         EXPECT_NEAR(itu2k.GainDb(p.freqHz), p.valueDb - 5.6, 0.1) << p.freqHz << " Hz";
     }
     EXPECT_EQ(a.GainDb(0.0), -std::numeric_limits<double>::infinity());  // DC: nothing passes
-}
-
-TEST(StandardWeightings, FollowTheThirteenTablesInTheListBeforeUser) {
-    const auto& all = Weightings();
-    const char* const added[] = {"A (IEC 61672)", "C (IEC 61672)", "ITU-R 468", "ITU-R 468 (2 kHz)"};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(all[static_cast<std::size_t>(kWeightingTableCount + i)].name, added[i]);
-        EXPECT_TRUE(all[static_cast<std::size_t>(kWeightingTableCount + i)].points.empty());
-    }
 }
 
 }  // namespace
