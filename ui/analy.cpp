@@ -14,6 +14,7 @@
 #include "config/sections.h"
 #include "dsp/analysis.h"
 #include "measure/prompt.h"
+#include "measure/soundstart.h"
 #include "measure/spectrumrun.h"
 #include "ui/helpwindow.h"
 
@@ -46,6 +47,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
     : QDialog(parent), analysis_(analysis), filter_(filter), loader_(loader), profile_(profile)
 {
     setObjectName(QStringLiteral("TAnaly"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Analyse Dialog"));
     setFixedSize(249, 206);
 
@@ -86,12 +88,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
         return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("*.cor")).toStdString();
     };
 
-    ReadAnalysisSection(profile_, analysis_);
-    // A stored user weighting whose file cannot be loaded falls back to "none" (the
-    // loader says why), so the name shown always names the curve applied.
-    filter_.RestoreFilter(analysis_.AnaFilterName, analysis_.AnaFilterFile, loader_);
-    analysis_.AnaFilterName = filter_.AnaFilterName;
-    analysis_.AnaFilterFile = filter_.UserFile();
+    ReadStartFilter(profile_, analysis_, filter_, loader_);
     FillControls();
 }
 

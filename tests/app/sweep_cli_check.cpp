@@ -26,6 +26,7 @@ namespace {
 struct CliResult {
     int status = -1;
     std::vector<std::string> lines;
+    std::vector<std::string> notes;  // the '# ' lines
 };
 
 CliResult RunCli(const std::string& arguments)
@@ -50,7 +51,9 @@ CliResult RunCli(const std::string& arguments)
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!line.empty()) {
+        if (line.rfind("# ", 0) == 0) {  // notes such as clipping are not points
+            r.notes.push_back(line);
+        } else if (!line.empty()) {
             r.lines.push_back(line);
         }
     }
@@ -129,12 +132,12 @@ TEST(SweepCommand, ReferenceSweepPrintsTheResponseOfTheDeviceUnderTest)
 
 TEST(SweepCommand, ASilentDeviceReadsNothingWithoutPhaseAndSaysSoInACommentLine)
 {
-    const CliResult r = RunSweep("gain=-100", "--from 100 --to 1000 --steps 2 --log --phase --lang E");
+    const CliResult r = RunSweep("gain=-100", "--from 100 --to 1000 --steps 2 --log --phase --level -6 --lang E");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 4u);
+    ASSERT_EQ(r.lines.size(), 3u);
     EXPECT_EQ(r.lines[0], "100.00,-192.00,nan");
     EXPECT_EQ(r.lines[2], "1000.00,-192.00,nan");
-    EXPECT_EQ(r.lines[3], "# Input without signal at 3 of 3 steps");
+    EXPECT_EQ(r.notes, std::vector<std::string>{"# Input without signal at 3 of 3 steps"});
 }
 
 TEST(SweepCommand, StereoPrintsRightThenLeftLevelWithTheChosenSeparator)
@@ -155,15 +158,6 @@ TEST(SweepCommand, StereoPrintsRightThenLeftLevelWithTheChosenSeparator)
     }
     ASSERT_TRUE(std::filesystem::exists(png));
     EXPECT_GT(std::filesystem::file_size(png), 1000u);
-}
-
-TEST(SweepCommand, EndAboveHalfTheRateKeepsThePointsBefore)
-{
-    const CliResult r = RunSweep("gain=0", "--lin --from 10000 --to 40000 --steps 3");
-    ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 2u);
-    EXPECT_EQ(Fields(r.lines[0])[0], 10000.0);
-    EXPECT_EQ(Fields(r.lines[1])[0], 20000.0);
 }
 
 struct WaveData {

@@ -134,7 +134,7 @@ TEST(WeightingFilter, AStoredUserFileIsRestoredAndWhatCannotBeFallsBackToNone) {
         std::string name, file, result, message;
     } cases[] = {
         {"USER", dir.File("good.cor"), "USER", ""},
-        {"USER", dir.File("bad.cor"), "none", "Zeilenfehler"},
+        {"USER", dir.File("bad.cor"), "none", "Zeilenfehler in Zeile 2"},
         {"USER", dir.File("gone.cor"), "none", "Fehler beim Lesen von : " + dir.File("gone.cor")},
         {"USER", "", "none", ""},  // older configurations stored no file
         {"a weighting", "", "none", ""},

@@ -194,7 +194,7 @@ TEST_F(AnalyTest, AUserFileThatIsNotChosenOrNotLoadablePutsTheListBack)
         dialog->ComboBox1Change(QStringLiteral("USER"));
         EXPECT_EQ(combo->currentText(), QStringLiteral("ITU-R 468"));
     }
-    EXPECT_EQ(curveWarnings, std::vector<std::string>{"Zeilenfehler"});
+    EXPECT_EQ(curveWarnings, std::vector<std::string>{"Zeilenfehler in Zeile 1"});
 }
 
 }  // namespace
