@@ -13,6 +13,7 @@
 #include "app/cli.h"
 #include "app/clisession.h"
 #include "app/waitingport.h"
+#include "config/numberformat.h"
 #include "engine/soundengine.h"
 #include "measure/scoperun.h"
 #include "scope/oszidia.h"
@@ -178,7 +179,7 @@ std::string ParseScopeOption(OptionCursor& cursor, ScopeOptions& o)
 
 std::string Num(double v, int decimals)
 {
-    return ScopeNumberText(v, decimals);
+    return FormatFixed(v, decimals);
 }
 
 }  // namespace

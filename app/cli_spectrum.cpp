@@ -212,8 +212,35 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
     return "";
 }
 
+/// The names --filter takes: every built-in weighting, and "USER" (the user weighting
+/// of the configuration).
+bool IsFilterName(const std::string& name)
+{
+    if (name == kUserFilterName) {
+        return true;
+    }
+    for (const Weighting& w : Weightings()) {
+        if (w.name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FilterNames()
+{
+    std::string list;
+    for (const Weighting& w : Weightings()) {
+        list += "\"" + std::string(w.name) + "\", ";
+    }
+    return list + "\"" + std::string(kUserFilterName) + "\"";
+}
+
 std::string CheckSpectrumOptions(const SpectrumOptions& o)
 {
+    if (o.filter && !IsFilterName(*o.filter)) {
+        return "--filter needs the name of a weighting (exactly): " + FilterNames();
+    }
     if (o.thd && o.level) {
         return "--thd and --level exclude each other";
     }
@@ -286,7 +313,12 @@ int RunSpectrumCommand(CliContext& ctx)
         settings.Analysis.ThdMeasure = o.thd;
         settings.Analysis.NoiseMeasure = o.level;
     }
-    if (o.filter) {
+    // The result line names the weighting applied: a user weighting must have loaded.
+    if (o.filter && *o.filter == kUserFilterName && session.Filter.AnaFilterName != kUserFilterName) {
+        return ctx.Fail(1, "the configuration holds no user weighting that can be loaded (ANALYSE/FILTER=USER "
+                           "with its FILTERFILE)");
+    }
+    if (o.filter && *o.filter != kUserFilterName) {
         session.Filter.SelectFilter(*o.filter);
     }
 

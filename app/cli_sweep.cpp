@@ -11,6 +11,7 @@
 #include "diagram/diagrammodel.h"
 #include "engine/soundengine.h"
 #include "measure/sweeprun.h"
+#include "platform/loopbackcard.h"
 
 namespace sonvera {
 
@@ -55,8 +56,9 @@ public:
 /// device, the settle wait.
 class CliSweepPage : public SweepPageView {
 public:
-    CliSweepPage(WaitingPort& port, bool instantClock, const SweepRun*& run)
-        : port_(port), instant_(instantClock), run_(run)
+    /// `instantCard`: the virtual card on its instant clock, or nullptr for real devices.
+    CliSweepPage(WaitingPort& port, LoopbackCard* instantCard, const SweepRun*& run)
+        : port_(port), instant_(instantCard), run_(run)
     {
     }
     int queued = 0;
@@ -72,8 +74,10 @@ public:
     }
     bool SettleWait(int ms) override
     {
-        if (instant_) {
-            return true;  // the virtual card's time stands still between calls
+        if (instant_ != nullptr) {
+            // The card's own time passes, so the device under test settles as it would.
+            instant_->AdvanceInstantClock(ms);
+            return true;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
@@ -85,7 +89,7 @@ public:
 
 private:
     WaitingPort& port_;
-    bool instant_;
+    LoopbackCard* instant_;
     const SweepRun*& run_;
 };
 
@@ -236,7 +240,7 @@ int RunSweepCommand(CliContext& ctx)
     SweepModelDiagram diagram;
     diagram.model.Activate();
     const SweepRun* runShown = nullptr;
-    CliSweepPage page(session.Port(), session.InstantClock(), runShown);
+    CliSweepPage page(session.Port(), session.InstantCard(), runShown);
     SweepRun run(engine, settings, diagram, page, session.InCorrection, session.OutCorrection);
     runShown = &run;
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
@@ -280,6 +284,10 @@ int RunSweepCommand(CliContext& ctx)
     if (page.clippedSteps > 0) {
         text += "# clipped at " + std::to_string(page.clippedSteps) + " of " + std::to_string(run.PointsStored()) +
                 " steps: " + page.clipped + "\n";
+    }
+    // The sweep's notice (inputs without signal) follows as a comment line.
+    if (!diagram.model.ResultLine().empty()) {
+        text += "# " + diagram.model.ResultLine() + "\n";
     }
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {
         return 1;

@@ -94,11 +94,19 @@ int CliSession::Start(std::unique_ptr<WaveLayer> layer)
     const StartCurves curves{InCorrection, OutCorrection, loader_, false,
                              [this](const std::string& name) { inputs_.Add(name); }};
     ReadStartSettings(*profile_, *engine_, devices_, settings, curves);
-    ReadStartFilter(*profile_, settings.Analysis, Filter);
+    ReadStartFilter(*profile_, settings.Analysis, Filter, loader_);
+    if (!Filter.UserFile().empty()) {
+        inputs_.Add(Filter.UserFile());
+    }
     if (engine_->CaptureFormats() == 0) {
         return ctx_.Fail(1, "no usable input device");
     }
     return 0;
+}
+
+LoopbackCard* CliSession::InstantCard()
+{
+    return instant_ ? dynamic_cast<LoopbackCard*>(layer_.get()) : nullptr;
 }
 
 int CliSession::SelectDevices(std::optional<int> inDevice, std::optional<int> outDevice, bool needOutput)

@@ -20,6 +20,7 @@ class QImage;
 namespace sonvera {
 
 class DiagramModel;
+class LoopbackCard;
 class ProfileFile;
 class SoundEngine;
 class WaitingPort;
@@ -56,6 +57,9 @@ public:
     const SoundDevices& Devices() const { return devices_; }
     /// The virtual card's clock stands still between calls (no waiting).
     bool InstantClock() const { return instant_; }
+    /// The virtual card on its instant clock (nullptr on real devices), whose time a
+    /// command lets pass where it would wait.
+    LoopbackCard* InstantCard();
     /// The files read: the configuration and correction files; commands add their own.
     InputFiles& Inputs() { return inputs_; }
     /// Error boxes shown since the start.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "config/numberformat.h"
+
 namespace sonvera {
 
 namespace {
@@ -101,24 +103,7 @@ std::string FormatInteger(std::int64_t value)
 
 std::string FormatReal(double value, int decimals)
 {
-    if (decimals < 0) {
-        decimals = 0;
-    }
-    if (!std::isfinite(value)) {
-        return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
-    }
-    // 310 integer digits (the largest double) plus the decimals, point and sign.
-    std::string buf(static_cast<std::size_t>(decimals) + 320, '\0');
-    const auto [ptr, ec] =
-        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
-    if (ec != std::errc()) {
-        return "nan";
-    }
-    buf.resize(static_cast<std::size_t>(ptr - buf.data()));
-    if (buf.front() == '-' && buf.find_first_not_of("-0.") == std::string::npos) {
-        buf.erase(0, 1);  // "-0.0" is written "0.0"
-    }
-    return buf;
+    return FormatFixed(value, decimals);
 }
 
 std::string FormatBoolean(bool value)

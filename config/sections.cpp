@@ -287,7 +287,7 @@ void ReadDiagramGeometry(const SectionReader& r, DiagramGeometry& diagram)
 void ReadSweep(const SectionReader& r, SweepSettings& sweep)
 {
     sweep.SweepFrom = IntegerOrSpecial(r, "FROM", "20", 20, 0);
-    sweep.SweepTo = IntegerOrSpecial(r, "TO", "28000", 28000, 0);
+    sweep.SweepTo = IntegerOrSpecial(r, "TO", "20000", 20000, 0);
     // A step count outside the sweep dialog's range 1..1000 cannot be swept.
     sweep.SweepSteps = IntegerOrSpecial(r, "STEPS", "50", 50, 0);
     if (sweep.SweepSteps < kMinSweepSteps || sweep.SweepSteps > kMaxSweepSteps) {
@@ -299,8 +299,8 @@ void ReadSweep(const SectionReader& r, SweepSettings& sweep)
     sweep.SweepComment = CutUtf8(r.Text("COMMENT", "Kommentar:"), kCommentMaxChars);
     sweep.SweepYMin = r.SingleRangeOr("DIAYMIN", "-45", -45.0);  // the diagram holds floats
     sweep.SweepYMax = r.SingleRangeOr("DIAYMAX", "5", 5.0);
-    sweep.SweepPhaseMin = r.SingleOr("PMIN", "-90", -90.0f);
-    sweep.SweepPhaseMax = r.SingleOr("PMAX", "90", 90.0f);
+    sweep.SweepPhaseMin = r.SingleOr("PMIN", "-180", -180.0f);
+    sweep.SweepPhaseMax = r.SingleOr("PMAX", "180", 180.0f);
     const float level = r.SingleOr("PEGDIG", "-1", 0.0f);
     sweep.SweepLevel = level == -1.0f ? 0.0f : level;
     sweep.SweepSettleTime = IntegerOrSpecial(r, "STARTMESS", "-1", 100, -1);
@@ -461,6 +461,7 @@ void ReadAnalysisSection(const ProfileFile& onDisk, AnalysisSettings& a)
     const auto threshold = r.Real("FUNDLOW", "0.001");
     a.FundThreshold = (!threshold || *threshold == 0.0) ? 0.001 : *threshold;
     a.AnaFilterName = r.Text("FILTER", "none");
+    a.AnaFilterFile = r.Text("FILTERFILE", "");
 }
 
 void WriteAnalysisSection(ProfileFile& file, const AnalysisSettings& a)
@@ -475,6 +476,7 @@ void WriteAnalysisSection(ProfileFile& file, const AnalysisSettings& a)
     w.Integer("FBIS", a.AnaFreqHigh);
     w.RealNotSpecial("FUNDLOW", a.FundThreshold, 7, 0.0);  // 0 reads as the default
     w.Text("FILTER", a.AnaFilterName);
+    w.Text("FILTERFILE", a.AnaFilterFile);
 }
 
 void ReadGeneratorSection(const ProfileFile& onDisk, GeneratorSettings& g)

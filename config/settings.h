@@ -58,9 +58,9 @@ struct SweepSettings {
     int SweepSettleTime = 100;    // ms between tone start and capture start
     int SweepSteps = 50;
     int SweepFrom = 20;           // Hz
-    int SweepTo = 28000;          // Hz
-    float SweepPhaseMin = -90.0f; // degrees
-    float SweepPhaseMax = 90.0f;  // degrees
+    int SweepTo = 20000;          // Hz (within half of every common rate)
+    float SweepPhaseMin = -180.0f; // degrees
+    float SweepPhaseMax = 180.0f;  // degrees
     float SweepLevel = 0.0f;      // dB re digital full scale; -100 is "OFF"
     std::string SweepComment = "Kommentar:";
     double SweepYMin = -45.0;     // dB
@@ -96,6 +96,7 @@ struct AnalysisSettings {
     int AnaFreqHigh = 20000;       // Hz
     double FundThreshold = 0.001;
     std::string AnaFilterName = "none";
+    std::string AnaFilterFile;     // the correction file of the "USER" weighting
 };
 
 /// Section "GEN": the signal generator window.

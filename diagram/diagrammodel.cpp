@@ -479,7 +479,12 @@ int DiagramModel::CollectCurve(int curve)
     const auto offer = [&](int i) {
         const double v = values[static_cast<std::size_t>(i)];
         if (std::isnan(v)) {
-            return;  // an undefined value has no place on the plot
+            // A point without a value (a step that measured nothing) breaks the line.
+            if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x != kCurveBreak) {
+                PolylineBuffer[static_cast<std::size_t>(count++)] = {kCurveBreak, kCurveBreak};
+                prev = {32000, 32000};
+            }
+            return;
         }
         int x = DiagramRound(FreqToX(FreqArray[static_cast<std::size_t>(i)]));
         if (x < p.left) {
@@ -505,6 +510,9 @@ int DiagramModel::CollectCurve(int curve)
             offer(i);
         }
     }
+    if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x == kCurveBreak) {
+        --count;
+    }
     return count;
 }
 
@@ -523,6 +531,12 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
         const auto s = static_cast<std::size_t>(i);
         const float f = FreqArray[s];
         if (!(FreqMin <= f && f <= FreqMax)) {
+            continue;
+        }
+        // A point without any shown value (a sweep step without a reference) has no line.
+        const bool value1 = Options.DrawCurve1 && !std::isnan(Curve1Array[s]);
+        const bool value2 = Options.DrawCurve2 && !std::isnan(Curve2Array[s]);
+        if ((Options.DrawCurve1 || Options.DrawCurve2) && !value1 && !value2) {
             continue;
         }
         line = FormatFixed(f, 2);

@@ -33,6 +33,9 @@ struct PixelPoint {
     std::int32_t y = 0;
 };
 
+/// The coordinates of a vertex that is no vertex but a gap in the curve.
+inline constexpr std::int32_t kCurveBreak = INT32_MIN;
+
 /// Everything the last layout computed: bands, plot rectangle, scales and label steps.
 struct DiagramLayout {
     int width = 0;
@@ -133,7 +136,8 @@ public:
     void ForEachFreqTick(const std::function<void(int x, const std::string& label)>& visit) const;
 
     /// Collects the polyline of curve 1 or 2 into PolylineBuffer; returns the vertex count
-    /// (0: nothing to draw).
+    /// (0: nothing to draw). A vertex {kCurveBreak, kCurveBreak} separates the pieces
+    /// around points without a value (NaN), which are drawn as gaps.
     int CollectCurve(int curve);
     const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
 

@@ -177,15 +177,21 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
             continue;
         }
         const auto& src = m.Polyline();
-        for (int i = 0; i < n; ++i) {
-            vertices[static_cast<std::size_t>(i)] = QPoint(src[static_cast<std::size_t>(i)].x,
-                                                           src[static_cast<std::size_t>(i)].y);
-        }
         p.setPen(Pen(curve == 1 ? o.ColLine1 : o.ColLine2));
-        if (n == 1) {
-            p.drawPoint(vertices[0]);
-        } else {
-            p.drawPolyline(vertices.data(), n);
+        // Each piece between two gaps is one polyline (a lone vertex one point).
+        int piece = 0;
+        for (int i = 0; i <= n; ++i) {
+            if (i < n && src[static_cast<std::size_t>(i)].x != kCurveBreak) {
+                vertices[static_cast<std::size_t>(piece++)] =
+                    QPoint(src[static_cast<std::size_t>(i)].x, src[static_cast<std::size_t>(i)].y);
+                continue;
+            }
+            if (piece == 1) {
+                p.drawPoint(vertices[0]);
+            } else if (piece > 1) {
+                p.drawPolyline(vertices.data(), piece);
+            }
+            piece = 0;
         }
     }
 

@@ -48,15 +48,4 @@ int DiagramRound(double x)
     return static_cast<int>(std::nearbyint(x));  // default rounding mode: halves to even
 }
 
-std::string FormatFixed(double v, int decimals, int width)
-{
-    char buf[512];  // enough for any double in fixed notation with few decimals
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::string text = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("overflow");
-    if (static_cast<int>(text.size()) < width) {
-        text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
-    }
-    return text;
-}
-
 }  // namespace sonvera

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "config/numberformat.h"
+
 namespace sonvera {
 
 /// One tick of the logarithmic frequency axis: its frequency in Hz and its label
@@ -26,8 +28,5 @@ double NiceStep(double x);
 /// Values beyond +-1e9 (and NaN) are clamped so that no conversion overflows.
 int DiagramRound(double x);
 
-/// Fixed-point text of v with `decimals` decimals, "." as decimal mark, right-aligned in
-/// at least `width` characters (leading blanks), independent of the locale.
-std::string FormatFixed(double v, int decimals, int width = 0);
 
 }  // namespace sonvera

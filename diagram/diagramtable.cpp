@@ -22,6 +22,13 @@ bool IsLetter(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// "nan" standing alone at `i`: the export's word for a value a point does not have.
+bool IsNoValue(const std::string& line, std::size_t i)
+{
+    return line.compare(i, 3, "nan") == 0 && (i + 3 == line.size() || !IsLetter(line[i + 3])) &&
+           (i == 0 || !IsLetter(line[i - 1]));
+}
+
 // The numbers of one line; false (with a message) for text that is no number.
 bool SplitNumbers(const std::string& line, std::vector<double>& out, std::string& error)
 {
@@ -29,6 +36,11 @@ bool SplitNumbers(const std::string& line, std::vector<double>& out, std::string
     std::size_t i = 0;
     while (i < line.size()) {
         const char c = line[i];
+        if (IsNoValue(line, i)) {
+            out.push_back(std::numeric_limits<double>::quiet_NaN());  // a point without a value
+            i += 3;
+            continue;
+        }
         if (IsLetter(c)) {
             error = "unexpected text '" + line.substr(i, 12) + "'";
             return false;
@@ -156,7 +168,7 @@ bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table
     table.columns = group;
     for (std::size_t p = 0; p < points; ++p) {
         const double* row = flat.data() + p * static_cast<std::size_t>(group);
-        if (row[0] < 0.0 || row[0] > 1e7) {
+        if (!(row[0] >= 0.0 && row[0] <= 1e7)) {
             error = "point " + std::to_string(p + 1) + ": frequency " + FormatFixed(row[0], 2) +
                     " Hz is outside 0 .. 10 MHz";
             table = DiagramTable{};

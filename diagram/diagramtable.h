@@ -17,7 +17,8 @@ struct DiagramTable {
 /// Reads the text the diagram's export writes: one point per line with any separator
 /// between the numbers (",", ";", tab, blanks, ...), LF or CR LF line ends, or one number
 /// per line (the "\n" separator). For the latter, `columns` (2 or 3) tells how many numbers
-/// make a point; 0 lets the frequencies decide (they never decrease). Returns false with a
+/// make a point; 0 lets the frequencies decide (they never decrease). A value written
+/// "nan" is a point without that value (NaN, a gap in the curve). Returns false with a
 /// message naming the line when the text is not such a table.
 bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table, std::string& error);
 

@@ -11,11 +11,11 @@ namespace {
 
 // Power of one bin after weighting: the level L = A + B*ln(m) + filter(f) (or -192 dB
 // for m = 0), back to a linear amplitude a = exp((L - A)/B), squared.
-double BinPower(float magnitude, double freqHz, const CorrectionCurve& filter, double A,
+double BinPower(float magnitude, double freqHz, const WeightingFilter& filter, double A,
                 double B) {
     double level = kZeroMagnitudeDb;
     if (magnitude != 0.0f) {
-        level = ApplyCurve(filter, -1.0, freqHz, A + B * std::log(static_cast<double>(magnitude)));
+        level = A + B * std::log(static_cast<double>(magnitude)) + filter.GainDb(freqHz);
     }
     const double a = std::exp((level - A) / B);
     return a * a;
@@ -25,6 +25,12 @@ std::size_t BinCount(std::span<const float> magnitudes, const AnalysisParams& pa
     const std::size_t half =
         params.AnaFftSize > 0 ? static_cast<std::size_t>(params.AnaFftSize / 2) : 0;
     return std::min(half, magnitudes.size());
+}
+
+// The window's noise bandwidth as a divisor (a value that is none divides by 1).
+double NoiseBandwidth(const AnalysisParams& params) {
+    const double b = params.WindowNoiseBandwidth;
+    return b > 0.0 && std::isfinite(b) ? b : 1.0;
 }
 
 bool InBand(double f, const AnalysisParams& params) {
@@ -81,7 +87,7 @@ double FindFundamental(std::span<const float> magnitudes, const AnalysisParams& 
 }
 
 double MeasureLevel(std::span<const float> magnitudes, const AnalysisParams& params,
-                    const CorrectionCurve& filter, double A, double B) {
+                    const WeightingFilter& filter, double A, double B) {
     const std::size_t bins = BinCount(magnitudes, params);
     const double binWidth = AnaBinWidth(params);
     double sum = 0.0;
@@ -90,11 +96,13 @@ double MeasureLevel(std::span<const float> magnitudes, const AnalysisParams& par
         if (InBand(f, params)) sum += BinPower(magnitudes[k], f, filter, A, B);
     }
     if (!(sum > 0.0) || !std::isfinite(sum)) return kZeroMagnitudeDb;
-    return A + B * std::log(std::sqrt(sum));
+    return A + B * std::log(std::sqrt(sum / NoiseBandwidth(params)));
 }
 
 double MeasureThdN(std::span<const float> magnitudes, AnalysisParams& params,
-                   const CorrectionCurve& filter, double A, double B) {
+                   const WeightingFilter& filter, double A, double B, ThdNCase* kind) {
+    ThdNCase ignored = ThdNCase::Ratio;
+    ThdNCase& outcome = kind != nullptr ? *kind : ignored;
     if (params.FundAuto) {
         params.Fundamental = std::nearbyint(FindFundamental(magnitudes, params));
     }
@@ -105,20 +113,37 @@ double MeasureThdN(std::span<const float> magnitudes, AnalysisParams& params,
     const double notchHigh = fund + 12.0 * binWidth;
     double total = 0.0;
     double rest = 0.0;
+    int bandBins = 0;
+    int restBins = 0;
     for (std::size_t k = 0; k < bins; ++k) {
         const double f = static_cast<double>(k) * binWidth;
         const double p = BinPower(magnitudes[k], f, filter, A, B);
         total += p;
         const bool inNotch = fund != 0.0 && f >= notchLow && f <= notchHigh;
-        if (InBand(f, params) && !inNotch) rest += p;
+        if (InBand(f, params)) {
+            ++bandBins;
+            if (!inNotch) {
+                rest += p;
+                ++restBins;
+            }
+        }
     }
+    if (bandBins == 0) {
+        outcome = ThdNCase::EmptyBand;
+        return kZeroMagnitudeDb;
+    }
+    if (restBins == 0) {
+        outcome = ThdNCase::NotchCoversBand;
+        return kZeroMagnitudeDb;
+    }
+    outcome = fund != 0.0 ? ThdNCase::Ratio : ThdNCase::AbsoluteLevel;
     if (!(rest > 0.0) || !std::isfinite(rest)) return kZeroMagnitudeDb;
     if (fund != 0.0) {
         if (!(total > 0.0) || !std::isfinite(total)) return kZeroMagnitudeDb;
         // A ratio: no level offset, so rest = total reads 0 dB.
         return B * std::log(std::sqrt(rest / total));
     }
-    return A + B * std::log(std::sqrt(rest));
+    return A + B * std::log(std::sqrt(rest / NoiseBandwidth(params)));
 }
 
 bool ParseDialogInteger(const std::string& text, int& value) {

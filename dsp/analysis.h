@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dsp/curve.h"
+#include "dsp/weighting.h"
 
 namespace sonvera {
 
@@ -26,6 +27,18 @@ struct AnalysisParams {
     double FundThreshold = 0.001; // linear magnitude a fundamental must exceed
     double AnaSampleRate = 44100.0;  // Hz
     int AnaFftSize = 4096;           // N; the spectrum holds N/2 magnitudes
+    /// The window's equivalent noise bandwidth in bins, with its gain relative to "None"
+    /// (sum of w² over N/4; 1 for "None"): absolute levels divide their power sum by it,
+    /// so a sine or noise reads the same level through every window.
+    double WindowNoiseBandwidth = 1.0;
+};
+
+/// What a THD+N reading is.
+enum class ThdNCase {
+    Ratio,            // the distortion and noise relative to the whole signal
+    AbsoluteLevel,    // no fundamental: the weighted level of the band
+    NotchCoversBand,  // every bin of the band lies in the notch: nothing to measure
+    EmptyBand,        // the band holds no bin: kZeroMagnitudeDb ("nothing")
 };
 
 /// Bin spacing in Hz: AnaSampleRate / AnaFftSize (0 for a size of 0 or less).
@@ -35,20 +48,23 @@ double AnaBinWidth(const AnalysisParams& params);
 /// when no bin qualifies or the largest is bin 0. The weighting is not applied.
 double FindFundamental(std::span<const float> magnitudes, const AnalysisParams& params);
 
-/// Weighted level of the band [AnaFreqLow, AnaFreqHigh] in dB: A + B*ln(sqrt(sum p)).
-/// A band without any bin gives kZeroMagnitudeDb.
+/// Weighted level of the band [AnaFreqLow, AnaFreqHigh] in dB:
+/// A + B*ln(sqrt(sum p / WindowNoiseBandwidth)). A band without any bin gives
+/// kZeroMagnitudeDb.
 double MeasureLevel(std::span<const float> magnitudes, const AnalysisParams& params,
-                    const CorrectionCurve& filter, double A = kAnalysisLevelOffset,
+                    const WeightingFilter& filter, double A = kAnalysisLevelOffset,
                     double B = kAnalysisLevelFactor);
 
 /// THD+N in dB. With FundAuto the fundamental is searched first and stored (whole Hz)
 /// in params.Fundamental. With a fundamental the result is the ratio of the in-band
 /// power outside the notch (12 bins each side) to the power of all bins,
-/// B*ln(sqrt(rest/total)), so 1 % distortion reads -40 dB; without one it is the
-/// absolute band level A + B*ln(sqrt(rest)). An empty rest gives kZeroMagnitudeDb.
+/// B*ln(sqrt(rest/total)), so 1 % distortion reads -40 dB and all power outside the notch
+/// 0 dB; without one it is the absolute band level, as MeasureLevel. A band without any
+/// bin gives kZeroMagnitudeDb; a band the notch covers whole also gives it, and `kind`
+/// (when given) tells the two apart.
 double MeasureThdN(std::span<const float> magnitudes, AnalysisParams& params,
-                   const CorrectionCurve& filter, double A = kAnalysisLevelOffset,
-                   double B = kAnalysisLevelFactor);
+                   const WeightingFilter& filter, double A = kAnalysisLevelOffset,
+                   double B = kAnalysisLevelFactor, ThdNCase* kind = nullptr);
 
 /// The texts of the analysis settings dialog's edit fields.
 struct AnalysisInput {

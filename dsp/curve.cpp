@@ -327,6 +327,16 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
+bool CurveFileLoader::LoadExistingCurveFile(CorrectionCurve& curve, const std::string& givenName) {
+    const std::string fileName = Resolve(givenName);
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec) && !ec) {
+        sink_.Warning(messages_->readError + ": " + fileName);
+        return false;
+    }
+    return LoadCurveFile(curve, fileName);
+}
+
 bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& givenName) {
     if (givenName.empty()) return false;
     const std::string fileName = Resolve(givenName);

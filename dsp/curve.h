@@ -112,6 +112,10 @@ public:
     /// ("Line error in line 3").
     bool LoadCurveFile(CorrectionCurve& curve, const std::string& fileName);
 
+    /// As LoadCurveFile, but a file that does not exist is not created: it is reported
+    /// as unreadable (a stored file name that has gone away).
+    bool LoadExistingCurveFile(CorrectionCurve& curve, const std::string& fileName);
+
 protected:
     /// Opens the file for reading; nullptr on failure, and for anything but a regular
     /// file. Overridable for fault tests.

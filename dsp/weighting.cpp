@@ -1,5 +1,8 @@
 #include "dsp/weighting.h"
 
+#include <cmath>
+#include <limits>
+
 namespace sonvera {
 
 namespace {
@@ -57,49 +60,119 @@ constexpr CurveTablePoint kDeemphJ17[] = {
     {20, 18},    {80, 18},  {500, 16},   {1000, 12},  {3000, 4.2},
     {4000, 3},   {6000, 1.5}, {10000, 0.7}, {20000, 0}, {24000, 0}};
 
-const std::array<WeightingTable, kWeightingTableCount> kTables = {{
-    {"none", kNone},
-    {"A Weighting", kAWeighting},
-    {"C Message", kCMessage},
-    {"CCITT-Filter", kCcittFilter},
-    {"CCIR wtd", kCcirWtd},
-    {"CCIR ARM", kCcirArm},
-    {"RUMBLE wtd", kRumbleWtd},
-    {"RUMBLE unw", kRumbleUnw},
-    {"IEC Tuner IEC 315", kIecTuner},
-    {"DEEM 50/15", kDeem5015},
-    {"DEEMPH 50", kDeemph50},
-    {"DEEMPH 75", kDeemph75},
-    {"DEEMPH J.17", kDeemphJ17},
-}};
+// The poles of the A and C weightings of IEC 61672-1, in Hz.
+constexpr double kIecF1 = 20.598997;
+constexpr double kIecF2 = 107.65265;
+constexpr double kIecF3 = 737.86223;
+constexpr double kIecF4 = 12194.217;
 
-// Cuts a name to at most kMaxFilterNameLength bytes without splitting a UTF-8 sequence.
-std::string LimitName(const std::string& name) {
-    if (name.size() <= kMaxFilterNameLength) return name;
-    std::size_t cut = kMaxFilterNameLength;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    return name.substr(0, cut);
+double IecAResponse(double f) {
+    const double f2 = f * f;
+    return kIecF4 * kIecF4 * f2 * f2 /
+           ((f2 + kIecF1 * kIecF1) * std::sqrt((f2 + kIecF2 * kIecF2) * (f2 + kIecF3 * kIecF3)) *
+            (f2 + kIecF4 * kIecF4));
 }
+
+double IecCResponse(double f) {
+    const double f2 = f * f;
+    return kIecF4 * kIecF4 * f2 / ((f2 + kIecF1 * kIecF1) * (f2 + kIecF4 * kIecF4));
+}
+
+// ITU-R BS.468: the amplitude response of its weighting network as the ratio of two
+// polynomials in f.
+double Itu468Response(double f) {
+    const double f2 = f * f;
+    const double h1 = -4.737338981378384e-24 * f2 * f2 * f2 + 2.043828333606125e-15 * f2 * f2 -
+                      1.363894795463638e-07 * f2 + 1.0;
+    const double h2 = 1.306612257412824e-19 * f2 * f2 * f - 2.118150887518656e-11 * f2 * f +
+                      5.559488023498642e-04 * f;
+    return 1.246332637532143e-04 * f / std::sqrt(h1 * h1 + h2 * h2);
+}
+
+double DbRelativeTo1k(double (*response)(double), double f) {
+    if (!(f > 0.0)) return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(response(f) / response(1000.0));
+}
+
+// The "2 kHz" variant of the ITU-R BS.468 weighting: the same curve 5.6 dB lower, so
+// that it passes 0 dB near 2 kHz.
+double Itu468At2kDb(double f) { return Itu468WeightingDb(f) - 5.6; }
+
+const std::array<Weighting, kWeightingCount> kWeightings = {{
+    {"none", kNone, nullptr},
+    {"A Weighting", kAWeighting, nullptr},
+    {"C Message", kCMessage, nullptr},
+    {"CCITT-Filter", kCcittFilter, nullptr},
+    {"CCIR wtd", kCcirWtd, nullptr},
+    {"CCIR ARM", kCcirArm, nullptr},
+    {"RUMBLE wtd", kRumbleWtd, nullptr},
+    {"RUMBLE unw", kRumbleUnw, nullptr},
+    {"IEC Tuner IEC 315", kIecTuner, nullptr},
+    {"DEEM 50/15", kDeem5015, nullptr},
+    {"DEEMPH 50", kDeemph50, nullptr},
+    {"DEEMPH 75", kDeemph75, nullptr},
+    {"DEEMPH J.17", kDeemphJ17, nullptr},
+    {"A (IEC 61672)", {}, IecAWeightingDb},
+    {"C (IEC 61672)", {}, IecCWeightingDb},
+    {"ITU-R 468", {}, Itu468WeightingDb},
+    {"ITU-R 468 (2 kHz)", {}, Itu468At2kDb},
+}};
 
 }  // namespace
 
-const std::array<WeightingTable, kWeightingTableCount>& WeightingTables() { return kTables; }
+const std::array<Weighting, kWeightingCount>& Weightings() { return kWeightings; }
+
+double IecAWeightingDb(double freqHz) { return DbRelativeTo1k(IecAResponse, freqHz); }
+double IecCWeightingDb(double freqHz) { return DbRelativeTo1k(IecCResponse, freqHz); }
+double Itu468WeightingDb(double freqHz) { return DbRelativeTo1k(Itu468Response, freqHz); }
 
 WeightingFilter::WeightingFilter() : AnaFilterName("none") {
     SetCurvePoints(FilterCurve, kNone, static_cast<int>(std::size(kNone)));
     FilterCurve.active = true;
 }
 
-void WeightingFilter::SelectFilter(const std::string& name) {
-    for (const WeightingTable& table : kTables) {
-        if (table.name == name) {
-            SetCurvePoints(FilterCurve, table.points.data(),
-                           static_cast<int>(table.points.size()));
-            break;
+bool WeightingFilter::SelectFilter(const std::string& name) {
+    for (const Weighting& w : kWeightings) {
+        if (w.name != name) continue;
+        ClearCurve(FilterCurve);
+        if (w.formula == nullptr) {
+            SetCurvePoints(FilterCurve, w.points.data(), static_cast<int>(w.points.size()));
         }
+        FilterCurve.active = true;
+        formula_ = w.formula;
+        AnaFilterName = name;
+        return true;
     }
-    AnaFilterName = LimitName(name);
+    return false;
+}
+
+void WeightingFilter::SelectUserCurve(CorrectionCurve curve) {
+    FilterCurve = std::move(curve);
     FilterCurve.active = true;
+    formula_ = nullptr;
+    AnaFilterName = std::string(kUserFilterName);
+}
+
+void WeightingFilter::RestoreFilter(const std::string& name, const std::string& userFile,
+                                    CurveFileLoader& loader) {
+    if (SelectFilter(name)) return;
+    SelectFilter("none");
+    // A stored "USER" without a file (as older versions saved it) has nothing to load.
+    if (name != kUserFilterName || userFile.empty()) return;
+    CorrectionCurve curve;
+    if (loader.LoadExistingCurveFile(curve, userFile)) {
+        SelectUserCurve(std::move(curve));
+    }
+}
+
+double WeightingFilter::GainDb(double freqHz) const {
+    if (formula_ != nullptr) return formula_(freqHz);
+    if (FilterCurve.count <= 0 || !FilterCurve.active) return 0.0;
+    return EvalCurve(FilterCurve, freqHz);
+}
+
+std::string WeightingFilter::UserFile() const {
+    return AnaFilterName == kUserFilterName ? FilterCurve.fileName : std::string();
 }
 
 }  // namespace sonvera

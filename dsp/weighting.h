@@ -1,5 +1,7 @@
 #pragma once
-// Built-in weighting and de-emphasis curves for the THD+N and level analysis.
+// The weightings of the THD+N and level analysis: the built-in tables (short point
+// lists joined by the correction curves' spline), the standard weightings computed from
+// their defining formulas, and a user curve loaded from a correction file.
 
 #include <array>
 #include <span>
@@ -10,34 +12,62 @@
 
 namespace sonvera {
 
-/// One built-in weighting table: its name (matched exactly) and its points.
-struct WeightingTable {
+/// A weighting's response in dB at a frequency in Hz, from its defining formula.
+using WeightingFormula = double (*)(double freqHz);
+
+/// One built-in weighting: its name (matched exactly) and either its table points or
+/// its formula.
+struct Weighting {
     std::string_view name;
-    std::span<const CurveTablePoint> points;
+    std::span<const CurveTablePoint> points;  // empty for a formula
+    WeightingFormula formula = nullptr;
 };
 
+/// The thirteen tables, then the weightings exact to their standards.
 constexpr int kWeightingTableCount = 13;
+constexpr int kWeightingCount = 17;
 /// Last item of the filter list: a response loaded from a correction file.
 constexpr std::string_view kUserFilterName = "USER";
-/// Longest filter name kept, in bytes.
-constexpr std::size_t kMaxFilterNameLength = 255;
 
-/// The thirteen tables in list order ("none" first).
-const std::array<WeightingTable, kWeightingTableCount>& WeightingTables();
+/// Every built-in weighting in list order ("none" first; the tables keep their places).
+const std::array<Weighting, kWeightingCount>& Weightings();
 
-/// The selected weighting filter of the analysis: `FilterCurve` and `AnaFilterName`.
-/// Starts as the flat "none" table, active.
+/// The frequency weightings A and C of IEC 61672-1 (its analytic expressions, 0 dB at
+/// 1 kHz) and the noise weighting of ITU-R BS.468 (its analytic response, 0 dB at 1 kHz,
+/// +12.2 dB at 6.3 kHz), in dB. At 0 Hz (and below) they give minus infinity.
+double IecAWeightingDb(double freqHz);
+double IecCWeightingDb(double freqHz);
+double Itu468WeightingDb(double freqHz);
+
+/// The weighting the analysis applies: `FilterCurve` and `AnaFilterName`. The name always
+/// names what is applied. Starts as the flat "none" table.
 class WeightingFilter {
 public:
     WeightingFilter();
 
-    /// Selects the table with exactly this name (case and blanks matter). Any other
-    /// name ("USER" or typed text) keeps the current points. Either way the name
-    /// becomes `AnaFilterName` (at most 255 bytes) and the curve is made active.
-    void SelectFilter(const std::string& name);
+    /// Selects the built-in weighting with exactly this name (case and blanks matter).
+    /// Any other name, "USER" included, changes nothing and gives false.
+    bool SelectFilter(const std::string& name);
+
+    /// Applies a curve loaded from a correction file (its file name kept) as "USER".
+    void SelectUserCurve(CorrectionCurve curve);
+
+    /// Restores a stored selection: a built-in name, or "USER" with the file it was loaded
+    /// from, which is loaded again (never created). Whatever cannot be restored falls
+    /// back to "none"; a user file that cannot be loaded reports why through the loader.
+    void RestoreFilter(const std::string& name, const std::string& userFile, CurveFileLoader& loader);
+
+    /// The response in dB at `freqHz`: the formula, or the curve (0 for an empty curve).
+    double GainDb(double freqHz) const;
+
+    /// The correction file of the "USER" weighting; empty for the built-in ones.
+    std::string UserFile() const;
 
     CorrectionCurve FilterCurve;
     std::string AnaFilterName;
+
+private:
+    WeightingFormula formula_ = nullptr;
 };
 
 }  // namespace sonvera

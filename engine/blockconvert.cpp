@@ -4,6 +4,12 @@
 
 namespace sonvera {
 
+namespace {
+
+constexpr std::int32_t kFullScale24In32 = 0x7FFFFF00;
+
+}  // namespace
+
 int BytesPerValue(int bits)
 {
     if (bits <= 8) {
@@ -50,7 +56,9 @@ ConvertedBlock ConvertCapturedBlock(const std::uint8_t* data, std::size_t bytesR
         } else {
             std::int32_t raw = 0;
             std::memcpy(&raw, data + 4 * b, sizeof raw);
-            if (raw <= -2147483647 || raw == 2147483647) {
+            // 24-bit samples fill the container's upper three bytes: their positive full
+            // scale is 0x7FFFFF00, never 2147483647.
+            if (raw <= -2147483647 || raw >= kFullScale24In32) {
                 ++overloads;
             }
             value = static_cast<float>(static_cast<double>(raw) / 2147483647.0);

@@ -20,7 +20,8 @@ struct ConvertedBlock {
 /// device's order. bits is 8 (unsigned, 128 = zero), 16 or 24/32 (24-bit samples travel
 /// in 32-bit containers). Only whole frames are converted and never more than capacity
 /// values (rounded down to whole frames). Raw values at full scale count as overloads:
-/// 8 bits 0 or 255, 16 bits -32768 or 32767, 32 bits <= -2147483647 or 2147483647.
+/// 8 bits 0 or 255, 16 bits -32768 or 32767, 24 bits in 32 at most -2147483647 or at
+/// least 0x7FFFFF00 (the largest 24-bit sample in its container).
 ConvertedBlock ConvertCapturedBlock(const std::uint8_t* data, std::size_t bytesRecorded, int bits,
                                     std::uint8_t swapFlag, float* out, std::size_t capacity);
 

@@ -73,10 +73,13 @@ void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const Sound
     ReadMainSections(file, settings, hooks);
 }
 
-void ReadStartFilter(const ProfileFile& file, AnalysisSettings& analysis, WeightingFilter& filter)
+void ReadStartFilter(const ProfileFile& file, AnalysisSettings& analysis, WeightingFilter& filter,
+                     CurveFileLoader& loader)
 {
     ReadAnalysisSection(file, analysis);
-    filter.SelectFilter(analysis.AnaFilterName);
+    filter.RestoreFilter(analysis.AnaFilterName, analysis.AnaFilterFile, loader);
+    analysis.AnaFilterName = filter.AnaFilterName;
+    analysis.AnaFilterFile = filter.UserFile();
 }
 
 }  // namespace sonvera

@@ -59,7 +59,10 @@ void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const Sound
 /// a run applies `GenInVolume` to the line when it starts.
 int SelectInputLine(SoundEngine& engine, VolumeSettings& volume, int line);
 
-/// Section ANALYSE and the weighting filter it names.
-void ReadStartFilter(const ProfileFile& file, AnalysisSettings& analysis, WeightingFilter& filter);
+/// Section ANALYSE and the weighting filter it names; a "USER" weighting is loaded from
+/// its file again. What cannot be restored falls back to "none" (the loader says why for
+/// a user file), and `analysis` names what is applied.
+void ReadStartFilter(const ProfileFile& file, AnalysisSettings& analysis, WeightingFilter& filter,
+                     CurveFileLoader& loader);
 
 }  // namespace sonvera

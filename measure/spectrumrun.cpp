@@ -6,6 +6,7 @@
 #include <new>
 #include <span>
 
+#include "config/numberformat.h"
 #include "engine/soundengine.h"
 #include "measure/prompt.h"
 
@@ -14,9 +15,9 @@ namespace sonvera {
 namespace {
 
 const SpectrumTexts kGermanTexts{" LI ", " RE ", " keine Grundwelle ", "Probleme beim Sample (",
-                                 "Probleme beim Beginn Samplen ("};
+                                 "Probleme beim Beginn Samplen (", "Band schmaler als Notch"};
 const SpectrumTexts kEnglishTexts{" le ", " ri ", " no fundamental ", "Problems at Start Sampling (",
-                                  "Problems at Open Sampling ("};
+                                  "Problems at Open Sampling (", "band narrower than notch"};
 
 std::string Cut(std::string text, std::size_t maxChars)
 {
@@ -27,21 +28,6 @@ std::string Cut(std::string text, std::size_t maxChars)
 }
 
 }  // namespace
-
-std::string FixedText(double value, int decimals)
-{
-    if (!std::isfinite(value)) {
-        return std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
-    }
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    std::string text(buffer, result.ptr);
-    // "-0.00" reads as a sign error on an instrument; a rounded zero is shown unsigned.
-    if (text.size() > 1 && text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) {
-        text.erase(0, 1);
-    }
-    return text;
-}
 
 const SpectrumTexts* SpectrumTextsFor(char language)
 {
@@ -273,6 +259,7 @@ void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
     params.FundThreshold = a.FundThreshold;
     params.AnaSampleRate = InputRate();
     params.AnaFftSize = settings_.Fft.FftPoints;
+    params.WindowNoiseBandwidth = transform_.WindowNoiseBandwidth();
 }
 
 void SpectrumRun::ComposeResultLines()
@@ -283,24 +270,27 @@ void SpectrumRun::ComposeResultLines()
     AnalysisSettings& a = settings_.Analysis;
     AnalysisParams params;
     ApplyAnalysisSettings(params);
-    const CorrectionCurve& weighting = filter_.FilterCurve;
+    const WeightingFilter& weighting = filter_;
     const std::string& LL = texts_->leftLabel;
     const std::string& RL = texts_->rightLabel;
 
     if (a.NoiseMeasure) {
         const double vl = MeasureLevel(left, params, weighting);
         const double vr = MeasureLevel(right, params, weighting);
-        diagram_.SetResultLine(Cut("Level: " + LL + FixedText(vl, 2) + "dB" + RL + FixedText(vr, 2) +
+        diagram_.SetResultLine(Cut("Level: " + LL + FormatFixed(vl, 2) + "dB" + RL + FormatFixed(vr, 2) +
                                        "dB   Filter: " + filter_.AnaFilterName,
                                    kLineMaxChars));
     }
     if (a.ThdMeasure) {
         auto part = [&](std::span<const float> spectrum) {
-            const double t = MeasureThdN(spectrum, params, weighting);
+            ThdNCase kind = ThdNCase::Ratio;
+            const double t = MeasureThdN(spectrum, params, weighting, kAnalysisLevelOffset, kAnalysisLevelFactor, &kind);
             a.Fundamental = params.Fundamental;
-            const std::string tText = t == 0.0 ? std::string("-192") : FixedText(t, 1);
             if (params.Fundamental != 0.0) {
-                return FixedText(params.Fundamental, 0) + "Hz " + tText + "dB";
+                // A band the notch covers whole measured nothing: no level to show.
+                const std::string tText = kind == ThdNCase::NotchCoversBand ? texts_->bandInNotch
+                                                                            : FormatFixed(t, 1) + "dB";
+                return FormatFixed(params.Fundamental, 0) + "Hz " + tText;
             }
             return texts_->noFundamental;
         };
@@ -315,8 +305,8 @@ void SpectrumRun::ComposeResultLines()
         const double B = MeasureLevel(right, params, weighting);
         currentLevel_ = (A != 0.0 && B != 0.0) ? (A + B) * 0.5 : -192.0;
         triggerLevel_ = 20.0 * std::log10(a.FundThreshold);
-        diagram_.SetResultLine(Cut("act. level " + FixedText(currentLevel_, 2) + "dB    trigg level " +
-                                       FixedText(triggerLevel_, 1) + "dB",
+        diagram_.SetResultLine(Cut("act. level " + FormatFixed(currentLevel_, 2) + "dB    trigg level " +
+                                       FormatFixed(triggerLevel_, 1) + "dB",
                                    kLineMaxChars));
     }
 }

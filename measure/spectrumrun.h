@@ -78,6 +78,8 @@ struct SpectrumTexts {
     std::string noFundamental = " keine Grundwelle ";
     std::string startFailure = "Probleme beim Sample (";
     std::string openFailure = "Probleme beim Beginn Samplen (";
+    /// In place of a THD+N reading when every bin of the band lies in the notch.
+    std::string bandInNotch = "Band schmaler als Notch";
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -161,8 +163,5 @@ private:
     int blocksTaken_ = 0;
     int resultsShown_ = 0;
 };
-
-/// A number in fixed-point notation with "." as decimal mark, whatever the locale.
-std::string FixedText(double value, int decimals);
 
 }  // namespace sonvera

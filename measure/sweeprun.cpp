@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
 #include <vector>
 
 #include "config/profilevalues.h"
+#include "dsp/analysis.h"
 #include "dsp/generatorparams.h"
+#include "dsp/sinefit.h"
 #include "engine/soundengine.h"
 #include "measure/prompt.h"
 #include "measure/spectrumrun.h"
@@ -14,11 +19,13 @@ namespace sonvera {
 
 namespace {
 
-const SweepTexts kGermanTexts{"Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt "};
-const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling "};
+const SweepTexts kGermanTexts{"Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt ", "Eingang ohne Signal bei ", " von ",
+                               " Schritten"};
+const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling ", "Input without signal at ", " of ",
+                               " steps"};
 
-/// Quality of the band-pass in front of the phase measurement.
-constexpr double kPhaseFilterQuality = 40.0;
+constexpr float kSilentLevelDb = static_cast<float>(kZeroMagnitudeDb);
+constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 
@@ -67,55 +74,52 @@ int SweepFramesFor(int rateHz, int bytesPerSample)
     return static_cast<int>(ms * r / 1000);
 }
 
-SweepPoint MeasureSweepBlock(float* block, int frames, int freqHz, int rateHz, bool withReference,
+namespace {
+
+double SweepStereoLevel(const SineFit& fit)
+{
+    // The level of a sine of amplitude a, on the scale the stereo sweep has always used:
+    // the factor times the mean of |a sin|, 2a/pi.
+    return 20.0 * std::log10(kSweepLevelFactor * 2.0 / std::numbers::pi * fit.Amplitude());
+}
+
+}  // namespace
+
+SweepPoint MeasureSweepBlock(const float* block, int frames, int freqHz, int rateHz, bool withReference,
                              const CorrectionCurve& inCorrection)
 {
     SweepPoint p;
     if (block == nullptr || frames <= 0) {
-        return p;
-    }
-    double sumRight = 0.0, sumLeft = 0.0;
-    for (int j = 0; j < frames; ++j) {
-        sumRight += std::fabs(block[2 * j]);
-        sumLeft += std::fabs(block[2 * j + 1]);
-    }
-    const double mr = sumRight / frames;
-    const double ml = sumLeft / frames;
-    if (mr == 0.0 || ml == 0.0) {
-        return p;
-    }
-    if (!withReference) {
-        p.v1 = static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, 20.0 * std::log10(kSweepLevelFactor * mr)));
-        p.v2 = static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, 20.0 * std::log10(kSweepLevelFactor * ml)));
-        return p;
-    }
-    p.v1 = static_cast<float>(20.0 * std::log10(mr / ml));
-
-    BiquadDesigner designer;
-    designer.SetFilterRate(rateHz);
-    BiquadCoeffs band;
-    // A frequency the band-pass cannot be designed for (at or above half the rate) is
-    // measured unfiltered rather than with an undefined section.
-    if (designer.DesignBiquad(kBiquadBandPass, freqHz, band, 0.0, kPhaseFilterQuality)) {
-        RunBiquadStereo(band, frames, block);
-    }
-    long long total = 0, same = 0, direction = 0;
-    for (int j = frames / 8; j <= frames - 4; ++j) {
-        const float r = block[2 * j];
-        const float l = block[2 * j + 1];
-        const float rNext = block[2 * (j + 1)];
-        ++total;
-        if ((r > 0.0f && l > 0.0f) || (r <= 0.0f && l <= 0.0f)) {
-            ++same;
+        p.rightSilent = p.leftSilent = true;
+    } else {
+        const SineFit right = FitSine(block, frames, 2, freqHz, rateHz);
+        const SineFit left = FitSine(block + 1, frames, 2, freqHz, rateHz);
+        p.rightSilent = !right.CarriesTone();
+        p.leftSilent = !left.CarriesTone();
+        if (!withReference) {
+            p.v1 = p.rightSilent ? kSilentLevelDb
+                                 : static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, SweepStereoLevel(right)));
+            p.v2 = p.leftSilent ? kSilentLevelDb
+                                : static_cast<float>(ApplyCurve(inCorrection, 1.0, freqHz, SweepStereoLevel(left)));
+            return p;
         }
-        if (r < 0.0f && rNext >= 0.0f) {
-            direction += l >= 0.0f ? 1 : -1;
+        if (!p.leftSilent) {
+            if (p.rightSilent) {
+                p.v1 = kSilentLevelDb;
+                p.v2 = kNoValue;
+            } else {
+                const std::complex<double> ratio = right.phasor / left.phasor;
+                p.v1 = static_cast<float>(20.0 * std::log10(std::abs(ratio)));
+                p.v2 = static_cast<float>(std::arg(ratio) * 180.0 / std::numbers::pi);
+                if (p.v2 >= 180.0f) {
+                    p.v2 = -180.0f;  // an inverted input reads -180, as it always has
+                }
+            }
+            return p;
         }
     }
-    if (total > 0) {
-        const double share = 180.0 * static_cast<double>(same) / static_cast<double>(total);
-        p.v2 = static_cast<float>(direction <= 0 ? 180.0 - share : share - 180.0);
-    }
+    // Without the reference (or without any block) there is nothing to relate to.
+    p.v1 = p.v2 = withReference ? kNoValue : kSilentLevelDb;
     return p;
 }
 
@@ -210,8 +214,10 @@ void SweepRun::wobbelnButClick()
     }
     diagram_.ClearDiagramData();
     view_.SetInputLevel(settings_.Volume.GenInVolume);
+    diagram_.SetResultLine("");
     SweepRunning = true;
     SweepIndex = 0;
+    stepsMeasured_ = stepsSilent_ = 0;
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 2, s.SweepFrom, s.SweepTo, levelMin, levelMax);
@@ -243,6 +249,7 @@ void SweepRun::SweepStep()
         ShowInformationPrompt(texts_->aboveHalfRate);
         view_.SetSweepLockedControlsEnabled(true);
         SweepRunning = false;
+        ReportSilentSteps();
         return;
     }
 
@@ -329,11 +336,14 @@ void SweepRun::SweepStepDone()
     const int index = pendingIndex_;
     const int frequency = pendingFrequency_;
     const int frames = count / 2;
-    // The phase filter runs in place, so the engine's sample buffer is left as recorded.
-    std::vector<float> block(data, data + static_cast<std::size_t>(frames) * 2);
-    lastPoint_ = MeasureSweepBlock(block.data(), frames, frequency, pendingRate_, settings_.Sweep.SweepWithRef,
-                                   inCorrection_);
+    lastPoint_ = MeasureSweepBlock(data, frames, frequency, pendingRate_, settings_.Sweep.SweepWithRef, inCorrection_);
+    ++stepsMeasured_;
+    if (lastPoint_.leftSilent || lastPoint_.rightSilent) {
+        ++stepsSilent_;
+    }
     SetUpCurves();
+    // A step without a reference stores its frequency with no values: the curves have a
+    // gap there and the table no line.
     const float values[2] = {lastPoint_.v1, lastPoint_.v2};
     if (!diagram_.StoreDiagramPoint(values, 2, index, static_cast<float>(frequency))) {
         ++pointsStored_;
@@ -343,8 +353,19 @@ void SweepRun::SweepStepDone()
         view_.PostSweepStep();
     } else {
         STOPbutClick();
+        ReportSilentSteps();
     }
     SweepToneOn = false;
+}
+
+void SweepRun::ReportSilentSteps()
+{
+    if (stepsSilent_ == 0) {
+        return;
+    }
+    diagram_.SetResultLine(texts_->silentLead + std::to_string(stepsSilent_) + texts_->silentMiddle +
+                           std::to_string(stepsMeasured_) + texts_->silentTail);
+    diagram_.Repaint();
 }
 
 void SweepRun::STOPbutClick()

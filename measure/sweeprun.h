@@ -8,7 +8,6 @@
 #include <string>
 
 #include "config/settings.h"
-#include "dsp/biquad.h"
 #include "dsp/curve.h"
 
 namespace sonvera {
@@ -84,6 +83,11 @@ public:
 /// Texts of the sweep that depend on the interface language.
 struct SweepTexts {
     std::string aboveHalfRate;
+    // The notice after a sweep in which an input carried no signal at some steps:
+    // lead, silent steps, middle, measured steps, tail.
+    std::string silentLead;
+    std::string silentMiddle;
+    std::string silentTail;
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -103,16 +107,24 @@ int SweepStepFrequency(const SweepSettings& sweep, int index);
 int SweepFramesFor(int rateHz, int bytesPerSample);
 
 /// One step's measurement on an interleaved (right, left) block of `frames` frames.
+/// A value that does not exist is NaN: the phase of a silent right input, and both
+/// values of a step whose reference (left) input was silent, which has no point.
 struct SweepPoint {
     float v1 = 0.0f;
     float v2 = 0.0f;
+    bool rightSilent = false;  // the input carried no tone at the step frequency
+    bool leftSilent = false;
 };
 
-/// With reference: level ratio right/left in dB and phase of the right input against
-/// the left in degrees (-180..180) after a band-pass at `freqHz` (the block is filtered
-/// in place). Stereo: the levels of the right and left input, corrected by `inCorrection`.
-/// A silent input on either side gives (0, 0).
-SweepPoint MeasureSweepBlock(float* block, int frames, int freqHz, int rateHz, bool withReference,
+/// Measures the tone at `freqHz` in each input by a least-squares sine fit of the whole
+/// block (constant removed), so level and phase hold from a few periods per block up to
+/// half the rate. With reference: level ratio right/left in dB and phase of the right
+/// input against the left in degrees (-180..180, a lag negative); a silent right input
+/// gives -192 dB and no phase, a silent left input no point. Stereo: the levels of the
+/// right and left input (a sine of amplitude a reads 20·log10(a) within 0.01 dB),
+/// corrected by `inCorrection`; a silent input reads -192 dB. An input is silent when
+/// its tone cannot be told from the rest of its block (an all-zero input never can).
+SweepPoint MeasureSweepBlock(const float* block, int frames, int freqHz, int rateHz, bool withReference,
                              const CorrectionCurve& inCorrection);
 
 /// The sweep run of the generator page (all on one thread).
@@ -161,6 +173,8 @@ public:
 private:
     void SetUpCurves();
     int OutputRate() const;
+    /// Writes the notice about silent inputs into the result line (nothing when none was).
+    void ReportSilentSteps();
 
     SoundEngine& engine_;
     Settings& settings_;
@@ -175,6 +189,8 @@ private:
     int pendingFrequency_ = 0;
     int pendingRate_ = 0;
     int pointsStored_ = 0;
+    int stepsMeasured_ = 0;  // steps of the current sweep with a block
+    int stepsSilent_ = 0;    // of these, steps at which an input carried no signal
     SweepPoint lastPoint_;
 };
 

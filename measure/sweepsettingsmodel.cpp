@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "config/numberformat.h"
 #include "config/profilevalues.h"
 #include "dsp/analysis.h"
 #include "measure/spectrumrun.h"
@@ -112,7 +113,7 @@ void SweepSettingsModel::ShowSweepValues()
     Controls.settle = std::to_string(work_.SweepSettleTime);
     Controls.phaseMin = FormatReal(work_.SweepPhaseMin, 0);
     Controls.phaseMax = FormatReal(work_.SweepPhaseMax, 0);
-    Controls.level = work_.SweepLevel == -100.0f ? "OFF" : FixedText(work_.SweepLevel, 1);
+    Controls.level = work_.SweepLevel == -100.0f ? "OFF" : FormatFixed(work_.SweepLevel, 1);
 }
 
 void SweepSettingsModel::FromDown()

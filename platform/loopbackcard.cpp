@@ -273,7 +273,10 @@ struct LoopbackCard::Impl {
         if (!dutProc || dutRate != rate) {
             dutProc = std::make_unique<DutProcessor>(dut, rate, noiseSeed);
             dutRate = rate;
-            dutNextTick = FrameTick(inBlockStart, first, rate);
+            // A new device has heard what played before this block too (the warm-up
+            // below runs it through the gap), so a tone started earlier has settled.
+            const std::int64_t firstTick = FrameTick(inBlockStart, first, rate);
+            dutNextTick = std::max<std::int64_t>(0, firstTick - kMaxWarmUpFrames * kTicksPerSecond / rate);
         }
         const std::int64_t delayTicks =
             static_cast<std::int64_t>(dut.delaySamples) * kTicksPerSecond / rate;
@@ -485,6 +488,21 @@ void LoopbackCard::SetAuxCaps(unsigned deviceId, const AuxCaps& caps)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->auxCaps[deviceId] = caps;
+}
+
+void LoopbackCard::AdvanceInstantClock(int ms)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (d.clock != LoopbackClock::Instant || ms <= 0) {
+            return;
+        }
+        d.virtualNow += static_cast<std::int64_t>(ms) * (kTicksPerSecond / 1000);
+        d.RunInstant(postings);
+    }
+    d.Deliver(postings);
 }
 
 unsigned LoopbackCard::PostedInData() const

@@ -91,6 +91,10 @@ public:
     void SetWaveInCaps(unsigned deviceId, const WaveInCaps& caps);
     void SetWaveOutCaps(unsigned deviceId, const WaveOutCaps& caps);
     void SetAuxCaps(unsigned deviceId, const AuxCaps& caps);
+    /// Instant clock: lets `ms` milliseconds pass (what plays meanwhile runs through the
+    /// device under test, so its filters settle as on a real card). The real-time clock
+    /// keeps its own time: nothing happens.
+    void AdvanceInstantClock(int ms);
     /// Counts of completions posted so far (InData, OutDone), for tests.
     unsigned PostedInData() const;
     unsigned PostedOutDone() const;

@@ -3,24 +3,11 @@
 #include <charconv>
 #include <cmath>
 
+#include "config/numberformat.h"
+
 namespace sonvera {
 
 namespace {
-
-std::string Fixed(double v, int decimals)
-{
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("?");
-}
-
-std::string PadLeft(std::string s, std::size_t width)
-{
-    if (s.size() < width) {
-        s.insert(0, width - s.size(), ' ');
-    }
-    return s;
-}
 
 // Sum of the display: 0.02 per unit of absolute sample value.
 constexpr double kDisplayPerUnit = 0.02;
@@ -36,17 +23,17 @@ std::string CalibLevelText(const float* values, int valueCount, int overloadCoun
     for (int i = 0; values != nullptr && i < valueCount; ++i) {
         sum += std::fabs(static_cast<double>(values[i]));
     }
-    return PadLeft(Fixed(kDisplayPerUnit * sum, 1), 4) + "%";
+    return FormatFixed(kDisplayPerUnit * sum, 1, 4) + "%";
 }
 
 std::string CalibValueText(double mv)
 {
-    return PadLeft(Fixed(mv, 1), 5);
+    return FormatFixed(mv, 1, 5);
 }
 
 std::string LevelNumberText(double v)
 {
-    return Fixed(v, 5);
+    return FormatFixed(v, 5);
 }
 
 std::optional<double> ParseTypedNumber(const std::string& text)

@@ -6,6 +6,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "config/numberformat.h"
+
 namespace sonvera {
 
 namespace {
@@ -27,16 +29,6 @@ long NearestClamped(double v, long lo, long hi)
 constexpr long kPixelLimit = 1L << 24;
 
 }  // namespace
-
-std::string ScopeNumberText(double v, int decimals)
-{
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    if (r.ec != std::errc()) {
-        return "?";
-    }
-    return std::string(buf, r.ptr);
-}
 
 ScopeModel::ScopeModel()
 {
@@ -195,7 +187,7 @@ void ScopeModel::MouseMove(int x, int y, bool leftHeld, bool rightHeld)
         if (dtMs == 0.0) {
             return;  // also skips the voltage part: the readouts keep their text
         }
-        label1_ = ScopeNumberText(dtMs, 3) + "ms / " + ScopeNumberText(1.0 / dtMs, 3) + "kHz";
+        label1_ = FormatFixed(dtMs, 3) + "ms / " + FormatFixed(1.0 / dtMs, 3) + "kHz";
     }
     if (rightHeld && y1_ > 0) {
         y2_ = y;
@@ -207,7 +199,7 @@ void ScopeModel::MouseMove(int x, int y, bool leftHeld, bool rightHeld)
         if (duMv == 0.0) {
             return;
         }
-        label2_ = ScopeNumberText(duMv, 3) + "mV";
+        label2_ = FormatFixed(duMv, 3) + "mV";
     }
 }
 

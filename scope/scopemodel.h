@@ -143,7 +143,4 @@ struct ScopePlacement {
 };
 ScopePlacement PlaceScopeBeside(const ScopeRect& mainFrame, int viewWidth);
 
-/// Fixed-point text of v with `decimals` decimals and "." as decimal mark.
-std::string ScopeNumberText(double v, int decimals);
-
 }  // namespace sonvera

@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "config/numberformat.h"
 #include "config/profilefile.h"
 #include "config/sections.h"
 #include "dsp/analysis.h"
@@ -58,8 +59,8 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
     Text(this, "Label6", "Hz", 186, 36, 30);
     Label3 = Text(this, "Label3", "Filter", 8, 62, 90);
     ComboBox1 = Place<QComboBox>(this, "ComboBox1", 100, 60, 140, 22);
-    for (const WeightingTable& t : WeightingTables()) {
-        ComboBox1->addItem(QString::fromUtf8(t.name.data(), static_cast<int>(t.name.size())));
+    for (const Weighting& w : Weightings()) {
+        ComboBox1->addItem(QString::fromUtf8(w.name.data(), static_cast<int>(w.name.size())));
     }
     ComboBox1->addItem(QString::fromUtf8(kUserFilterName.data(), static_cast<int>(kUserFilterName.size())));
     ComboBox1->setEditable(false);
@@ -87,7 +88,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
         return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("*.cor")).toStdString();
     };
 
-    ReadStartFilter(profile_, analysis_, filter_);
+    ReadStartFilter(profile_, analysis_, filter_, loader_);
     FillControls();
 }
 
@@ -99,6 +100,7 @@ TAnaly::~TAnaly()
 void TAnaly::WriteSection()
 {
     analysis_.AnaFilterName = filter_.AnaFilterName;
+    analysis_.AnaFilterFile = filter_.UserFile();
     WriteAnalysisSection(profile_, analysis_);
 }
 
@@ -107,14 +109,17 @@ void TAnaly::FillControls()
     CheckBox1->setChecked(analysis_.FundAuto);
     Edit3->setEnabled(!analysis_.FundAuto);
     Label7->setEnabled(!analysis_.FundAuto);
-    Edit3->setText(QString::fromStdString(FixedText(analysis_.Fundamental, 0)));
+    Edit3->setText(QString::fromStdString(FormatFixed(analysis_.Fundamental, 0)));
     const int index = ComboBox1->findText(QString::fromStdString(filter_.AnaFilterName));
     if (index >= 0) {
         ComboBox1->setCurrentIndex(index);
     }
+    shownFilterIndex_ = ComboBox1->currentIndex();
+    ClearCurve(pendingUserCurve_);
+    pendingUserLoaded_ = false;
     Edit1->setText(QString::number(analysis_.AnaFreqLow));
     Edit2->setText(QString::number(analysis_.AnaFreqHigh));
-    Edit4->setText(QString::fromStdString(FixedText(20.0 * std::log10(analysis_.FundThreshold), 1)));
+    Edit4->setText(QString::fromStdString(FormatFixed(20.0 * std::log10(analysis_.FundThreshold), 1)));
 }
 
 int TAnaly::ShowAnalysisDialog()
@@ -133,12 +138,21 @@ void TAnaly::CheckBox1Click()
 
 void TAnaly::ComboBox1Change(const QString& name)
 {
-    if (name.toStdString() == kUserFilterName) {
-        const std::string file = chooseUserFile ? chooseUserFile() : std::string();
-        if (!file.empty()) {
-            loader_.LoadCurveFile(filter_.FilterCurve, file);
-        }
+    if (name.toStdString() != kUserFilterName) {
+        shownFilterIndex_ = ComboBox1->currentIndex();
+        return;
     }
+    // The file is loaded now and applied by OK; a file that is not chosen or cannot be
+    // loaded puts the list back on the weighting it showed before.
+    const std::string file = chooseUserFile ? chooseUserFile() : std::string();
+    CorrectionCurve loaded;
+    if (!file.empty() && loader_.LoadCurveFile(loaded, file)) {
+        pendingUserCurve_ = std::move(loaded);
+        pendingUserLoaded_ = true;
+        shownFilterIndex_ = ComboBox1->currentIndex();
+        return;
+    }
+    ComboBox1->setCurrentIndex(shownFilterIndex_);
 }
 
 void TAnaly::BitBtn1Click()
@@ -158,8 +172,18 @@ void TAnaly::BitBtn1Click()
     analysis_.FundThreshold = result.values->FundThreshold;
     analysis_.FundAuto = CheckBox1->isChecked();
     analysis_.Fundamental = result.values->Fundamental;
-    filter_.SelectFilter(ComboBox1->currentText().toStdString());
+    const std::string chosen = ComboBox1->currentText().toStdString();
+    if (chosen == kUserFilterName) {
+        // Without a new file the user weighting in force stays.
+        if (pendingUserLoaded_) {
+            filter_.SelectUserCurve(std::move(pendingUserCurve_));
+            pendingUserLoaded_ = false;
+        }
+    } else {
+        filter_.SelectFilter(chosen);
+    }
     analysis_.AnaFilterName = filter_.AnaFilterName;
+    analysis_.AnaFilterFile = filter_.UserFile();
     accept();
 }
 

@@ -37,7 +37,8 @@ public:
     /// OK: validates in order; on the first failure its warning, and the dialog stays.
     void BitBtn1Click();
     void CheckBox1Click();
-    /// A choice in the filter list; "USER" asks for a correction file at once.
+    /// A choice in the filter list; "USER" asks for a correction file at once and loads
+    /// it (OK applies it; a file not chosen or not loadable leaves the choice as it was).
     void ComboBox1Change(const QString& name);
 
     /// Asks for the user filter file; returns "" when cancelled (tests replace it).
@@ -54,6 +55,9 @@ private:
     CurveFileLoader& loader_;
     ProfileFile& profile_;
     char language_ = 'D';
+    int shownFilterIndex_ = 0;              // the list's choice before "USER" was picked
+    CorrectionCurve pendingUserCurve_;      // a user file loaded, waiting for OK
+    bool pendingUserLoaded_ = false;
 
     QLabel* Label1;
     QLabel* Label2;

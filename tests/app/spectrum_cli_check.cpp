@@ -71,7 +71,8 @@ TEST(SpectrumCommand, BadOptionsAreRefusedWithUsageStatus)
 {
     for (const char* args : {"--points 300", "--points", "--window 9", "--window Hanning", "--average 0",
                              "--average 10000", "--bits 12", "--tone 1000:3", "--tone x", "--thd --level",
-                             "--fmin 500 --fmax 400", "--lang F", "--bogus", "--in-device 3"}) {
+                             "--fmin 500 --fmax 400", "--lang F", "--bogus", "--in-device 3",
+                             "--filter 'a weighting'", "--filter 'A Weighting '", "--filter user"}) {
         EXPECT_EQ(RunSpectrum(args).status, 2) << args;
     }
 }
@@ -194,6 +195,37 @@ TEST(SpectrumCommand, ShortMissingOrBrokenWaveFilesAreFailures)
     std::ofstream(text) << "not a wave file\n";
     EXPECT_EQ(RunSpectrum("--input '" + text + "'").status, 1);
     EXPECT_EQ(RunSpectrum("--input '" + wav + "' --tone 1000").status, 2);
+}
+
+double LeftLevel(const SpectrumResult& r)
+{
+    EXPECT_EQ(r.resultLine.rfind("Level:  LI ", 0), 0u) << r.resultLine;
+    return std::atof(r.resultLine.c_str() + 11);
+}
+
+TEST(SpectrumCommand, LevelOfAToneIsTheSameThroughEveryWindow)
+{
+    const double none = LeftLevel(RunSpectrum("--tone 1000:-12 --level --points 4096 --window 0"));
+    for (int window = 1; window < 9; ++window) {
+        const SpectrumResult r = RunSpectrum("--tone 1000:-12 --level --points 4096 --window " + std::to_string(window));
+        ASSERT_EQ(r.status, 0);
+        EXPECT_NEAR(LeftLevel(r), none, 0.1) << r.resultLine;
+    }
+}
+
+TEST(SpectrumCommand, IecAWeightingTakesNineteenPointOneDecibelsOffAHundredHertzSine)
+{
+    testing::TempDir dir;
+    const std::string wav = dir.File("100hz.wav");
+    // 8 kHz: bins of 2 Hz keep the tone's window lobe where the weighting is one value.
+    const std::string generate = std::string("'") + SONVERA_CLI + "' generate --wave sin --freq 100 --level-l -10 "
+                                 "--level-r -10 --rate 8000 --bits 24 --seconds 3 --out '" + wav + "' 2>/dev/null";
+    ASSERT_EQ(std::system(generate.c_str()), 0);
+    const std::string common = "--input '" + wav + "' --level --fmin 10 --points 4096 --window 4 --filter ";
+    const SpectrumResult weighted = RunSpectrum(common + "'A (IEC 61672)'");
+    ASSERT_EQ(weighted.status, 0);
+    EXPECT_NE(weighted.resultLine.find("Filter: A (IEC 61672)"), std::string::npos) << weighted.resultLine;
+    EXPECT_NEAR(LeftLevel(weighted) - LeftLevel(RunSpectrum(common + "none")), -19.1, 0.1);
 }
 
 TEST(SpectrumCommand, UnwritableOutputIsAFailure)

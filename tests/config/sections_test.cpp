@@ -95,10 +95,12 @@ TEST(MainSections, SweepZerosGiveTheirDefaults)
 {
     const Settings s = ReadMain("[WOB]\nFROM=0\nTO=0\nSTEPS=0\n");
     EXPECT_EQ(s.Sweep.SweepFrom, 20);
-    EXPECT_EQ(s.Sweep.SweepTo, 28000);
+    EXPECT_EQ(s.Sweep.SweepTo, 20000);
     EXPECT_EQ(s.Sweep.SweepSteps, 50);
     EXPECT_EQ(ReadMain("[WOB]\nFROM=x\nSTEPS=y\n").Sweep.SweepFrom, 20);
-    EXPECT_EQ(ReadMain("[WOB]\nFROM=5\nTO=20000\n").Sweep.SweepTo, 20000);
+    // A stored range keeps what it holds, also above the default.
+    EXPECT_EQ(ReadMain("[WOB]\nFROM=5\nTO=28000\n").Sweep.SweepTo, 28000);
+    EXPECT_FLOAT_EQ(ReadMain("[WOB]\nPMIN=-90\nPMAX=90\n").Sweep.SweepPhaseMin, -90.0f);
     // Step counts the sweep cannot make (outside 1..1000) give the default too.
     EXPECT_EQ(ReadMain("[WOB]\nSTEPS=-3\n").Sweep.SweepSteps, 50);
     EXPECT_EQ(ReadMain("[WOB]\nSTEPS=1001\n").Sweep.SweepSteps, 50);
@@ -228,8 +230,8 @@ TEST(MainSections, MissingFileGivesEveryDefault)
     EXPECT_EQ(s.Sweep.SweepComment, "Kommentar:");
     EXPECT_DOUBLE_EQ(s.Sweep.SweepYMin, -45.0);
     EXPECT_DOUBLE_EQ(s.Sweep.SweepYMax, 5.0);
-    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMin, -90.0f);
-    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMax, 90.0f);
+    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMin, -180.0f);
+    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMax, 180.0f);
     EXPECT_EQ(s.Sweep.SweepSettleTime, 100);
     EXPECT_EQ(s.Scope.ScopeDiv1, 10);
     EXPECT_EQ(s.Scope.ScopeDiv2, 10);
@@ -266,8 +268,8 @@ TEST(MainSections, UnparsableValuesGiveTheirFallbacks)
     EXPECT_DOUBLE_EQ(s.Fft.FftYStep, 5.0);
     EXPECT_DOUBLE_EQ(s.Sweep.SweepYMin, -45.0);
     EXPECT_DOUBLE_EQ(s.Sweep.SweepYMax, 5.0);
-    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMin, -90.0f);
-    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMax, 90.0f);
+    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMin, -180.0f);
+    EXPECT_FLOAT_EQ(s.Sweep.SweepPhaseMax, 180.0f);
     EXPECT_EQ(s.Sweep.SweepSettleTime, 100);
     EXPECT_EQ(s.Scope.ScopeDiv1, 10);
     EXPECT_EQ(s.Scope.ScopeDiv2, 10);
@@ -520,7 +522,7 @@ TEST(RoundTrip, AnalysisGeneratorAndDiagramOptions)
 {
     TempDir dir;
     ProfileFile file(dir.File("snv13.cfg"));
-    AnalysisSettings a{true, true, false, 997.0, 22, 15000, 0.0000125, "A Weighting"};
+    AnalysisSettings a{true, true, false, 997.0, 22, 15000, 0.0000125, "USER", "/data/filters/mic weighting.cor"};
     GeneratorSettings g{12345, -90, 180, -20, -100, 4, "/data/sounds/test tone.wav"};
     DiagramOptions o;
     o.Separator = "\\t";
@@ -553,7 +555,8 @@ TEST(RoundTrip, AnalysisGeneratorAndDiagramOptions)
     EXPECT_EQ(a2.AnaFreqLow, 22);
     EXPECT_EQ(a2.AnaFreqHigh, 15000);
     EXPECT_DOUBLE_EQ(a2.FundThreshold, 0.0000125);
-    EXPECT_EQ(a2.AnaFilterName, "A Weighting");
+    EXPECT_EQ(a2.AnaFilterName, "USER");
+    EXPECT_EQ(a2.AnaFilterFile, "/data/filters/mic weighting.cor");
 
     EXPECT_EQ(g2.GenFrequency, 12345);
     EXPECT_EQ(g2.GenPhaseL, -90);

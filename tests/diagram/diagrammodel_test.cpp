@@ -56,12 +56,8 @@ TEST(NiceStep, ClimbsTheOneTwoFiveLadderStrictlyAboveTheArgument)
     EXPECT_DOUBLE_EQ(NiceStep(1272.0), 2000.0);
 }
 
-TEST(FormatFixed, UsesAPointAndPadsToTheWidth)
+TEST(DiagramRound, HalvesToEvenAndClamped)
 {
-    EXPECT_EQ(FormatFixed(-110.0, 0, 3), "-110");
-    EXPECT_EQ(FormatFixed(5.0, 0, 3), "  5");
-    EXPECT_EQ(FormatFixed(2.5, 1, 3), "2.5");
-    EXPECT_EQ(FormatFixed(1234.5678, 2), "1234.57");
     EXPECT_EQ(DiagramRound(2.5), 2);
     EXPECT_EQ(DiagramRound(3.5), 4);
     EXPECT_EQ(DiagramRound(-2.5), -2);
@@ -347,6 +343,31 @@ TEST(CollectCurve, SkipsEmptySlotsAndNeedsAFrequencyAboveTheMinimum)
     EXPECT_EQ(d.CollectCurve(1), 3);
 }
 
+TEST(CollectCurve, APointWithoutAValueLeavesAGapAndTheTableNoLine)
+{
+    DiagramModel d = MakeDiagram(100, 1000, -100, 0, 5, 1000, 700);
+    d.Options.XLog = 0;
+    d.Options.DrawCurve2 = 1;
+    ASSERT_TRUE(d.LayoutScreen(false));
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float points[5][2] = {{-10, 5}, {-20, nan}, {-30, 15}, {nan, nan}, {-50, 25}};
+    for (int i = 0; i < 5; ++i) {
+        d.StoreDiagramPoint(points[i], 2, i, 100.0f + 200.0f * static_cast<float>(i));
+    }
+    // Curve 1: two pieces around slot 3; curve 2: the lone slot 0, slot 2, slot 4.
+    ASSERT_EQ(d.CollectCurve(1), 5);
+    EXPECT_EQ(d.Polyline()[3].x, kCurveBreak);
+    EXPECT_EQ(d.Polyline()[4].y, d.LevelToY1(-50));
+    ASSERT_EQ(d.CollectCurve(2), 5);
+    EXPECT_EQ(d.Polyline()[1].x, kCurveBreak);
+    EXPECT_EQ(d.Polyline()[3].x, kCurveBreak);
+
+    const sonvera::testing::TempDir scratch;
+    const auto file = scratch.Path() / "gaps.txt";
+    ASSERT_EQ(d.ExportDiagramText(file.string(), ","), 0);
+    EXPECT_EQ(ReadFile(file), "100.00,-10.00,5.00\r\n300.00,-20.00,nan\r\n500.00,-30.00,15.00\r\n900.00,-50.00,25.00\r\n");
+}
+
 TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
 {
     const sonvera::testing::TempDir scratch;
@@ -361,17 +382,17 @@ TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
 
     const auto file = dir / "a.txt";
     EXPECT_EQ(d.ExportDiagramText(file.string(), ","), 0);
-    EXPECT_EQ(ReadFile(file), "20.00,-1.50\r\n1000.50,-0.00\r\n");
+    EXPECT_EQ(ReadFile(file), "20.00,-1.50\r\n1000.50,0.00\r\n");
 
     d.Options.DrawCurve2 = 1;
     EXPECT_EQ(d.ExportDiagramText(file.string(), ";"), 0);
-    EXPECT_EQ(ReadFile(file), "20.00;-1.50;12.25\r\n1000.50;-0.00;-90.00\r\n");
+    EXPECT_EQ(ReadFile(file), "20.00;-1.50;12.25\r\n1000.50;0.00;-90.00\r\n");
     EXPECT_EQ(d.ExportDiagramText(file.string(), "\\t"), 0);
-    EXPECT_EQ(ReadFile(file), "20.00\t-1.50\t12.25\r\n1000.50\t-0.00\t-90.00\r\n");
+    EXPECT_EQ(ReadFile(file), "20.00\t-1.50\t12.25\r\n1000.50\t0.00\t-90.00\r\n");
     EXPECT_EQ(d.ExportDiagramText(file.string(), "\\n"), 0);
-    EXPECT_EQ(ReadFile(file), "20.00\r\n-1.50\r\n12.25\r\n1000.50\r\n-0.00\r\n-90.00\r\n");
+    EXPECT_EQ(ReadFile(file), "20.00\r\n-1.50\r\n12.25\r\n1000.50\r\n0.00\r\n-90.00\r\n");
     EXPECT_EQ(d.ExportDiagramText(file.string(), "\\T"), 0);  // exact comparison only
-    EXPECT_EQ(ReadFile(file), "20.00\\T-1.50\\T12.25\r\n1000.50\\T-0.00\\T-90.00\r\n");
+    EXPECT_EQ(ReadFile(file), "20.00\\T-1.50\\T12.25\r\n1000.50\\T0.00\\T-90.00\r\n");
 
     d.Options.DrawCurve1 = 0;
     d.Options.DrawCurve2 = 0;

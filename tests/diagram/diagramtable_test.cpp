@@ -3,7 +3,9 @@
 #include "tests/support/tempdir.h"
 
 #include <QGuiApplication>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <fstream>
 #include <sstream>
 
@@ -32,7 +34,9 @@ TEST(DiagramTable, ReadsBackEveryExportSeparator)
     float lo = -90;
     float hi = 10;
     ASSERT_FALSE(d.PrepareDiagram("", 3, 20, 20000, lo, hi));
-    const float values[4][3] = {{20, -1.25f, 3}, {100.5f, -80, 0}, {1000, 0, -7.5f}, {20000, 5, 5}};
+    // A point without its second value (a sweep step without phase) comes back as NaN.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float values[4][3] = {{20, -1.25f, 3}, {100.5f, -80, nan}, {1000, 0, -7.5f}, {20000, 5, 5}};
     for (int i = 0; i < 4; ++i) {
         d.StoreDiagramPoint(&values[i][1], 2, i, values[i][0]);
     }
@@ -50,7 +54,9 @@ TEST(DiagramTable, ReadsBackEveryExportSeparator)
             for (int i = 0; i < 4; ++i) {
                 EXPECT_FLOAT_EQ(t.freqHz[static_cast<std::size_t>(i)], values[i][0]);
                 EXPECT_FLOAT_EQ(t.curve1[static_cast<std::size_t>(i)], values[i][1]);
-                if (draw2) {
+                if (draw2 && i == 1) {
+                    EXPECT_TRUE(std::isnan(t.curve2[1]));
+                } else if (draw2) {
                     EXPECT_FLOAT_EQ(t.curve2[static_cast<std::size_t>(i)], values[i][2]);
                 }
             }
@@ -70,7 +76,9 @@ TEST(DiagramTable, RejectsWhatIsNoTable)
     EXPECT_FALSE(ParseDiagramTable("20,1\n30,2,3\n", 0, t, error));
     EXPECT_NE(error.find("line 2"), std::string::npos);
     EXPECT_FALSE(ParseDiagramTable("20,1,2,3\n", 0, t, error));
-    EXPECT_FALSE(ParseDiagramTable("20,nan\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("nan,1\n", 0, t, error));  // a point needs its frequency
+    EXPECT_FALSE(ParseDiagramTable("20,nano\n", 0, t, error));
+    EXPECT_FALSE(ParseDiagramTable("20,-nan\n", 0, t, error));
     EXPECT_FALSE(ParseDiagramTable("20,1.2.3\n", 0, t, error));
     EXPECT_FALSE(ParseDiagramTable("-20,1\n", 0, t, error));  // negative frequency
     EXPECT_FALSE(ParseDiagramTable("20000000,1\n", 0, t, error));

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "dsp/analysis.h"
@@ -57,7 +58,7 @@ TEST(Analysis, OnePercentSecondHarmonicReadsMinus40Db) {
     const std::vector<float> mags = SpectrumOf({{85 * bw, 1.0}, {170 * bw, 0.01}}, 48000, 4096, 0);
     WeightingFilter filter;
     AnalysisParams p = Params(48000, 4096);
-    const double thd = MeasureThdN(mags, p, filter.FilterCurve);
+    const double thd = MeasureThdN(mags, p, filter);
     EXPECT_EQ(p.Fundamental, 996.0);  // 996.09 Hz rounded to whole hertz
     // rest/total = 0.01^2 / (1 + 0.01^2), without any level offset.
     EXPECT_NEAR(thd, B * std::log(std::sqrt(1e-4 / (1.0 + 1e-4))), 0.01);
@@ -70,7 +71,7 @@ TEST(Analysis, DistortionOffTheBinsIsFoundWithALowLeakageWindow) {
         SpectrumOf({{1000, 0.5}, {3000, 0.0005}, {5000, 0.0005}}, 44100, 4096, 4);
     WeightingFilter filter;
     AnalysisParams p = Params(44100, 4096);
-    const double thd = MeasureThdN(mags, p, filter.FilterCurve);
+    const double thd = MeasureThdN(mags, p, filter);
     EXPECT_NEAR(p.Fundamental, 1001.0, 1.0);  // bin 93 at 1001.3 Hz is the largest
     const double expected = B * std::log(std::sqrt(2 * 0.0005 * 0.0005 / (0.25 + 2 * 0.0005 * 0.0005)));
     EXPECT_NEAR(thd, expected, 0.3);
@@ -85,7 +86,7 @@ TEST(Analysis, ClassicOffsetIsNotAddedToTheRatio) {
     p.Fundamental = 90000;
     p.AnaFreqLow = 0;
     p.AnaFreqHigh = 24000;
-    EXPECT_NEAR(MeasureThdN(mags, p, filter.FilterCurve), 0.0, 1e-9);
+    EXPECT_NEAR(MeasureThdN(mags, p, filter), 0.0, 1e-9);
     EXPECT_EQ(p.Fundamental, 90000.0);  // manual fundamental is kept
 }
 
@@ -94,7 +95,7 @@ TEST(Analysis, SingleBinSignalHasOnlyTheFloorAsRest) {
     mags[100] = 0.25f;
     WeightingFilter filter;
     AnalysisParams p = Params(44100, 4096);
-    const double thd = MeasureThdN(mags, p, filter.FilterCurve);
+    const double thd = MeasureThdN(mags, p, filter);
     EXPECT_NEAR(p.Fundamental, std::nearbyint(100 * 44100.0 / 4096), 0.0);
     EXPECT_LT(thd, -150.0);
     EXPECT_TRUE(std::isfinite(thd));
@@ -105,10 +106,10 @@ TEST(Analysis, WithoutFundamentalTheResultIsTheAbsoluteBandLevel) {
     mags[100] = 0.0005f;  // below the threshold of 0.001
     WeightingFilter filter;
     AnalysisParams p = Params(44100, 4096);
-    const double thd = MeasureThdN(mags, p, filter.FilterCurve);
+    const double thd = MeasureThdN(mags, p, filter);
     EXPECT_EQ(p.Fundamental, 0.0);
     EXPECT_NEAR(thd, A + B * std::log(0.0005), 1e-4);
-    EXPECT_NEAR(thd, MeasureLevel(mags, p, filter.FilterCurve), 1e-9);
+    EXPECT_NEAR(thd, MeasureLevel(mags, p, filter), 1e-9);
 }
 
 TEST(Analysis, FundamentalSearchRules) {
@@ -136,22 +137,22 @@ TEST(Analysis, LevelAddsTonePowersAndAppliesTheWeighting) {
     WeightingFilter filter;
     const std::vector<float> one = SpectrumOf({{10 * bw, 0.5}}, 51200, 512, 0);
     const std::vector<float> two = SpectrumOf({{10 * bw, 0.5}, {30 * bw, 0.5}}, 51200, 512, 0);
-    const double l1 = MeasureLevel(one, p, filter.FilterCurve);
-    const double l2 = MeasureLevel(two, p, filter.FilterCurve);
+    const double l1 = MeasureLevel(one, p, filter);
+    const double l2 = MeasureLevel(two, p, filter);
     EXPECT_NEAR(l1, A + B * std::log(0.125), 1e-4);
     EXPECT_NEAR(l2 - l1, B * std::log(std::sqrt(2.0)), 1e-4);
 
     // A 100 Hz tone under A weighting is 18 dB down.
     std::vector<float> mags(256, 0.0f);
     mags[1] = 0.1f;
-    const double flat = MeasureLevel(mags, p, filter.FilterCurve);
+    const double flat = MeasureLevel(mags, p, filter);
     filter.SelectFilter("A Weighting");
-    EXPECT_NEAR(MeasureLevel(mags, p, filter.FilterCurve) - flat, -18.0, 1e-6);
+    EXPECT_NEAR(MeasureLevel(mags, p, filter) - flat, -18.0, 1e-6);
 
     // Band edges are included: a band of exactly 1000..1000 Hz holds bin 10 only.
     p.AnaFreqLow = 1000;
     p.AnaFreqHigh = 1000;
-    EXPECT_NEAR(MeasureLevel(one, p, WeightingFilter().FilterCurve), l1, 1e-4);
+    EXPECT_NEAR(MeasureLevel(one, p, WeightingFilter()), l1, 1e-4);
 }
 
 TEST(Analysis, BandWithoutBinsGivesTheFloorNotInfinity) {
@@ -160,15 +161,61 @@ TEST(Analysis, BandWithoutBinsGivesTheFloorNotInfinity) {
     AnalysisParams p = Params(44100, 4096);
     p.AnaFreqLow = 30000;
     p.AnaFreqHigh = 40000;
-    EXPECT_EQ(MeasureLevel(mags, p, filter.FilterCurve), kZeroMagnitudeDb);
+    EXPECT_EQ(MeasureLevel(mags, p, filter), kZeroMagnitudeDb);
     p.FundAuto = false;
     p.Fundamental = 0;
-    EXPECT_EQ(MeasureThdN(mags, p, filter.FilterCurve), kZeroMagnitudeDb);
-    // Band entirely inside the notch: nothing is left, still a finite floor.
+    ThdNCase kind = ThdNCase::Ratio;
+    EXPECT_EQ(MeasureThdN(mags, p, filter, A, B, &kind), kZeroMagnitudeDb);
+    EXPECT_EQ(kind, ThdNCase::EmptyBand);
+    // Band entirely inside the notch: no reading, and it says so.
     p.Fundamental = 1000;
     p.AnaFreqLow = 990;
     p.AnaFreqHigh = 1010;
-    EXPECT_EQ(MeasureThdN(mags, p, filter.FilterCurve), kZeroMagnitudeDb);
+    EXPECT_EQ(MeasureThdN(mags, p, filter, A, B, &kind), kZeroMagnitudeDb);
+    EXPECT_EQ(kind, ThdNCase::NotchCoversBand);
+    p.AnaFreqHigh = 2000;
+    MeasureThdN(mags, p, filter, A, B, &kind);
+    EXPECT_EQ(kind, ThdNCase::Ratio);
+}
+
+TEST(Analysis, LevelOfASineAndOfNoiseIsTheSameThroughEveryWindow) {
+    // 1 kHz at -12 dB (amplitude 0.251) off the bins, and white noise of RMS 0.1 (fixed
+    // seed), 4096 points at 44.1 kHz, magnitudes averaged over 16 blocks as the run
+    // averages them (one block of noise scatters by more than 0.1 dB between windows).
+    const int n = 4096;
+    const int blocks = 16;
+    std::vector<float> sine(n), noise(static_cast<std::size_t>(n) * blocks);
+    std::mt19937 random(12345);
+    std::normal_distribution<double> gauss(0.0, 0.1);
+    for (int i = 0; i < n; ++i) {
+        sine[static_cast<std::size_t>(i)] = static_cast<float>(0.251 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / 44100.0));
+    }
+    for (float& v : noise) v = static_cast<float>(gauss(random));
+    WeightingFilter filter;
+    AnalysisParams p = Params(44100, n);
+    p.AnaFreqLow = 0;
+    p.AnaFreqHigh = 22050;
+    for (const std::vector<float>* signal : {&sine, &noise}) {
+        double none = 0.0;
+        const int count = static_cast<int>(signal->size()) / n;
+        for (int window = 0; window < 9; ++window) {
+            SpectrumTransform st;
+            ASSERT_TRUE(st.BuildWindowTable(window, n));
+            std::vector<float> mean(static_cast<std::size_t>(n / 2), 0.0f);
+            for (int b = 0; b < count; ++b) {
+                std::vector<float> x(signal->begin() + b * n, signal->begin() + (b + 1) * n);
+                ASSERT_TRUE(st.ComputeSpectrum(x.data(), n));
+                for (int k = 0; k < n / 2; ++k) mean[static_cast<std::size_t>(k)] += x[static_cast<std::size_t>(k)] / count;
+            }
+            p.WindowNoiseBandwidth = st.WindowNoiseBandwidth();
+            const double level = MeasureLevel(mean, p, filter);
+            if (window == 0) {
+                none = level;
+                EXPECT_EQ(p.WindowNoiseBandwidth, 1.0);
+            }
+            EXPECT_NEAR(level, none, 0.1) << "window " << window << (signal == &sine ? " sine" : " noise");
+        }
+    }
 }
 
 TEST(Analysis, NotchRemovesTwentyFiveBinsAroundABinFundamental) {
@@ -183,7 +230,7 @@ TEST(Analysis, NotchRemovesTwentyFiveBinsAroundABinFundamental) {
     mags[50] = 1.0f;
     mags[38] = 0.5f;   // inside the notch (edge)
     mags[37] = 0.01f;  // just outside
-    const double thd = MeasureThdN(mags, p, filter.FilterCurve);
+    const double thd = MeasureThdN(mags, p, filter);
     EXPECT_NEAR(thd, B * std::log(std::sqrt(1e-4 / (1.0 + 0.25 + 1e-4))), 1e-6);
 }
 

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <limits>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "dsp/weighting.h"
+#include "tests/support/tempdir.h"
 
 namespace sonvera {
 namespace {
@@ -58,10 +62,10 @@ std::vector<CurveTablePoint> ParsePrinted(const std::string& text) {
 }
 
 TEST(WeightingTables, NamesOrderAndPointsAreThePrintedOnes) {
-    const auto& tables = WeightingTables();
+    const auto& tables = Weightings();
     const int counts[kWeightingTableCount] = {3, 15, 11, 11, 13, 11, 13, 12, 12, 10, 10, 9, 10};
     for (int t = 0; t < kWeightingTableCount; ++t) {
-        const WeightingTable& table = tables[static_cast<std::size_t>(t)];
+        const Weighting& table = tables[static_cast<std::size_t>(t)];
         EXPECT_EQ(table.name, kPrinted[t][0]);
         const std::vector<CurveTablePoint> printed = ParsePrinted(kPrinted[t][1]);
         ASSERT_EQ(table.points.size(), static_cast<std::size_t>(counts[t])) << table.name;
@@ -75,12 +79,12 @@ TEST(WeightingTables, NamesOrderAndPointsAreThePrintedOnes) {
 
 TEST(WeightingTables, EverySelectedTableMeetsItsPointsExactly) {
     WeightingFilter filter;
-    for (const WeightingTable& table : WeightingTables()) {
-        filter.SelectFilter(std::string(table.name));
+    for (const Weighting& table : Weightings()) {
+        if (table.formula != nullptr) continue;
+        ASSERT_TRUE(filter.SelectFilter(std::string(table.name)));
         ASSERT_EQ(filter.FilterCurve.count, static_cast<int>(table.points.size())) << table.name;
         for (const CurveTablePoint& p : table.points) {
-            EXPECT_NEAR(EvalCurve(filter.FilterCurve, p.freqHz), p.valueDb, 1e-9)
-                << table.name << " at " << p.freqHz;
+            EXPECT_NEAR(filter.GainDb(p.freqHz), p.valueDb, 1e-9) << table.name << " at " << p.freqHz;
         }
     }
 }
@@ -105,31 +109,47 @@ TEST(WeightingFilter, AWeightingHitsItsTablePoints) {
     EXPECT_NEAR(ApplyCurve(filter.FilterCurve, -1.0, 100, 0.0), -18.0, 1e-12);
 }
 
-TEST(WeightingFilter, UnknownOrMiscasedNamesKeepThePointsButTakeTheName) {
+TEST(WeightingFilter, NamesThatNameNoWeightingChangeNothing) {
     WeightingFilter filter;
-    filter.SelectFilter("DEEMPH 75");
-    filter.FilterCurve.active = false;
-    filter.SelectFilter("deemph 50");
-    EXPECT_EQ(filter.AnaFilterName, "deemph 50");
-    EXPECT_TRUE(filter.FilterCurve.active);
-    EXPECT_EQ(filter.FilterCurve.count, 9);
-    EXPECT_NEAR(EvalCurve(filter.FilterCurve, 24000), -17.5, 1e-12);
-
-    filter.SelectFilter("USER");
-    EXPECT_EQ(filter.AnaFilterName, "USER");
-    EXPECT_EQ(filter.FilterCurve.count, 9);
-
-    filter.SelectFilter("A Weighting ");  // trailing blank: no match
-    EXPECT_EQ(filter.FilterCurve.count, 9);
+    ASSERT_TRUE(filter.SelectFilter("DEEMPH 75"));
+    for (const char* name : {"deemph 50", "USER", "A Weighting ", "", "a (iec 61672)"}) {
+        EXPECT_FALSE(filter.SelectFilter(name)) << name;
+        EXPECT_EQ(filter.AnaFilterName, "DEEMPH 75");
+        EXPECT_NEAR(filter.GainDb(24000), -17.5, 1e-12);
+    }
 }
 
-TEST(WeightingFilter, OverlongNamesAreCutTo255Bytes) {
-    WeightingFilter filter;
-    filter.SelectFilter(std::string(300, 'x'));
-    EXPECT_EQ(filter.AnaFilterName.size(), 255u);
-    // A two-byte character straddling the limit is dropped whole.
-    filter.SelectFilter(std::string(254, 'x') + "\xc3\xa4" + "yy");
-    EXPECT_EQ(filter.AnaFilterName, std::string(254, 'x'));
+struct Messages : CurveMessageSink {
+    std::vector<std::string> texts;
+    void Warning(const std::string& text) override { texts.push_back(text); }
+};
+
+TEST(WeightingFilter, AStoredUserFileIsRestoredAndWhatCannotBeFallsBackToNone) {
+    const testing::TempDir dir;
+    std::ofstream(dir.File("good.cor")) << "100 -6\n1000 0\n";
+    std::ofstream(dir.File("bad.cor")) << "100 -6\nnot a line\n";
+    Messages messages;
+    CurveFileLoader loader(messages);
+    const struct {
+        std::string name, file, result, message;
+    } cases[] = {
+        {"USER", dir.File("good.cor"), "USER", ""},
+        {"USER", dir.File("bad.cor"), "none", "Zeilenfehler in Zeile 2"},
+        {"USER", dir.File("gone.cor"), "none", "Fehler beim Lesen von : " + dir.File("gone.cor")},
+        {"USER", "", "none", ""},  // older configurations stored no file
+        {"a weighting", "", "none", ""},
+    };
+    for (const auto& c : cases) {
+        WeightingFilter filter;
+        ASSERT_TRUE(filter.SelectFilter("CCIR wtd"));
+        messages.texts.clear();
+        filter.RestoreFilter(c.name, c.file, loader);
+        EXPECT_EQ(filter.AnaFilterName, c.result) << c.file;
+        EXPECT_EQ(filter.GainDb(100), c.result == "USER" ? -6.0 : 0.0);  // applied, not merely loaded
+        EXPECT_EQ(filter.UserFile(), c.result == "USER" ? c.file : "");
+        EXPECT_EQ(messages.texts, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone.cor")));  // never created
 }
 
 TEST(WeightingFilter, CurveContinuesBeyondTheLastPoint) {
@@ -140,6 +160,49 @@ TEST(WeightingFilter, CurveContinuesBeyondTheLastPoint) {
     EXPECT_NEAR(EvalCurve(filter.FilterCurve, 20000.001), -72.0, 1e-3);
     EXPECT_NE(EvalCurve(filter.FilterCurve, 23000), -72.0);
     EXPECT_TRUE(std::isfinite(EvalCurve(filter.FilterCurve, 24000)));
+}
+
+
+// IEC 61672-1, Table 3: the A and C weightings in dB at the nominal frequencies 10 Hz ..
+// 20 kHz, tabulated to 0.1 dB for the exact base-ten frequencies 1000 * 10^(k/10).
+struct IecRow {
+    int k;
+    double a, c;
+};
+const IecRow kIecTable3[] = {
+    {-20, -70.4, -14.3}, {-19, -63.4, -11.2}, {-18, -56.7, -8.5}, {-17, -50.5, -6.2}, {-16, -44.7, -4.4},
+    {-15, -39.4, -3.0},  {-14, -34.6, -2.0},  {-13, -30.2, -1.3}, {-12, -26.2, -0.8}, {-11, -22.5, -0.5},
+    {-10, -19.1, -0.3},  {-9, -16.1, -0.2},   {-8, -13.4, -0.1},  {-7, -10.9, 0.0},   {-6, -8.6, 0.0},
+    {-5, -6.6, 0.0},     {-4, -4.8, 0.0},     {-3, -3.2, 0.0},    {-2, -1.9, 0.0},    {-1, -0.8, 0.0},
+    {0, 0.0, 0.0},       {1, 0.6, 0.0},       {2, 1.0, -0.1},     {3, 1.2, -0.2},     {4, 1.3, -0.3},
+    {5, 1.2, -0.5},      {6, 1.0, -0.8},      {7, 0.5, -1.3},     {8, -0.1, -2.0},    {9, -1.1, -3.0},
+    {10, -2.5, -4.4},    {11, -4.3, -6.2},    {12, -6.6, -8.5},   {13, -9.3, -11.2},
+};
+
+// ITU-R BS.468: the weighting's response in dB at the frequencies of its table.
+const CurveTablePoint kItu468Table[] = {
+    {31.5, -29.9}, {63, -23.9},   {100, -19.8},  {200, -13.8},  {400, -7.8},    {800, -1.9},   {1000, 0.0},
+    {2000, 5.6},   {3150, 9.0},   {4000, 10.5},  {5000, 11.7},  {6300, 12.2},   {7100, 12.0},  {8000, 11.4},
+    {9000, 10.1},  {10000, 8.1},  {12500, 0.0},  {14000, -5.3}, {16000, -11.7}, {20000, -22.2}, {31500, -42.7},
+};
+
+TEST(StandardWeightings, FollowTheTablesOfTheirStandards) {
+    WeightingFilter a, c, itu, itu2k;
+    ASSERT_TRUE(a.SelectFilter("A (IEC 61672)"));
+    ASSERT_TRUE(c.SelectFilter("C (IEC 61672)"));
+    ASSERT_TRUE(itu.SelectFilter("ITU-R 468"));
+    ASSERT_TRUE(itu2k.SelectFilter("ITU-R 468 (2 kHz)"));
+    for (const IecRow& row : kIecTable3) {
+        const double f = 1000.0 * std::pow(10.0, row.k / 10.0);
+        // The table rounds to 0.1 dB: the exact curve lies within half of that.
+        EXPECT_NEAR(a.GainDb(f), row.a, 0.05 + 1e-9) << f << " Hz";
+        EXPECT_NEAR(c.GainDb(f), row.c, 0.05 + 1e-9) << f << " Hz";
+    }
+    for (const CurveTablePoint& p : kItu468Table) {
+        EXPECT_NEAR(itu.GainDb(p.freqHz), p.valueDb, 0.1) << p.freqHz << " Hz";
+        EXPECT_NEAR(itu2k.GainDb(p.freqHz), p.valueDb - 5.6, 0.1) << p.freqHz << " Hz";
+    }
+    EXPECT_EQ(a.GainDb(0.0), -std::numeric_limits<double>::infinity());  // DC: nothing passes
 }
 
 }  // namespace

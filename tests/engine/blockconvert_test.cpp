@@ -83,18 +83,18 @@ TEST(BlockConvert, EightBitExtremesAreOverloadsAndScaleBy128)
 
 TEST(BlockConvert, ThirtyTwoBitContainersScaleByMaxAndCountBothEnds)
 {
-    const auto raw = Bytes32({2147483647, -2147483647 - 1, -2147483647, 1073741824, 2147483646, 0});
+    // 0x7FFFFF00 is the largest 24-bit sample in its container: full scale too.
+    const auto raw = Bytes32({2147483647, -2147483647 - 1, -2147483647, 1073741824, 0x7FFFFF00, 0x7FFFFEFF});
     std::vector<float> out(6);
     const ConvertedBlock c = ConvertCapturedBlock(raw.data(), raw.size(), 32, 1, out.data(), out.size());
     EXPECT_EQ(c.valueCount, 6);
-    EXPECT_EQ(c.overloadCount, 3);  // 2147483647, -2147483648, -2147483647
+    EXPECT_EQ(c.overloadCount, 4);  // all but 1073741824 and 0x7FFFFEFF
     EXPECT_FLOAT_EQ(out[0], 1.0f);
     EXPECT_FLOAT_EQ(out[3], static_cast<float>(1073741824.0 / 2147483647.0));
-    EXPECT_EQ(out[5], 0.0f);
     // 24 bits travel in the same containers and convert the same way.
     const ConvertedBlock c24 = ConvertCapturedBlock(raw.data(), raw.size(), 24, 1, out.data(), out.size());
     EXPECT_EQ(c24.valueCount, 6);
-    EXPECT_EQ(c24.overloadCount, 3);
+    EXPECT_EQ(c24.overloadCount, 4);
 }
 
 TEST(BlockConvert, NeverWritesBeyondCapacityAndKeepsWholeFrames)

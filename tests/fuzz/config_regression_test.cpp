@@ -69,7 +69,7 @@ TEST(ConfigFuzzInputs, AHandEditedCrlfFileKeepsItsReadableValuesAndFallsBackOnTh
     EXPECT_DOUBLE_EQ(out.settings.Calib.InCalibValue, 268.0);  // -1 keeps the value held
     EXPECT_DOUBLE_EQ(out.settings.Calib.OutCalibValue, 150.0);
     EXPECT_EQ(out.settings.Sweep.SweepSteps, 50);                // 0 steps cannot be swept
-    EXPECT_FLOAT_EQ(out.settings.Sweep.SweepPhaseMin, -90.0f);  // 1e40 is beyond single precision
+    EXPECT_FLOAT_EQ(out.settings.Sweep.SweepPhaseMin, -180.0f);  // 1e40 is beyond single precision
     EXPECT_EQ(out.settings.InDeviceFormats[0].Format.SamplesPerSec, 192000u);
 }
 

@@ -460,15 +460,39 @@ TEST_F(SpectrumRunDistortionTest, ThdLineReadsTheDistortionOfTheDeviceUnderTestI
     EXPECT_EQ(settings.Analysis.Fundamental, fund);
 }
 
+TEST_F(SpectrumRunDistortionTest, ThdLineReadsARealZeroAndSaysWhenTheNotchCoversTheBand)
+{
+    PlayTone(1000, -6, -6);
+    settings.Analysis.ThdMeasure = true;
+    settings.Fft.FftPoints = 4096;
+    // A fundamental far outside the spectrum notches nothing: all power is "rest".
+    settings.Analysis.FundAuto = false;
+    settings.Analysis.Fundamental = 90000;
+    settings.Analysis.AnaFreqLow = 0;
+    settings.Analysis.AnaFreqHigh = 24000;
+    run.EnterSpectrumPage();
+    run.RunningGroupClick(0);
+    run.StartButtonClick();
+    RunLoop();
+    EXPECT_EQ(diagram.resultLine, "THD+N:  LI 90000Hz 0.0dB |  RE 90000Hz 0.0dB |   Filter: none");
+
+    // 900..1100 Hz around 1 kHz: the notch (12 bins of 11.7 Hz each side) covers it.
+    settings.Analysis.FundAuto = true;
+    settings.Analysis.AnaFreqLow = 900;
+    settings.Analysis.AnaFreqHigh = 1100;
+    run.StartButtonClick();
+    RunLoop();
+    EXPECT_EQ(diagram.resultLine,
+              "THD+N:  LI 996Hz Band schmaler als Notch |  RE 996Hz Band schmaler als Notch |   Filter: none");
+}
+
 TEST(SpectrumTexts, BothLanguagesAndNothingForOtherLetters)
 {
     ASSERT_NE(SpectrumTextsFor('D'), nullptr);
     EXPECT_EQ(SpectrumTextsFor('E')->noFundamental, " no fundamental ");
     EXPECT_EQ(SpectrumTextsFor('D')->noFundamental, " keine Grundwelle ");
+    EXPECT_EQ(SpectrumTextsFor('E')->bandInNotch, "band narrower than notch");
     EXPECT_EQ(SpectrumTextsFor('x'), nullptr);
-    EXPECT_EQ(FixedText(-0.001, 2), "0.00");
-    EXPECT_EQ(FixedText(-12.345, 1), "-12.3");
-    EXPECT_EQ(FixedText(1000.4, 0), "1000");
 }
 
 }  // namespace

@@ -162,11 +162,11 @@ TEST_F(SweepSettingsModelTest, EditsTakeOnlyReadableValuesWithinTheirRules)
     model.StepsChanged("7");
     EXPECT_EQ(model.Work().SweepSteps, 7);
     model.PhaseMinChanged("-361");
-    EXPECT_EQ(model.Work().SweepPhaseMin, -90.0f);
+    EXPECT_EQ(model.Work().SweepPhaseMin, -180.0f);
     model.PhaseMinChanged("-300");
     EXPECT_EQ(model.Work().SweepPhaseMin, -300.0f);
     model.PhaseMaxChanged("-300");
-    EXPECT_EQ(model.Work().SweepPhaseMax, 90.0f);
+    EXPECT_EQ(model.Work().SweepPhaseMax, 180.0f);
     model.LevelChanged("OFF");
     EXPECT_EQ(model.Work().SweepLevel, 0.0f);
     model.LevelChanged("-250.5");  // no range check while typing

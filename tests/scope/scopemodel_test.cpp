@@ -237,12 +237,5 @@ TEST(ScopePlacement, LeftOfTheMainWindowOrTheMainWindowMovesRight)
     EXPECT_EQ(tight.view.top, 50);
 }
 
-TEST(ScopeNumberText, PointAsDecimalMarkAndNoLeadingBlanks)
-{
-    EXPECT_EQ(ScopeNumberText(2.5, 3), "2.500");
-    EXPECT_EQ(ScopeNumberText(0.4, 3), "0.400");
-    EXPECT_EQ(ScopeNumberText(1234.5678, 1), "1234.6");
-}
-
 }  // namespace
 }  // namespace sonvera

@@ -75,8 +75,11 @@ TEST_F(AnalyTest, ReadsItsSectionAtCreationAndFillsTheControls)
     EXPECT_EQ(Edit("Edit4")->text(), QStringLiteral("-60.0"));
     EXPECT_FALSE(Edit("Edit3")->isEnabled());
     auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox1"));
-    EXPECT_EQ(combo->count(), 14);
-    EXPECT_EQ(combo->itemText(13), QStringLiteral("USER"));
+    EXPECT_EQ(combo->count(), 18);
+    EXPECT_EQ(combo->itemText(12), QStringLiteral("DEEMPH J.17"));
+    EXPECT_EQ(combo->itemText(13), QStringLiteral("A (IEC 61672)"));
+    EXPECT_EQ(combo->itemText(16), QStringLiteral("ITU-R 468 (2 kHz)"));
+    EXPECT_EQ(combo->itemText(17), QStringLiteral("USER"));
     EXPECT_EQ(combo->currentText(), QStringLiteral("none"));
 }
 
@@ -151,14 +154,47 @@ TEST_F(AnalyTest, CancelKeepsTheEditsOutButTheCheckBoxClickCountsAndTheSectionIs
     EXPECT_NE(FileText().find("FVON=200"), std::string::npos) << FileText();
 }
 
-TEST_F(AnalyTest, ChoosingUserLoadsAFilterFileAtOnce)
+TEST_F(AnalyTest, AUserFileIsAppliedByOkUnderItsNameAndRestoredAtTheNextStart)
 {
     const std::string cor = dir.filePath(QStringLiteral("weight.cor")).toStdString();
     std::ofstream(cor) << "100 -3\n1000 0\n10000 3\n";
     dialog->chooseUserFile = [&] { return cor; };
-    dialog->ComboBox1Change(QStringLiteral("USER"));
-    EXPECT_EQ(filter.FilterCurve.count, 3);
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+    for (bool ok : {false, true}) {
+        QTimer::singleShot(0, [&] {
+            combo->setCurrentIndex(17);
+            dialog->ComboBox1Change(QStringLiteral("USER"));
+            EXPECT_EQ(filter.AnaFilterName, "none");  // loaded, not yet applied
+            Button(ok ? "BitBtn1" : "BitBtn2")->click();
+        });
+        dialog->ShowAnalysisDialog();
+        EXPECT_EQ(filter.AnaFilterName, ok ? "USER" : "none");
+        EXPECT_NEAR(filter.GainDb(100), ok ? -3.0 : 0.0, 1e-9);
+    }
+    EXPECT_NE(FileText().find("FILTERFILE=" + cor), std::string::npos) << FileText();
     EXPECT_TRUE(curveWarnings.empty());
+    // The next start restores it from the section.
+    AnalysisSettings again;
+    WeightingFilter restored;
+    ProfileFile reread(path);
+    TAnaly second(again, restored, loader, reread);
+    EXPECT_EQ(restored.UserFile(), cor);
+}
+
+TEST_F(AnalyTest, AUserFileThatIsNotChosenOrNotLoadablePutsTheListBack)
+{
+    const std::string cor = dir.filePath(QStringLiteral("broken.cor")).toStdString();
+    std::ofstream(cor) << "100 x\n";
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+    combo->setCurrentIndex(15);
+    dialog->ComboBox1Change(combo->currentText());
+    for (const std::string& chosen : {std::string(), cor}) {
+        dialog->chooseUserFile = [&] { return chosen; };
+        combo->setCurrentIndex(17);
+        dialog->ComboBox1Change(QStringLiteral("USER"));
+        EXPECT_EQ(combo->currentText(), QStringLiteral("ITU-R 468"));
+    }
+    EXPECT_EQ(curveWarnings, std::vector<std::string>{"Zeilenfehler in Zeile 1"});
 }
 
 }  // namespace
