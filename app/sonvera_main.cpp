@@ -135,8 +135,8 @@ protected:
         // line repaint bands of the window too, but they show no spectrum.
         if (event->type() == QEvent::Paint) {
             const sonvera::DiagramRect r = program_.Diagram()->Model().Layout().PlotRect;
-            const QPoint centre((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-            if (static_cast<QPaintEvent*>(event)->region().contains(centre)) {
+            const QRect plot(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+            if (static_cast<QPaintEvent*>(event)->region().intersects(plot)) {
                 ++paints_;
             }
         }
