@@ -1,6 +1,8 @@
 // sonvera: the measuring program's window.
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
+#include <QIcon>
 #include <QObject>
 #include <QPaintEvent>
 #include <QPushButton>
@@ -232,6 +234,18 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    // Ties the windows to the installed desktop entry (Wayland finds it by this name) and
+    // gives them the installed icon: the desktop's icon theme's, else the one installed
+    // beside the program (PREFIX/bin/../share/icons/...). Run from the build folder the
+    // windows have none.
+    QGuiApplication::setDesktopFileName(QStringLiteral("sonvera"));
+    const QString installedIcon = QString::fromStdString(sonvera::ProgramDirectory()) +
+                                  QStringLiteral("../share/icons/hicolor/256x256/apps/sonvera.png");
+    if (QIcon::hasThemeIcon(QStringLiteral("sonvera"))) {
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("sonvera")));
+    } else if (QFile::exists(installedIcon)) {
+        QApplication::setWindowIcon(QIcon(installedIcon));
+    }
     std::string layerError;
     std::unique_ptr<sonvera::WaveLayer> layer = sonvera::CreateWaveLayer(backend.backend, dut, layerError);
     if (!layer) {
@@ -248,9 +262,11 @@ int main(int argc, char** argv)
             status = 1;
         } else {
             prompts.SetParent(&program.Main());
-            // Closing the main window ends the program, whatever other window is open.
+            // Closing the main window ends the program, whatever other window is open:
+            // exit() leaves the event loop without asking the other windows, so none of
+            // them can keep the process alive without its main window.
             QApplication::setQuitOnLastWindowClosed(false);
-            program.Main().onClosed = [] { QApplication::quit(); };
+            program.Main().onClosed = [] { QApplication::exit(0); };
             FirstPaintProbe probe(startTime);
             if (startupProbe) {
                 program.Main().installEventFilter(&probe);
