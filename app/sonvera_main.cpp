@@ -4,20 +4,28 @@
 #include <QFile>
 #include <QIcon>
 #include <QObject>
+#include <QPaintEvent>
+#include <QPushButton>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "app/display.h"
 #include "app/options.h"
 #include "config/configpath.h"
+#include "diagram/diagramm.h"
 #include "measure/prompt.h"
+#include "measure/spectrumrun.h"
 #include "platform/wavelayer.h"
 #include "ui/messageboxprompts.h"
 #include "ui/shutdownsignals.h"
@@ -35,7 +43,10 @@ const char* const kUsage =
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --startup-probe print the milliseconds from start to the first painted main\n"
-    "                  window, then quit (for the speed report)\n";
+    "                  window, then quit (for the speed report)\n"
+    "  --cpu-probe S   press START on the spectrum page, then print the program's\n"
+    "                  processor time in percent of S seconds, the spectra and the\n"
+    "                  diagram paints per second, then quit (for the speed report)\n";
 
 /// Reports the time from the program's start to the first paint of the watched window
 /// and ends the event loop (for `--startup-probe`).
@@ -61,6 +72,112 @@ private:
     bool reported_ = false;
 };
 
+/// Processor time (user and system, all threads) of this process so far, in seconds, as
+/// the kernel counts it in /proc/self/stat; negative when it cannot be read.
+double ProcessCpuSeconds()
+{
+    std::ifstream in("/proc/self/stat");
+    std::string line;
+    if (!std::getline(in, line)) {
+        return -1.0;
+    }
+    // The command name in parentheses may hold blanks: the fields after it are counted
+    // from its closing parenthesis (state is field 3, utime 14, stime 15).
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) {
+        return -1.0;
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    long long utime = -1;
+    long long stime = -1;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14) {
+            utime = std::atoll(field.c_str());
+        } else if (n == 15) {
+            stime = std::atoll(field.c_str());
+        }
+    }
+    const long ticks = sysconf(_SC_CLK_TCK);
+    if (utime < 0 || stime < 0 || ticks <= 0) {
+        return -1.0;
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(ticks);
+}
+
+/// Runs the spectrum analyser as a user would (START on its page, the run mode and size
+/// from the configuration) and reports the process's processor time per second of wall
+/// time, the spectra shown per second and the paints of the diagram's plot per second
+/// over a measuring window, then quits (for
+/// `--cpu-probe`). The first seconds after START are left out: start-up work settles.
+class CpuProbe : public QObject {
+public:
+    CpuProbe(sonvera::SonveraProgram& program, double seconds) : program_(program), seconds_(seconds) {}
+
+    void Begin()
+    {
+        auto* start = program_.Main().findChild<QPushButton*>(QStringLiteral("StartButton"));
+        if (start == nullptr || program_.Diagram() == nullptr) {
+            std::cout << "cpu-probe no spectrum page" << std::endl;
+            QApplication::exit(1);
+            return;
+        }
+        start->click();
+        QTimer::singleShot(kSettleMs, this, [this] {
+            program_.Diagram()->installEventFilter(this);
+            paints_ = 0;
+            resultsStart_ = program_.Main().Spectrum().ResultsShown();
+            cpuStart_ = ProcessCpuSeconds();
+            wallStart_ = std::chrono::steady_clock::now();
+            QTimer::singleShot(static_cast<int>(seconds_ * 1000.0), this, [this] { End(); });
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Paints of the plot only: the comment line's blinking cursor and the result
+        // line repaint bands of the window too, but they show no spectrum.
+        if (event->type() == QEvent::Paint) {
+            const sonvera::DiagramRect r = program_.Diagram()->Model().Layout().PlotRect;
+            const QRect plot(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+            if (static_cast<QPaintEvent*>(event)->region().intersects(plot)) {
+                ++paints_;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static constexpr int kSettleMs = 3000;
+
+    void End()
+    {
+        const double cpu = ProcessCpuSeconds() - cpuStart_;
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart_).count();
+        program_.Diagram()->removeEventFilter(this);
+        if (cpuStart_ < 0.0 || cpu < 0.0 || wall <= 0.0) {
+            std::cout << "cpu-probe /proc/self/stat unreadable" << std::endl;
+            QApplication::exit(1);
+            return;
+        }
+        const int results = program_.Main().Spectrum().ResultsShown() - resultsStart_;
+        std::cout << "cpu-percent " << 100.0 * cpu / wall << "\n"
+                  << "spectra-per-second " << results / wall << "\n"
+                  << "plot-paints-per-second " << paints_ / wall << "\n"
+                  << "seconds " << wall << std::endl;
+        QApplication::quit();
+    }
+
+    sonvera::SonveraProgram& program_;
+    double seconds_;
+    int paints_ = 0;
+    int resultsStart_ = 0;
+    double cpuStart_ = -1.0;
+    std::chrono::steady_clock::time_point wallStart_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -71,6 +188,19 @@ int main(int argc, char** argv)
     const bool startupProbe = probeOption != opts.rest.end();
     if (startupProbe) {
         opts.rest.erase(probeOption);
+    }
+    double cpuProbeSeconds = 0.0;
+    const auto cpuOption = std::find(opts.rest.begin(), opts.rest.end(), std::string("--cpu-probe"));
+    if (cpuOption != opts.rest.end()) {
+        const auto value = cpuOption + 1;
+        char* end = nullptr;
+        cpuProbeSeconds = value == opts.rest.end() ? 0.0 : std::strtod(value->c_str(), &end);
+        if (value == opts.rest.end() || end == value->c_str() || *end != '\0' ||
+            !(cpuProbeSeconds >= 1.0 && cpuProbeSeconds <= 3600.0)) {
+            std::cerr << "sonvera: --cpu-probe needs a number of seconds from 1 to 3600\n" << kUsage;
+            return 2;
+        }
+        opts.rest.erase(cpuOption, value + 1);
     }
     if (!opts.error.empty()) {
         std::cerr << "sonvera: " << opts.error << "\n" << kUsage;
@@ -151,6 +281,10 @@ int main(int argc, char** argv)
             FirstPaintProbe probe(startTime);
             if (startupProbe) {
                 program.Main().installEventFilter(&probe);
+            }
+            CpuProbe cpuProbe(program, cpuProbeSeconds);
+            if (cpuProbeSeconds > 0.0) {
+                QTimer::singleShot(1000, &cpuProbe, [&cpuProbe] { cpuProbe.Begin(); });
             }
             program.Show();
             status = QApplication::exec();

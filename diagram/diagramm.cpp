@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
@@ -182,6 +183,18 @@ void TDiagramm::SetDiagramTexts(char language)
     model.SetDiagramTexts(language);
 }
 
+void TDiagramm::RepaintCurves()
+{
+    if (!model.Activated()) {
+        update();
+        return;
+    }
+    const QRegion changed = renderer.UpdateScreen(model, bitmap);
+    if (!changed.isEmpty()) {
+        update(changed);
+    }
+}
+
 void TDiagramm::ResetCursor(bool clearMeasurement)
 {
     model.ResetCursor(clearMeasurement);
@@ -217,11 +230,15 @@ void TDiagramm::PlaceControls()
 
 void TDiagramm::ApplyMarginColour()
 {
+    // The two lines fill their own background in the margin colour, as the diagram has it
+    // there: their repaints (a new result, the blinking text cursor) leave the diagram be.
     const QColor margin(ToQRgb(model.Options.ColMargin));
     for (QLineEdit* e : {Edicomment, Edit2}) {
         QPalette pal = e->palette();
         pal.setColor(QPalette::Base, margin);
+        pal.setColor(QPalette::Window, margin);
         e->setPalette(pal);
+        e->setAutoFillBackground(true);
     }
 }
 
@@ -252,18 +269,22 @@ bool TDiagramm::event(QEvent* e)
     return QWidget::event(e);
 }
 
-void TDiagramm::paintEvent(QPaintEvent*)
+void TDiagramm::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
     if (!model.Activated() || bitmap.isNull()) {
         p.fillRect(rect(), QColor(ToQRgb(model.Options.ColMargin)));
         return;
     }
-    const int commentWidth = renderer.RenderDiagram(model, bitmap, false, GetComment());
+    QRegion changed;
+    const int commentWidth = renderer.PaintScreen(model, bitmap, p, e->region(), changed);
+    const QRegion rest = changed - e->region();
+    if (!rest.isEmpty()) {
+        update(rest);  // the picture changed beyond this paint: the rest follows
+    }
     if (Edicomment->width() != std::max(commentWidth, 1)) {
         Edicomment->resize(std::max(commentWidth, 1), Edicomment->height());
     }
-    p.drawImage(0, 0, bitmap);
 }
 
 void TDiagramm::resizeEvent(QResizeEvent*)

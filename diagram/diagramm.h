@@ -18,9 +18,11 @@ namespace sonvera {
 class ProfileFile;
 class Tdiadlg;
 
-/// The diagram window: draws the DiagramModel off-screen on every paint, places the spin
-/// buttons, scroll bars and the comment and result lines by the layout, and turns mouse,
-/// spin, scroll and option-dialog events into model operations.
+/// The diagram window: keeps the DiagramModel's picture in an off-screen bitmap, brought up
+/// to date before each paint (new points redraw only the curves) and copied to the window
+/// for the region that changed, with the cursor over it; places the spin buttons, scroll
+/// bars and the comment and result lines by the layout, and turns mouse, spin, scroll and
+/// option-dialog events into model operations.
 class TDiagramm : public QWidget {
 public:
     /// configPath: the configuration file whose section DIAGPRIV holds the options.
@@ -39,6 +41,9 @@ public:
     std::string GetComment() const;
     void SetDiagramTexts(char language);
     void ResetCursor(bool clearMeasurement);
+    /// Shows new points: redraws the curves in the window's picture and repaints the
+    /// region that changed (the whole window when more than the curves did).
+    void RepaintCurves();
 
     /// Draws the diagram for printing or copying into `image` (W x H, font size F), then
     /// lays out the screen bitmap again. Returns false when the layout failed.
@@ -76,7 +81,7 @@ private:
     ProfileFile* profile = nullptr;  // none: the options are neither read nor saved
     DiagramModel model;
     DiagramRenderer renderer;
-    QImage bitmap;
+    QImage bitmap;  // the picture without the cursor, copied to the window on each paint
     std::unique_ptr<Tdiadlg> optionsDialog;
     QWidget* SpinButton1 = nullptr;
     QWidget* SpinButton2 = nullptr;

@@ -50,6 +50,8 @@ DiagramModel::DiagramModel()
         Curve1Array.assign(MaxDiagramPoints, 0.0f);
         Curve2Array.assign(MaxDiagramPoints, 0.0f);
         PolylineBuffer.assign(kPolylineCapacity, PixelPoint{});
+        slotColumn.assign(MaxDiagramPoints, 0);
+        slotColumnFreq.assign(MaxDiagramPoints, std::numeric_limits<float>::quiet_NaN());
     } catch (const std::bad_alloc&) {
         std::exit(1);  // without point storage the program cannot show any result
     }
@@ -61,6 +63,9 @@ void DiagramModel::FreeStorage()
     Curve1Array = {};
     Curve2Array = {};
     PolylineBuffer = {};
+    slotColumn = {};
+    slotColumnFreq = {};
+    ++pointsGeneration;
 }
 
 bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex, int freqMinIn,
@@ -97,6 +102,7 @@ void DiagramModel::ClearDiagramData()
     std::fill(FreqArray.begin(), FreqArray.end(), 0.0f);
     std::fill(Curve1Array.begin(), Curve1Array.end(), 0.0f);
     std::fill(Curve2Array.begin(), Curve2Array.end(), 0.0f);
+    ++pointsGeneration;
     if (onRepaint) {
         onRepaint();
     }
@@ -135,6 +141,7 @@ bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, f
     } else {
         return true;  // no other mode exists
     }
+    ++pointsGeneration;
     return false;
 }
 
@@ -446,6 +453,26 @@ void DiagramModel::ForEachFreqTick(
     }
 }
 
+int DiagramModel::SlotColumn(int i)
+{
+    const auto s = static_cast<std::size_t>(i);
+    const float f = FreqArray[s];
+    // A NaN frequency never equals its cached copy, so it is mapped anew each time.
+    if (slotColumnFreq[s] != f) {
+        const DiagramRect& p = layout.PlotRect;
+        int x = DiagramRound(FreqToX(f));
+        if (x < p.left) {
+            x = p.left;
+        }
+        if (x >= p.right) {
+            x = p.right - 1;
+        }
+        slotColumn[s] = x;
+        slotColumnFreq[s] = f;
+    }
+    return slotColumn[s];
+}
+
 int DiagramModel::CollectCurve(int curve)
 {
     if (!HasStorage()) {
@@ -470,39 +497,93 @@ int DiagramModel::CollectCurve(int curve)
     if (m < l) {
         return 0;
     }
-    const std::vector<float>& values = curve == 2 ? Curve2Array : Curve1Array;
     const DiagramRect& p = layout.PlotRect;
+    const ColumnScale scale{FreqMin, FreqMax, p.left, p.right, layout.LogScale, layout.LinScale,
+                            Options.XLog != 0};
+    if (!(scale == columnScale)) {
+        std::fill(slotColumnFreq.begin(), slotColumnFreq.end(), std::numeric_limits<float>::quiet_NaN());
+        columnScale = scale;
+    }
+
+    const std::vector<float>& values = curve == 2 ? Curve2Array : Curve1Array;
     const int o = layout.CharHeight / 8;
-    const int n = m - l + 1;
     int count = 0;
-    PixelPoint prev{32000, 32000};
+    // A vertex that only carries on a row of the two before it moves the last one along
+    // instead: the line covers the same pixels with fewer vertices (a curve beyond the
+    // level range runs flat along the plot's edge).
+    const auto append = [&](int x, int y) {
+        if (count >= 2) {
+            PixelPoint& end = PolylineBuffer[static_cast<std::size_t>(count - 1)];
+            const PixelPoint& before = PolylineBuffer[static_cast<std::size_t>(count - 2)];
+            if (end.y == y && before.y == y && before.x < end.x && end.x < x) {
+                end.x = x;
+                return;
+            }
+        }
+        PolylineBuffer[static_cast<std::size_t>(count++)] = {x, y};
+    };
+
+    // The column being collected: its lowest and highest row, which came first and how
+    // many slots it holds.
+    int column = 0;
+    int low = 0;
+    int high = 0;
+    bool lowFirst = true;
+    int slots = 0;
+    const auto closeColumn = [&] {
+        if (slots == 0) {
+            return;
+        }
+        if (low == high) {
+            append(column, low);
+        } else if (lowFirst) {
+            append(column, low);
+            append(column, high);
+        } else {
+            append(column, high);
+            append(column, low);
+        }
+    };
+    PixelPoint last{};
+    int lastSlot = -1;
     const auto offer = [&](int i) {
         const double v = values[static_cast<std::size_t>(i)];
         if (std::isnan(v)) {
-            // A point without a value (a step that measured nothing) breaks the line.
+            // A point without a value (a step that measured nothing) breaks the line: the
+            // piece before it ends at its last point.
+            closeColumn();
+            if (slots > 1) {
+                append(last.x, last.y);
+            }
+            slots = 0;
             if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x != kCurveBreak) {
                 PolylineBuffer[static_cast<std::size_t>(count++)] = {kCurveBreak, kCurveBreak};
-                prev = {32000, 32000};
             }
             return;
         }
-        int x = DiagramRound(FreqToX(FreqArray[static_cast<std::size_t>(i)]));
-        if (x < p.left) {
-            x = p.left;
-        }
-        if (x >= p.right) {
-            x = p.right - 1;
-        }
+        const int x = SlotColumn(i);
         int y = curve == 2 ? LevelToY2(v) : LevelToY1(v);
         if (y > p.bottom) {
             y = p.bottom + o;
         } else if (y < p.top) {
             y = p.top - o;
         }
-        if (x != prev.x || y != prev.y || i - l == n - 1) {
-            PolylineBuffer[static_cast<std::size_t>(count++)] = {x, y};
-            prev = {x, y};
+        if (x != column || slots == 0) {
+            closeColumn();
+            column = x;
+            low = high = y;
+            lowFirst = true;
+            slots = 0;
+        } else if (y < low) {
+            low = y;
+            lowFirst = false;  // the new low row comes after the high one
+        } else if (y > high) {
+            high = y;
+            lowFirst = true;
         }
+        ++slots;
+        last = {x, y};
+        lastSlot = i;
     };
     offer(l);
     for (int i = l + 1; i <= m; ++i) {
@@ -510,8 +591,15 @@ int DiagramModel::CollectCurve(int curve)
             offer(i);
         }
     }
+    closeColumn();
+    // The range's last point ends the line, also where its column held other slots
+    // (a column of one slot has just ended with it).
+    if (lastSlot == m && slots > 1) {
+        append(last.x, last.y);
+    }
     if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x == kCurveBreak) {
         --count;
+    }
     }
     return count;
 }
@@ -596,7 +684,10 @@ void DiagramModel::SetDiagramTexts(char language)
         ratioWord = "fach";
     } else if (language == 'E') {
         ratioWord = "times";
+    } else {
+        return;
     }
+    this->language = language;
 }
 
 bool DiagramModel::MouseDown(MouseButton button, int x, int y)

@@ -25,6 +25,8 @@ struct DiagramRect {
     int top = 0;
     int right = 0;
     int bottom = 0;
+
+    bool operator==(const DiagramRect&) const = default;
 };
 
 /// One vertex of the polyline a curve is drawn from.
@@ -58,6 +60,8 @@ struct DiagramLayout {
     float LevelStep1 = 0.0f;
     float LevelStep2 = 0.0f;
     int LabelDecimals = 1;
+
+    bool operator==(const DiagramLayout&) const = default;
 };
 
 /// One control's place: x, y, width and height in pixels of the window's client area.
@@ -113,6 +117,9 @@ public:
     /// Frees the point storage (window destruction); stores and exports fail afterwards.
     void FreeStorage();
     bool HasStorage() const { return !FreqArray.empty(); }
+    /// Counts the changes of the stored points (stores, clearing, freeing), so that a
+    /// picture of them knows when it is out of date.
+    std::uint64_t PointsGeneration() const { return pointsGeneration; }
 
     // --- layout and mappings ------------------------------------------------------------
     /// Lays out a W x H target whose font has size F (points, also the pixel unit of the
@@ -136,8 +143,11 @@ public:
     void ForEachFreqTick(const std::function<void(int x, const std::string& label)>& visit) const;
 
     /// Collects the polyline of curve 1 or 2 into PolylineBuffer; returns the vertex count
-    /// (0: nothing to draw). A vertex {kCurveBreak, kCurveBreak} separates the pieces
-    /// around points without a value (NaN), which are drawn as gaps.
+    /// (0: nothing to draw). A pixel column gets at most two vertices, the lowest and the
+    /// highest point of the slots mapped to it, in the order the slots reach them, so a
+    /// column of many bins keeps its peak and its dip; the range's last point ends the line.
+    /// A vertex {kCurveBreak, kCurveBreak} separates the pieces around points without a
+    /// value (NaN), which are drawn as gaps.
     int CollectCurve(int curve);
     const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
 
@@ -153,6 +163,8 @@ public:
     bool Activated() const { return activated; }
     void ResetCursor(bool clearMeasurement);
     void SetDiagramTexts(char language);
+    /// 'D' or 'E', the language of the last SetDiagramTexts.
+    char Language() const { return language; }
     /// Returns true when a repaint is wanted.
     bool MouseDown(MouseButton button, int x, int y);
     void MouseUp(MouseButton button);
@@ -209,12 +221,32 @@ private:
     void MirrorRanges();
     int RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const;
     void FollowLeftAxis(bool upper);
+    int SlotColumn(int i);
+
+    // What the column of a frequency depends on; the cached columns hold while it stays.
+    struct ColumnScale {
+        std::int32_t freqMin = 0;
+        std::int32_t freqMax = 0;
+        int left = 0;
+        int right = 0;
+        double logScale = 0.0;
+        double linScale = 0.0;
+        bool log = false;
+        bool operator==(const ColumnScale&) const = default;
+    };
+    // Pixel column of each slot and the frequency it was computed for: a spectrum stores
+    // the same frequencies block after block, so their logarithms are taken once.
+    std::vector<std::int32_t> slotColumn;
+    std::vector<float> slotColumnFreq;
+    ColumnScale columnScale;
 
     DiagramLayout layout;
     int screenWidth = 580;
     int screenHeight = 370;
     DiagramTextMetrics screenMetrics;
     bool activated = false;
+    char language = 'D';
+    std::uint64_t pointsGeneration = 0;
     std::string comment;
     std::string resultLine;
 };

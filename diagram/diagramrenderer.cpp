@@ -5,6 +5,7 @@
 #include <QPen>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "diagram/diagramscale.h"
 
@@ -87,13 +88,185 @@ bool DiagramRenderer::LayoutImage(DiagramModel& model, QImage& image, int width,
 int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
                                    const std::string& comment, int resultLineLeft)
 {
-    const DiagramLayout& g = m.Layout();
-    const DiagramRect r = g.PlotRect;
+    const DiagramRect r = m.Layout().PlotRect;
     if (r.bottom < r.top || image.isNull()) {
         return 0;
     }
-    const DiagramOptions& o = m.Options;
     QPainter p(&image);
+    // The curves and the cursor never reach the texts of the bands, so drawing them after
+    // the title gives the same picture as drawing them before it.
+    const int width = DrawBackground(m, p, print, comment, resultLineLeft);
+    DrawCurves(m, p, nullptr);
+    if (!print) {
+        DrawCursor(m, p);
+    }
+    return width;
+}
+
+DiagramRenderer::BackgroundKey DiagramRenderer::KeyOf(const DiagramModel& m)
+{
+    BackgroundKey k;
+    k.layout = m.Layout();
+    k.freqMin = m.FreqMin;
+    k.freqMax = m.FreqMax;
+    k.levelMin = m.LevelMin;
+    k.levelMax = m.LevelMax;
+    k.level2Min = m.Level2Min;
+    k.level2Max = m.Level2Max;
+    k.axis1 = m.Axis1Shown;
+    k.axis2 = m.Axis2Shown;
+    k.hasPoints = m.PointCount != 0;
+    k.log = m.Options.XLog != 0;
+    const DiagramOptions& o = m.Options;
+    const Colour colours[6] = {o.ColDia, o.ColMargin, o.ColGrid, o.ColLine1, o.ColLine2, o.ColText};
+    std::copy(std::begin(colours), std::end(colours), std::begin(k.colours));
+    k.language = m.Language();
+    return k;
+}
+
+DiagramRenderer::CurvesKey DiagramRenderer::CurvesOf(const DiagramModel& m)
+{
+    return {m.PointsGeneration(), m.PointCount, m.Options.DrawCurve1 != 0, m.Options.DrawCurve2 != 0};
+}
+
+QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
+{
+    const DiagramLayout& g = m.Layout();
+    if (g.PlotRect.bottom < g.PlotRect.top || screen.isNull() || screen.width() != g.width ||
+        screen.height() != g.height || screen.format() != QImage::Format_RGB32) {
+        return {};
+    }
+    const BackgroundKey key = KeyOf(m);
+    if (!backgroundDrawn || !(key == backgroundKey)) {
+        if (background.size() != screen.size()) {
+            background = QImage(screen.size(), QImage::Format_RGB32);
+        }
+        QPainter p(&background);
+        commentWidth = DrawBackground(m, p, false, std::string(), -1);
+        p.end();
+        backgroundKey = key;
+        backgroundDrawn = true;
+        ++backgroundDraws;
+    }
+    const CurvesKey curves = CurvesOf(m);
+    const std::size_t count =
+        static_cast<std::size_t>(g.PlotRect.right - g.PlotRect.left + 2 + kStripWidth - 1) / kStripWidth;
+    QRegion changed;
+    if (!screenDrawn || !(screenKey == key) || screen.cacheKey() != screenImage) {
+        std::memcpy(screen.bits(), background.constBits(), static_cast<std::size_t>(screen.sizeInBytes()));
+        strips.assign(count, RowSpan{});
+        QPainter p(&screen);
+        DrawCurves(m, p, &strips);
+        changed = QRegion(screen.rect());
+    } else if (!(curves == screenCurves)) {
+        // The background goes back where the old curves lie, the new ones are drawn over
+        // it; the region covers both.
+        uchar* to = screen.bits();
+        const uchar* from = background.constBits();
+        const qsizetype line = screen.bytesPerLine();
+        for (std::size_t k = 0; k < strips.size(); ++k) {
+            const QRect r = StripRect(m, k, strips[k]);
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const qsizetype at = y * line + static_cast<qsizetype>(r.left()) * 4;
+                std::memcpy(to + at, from + at, static_cast<std::size_t>(r.width()) * 4);
+            }
+        }
+        newStrips.assign(count, RowSpan{});
+        QPainter p(&screen);
+        DrawCurves(m, p, &newStrips);
+        p.end();
+        for (std::size_t k = 0; k < count; ++k) {
+            RowSpan rows = strips[k];
+            if (newStrips[k].top <= newStrips[k].bottom) {
+                rows.Add(newStrips[k].top, newStrips[k].bottom);
+            }
+            changed += StripRect(m, k, rows);
+        }
+        strips.swap(newStrips);
+    }
+    screenKey = key;
+    screenCurves = curves;
+    screenImage = screen.cacheKey();
+    screenDrawn = true;
+    return changed;
+}
+
+int DiagramRenderer::PaintScreen(DiagramModel& m, QImage& screen, QPainter& target,
+                                 const QRegion& region, QRegion& changed)
+{
+    changed = UpdateScreen(m, screen);
+    for (const QRect& part : region) {
+        target.drawImage(part.topLeft(), screen, part);
+    }
+    if (m.CursorMode != 0) {
+        target.save();
+        target.setClipRegion(region, Qt::IntersectClip);
+        DrawCursor(m, target);
+        target.restore();
+    }
+    return commentWidth;
+}
+
+QRect DiagramRenderer::StripRect(const DiagramModel& m, std::size_t k, const RowSpan& rows) const
+{
+    if (rows.top > rows.bottom) {
+        return {};
+    }
+    const int left = m.Layout().PlotRect.left - 1 + static_cast<int>(k) * kStripWidth;
+    const int top = rows.top - ((rows.top % kRowStep) + kRowStep) % kRowStep;
+    const int bottom = rows.bottom + kRowStep - 1 - ((rows.bottom % kRowStep) + kRowStep) % kRowStep;
+    return QRect(QPoint(left, top), QPoint(left + kStripWidth - 1, bottom)) &
+           QRect(0, 0, m.Layout().width, m.Layout().height);
+}
+
+void DiagramRenderer::MarkStrips(const DiagramModel& m, int n, std::vector<RowSpan>& spans) const
+{
+    // A cosmetic line's pixels lie within half a pixel of the ideal line; a row more above
+    // and below, and the neighbour columns of every vertex, also cover the caps at the
+    // ends and what the rasterizer adds at joints.
+    const int first = m.Layout().PlotRect.left - 1;
+    const int last = static_cast<int>(spans.size()) - 1;
+    const auto markStrip = [&](int k, int a, int b) {
+        spans[static_cast<std::size_t>(std::clamp(k, 0, last))].Add(a - 1, b + 1);
+    };
+    const auto mark = [&](int x, int a, int b) { markStrip((x - first) / kStripWidth, a, b); };
+    for (int i = 0; i < n; ++i) {
+        const QPoint a = vertices[static_cast<std::size_t>(i)];
+        mark(a.x() - 1, a.y(), a.y());
+        mark(a.x() + 1, a.y(), a.y());
+        if (i + 1 == n) {
+            break;
+        }
+        const QPoint b = vertices[static_cast<std::size_t>(i) + 1];
+        const QPoint l = a.x() <= b.x() ? a : b;
+        const QPoint r = a.x() <= b.x() ? b : a;
+        const int sl = (l.x() - first) / kStripWidth;
+        const int sr = (r.x() - first) / kStripWidth;
+        if (sl == sr) {
+            mark(l.x(), a.y(), b.y());
+            continue;
+        }
+        // A line across strips: in each, the rows of the line from a column before its
+        // first column in the strip to a column after its last (the rasterizer may put a
+        // pixel up to a column away from where the ideal line crosses its row).
+        const int dx = r.x() - l.x();
+        const int dy = r.y() - l.y();
+        for (int k = std::max(sl, 0); k <= std::min(sr, last); ++k) {
+            const int x0 = std::max(first + k * kStripWidth - 1 - l.x(), 0);
+            const int x1 = std::min(first + (k + 1) * kStripWidth - l.x(), dx);
+            const int y0 = l.y() + dy * x0 / dx;
+            const int y1 = l.y() + dy * x1 / dx;
+            markStrip(k, std::min(y0, y1) - 1, std::max(y0, y1) + 1);
+        }
+    }
+}
+
+int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
+                                    const std::string& comment, int resultLineLeft)
+{
+    const DiagramLayout& g = m.Layout();
+    const DiagramRect r = g.PlotRect;
+    const DiagramOptions& o = m.Options;
     const int s = g.fontSize;
     p.setFont(DiagramFont(s));
     const int cw = g.CharWidth;
@@ -167,7 +340,32 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
     p.setPen(Pen(o.ColGrid));
     p.drawLine(r.right, r.top, r.right, r.bottom);
 
-    // 6. The curves.
+    // 8. Comment and result line (print only; on screen they are edit controls).
+    if (print) {
+        p.setPen(Pen(o.ColText));
+        DrawTextAt(p, r.left, (g.topBand - ch) / 2, Text(comment));
+        const int x0 = resultLineLeft >= 0 ? resultLineLeft : m.PlaceControls(0).Edit2.x;
+        DrawTextAt(p, x0, r.bottom + ch * 7 / 4, Text(m.ResultLine()));
+    }
+
+    // 9. The title.
+    QFont title = DiagramFont(2 * s);
+    title.setBold(true);
+    title.setItalic(true);
+    p.setFont(title);
+    p.setPen(Pen(kTitleColour));
+    const QString name = QStringLiteral("Sonvera");
+    const int titleWidth = p.fontMetrics().horizontalAdvance(name);
+    DrawTextAt(p, r.right - titleWidth, r.top - 4 * s, name);
+    p.setFont(DiagramFont(s));
+    p.setPen(Pen(o.ColText));
+    return r.right - titleWidth - r.left - 8;
+}
+
+void DiagramRenderer::DrawCurves(DiagramModel& m, QPainter& p, std::vector<RowSpan>* spans)
+{
+    // 6. The curves, one polyline each (one per piece where a curve has gaps).
+    const DiagramOptions& o = m.Options;
     for (int curve = 1; curve <= 2; ++curve) {
         if ((curve == 1 ? o.DrawCurve1 : o.DrawCurve2) == 0 || !m.HasStorage()) {
             continue;
@@ -191,60 +389,49 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
             } else if (piece > 1) {
                 p.drawPolyline(vertices.data(), piece);
             }
+            if (piece > 0 && spans != nullptr) {
+                MarkStrips(m, piece, *spans);
+            }
             piece = 0;
         }
     }
+}
 
+void DiagramRenderer::DrawCursor(const DiagramModel& m, QPainter& p)
+{
     // 7. The measuring cursor (screen only).
-    if (!print && m.CursorMode != 0) {
-        const auto readout = [&](const std::string& text, int dy) {
-            const QString t = Text(text);
-            p.setPen(Pen(o.ColText));
-            DrawTextAt(p, m.mouseX - p.fontMetrics().horizontalAdvance(t) - 2, m.mouseY + dy, t);
-        };
-        p.setPen(Pen(o.ColCur));
-        switch (m.CursorMode) {
-        case 1:
-            p.drawLine(m.currentColumn, r.top, m.currentColumn, r.bottom);
-            readout(m.FreqReadout, 1);
-            break;
-        case 2:
-            p.drawLine(r.left, m.startRow, r.right, m.startRow);
-            p.drawLine(r.left, m.currentRow, r.right, m.currentRow);
-            readout(m.LevelReadout, 2);
-            break;
-        case 3:
-            p.drawLine(m.startColumn, m.startRow, m.currentColumn, m.currentRow);
-            readout(m.FreqReadout, 1);
-            break;
-        case 4:
-            readout(m.PointReadout, 1);
-            break;
-        default:
-            break;
-        }
+    if (m.CursorMode == 0) {
+        return;
     }
-
-    // 8. Comment and result line (print only; on screen they are edit controls).
-    if (print) {
+    const DiagramOptions& o = m.Options;
+    const DiagramRect r = m.Layout().PlotRect;
+    p.setFont(DiagramFont(m.Layout().fontSize));
+    const auto readout = [&](const std::string& text, int dy) {
+        const QString t = Text(text);
         p.setPen(Pen(o.ColText));
-        DrawTextAt(p, r.left, (g.topBand - ch) / 2, Text(comment));
-        const int x0 = resultLineLeft >= 0 ? resultLineLeft : m.PlaceControls(0).Edit2.x;
-        DrawTextAt(p, x0, r.bottom + ch * 7 / 4, Text(m.ResultLine()));
+        DrawTextAt(p, m.mouseX - p.fontMetrics().horizontalAdvance(t) - 2, m.mouseY + dy, t);
+    };
+    p.setPen(Pen(o.ColCur));
+    switch (m.CursorMode) {
+    case 1:
+        p.drawLine(m.currentColumn, r.top, m.currentColumn, r.bottom);
+        readout(m.FreqReadout, 1);
+        break;
+    case 2:
+        p.drawLine(r.left, m.startRow, r.right, m.startRow);
+        p.drawLine(r.left, m.currentRow, r.right, m.currentRow);
+        readout(m.LevelReadout, 2);
+        break;
+    case 3:
+        p.drawLine(m.startColumn, m.startRow, m.currentColumn, m.currentRow);
+        readout(m.FreqReadout, 1);
+        break;
+    case 4:
+        readout(m.PointReadout, 1);
+        break;
+    default:
+        break;
     }
-
-    // 9. The title.
-    QFont title = DiagramFont(2 * s);
-    title.setBold(true);
-    title.setItalic(true);
-    p.setFont(title);
-    p.setPen(Pen(kTitleColour));
-    const QString name = QStringLiteral("Sonvera");
-    const int titleWidth = p.fontMetrics().horizontalAdvance(name);
-    DrawTextAt(p, r.right - titleWidth, r.top - 4 * s, name);
-    p.setFont(DiagramFont(s));
-    p.setPen(Pen(o.ColText));
-    return r.right - titleWidth - r.left - 8;
 }
 
 }  // namespace sonvera

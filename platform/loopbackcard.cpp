@@ -32,8 +32,11 @@ constexpr std::uint32_t kMaxRateHz = 200000;
 // carry its filter state across the gap (longer gaps: the filters have settled anyway).
 constexpr std::int64_t kMaxWarmUpFrames = 1 << 16;
 
-// Real-time clock: the input is recorded in steps of this many ticks (5 ms).
-constexpr std::int64_t kRecordStepTicks = kTicksPerSecond / 200;
+// Real-time clock: the input is recorded up to this many ticks (3 ms) before a buffer is
+// due, and the rest when it is due, so that finishing a buffer takes little time. Two
+// wake-ups per buffer, not one every few milliseconds: the card costs little processor
+// time beside the program.
+constexpr std::int64_t kRecordLeadTicks = kTicksPerSecond * 3 / 1000;
 
 constexpr unsigned kLineInIndex = 0;
 constexpr unsigned kOwnAuxLines = 3;
@@ -259,6 +262,16 @@ struct LoopbackCard::Impl {
         return {0.0, 0.0};
     }
 
+    // Records the input up to now before the output or a volume changes, so that every
+    // frame holds what played at its time, however late the worker records it. (The
+    // instant clock records whole buffers when they are queued.)
+    void CatchUpInput(std::vector<Posting>& out)
+    {
+        if (clock == LoopbackClock::RealTime) {
+            CompleteInput(Now(), out);
+        }
+    }
+
     // The DUT's output for the input frame at `tick` (delay applied on the read side).
     double DutAt(std::int64_t tick, std::int64_t delayTicks)
     {
@@ -383,11 +396,10 @@ struct LoopbackCard::Impl {
             }
             std::int64_t next = INT64_MAX;
             if (inStarted && !inQueue.empty()) {
-                // Record in steps of a few milliseconds, so that only the last step is
-                // left to do when the buffer is due.
-                next = std::min(now + kRecordStepTicks,
-                                FrameTick(inBlockStart, FramesOf(inQueue.front()),
-                                          inFormat.SamplesPerSec));
+                // Most of the buffer shortly before it is due, the last frames when it is.
+                const std::int64_t due =
+                    FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
+                next = due - kRecordLeadTicks > now ? due - kRecordLeadTicks : due;
             }
             if (!segments.empty()) {
                 next = std::min(next, segments.front().endTick);
@@ -938,6 +950,7 @@ MmResult LoopbackCard::WaveOutReset(WaveOutHandle handle)
         if (!d.outOpen || static_cast<std::uint32_t>(handle) != d.outHandle) {
             return kMmInvalidHandle;
         }
+        d.CatchUpInput(postings);
         for (const Segment& s : d.segments) {
             s.header->flags = (s.header->flags & ~kWhdrInQueue) | kWhdrDone;
             postings.push_back({d.outPost, WaveMessage::OutDone, s.header});
@@ -1003,14 +1016,20 @@ MmResult LoopbackCard::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume
 
 MmResult LoopbackCard::WaveOutSetVolume(unsigned deviceId, std::uint32_t volume)
 {
-    std::lock_guard lock(impl_->mutex);
-    if (const MmResult r = impl_->Failing(WaveCall::WaveOutSetVolume)) {
-        return r;
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WaveOutSetVolume)) {
+            return r;
+        }
+        if (deviceId >= d.OutCount()) {
+            return kMmBadDeviceId;
+        }
+        d.CatchUpInput(postings);
+        d.outVolumes[deviceId] = volume;
     }
-    if (deviceId >= impl_->OutCount()) {
-        return kMmBadDeviceId;
-    }
-    impl_->outVolumes[deviceId] = volume;
+    d.Deliver(postings);
     return kMmNoError;
 }
 
@@ -1029,14 +1048,20 @@ MmResult LoopbackCard::AuxGetVolume(unsigned deviceId, std::uint32_t& volume)
 
 MmResult LoopbackCard::AuxSetVolume(unsigned deviceId, std::uint32_t volume)
 {
-    std::lock_guard lock(impl_->mutex);
-    if (const MmResult r = impl_->Failing(WaveCall::AuxSetVolume)) {
-        return r;
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::AuxSetVolume)) {
+            return r;
+        }
+        if (deviceId >= d.AuxCount()) {
+            return kMmBadDeviceId;
+        }
+        d.CatchUpInput(postings);
+        d.auxVolumes[deviceId] = volume;
     }
-    if (deviceId >= impl_->AuxCount()) {
-        return kMmBadDeviceId;
-    }
-    impl_->auxVolumes[deviceId] = volume;
+    d.Deliver(postings);
     return kMmNoError;
 }
 

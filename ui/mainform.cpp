@@ -215,7 +215,7 @@ public:
     std::string GetComment() const override { return window ? window->GetComment() : std::string(); }
     void Repaint() override
     {
-        if (window) window->update();
+        if (window) window->RepaintCurves();
     }
     void Show(bool visible) override
     {
@@ -1168,7 +1168,11 @@ void TMainForm::SetOverloadLabel(const std::string& text)
 
 void TMainForm::ShowAverVal(int value)
 {
-    AverValBox->setValue(value);
+    // The run shows the count after every block; the box repaints (with the group and
+    // page behind it) even for the value it already holds.
+    if (AverValBox->value() != value) {
+        AverValBox->setValue(value);
+    }
 }
 
 int TMainForm::AverVal() const

@@ -368,6 +368,32 @@ TEST(CollectCurve, APointWithoutAValueLeavesAGapAndTheTableNoLine)
     EXPECT_EQ(ReadFile(file), "100.00,-10.00,5.00\r\n300.00,-20.00,nan\r\n500.00,-30.00,15.00\r\n900.00,-50.00,25.00\r\n");
 }
 
+TEST(CollectCurve, AColumnOfManyBinsKeepsItsHighestAndLowestBinInTheirOrder)
+{
+    // 1000 Hz over a linear plot about 950 pixels wide: slots 0.01 Hz apart share a column.
+    DiagramModel d = MakeDiagram(100, 1100, -100, 0, 7, 1000, 700);
+    d.Options.XLog = 0;
+    ASSERT_TRUE(d.LayoutScreen(false));
+    const float levels[8] = {-50, -60, -12, -55, -90, -58, -52, -40};
+    for (int i = 0; i < 7; ++i) {
+        const float v[2] = {levels[i], 0};
+        d.StoreDiagramPoint(v, 2, i, 600.0f + 0.01f * static_cast<float>(i));
+    }
+    const float next[2] = {levels[7], 0};
+    d.StoreDiagramPoint(next, 2, 7, 700.0f);
+    const int x = DiagramRound(d.FreqToX(600));
+    ASSERT_EQ(DiagramRound(d.FreqToX(600.06)), x);
+    // The peak (-12 dB) and the dip (-90 dB) in the order the slots reach them, then the
+    // next column's point: no bin between them adds a vertex.
+    ASSERT_EQ(d.CollectCurve(1), 3);
+    const auto& b = d.Polyline();
+    EXPECT_EQ(b[0].x, x);
+    EXPECT_EQ(b[0].y, d.LevelToY1(-12));
+    EXPECT_EQ(b[1].x, x);
+    EXPECT_EQ(b[1].y, d.LevelToY1(-90));
+    EXPECT_EQ(b[2].x, DiagramRound(d.FreqToX(700)));
+}
+
 TEST(ExportDiagramText, WritesTheShownColumnsWithCrLfAndEachSeparator)
 {
     const sonvera::testing::TempDir scratch;

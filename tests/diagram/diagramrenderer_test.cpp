@@ -4,6 +4,8 @@
 #include <QImage>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <string>
 
 #include "diagram/diagramrenderer.h"
@@ -227,4 +229,87 @@ TEST_F(DiagramRenderTest, CommentAndResultLineAreDrawnOnlyInPrintMode)
         }
     }
     EXPECT_GT(olive, 30);
+}
+
+TEST_F(DiagramRenderTest, TheWindowsBackgroundIsDrawnAgainOnlyWhenWhatItShowsChanges)
+{
+    struct Case {
+        const char* change;
+        std::function<void(DiagramModel&, QImage&)> apply;
+        int draws;  // background drawings after the change, the first included
+    };
+    const Case cases[] = {
+        {"new points", [](DiagramModel& m, QImage&) {
+             const float v[2] = {-20, -30};
+             m.StoreDiagramPoint(v, 2, 5, 1000.0f);
+         }, 1},
+        {"a cursor", [](DiagramModel& m, QImage&) { m.MouseDown(MouseButton::Left, 300, 200); }, 1},
+        {"the level range", [](DiagramModel& m, QImage&) { m.SetLevelRange(10, -100); }, 2},
+        {"the frequency range", [](DiagramModel& m, QImage&) { m.ScrollClick(true, ScrollCode::LineLeft); }, 2},
+        {"the size", [](DiagramModel& m, QImage& image) {
+             m.SetScreen(900, 600, DiagramRenderer::Metrics(8, &image));
+             DiagramRenderer::LayoutImage(m, image, 900, 600, 8, false);
+         }, 2},
+        {"the language", [](DiagramModel& m, QImage&) { m.SetDiagramTexts('E'); }, 2},
+        {"the grid colour", [](DiagramModel& m, QImage&) { m.Options.ColGrid = 0x808080; }, 2},
+        {"the axis kind", [](DiagramModel& m, QImage&) {
+             m.Options.XLog = 0;
+             m.LayoutScreen(false);
+         }, 2},
+    };
+    for (const Case& c : cases) {
+        DiagramModel fresh;
+        model = std::move(fresh);
+        Prepare(100, 10000, -100, 0);
+        DiagramRenderer r;
+        r.UpdateScreen(model, image);
+        r.UpdateScreen(model, image);
+        ASSERT_EQ(r.BackgroundDraws(), 1) << c.change;
+        c.apply(model, image);
+        const QRegion changed = r.UpdateScreen(model, image);
+        EXPECT_EQ(r.BackgroundDraws(), c.draws) << c.change;
+        if (c.draws == 2) {
+            EXPECT_EQ(changed, QRegion(image.rect())) << c.change;
+        }
+    }
+}
+
+TEST_F(DiagramRenderTest, NewPointsRedrawOnlyTheCurvesAndTheWindowShowsTheWholeDiagram)
+{
+    // Noisy spectra with peaks, on both axis kinds: after every update the window's image
+    // is the picture a whole rendering gives, and every pixel that changed lies in the
+    // region reported.
+    for (const bool log : {true, false}) {
+        DiagramModel fresh;
+        model = std::move(fresh);
+        Prepare(10, 22050, -110, 0, log, 2047);
+        model.SetCurvesShown(true, true);
+        std::mt19937 rng(7);
+        std::normal_distribution<float> noise(0.0f, 6.0f);
+        DiagramRenderer r;
+        QImage whole(image.size(), QImage::Format_RGB32);
+        for (int update = 0; update < 12; ++update) {
+            const float floor = update % 3 == 2 ? -125.0f : -95.0f;  // sometimes below the plot
+            for (int i = 0; i < 2048; ++i) {
+                const float peak = i % 181 == update ? 60.0f : 0.0f;
+                const float v[2] = {floor + noise(rng) + peak, floor - 8.0f + noise(rng)};
+                model.StoreDiagramPoint(v, 2, i, static_cast<float>(i) * 44100.0f / 4096.0f);
+            }
+            const QImage before = image.copy();
+            const QRegion changed = r.UpdateScreen(model, image);
+            r.RenderDiagram(model, whole, false, "");
+            ASSERT_EQ(image, whole) << "log " << log << ", update " << update;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (before.pixel(x, y) != image.pixel(x, y)) {
+                        ASSERT_TRUE(changed.contains(QPoint(x, y))) << x << "," << y;
+                    }
+                }
+            }
+            if (update > 0) {
+                EXPECT_FALSE(changed.contains(QPoint(2, 2)));  // the margins stay
+            }
+        }
+        EXPECT_EQ(r.BackgroundDraws(), 1);
+    }
 }

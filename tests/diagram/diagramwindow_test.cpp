@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -385,6 +386,52 @@ TEST_F(DiagramWindowTest, ClearedPointsAreRepainted)
     QCoreApplication::processEvents();
     EXPECT_GT(counter.paints, 0);
     window->removeEventFilter(&counter);
+}
+
+TEST_F(DiagramWindowTest, NewPointsAndResultsRepaintOnlyWhatChanged)
+{
+    Activate();
+    window->show();
+    struct PaintRecorder : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint) {
+                painted += static_cast<QPaintEvent*>(e)->region();
+            }
+            return false;
+        }
+    } recorder;
+    const auto settle = [&] {
+        for (int round = 0; round < 50; ++round) {
+            recorder.painted = QRegion();
+            QThread::msleep(10);
+            QCoreApplication::processEvents();
+            if (recorder.painted.isEmpty()) {
+                return;
+            }
+        }
+    };
+    QCoreApplication::processEvents();
+    window->installEventFilter(&recorder);
+    settle();
+    const float v[2] = {-60, -70};
+    window->Model().StoreDiagramPoint(v, 2, 0, 1000.0f);
+    window->Model().StoreDiagramPoint(v, 2, 1, 1100.0f);
+    window->RepaintCurves();
+    QCoreApplication::processEvents();
+    // Around the short line from 1 to 1.1 kHz at -60 and -70 dB only.
+    const DiagramRect r = window->Model().Layout().PlotRect;
+    const QRect painted = recorder.painted.boundingRect();
+    EXPECT_FALSE(painted.isEmpty());
+    EXPECT_GT(painted.top(), r.top);
+    EXPECT_LT(painted.bottom(), r.bottom);
+    EXPECT_LT(painted.width(), (r.right - r.left) / 4);
+    settle();
+    window->SetResultLine("THD+N: 0.01 %");  // the line repaints itself alone
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.painted.isEmpty());
+    window->removeEventFilter(&recorder);
 }
 
 TEST_F(DiagramWindowTest, DestroySavesTheOptions)

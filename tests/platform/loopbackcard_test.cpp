@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <functional>
 #include <cstring>
 #include <mutex>
 #include <numbers>
@@ -595,6 +596,71 @@ TEST(LoopbackCard, RealTimeInputRunsOnWhileNoBufferIsQueued)
     EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
     EXPECT_EQ(card.WaveOutReset(ho), kMmNoError);
     EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+}
+
+TEST(LoopbackCard, RealTimeRecordingHoldsWhatPlayedBeforeAVolumeChangeOrAReset)
+{
+    // A constant plays on the left; 0.2 s into a 1 s recording the output is silenced.
+    // Every frame recorded before the call holds the constant, every frame after it 0,
+    // however late the card's own thread gets to record them.
+    struct Case {
+        const char* change;
+        std::function<void(LoopbackCard&, WaveOutHandle)> silence;
+    };
+    const Case cases[] = {
+        {"volume", [](LoopbackCard& c, WaveOutHandle) { ASSERT_EQ(c.WaveOutSetVolume(0, 0), kMmNoError); }},
+        {"reset", [](LoopbackCard& c, WaveOutHandle h) { ASSERT_EQ(c.WaveOutReset(h), kMmNoError); }},
+    };
+    for (const Case& c : cases) {
+        LoopbackCard card(DutConfig{}, LoopbackClock::RealTime);
+        const WaveFormat fmt = Pcm(8000, 16);
+        Buffer out(100 * 4);
+        for (std::size_t i = 0; i < 200; ++i) {
+            out.SetInt16(i, 10000);
+        }
+        WaveOutHandle ho{};
+        ASSERT_EQ(card.WaveOutOpen(&ho, 0, fmt, nullptr, 0), kMmNoError);
+        ASSERT_EQ(card.WaveOutPrepareHeader(ho, &out.header), kMmNoError);
+        out.header.flags |= kWhdrBeginLoop | kWhdrEndLoop;
+        out.header.loops = 1000;
+        ASSERT_EQ(card.WaveOutWrite(ho, &out.header), kMmNoError);
+        Inbox inbox;
+        WaveInHandle hi{};
+        ASSERT_EQ(card.WaveInOpen(&hi, 0, fmt, inbox.Post(), 0), kMmNoError);
+        Buffer in(8000 * 4);
+        ASSERT_EQ(card.WaveInPrepareHeader(hi, &in.header), kMmNoError);
+        ASSERT_EQ(card.WaveInAddBuffer(hi, &in.header), kMmNoError);
+        using Clock = std::chrono::steady_clock;
+        const auto start0 = Clock::now();
+        ASSERT_EQ(card.WaveInStart(hi), kMmNoError);
+        const auto start1 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto change0 = Clock::now();
+        c.silence(card, ho);
+        const auto change1 = Clock::now();
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (inbox.Count() < 1 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(inbox.Count(), 1u) << c.change;
+        std::size_t loud = 0;
+        while (loud < 8000 && in.Int16(2 * loud) == 10000) {
+            ++loud;
+        }
+        for (std::size_t f = loud; f < 8000; ++f) {
+            ASSERT_EQ(in.Int16(2 * f), 0) << c.change << ", frame " << f;
+        }
+        // The change falls between the frames the calls' times allow (two frames of slack: the card counts whole frames from its start, on a frame grid).
+        const auto frames = [](Clock::duration d) {
+            return std::chrono::duration<double>(d).count() * 8000.0;
+        };
+        EXPECT_GE(static_cast<double>(loud), frames(change0 - start1) - 2.0) << c.change;
+        EXPECT_LE(static_cast<double>(loud), frames(change1 - start0) + 2.0) << c.change;
+        EXPECT_EQ(card.WaveInReset(hi), kMmNoError);
+        EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
+        EXPECT_EQ(card.WaveOutReset(ho), kMmNoError);
+        EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+    }
 }
 
 TEST(LoopbackCard, RealTimeResetReturnsTheQueuedBuffers)
