@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "dsp/biquad.h"
 #include "dsp/curve.h"
+#include "measure/runstatus.h"
 
 namespace sonvera {
 
@@ -76,6 +77,8 @@ public:
     virtual bool SettleWait(int /*ms*/) { return true; }
     /// Posts WM_SWEEP_STEP to the main window (never handled inside this call).
     virtual void PostSweepStep() = 0;
+    /// The sweep's step, how it ended, or why a command was refused (the status line).
+    virtual void ReportRun(const RunReport& /*report*/) {}
 };
 
 /// Texts of the sweep that depend on the interface language.
@@ -158,6 +161,9 @@ public:
 private:
     void SetUpCurves();
     int OutputRate() const;
+    /// A report on step `step` (1-based) at the current frequency; 0: on no step (a sweep
+    /// finished, or stopped before its first step).
+    RunReport StepReport(RunEvent event, int step) const;
 
     SoundEngine& engine_;
     Settings& settings_;
@@ -173,6 +179,7 @@ private:
     int pendingRate_ = 0;
     int pointsStored_ = 0;
     SweepPoint lastPoint_;
+    int shownStep_ = 0;  // the step the status line shows (1-based), 0 before the first
 };
 
 }  // namespace sonvera
