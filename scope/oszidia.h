@@ -32,9 +32,10 @@ public:
                          float ch1) override;
     void RepaintScope() override;
 
-    /// Places the view left of the main window's frame; returns the main window's new
-    /// left edge (moved right when there was no room).
-    int PlaceBesideMainWindow(const QRect& mainFrame);
+    /// Places the view left of the main window's frame on `screen` (the available area the
+    /// main window is on); returns the main window's new left edge (moved right only as
+    /// far as the view needs when there was no room).
+    int PlaceBesideMainWindow(const QRect& mainFrame, const QRect& screen);
 
     /// The off-screen image as last drawn (the clipboard copies it).
     const QImage& Bitmap() const { return bitmap_; }

@@ -76,11 +76,11 @@ TEST_F(OszidiaTest, IllumButtonChangesTheBackgroundOfTheNextPicture)
 
 TEST_F(OszidiaTest, PlacedLeftOfTheMainWindowWithItsTopAndHeight)
 {
-    const int mainLeft = view.PlaceBesideMainWindow(QRect(600, 120, 500, 400));
+    const int mainLeft = view.PlaceBesideMainWindow(QRect(600, 120, 500, 400), QRect(0, 0, 1600, 1000));
     EXPECT_EQ(mainLeft, 600);
     EXPECT_EQ(view.frameGeometry().right(), 600 - 2);  // QRect's right is inclusive
     EXPECT_EQ(view.frameGeometry().top(), 120);
-    const int moved = view.PlaceBesideMainWindow(QRect(10, 120, 500, 400));
+    const int moved = view.PlaceBesideMainWindow(QRect(10, 120, 500, 400), QRect(0, 0, 1600, 1000));
     EXPECT_EQ(moved, view.frameGeometry().width() + 1);
     EXPECT_EQ(view.frameGeometry().left(), 0);
 }
