@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMargins>
 #include <QWidget>
 
 #include "measure/scoperun.h"
@@ -33,9 +34,11 @@ public:
     void RepaintScope() override;
 
     /// Places the view left of the main window's frame on `screen` (the available area the
-    /// main window is on); returns the main window's new left edge (moved right only as
-    /// far as the view needs when there was no room).
-    int PlaceBesideMainWindow(const QRect& mainFrame, const QRect& screen);
+    /// main window is on), its own frame being `frame` around its client area; returns the
+    /// main window's new left edge (moved right only as far as the view needs when there
+    /// was no room). Best called before the view is shown: a window placed while it is
+    /// being mapped has its client area, not its frame, put at the place.
+    int PlaceBesideMainWindow(const QRect& mainFrame, const QRect& screen, const QMargins& frame);
 
     /// The off-screen image as last drawn (the clipboard copies it).
     const QImage& Bitmap() const { return bitmap_; }

@@ -1021,8 +1021,18 @@ void TMainForm::PlaceAtStart()
         mainRect = placement::OntoScreens(QRect(QPoint(s.Main.MainLeft, s.Main.MainTop), mainFrame), screens,
                                           mainFrame);
         if (diagramSaved || screens.isEmpty()) {
-            const QSize saved = QSize(g.DiagramWidth, g.DiagramHeight).grownBy(diagramFrame);
-            diagramRect = placement::OntoScreens(QRect(QPoint(g.DiagramLeft, g.DiagramTop), saved), screens, minimum);
+            const QRect saved(QPoint(g.DiagramLeft, g.DiagramTop),
+                              QSize(g.DiagramWidth, g.DiagramHeight).grownBy(diagramFrame));
+            diagramRect = placement::OntoScreens(saved, screens, minimum);
+            if (diagramRect != saved && diagramRect.intersects(mainRect)) {
+                // Brought back from off the screens onto the main window: beside it instead,
+                // at its saved size where that fits.
+                const QRect beside = placement::DiagramNextTo(mainRect, placement::NearestScreen(mainRect, screens),
+                                                              minimum, saved.size(), saved.size());
+                if (!beside.intersects(mainRect)) {
+                    diagramRect = beside;
+                }
+            }
         } else {
             diagramRect = placement::DiagramNextTo(mainRect, placement::NearestScreen(mainRect, screens), minimum,
                                                    maximum, wanted);
@@ -1265,9 +1275,8 @@ void TMainForm::ShowScopeView(bool show)
         scopeMovedMain_.reset();
         return;
     }
-    // Shown first: only a shown window knows the width of its frame.
-    view->show();
-    const int left = view->PlaceBesideMainWindow(frameGeometry(), MainScreen());
+    // Placed before it is shown, so that its frame (not its client area) goes there.
+    const int left = view->PlaceBesideMainWindow(frameGeometry(), MainScreen(), Decoration(view));
     if (left != frameGeometry().left()) {
         // No room on the left: the main window makes room, and goes back when the page
         // is left (unless the user has moved it meanwhile).
@@ -1275,6 +1284,7 @@ void TMainForm::ShowScopeView(bool show)
         move(left, y());
         scopeMovedMain_ = std::make_pair(from, pos());
     }
+    view->show();
 }
 
 void TMainForm::SetScopeMenusEnabled(bool enabled, bool withAnalyse)

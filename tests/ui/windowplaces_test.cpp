@@ -122,12 +122,14 @@ TEST_F(WindowPlacesTest, AFirstStartShowsEveryWindowWholeWithNoControlCovered)
     EXPECT_TRUE(primary.contains(MainFrame()));
     EXPECT_FALSE(view.intersects(MainFrame()));
     EXPECT_EQ(view.left(), primary.left());
-    EXPECT_EQ(MainFrame().left(), view.right() + 2);
+    // One pixel free between them, and a few more while the view's frame is not known yet.
+    EXPECT_GE(MainFrame().left(), view.right() + 2);
+    EXPECT_LE(MainFrame().left(), view.right() + 2 + 8);
     ShowPage(0);
     EXPECT_EQ(MainFrame(), main);
 }
 
-TEST_F(WindowPlacesTest, SavedPlacesOffEveryScreenComeBackOnTheNearestScreenWhole)
+TEST_F(WindowPlacesTest, SavedPlacesOffEveryScreenComeBackOnTheNearestScreenWholeAndApart)
 {
     const char* const configs[] = {
         // Saved on a second monitor.
@@ -143,13 +145,20 @@ TEST_F(WindowPlacesTest, SavedPlacesOffEveryScreenComeBackOnTheNearestScreenWhol
         EXPECT_TRUE(OnAScreen(MainFrame()));
         EXPECT_TRUE(OnAScreen(DiagramFrame()));
         const DiagramGeometry& saved = Main().AppSettings().Diagram;
-        EXPECT_EQ(program->Diagram()->size(), QSize(saved.DiagramWidth, saved.DiagramHeight));  // it fits
+        const QSize savedSize(saved.DiagramWidth, saved.DiagramHeight);
         if (twoScreens && saved.DiagramLeft == 2300) {
             EXPECT_EQ(Main().pos(), QPoint(2200, 100));  // that monitor is there: nothing moves
             EXPECT_EQ(program->Diagram()->pos(), QPoint(2300, 200));
-        } else if (saved.DiagramLeft == 2300) {
-            EXPECT_EQ(MainFrame().right(), 1599);  // the nearest edge of the one screen
+            continue;
         }
+        if (saved.DiagramLeft == 2300) {
+            EXPECT_EQ(MainFrame().right(), 1599);  // the nearest edge of the one screen
+            EXPECT_EQ(program->Diagram()->size(), savedSize);  // beside the main window it fits
+        }
+        // Both brought back: the diagram beside the main window, not over it, and no larger
+        // than it was.
+        EXPECT_FALSE(MainFrame().intersects(DiagramFrame()));
+        EXPECT_TRUE(savedSize.expandedTo(program->Diagram()->size()) == savedSize);
     }
 }
 
