@@ -140,8 +140,12 @@ bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, f
 
 void DiagramModel::SetCurvesShown(bool draw1, bool draw2)
 {
+    const bool changed = Options.DrawCurve1 != (draw1 ? 1 : 0) || Options.DrawCurve2 != (draw2 ? 1 : 0);
     Options.DrawCurve1 = draw1 ? 1 : 0;
     Options.DrawCurve2 = draw2 ? 1 : 0;
+    if (changed && onOptionsChanged) {
+        onOptionsChanged();
+    }
     LayoutScreen(false);
 }
 
@@ -208,7 +212,7 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
     g.topBand = 4 * fontSize;
     g.bottomBand = 5 * fontSize;
     g.leftBand = 3 * fontSize + fontSize * g.LabelDecimals;
-    g.rightBand = (Axis1Shown && Axis2Shown) ? 4 * fontSize : fontSize;
+    g.rightBand = Axis2Shown ? RightAxisBand(width, fontSize, metrics) : fontSize;
     g.PlotRect = {g.leftBand, g.topBand, width - g.rightBand, height - g.bottomBand};
     g.CharHeight = metrics.charHeight;
     g.CharWidth = metrics.charWidth;
@@ -295,12 +299,41 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
     return ok;
 }
 
+int DiagramModel::RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const
+{
+    // The labels of the second axis ("-180.0°": width 5, one decimal and the degree sign)
+    // start half a character right of the plot. The widest of them is one of the two end
+    // values (the values between have no more digits and no sign the ends lack); it gets
+    // half a character to spare at the edge. Never narrower than 4F; at most a third of
+    // the target, so absurd ranges still leave a plot.
+    int widest = 0;
+    for (const double v : {static_cast<double>(Level2Min), static_cast<double>(Level2Max)}) {
+        const std::string label = FormatFixed(v, 1, 5) + "\u00B0";
+        int w = 0;
+        if (metrics.textWidth) {
+            w = metrics.textWidth(label);
+        } else {
+            for (const char c : label) {
+                w += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? metrics.charWidth : 0;
+            }
+        }
+        widest = std::max(widest, w);
+    }
+    const int band = std::max(4 * fontSize, widest + metrics.charWidth);
+    return std::max(fontSize, std::min(band, width / 3));
+}
+
 void DiagramModel::MirrorRanges()
 {
+    const bool changed = Options.FreqMin != FreqMin || Options.FreqMax != FreqMax ||
+                         Options.LevelMin != LevelMin || Options.LevelMax != LevelMax;
     Options.FreqMin = FreqMin;
     Options.FreqMax = FreqMax;
     Options.LevelMin = LevelMin;
     Options.LevelMax = LevelMax;
+    if (changed && onOptionsChanged) {
+        onOptionsChanged();
+    }
 }
 
 DiagramControlPlacement DiagramModel::PlaceControls(int commentHeight) const
@@ -475,26 +508,18 @@ int DiagramModel::CollectCurve(int curve)
     return count;
 }
 
-int DiagramModel::ExportDiagramText(const std::string& fileName, const std::string& separator) const
+std::string DiagramModel::DiagramText(const std::string& separator) const
 {
-    if (!HasStorage()) {
-        return 1000;
-    }
     std::string sep = separator;
     if (separator == "\\t") {
         sep = "\t";
     } else if (separator == "\\n") {
         sep = "\r\n";
     }
-    errno = 0;
-    std::FILE* file = std::fopen(fileName.c_str(), "wb");
-    if (file == nullptr) {
-        return errno != 0 ? errno : EIO;
-    }
-    int error = 0;
+    std::string text;
     std::string line;
-    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
-    for (int i = 0; i < used && error == 0; ++i) {
+    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    for (int i = 0; i < used; ++i) {
         const auto s = static_cast<std::size_t>(i);
         const float f = FreqArray[s];
         if (!(FreqMin <= f && f <= FreqMax)) {
@@ -510,9 +535,25 @@ int DiagramModel::ExportDiagramText(const std::string& fileName, const std::stri
             line += FormatFixed(Curve2Array[s], 2);
         }
         line += "\r\n";
-        if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
-            error = errno != 0 ? errno : EIO;
-        }
+        text += line;
+    }
+    return text;
+}
+
+int DiagramModel::ExportDiagramText(const std::string& fileName, const std::string& separator) const
+{
+    if (!HasStorage()) {
+        return 1000;
+    }
+    const std::string text = DiagramText(separator);
+    errno = 0;
+    std::FILE* file = std::fopen(fileName.c_str(), "wb");
+    if (file == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        error = errno != 0 ? errno : EIO;
     }
     if (std::fflush(file) != 0 && error == 0) {
         error = errno != 0 ? errno : EIO;

@@ -13,6 +13,7 @@
 #include "config/sections.h"
 #include "dsp/analysis.h"
 #include "measure/prompt.h"
+#include "measure/soundstart.h"
 #include "measure/spectrumrun.h"
 #include "ui/helpwindow.h"
 
@@ -45,6 +46,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
     : QDialog(parent), analysis_(analysis), filter_(filter), loader_(loader), profile_(profile)
 {
     setObjectName(QStringLiteral("TAnaly"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Analyse Dialog"));
     setFixedSize(249, 206);
 
@@ -85,8 +87,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
         return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("*.cor")).toStdString();
     };
 
-    ReadAnalysisSection(profile_, analysis_);
-    filter_.SelectFilter(analysis_.AnaFilterName);
+    ReadStartFilter(profile_, analysis_, filter_);
     FillControls();
 }
 

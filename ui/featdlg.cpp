@@ -21,6 +21,7 @@ TFeatDlg::TFeatDlg(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("TFeatDlg"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setFixedSize(520, 420);
 
     SrcList = new QListWidget(this);
