@@ -70,4 +70,13 @@ std::string NoDisplayReason()
     return {};
 }
 
+std::string PlatformForSession(const char* qpaPlatform, const char* waylandDisplay, const char* display)
+{
+    auto set = [](const char* v) { return v != nullptr && *v != '\0'; };
+    if (!set(qpaPlatform) && set(waylandDisplay) && set(display)) {
+        return "xcb";
+    }
+    return {};
+}
+
 }  // namespace sonvera

@@ -218,6 +218,12 @@ int main(int argc, char** argv)
         std::cerr << "sonvera: unknown argument '" << opts.rest.front() << "'\n" << kUsage;
         return 2;
     }
+    // Under Wayland the windows could not be placed side by side: XWayland can.
+    const std::string platform = sonvera::PlatformForSession(std::getenv("QT_QPA_PLATFORM"),
+                                                             std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    if (!platform.empty()) {
+        ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+    }
     const std::string reason = sonvera::NoDisplayReason();
     if (!reason.empty()) {
         std::cerr << "sonvera: " << reason << "\n";

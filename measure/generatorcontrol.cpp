@@ -196,17 +196,43 @@ void GeneratorControl::StepFrequency(int delta)
     ApplyGenerator(false);
 }
 
-void GeneratorControl::GfreqTextChange(const std::string& text)
+std::optional<int> GeneratorControl::ParseTypedFrequency(const std::string& text)
 {
-    Display.freqText = text;
-    if (text.size() < 2) {
-        return;
+    std::string number = text;
+    while (!number.empty() && (number.back() == ' ' || number.back() == '\t')) {
+        number.pop_back();
+    }
+    // The unit may follow, with or without a blank before it, in any case.
+    if (number.size() >= 2) {
+        const std::string unit = number.substr(number.size() - 2);
+        if ((unit[0] == 'H' || unit[0] == 'h') && (unit[1] == 'Z' || unit[1] == 'z')) {
+            number.resize(number.size() - 2);
+        }
     }
     int f = 0;
-    if (ParseDialogInteger(text.substr(0, text.size() - 2), f) && f >= kGeneratorMinHz && f <= kGeneratorMaxHz) {
-        gen_.GenFrequency = f;
-        ApplyGenerator(false);
+    if (!ParseDialogInteger(number, f) || f < kGeneratorMinHz || f > kGeneratorMaxHz) {
+        return std::nullopt;
     }
+    return f;
+}
+
+void GeneratorControl::GfreqTextChange(const std::string& text)
+{
+    // A keystroke only edits the text: "1500" typed while a tone plays must not play
+    // 1, 15 and 150 Hz on the way (a full-level 1 Hz tone can damage a loudspeaker).
+    Display.freqText = text;
+}
+
+bool GeneratorControl::GfreqTextCommit(const std::string& text)
+{
+    const std::optional<int> f = ParseTypedFrequency(text);
+    if (!f) {
+        return false;
+    }
+    gen_.GenFrequency = *f;
+    ApplyGenerator(false);
+    UpdateFreqText();
+    return true;
 }
 
 void GeneratorControl::ScrollBar4Scroll(int position)

@@ -5,6 +5,7 @@
 // controls show is kept in `Display`; the window copies it after every call.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "config/settings.h"
@@ -68,7 +69,15 @@ public:
     void GrobSpinDown() { StepFrequency(-100); }
     void FeinSpinUp() { StepFrequency(1); }
     void FeinSpinDown() { StepFrequency(-1); }
+    /// A keystroke in `GfreqText`: the text changes, nothing plays yet.
     void GfreqTextChange(const std::string& text);
+    /// The typed text takes effect (the field was left, Enter, or a pause in typing):
+    /// a frequency of 10..28000 Hz, with or without the unit "Hz", becomes
+    /// `GenFrequency` and restarts a playing signal. Returns false for any other text,
+    /// which changes nothing.
+    bool GfreqTextCommit(const std::string& text);
+    /// The frequency `text` names, or nothing when it names none the window takes.
+    static std::optional<int> ParseTypedFrequency(const std::string& text);
     void ScrollBar4Scroll(int position);  // left level
     void ScrollBar1Scroll(int position);  // right level
     void PhLChange(const std::string& text);
@@ -82,6 +91,8 @@ public:
 
     GeneratorDisplay Display;
     bool UserWavePlaying() const { return userWave_; }
+    /// The generator's own signal (or its user wave) plays, from Start until Stop.
+    bool SignalOn() const { return signalOn_ || userWave_; }
     const WaveFilePlayer& Player() const { return player_; }
     /// The parameters the engine was last started with.
     const GeneratorParams& LastPlayed() const { return lastPlayed_; }

@@ -134,6 +134,11 @@ void ScopeRun::EnterScopePage()
 
     if (engine_.CaptureFormats() != 0) {
         controls_.PostScopeNext();
+        controls_.ReportRun({Measurement::Scope, RunEvent::Running});
+    } else {
+        RunReport refused{Measurement::Scope, RunEvent::Refused};
+        refused.refusal = Refusal::NoInputDevice;
+        controls_.ReportRun(refused);
     }
 }
 
@@ -141,7 +146,17 @@ void ScopeRun::LeaveScopePage()
 {
     controls_.SetScopeMenusEnabled(true, false);
     controls_.ShowScopeView(false);
+    if (running_) {
+        controls_.ReportRun({Measurement::Scope, RunEvent::Stopped});
+    }
     running_ = false;
+}
+
+void ScopeRun::ReportDeviceError(int code)
+{
+    RunReport report{Measurement::Scope, RunEvent::DeviceError};
+    report.detail = engine_.DeviceErrorText(static_cast<std::uint32_t>(code));
+    controls_.ReportRun(report);
 }
 
 void ScopeRun::StopOrun()
@@ -195,6 +210,7 @@ void ScopeRun::OnScopeNext()
     const int r = engine_.StartCapture(frames_, 0, [this] { ScopeBlockDone(); });
     if (r != 0) {
         running_ = false;
+        ReportDeviceError(r);
         ShowErrorPrompt(ErrorLead() + engine_.DeviceErrorText(static_cast<std::uint32_t>(r)) + ")",
                         kDeviceErrorHelpContext);
     }
@@ -233,6 +249,10 @@ void ScopeRun::ScopeBlockDone()
         if (running_ && canRecord) {
             controls_.PostScopeNext();
         } else {
+            if (running_) {
+                const int error = engine_.EngineError();
+                ReportDeviceError(error != 0 ? error : SoundEngine::kEngineCloseFailed);
+            }
             running_ = false;
         }
         return;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "measure/runstatus.h"
 
 namespace sonvera {
 
@@ -71,6 +72,8 @@ public:
     virtual void PostScopeNext() = 0;
     /// Whether the oscilloscope page is the current notebook page.
     virtual bool ScopePageCurrent() const = 0;
+    /// The loop started, ended, or could not start (the status line under the page).
+    virtual void ReportRun(const RunReport& /*report*/) {}
 };
 
 /// The oscilloscope's acquisition loop, time base, trigger search, scaling into
@@ -133,6 +136,7 @@ public:
 private:
     void PrepareView();
     std::string ErrorLead() const;
+    void ReportDeviceError(int code);
 
     SoundEngine& engine_;
     Settings& settings_;

@@ -172,6 +172,9 @@ void SpectrumRun::LeaveSpectrumPage()
     std::vector<float>().swap(SumLeft);
     std::vector<float>().swap(SumRight);
     SpectrumPageActive = false;
+    if (Running) {
+        view_.ReportRun({Measurement::Spectrum, RunEvent::Stopped});
+    }
     SetRunning(false);
     diagram_.Show(false);
 }
@@ -190,6 +193,13 @@ void SpectrumRun::DeviceErrorBox(const std::string& prefix, int code)
                     kDeviceErrorHelpContext);
 }
 
+void SpectrumRun::ReportDeviceError(int code)
+{
+    RunReport report{Measurement::Spectrum, RunEvent::DeviceError};
+    report.detail = engine_.DeviceErrorText(static_cast<std::uint32_t>(code));
+    view_.ReportRun(report);
+}
+
 void SpectrumRun::StartButtonClick()
 {
     FftSettings& fft = settings_.Fft;
@@ -199,6 +209,10 @@ void SpectrumRun::StartButtonClick()
         fft.FftAverage = typed;
     }
     if (engine_.CaptureFormats() == 0 || Running) {
+        RunReport refused{Measurement::Spectrum, RunEvent::Refused};
+        refused.control = "START";
+        refused.refusal = Running ? Refusal::AlreadyRunning : Refusal::NoInputDevice;
+        view_.ReportRun(refused);
         return;
     }
     // The arrays exist only while the page is current; a start from elsewhere has
@@ -224,16 +238,21 @@ void SpectrumRun::StartButtonClick()
     const int code = engine_.StartCapture(fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
     if (code != 0) {
         SetRunning(false);
+        ReportDeviceError(code);
         DeviceErrorBox(texts_->startFailure, code);
         return;
     }
     view_.SetBinpoptEnabled(false);
     SetRunning(true);
+    view_.ReportRun({Measurement::Spectrum, RunEvent::Running});
 }
 
 void SpectrumRun::StopButtonClick()
 {
     settings_.Fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
+    if (Running) {
+        view_.ReportRun({Measurement::Spectrum, RunEvent::Stopped});
+    }
     SetRunning(false);
     view_.SetBinpoptEnabled(true);
 }
@@ -244,6 +263,7 @@ void SpectrumRun::SpectrumNext()
     if (code != 0) {
         SetRunning(false);
         view_.SetBinpoptEnabled(true);
+        ReportDeviceError(code);
         DeviceErrorBox(texts_->openFailure, code);
     }
     settings_.Fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
@@ -415,13 +435,20 @@ void SpectrumRun::SpectrumBlockDone()
         } else {
             SetRunning(false);
             view_.SetBinpoptEnabled(true);
+            view_.ReportRun({Measurement::Spectrum, RunEvent::TriggerReached});
         }
     } else if (RunMode == 1 && error == 0 && Running) {
         view_.PostSpectrumNext();
     } else if ((RunMode == 0 && Running) || error != 0) {
         if (AverageRemaining == fft.FftAverage) {
+            const bool wasRunning = Running;
             SetRunning(false);
             view_.SetBinpoptEnabled(true);
+            if (wasRunning && error != 0) {
+                ReportDeviceError(error);
+            } else if (wasRunning) {
+                view_.ReportRun({Measurement::Spectrum, RunEvent::Finished});
+            }
         } else {
             view_.PostSpectrumNext();
         }

@@ -11,6 +11,7 @@
 #include "dsp/curve.h"
 #include "dsp/spectrum.h"
 #include "dsp/weighting.h"
+#include "measure/runstatus.h"
 
 namespace sonvera {
 
@@ -69,6 +70,8 @@ public:
     virtual void PostSpectrumNext() = 0;
     /// The page's arrays could not be obtained: the main window closes.
     virtual void CloseMainWindow() {}
+    /// The run started, ended, or refused a command (the status line under the page).
+    virtual void ReportRun(const RunReport& /*report*/) {}
 };
 
 /// Texts of the run that depend on the interface language.
@@ -148,6 +151,7 @@ private:
     void ComposeResultLines();
     void StoreSpectrum();
     void DeviceErrorBox(const std::string& prefix, int code);
+    void ReportDeviceError(int code);
     void ApplyAnalysisSettings(AnalysisParams& params) const;
 
     SoundEngine& engine_;

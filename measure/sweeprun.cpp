@@ -206,10 +206,12 @@ void SweepRun::wobbelnButClick()
     s.SweepComment = diagram_.GetComment();
     // A START that cannot start (a signal plays, a sweep runs, no input device) leaves
     // the points on the diagram alone.
-    if (engine_.PlaybackActive() || SweepRunning || SweepToneOn) {
-        return;
-    }
-    if (engine_.CaptureFormats() == 0) {
+    if (engine_.PlaybackActive() || SweepRunning || SweepToneOn || engine_.CaptureFormats() == 0) {
+        RunReport refused{Measurement::Sweep, RunEvent::Refused};
+        refused.refusal = SweepRunning || SweepToneOn          ? Refusal::AlreadyRunning
+                          : engine_.PlaybackActive()           ? Refusal::SignalPlaying
+                                                               : Refusal::NoInputDevice;
+        view_.ReportRun(refused);
         return;
     }
     diagram_.ClearDiagramData();
@@ -218,6 +220,7 @@ void SweepRun::wobbelnButClick()
     SweepRunning = true;
     SweepIndex = 0;
     stepsMeasured_ = stepsSilent_ = 0;
+    shownStep_ = 0;
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 2, s.SweepFrom, s.SweepTo, levelMin, levelMax);
@@ -246,12 +249,17 @@ void SweepRun::SweepStep()
     if (SweepFrequency > rate / 2 || SweepFrequency < 1 || SweepFrames <= 0) {
         // Above half the rate (or no frequency a tone can have): the sweep ends with
         // the points measured so far.
+        RunReport ended{Measurement::Sweep, RunEvent::AboveHalfRate};
+        ended.freqHz = SweepFrequency;
+        view_.ReportRun(ended);
         ShowInformationPrompt(texts_->aboveHalfRate);
         view_.SetSweepLockedControlsEnabled(true);
         SweepRunning = false;
         ReportSilentSteps();
         return;
     }
+    shownStep_ = SweepIndex + 1;
+    view_.ReportRun(StepReport(RunEvent::Step, shownStep_));
 
     if (engine_.PlaybackActive() || engine_.PlaybackOpen()) {
         // The last step's tone could not be stopped. A new tone cannot start while it
@@ -305,6 +313,17 @@ void SweepRun::SweepStep()
     }
 }
 
+RunReport SweepRun::StepReport(RunEvent event, int step) const
+{
+    RunReport report{Measurement::Sweep, event};
+    if (step > 0) {
+        report.freqHz = SweepFrequency;
+        report.step = step;
+    }
+    report.steps = event == RunEvent::Stopped && step == 0 ? 0 : settings_.Sweep.SweepSteps + 1;
+    return report;
+}
+
 void SweepRun::SetUpCurves()
 {
     const SweepSettings& s = settings_.Sweep;
@@ -354,6 +373,9 @@ void SweepRun::SweepStepDone()
     } else {
         STOPbutClick();
         ReportSilentSteps();
+        if (index == settings_.Sweep.SweepSteps) {
+            view_.ReportRun(StepReport(RunEvent::Finished, 0));
+        }
     }
     SweepToneOn = false;
 }
@@ -373,6 +395,9 @@ void SweepRun::STOPbutClick()
     if (SweepToneOn) {
         engine_.StopPlayback();
     }
+    if (SweepRunning) {
+        view_.ReportRun(StepReport(RunEvent::Stopped, shownStep_));
+    }
     SweepRunning = SweepToneOn = false;
     view_.SetFreqText("0");
     view_.SetSweepLockedControlsEnabled(true);
@@ -381,6 +406,9 @@ void SweepRun::STOPbutClick()
 void SweepRun::dowoberr(int code)
 {
     STOPbutClick();
+    RunReport failed{Measurement::Sweep, RunEvent::DeviceError};
+    failed.detail = engine_.DeviceErrorText(static_cast<std::uint32_t>(code));
+    view_.ReportRun(failed);
     ShowErrorPrompt("ERROR at Frequency Output (" + engine_.DeviceErrorText(static_cast<std::uint32_t>(code)) + ")",
                     kDeviceErrorHelpContext);
 }
@@ -406,6 +434,10 @@ void SweepRun::WobDialogButClick()
 void SweepRun::Button2Click()
 {
     if (engine_.PlaybackActive()) {
+        RunReport refused{Measurement::Sweep, RunEvent::Refused};
+        refused.control = "Out-Para";
+        refused.refusal = SweepToneOn ? Refusal::SweepPlaying : Refusal::SignalPlaying;
+        view_.ReportRun(refused);
         return;
     }
     view_.ShowOutputFormatDialog();

@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "dsp/curve.h"
+#include "measure/runstatus.h"
 
 namespace sonvera {
 
@@ -78,6 +79,8 @@ public:
     virtual bool SettleWait(int /*ms*/) { return true; }
     /// Posts WM_SWEEP_STEP to the main window (never handled inside this call).
     virtual void PostSweepStep() = 0;
+    /// The sweep's step, how it ended, or why a command was refused (the status line).
+    virtual void ReportRun(const RunReport& /*report*/) {}
 };
 
 /// Texts of the sweep that depend on the interface language.
@@ -175,6 +178,9 @@ private:
     int OutputRate() const;
     /// Writes the notice about silent inputs into the result line (nothing when none was).
     void ReportSilentSteps();
+    /// A report on step `step` (1-based) at the current frequency; 0: on no step (a sweep
+    /// finished, or stopped before its first step).
+    RunReport StepReport(RunEvent event, int step) const;
 
     SoundEngine& engine_;
     Settings& settings_;
@@ -192,6 +198,7 @@ private:
     int stepsMeasured_ = 0;  // steps of the current sweep with a block
     int stepsSilent_ = 0;    // of these, steps at which an input carried no signal
     SweepPoint lastPoint_;
+    int shownStep_ = 0;  // the step the status line shows (1-based), 0 before the first
 };
 
 }  // namespace sonvera

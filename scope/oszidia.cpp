@@ -70,15 +70,15 @@ void TOszidia::RepaintScope()
     }
 }
 
-int TOszidia::PlaceBesideMainWindow(const QRect& mainFrame)
+int TOszidia::PlaceBesideMainWindow(const QRect& mainFrame, const QRect& screen, const QMargins& frame)
 {
-    const QRect frame = frameGeometry();
-    const ScopePlacement p = PlaceScopeBeside(
-        ScopeRect{mainFrame.left(), mainFrame.top(), mainFrame.left() + mainFrame.width(),
-                  mainFrame.top() + mainFrame.height()},
-        frame.width());
+    auto rect = [](const QRect& r) {
+        return ScopeRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    };
+    const ScopePlacement p =
+        PlaceScopeBeside(rect(mainFrame), width() + frame.left() + frame.right(), rect(screen));
     move(p.view.left, p.view.top);  // positions the frame
-    const int frameExtraH = std::max(frame.height() - height(), 0);
+    const int frameExtraH = frame.top() + frame.bottom();
     resize(width(), std::max(p.view.Height() - frameExtraH, ScopeModel::kBandHeight + 1));
     return p.mainLeft;
 }

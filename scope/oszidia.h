@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMargins>
 #include <QWidget>
 
 #include "measure/scoperun.h"
@@ -32,9 +33,12 @@ public:
                          float ch1) override;
     void RepaintScope() override;
 
-    /// Places the view left of the main window's frame; returns the main window's new
-    /// left edge (moved right when there was no room).
-    int PlaceBesideMainWindow(const QRect& mainFrame);
+    /// Places the view left of the main window's frame on `screen` (the available area the
+    /// main window is on), its own frame being `frame` around its client area; returns the
+    /// main window's new left edge (moved right only as far as the view needs when there
+    /// was no room). Best called before the view is shown: a window placed while it is
+    /// being mapped has its client area, not its frame, put at the place.
+    int PlaceBesideMainWindow(const QRect& mainFrame, const QRect& screen, const QMargins& frame);
 
     /// The off-screen image as last drawn (the clipboard copies it).
     const QImage& Bitmap() const { return bitmap_; }

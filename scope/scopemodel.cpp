@@ -1,5 +1,6 @@
 #include "scope/scopemodel.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -222,16 +223,19 @@ void ScopeModel::ToggleIllumination()
     background_ = background_ == kBackground ? kBackgroundIllum : kBackground;
 }
 
-ScopePlacement PlaceScopeBeside(const ScopeRect& mainFrame, int viewWidth)
+ScopePlacement PlaceScopeBeside(const ScopeRect& mainFrame, int viewWidth, const ScopeRect& screen)
 {
     ScopePlacement p;
     p.mainLeft = mainFrame.left;
-    if (p.mainLeft < viewWidth + 1) {
-        p.mainLeft = viewWidth + 1;
+    const int needed = screen.left + viewWidth + 1;
+    if (p.mainLeft < needed) {
+        const int rightmost = std::max(mainFrame.left, screen.right - mainFrame.Width());
+        p.mainLeft = std::min(needed, rightmost);
         p.mainMoved = p.mainLeft != mainFrame.left;
     }
     p.view.right = p.mainLeft - 1;
-    p.view.left = p.view.right - viewWidth;
+    p.view.left = std::max(p.view.right - viewWidth, screen.left);
+    p.view.right = p.view.left + viewWidth;
     p.view.top = mainFrame.top;
     p.view.bottom = mainFrame.bottom;
     return p;

@@ -133,14 +133,16 @@ private:
     ScopeRect screen_;
 };
 
-/// Where the oscilloscope view goes beside the main window: left of it with the main
-/// window's top and height; when there is no room on the left, the main window first
-/// moves right to the view's width + 1.
+/// Where the oscilloscope view goes beside the main window on `screen` (the main window's
+/// screen, its available area): left of the main window with its top and height; when
+/// there is no room on the left, the main window moves right only as far as the view
+/// needs (the view's width + 1 from the screen's left edge), and not beyond the screen's
+/// right edge (on a screen too narrow for both the view then overlaps the main window).
 struct ScopePlacement {
     ScopeRect view;     // the view's frame
     int mainLeft = 0;   // the main window's (possibly new) left edge
     bool mainMoved = false;
 };
-ScopePlacement PlaceScopeBeside(const ScopeRect& mainFrame, int viewWidth);
+ScopePlacement PlaceScopeBeside(const ScopeRect& mainFrame, int viewWidth, const ScopeRect& screen);
 
 }  // namespace sonvera

@@ -1,6 +1,8 @@
 #include "ui/featdlg.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -20,7 +22,7 @@ TFeatDlg::TFeatDlg(QWidget* parent)
 {
     setObjectName(QStringLiteral("TFeatDlg"));
     setProperty("helpContext", kHelpContext);  // the page F1 opens
-    setFixedSize(520, 400);
+    setFixedSize(520, 420);
 
     SrcList = new QListWidget(this);
     SrcList->setObjectName(QStringLiteral("SrcList"));
@@ -43,6 +45,10 @@ TFeatDlg::TFeatDlg(QWidget* parent)
     OKBtn->setDefault(true);
     Button1 = button("Button1", QStringLiteral("Save"), 215);
     HelpBtn = button("HelpBtn", QStringLiteral("Help"), 310);
+    SaveState = new QLabel(this);
+    SaveState->setObjectName(QStringLiteral("SaveState"));
+    SaveState->setGeometry(8, 394, 504, 20);
+    SaveState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button1, &QPushButton::clicked, this, &TFeatDlg::Button1Click);
     connect(HelpBtn, &QPushButton::clicked, this, [this] {
@@ -56,6 +62,7 @@ TFeatDlg::TFeatDlg(QWidget* parent)
 void TFeatDlg::SetReportLines(const std::vector<std::string>& lines)
 {
     SrcList->clear();
+    SaveState->clear();
     for (const std::string& line : lines) {
         auto* row = new QListWidgetItem(QString::fromStdString(line), SrcList);
         row->setSizeHint(QSize(0, kRowHeight));
@@ -100,8 +107,17 @@ bool TFeatDlg::SaveRows(const std::string& path) const
 void TFeatDlg::Button1Click()
 {
     // The list is only a copy of the report: a file that cannot be written loses
-    // nothing, and the dialog stays open as it was.
-    (void)SaveRows(kFileName);
+    // nothing, and the dialog stays open as it was. Either way the user learns where.
+    const bool saved = SaveRows(kFileName);
+    const QString path = QFileInfo(QString::fromLatin1(kFileName)).absoluteFilePath();
+    const bool german = language_ == 'D';
+    const QString text = (saved ? (german ? QStringLiteral("Gespeichert: ") : QStringLiteral("Saved: "))
+                                : (german ? QStringLiteral("Nicht gespeichert: ") : QStringLiteral("Not saved: "))) +
+                         path;
+    SaveState->setText(text);
+    if (onSaved) {
+        onSaved(text);
+    }
 }
 
 }  // namespace sonvera

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -31,8 +32,11 @@ public:
     char Language() const { return language_; }
 
     /// "Save": writes every row to kFileName, each ended by CR LF, replacing the file.
-    /// A file that cannot be written is passed over silently.
+    /// The line under the buttons (and `onSaved`) names the file's full path, and says
+    /// when it could not be written; the rows stay as they are either way.
     void Button1Click();
+    /// Called with the line that says where "Save" wrote the list (or failed to).
+    std::function<void(const QString&)> onSaved;
     /// Writes the rows to `path`; returns false when the file could not be written.
     bool SaveRows(const std::string& path) const;
 
@@ -46,6 +50,7 @@ private:
     QPushButton* OKBtn = nullptr;
     QPushButton* HelpBtn = nullptr;
     QPushButton* Button1 = nullptr;
+    QLabel* SaveState = nullptr;
 };
 
 }  // namespace sonvera

@@ -7,8 +7,10 @@ namespace sonvera {
 
 namespace {
 
-constexpr int kFlagWidth = 23;
-constexpr int kFlagHeight = 14;
+// Each flag is drawn large enough to be told apart in a menu (at least 24 x 16 pixels).
+constexpr int kFlagWidth = 27;
+constexpr int kFlagHeight = 18;
+constexpr int kFlagGap = 4;
 
 void DrawGermanFlag(QPainter& p, int x)
 {
@@ -46,11 +48,11 @@ void DrawBritishFlag(QPainter& p, int x)
 
 QPixmap DrawLanguageFlags()
 {
-    QPixmap pixmap(50, 14);
+    QPixmap pixmap(2 * kFlagWidth + kFlagGap, kFlagHeight);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     DrawGermanFlag(p, 0);
-    DrawBritishFlag(p, 50 - kFlagWidth);
+    DrawBritishFlag(p, kFlagWidth + kFlagGap);
     return pixmap;
 }
 

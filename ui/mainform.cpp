@@ -15,17 +15,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -51,6 +55,7 @@
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
 #include "ui/wavegen.h"
+#include "ui/windowplacement.h"
 #include "ui/wobbeldlg.h"
 
 namespace sonvera {
@@ -58,7 +63,14 @@ namespace sonvera {
 namespace {
 
 constexpr int kMainHelpContext = 2;
-const QSize kDesignedClient(600, 292);
+const QSize kDesignedClient(600, 314);
+// The diagram window's client size: the limits of a saved size, and the size a first
+// start gives it where the screen has room.
+const QSize kDiagramMinimum(180, 140);
+const QSize kDiagramMaximum(1024, 768);
+const QSize kDiagramWanted(800, 500);
+// The frame a window manager adds, assumed until a shown window tells its own.
+const QMargins kAssumedDecoration(4, 32, 4, 4);
 constexpr int kSoundFailureHelpContext = 17;
 // Help contexts of the notebook while page 0, 1, 2 is current.
 constexpr int kPageHelpContexts[3] = {6, 9, 10};
@@ -122,6 +134,46 @@ QString Q(const char* text)
 {
     return QString::fromUtf8(text);
 }
+
+/// The frame of top-level window `w` around its client area: the real one once shown
+/// with a frame, else the assumed one.
+QMargins Decoration(const QWidget* w)
+{
+    const QRect frame = w->frameGeometry();
+    const QRect inner = w->geometry();
+    if (frame == inner) {
+        return kAssumedDecoration;
+    }
+    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                    frame.bottom() - inner.bottom());
+}
+
+/// The available areas of all screens.
+QList<QRect> AvailableScreens()
+{
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        areas.append(screen->availableGeometry());
+    }
+    return areas;
+}
+
+/// The menu of the language flags shows its item's picture at the picture's own size
+/// (a menu's icons are otherwise squeezed to 16 pixels).
+class FlagMenuStyle : public QProxyStyle {
+public:
+    explicit FlagMenuStyle(int iconWidth) : iconWidth_(iconWidth) {}
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_SmallIconSize) {
+            return iconWidth_;
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+private:
+    int iconWidth_;
+};
 
 void SetCaption(QObject* object, const QString& text)
 {
@@ -264,11 +316,8 @@ public:
     {
         f.Button2->setEnabled(enabled);
         f.WobDialogBut->setEnabled(enabled);
-        for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
-            f.Item(name)->setEnabled(enabled);
-        }
-        f.findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
-        f.findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
+        f.wobbelnBut->setEnabled(enabled);  // a running sweep shows START greyed
+        f.LockMenus(!enabled);
     }
     void SetAnalyseMenuEnabled(bool enabled) override { f.SetAnalyseMenuEnabled(enabled); }
     void SetInputLevel(int percent) override { f.SetInputLevel(percent); }
@@ -281,11 +330,20 @@ public:
     void SetOutputLabel(const std::string& text) override { f.Label8->setText(QString::fromStdString(text)); }
     void ShowGeneratorOnPage(bool pageShown) override
     {
-        if (TWavegen* gen = f.windows_.wavegen) {
-            gen->SetStayOnTop(pageShown);
-            if (pageShown) {
-                gen->show();
+        TWavegen* gen = f.windows_.wavegen;
+        if (gen == nullptr) {
+            return;
+        }
+        gen->SetStayOnTop(pageShown);
+        if (pageShown) {
+            // Back over its group, where it stood from there when the page was left.
+            if (f.generatorOffset_) {
+                gen->move(f.DockPoint() + *f.generatorOffset_);
+                f.generatorOffset_.reset();
             }
+            gen->show();
+        } else if (!f.generatorOffset_) {
+            f.generatorOffset_ = gen->pos() - f.DockPoint();
         }
     }
     void PlaceGenerator(bool force) override { f.DockGenerator(force); }
@@ -319,6 +377,7 @@ public:
         return !f.closed_;
     }
     void PostSweepStep() override { PostAppMessage(&f, WM_SWEEP_STEP); }
+    void ReportRun(const RunReport& report) override { f.ReportRun(report); }
 
 private:
     TMainForm& f;
@@ -402,7 +461,10 @@ void TMainForm::BuildPages()
     TabbedNotebook1->addTab(page1, Q(kPageCaptions[0][1]));
     TabbedNotebook1->addTab(page2, Q(kPageCaptions[0][2]));
 
-    StatusLine = Place<QLabel>(client, L, "StatusLine", 0, 272, 600, 20);
+    // Under the page: what runs or why a command did nothing; below it the devices.
+    StatusMessageLine = Place<QLabel>(client, L, "StatusMessage", 0, 272, 600, 20);
+    StatusMessageLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusLine = Place<QLabel>(client, L, "StatusLine", 0, 294, 600, 20);
     StatusLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusLine->setText(QStringLiteral("Sonvera"));
 
@@ -472,7 +534,7 @@ void TMainForm::BuildPages()
     StopButton->setText(QStringLiteral("STOP"));
     coract = Place<QLabel>(page0, L, "coract", 456, 118, 128, 18);
     coract->setText(QStringLiteral("."));
-    Image1 = Place<QLabel>(page0, L, "Image1", 456, 200, 50, 14);
+    Image1 = Place<QLabel>(page0, L, "Image1", 456, 200, 58, 18);
     Image1->setPixmap(DrawLanguageFlags());
     Image1->hide();
 
@@ -495,6 +557,9 @@ void TMainForm::BuildPages()
     });
     connect(Binpopt, &QPushButton::clicked, this, &TMainForm::BinpoptClick);
     connect(TabbedNotebook1, &QTabWidget::currentChanged, this, &TMainForm::TabbedNotebook1Change);
+
+    // Controls a run may lock; a click on one that is locked says why (see eventFilter).
+    lockables_ = {StartButton, FFTpointsgroup, AverValBox, Binpopt, wobbelnBut, WobDialogBut, Button2};
 }
 
 namespace {
@@ -733,6 +798,10 @@ void TMainForm::BuildMenus()
     QMenu* options = menu(nullptr, "MEinstellung", "&Einstellungen");
     QAction* flags = item(options, "deutschEnglish1", "", [this] { DeutschEnglish1Click(); });
     flags->setIcon(QIcon(DrawLanguageFlags()));
+    auto* flagStyle = new FlagMenuStyle(DrawLanguageFlags().width());
+    flagStyle->setParent(options);
+    options->setStyle(flagStyle);
+    options->setToolTipsVisible(true);
     item(options, "Eichen1", "&Kalibrierung", [this] { Eichen1Click(); });
     item(options, "ShowFeaturelist1", "&Featureliste", [this] { ShowFeaturelist1Click(); });
     options->addSeparator();
@@ -873,10 +942,12 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
     if (windows.wavegen) {
         windows.wavegen->SetHelpHandler([](int context) { Help().ShowContext(context); });
         windows.wavegen->onOutputFormat = [this] { ShowWaveFormatDialog(false); };
+        windows.wavegen->onReport = [this](const RunReport& report) { ReportRun(report); };
     }
     if (windows.featDlg) {
         windows.featDlg->SetReportLines(engine_.DeviceReport());
         windows.featDlg->SetHelpHandler([](int context) { Help().ShowContext(context); });
+        windows.featDlg->onSaved = [this](const QString& text) { SetStatusMessage(text); };
     }
     if (windows.diagramm) {
         windows.diagramm->OptionsDialog().showHelp = [](int context) { Help().ShowContext(context); };
@@ -893,21 +964,96 @@ void TMainForm::FormShow()
 {
     Settings& s = state_.settings;
     ApplyLanguage(s.Main.UiLanguage);
-    DiagramGeometry& g = s.Diagram;
-    g.DiagramWidth = std::clamp(g.DiagramWidth, 180, 1024);
-    g.DiagramHeight = std::clamp(g.DiagramHeight, 140, 768);
+    // The windows' places were set before the main window was first shown (PlaceAtStart).
     if (windows_.diagramm) {
-        windows_.diagramm->resize(g.DiagramWidth, g.DiagramHeight);
-        windows_.diagramm->move(g.DiagramLeft, g.DiagramTop);
         const DiagramOptions& o = windows_.diagramm->Model().Options;
         if (windows_.diagramm->onCurveColours) {
             windows_.diagramm->onCurveColours(o.ColLine1, o.ColLine2);
         }
     }
-    move(s.Main.MainLeft, s.Main.MainTop);
     setProperty("helpContext", kMainHelpContext);
     TabbedNotebook1Change(TabbedNotebook1->currentIndex());
     UpdateCorrectionLabel();
+}
+
+bool TMainForm::Saved(const char* section, const char* key) const
+{
+    const std::string absent = "\x01";  // no configuration value holds it
+    return profile_.GetString(section, key, absent, 153) != absent;
+}
+
+QRect TMainForm::MainScreen() const
+{
+    return placement::NearestScreen(frameGeometry(), AvailableScreens());
+}
+
+void TMainForm::setVisible(bool visible)
+{
+    // Placed before the window exists on the screen: a window placed while it is being
+    // shown has its client area, not its frame, put at the place.
+    if (visible && !placed_) {
+        placed_ = true;
+        PlaceAtStart();
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void TMainForm::PlaceAtStart()
+{
+    Settings& s = state_.settings;
+    DiagramGeometry& g = s.Diagram;
+    g.DiagramWidth = std::clamp(g.DiagramWidth, kDiagramMinimum.width(), kDiagramMaximum.width());
+    g.DiagramHeight = std::clamp(g.DiagramHeight, kDiagramMinimum.height(), kDiagramMaximum.height());
+    const QList<QRect> screens = AvailableScreens();
+    const QSize mainFrame = size().grownBy(Decoration(this));
+    const bool mainSaved = Saved("MAIN", "LEFT") || Saved("MAIN", "TOP");
+    bool diagramSaved = false;
+    for (const char* key : {"WIDTH", "HEIGHT", "LEFT", "TOP"}) {
+        diagramSaved = diagramSaved || Saved("DIAGRAMM", key);
+    }
+    TDiagramm* diagram = windows_.diagramm;
+    const QMargins diagramFrame = diagram ? Decoration(diagram) : QMargins();
+    const QSize minimum = kDiagramMinimum.grownBy(diagramFrame);
+    const QSize maximum = kDiagramMaximum.grownBy(diagramFrame);
+    const QSize wanted = kDiagramWanted.grownBy(diagramFrame);
+
+    QRect mainRect;
+    QRect diagramRect;
+    if (!mainSaved && !diagramSaved && !screens.isEmpty()) {
+        // A first start: every window whole on the screen, none over another.
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        const QRect area = primary ? primary->availableGeometry() : screens.first();
+        const placement::FirstStart layout =
+            placement::FirstStartLayout(area, mainFrame, minimum, maximum, wanted);
+        mainRect = layout.main;
+        diagramRect = layout.diagram;
+    } else {
+        // Saved places come back as they were while a screen shows them.
+        mainRect = placement::OntoScreens(QRect(QPoint(s.Main.MainLeft, s.Main.MainTop), mainFrame), screens,
+                                          mainFrame);
+        if (diagramSaved || screens.isEmpty()) {
+            const QRect saved(QPoint(g.DiagramLeft, g.DiagramTop),
+                              QSize(g.DiagramWidth, g.DiagramHeight).grownBy(diagramFrame));
+            diagramRect = placement::OntoScreens(saved, screens, minimum);
+            if (diagramRect != saved && diagramRect.intersects(mainRect)) {
+                // Brought back from off the screens onto the main window: beside it instead,
+                // at its saved size where that fits.
+                const QRect beside = placement::DiagramNextTo(mainRect, placement::NearestScreen(mainRect, screens),
+                                                              minimum, saved.size(), saved.size());
+                if (!beside.intersects(mainRect)) {
+                    diagramRect = beside;
+                }
+            }
+        } else {
+            diagramRect = placement::DiagramNextTo(mainRect, placement::NearestScreen(mainRect, screens), minimum,
+                                                   maximum, wanted);
+        }
+    }
+    move(mainRect.topLeft());
+    if (diagram) {
+        diagram->move(diagramRect.topLeft());
+        diagram->resize(diagramRect.size().shrunkBy(diagramFrame));
+    }
 }
 
 void TMainForm::FormActivate()
@@ -923,6 +1069,7 @@ void TMainForm::showEvent(QShowEvent* e)
     QMainWindow::showEvent(e);
     if (!shown_) {
         shown_ = true;
+        windowHandle()->installEventFilter(this);
         FormShow();
     }
 }
@@ -979,6 +1126,11 @@ void TMainForm::ApplyLanguage(char letter)
         sweep_->SetLanguage(letter);
         UpdateCorrectionLabel();
         UpdateStatusLine();
+        statusLanguage_ = letter;
+        if (lastReport_) {
+            StatusMessageLine->setText(QString::fromStdString(RunStatusText(*lastReport_, letter)));
+        }
+        RefreshLockTips();
     }
     // The other windows' routines, in their order; each ignores other letters itself.
     if (windows_.featDlg) windows_.featDlg->SetTexts(letter);
@@ -1053,12 +1205,48 @@ void TMainForm::TabbedNotebook1Change(int newPage)
         TabbedNotebook1->setProperty("helpContext", kPageHelpContexts[newPage]);
     }
     EnterPage(newPage);
+    KeepGeneratorOffThePage();
     if (windows_.diagramm) {
         // A measurement on one page's scale means nothing on the next.
         windows_.diagramm->ResetCursor(true);
         windows_.diagramm->update();
     }
     update();
+}
+
+bool TMainForm::GeneratorPlays() const
+{
+    return windows_.wavegen != nullptr && windows_.wavegen->Control().SignalOn();
+}
+
+void TMainForm::KeepGeneratorOffThePage()
+{
+    TWavegen* gen = windows_.wavegen;
+    if (gen == nullptr || generatorPageActive_ || !gen->isVisible()) {
+        return;
+    }
+    if (!GeneratorPlays()) {
+        gen->hide();
+        return;
+    }
+    // It plays: it stays in sight (Stop must be at hand) but off this page's controls
+    // and off the other windows shown.
+    QList<QRect> others;
+    for (QWidget* w : std::initializer_list<QWidget*>{windows_.diagramm, windows_.oszidia}) {
+        if (w != nullptr && w->isVisible()) {
+            others.append(w->frameGeometry());
+        }
+    }
+    const QRect mainFrame = frameGeometry();
+    const QRect genFrame(gen->pos(), gen->size().grownBy(Decoration(gen)));
+    const QRect screen = MainScreen();
+    bool clear = !genFrame.intersects(mainFrame) && screen.contains(genFrame);
+    for (const QRect& other : others) {
+        clear = clear && !genFrame.intersects(other);
+    }
+    if (!clear) {
+        gen->move(placement::BesideAnchor(mainFrame, genFrame.size(), screen, others).topLeft());
+    }
 }
 
 void TMainForm::EnterGeneratorPage()
@@ -1095,23 +1283,27 @@ void TMainForm::ShowScopeView(bool show)
     }
     if (!show) {
         view->hide();
+        if (scopeMovedMain_ && pos() == scopeMovedMain_->second) {
+            move(scopeMovedMain_->first);
+        }
+        scopeMovedMain_.reset();
         return;
     }
-    // Shown first: only a shown window knows the width of its frame.
-    view->show();
-    const int left = view->PlaceBesideMainWindow(frameGeometry());
+    // Placed before it is shown, so that its frame (not its client area) goes there.
+    const int left = view->PlaceBesideMainWindow(frameGeometry(), MainScreen(), Decoration(view));
     if (left != frameGeometry().left()) {
-        move(left, y());  // no room on the left: the main window makes room
+        // No room on the left: the main window makes room, and goes back when the page
+        // is left (unless the user has moved it meanwhile).
+        const QPoint from = pos();
+        move(left, y());
+        scopeMovedMain_ = std::make_pair(from, pos());
     }
+    view->show();
 }
 
 void TMainForm::SetScopeMenusEnabled(bool enabled, bool withAnalyse)
 {
-    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
-        Item(name)->setEnabled(enabled);
-    }
-    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
-    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
+    LockMenus(!enabled);
     if (withAnalyse) {
         SetAnalyseMenuEnabled(enabled);
     }
@@ -1182,18 +1374,78 @@ int TMainForm::AverVal() const
 
 void TMainForm::SetRunLockedControlsEnabled(bool enabled)
 {
-    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
-        Item(name)->setEnabled(enabled);
-    }
-    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(enabled);
-    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(enabled);
     FFTpointsgroup->setEnabled(enabled);
     AverValBox->setEnabled(enabled);
+    StartButton->setEnabled(enabled);  // a running spectrum shows START greyed
+    LockMenus(!enabled);
+}
+
+void TMainForm::LockMenus(bool locked)
+{
+    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+        Item(name)->setEnabled(!locked);
+    }
+    findChild<QMenu*>(QStringLiteral("AudioDevices1"))->setEnabled(!locked);
+    findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->setEnabled(!locked);
+    RefreshLockTips();
+}
+
+void TMainForm::RefreshLockTips()
+{
+    const QString locked = QString::fromStdString(LockedDuringMeasurementText(statusLanguage_));
+    std::vector<QAction*> items;
+    for (const char* name : {"Eichen1", "AudioInParameter1", "AudioOutParameter1"}) {
+        items.push_back(Item(name));
+    }
+    for (const char* name : {"AudioDevices1", "AudioOutDevice1"}) {
+        items.push_back(findChild<QMenu*>(QString::fromLatin1(name))->menuAction());
+    }
+    for (QAction* a : items) {
+        a->setToolTip(a->isEnabled() ? QString() : locked);
+    }
+    for (QWidget* w : lockables_) {
+        w->setToolTip(w->isEnabled() ? QString() : locked);
+    }
+}
+
+void TMainForm::ReportLockedClick(QWidget* control)
+{
+    QString caption;
+    if (control == AverValBox) {
+        caption = Label6->text();
+    } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+        caption = group->title().trimmed();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        caption = button->text().remove(QLatin1Char('&')).trimmed();
+    }
+    RunReport report{Measurement::Spectrum, RunEvent::Refused};  // the caption names it
+    report.control = caption.toStdString();
+    report.refusal = control == StartButton || control == wobbelnBut ? Refusal::AlreadyRunning
+                                                                    : Refusal::MeasurementRunning;
+    ReportRun(report);
+}
+
+void TMainForm::ReportRun(const RunReport& report)
+{
+    lastReport_ = report;
+    StatusMessageLine->setText(QString::fromStdString(RunStatusText(report, statusLanguage_)));
+}
+
+void TMainForm::SetStatusMessage(const QString& text)
+{
+    lastReport_.reset();
+    StatusMessageLine->setText(text);
+}
+
+QString TMainForm::StatusMessage() const
+{
+    return StatusMessageLine->text();
 }
 
 void TMainForm::SetBinpoptEnabled(bool enabled)
 {
     Binpopt->setEnabled(enabled);
+    RefreshLockTips();
 }
 
 void TMainForm::SelectRunMode(int index)
@@ -1362,7 +1614,14 @@ void TMainForm::HelpAbout()
 void TMainForm::Eichen1Click()
 {
     TEichDlg* dialog = windows_.eichDlg;
-    if (dialog == nullptr || engine_.CaptureFormats() == 0) {
+    if (dialog == nullptr) {
+        return;
+    }
+    if (engine_.CaptureFormats() == 0) {
+        RunReport refused{Measurement::Scope, RunEvent::Refused};
+        refused.control = Item("Eichen1")->text().remove(QLatin1Char('&')).toStdString();
+        refused.refusal = Refusal::NoInputDevice;
+        ReportRun(refused);
         return;
     }
     run_->StopButtonClick();
@@ -1376,6 +1635,14 @@ void TMainForm::Eichen1Click()
         }
     }
     scope_->StartOrun();
+}
+
+void TMainForm::RefuseWhilePlaying(const char* control)
+{
+    RunReport refused{Measurement::Generator, RunEvent::Refused};
+    refused.control = control;
+    refused.refusal = sweep_->SweepToneOn ? Refusal::SweepPlaying : Refusal::SignalPlaying;
+    ReportRun(refused);
 }
 
 void TMainForm::ShowFeaturelist1Click()
@@ -1394,6 +1661,7 @@ void TMainForm::AudioInParameter1Click()
 void TMainForm::AudioOutParameter1Click()
 {
     if (engine_.PlaybackActive()) {
+        RefuseWhilePlaying("Audio-Out-Parameter");
         return;
     }
     ShowWaveFormatDialog(false);
@@ -1664,6 +1932,7 @@ std::string TMainForm::StatusText() const
 void TMainForm::SelectInDeviceItem(int index)
 {
     if (engine_.PlaybackActive()) {
+        RefuseWhilePlaying("Audio-In-Device");
         return;
     }
     for (int i = 0; i < 3; ++i) {
@@ -1683,6 +1952,7 @@ void TMainForm::SelectInDeviceItem(int index)
 void TMainForm::SelectOutDeviceItem(int index)
 {
     if (engine_.PlaybackActive()) {
+        RefuseWhilePlaying("Audio-Out-Device");
         return;
     }
     for (int i = 0; i < 3; ++i) {
@@ -1763,7 +2033,11 @@ void TMainForm::DockGenerator(bool force)
 void TMainForm::moveEvent(QMoveEvent* e)
 {
     QMainWindow::moveEvent(e);
-    DockGenerator(false);
+    // The generator rides along over its group; off its page it keeps its own place
+    // beside the main window.
+    if (generatorPageActive_) {
+        DockGenerator(false);
+    }
 }
 
 int TMainForm::HelpContextFor(const QWidget* focus) const
@@ -1799,6 +2073,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e)
     }
     if (watched == centralWidget() && e->type() == QEvent::Resize) {
         FormResize();
+    }
+    // A greyed control gets no click, so the click is seen on its way into the window.
+    if (watched == windowHandle() && e->type() == QEvent::MouseButtonPress) {
+        const QPoint at = static_cast<QMouseEvent*>(e)->position().toPoint();
+        for (QWidget* w = childAt(at); w != nullptr && w != this; w = w->parentWidget()) {
+            if (!w->isEnabled() && std::find(lockables_.begin(), lockables_.end(), w) != lockables_.end()) {
+                ReportLockedClick(w);
+                break;
+            }
+        }
     }
     return QMainWindow::eventFilter(watched, e);
 }

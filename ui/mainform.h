@@ -7,12 +7,14 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "dsp/curve.h"
 #include "dsp/weighting.h"
+#include "measure/runstatus.h"
 #include "measure/scoperun.h"
 #include "measure/spectrumrun.h"
 #include "measure/sweeprun.h"
@@ -198,6 +200,10 @@ public:
     int CurrentPage() const { return currentPage_; }
     bool SkipFirstLeave() const { return skipFirstLeave_; }
     std::string StatusText() const;
+    /// The status line under the page: what runs, how a run ended, why a command was
+    /// refused. Any window may write it; the next message replaces it.
+    void SetStatusMessage(const QString& text);
+    QString StatusMessage() const;
     const MainMessages& Messages() const { return *messages_; }
     /// The flag picture of the language menu item.
     QPixmap FlagPicture() const;
@@ -205,6 +211,7 @@ public:
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void setVisible(bool visible) override;
     void showEvent(QShowEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -237,6 +244,8 @@ private:
     bool ScopePageCurrent() const override;
     // CurveMessageSink.
     void Warning(const std::string& text) override;
+    // SpectrumPageView, ScopePageControls (and the sweep's page through SweepPage).
+    void ReportRun(const RunReport& report) override;
 
     void BuildMenus();
     void BuildPages();
@@ -269,6 +278,28 @@ private:
     void EnterPage(int page);
     QAction* Item(const char* name) const;
 
+    // Window placement.
+    /// The main window and the diagram at start: the first start lays them out on the
+    /// primary screen; saved places come back where a screen still shows them.
+    void PlaceAtStart();
+    /// Whether the configuration holds `key` of `section` (a place saved before).
+    bool Saved(const char* section, const char* key) const;
+    /// The available area of the screen the main window is on.
+    QRect MainScreen() const;
+    /// Off its page the generator window is hidden, or, while its signal plays, stands
+    /// beside the main window without covering it or the other windows shown.
+    void KeepGeneratorOffThePage();
+    bool GeneratorPlays() const;
+
+    // Locks during a measurement.
+    /// Menu items and page controls locked by a run: greyed, with a tooltip saying so;
+    /// a click on a locked control says why in the status line.
+    void LockMenus(bool locked);
+    void RefreshLockTips();
+    void ReportLockedClick(QWidget* control);
+    /// `control` did nothing because a signal plays.
+    void RefuseWhilePlaying(const char* control);
+
     SoundEngine& engine_;
     ProfileFile& profile_;
     ShellState& state_;
@@ -293,6 +324,7 @@ private:
     bool generatorPageActive_ = false;
     bool scopePageActive_ = false;
     bool shown_ = false;
+    bool placed_ = false;
     bool closed_ = false;
     // Names of the input lines the start put back after a crashed session; shown in the
     // status line until the user chooses a device.
@@ -309,6 +341,14 @@ private:
     // Controls.
     QTabWidget* TabbedNotebook1 = nullptr;
     QLabel* StatusLine = nullptr;
+    QLabel* StatusMessageLine = nullptr;  // the message line under the page
+    std::optional<RunReport> lastReport_;  // shown now (again in a new language)
+    char statusLanguage_ = 'D';
+    std::vector<QWidget*> lockables_;      // page controls a run may lock
+    // The oscilloscope page moved the main window from .first to .second.
+    std::optional<std::pair<QPoint, QPoint>> scopeMovedMain_;
+    // Where the generator window stood from its dock point when its page was left.
+    std::optional<QPoint> generatorOffset_;
     QPushButton* StartButton = nullptr;
     QPushButton* StopButton = nullptr;
     QGroupBox* FFTwinGroup = nullptr;

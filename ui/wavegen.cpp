@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -157,25 +158,39 @@ void TWavegen::BuildControls()
 
 void TWavegen::Connect()
 {
-    auto after = [this](auto handler) {
+    // The arrows count at once and from the frequency in force: text typed and not yet
+    // taken is dropped.
+    auto step = [this](auto handler) {
         return [this, handler] {
+            typingPause_->stop();
+            freqTyped_ = false;
             handler();
+            control_.UpdateFreqText();
             Refresh();
         };
     };
-    connect(GrobSpinUp, &QToolButton::clicked, this, after([this] { control_.GrobSpinUp(); }));
-    connect(GrobSpinDown, &QToolButton::clicked, this, after([this] { control_.GrobSpinDown(); }));
-    connect(FeinSpinUp, &QToolButton::clicked, this, after([this] { control_.FeinSpinUp(); }));
-    connect(FeinSpinDown, &QToolButton::clicked, this, after([this] { control_.FeinSpinDown(); }));
-    connect(Gstart, &QPushButton::clicked, this, after([this] { control_.GstartClick(); }));
+    connect(GrobSpinUp, &QToolButton::clicked, this, step([this] { control_.GrobSpinUp(); }));
+    connect(GrobSpinDown, &QToolButton::clicked, this, step([this] { control_.GrobSpinDown(); }));
+    connect(FeinSpinUp, &QToolButton::clicked, this, step([this] { control_.FeinSpinUp(); }));
+    connect(FeinSpinDown, &QToolButton::clicked, this, step([this] { control_.FeinSpinDown(); }));
+    connect(Gstart, &QPushButton::clicked, this, [this] { StartClicked(); });
     connect(Gstop, &QPushButton::clicked, this, [this] { GstopClick(); });
     connect(WOoptBut, &QPushButton::clicked, this, [this] {
         if (control_.WOoptButAllowed() && onOutputFormat) {
             onOutputFormat();
         }
     });
+    // A typed frequency counts when the field is left, on Enter, or after a pause in
+    // typing, and only when it is valid; no keystroke on the way plays anything.
+    typingPause_ = new QTimer(this);
+    typingPause_->setObjectName(QStringLiteral("TypingPause"));
+    typingPause_->setSingleShot(true);
+    typingPause_->setInterval(kTypingPauseMs);
+    connect(typingPause_, &QTimer::timeout, this, [this] { CommitTypedFrequency(false); });
     connect(GfreqText, &QLineEdit::textEdited, this, [this](const QString& text) {
         control_.GfreqTextChange(text.toStdString());
+        freqTyped_ = true;
+        typingPause_->start();
         Refresh();
     });
     connect(phL, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -186,13 +201,9 @@ void TWavegen::Connect()
         control_.PhRChange(text.toStdString());
         Refresh();
     });
-    // Every change of an edit counts at once, so a text left half typed may not be what is
-    // in force (typing "28001Hz" passes through "2800Hz"). When the user leaves the field
-    // it shows the value in force again.
-    connect(GfreqText, &QLineEdit::editingFinished, this, [this] {
-        control_.UpdateFreqText();
-        Refresh();
-    });
+    connect(GfreqText, &QLineEdit::editingFinished, this, [this] { CommitTypedFrequency(true); });
+    // A phase counts at every keystroke that leaves a number; when the user leaves the
+    // field it shows the value in force again.
     connect(phL, &QLineEdit::editingFinished, this, [this] {
         control_.Display.phaseLeft = std::to_string(settings_.GenPhaseL);
         Refresh();
@@ -262,9 +273,59 @@ void TWavegen::SetGeneratorTexts(char language)
     control_.SetGeneratorTexts(language);
 }
 
+void TWavegen::CommitTypedFrequency(bool leaving)
+{
+    typingPause_->stop();
+    if (freqTyped_) {
+        const std::string typed = GfreqText->text().toStdString();
+        freqTyped_ = false;
+        if (!control_.GfreqTextCommit(typed)) {
+            Report(RunEvent::Refused, Refusal::InvalidFrequency, typed);
+            freqTyped_ = !leaving;  // still being typed: the text stays as it is
+        }
+    }
+    if (leaving) {
+        control_.UpdateFreqText();
+    }
+    Refresh();
+}
+
+void TWavegen::Report(RunEvent event, Refusal refusal, const std::string& detail)
+{
+    if (onReport) {
+        RunReport report{Measurement::Generator, event};
+        report.refusal = refusal;
+        report.control = event == RunEvent::Refused && refusal != Refusal::InvalidFrequency ? "Start" : "";
+        report.detail = detail;
+        onReport(report);
+    }
+}
+
+void TWavegen::StartClicked()
+{
+    const bool on = control_.Display.panelColour == kColourDarkRed || control_.UserWavePlaying();
+    if (on) {
+        Report(RunEvent::Refused, Refusal::AlreadyRunning);
+    } else if (engine_.PlaybackActive()) {
+        Report(RunEvent::Refused, Refusal::SweepPlaying);
+    } else if (settings_.GenFrequency == 0) {
+        Report(RunEvent::Refused, Refusal::NoFrequency);
+    } else {
+        control_.GstartClick();
+        if (control_.Display.panelColour == kColourDarkRed) {
+            Report(RunEvent::Running, Refusal::None, control_.Display.freqText);
+        }
+    }
+    Refresh();
+}
+
 void TWavegen::GstopClick()
 {
+    const bool wasOn = control_.Display.panelColour == kColourDarkRed;
     control_.GstopClick();
+    if (wasOn && control_.Display.panelColour != kColourDarkRed) {
+        Report(RunEvent::Stopped);
+    }
     Refresh();
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "measure/generatorcontrol.h"
+#include "measure/runstatus.h"
 
 class QButtonGroup;
 class QCloseEvent;
@@ -21,6 +22,7 @@ class QPushButton;
 class QRadioButton;
 class QScrollBar;
 class QShowEvent;
+class QTimer;
 class QToolButton;
 
 namespace sonvera {
@@ -60,6 +62,16 @@ public:
     /// The open dialog of `UserBut`, created on first use.
     QFileDialog* UserOpenDialog();
 
+    /// Called with what the generator did or why Start was refused (the status line).
+    std::function<void(const RunReport&)> onReport;
+    /// The typed frequency takes effect now (what the field's pause timer does); with
+    /// `leaving` the field shows the frequency in force afterwards.
+    void CommitTypedFrequency(bool leaving);
+    /// The timer that takes a typed frequency after a pause in typing.
+    QTimer* TypingPause() const { return typingPause_; }
+    /// Milliseconds without a keystroke after which a typed frequency counts.
+    static constexpr int kTypingPauseMs = 700;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -69,6 +81,8 @@ private:
     void Connect();
     void UserButClick();
     void ShowOutputVolume();
+    void StartClicked();
+    void Report(RunEvent event, Refusal refusal = Refusal::None, const std::string& detail = {});
 
     SoundEngine& engine_;
     GeneratorSettings& settings_;
@@ -102,6 +116,8 @@ private:
     QPushButton* UserBut = nullptr;
     QPushButton* wghelp = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
+    QTimer* typingPause_ = nullptr;
+    bool freqTyped_ = false;  // GfreqText holds typed text not yet taken
 };
 
 }  // namespace sonvera

@@ -85,4 +85,26 @@ TEST(DisplayCheck, AMissingOrUnreachableDisplayIsReportedAndOffscreenIsAccepted)
     EXPECT_EQ(sonvera::NoDisplayReason(), "");
 }
 
+TEST(DisplayCheck, AWaylandSessionStartsOnXcbUnlessThePlatformIsChosen)
+{
+    struct Row {
+        const char* qpa;
+        const char* wayland;
+        const char* display;
+        const char* platform;
+    };
+    const Row rows[] = {
+        {nullptr, "wayland-0", ":0", "xcb"},
+        {"", "wayland-0", ":0", "xcb"},
+        {"wayland", "wayland-0", ":0", ""},    // the user's choice stands
+        {"offscreen", "wayland-0", ":0", ""},
+        {nullptr, "wayland-0", nullptr, ""},   // no XWayland to go to
+        {nullptr, nullptr, ":0", ""},          // an X session: Qt's own choice
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(sonvera::PlatformForSession(r.qpa, r.wayland, r.display), r.platform)
+            << (r.qpa ? r.qpa : "(unset)") << " " << (r.wayland ? r.wayland : "(unset)");
+    }
+}
+
 }  // namespace

@@ -108,17 +108,25 @@ TEST_F(GeneratorControlTest, CoarseAndFineStepsStayWithinTheRangeWithoutClamping
     EXPECT_FALSE(engine.PlaybackActive());
 }
 
-TEST_F(GeneratorControlTest, TypedFrequencyNeedsTheUnitAndTheRange)
+TEST_F(GeneratorControlTest, ATypedFrequencyIsReadWithOrWithoutItsUnitAndOnlyInTheRange)
 {
-    settings.GenFrequency = 1000;
-    for (const char* text : {"9Hz", "28001Hz", "abcHz", "Hz", "5", "12 kHz"}) {
-        control.GfreqTextChange(text);
-        EXPECT_EQ(settings.GenFrequency, 1000) << text;
+    struct Row {
+        const char* text;
+        int hz;  // 0: refused
+    };
+    const Row rows[] = {
+        {"1500", 1500}, {"1500Hz", 1500}, {"1500 Hz", 1500}, {" 1500hz ", 1500}, {"2800", 2800},
+        {"12345", 12345}, {"10Hz", 10},   {"28000", 28000},  {"9Hz", 0},         {"28001", 0},
+        {"28001Hz", 0},   {"", 0},        {"Hz", 0},         {"abcHz", 0},       {"12 kHz", 0},
+        {"1.5k", 0},      {"15 00", 0},   {"-100", 0},
+    };
+    for (const Row& r : rows) {
+        settings.GenFrequency = 1000;
+        control.GfreqTextChange(r.text);  // a keystroke changes only the text
+        EXPECT_EQ(settings.GenFrequency, 1000) << r.text;
+        EXPECT_EQ(control.GfreqTextCommit(r.text), r.hz != 0) << r.text;
+        EXPECT_EQ(settings.GenFrequency, r.hz != 0 ? r.hz : 1000) << r.text;
     }
-    control.GfreqTextChange("2500Hz");
-    EXPECT_EQ(settings.GenFrequency, 2500);
-    control.GfreqTextChange("10Hz");
-    EXPECT_EQ(settings.GenFrequency, 10);
 }
 
 TEST_F(GeneratorControlTest, ChangesWhilePlayingRestartWithTheNewSettings)

@@ -109,7 +109,7 @@ TEST_F(GeneratorFaultTest, ARestartThatFailsWhileOnShowsTheBoxAndTheGeneratorOff
     const Change changes[] = {
         [](GeneratorControl& c) { c.GrobSpinUp(); },
         [](GeneratorControl& c) { c.FeinSpinDown(); },
-        [](GeneratorControl& c) { c.GfreqTextChange("1234Hz"); },
+        [](GeneratorControl& c) { c.GfreqTextCommit("1234Hz"); },
         [](GeneratorControl& c) { c.ScrollBar4Scroll(20); },
         [](GeneratorControl& c) { c.PhRChange("90"); },
         [](GeneratorControl& c) { c.RadioGroup1Click(kWaveSquare); },

@@ -76,13 +76,15 @@ TEST_F(OszidiaTest, IllumButtonChangesTheBackgroundOfTheNextPicture)
 
 TEST_F(OszidiaTest, PlacedLeftOfTheMainWindowWithItsTopAndHeight)
 {
-    const int mainLeft = view.PlaceBesideMainWindow(QRect(600, 120, 500, 400));
+    const QMargins frame(1, 20, 1, 5);
+    const QRect desk(0, 0, 1600, 1000);
+    const int mainLeft = view.PlaceBesideMainWindow(QRect(600, 120, 500, 400), desk, frame);
     EXPECT_EQ(mainLeft, 600);
-    EXPECT_EQ(view.frameGeometry().right(), 600 - 2);  // QRect's right is inclusive
-    EXPECT_EQ(view.frameGeometry().top(), 120);
-    const int moved = view.PlaceBesideMainWindow(QRect(10, 120, 500, 400));
-    EXPECT_EQ(moved, view.frameGeometry().width() + 1);
-    EXPECT_EQ(view.frameGeometry().left(), 0);
+    EXPECT_EQ(view.pos(), QPoint(600 - 2 - view.width() - 1, 120));  // the frame's corner, 1 pixel free
+    EXPECT_EQ(view.height(), 400 - 25);
+    const int moved = view.PlaceBesideMainWindow(QRect(10, 120, 500, 400), desk, frame);
+    EXPECT_EQ(moved, view.width() + 2 + 1);
+    EXPECT_EQ(view.pos().x(), 0);
 }
 
 // Draws two sines as the acquisition would store them and keeps the picture for a look.

@@ -220,9 +220,10 @@ TEST(ScopeModel, IlluminationSwitchesTheBackgroundBackAndForth)
     EXPECT_EQ(m.BackgroundColour(), 0x808000u);
 }
 
-TEST(ScopePlacement, LeftOfTheMainWindowOrTheMainWindowMovesRight)
+TEST(ScopePlacement, LeftOfTheMainWindowOrTheMainWindowMovesRightOnlyAsFarAsNeeded)
 {
-    const ScopePlacement roomy = PlaceScopeBeside(ScopeRect{500, 100, 900, 500}, 320);
+    const ScopeRect desk{0, 0, 1600, 1000};
+    const ScopePlacement roomy = PlaceScopeBeside(ScopeRect{500, 100, 900, 500}, 320, desk);
     EXPECT_FALSE(roomy.mainMoved);
     EXPECT_EQ(roomy.mainLeft, 500);
     EXPECT_EQ(roomy.view.left, 179);
@@ -230,11 +231,21 @@ TEST(ScopePlacement, LeftOfTheMainWindowOrTheMainWindowMovesRight)
     EXPECT_EQ(roomy.view.top, 100);
     EXPECT_EQ(roomy.view.Height(), 400);
 
-    const ScopePlacement tight = PlaceScopeBeside(ScopeRect{200, 50, 600, 350}, 320);
+    const ScopePlacement tight = PlaceScopeBeside(ScopeRect{200, 50, 600, 350}, 320, desk);
     EXPECT_TRUE(tight.mainMoved);
     EXPECT_EQ(tight.mainLeft, 321);
     EXPECT_EQ(tight.view.left, 0);
     EXPECT_EQ(tight.view.top, 50);
+
+    // A second screen right of the first: room is counted from that screen's left edge.
+    const ScopePlacement second = PlaceScopeBeside(ScopeRect{1700, 50, 2100, 350}, 320, {1600, 0, 2880, 720});
+    EXPECT_EQ(second.mainLeft, 1600 + 321);
+    EXPECT_EQ(second.view.left, 1600);
+
+    // Too narrow for both: the main window stops at the screen's right edge.
+    const ScopePlacement narrow = PlaceScopeBeside(ScopeRect{0, 0, 600, 300}, 320, {0, 0, 800, 600});
+    EXPECT_EQ(narrow.mainLeft, 200);
+    EXPECT_EQ(narrow.view.left, 0);
 }
 
 }  // namespace

@@ -37,17 +37,18 @@ TEST(HelpWindow, UnknownContextShowsTheContents)
     EXPECT_EQ(HelpWindow::PageFor(51), QStringLiteral(":/help/context9.html"));
 }
 
-TEST(FlagPicture, GermanFlagLeftBritishFlagRight)
+TEST(FlagPicture, GermanFlagLeftBritishFlagRightEachAtLeast24By16)
 {
     test::App();
     const QImage img = DrawLanguageFlags().toImage();
-    ASSERT_EQ(img.size(), QSize(50, 14));
+    ASSERT_EQ(img.size(), QSize(58, 18));
     EXPECT_EQ(QColor(img.pixel(5, 1)), QColor(0, 0, 0));        // black band
-    EXPECT_EQ(QColor(img.pixel(5, 6)), QColor(221, 0, 0));      // red band
-    EXPECT_EQ(QColor(img.pixel(5, 12)), QColor(255, 206, 0));   // gold band
-    EXPECT_EQ(QColor(img.pixel(38, 7)), QColor(200, 16, 46));   // red cross in the middle
-    EXPECT_EQ(QColor(img.pixel(33, 1)), QColor(1, 33, 105));     // blue field between diagonal and cross
-    EXPECT_EQ(qAlpha(img.pixel(25, 7)), 0);                     // the gap between the flags
+    EXPECT_EQ(QColor(img.pixel(5, 8)), QColor(221, 0, 0));      // red band
+    EXPECT_EQ(QColor(img.pixel(5, 16)), QColor(255, 206, 0));   // gold band
+    EXPECT_EQ(QColor(img.pixel(26, 16)), QColor(255, 206, 0));  // the German flag is 27 wide
+    EXPECT_EQ(QColor(img.pixel(44, 9)), QColor(200, 16, 46));   // red cross in the middle
+    EXPECT_EQ(QColor(img.pixel(37, 1)), QColor(1, 33, 105));     // blue field between diagonal and cross
+    EXPECT_EQ(qAlpha(img.pixel(29, 9)), 0);                     // the gap between the flags
 }
 
 }  // namespace

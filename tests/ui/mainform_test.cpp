@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -102,7 +103,7 @@ TEST_F(ProgramTest, CreatesTheThirteenWindowsInTheirOrderWithTheMainWindowFirst)
     EXPECT_EQ(program->Main().windowTitle(), QStringLiteral("Sonvera V 1.3"));
 }
 
-TEST_F(ProgramTest, FirstStartWithoutConfigurationIsGermanWithDefaultPlaces)
+TEST_F(ProgramTest, FirstStartWithoutConfigurationIsGermanWithTheWindowsSideBySide)
 {
     Start();
     TMainForm& main = program->Main();
@@ -111,13 +112,9 @@ TEST_F(ProgramTest, FirstStartWithoutConfigurationIsGermanWithDefaultPlaces)
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("Frequenzgenerator"));
     EXPECT_EQ(tabs->tabText(2), QStringLiteral("Oszilloskop"));
     EXPECT_EQ(MenuTitle("Filemenu"), QStringLiteral("&Datei"));
-    EXPECT_EQ(main.x(), 200);
-    EXPECT_EQ(main.y(), 200);
+    // The places of a first start are the screen's (see the window places tests).
     TDiagramm* diagram = program->Diagram();
-    EXPECT_EQ(diagram->width(), 450);
-    EXPECT_EQ(diagram->height(), 320);
-    EXPECT_EQ(diagram->x(), 0);
-    EXPECT_EQ(diagram->y(), 0);
+    EXPECT_FALSE(main.frameGeometry().intersects(diagram->frameGeometry()));
     EXPECT_TRUE(diagram->isVisible());  // the spectrum page is entered
     EXPECT_EQ(main.StatusText(), "Sonvera Loopback / Sonvera Loopback");
     EXPECT_EQ(Find<QLabel>("StatusLine")->text(), QStringLiteral("Sonvera Loopback / Sonvera Loopback"));
@@ -128,11 +125,17 @@ TEST_F(ProgramTest, FirstStartWithoutConfigurationIsGermanWithDefaultPlaces)
 
 TEST_F(ProgramTest, DiagramSizeFromTheConfigurationIsClamped)
 {
-    WriteConfig("[DIAGRAMM]\nWIDTH=50\nHEIGHT=5000\nLEFT=30\nTOP=40\n");
+    WriteConfig("[DIAGRAMM]\nWIDTH=50\nHEIGHT=5000\nLEFT=30\nTOP=20\n");
     Start();
     EXPECT_EQ(program->Diagram()->width(), 180);
-    EXPECT_EQ(program->Diagram()->height(), 768);
-    EXPECT_EQ(program->Diagram()->x(), 30);
+    EXPECT_EQ(program->Main().AppSettings().Diagram.DiagramHeight, 768);
+    // On the test's 800 x 800 screen the frame of a 768 high diagram does not fit: it
+    // shrinks to what the screen shows.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(program->Diagram()->frameGeometry()));
+    EXPECT_LT(program->Diagram()->height(), 768);
+    // Brought onto the screen it would cover the main window: it stands beside it.
+    EXPECT_FALSE(program->Diagram()->frameGeometry().intersects(program->Main().frameGeometry()));
 }
 
 TEST_F(ProgramTest, OneInputDeviceShowsOneItemAndAnIndexBeyondItSelectsDeviceZero)
@@ -245,7 +248,7 @@ TEST_F(ProgramTest, LanguageSwitchChangesEveryCaptionAndShowsTheHelpNoticeOnlyFo
         QAction* flags = Find<QAction>("deutschEnglish1");
         EXPECT_TRUE(flags->text().isEmpty());
         EXPECT_FALSE(flags->icon().isNull());
-        EXPECT_EQ(flags->icon().pixmap(50, 14).size(), QSize(50, 14));
+        EXPECT_EQ(flags->icon().pixmap(58, 18).size(), QSize(58, 18));
     };
     check(true);
     Find<QAction>("deutschEnglish1")->trigger();
@@ -392,6 +395,7 @@ TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
     const std::string before = ReadConfig();
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, dir.path().toUtf8().constData(), IN_MOVED_TO), 0);
+    const std::string leftLine = "\nLEFT=" + std::to_string(main.x()) + "\n";
 
     main.close();
     test::ProcessEvents();
@@ -414,6 +418,7 @@ TEST_F(ProgramTest, TheProgramsEndSavesEverySectionInOneReplaceOfTheFile)
     for (const char* line : {"SPRACHE=E", "AVERAGE=7", "FVON=250", "[SDSOUND]", "[GEN]", "[DIAGPRIV]"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     }
+    EXPECT_NE(text.find(leftLine), std::string::npos) << text;
     for (const Prompt& p : prompts.shown) {
         EXPECT_NE(p.kind, PromptKind::Warning) << p.text;  // the save succeeded
     }

@@ -211,46 +211,50 @@ TEST_F(WavegenTest, ArrowButtonsStepCoarseAndFineOnlyWithinTheRange)
     EXPECT_EQ(FreqText(), QStringLiteral("27851Hz"));
 }
 
-TEST_F(WavegenTest, TypedFrequencyOutsideTheRangeIsIgnored)
+TEST_F(WavegenTest, ATypedFrequencyCountsOnlyWhenTheFieldIsLeftOrTypingPausesAndNeverOnTheWay)
 {
     Make("[GEN]\nFGEN=1000\n");
     auto* edit = Find<QLineEdit>("GfreqText");
-    Paste(edit, QStringLiteral("9Hz"));
-    EXPECT_EQ(settings.GenFrequency, 1000);
-    EXPECT_EQ(edit->text(), QStringLiteral("9Hz"));  // the typed text stays while typing
-    Paste(edit, QStringLiteral("28001Hz"));
-    EXPECT_EQ(settings.GenFrequency, 1000);
-    Paste(edit, QStringLiteral("440"));  // without the unit the last two figures are cut
-    EXPECT_EQ(settings.GenFrequency, 1000);
-    Paste(edit, QStringLiteral("440Hz"));
-    EXPECT_EQ(settings.GenFrequency, 440);
-    // While playing a typed frequency restarts the tone at once.
     Click("Gstart");
     ASSERT_TRUE(engine.PlaybackActive());
-    Paste(edit, QStringLiteral("2500Hz"));
-    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 2500);
-    EXPECT_TRUE(engine.PlaybackActive());
-}
+    std::vector<RunReport> reports;
+    window->onReport = [&](const RunReport& r) { reports.push_back(r); };
 
-TEST_F(WavegenTest, EveryKeystrokeCountsAndLeavingTheFieldShowsWhatPlays)
-{
-    Make("[GEN]\nFGEN=1000\n");
-    auto* edit = Find<QLineEdit>("GfreqText");
-    Click("Gstart");
-    ASSERT_TRUE(engine.PlaybackActive());
-    // The digits in front of the unit typed one by one: 2 Hz is refused, 28, 280 and
-    // 2800 Hz play in turn, 28001 Hz is refused again.
-    edit->setText(QStringLiteral("Hz"));
-    edit->setCursorPosition(0);
-    for (const QChar c : QStringLiteral("28001")) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(edit, &press);
-    }
-    EXPECT_EQ(edit->text(), QStringLiteral("28001Hz"));
-    EXPECT_EQ(settings.GenFrequency, 2800);
-    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 2800);
+    // "1500" typed key by key over the old text: no tone at 1, 15 or 150 Hz on the way.
+    Type(edit, QStringLiteral("1500"));
+    EXPECT_EQ(edit->text(), QStringLiteral("1500"));
+    EXPECT_EQ(settings.GenFrequency, 1000);
+    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 1000);
+    // The pause timer takes it, with or without the unit.
+    EXPECT_TRUE(window->TypingPause()->isActive());
+    EXPECT_EQ(window->TypingPause()->interval(), TWavegen::kTypingPauseMs);
+    window->CommitTypedFrequency(false);
+    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 1500);
+
+    // Enter takes "2800" as 2800 Hz (no characters cut), "12345Hz" as 12345 Hz.
+    Type(edit, QStringLiteral("2800"));
     PressEnter(edit);
+    EXPECT_EQ(settings.GenFrequency, 2800);
     EXPECT_EQ(edit->text(), QStringLiteral("2800Hz"));
+    Type(edit, QStringLiteral("12345Hz"));
+    PressEnter(edit);
+    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 12345);
+
+    // An invalid frequency changes nothing, says why, and the field shows what plays.
+    Type(edit, QStringLiteral("28001"));
+    PressEnter(edit);
+    EXPECT_EQ(settings.GenFrequency, 12345);
+    EXPECT_EQ(edit->text(), QStringLiteral("12345Hz"));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().refusal, Refusal::InvalidFrequency);
+    EXPECT_EQ(reports.back().detail, "28001");
+
+    // The arrows count at once, from the frequency in force.
+    Type(edit, QStringLiteral("15"));
+    Click("FeinSpinUp");
+    EXPECT_EQ(window->Control().LastPlayed().frequencyHz, 12346);
+    EXPECT_FALSE(window->TypingPause()->isActive());
+    EXPECT_EQ(edit->text(), QStringLiteral("12346Hz"));
 
     auto* phase = Find<QLineEdit>("phL");
     Type(phase, QStringLiteral("4x"));
@@ -258,6 +262,7 @@ TEST_F(WavegenTest, EveryKeystrokeCountsAndLeavingTheFieldShowsWhatPlays)
     EXPECT_EQ(settings.GenPhaseL, 4);
     PressEnter(phase);
     EXPECT_EQ(phase->text(), QStringLiteral("4"));
+    window->onReport = nullptr;
 }
 
 TEST_F(WavegenTest, LevelBarsStartAtTheLoadedLevelsAndShowOffAtTheBottom)
