@@ -29,5 +29,6 @@ int RunDevicesCommand(const CliContext& ctx);
 int RunSpectrumCommand(const CliContext& ctx);
 int RunSweepCommand(const CliContext& ctx);
 int RunGenerateCommand(const CliContext& ctx);
+int RunLogSweepCommand(const CliContext& ctx);
 
 }  // namespace sonvera

@@ -16,6 +16,7 @@ const sonvera::CliCommand kCommands[] = {
     {"spectrum", "one spectrum run: the table of levels per bin, the result line last", &sonvera::RunSpectrumCommand},
     {"sweep", "one frequency sweep: level (and phase) per step as a table, the diagram as PNG", &sonvera::RunSweepCommand},
     {"generate", "the generator's looped output (sine, square, noise) as a wave file", &sonvera::RunGenerateCommand},
+    {"logsweep", "one exponential sine sweep: level, phase, harmonics, delay per frequency", &sonvera::RunLogSweepCommand},
 };
 
 void PrintUsage(std::ostream& out)

@@ -36,12 +36,14 @@ int RunSettingsCommand(const CliContext& ctx)
     ReadAnalysisSection(file, settings.Analysis);
     ReadGeneratorSection(file, settings.Generator);
     ReadDiagramOptions(file, settings.DiagramOpts);
+    ReadLogSweepSection(file, settings.LogSweep);
 
     ProfileFile out = ProfileFile::InMemory();
     WriteMainSections(out, settings);
     WriteAnalysisSection(out, settings.Analysis);
     WriteGeneratorSection(out, settings.Generator);
     WriteDiagramOptions(out, settings.DiagramOpts);
+    WriteLogSweepSection(out, settings.LogSweep);
 
     for (const ProfileWrite& w : out.Writes()) {
         std::cout << w.section << '.' << w.key << '=' << w.value << '\n';

@@ -506,8 +506,13 @@ int DiagramModel::ExportDiagramText(const std::string& fileName, const std::stri
             line += FormatFixed(Curve1Array[s], 2);
         }
         if (Options.DrawCurve2) {
+            double v = Curve2Array[s];
+            if (WrapCurve2OnExport && std::isfinite(v)) {
+                v = std::remainder(v, 360.0);
+                v = v == -180.0 ? 180.0 : v;
+            }
             line += sep;
-            line += FormatFixed(Curve2Array[s], 2);
+            line += FormatFixed(v, 2);
         }
         line += "\r\n";
         if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {

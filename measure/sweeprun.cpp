@@ -20,6 +20,8 @@ const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling "};
 /// Quality of the band-pass in front of the phase measurement.
 constexpr double kPhaseFilterQuality = 40.0;
 
+const std::string kDegreeSign = "\u00B0";
+
 }  // namespace
 
 const SweepTexts* SweepTextsFor(char language)
@@ -168,6 +170,7 @@ void SweepRun::EnterGeneratorPage()
     }
     diagram_.SetCurvesShown(true, s.SweepPhase);
     diagram_.SetAxesShown(true, s.SweepPhase);
+    diagram_.SetSecondAxis(kDegreeSign, false);
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 1, s.SweepFrom, s.SweepTo, levelMin, levelMax);
@@ -184,6 +187,7 @@ void SweepRun::LeaveGeneratorPage()
     STOPbutClick();
     diagram_.SetCurvesShown(true, false);
     diagram_.SetAxesShown(true, false);
+    diagram_.SetSecondAxis(kDegreeSign, false);
     if (GeneratorPageActive) {
         float lmin = 0.0f, lmax = 0.0f;
         diagram_.GetLevelRange(lmin, lmax);
@@ -200,15 +204,16 @@ void SweepRun::wobbelnButClick()
 {
     SweepSettings& s = settings_.Sweep;
     s.SweepComment = diagram_.GetComment();
-    // A START that cannot start (a signal plays, a sweep runs, no input device) leaves
-    // the points on the diagram alone.
-    if (engine_.PlaybackActive() || SweepRunning || SweepToneOn) {
+    // A START that cannot start (a signal plays, a sweep or log sweep runs, no input
+    // device) leaves the points on the diagram alone.
+    if (engine_.PlaybackActive() || engine_.PlayRecordRunning() || SweepRunning || SweepToneOn) {
         return;
     }
     if (engine_.CaptureFormats() == 0) {
         return;
     }
     diagram_.ClearDiagramData();
+    diagram_.SetSecondAxis(kDegreeSign, false);
     SweepRunning = true;
     SweepIndex = 0;
     float levelMin = static_cast<float>(s.SweepYMin);

@@ -962,6 +962,52 @@ MmResult LoopbackCard::WaveOutClose(WaveOutHandle handle)
     return kMmNoError;
 }
 
+MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WavePlayRecord)) {
+            return r;
+        }
+        if (!d.outOpen || static_cast<std::uint32_t>(out) != d.outHandle || !d.inOpen ||
+            static_cast<std::uint32_t>(in) != d.inHandle) {
+            return kMmInvalidHandle;
+        }
+        if (const MmResult r = CheckHeader(outHeader)) {
+            return r;
+        }
+        if ((outHeader->flags & kWhdrPrepared) == 0) {
+            return kWaveUnprepared;
+        }
+        if ((outHeader->flags & kWhdrInQueue) != 0 || !d.segments.empty() || d.inStarted) {
+            return kWaveStillPlaying;
+        }
+        // The output starts on its next frame tick; the input on the last of its own
+        // frame ticks up to there, so it misses nothing of the output.
+        const std::uint32_t outRate = d.outFormat.SamplesPerSec;
+        const std::uint32_t inRate = d.inFormat.SamplesPerSec;
+        const std::int64_t start = SnapUp(d.Now(), outRate);
+        Segment seg;
+        seg.header = outHeader;
+        seg.frames = outHeader->bufferLength / d.outFormat.BlockAlign;
+        seg.totalFrames = seg.frames;
+        seg.startTick = start;
+        seg.endTick = FrameTick(start, static_cast<std::int64_t>(seg.frames), outRate);
+        outHeader->flags = (outHeader->flags | kWhdrInQueue) & ~kWhdrDone;
+        d.segments.push_back(seg);
+        d.inStarted = true;
+        d.inBlockStart = start / kTicksPerSecond * kTicksPerSecond +
+                         (start % kTicksPerSecond) * inRate / kTicksPerSecond * kTicksPerSecond / inRate;
+        d.inFilled = 0;
+        d.RunInstant(postings);
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
+    return kMmNoError;
+}
+
 MmResult LoopbackCard::WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume)
 {
     std::lock_guard lock(impl_->mutex);
