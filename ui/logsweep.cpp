@@ -7,9 +7,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include "config/profilefile.h"
@@ -107,34 +109,34 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
       run_(engine, settings, diagram, static_cast<LogSweepView&>(*this))
 {
     setObjectName(QStringLiteral("TLogSweep"));
-    setFixedSize(330, 290);
+    setFixedSize(360, 290);
 
     FromLabel = Place<QLabel>(this, "FromLabel", 10, 10, 100, 20);
     LogFrom = Place<QLineEdit>(this, "LogFrom", 112, 8, 70, 22);
-    ToLabel = Place<QLabel>(this, "ToLabel", 190, 10, 36, 20);
-    LogTo = Place<QLineEdit>(this, "LogTo", 228, 8, 70, 22);
-    Place<QLabel>(this, "HzLabel", 302, 10, 24, 20)->setText(QStringLiteral("Hz"));
+    ToLabel = Place<QLabel>(this, "ToLabel", 190, 10, 32, 20);
+    LogTo = Place<QLineEdit>(this, "LogTo", 224, 8, 70, 22);
+    Place<QLabel>(this, "HzLabel", 300, 10, 30, 20)->setText(QStringLiteral("Hz"));
     SecondsLabel = Place<QLabel>(this, "SecondsLabel", 10, 38, 100, 20);
     LogSeconds = Place<QLineEdit>(this, "LogSeconds", 112, 36, 70, 22);
-    LevelLabel = Place<QLabel>(this, "LevelLabel", 190, 38, 90, 20);
-    LogLevel = Place<QLineEdit>(this, "LogLevel", 270, 36, 50, 22);
+    LevelLabel = Place<QLabel>(this, "LevelLabel", 190, 38, 100, 20);
+    LogLevel = Place<QLineEdit>(this, "LogLevel", 294, 36, 56, 22);
     PointsLabel = Place<QLabel>(this, "PointsLabel", 10, 66, 100, 20);
     LogPoints = Place<QSpinBox>(this, "LogPoints", 112, 64, 70, 22);
     LogPoints->setRange(1, kLogSweepMaxPointsPerOctave);
-    LogMode = Place<QGroupBox>(this, "LogMode", 10, 92, 310, 52);
+    LogMode = Place<QGroupBox>(this, "LogMode", 10, 92, 340, 52);
     LogRef = Place<QRadioButton>(LogMode, "LogRef", 8, 22, 150, 22);
-    LogStereo = Place<QRadioButton>(LogMode, "LogStereo", 160, 22, 146, 22);
+    LogStereo = Place<QRadioButton>(LogMode, "LogStereo", 170, 22, 166, 22);
     Curve2Label = Place<QLabel>(this, "Curve2Label", 10, 154, 100, 20);
     LogCurve2 = Place<QComboBox>(this, "LogCurve2", 112, 152, 120, 22);
-    LogStart = Place<QPushButton>(this, "LogStart", 10, 184, 96, 30);
+    LogStart = Place<QPushButton>(this, "LogStart", 10, 184, 104, 30);
     LogStart->setText(QStringLiteral("START"));
-    LogStop = Place<QPushButton>(this, "LogStop", 116, 184, 96, 30);
+    LogStop = Place<QPushButton>(this, "LogStop", 124, 184, 104, 30);
     LogStop->setText(QStringLiteral("STOP"));
-    LogClose = Place<QPushButton>(this, "LogClose", 222, 184, 98, 30);
-    LogProgress = Place<QProgressBar>(this, "LogProgress", 10, 222, 310, 18);
+    LogClose = Place<QPushButton>(this, "LogClose", 238, 184, 112, 30);
+    LogProgress = Place<QProgressBar>(this, "LogProgress", 10, 222, 340, 18);
     LogProgress->setRange(0, 100);
     LogProgress->setValue(0);
-    LogStatus = Place<QLabel>(this, "LogStatus", 10, 244, 310, 40);
+    LogStatus = Place<QLabel>(this, "LogStatus", 10, 244, 340, 40);
     LogStatus->setWordWrap(true);
     LogStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (int i = 0; i < 7; ++i) {
@@ -173,6 +175,18 @@ void TLogSweep::showEvent(QShowEvent* e)
 {
     // Shown, the window may change its settings: they are written when it goes.
     changed_ = true;
+    if (!placed_ && parentWidget() != nullptr) {
+        // The first time under the main window, where it hides neither the page nor the
+        // diagram beside it; on the screen in any case.
+        placed_ = true;
+        QPoint at = parentWidget()->frameGeometry().bottomLeft() + QPoint(0, 8);
+        if (const QScreen* screen = parentWidget()->screen()) {
+            const QRect room = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - frameGeometry().width())));
+            at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - frameGeometry().height())));
+        }
+        move(at);
+    }
     QDialog::showEvent(e);
 }
 
