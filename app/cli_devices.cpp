@@ -1,6 +1,5 @@
 // sonvera-cli devices: the report of every audio device, as the feature list shows it.
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -10,40 +9,37 @@
 
 namespace sonvera {
 
-int RunDevicesCommand(const CliContext& ctx)
+const char* const kDevicesUsage = "Usage: sonvera-cli [--audio virtual|portaudio|auto] [--dut SPEC] devices\n";
+
+int RunDevicesCommand(CliContext& ctx)
 {
-    if (!ctx.args.empty()) {
-        std::cerr << "sonvera-cli devices: unexpected argument '" << ctx.args.front() << "'\n"
-                  << "Usage: sonvera-cli [--audio virtual|portaudio|auto] [--dut SPEC] devices\n";
-        return 2;
+    if (const int status = ctx.ReadOptions([](OptionCursor& c) { return "unexpected argument '" + c.Argument() + "'"; });
+        status >= 0) {
+        return status;
     }
     const AudioBackendChoice choice = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
     if (!choice.error.empty()) {
-        std::cerr << "sonvera-cli devices: " << choice.error << "\n";
-        return 2;
+        return ctx.Fail(2, choice.error);
     }
     DutConfig dut;
-    const std::string dutError = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut);
-    if (!dutError.empty()) {
-        std::cerr << "sonvera-cli devices: " << dutError << "\n";
-        return 2;
+    if (const std::string error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut); !error.empty()) {
+        return ctx.Fail(2, error);
     }
     std::string error;
     std::unique_ptr<WaveLayer> layer = CreateWaveLayer(choice.backend, dut, error);
     if (!layer) {
-        std::cerr << "sonvera-cli devices: " << error << "\n";
-        return 1;
+        return ctx.Fail(1, error);
     }
 
     SoundEngine engine(*layer);
     int inputs = 0, outputs = 0;
     std::uint32_t captureFormats = 0;
     engine.BuildDeviceReport(inputs, outputs, captureFormats);
+    std::string text;
     for (const std::string& line : engine.DeviceReport()) {
-        std::cout << line << '\n';
+        text += line + '\n';
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    return ctx.Print(text);
 }
 
 }  // namespace sonvera

@@ -1,40 +1,26 @@
 // sonvera-cli logsweep: one exponential sine sweep, deconvolved, without a window.
-#include <QGuiApplication>
-#include <QImage>
-
 #include <sndfile.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <memory>
+#include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli.h"
-#include "app/options.h"
+#include "app/clisession.h"
+#include "app/outputfile.h"
 #include "app/waitingport.h"
-#include "config/configpath.h"
-#include "config/profilefile.h"
 #include "config/profilevalues.h"
-#include "config/sections.h"
 #include "diagram/diagrammodel.h"
-#include "diagram/diagramrenderer.h"
 #include "engine/soundengine.h"
 #include "measure/logsweeprun.h"
-#include "measure/prompt.h"
 #include "measure/sweeprun.h"
-#include "platform/loopbackcard.h"
-#include "platform/wavelayer.h"
 
 namespace sonvera {
-
-namespace {
 
 const char* const kLogSweepUsage =
     "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] logsweep\n"
@@ -46,6 +32,8 @@ const char* const kLogSweepUsage =
     "H2, H3, H4, H5 and THD in dB relative to the fundamental ('nan' where a harmonic lies\n"
     "above the band). With --stereo each input is measured against the played sweep: the\n"
     "right input's columns, then the left input's (level, phase, H2 .. H5, THD).\n";
+
+namespace {
 
 /// The diagram of the run: the model alone.
 class ModelDiagram : public SweepDiagram {
@@ -78,22 +66,6 @@ public:
     }
 };
 
-/// Boxes become lines on standard error; any box ends the command with status 1.
-class CliPrompts : public PromptService {
-public:
-    CliPrompts() { previous_ = SetPromptService(this); }
-    ~CliPrompts() override { SetPromptService(previous_); }
-    void Show(const Prompt& p) override
-    {
-        std::cerr << "sonvera-cli logsweep: " << p.text << "\n";
-        ++shown;
-    }
-    int shown = 0;
-
-private:
-    PromptService* previous_ = nullptr;
-};
-
 struct LogSweepOptions {
     std::optional<int> inDevice, outDevice, rate, points;
     std::optional<double> from, to, seconds, level;
@@ -101,64 +73,57 @@ struct LogSweepOptions {
     std::optional<std::string> out, sep, irOut, png;
 };
 
-std::string ParseLogSweepOptions(const std::vector<std::string>& args, LogSweepOptions& o)
+/// Takes one option of the command; returns "" or the error.
+std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
 {
-    OptionCursor cursor(args);
-    while (cursor.Next()) {
-        const std::string& name = cursor.Name();
-        auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
-            const auto v = cursor.Take();
-            const auto n = v ? ParseInteger(*v) : std::nullopt;
-            if (!n || *n < lo || *n > hi) {
-                return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-            }
-            target = *n;
-            return "";
-        };
-        auto real = [&](std::optional<double>& target, const char* what) -> std::string {
-            const auto v = cursor.Take();
-            const auto x = v ? ParseReal(*v) : std::nullopt;
-            if (!x) {
-                return name + " needs " + what;
-            }
-            target = *x;
-            return "";
-        };
-        std::string error;
-        if (name == "--ref" || name == "--stereo") {
-            if (o.withRef && *o.withRef != (name == "--ref")) {
-                error = "--ref and --stereo exclude each other";
-            }
-            o.withRef = name == "--ref";
-        } else if (name == "--in-device") {
-            error = integer(o.inDevice, 0, 2);
-        } else if (name == "--out-device") {
-            error = integer(o.outDevice, 0, 2);
-        } else if (name == "--rate") {
-            error = integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
-        } else if (name == "--points-per-octave") {
-            error = integer(o.points, 1, kLogSweepMaxPointsPerOctave);
-        } else if (name == "--from") {
-            error = real(o.from, "a frequency in Hz");
-        } else if (name == "--to") {
-            error = real(o.to, "a frequency in Hz");
-        } else if (name == "--seconds") {
-            error = real(o.seconds, "a duration in seconds");
-        } else if (name == "--level") {
-            error = real(o.level, "a level in dB");
-        } else if (name == "--out" || name == "--sep" || name == "--ir-out" || name == "--png") {
-            const auto v = cursor.Take();
-            if (!v || (name != "--sep" && v->empty())) {
-                error = name + " needs a value";
-            } else {
-                (name == "--out" ? o.out : name == "--sep" ? o.sep : name == "--png" ? o.png : o.irOut) = *v;
-            }
-        } else {
-            error = "unknown option '" + cursor.Argument() + "'";
+    const std::string& name = cursor.Name();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
         }
-        if (!error.empty()) {
-            return error;
+        target = n;
+        return "";
+    };
+    auto real = [&](std::optional<double>& target, const char* what) -> std::string {
+        const auto v = cursor.Take();
+        const auto x = v ? ParseReal(*v) : std::nullopt;
+        if (!x) {
+            return name + " needs " + what;
         }
+        target = *x;
+        return "";
+    };
+    if (name == "--ref" || name == "--stereo") {
+        if (o.withRef && *o.withRef != (name == "--ref")) {
+            return "--ref and --stereo exclude each other";
+        }
+        o.withRef = name == "--ref";
+    } else if (name == "--in-device") {
+        return integer(o.inDevice, 0, 2);
+    } else if (name == "--out-device") {
+        return integer(o.outDevice, 0, 2);
+    } else if (name == "--rate") {
+        return integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
+    } else if (name == "--points-per-octave") {
+        return integer(o.points, 1, kLogSweepMaxPointsPerOctave);
+    } else if (name == "--from") {
+        return real(o.from, "a frequency in Hz");
+    } else if (name == "--to") {
+        return real(o.to, "a frequency in Hz");
+    } else if (name == "--seconds") {
+        return real(o.seconds, "a duration in seconds");
+    } else if (name == "--level") {
+        return real(o.level, "a level in dB");
+    } else if (name == "--out" || name == "--sep" || name == "--ir-out" || name == "--png") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return name + " needs a value that is not empty";
+        }
+        (name == "--out" ? o.out : name == "--sep" ? o.sep : name == "--png" ? o.png : o.irOut) = *v;
+    } else {
+        return "unknown option '" + cursor.Argument() + "'";
     }
     return "";
 }
@@ -231,9 +196,10 @@ std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::
     return text.str();
 }
 
-/// The windowed linear impulse response(s) as 32-bit float, from the window's first
-/// lag on: one channel, or (stereo) left and right from the earlier of their starts.
-bool WriteImpulse(const LogSweepResult& r, const std::string& path)
+/// Writes the windowed linear impulse response(s) as 32-bit float to `path`, whole or
+/// not at all, from the window's first lag on: one channel, or (stereo) left and right
+/// from the earlier of their starts. "" or the reason it failed.
+std::string WriteImpulse(const LogSweepResult& r, const std::string& path)
 {
     std::vector<const LogSweepChannel*> channels{&r.right};
     if (r.mode == LogSweepMode::Stereo) {
@@ -257,65 +223,43 @@ bool WriteImpulse(const LogSweepResult& r, const std::string& path)
     info.samplerate = r.rateHz;
     info.channels = static_cast<int>(channels.size());
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    OutputFile out(path);
+    if (!out.Open()) {
+        return out.Error();
+    }
+    errno = 0;
+    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) {
-        return false;
+        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
+        return out.Error();
     }
     const auto count = static_cast<sf_count_t>(frames);
     const bool ok = sf_writef_float(file, data.data(), count) == count;
-    return sf_close(file) == 0 && ok;
-}
-
-int WritePicture(DiagramModel& model, const std::string& path)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char program[] = "sonvera-cli";
-    char* argv[] = {program, nullptr};
-    QGuiApplication app(argc, argv);
-    QImage image;
-    DiagramRenderer renderer;
-    if (!DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false)) {
-        std::cerr << "sonvera-cli logsweep: the diagram could not be laid out\n";
-        return 1;
+    const std::string sndfileError = sf_strerror(file);
+    if (sf_close(file) != 0 || !ok) {
+        out.Fail(sndfileError);
+        return out.Error();
     }
-    renderer.RenderDiagram(model, image, true, model.GetComment(), 60);
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-        std::cerr << "sonvera-cli logsweep: " << path << " could not be written\n";
-        return 1;
-    }
-    return 0;
+    return out.Commit() ? std::string() : out.Error();
 }
 
 }  // namespace
 
-int RunLogSweepCommand(const CliContext& ctx)
+int RunLogSweepCommand(CliContext& ctx)
 {
     LogSweepOptions o;
-    if (!ctx.args.empty() && (ctx.args.front() == "--help" || ctx.args.front() == "-h")) {
-        std::cout << kLogSweepUsage;
-        return 0;
+    if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseLogSweepOption(c, o); }); status >= 0) {
+        return status;
     }
-    if (const std::string error = ParseLogSweepOptions(ctx.args, o); !error.empty()) {
-        std::cerr << "sonvera-cli logsweep: " << error << "\n";
-        return 2;
+    CliSession session(ctx);
+    if (const int status = session.Start(); status != 0) {
+        return status;
     }
-    const AudioBackendChoice backend = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
-    if (!backend.error.empty()) {
-        std::cerr << "sonvera-cli logsweep: " << backend.error << "\n";
-        return 2;
+    if (const int status = session.SelectDevices(o.inDevice, o.outDevice, true); status != 0) {
+        return status;
     }
-    DutConfig dut;
-    if (const std::string error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut); !error.empty()) {
-        std::cerr << "sonvera-cli logsweep: " << error << "\n";
-        return 2;
-    }
-
-    // The configuration is only read: the command never writes it.
-    ProfileFile profile(ConfigFilePath(ctx.options.configPath));
-    Settings settings;
-    ReadLogSweepSection(profile, settings.LogSweep);
-    LogSweepSettings& s = settings.LogSweep;
+    SoundEngine& engine = session.Engine();
+    LogSweepSettings& s = session.settings.LogSweep;
     if (o.from) s.LogSweepFrom = *o.from;
     if (o.to) s.LogSweepTo = *o.to;
     if (o.seconds) s.LogSweepSeconds = *o.seconds;
@@ -323,112 +267,67 @@ int RunLogSweepCommand(const CliContext& ctx)
     if (o.withRef) s.LogSweepWithRef = *o.withRef;
     if (o.points) s.LogSweepPointsPerOctave = *o.points;
 
-    const bool virtualCard = backend.backend == AudioBackend::Virtual;
-    std::unique_ptr<WaveLayer> layer;
-    if (virtualCard) {
-        layer = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
-    } else {
-        std::string error;
-        layer = CreateWaveLayer(backend.backend, dut, error);
-        if (!layer) {
-            std::cerr << "sonvera-cli logsweep: " << error << "\n";
-            return 1;
-        }
-    }
-    SoundEngine engine(*layer);
-    WaitingPort port(engine);
-    engine.SetProfile(&profile);
-    int inCount = 0, outCount = 0;
-    std::uint32_t formats = 0;
-    engine.BuildDeviceReport(inCount, outCount, formats);
-    if (const int error = engine.InitSoundEngine(); error != 0) {
-        std::cerr << "sonvera-cli logsweep: the sound system could not be started ("
-                  << engine.DeviceErrorText(static_cast<std::uint32_t>(error)) << ")\n";
-        engine.SetProfile(nullptr);
-        return 1;
-    }
-    engine.SetProfile(nullptr);  // so that the shutdown writes nothing
-
-    MainReadHooks hooks;
-    hooks.InDeviceCount = [&] { return inCount; };
-    hooks.OutDeviceCount = [&] { return outCount; };
-    ReadMainSections(profile, settings, hooks);
-    const int inDevice = o.inDevice.value_or(settings.Main.InDeviceIndex);
-    const int outDevice = o.outDevice.value_or(settings.Main.OutDeviceIndex);
-    if (inDevice >= inCount || outDevice >= outCount) {
-        std::cerr << "sonvera-cli logsweep: no such device (" << inCount << " input and " << outCount
-                  << " output devices)\n";
-        engine.ShutdownSoundEngine();
-        return 1;
-    }
-    engine.SelectInDevice(inDevice);
-    engine.SelectOutDevice(outDevice);
-    if (engine.CaptureFormats() == 0) {
-        std::cerr << "sonvera-cli logsweep: no usable input device\n";
-        engine.ShutdownSoundEngine();
-        return 1;
-    }
+    // Everything is checked before anything is played or written.
     int rateIn = 0, rateOut = 0;
     engine.GetSampleRates(rateIn, rateOut);
     const int rate = o.rate.value_or(rateOut);
     const LogSweepParams params = LogSweepParamsFrom(s, rate);
     if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
-        std::cerr << "sonvera-cli logsweep: " << ParamError(e, params) << "\n";
-        engine.ShutdownSoundEngine();
-        return 2;
+        return ctx.Fail(2, ParamError(e, params));
+    }
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.irOut, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
+    }
+    if (const int status = session.CheckOutputs(outputs); status != 0) {
+        return status;
     }
     engine.SetSampleRates(rate, rate);
     // The virtual card's cable has no mixer behind it: it is swept at full volume.
-    if (virtualCard) {
+    if (session.InstantClock()) {
         engine.SetOutputVolume(100);
     }
 
     ModelDiagram diagram;
     diagram.model.Activate();
     LogSweepView view;
-    CliPrompts prompts;
     LogSweepRun run(engine, s, diagram, view);
     run.SetLanguage('E');
-    int status = 0;
     if (!run.Start()) {
-        status = 1;
+        return 1;  // the box has said why
     }
     const auto limit = std::chrono::seconds(static_cast<int>(std::ceil(s.LogSweepSeconds)) + 20);
-    if (status == 0 && run.Running() && !port.DeliverOne(limit)) {
-        std::cerr << "sonvera-cli logsweep: the recording did not come back within " << limit.count() << " s\n";
+    if (run.Running() && !session.Port().DeliverOne(limit)) {
         run.Stop();
-        status = 1;
+        return ctx.Fail(1, "the recording did not come back within " + std::to_string(limit.count()) + " s");
     }
-    if (status == 0 && (!run.HasResult() || prompts.shown > 0)) {
-        status = 1;
-    }
-    engine.ShutdownSoundEngine();
-    if (status != 0) {
-        return status;
+    if (!run.HasResult()) {
+        return 1;  // the box has said why
     }
 
+    // The results: files first, each whole or not at all, then standard output.
     const std::string table = Table(run, s, o.sep.value_or(","));
-    if (o.out) {
-        std::ofstream file(*o.out, std::ios::binary | std::ios::trunc);
-        file << table;
-        file.close();
-        if (!file) {
-            std::cerr << "sonvera-cli logsweep: " << *o.out << " could not be written\n";
-            return 1;
-        }
-    } else {
-        std::cout << table;
+    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
+        return 1;
     }
     if (o.irOut) {
-        if (!WriteImpulse(run.Result(), *o.irOut)) {
-            std::cerr << "sonvera-cli logsweep: " << *o.irOut << " could not be written\n";
-            return 1;
+        if (const std::string error = WriteImpulse(run.Result(), *o.irOut); !error.empty()) {
+            return ctx.Fail(1, error);
         }
     }
     if (o.png) {
-        return WritePicture(diagram.model, *o.png);
+        std::string pngError;
+        const std::string png = DiagramPicture(diagram.model, pngError);
+        if (png.empty()) {
+            return ctx.Fail(1, pngError);
+        }
+        if (ctx.WriteFile(*o.png, png) != 0) {
+            return 1;
+        }
     }
-    return 0;
+    return o.out ? 0 : ctx.Print(table);
 }
 
 }  // namespace sonvera

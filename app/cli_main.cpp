@@ -1,65 +1,159 @@
 // sonvera-cli: the measurements and tools of Sonvera without a window.
+#include <charconv>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "app/cli.h"
 #include "app/options.h"
+#include "app/outputfile.h"
+
+namespace sonvera {
 
 namespace {
 
-const sonvera::CliCommand kCommands[] = {
-    {"settings", "print every setting as SECTION.KEY=value, as the program would write it",
-     &sonvera::RunSettingsCommand},
-    {"plot", "draw a saved diagram table as a PNG picture", &sonvera::RunPlotCommand},
-    {"scope", "record one oscilloscope block; its points as text, the view as PNG", &sonvera::RunScopeCommand},
-    {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", &sonvera::RunDevicesCommand},
-    {"spectrum", "one spectrum run: the table of levels per bin, the result line last", &sonvera::RunSpectrumCommand},
-    {"sweep", "one frequency sweep: level (and phase) per step as a table, the diagram as PNG", &sonvera::RunSweepCommand},
-    {"generate", "the generator's looped output (sine, square, noise) as a wave file", &sonvera::RunGenerateCommand},
-    {"logsweep", "one exponential sine sweep: level, phase, harmonics, delay per frequency", &sonvera::RunLogSweepCommand},
+const CliCommand kCommands[] = {
+    {"settings", "print every setting as SECTION.KEY=value, as the program would write it", kSettingsUsage,
+     &RunSettingsCommand},
+    {"plot", "draw a saved diagram table as a PNG picture", kPlotUsage, &RunPlotCommand},
+    {"scope", "record one oscilloscope block; its points as text, the view as PNG", kScopeUsage, &RunScopeCommand},
+    {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", kDevicesUsage,
+     &RunDevicesCommand},
+    {"spectrum", "one spectrum run: the table of levels per bin, the result line last", kSpectrumUsage,
+     &RunSpectrumCommand},
+    {"sweep", "one frequency sweep: level (and phase) per step as a table, the diagram as PNG", kSweepUsage,
+     &RunSweepCommand},
+    {"generate", "the generator's looped output (sine, square, noise) as a wave file", kGenerateUsage,
+     &RunGenerateCommand},
+    {"logsweep", "one exponential sine sweep: level, phase, harmonics and delay per frequency", kLogSweepUsage,
+     &RunLogSweepCommand},
 };
 
-void PrintUsage(std::ostream& out)
+std::string Usage()
 {
-    out << "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] COMMAND [ARGS]\n"
-           "\n"
-           "Commands:\n";
+    std::string text =
+        "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] COMMAND [ARGS]\n"
+        "\n"
+        "Commands:\n";
     for (const auto& c : kCommands) {
-        out << "  " << c.name << std::string(12 - std::strlen(c.name), ' ') << c.summary << "\n";
+        text += std::string("  ") + c.name + std::string(12 - std::strlen(c.name), ' ') + c.summary + "\n";
     }
-    out << "\n"
-           "  --config FILE   configuration file (default: snv13.cfg next to the program)\n"
-           "  --help          this text\n"
-           "  --version       the program's version\n";
+    text +=
+        "\n"
+        "  --config FILE   configuration file (default: snv13.cfg next to the program)\n"
+        "  --help          this text; COMMAND --help: the command's usage\n"
+        "  --version       the program's version\n"
+        "\n"
+        "Exit status: 0 done, 1 failed while running (devices, files), 2 bad usage.\n";
+    return text;
 }
 
 }  // namespace
 
+bool ParseWholeNumber(const std::string& text, int& value)
+{
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') {
+        ++begin;
+    }
+    const auto result = std::from_chars(begin, end, value);
+    return begin != end && result.ec == std::errc() && result.ptr == end;
+}
+
+int CliContext::ReadOptions(const std::function<std::string(OptionCursor&)>& own)
+{
+    OptionCursor cursor(args);
+    while (cursor.Next()) {
+        std::string error;
+        if (TakeCommonOption(cursor, options)) {
+            error = options.error;
+        } else {
+            error = own(cursor);
+        }
+        if (error.empty() && cursor.UnusedInlineValue()) {
+            error = cursor.Name() + " takes no value";
+        }
+        if (!error.empty()) {
+            return Usage(error);
+        }
+        if (options.help || options.version) {
+            break;  // what follows is not used
+        }
+    }
+    if (options.help) {
+        return Print(command->usage);
+    }
+    if (options.version) {
+        return Print(VersionLine("sonvera-cli") + "\n");
+    }
+    return -1;
+}
+
+int CliContext::Fail(int status, const std::string& message) const
+{
+    std::cerr << "sonvera-cli " << command->name << ": " << message << "\n";
+    return status;
+}
+
+int CliContext::Usage(const std::string& message) const
+{
+    Fail(2, message);
+    std::cerr << command->usage;
+    return 2;
+}
+
+int CliContext::Print(std::string_view text) const
+{
+    const std::string error = WriteStandardOutput(text);
+    return error.empty() ? 0 : Fail(1, error);
+}
+
+int CliContext::WriteFile(const std::string& target, std::string_view bytes) const
+{
+    const std::string error = WriteOutputFile(target, bytes);
+    return error.empty() ? 0 : Fail(1, error);
+}
+
+}  // namespace sonvera
+
 int main(int argc, char** argv)
 {
     sonvera::CliContext ctx;
-    ctx.options = sonvera::ParseCommonOptions(argc, argv);
+    // The common options before the command; the command reads the rest itself.
+    ctx.options = sonvera::ParseCommonOptions(argc, argv, true);
     if (!ctx.options.error.empty()) {
-        std::cerr << "sonvera-cli: " << ctx.options.error << "\n";
-        PrintUsage(std::cerr);
+        std::cerr << "sonvera-cli: " << ctx.options.error << "\n" << sonvera::Usage();
         return 2;
     }
-    if (ctx.options.version) {
-        std::cout << sonvera::VersionLine("sonvera-cli") << "\n";
-        return 0;
-    }
     if (ctx.options.rest.empty()) {
-        PrintUsage(ctx.options.help ? std::cout : std::cerr);
-        return ctx.options.help ? 0 : 2;
+        if (ctx.options.version) {
+            const std::string error = sonvera::WriteStandardOutput(sonvera::VersionLine("sonvera-cli") + "\n");
+            if (!error.empty()) {
+                std::cerr << "sonvera-cli: " << error << "\n";
+                return 1;
+            }
+            return 0;
+        }
+        if (!ctx.options.help) {
+            std::cerr << sonvera::Usage();
+            return 2;
+        }
+        const std::string error = sonvera::WriteStandardOutput(sonvera::Usage());
+        if (!error.empty()) {
+            std::cerr << "sonvera-cli: " << error << "\n";
+            return 1;
+        }
+        return 0;
     }
     const std::string name = ctx.options.rest.front();
     ctx.args.assign(ctx.options.rest.begin() + 1, ctx.options.rest.end());
-    for (const auto& c : kCommands) {
+    for (const auto& c : sonvera::kCommands) {
         if (name == c.name) {
+            ctx.command = &c;
             return c.run(ctx);
         }
     }
-    std::cerr << "sonvera-cli: unknown command '" << name << "'\n";
-    PrintUsage(std::cerr);
+    std::cerr << "sonvera-cli: unknown command '" << name << "'\n" << sonvera::Usage();
     return 2;
 }

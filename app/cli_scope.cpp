@@ -3,34 +3,24 @@
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+
+#include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <deque>
-#include <fstream>
-#include <iostream>
-#include <mutex>
+#include <cmath>
 #include <sstream>
 
 #include "app/cli.h"
+#include "app/clisession.h"
 #include "app/waitingport.h"
-#include "config/configpath.h"
-#include "config/profilefile.h"
-#include "config/sections.h"
-#include "config/settings.h"
-#include "engine/messageport.h"
 #include "engine/soundengine.h"
 #include "measure/scoperun.h"
-#include "platform/wavelayer.h"
 #include "scope/oszidia.h"
 #include "scope/scopemodel.h"
 
 namespace sonvera {
 
-namespace {
-
-constexpr const char* kScopeUsage =
+const char* const kScopeUsage =
     "Usage: sonvera-cli [--config FILE] [--audio ...] [--dut SPEC] scope [--timebase 1..8]\n"
     "         [--div1 1..14] [--div2 1..14] [--trigger ch1|ch2] [--slope rising|falling]\n"
     "         [--trigger-level DIV] [--gnd1] [--gnd2] [--tone FREQ[:LEVELDB]]\n"
@@ -41,32 +31,17 @@ constexpr const char* kScopeUsage =
     "                   1 = 100uV .. 10 = 100mV .. 14 = 2V\n"
     "  --trigger-level  -2 .. 2 divisions (default 0)\n"
     "  --gnd1, --gnd2   ground the channel (a flat line at its position)\n"
-    "  --tone           play a sine of FREQ Hz at LEVELDB (0 .. -100, default 0) meanwhile\n"
+    "  --tone           play a sine of FREQ Hz (below half the output rate) at LEVELDB\n"
+    "                   (0 .. -100, default 0) meanwhile\n"
     "  --out FILE       the points as text (default: standard output)\n"
     "  --png FILE       the oscilloscope view as a picture\n";
+
+namespace {
 
 // Longest wait for one block (a real device may take a while to open).
 constexpr auto kBlockTimeout = std::chrono::seconds(10);
 // Length of the tone; far longer than any block, and it ends by itself.
 constexpr int kToneMs = 20000;
-
-int Usage(const std::string& message)
-{
-    std::cerr << "sonvera-cli scope: " << message << "\n" << kScopeUsage;
-    return 2;
-}
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& value)
-{
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;
-    }
-    const auto res = std::from_chars(begin, end, value);
-    return begin != end && res.ec == std::errc() && res.ptr == end;
-}
 
 /// The page as the command sees it: no widgets, the overload text kept for the report.
 class CliControls : public ScopePageControls {
@@ -128,90 +103,75 @@ struct ScopeOptions {
     std::string pngPath;
 };
 
-// Parses the arguments; returns an error text or "".
-std::string ParseScopeArgs(const std::vector<std::string>& a, ScopeOptions& o, bool& help)
+/// Takes one option of the command; returns "" or the error.
+std::string ParseScopeOption(OptionCursor& cursor, ScopeOptions& o)
 {
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const std::string& arg = a[i];
-        std::string v;
-        const auto value = [&]() {
-            if (i + 1 >= a.size()) {
-                return false;
-            }
-            v = a[++i];
-            return true;
-        };
-        const auto whole = [&](int lo, int hi, int& out) -> std::string {
-            int n = 0;
-            if (!value() || !ParseNumber(v, n) || n < lo || n > hi) {
-                return arg + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-            }
-            out = n;
-            return "";
-        };
-        std::string err;
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-        } else if (arg == "--timebase") {
-            err = whole(1, 8, o.timebase);
-        } else if (arg == "--div1") {
-            err = whole(1, 14, o.div1);
-        } else if (arg == "--div2") {
-            err = whole(1, 14, o.div2);
-        } else if (arg == "--trigger") {
-            if (!value() || (v != "ch1" && v != "ch2")) {
-                return "--trigger is ch1 or ch2";
-            }
-            o.trigCh = v == "ch1" ? 1 : 2;
-        } else if (arg == "--slope") {
-            if (!value() || (v != "rising" && v != "falling")) {
-                return "--slope is rising or falling";
-            }
-            o.slope = v == "rising" ? 1 : -1;
-        } else if (arg == "--trigger-level") {
-            double d = 0.0;
-            if (!value() || !ParseNumber(v, d) || !(d >= -2.0 && d <= 2.0)) {
-                return "--trigger-level needs a number from -2 to 2 (divisions, '.' as decimal mark)";
-            }
-            o.trigLevelDiv = d;
-        } else if (arg == "--gnd1") {
-            o.gnd1 = true;
-        } else if (arg == "--gnd2") {
-            o.gnd2 = true;
-        } else if (arg == "--tone") {
-            if (!value()) {
-                return "--tone needs FREQ[:LEVELDB]";
-            }
-            const auto colon = v.find(':');
-            const std::string f = v.substr(0, colon);
-            int hz = 0, db = 0;
-            if (!ParseNumber(f, hz) || hz < 1) {
-                return "--tone: the frequency is a whole number of hertz above 0";
-            }
-            if (colon != std::string::npos) {
-                const std::string l = v.substr(colon + 1);
-                const bool negative = !l.empty() && l[0] == '-';
-                if (!ParseNumber(negative ? l.substr(1) : l, db) || db < 0 || db > 100) {
-                    return "--tone: the level is a whole number of dB from 0 to -100";
-                }
-                db = negative ? -db : db;
-                if (db > 0) {
-                    return "--tone: the level is a whole number of dB from 0 to -100";
-                }
-            }
-            o.toneHz = hz;
-            o.toneDb = db;
-        } else if (arg == "--out" || arg == "--png") {
-            if (!value() || v.empty()) {
-                return arg + " needs a file name";
-            }
-            (arg == "--out" ? o.outPath : o.pngPath) = v;
-        } else {
-            return "unknown argument '" + arg + "'";
+    const std::string& arg = cursor.Name();
+    const auto whole = [&](int lo, int hi, int& out) -> std::string {
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+            return arg + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
         }
-        if (!err.empty()) {
-            return err;
+        out = n;
+        return "";
+    };
+    if (arg == "--timebase") {
+        return whole(1, 8, o.timebase);
+    } else if (arg == "--div1") {
+        return whole(1, 14, o.div1);
+    } else if (arg == "--div2") {
+        return whole(1, 14, o.div2);
+    } else if (arg == "--trigger") {
+        const auto v = cursor.Take();
+        if (!v || (*v != "ch1" && *v != "ch2")) {
+            return "--trigger is ch1 or ch2";
         }
+        o.trigCh = *v == "ch1" ? 1 : 2;
+    } else if (arg == "--slope") {
+        const auto v = cursor.Take();
+        if (!v || (*v != "rising" && *v != "falling")) {
+            return "--slope is rising or falling";
+        }
+        o.slope = *v == "rising" ? 1 : -1;
+    } else if (arg == "--trigger-level") {
+        const auto v = cursor.Take();
+        double d = 0.0;
+        const char* begin = v ? v->data() : nullptr;
+        const char* end = v ? v->data() + v->size() : nullptr;
+        if (v && begin != end && *begin == '+') {
+            ++begin;
+        }
+        const bool parsed = v && begin != end && std::from_chars(begin, end, d).ptr == end;
+        if (!parsed || !(d >= -2.0 && d <= 2.0)) {
+            return "--trigger-level needs a number from -2 to 2 (divisions, '.' as decimal mark)";
+        }
+        o.trigLevelDiv = d;
+    } else if (arg == "--gnd1") {
+        o.gnd1 = true;
+    } else if (arg == "--gnd2") {
+        o.gnd2 = true;
+    } else if (arg == "--tone") {
+        const auto v = cursor.Take();
+        const std::string text = v.value_or("");
+        const auto colon = text.find(':');
+        int hz = 0, db = 0;
+        if (!v || !ParseWholeNumber(text.substr(0, colon), hz) || hz < 1) {
+            return "--tone: the frequency is a whole number of hertz above 0";
+        }
+        if (colon != std::string::npos && (!ParseWholeNumber(text.substr(colon + 1), db) || db > 0 || db < -100)) {
+            return "--tone: the level is a whole number of dB from 0 to -100";
+        }
+        o.toneHz = hz;
+        o.toneDb = db;
+    } else if (arg == "--out" || arg == "--png") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return arg + " needs a file name";
+        }
+        (arg == "--out" ? o.outPath : o.pngPath) = *v;
+    } else {
+        return "unknown argument '" + cursor.Argument() + "'";
     }
     return "";
 }
@@ -223,37 +183,19 @@ std::string Num(double v, int decimals)
 
 }  // namespace
 
-int RunScopeCommand(const CliContext& ctx)
+int RunScopeCommand(CliContext& ctx)
 {
     ScopeOptions o;
-    bool help = false;
-    const std::string argError = ParseScopeArgs(ctx.args, o, help);
-    if (help) {
-        std::cout << kScopeUsage;
-        return 0;
-    }
-    if (!argError.empty()) {
-        return Usage(argError);
-    }
-    const AudioBackendChoice backend = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
-    if (!backend.error.empty()) {
-        return Usage(backend.error);
-    }
-    DutConfig dut;
-    const std::string dutError = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut);
-    if (!dutError.empty()) {
-        return Usage(dutError);
+    if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseScopeOption(c, o); }); status >= 0) {
+        return status;
     }
 
-    // Settings: read only; the command never writes the configuration file.
-    const std::string configPath = ConfigFilePath(ctx.options.configPath);
-    const ProfileFile file(configPath);
-    if (file.Probe() == ProfileFile::Status::Unreadable) {
-        std::cerr << "sonvera-cli scope: cannot read '" << configPath << "'\n";
-        return 1;
+    CliSession session(ctx);
+    if (const int status = session.Start(); status != 0) {
+        return status;
     }
-    Settings settings;
-    ReadMainSections(file, settings, MainReadHooks{});
+    SoundEngine& engine = session.Engine();
+    Settings& settings = session.settings;
     ScopeSettings& s = settings.Scope;
     if (o.timebase != 0) {
         s.ScopeTimebase = o.timebase;
@@ -277,11 +219,22 @@ int RunScopeCommand(const CliContext& ctx)
     s.ScopeDiv1 = std::clamp(s.ScopeDiv1, 1, 14);
     s.ScopeDiv2 = std::clamp(s.ScopeDiv2, 1, 14);
 
-    std::string layerError;
-    std::unique_ptr<WaveLayer> layer = CreateWaveLayer(backend.backend, dut, layerError);
-    if (!layer) {
-        std::cerr << "sonvera-cli scope: " << layerError << "\n";
-        return 1;
+    // Everything is checked before anything is played or written.
+    if (o.toneHz != 0) {
+        int inRate = 0, outRate = 0;
+        engine.GetSampleRates(inRate, outRate);
+        if (const std::string problem = ToneProblem(o.toneHz, outRate, 0); !problem.empty()) {
+            return ctx.Fail(2, "--tone: " + problem);
+        }
+    }
+    std::vector<std::string> outputs;
+    for (const std::string* target : {&o.outPath, &o.pngPath}) {
+        if (!target->empty()) {
+            outputs.push_back(*target);
+        }
+    }
+    if (const int status = session.CheckOutputs(outputs); status != 0) {
+        return status;
     }
 
     // Drawing needs an application object, never a display.
@@ -291,49 +244,15 @@ int RunScopeCommand(const CliContext& ctx)
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
 
-    SoundEngine engine(*layer);
-    WaitingPort port(engine);
-    int inCount = 0, outCount = 0;
-    std::uint32_t formats = 0;
-    engine.BuildDeviceReport(inCount, outCount, formats);
-    if (settings.Main.InDeviceIndex < inCount) {
-        engine.SelectInDevice(settings.Main.InDeviceIndex);
-    }
-    if (settings.Main.OutDeviceIndex < outCount) {
-        engine.SelectOutDevice(settings.Main.OutDeviceIndex);
-    }
-    if (engine.InitSoundEngine() != 0) {
-        std::cerr << "sonvera-cli scope: the sound engine could not start\n";
-        return 1;
-    }
-    struct Shutdown {
-        SoundEngine& e;
-        ~Shutdown() { e.ShutdownSoundEngine(); }
-    } shutdown{engine};
-    if (engine.CaptureFormats() == 0) {
-        std::cerr << "sonvera-cli scope: no usable input device\n";
-        return 1;
-    }
-
     if (o.toneHz != 0) {
-        int inRate = 0, outRate = 0;
-        engine.GetSampleRates(inRate, outRate);
-        if (o.toneHz >= outRate / 2) {
-            std::cerr << "sonvera-cli scope: --tone " << o.toneHz << " Hz is not below half the output rate ("
-                      << outRate << " Hz)\n";
-            return 2;
-        }
         engine.SetOutputVolume(100);  // the level asked for is the level played
         GeneratorParams tone;
         tone.frequencyHz = o.toneHz;
         tone.levelLeftDb = o.toneDb;
         tone.levelRightDb = o.toneDb;
         tone.waveform = kWaveSine;
-        const int r = engine.StartPlayback(o.toneHz, kToneMs, tone);
-        if (r != 0) {
-            std::cerr << "sonvera-cli scope: the tone could not start: " << engine.DeviceErrorText(static_cast<std::uint32_t>(r))
-                      << "\n";
-            return 1;
+        if (const int r = engine.StartPlayback(o.toneHz, kToneMs, tone); r != 0) {
+            return ctx.Fail(1, "the tone could not start: " + engine.DeviceErrorText(static_cast<std::uint32_t>(r)));
         }
     }
 
@@ -352,7 +271,7 @@ int RunScopeCommand(const CliContext& ctx)
         if (!run.ScopeRunning()) {
             break;  // the device error has been reported
         }
-        if (!port.DeliverOne(std::chrono::duration_cast<std::chrono::milliseconds>(kBlockTimeout))) {
+        if (!session.Port().DeliverOne(std::chrono::duration_cast<std::chrono::milliseconds>(kBlockTimeout))) {
             timedOut = true;
             break;
         }
@@ -360,12 +279,10 @@ int RunScopeCommand(const CliContext& ctx)
     run.StopOrun();
     engine.StopPlayback();
     if (timedOut) {
-        std::cerr << "sonvera-cli scope: no block arrived from the input device\n";
-        return 1;
+        return ctx.Fail(1, "no block arrived from the input device");
     }
     if (display.repaints == 0) {
-        std::cerr << "sonvera-cli scope: no block recorded\n";
-        return 1;
+        return ctx.Fail(1, "no block recorded");
     }
 
     const ScopeModel& m = view.Model();
@@ -387,30 +304,23 @@ int RunScopeCommand(const CliContext& ctx)
         text << Num(m.ScopeTime()[i], 7) << ' ' << Num(m.ScopeCh1()[i], 4) << ' ' << Num(m.ScopeCh2()[i], 4)
              << '\n';
     }
-    if (o.outPath.empty()) {
-        std::cout << text.str();
-        std::cout.flush();
-        if (!std::cout) {
-            return 1;
-        }
-    } else {
-        std::ofstream out(o.outPath, std::ios::binary | std::ios::trunc);
-        out << text.str();
-        out.close();
-        if (!out) {
-            std::cerr << "sonvera-cli scope: cannot write " << o.outPath << "\n";
-            return 1;
-        }
-    }
+    std::string png;
     if (!o.pngPath.empty()) {
         view.RenderNow();
-        const QImage image = view.grab().toImage();
-        if (!image.save(QString::fromStdString(o.pngPath), "PNG")) {
-            std::cerr << "sonvera-cli scope: cannot write " << o.pngPath << "\n";
-            return 1;
+        png = PngBytes(view.grab().toImage());
+        if (png.empty()) {
+            return ctx.Fail(1, "the picture could not be encoded");
         }
     }
-    return 0;
+
+    // The results: files first, each whole or not at all, then standard output.
+    if (!o.outPath.empty() && ctx.WriteFile(o.outPath, text.str()) != 0) {
+        return 1;
+    }
+    if (!o.pngPath.empty() && ctx.WriteFile(o.pngPath, png) != 0) {
+        return 1;
+    }
+    return o.outPath.empty() ? ctx.Print(text.str()) : 0;
 }
 
 }  // namespace sonvera

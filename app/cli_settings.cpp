@@ -1,6 +1,5 @@
 // sonvera-cli settings: lists the settings as the program would write them back.
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <set>
 
@@ -14,19 +13,35 @@
 
 namespace sonvera {
 
-int RunSettingsCommand(const CliContext& ctx)
+const char* const kSettingsUsage =
+    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] settings\n"
+    "Prints every setting as SECTION.KEY=value, as the program would write it; the file is only read.\n";
+
+int RunSettingsCommand(CliContext& ctx)
 {
-    if (!ctx.args.empty()) {
-        std::cerr << "sonvera-cli settings: unexpected argument '" << ctx.args.front() << "'\n"
-                  << "Usage: sonvera-cli [--config FILE] settings\n";
-        return 2;
+    if (const int status = ctx.ReadOptions([](OptionCursor& c) { return "unexpected argument '" + c.Argument() + "'"; });
+        status >= 0) {
+        return status;
+    }
+    // Everything is checked before a line is printed.
+    const AudioBackendChoice choice = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
+    DutConfig dut;
+    std::string error = choice.error;
+    if (error.empty()) {
+        error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut);
+    }
+    if (!error.empty()) {
+        return ctx.Fail(2, error);
     }
     const std::string path = ConfigFilePath(ctx.options.configPath);
     const ProfileFile file(path);
     if (file.Probe() == ProfileFile::Status::Unreadable) {
         // Printing defaults here would pass them off as the file's contents.
-        std::cerr << "sonvera-cli settings: cannot read '" << path << "'\n";
-        return 1;
+        return ctx.Fail(1, "cannot read '" + path + "'");
+    }
+    std::unique_ptr<WaveLayer> layer = CreateWaveLayer(choice.backend, dut, error);
+    if (!layer) {
+        return ctx.Fail(1, error);
     }
 
     // Read with the program's rules (no device hooks: indices are limited to 0..2),
@@ -45,27 +60,13 @@ int RunSettingsCommand(const CliContext& ctx)
     WriteDiagramOptions(out, settings.DiagramOpts);
     WriteLogSweepSection(out, settings.LogSweep);
 
+    std::string text;
     for (const ProfileWrite& w : out.Writes()) {
-        std::cout << w.section << '.' << w.key << '=' << w.value << '\n';
+        text += w.section + '.' + w.key + '=' + w.value + '\n';
     }
 
     // Section SDSOUND: its keys are the names of the sound devices present now (chosen
     // by --audio / SONVERA_AUDIO), read and written as the sound engine does.
-    const AudioBackendChoice choice = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
-    DutConfig dut;
-    std::string error = choice.error;
-    if (error.empty()) {
-        error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut);
-    }
-    if (!error.empty()) {
-        std::cerr << "sonvera-cli settings: " << error << "\n";
-        return 2;
-    }
-    std::unique_ptr<WaveLayer> layer = CreateWaveLayer(choice.backend, dut, error);
-    if (!layer) {
-        std::cerr << "sonvera-cli settings: " << error << "\n";
-        return 1;
-    }
     SoundEngine engine(*layer);
     engine.LoadSoundSettings(file);
     ProfileFile sound = ProfileFile::InMemory();
@@ -81,11 +82,10 @@ int RunSettingsCommand(const CliContext& ctx)
         }
         const std::string value = sound.GetString(w.section, w.key, "\n", kSoundBufferSize);
         if (value != "\n" && listed.insert(upper).second) {
-            std::cout << w.section << '.' << w.key << '=' << value << '\n';
+            text += w.section + '.' + w.key + '=' + value + '\n';
         }
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    return ctx.Print(text);
 }
 
 }  // namespace sonvera

@@ -1,62 +1,42 @@
 // sonvera-cli spectrum: one spectrum run of the analyser without a window.
-#include <QGuiApplication>
-#include <QImage>
-
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstring>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <deque>
-#include <fstream>
-#include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "app/cli.h"
-#include "app/options.h"
+#include "app/clisession.h"
 #include "app/waitingport.h"
-#include "config/configpath.h"
-#include "config/profilefile.h"
 #include "config/sections.h"
 #include "diagram/diagrammodel.h"
-#include "diagram/diagramrenderer.h"
-#include "dsp/analysis.h"
 #include "dsp/window.h"
 #include "engine/soundengine.h"
 #include "measure/spectrumrun.h"
 #include "platform/loopbackcard.h"
 #include "platform/wavefileinput.h"
-#include "platform/wavelayer.h"
 
 namespace sonvera {
-
-namespace {
 
 const char* const kSpectrumUsage =
     "Usage: sonvera-cli spectrum [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
     "         [--in-device N] [--out-device N] [--points 512|1024|2048|4096] [--window INDEX|NAME]\n"
     "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--input FILE.wav] [--thd | --level]\n"
-    "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n";
+    "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
+    "Prints one line per bin (frequency, left and right level in dB), then '# ' lines: clipping\n"
+    "('Over n') and the result line. --input analyses a wave file at its own rate and depth.\n";
+
+namespace {
 
 /// The virtual card with its input replaced by the frames of a wave file: each recorded
 /// buffer is overwritten with the file's next frames, encoded in the device's format,
 /// before the engine takes it, so the block passes the same conversion as a recording.
+/// The file is read block by block, only as far as the run goes.
 class FileInputCard : public LoopbackCard {
 public:
     FileInputCard() : LoopbackCard(DutConfig{}, LoopbackClock::Instant) {}
 
-    /// Reads the whole file (mono files feed both channels). Returns an error or "".
-    std::string Load(const std::string& path) { return input_.Load(path); }
-    int Rate() const { return input_.Rate(); }
-    std::size_t Frames() const { return input_.Frames(); }
+    WaveFileInput input;
 
     MmResult WaveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat& format, WavePost post,
                         std::uint32_t flags) override
@@ -67,7 +47,7 @@ public:
         format_ = format;
         WavePost fill = [this, post = std::move(post)](WaveMessage message, WaveHeader* header) {
             if (message == WaveMessage::InData && header != nullptr) {
-                input_.FillBlock(header->data, header->bytesRecorded, format_);
+                input.FillBlock(header->data, header->bytesRecorded, format_);
             }
             if (post) {
                 post(message, header);
@@ -77,7 +57,6 @@ public:
     }
 
 private:
-    WaveFileInput input_;
     WaveFormat format_;
 };
 
@@ -107,14 +86,30 @@ public:
     void Show(bool) override {}
 };
 
-/// The page without widgets: remembers the averaging count and the queued next block.
+/// The page without widgets: the averaging count, the queued next block, and the
+/// largest overload of any block.
 class CliPage : public SpectrumPageView {
 public:
     int average = -1;
     int nextQueued = 0;
-    std::string overload = ".";
+    int blocks = 0;
+    int clippedBlocks = 0;
+    std::string worstOverload;
+    int worstCount = 0;
     int AverVal() const override { return average; }
-    void SetOverloadLabel(const std::string& text) override { overload = text; }
+    void SetOverloadLabel(const std::string& text) override
+    {
+        ++blocks;
+        if (text.rfind("Over ", 0) != 0) {
+            return;
+        }
+        ++clippedBlocks;
+        const int count = std::atoi(text.c_str() + 5);
+        if (count > worstCount || worstOverload.empty()) {
+            worstCount = count;
+            worstOverload = text;
+        }
+    }
     void PostSpectrumNext() override { ++nextQueued; }
 };
 
@@ -127,112 +122,104 @@ struct SpectrumOptions {
     char lang = 0;
 };
 
-bool ParseInt(const std::string& text, int& value)
+/// Takes one option of the command; returns "" or the error.
+std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
 {
-    return ParseDialogInteger(text, value) && text.find_first_not_of("+-0123456789") == std::string::npos;
-}
-
-/// Parses the command's arguments; returns an error text or "".
-std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumOptions& o)
-{
-    OptionCursor cursor(args);
-    while (cursor.Next()) {
-        const std::string& name = cursor.Name();
-        auto take = [&] { return cursor.Take(); };
-        auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
-            const auto v = take();
-            int n = 0;
-            if (!v || !ParseInt(*v, n) || n < lo || n > hi) {
-                return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-            }
-            target = n;
-            return "";
-        };
-        std::string error;
-        if (name == "--thd") {
-            o.thd = true;
-        } else if (name == "--level") {
-            o.level = true;
-        } else if (name == "--in-device") {
-            error = integer(o.inDevice, 0, 2);
-        } else if (name == "--out-device") {
-            error = integer(o.outDevice, 0, 2);
-        } else if (name == "--points") {
-            error = integer(o.points, 512, 4096);
-            if (error.empty() && SpectrumRun::ItemForPoints(*o.points) < 0) {
-                error = "--points must be 512, 1024, 2048 or 4096";
-            }
-        } else if (name == "--window") {
-            const auto v = take();
-            int n = -1;
-            if (v && ParseInt(*v, n) && n >= 0 && n < kWindowCount) {
-                o.window = n;
-            } else if (v) {
-                for (int k = 0; k < kWindowCount; ++k) {
-                    if (*v == kWindowNames[static_cast<std::size_t>(k)]) {
-                        o.window = k;
-                    }
+    const std::string& name = cursor.Name();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        }
+        target = n;
+        return "";
+    };
+    if (name == "--thd") {
+        o.thd = true;
+    } else if (name == "--level") {
+        o.level = true;
+    } else if (name == "--in-device") {
+        return integer(o.inDevice, 0, 2);
+    } else if (name == "--out-device") {
+        return integer(o.outDevice, 0, 2);
+    } else if (name == "--points") {
+        const std::string error = integer(o.points, 512, 4096);
+        if (error.empty() && SpectrumRun::ItemForPoints(*o.points) < 0) {
+            return "--points must be 512, 1024, 2048 or 4096";
+        }
+        return error;
+    } else if (name == "--window") {
+        const auto v = cursor.Take();
+        int n = -1;
+        if (v && ParseWholeNumber(*v, n) && n >= 0 && n < kWindowCount) {
+            o.window = n;
+        } else if (v) {
+            for (int k = 0; k < kWindowCount; ++k) {
+                if (*v == kWindowNames[static_cast<std::size_t>(k)]) {
+                    o.window = k;
                 }
             }
-            if (!o.window) {
-                error = "--window needs 0..8 or a window name (None, Hamming, van Hann, Blackman, Bla/Harris, "
-                        "Flat-Top, Rife-Vinc1, Rife-Vinc2, Rife-Vinc3)";
-            }
-        } else if (name == "--average") {
-            error = integer(o.average, 1, 9999);
-        } else if (name == "--rate") {
-            error = integer(o.rate, 1000, 200000);
-        } else if (name == "--bits") {
-            error = integer(o.bits, 8, 24);
-            if (error.empty() && *o.bits != 8 && *o.bits != 16 && *o.bits != 24) {
-                error = "--bits must be 8, 16 or 24";
-            }
-        } else if (name == "--fmin") {
-            error = integer(o.fmin, 0, 200000);
-        } else if (name == "--fmax") {
-            error = integer(o.fmax, 1, 200000);
-        } else if (name == "--tone") {
-            const auto v = take();
-            const std::string text = v.value_or("");
-            const auto colon = text.find(':');
-            int hz = 0, db = 0;
-            if (!v || !ParseInt(text.substr(0, colon), hz) || hz < 1 || hz > 100000 ||
-                (colon != std::string::npos && (!ParseInt(text.substr(colon + 1), db) || db > 0 || db < -100))) {
-                error = "--tone needs FREQ[:LEVELDB] with a frequency in Hz and a level from -100 to 0 dB";
-            } else {
-                o.toneHz = hz;
-                o.toneDb = db;
-            }
-        } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png" || name == "--input") {
-            const auto v = take();
-            if (!v || (name != "--sep" && v->empty())) {
-                error = name + " needs a value";
-            } else {
-                (name == "--filter" ? o.filter
-                 : name == "--out"  ? o.out
-                 : name == "--sep"  ? o.sep
-                 : name == "--png"  ? o.png
-                                    : o.input) = *v;
-            }
-        } else if (name == "--lang") {
-            const auto v = take();
-            if (!v || (*v != "D" && *v != "E")) {
-                error = "--lang must be D or E";
-            } else {
-                o.lang = (*v)[0];
-            }
-        } else {
-            error = "unknown option '" + cursor.Argument() + "'";
         }
-        if (!error.empty()) {
-            return error;
+        if (!v || !o.window) {
+            return "--window needs 0..8 or a window name (None, Hamming, van Hann, Blackman, Bla/Harris, "
+                   "Flat-Top, Rife-Vinc1, Rife-Vinc2, Rife-Vinc3)";
         }
+    } else if (name == "--average") {
+        return integer(o.average, 1, 9999);
+    } else if (name == "--rate") {
+        return integer(o.rate, 1000, 200000);
+    } else if (name == "--bits") {
+        const std::string error = integer(o.bits, 8, 24);
+        if (error.empty() && *o.bits != 8 && *o.bits != 16 && *o.bits != 24) {
+            return "--bits must be 8, 16 or 24";
+        }
+        return error;
+    } else if (name == "--fmin") {
+        return integer(o.fmin, 0, 200000);
+    } else if (name == "--fmax") {
+        return integer(o.fmax, 1, 200000);
+    } else if (name == "--tone") {
+        const auto v = cursor.Take();
+        const std::string text = v.value_or("");
+        const auto colon = text.find(':');
+        int hz = 0, db = 0;
+        if (!v || !ParseWholeNumber(text.substr(0, colon), hz) || hz < 1 || hz > 100000 ||
+            (colon != std::string::npos && (!ParseWholeNumber(text.substr(colon + 1), db) || db > 0 || db < -100))) {
+            return "--tone needs FREQ[:LEVELDB] with a frequency in Hz and a level from -100 to 0 dB";
+        }
+        o.toneHz = hz;
+        o.toneDb = db;
+    } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png" || name == "--input") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return name + " needs a value that is not empty";
+        }
+        (name == "--filter" ? o.filter
+         : name == "--out"  ? o.out
+         : name == "--sep"  ? o.sep
+         : name == "--png"  ? o.png
+                            : o.input) = *v;
+    } else if (name == "--lang") {
+        const auto v = cursor.Take();
+        if (!v || (*v != "D" && *v != "E")) {
+            return "--lang must be D or E";
+        }
+        o.lang = (*v)[0];
+    } else {
+        return "unknown option '" + cursor.Argument() + "'";
     }
+    return "";
+}
+
+std::string CheckSpectrumOptions(const SpectrumOptions& o)
+{
     if (o.thd && o.level) {
         return "--thd and --level exclude each other";
     }
-    if (o.input && (o.toneHz || o.rate || o.inDevice)) {
-        return "--input takes the place of the input device: no --tone, --rate or --in-device with it";
+    if (o.input && (o.toneHz || o.rate || o.inDevice || o.bits)) {
+        return "--input takes the place of the input device at the file's rate and depth: no --tone, --rate, "
+               "--bits or --in-device with it";
     }
     if (o.fmin && o.fmax && *o.fmin >= *o.fmax) {
         return "--fmin must be below --fmax";
@@ -242,145 +229,112 @@ std::string ParseSpectrumOptions(const std::vector<std::string>& args, SpectrumO
 
 }  // namespace
 
-int RunSpectrumCommand(const CliContext& ctx)
+int RunSpectrumCommand(CliContext& ctx)
 {
     SpectrumOptions o;
-    if (const std::string error = ParseSpectrumOptions(ctx.args, o); !error.empty()) {
-        std::cerr << "sonvera-cli spectrum: " << error << "\n" << kSpectrumUsage;
-        return 2;
+    if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseSpectrumOption(c, o); });
+        status >= 0) {
+        return status;
     }
-    const AudioBackendChoice backend = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
-    if (!backend.error.empty()) {
-        std::cerr << "sonvera-cli spectrum: " << backend.error << "\n";
-        return 2;
-    }
-    DutConfig dut;
-    if (const std::string error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut); !error.empty()) {
-        std::cerr << "sonvera-cli spectrum: " << error << "\n";
-        return 2;
+    if (const std::string error = CheckSpectrumOptions(o); !error.empty()) {
+        return ctx.Usage(error);
     }
 
-    // The configuration is only read: the command never writes it.
-    ProfileFile profile(ConfigFilePath(ctx.options.configPath));
-    Settings settings;
-
-    std::unique_ptr<WaveLayer> layer;
+    CliSession session(ctx);
+    std::unique_ptr<FileInputCard> card;
     FileInputCard* fileCard = nullptr;
-    const bool virtualCard = backend.backend == AudioBackend::Virtual || o.input.has_value();
     if (o.input) {
-        auto card = std::make_unique<FileInputCard>();
-        if (const std::string error = card->Load(*o.input); !error.empty()) {
-            std::cerr << "sonvera-cli spectrum: " << error << "\n";
-            return 1;
+        card = std::make_unique<FileInputCard>();
+        if (const std::string error = card->input.Open(*o.input); !error.empty()) {
+            return ctx.Fail(1, error);
         }
-        o.rate = card->Rate();
         fileCard = card.get();
-        layer = std::move(card);
-    } else if (virtualCard) {
-        layer = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
-    } else {
-        std::string error;
-        layer = CreateWaveLayer(backend.backend, dut, error);
-        if (!layer) {
-            std::cerr << "sonvera-cli spectrum: " << error << "\n";
-            return 1;
-        }
+        session.Inputs().Add(*o.input);
     }
-    SoundEngine engine(*layer);
-    WaitingPort port(engine);
-    engine.SetProfile(&profile);
-    int inCount = 0, outCount = 0;
-    std::uint32_t formats = 0;
-    engine.BuildDeviceReport(inCount, outCount, formats);
-    if (const int error = engine.InitSoundEngine(); error != 0) {
-        std::cerr << "sonvera-cli spectrum: the sound system could not be started ("
-                  << engine.DeviceErrorText(static_cast<std::uint32_t>(error)) << ")\n";
-        engine.SetProfile(nullptr);
-        return 1;
+    if (const int status = session.Start(std::move(card)); status != 0) {
+        return status;
     }
-    engine.SetProfile(nullptr);  // so that the shutdown writes nothing
-
-    MainReadHooks hooks;
-    hooks.InDeviceCount = [&] { return inCount; };
-    hooks.OutDeviceCount = [&] { return outCount; };
-    ReadMainSections(profile, settings, hooks);
-    ReadAnalysisSection(profile, settings.Analysis);
-
-    const int inDevice = o.inDevice.value_or(settings.Main.InDeviceIndex);
-    const int outDevice = o.outDevice.value_or(settings.Main.OutDeviceIndex);
-    if (inDevice >= inCount || (o.toneHz && outDevice >= outCount)) {
-        std::cerr << "sonvera-cli spectrum: no such device (" << inCount << " input and " << outCount
-                  << " output devices)\n";
-        engine.ShutdownSoundEngine();
-        return 1;
+    if (const int status = session.SelectDevices(o.inDevice, o.outDevice, o.toneHz.has_value()); status != 0) {
+        return status;
     }
-    engine.SelectInDevice(inDevice);
-    engine.SelectOutDevice(outDevice);
-    if (engine.CaptureFormats() == 0) {
-        std::cerr << "sonvera-cli spectrum: no usable input device\n";
-        engine.ShutdownSoundEngine();
-        return 1;
-    }
-    if (o.rate || o.bits) {
+    SoundEngine& engine = session.Engine();
+    const int inDevice = engine.InDeviceIndex();
+    const int outDevice = engine.OutDeviceIndex();
+    DeviceFormat& in = engine.InDeviceFormats()[static_cast<std::size_t>(inDevice)];
+    DeviceFormat& out = engine.OutDeviceFormats()[static_cast<std::size_t>(outDevice)];
+    if (fileCard != nullptr) {
+        // The file's samples reach the analysis as they are: captured at the file's own
+        // depth and rate, whatever the configuration holds for the device.
+        SetDeviceFormat(in, fileCard->input.Bits(), false, static_cast<std::uint32_t>(fileCard->input.Rate()));
+    } else if (o.rate || o.bits) {
         int bitsIn = 0, bitsOut = 0, rateIn = 0, rateOut = 0;
         engine.GetFormatBits(bitsIn, bitsOut);
         engine.GetSampleRates(rateIn, rateOut);
-        DeviceFormat& in = engine.InDeviceFormats()[static_cast<std::size_t>(inDevice)];
-        DeviceFormat& out = engine.OutDeviceFormats()[static_cast<std::size_t>(outDevice)];
         SetDeviceFormat(in, o.bits.value_or(bitsIn), in.SwapFlag != 0, static_cast<std::uint32_t>(o.rate.value_or(rateIn)));
         SetDeviceFormat(out, o.bits.value_or(bitsOut), out.SwapFlag != 0,
                         static_cast<std::uint32_t>(o.rate.value_or(rateOut)));
     }
 
+    Settings& settings = session.settings;
     FftSettings& fft = settings.Fft;
     if (o.points) fft.FftPoints = *o.points;
     if (o.window) fft.FftWindow = *o.window;
     if (o.average) fft.FftAverage = *o.average;
-    if (fileCard != nullptr) {
-        const std::size_t needed = static_cast<std::size_t>(fft.FftPoints) * static_cast<std::size_t>(fft.FftAverage);
-        if (fileCard->Frames() < needed) {
-            std::cerr << "sonvera-cli spectrum: " << *o.input << " holds " << fileCard->Frames()
-                      << " frames; " << fft.FftAverage << " blocks of " << fft.FftPoints << " need " << needed << "\n";
-            engine.ShutdownSoundEngine();
-            return 1;
-        }
-    }
     if (o.fmin) settings.Analysis.AnaFreqLow = *o.fmin;
     if (o.fmax) settings.Analysis.AnaFreqHigh = *o.fmax;
     if (o.thd || o.level) {
         settings.Analysis.ThdMeasure = o.thd;
         settings.Analysis.NoiseMeasure = o.level;
     }
-    WeightingFilter filter;
-    filter.SelectFilter(o.filter.value_or(settings.Analysis.AnaFilterName));
-    CorrectionCurve inCorrection;  // correction files are the program's business
+    if (o.filter) {
+        session.Filter.SelectFilter(*o.filter);
+    }
+
+    // Everything is checked before anything is measured or written.
+    if (fileCard != nullptr) {
+        const std::size_t needed = static_cast<std::size_t>(fft.FftPoints) * static_cast<std::size_t>(fft.FftAverage);
+        if (fileCard->input.Frames() < needed) {
+            return ctx.Fail(1, *o.input + " holds " + std::to_string(fileCard->input.Frames()) + " frames; " +
+                                   std::to_string(fft.FftAverage) + " blocks of " + std::to_string(fft.FftPoints) +
+                                   " need " + std::to_string(needed));
+        }
+    }
+    if (o.toneHz) {
+        int rateIn = 0, rateOut = 0, bitsIn = 0, bitsOut = 0;
+        engine.GetSampleRates(rateIn, rateOut);
+        engine.GetFormatBits(bitsIn, bitsOut);
+        if (const std::string problem = ToneProblem(*o.toneHz, rateOut, bitsOut == 24 ? 4 : bitsOut / 8);
+            !problem.empty()) {
+            return ctx.Fail(2, "--tone: " + problem);
+        }
+    }
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
+    }
+    if (const int status = session.CheckOutputs(outputs); status != 0) {
+        return status;
+    }
 
     ModelDiagram diagram;
     diagram.model.Activate();
     CliPage page;
     page.average = fft.FftAverage;
-    SpectrumRun run(engine, settings, diagram, page, filter, inCorrection);
+    SpectrumRun run(engine, settings, diagram, page, session.Filter, session.InCorrection);
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
 
-    GeneratorParams tone;
     if (o.toneHz) {
+        GeneratorParams tone;
         tone.frequencyHz = *o.toneHz;
         tone.levelLeftDb = o.toneDb;
         tone.levelRightDb = o.toneDb;
         engine.SetOutputVolume(100);
-    }
-    // The tone loops for the whole run.
-    auto startTone = [&] {
-        if (!o.toneHz || engine.PlaybackActive()) {
-            return 0;
+        // The tone loops for the whole run.
+        if (const int error = engine.StartPlayback(*o.toneHz, -1, tone); error != 0) {
+            return ctx.Fail(1, "the tone could not be played (" + WaveOutErrorText(static_cast<MmResult>(error)) + ")");
         }
-        return engine.StartPlayback(*o.toneHz, -1, tone);
-    };
-    if (const int error = startTone(); error != 0) {
-        std::cerr << "sonvera-cli spectrum: the tone could not be played ("
-                  << WaveOutErrorText(static_cast<MmResult>(error)) << ")\n";
-        engine.ShutdownSoundEngine();
-        return 1;
     }
 
     run.EnterSpectrumPage();
@@ -388,8 +342,7 @@ int RunSpectrumCommand(const CliContext& ctx)
     run.StartButtonClick();
     int status = 0;
     if (!run.Running) {
-        std::cerr << "sonvera-cli spectrum: the measurement could not be started\n";
-        status = 1;
+        status = ctx.Fail(1, "the measurement could not be started");
     }
     while (status == 0 && (run.Running || page.nextQueued > 0)) {
         if (page.nextQueued > 0) {
@@ -397,65 +350,48 @@ int RunSpectrumCommand(const CliContext& ctx)
             run.SpectrumNext();
             continue;
         }
-        if (!port.DeliverOne(std::chrono::seconds(10))) {
-            std::cerr << "sonvera-cli spectrum: no block arrived from the input device within 10 s\n";
-            status = 1;
+        if (!session.Port().DeliverOne(std::chrono::seconds(10))) {
+            status = ctx.Fail(1, "no block arrived from the input device within 10 s");
         }
-    }
-    if (status == 0 && run.ResultsShown() == 0) {
-        std::cerr << "sonvera-cli spectrum: the measurement ended without a result\n";
-        status = 1;
     }
     engine.StopPlayback();
+    if (status == 0 && fileCard != nullptr && !fileCard->input.ReadError().empty()) {
+        status = ctx.Fail(1, fileCard->input.ReadError());
+    }
+    if (status == 0 && run.ResultsShown() == 0) {
+        status = ctx.Fail(1, "the measurement ended without a result");
+    }
+    if (status != 0) {
+        run.LeaveSpectrumPage();
+        return status;
+    }
 
-    if (status == 0) {
-        const std::string separator = o.sep.value_or(",");
-        if (o.out) {
-            if (const int e = diagram.model.ExportDiagramText(*o.out, separator); e != 0) {
-                std::cerr << "sonvera-cli spectrum: " << *o.out << " could not be written\n";
-                status = 1;
-            }
-        } else {
-            char name[] = "/tmp/sonvera-spectrum-XXXXXX";
-            const int fd = mkstemp(name);
-            if (fd < 0 || diagram.model.ExportDiagramText(name, separator) != 0) {
-                std::cerr << "sonvera-cli spectrum: the table could not be prepared\n";
-                status = 1;
-            } else {
-                std::ifstream table(name, std::ios::binary);
-                std::cout << table.rdbuf();
-            }
-            if (fd >= 0) {
-                close(fd);
-                std::remove(name);
-            }
-        }
-    }
-    if (status == 0 && o.png) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        int argc = 1;
-        char program[] = "sonvera-cli";
-        char* argv[] = {program, nullptr};
-        QGuiApplication app(argc, argv);
-        QImage image;
-        DiagramRenderer renderer;
-        if (!DiagramRenderer::LayoutImage(diagram.model, image, 1000, 700, 8, false)) {
-            std::cerr << "sonvera-cli spectrum: the diagram could not be laid out\n";
-            status = 1;
-        } else {
-            renderer.RenderDiagram(diagram.model, image, true, diagram.model.GetComment(), 60);
-            if (!image.save(QString::fromStdString(*o.png), "PNG")) {
-                std::cerr << "sonvera-cli spectrum: " << *o.png << " could not be written\n";
-                status = 1;
-            }
-        }
-    }
-    if (status == 0) {
-        std::cout << "# " << diagram.model.ResultLine() << "\n";
+    // The results: files first, each whole or not at all, then standard output.
+    const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    std::string png, pngError;
+    if (o.png) {
+        png = DiagramPicture(diagram.model, pngError);
     }
     run.LeaveSpectrumPage();
-    engine.ShutdownSoundEngine();
-    return status;
+    std::string text = o.out ? std::string() : table;
+    if (!page.worstOverload.empty()) {
+        text += "# " + page.worstOverload;
+        if (page.blocks > 1) {
+            text += " (" + std::to_string(page.clippedBlocks) + " of " + std::to_string(page.blocks) + " blocks)";
+        }
+        text += "\n";
+    }
+    text += "# " + diagram.model.ResultLine() + "\n";
+    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
+        return 1;
+    }
+    if (o.png && png.empty()) {
+        return ctx.Fail(1, pngError);
+    }
+    if (o.png && ctx.WriteFile(*o.png, png) != 0) {
+        return 1;
+    }
+    return ctx.Print(text);
 }
 
 }  // namespace sonvera

@@ -1,41 +1,18 @@
 // sonvera-cli sweep: one frequency sweep of the generator page without a window.
-#include <QGuiApplication>
-#include <QImage>
-
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <deque>
-#include <fstream>
-#include <iostream>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include <unistd.h>
-
 #include "app/cli.h"
-#include "app/options.h"
+#include "app/clisession.h"
 #include "app/waitingport.h"
-#include "config/configpath.h"
-#include "config/profilefile.h"
 #include "config/profilevalues.h"
-#include "config/sections.h"
 #include "diagram/diagrammodel.h"
-#include "diagram/diagramrenderer.h"
-#include "dsp/analysis.h"
 #include "engine/soundengine.h"
-#include "measure/prompt.h"
 #include "measure/sweeprun.h"
-#include "platform/loopbackcard.h"
-#include "platform/wavelayer.h"
 
 namespace sonvera {
-
-namespace {
 
 const char* const kSweepUsage =
     "Usage: sonvera-cli sweep [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
@@ -43,7 +20,10 @@ const char* const kSweepUsage =
     "         [--ref|--stereo] [--phase] [--level DB] [--settle MS] [--lang D|E]\n"
     "         [--out FILE] [--sep SEP] [--png FILE]\n"
     "Prints one line per step: frequency, then level ratio (dB) and phase (degrees) with\n"
-    "reference, or the right and left input levels (dB) in stereo.\n";
+    "reference, or the right and left input levels (dB) in stereo; then a '# ' line naming\n"
+    "the steps whose block clipped. The end frequency must lie below half the output rate.\n";
+
+namespace {
 
 /// The diagram of the run: the model alone.
 class SweepModelDiagram : public SweepDiagram {
@@ -71,14 +51,25 @@ public:
     void Show(bool) override {}
 };
 
-/// The page without widgets: the queued step and, on a real device, the settle wait.
+/// The page without widgets: the queued step, the steps that clipped and, on a real
+/// device, the settle wait.
 class CliSweepPage : public SweepPageView {
 public:
-    CliSweepPage(WaitingPort& port, bool instantClock) : port_(port), instant_(instantClock) {}
+    CliSweepPage(WaitingPort& port, bool instantClock, const SweepRun*& run)
+        : port_(port), instant_(instantClock), run_(run)
+    {
+    }
     int queued = 0;
-    std::string overload;
+    std::string clipped;  // "1000 Hz (Over 12), ..."
+    int clippedSteps = 0;
     void PostSweepStep() override { ++queued; }
-    void SetOverloadLabel(const std::string& text) override { overload = text; }
+    void SetOverloadLabel(const std::string& text) override
+    {
+        if (text.empty() || run_ == nullptr) {
+            return;
+        }
+        clipped += (clippedSteps++ == 0 ? "" : ", ") + std::to_string(run_->SweepFrequency) + " Hz (" + text + ")";
+    }
     bool SettleWait(int ms) override
     {
         if (instant_) {
@@ -95,22 +86,7 @@ public:
 private:
     WaitingPort& port_;
     bool instant_;
-};
-
-/// Boxes become lines on standard error; errors make the command fail.
-class CliPrompts : public PromptService {
-public:
-    CliPrompts() { previous_ = SetPromptService(this); }
-    ~CliPrompts() override { SetPromptService(previous_); }
-    void Show(const Prompt& p) override
-    {
-        std::cerr << "sonvera-cli sweep: " << p.text << "\n";
-        errors += p.kind == PromptKind::Error ? 1 : 0;
-    }
-    int errors = 0;
-
-private:
-    PromptService* previous_ = nullptr;
+    const SweepRun*& run_;
 };
 
 struct SweepOptions {
@@ -122,75 +98,70 @@ struct SweepOptions {
     char lang = 0;
 };
 
-std::string ParseSweepOptions(const std::vector<std::string>& args, SweepOptions& o)
+/// Takes one option of the command; returns "" or the error.
+std::string ParseSweepOption(OptionCursor& cursor, SweepOptions& o)
 {
-    OptionCursor cursor(args);
-    while (cursor.Next()) {
-        const std::string& name = cursor.Name();
-        auto take = [&] { return cursor.Take(); };
-        auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
-            const auto v = take();
-            int n = 0;
-            if (!v || !ParseDialogInteger(*v, n) || n < lo || n > hi) {
-                return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-            }
-            target = n;
-            return "";
-        };
-        std::string error;
-        if (name == "--lin" || name == "--log") {
-            if (o.linear && *o.linear != (name == "--lin")) {
-                error = "--lin and --log exclude each other";
-            }
-            o.linear = name == "--lin";
-        } else if (name == "--ref" || name == "--stereo") {
-            if (o.withRef && *o.withRef != (name == "--ref")) {
-                error = "--ref and --stereo exclude each other";
-            }
-            o.withRef = name == "--ref";
-        } else if (name == "--phase") {
-            o.phase = true;
-        } else if (name == "--in-device") {
-            error = integer(o.inDevice, 0, 2);
-        } else if (name == "--out-device") {
-            error = integer(o.outDevice, 0, 2);
-        } else if (name == "--from") {
-            error = integer(o.from, 1, 55199);
-        } else if (name == "--to") {
-            error = integer(o.to, 2, 55200);
-        } else if (name == "--steps") {
-            error = integer(o.steps, 1, 1000);
-        } else if (name == "--settle") {
-            error = integer(o.settle, 0, 100000);
-        } else if (name == "--level") {
-            const auto v = take();
-            const auto parsed = v ? ParseReal(*v) : std::nullopt;
-            if (!parsed || *parsed > 0.0 || *parsed < -200.0) {
-                error = "--level needs a level in dB from -200 to 0";
-            } else {
-                o.level = *parsed;
-            }
-        } else if (name == "--out" || name == "--sep" || name == "--png") {
-            const auto v = take();
-            if (!v || (name != "--sep" && v->empty())) {
-                error = name + " needs a value";
-            } else {
-                (name == "--out" ? o.out : name == "--sep" ? o.sep : o.png) = *v;
-            }
-        } else if (name == "--lang") {
-            const auto v = take();
-            if (!v || (*v != "D" && *v != "E")) {
-                error = "--lang must be D or E";
-            } else {
-                o.lang = (*v)[0];
-            }
-        } else {
-            error = "unknown option '" + cursor.Argument() + "'";
+    const std::string& name = cursor.Name();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
         }
-        if (!error.empty()) {
-            return error;
+        target = n;
+        return "";
+    };
+    if (name == "--lin" || name == "--log") {
+        if (o.linear && *o.linear != (name == "--lin")) {
+            return "--lin and --log exclude each other";
         }
+        o.linear = name == "--lin";
+    } else if (name == "--ref" || name == "--stereo") {
+        if (o.withRef && *o.withRef != (name == "--ref")) {
+            return "--ref and --stereo exclude each other";
+        }
+        o.withRef = name == "--ref";
+    } else if (name == "--phase") {
+        o.phase = true;
+    } else if (name == "--in-device") {
+        return integer(o.inDevice, 0, 2);
+    } else if (name == "--out-device") {
+        return integer(o.outDevice, 0, 2);
+    } else if (name == "--from") {
+        return integer(o.from, 1, 55199);
+    } else if (name == "--to") {
+        return integer(o.to, 2, 55200);
+    } else if (name == "--steps") {
+        return integer(o.steps, 1, 1000);
+    } else if (name == "--settle") {
+        return integer(o.settle, 0, 100000);
+    } else if (name == "--level") {
+        const auto v = cursor.Take();
+        const auto parsed = v ? ParseReal(*v) : std::nullopt;
+        if (!parsed || *parsed > 0.0 || *parsed < -200.0) {
+            return "--level needs a level in dB from -200 to 0";
+        }
+        o.level = *parsed;
+    } else if (name == "--out" || name == "--sep" || name == "--png") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return name + " needs a value that is not empty";
+        }
+        (name == "--out" ? o.out : name == "--sep" ? o.sep : o.png) = *v;
+    } else if (name == "--lang") {
+        const auto v = cursor.Take();
+        if (!v || (*v != "D" && *v != "E")) {
+            return "--lang must be D or E";
+        }
+        o.lang = (*v)[0];
+    } else {
+        return "unknown option '" + cursor.Argument() + "'";
     }
+    return "";
+}
+
+std::string CheckSweepOptions(const SweepOptions& o)
+{
     if (o.from && o.to && *o.from >= *o.to) {
         return "--from must be below --to";
     }
@@ -200,134 +171,30 @@ std::string ParseSweepOptions(const std::vector<std::string>& args, SweepOptions
     return "";
 }
 
-int WriteTable(const DiagramModel& model, const SweepOptions& o)
-{
-    const std::string separator = o.sep.value_or(",");
-    if (o.out) {
-        if (model.ExportDiagramText(*o.out, separator) != 0) {
-            std::cerr << "sonvera-cli sweep: " << *o.out << " could not be written\n";
-            return 1;
-        }
-        return 0;
-    }
-    char name[] = "/tmp/sonvera-sweep-XXXXXX";
-    const int fd = mkstemp(name);
-    int status = 0;
-    if (fd < 0 || model.ExportDiagramText(name, separator) != 0) {
-        std::cerr << "sonvera-cli sweep: the table could not be prepared\n";
-        status = 1;
-    } else {
-        std::ifstream table(name, std::ios::binary);
-        std::cout << table.rdbuf();
-    }
-    if (fd >= 0) {
-        close(fd);
-        std::remove(name);
-    }
-    return status;
-}
-
-int WritePicture(DiagramModel& model, const std::string& path)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char program[] = "sonvera-cli";
-    char* argv[] = {program, nullptr};
-    QGuiApplication app(argc, argv);
-    QImage image;
-    DiagramRenderer renderer;
-    if (!DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false)) {
-        std::cerr << "sonvera-cli sweep: the diagram could not be laid out\n";
-        return 1;
-    }
-    renderer.RenderDiagram(model, image, true, model.GetComment(), 60);
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-        std::cerr << "sonvera-cli sweep: " << path << " could not be written\n";
-        return 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
-int RunSweepCommand(const CliContext& ctx)
+int RunSweepCommand(CliContext& ctx)
 {
     SweepOptions o;
-    if (const std::string error = ParseSweepOptions(ctx.args, o); !error.empty()) {
-        std::cerr << "sonvera-cli sweep: " << error << "\n" << kSweepUsage;
-        return 2;
+    if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseSweepOption(c, o); }); status >= 0) {
+        return status;
     }
-    const AudioBackendChoice backend = ParseAudioBackend(ctx.options.audio, std::getenv("SONVERA_AUDIO"));
-    if (!backend.error.empty()) {
-        std::cerr << "sonvera-cli sweep: " << backend.error << "\n";
-        return 2;
-    }
-    DutConfig dut;
-    if (const std::string error = DutFromOptions(ctx.options.dut, std::getenv("SONVERA_DUT"), dut); !error.empty()) {
-        std::cerr << "sonvera-cli sweep: " << error << "\n";
-        return 2;
+    if (const std::string error = CheckSweepOptions(o); !error.empty()) {
+        return ctx.Usage(error);
     }
 
-    // The configuration is only read: the command never writes it.
-    ProfileFile profile(ConfigFilePath(ctx.options.configPath));
-    Settings settings;
-
-    const bool virtualCard = backend.backend == AudioBackend::Virtual;
-    std::unique_ptr<WaveLayer> layer;
-    if (virtualCard) {
-        layer = std::make_unique<LoopbackCard>(dut, LoopbackClock::Instant);
-    } else {
-        std::string error;
-        layer = CreateWaveLayer(backend.backend, dut, error);
-        if (!layer) {
-            std::cerr << "sonvera-cli sweep: " << error << "\n";
-            return 1;
-        }
+    CliSession session(ctx);
+    if (const int status = session.Start(); status != 0) {
+        return status;
     }
-    SoundEngine engine(*layer);
-    WaitingPort port(engine);
-    engine.SetProfile(&profile);
-    int inCount = 0, outCount = 0;
-    std::uint32_t formats = 0;
-    engine.BuildDeviceReport(inCount, outCount, formats);
-    if (const int error = engine.InitSoundEngine(); error != 0) {
-        std::cerr << "sonvera-cli sweep: the sound system could not be started ("
-                  << engine.DeviceErrorText(static_cast<std::uint32_t>(error)) << ")\n";
-        engine.SetProfile(nullptr);
-        return 1;
+    if (const int status = session.SelectDevices(o.inDevice, o.outDevice, true); status != 0) {
+        return status;
     }
-    engine.SetProfile(nullptr);  // so that the shutdown writes nothing
-
-    MainReadHooks hooks;
-    hooks.InDeviceCount = [&] { return inCount; };
-    hooks.OutDeviceCount = [&] { return outCount; };
-    ReadMainSections(profile, settings, hooks);
-
-    const int inDevice = o.inDevice.value_or(settings.Main.InDeviceIndex);
-    const int outDevice = o.outDevice.value_or(settings.Main.OutDeviceIndex);
-    if (inDevice >= inCount || outDevice >= outCount) {
-        std::cerr << "sonvera-cli sweep: no such device (" << inCount << " input and " << outCount
-                  << " output devices)\n";
-        engine.ShutdownSoundEngine();
-        return 1;
-    }
-    engine.SelectInDevice(inDevice);
-    engine.SelectOutDevice(outDevice);
-    if (engine.CaptureFormats() == 0) {
-        std::cerr << "sonvera-cli sweep: no usable input device\n";
-        engine.ShutdownSoundEngine();
-        return 1;
-    }
-
+    SoundEngine& engine = session.Engine();
+    Settings& settings = session.settings;
     SweepSettings& s = settings.Sweep;
     if (o.from) s.SweepFrom = *o.from;
     if (o.to) s.SweepTo = *o.to;
-    if (s.SweepFrom >= s.SweepTo) {
-        std::cerr << "sonvera-cli sweep: the start frequency " << s.SweepFrom << " Hz is not below the end "
-                  << s.SweepTo << " Hz\n";
-        engine.ShutdownSoundEngine();
-        return 2;
-    }
     if (o.steps) s.SweepSteps = *o.steps;
     if (o.linear) s.SweepLinear = *o.linear;
     if (o.withRef) s.SweepWithRef = *o.withRef;
@@ -336,24 +203,49 @@ int RunSweepCommand(const CliContext& ctx)
     if (o.level) s.SweepLevel = static_cast<float>(*o.level);
     if (o.settle) s.SweepSettleTime = *o.settle;
     // The virtual card's cable has no mixer behind it: it is swept at full volume.
-    if (virtualCard) {
+    if (session.InstantClock()) {
         settings.Volume.GenOutVolume = 100;
     }
 
-    CorrectionCurve inCorrection, outCorrection;  // correction files are the program's business
+    // Everything is checked before anything is played or written.
+    if (s.SweepFrom >= s.SweepTo) {
+        return ctx.Fail(2, "the start frequency " + std::to_string(s.SweepFrom) + " Hz is not below the end " +
+                               std::to_string(s.SweepTo) + " Hz");
+    }
+    int rateIn = 0, rateOut = 0, bitsIn = 0, bitsOut = 0;
+    engine.GetSampleRates(rateIn, rateOut);
+    engine.GetFormatBits(bitsIn, bitsOut);
+    for (int step = 0; step <= s.SweepSteps; ++step) {
+        const int freq = SweepStepFrequency(s, step);
+        if (const std::string problem = ToneProblem(freq, rateOut, bitsOut == 24 ? 4 : bitsOut / 8);
+            !problem.empty()) {
+            return ctx.Fail(2, "step " + std::to_string(step + 1) + ": " + problem +
+                                   (o.to ? "" : " (the end frequency is the configuration's; give --to)"));
+        }
+    }
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
+    }
+    if (const int status = session.CheckOutputs(outputs); status != 0) {
+        return status;
+    }
+
     SweepModelDiagram diagram;
     diagram.model.Activate();
-    CliSweepPage page(port, virtualCard);
-    CliPrompts prompts;
-    SweepRun run(engine, settings, diagram, page, inCorrection, outCorrection);
+    const SweepRun* runShown = nullptr;
+    CliSweepPage page(session.Port(), session.InstantClock(), runShown);
+    SweepRun run(engine, settings, diagram, page, session.InCorrection, session.OutCorrection);
+    runShown = &run;
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
 
     run.EnterGeneratorPage();
     run.wobbelnButClick();
     int status = 0;
     if (!run.SweepRunning) {
-        std::cerr << "sonvera-cli sweep: the sweep could not be started (is a signal playing?)\n";
-        status = 1;
+        status = ctx.Fail(1, "the sweep could not be started (is a signal playing?)");
     }
     while (status == 0 && (page.queued > 0 || run.SweepToneOn)) {
         if (page.queued > 0) {
@@ -361,29 +253,44 @@ int RunSweepCommand(const CliContext& ctx)
             run.SweepStep();
             continue;
         }
-        if (!port.DeliverOne(std::chrono::seconds(10))) {
-            std::cerr << "sonvera-cli sweep: no block arrived from the input device within 10 s\n";
+        if (!session.Port().DeliverOne(std::chrono::seconds(10))) {
             run.STOPbutClick();
-            status = 1;
+            status = ctx.Fail(1, "no block arrived from the input device within 10 s");
         }
     }
     engine.StopPlayback();
-    if (status == 0 && prompts.errors > 0) {
+    if (status == 0 && session.ErrorPrompts() > 0) {
         status = 1;
     }
     if (status == 0 && run.PointsStored() == 0) {
-        std::cerr << "sonvera-cli sweep: the sweep ended without a point\n";
-        status = 1;
+        status = ctx.Fail(1, "the sweep ended without a point");
     }
-    if (status == 0) {
-        status = WriteTable(diagram.model, o);
-    }
+    const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    std::string png, pngError;
     if (status == 0 && o.png) {
-        status = WritePicture(diagram.model, *o.png);
+        png = DiagramPicture(diagram.model, pngError);
     }
     run.LeaveGeneratorPage();
-    engine.ShutdownSoundEngine();
-    return status;
+    if (status != 0) {
+        return status;
+    }
+
+    // The results: files first, each whole or not at all, then standard output.
+    std::string text = o.out ? std::string() : table;
+    if (page.clippedSteps > 0) {
+        text += "# clipped at " + std::to_string(page.clippedSteps) + " of " + std::to_string(run.PointsStored()) +
+                " steps: " + page.clipped + "\n";
+    }
+    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
+        return 1;
+    }
+    if (o.png && png.empty()) {
+        return ctx.Fail(1, pngError);
+    }
+    if (o.png && ctx.WriteFile(*o.png, png) != 0) {
+        return 1;
+    }
+    return ctx.Print(text);
 }
 
 }  // namespace sonvera

@@ -2,48 +2,56 @@
 
 namespace sonvera {
 
-namespace {
-
-// Takes the value of `--name VALUE` or `--name=VALUE`; returns false when `arg` is not it.
-bool TakeValue(const std::string& name, const std::string& arg, int& i, int argc, char** argv,
-               std::string& value, std::string& error)
+bool TakeCommonOption(OptionCursor& cursor, CommonOptions& options)
 {
-    const std::string prefix = "--" + name;
-    if (arg == prefix) {
-        if (i + 1 >= argc) {
-            error = "option " + prefix + " needs a value";
-            return true;
-        }
-        value = argv[++i];
+    const std::string& name = cursor.Name();
+    if (name == "--help" || name == "-h") {
+        options.help = true;
         return true;
     }
-    if (arg.rfind(prefix + "=", 0) == 0) {
-        value = arg.substr(prefix.size() + 1);
+    if (name == "--version") {
+        options.version = true;
         return true;
     }
-    return false;
+    std::string* target = name == "--config" ? &options.configPath
+                          : name == "--audio" ? &options.audio
+                          : name == "--dut"   ? &options.dut
+                                              : nullptr;
+    if (target == nullptr) {
+        return false;
+    }
+    const auto value = cursor.Take();
+    if (!value) {
+        options.error = "option " + name + " needs a value";
+    } else if (value->empty()) {
+        // An empty name would quietly fall back to the default file or device.
+        options.error = "option " + name + " needs a value that is not empty";
+    } else {
+        *target = *value;
+    }
+    return true;
 }
 
-}  // namespace
-
-CommonOptions ParseCommonOptions(int argc, char** argv)
+CommonOptions ParseCommonOptions(int argc, char** argv, bool stopAtOther)
 {
     CommonOptions opts;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            opts.help = true;
-        } else if (arg == "--version") {
-            opts.version = true;
-        } else if (TakeValue("config", arg, i, argc, argv, opts.configPath, opts.error) ||
-                   TakeValue("audio", arg, i, argc, argv, opts.audio, opts.error) ||
-                   TakeValue("dut", arg, i, argc, argv, opts.dut, opts.error)) {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    OptionCursor cursor(args);
+    while (cursor.Next()) {
+        if (TakeCommonOption(cursor, opts)) {
+            if (opts.error.empty() && cursor.UnusedInlineValue()) {
+                opts.error = "option " + cursor.Name() + " takes no value";
+            }
             if (!opts.error.empty()) {
                 return opts;
             }
-        } else {
-            opts.rest.push_back(arg);
+            continue;
         }
+        if (stopAtOther) {
+            opts.rest.assign(args.begin() + static_cast<std::ptrdiff_t>(cursor.Index()), args.end());
+            break;
+        }
+        opts.rest.push_back(cursor.Argument());
     }
     return opts;
 }
@@ -61,6 +69,7 @@ bool OptionCursor::Next()
     index_ = next_++;
     name_ = args_[index_];
     inlineValue_.reset();
+    taken_ = false;
     if (const auto eq = name_.find('='); name_.rfind("--", 0) == 0 && eq != std::string::npos) {
         inlineValue_ = name_.substr(eq + 1);
         name_ = name_.substr(0, eq);
@@ -71,6 +80,7 @@ bool OptionCursor::Next()
 std::optional<std::string> OptionCursor::Take()
 {
     if (inlineValue_) {
+        taken_ = true;
         return inlineValue_;
     }
     if (next_ >= args_.size()) {

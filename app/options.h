@@ -19,9 +19,6 @@ struct CommonOptions {
     std::string error;               // set when the command line cannot be used
 };
 
-/// Parses the common options; `--opt=value` and `--opt value` are both accepted.
-CommonOptions ParseCommonOptions(int argc, char** argv);
-
 /// Walks a subcommand's arguments; "--name value" and "--name=value" read alike.
 class OptionCursor {
 public:
@@ -32,9 +29,13 @@ public:
     const std::string& Name() const { return name_; }
     /// The current argument as given.
     const std::string& Argument() const { return args_[index_]; }
+    /// Position of the current argument.
+    std::size_t Index() const { return index_; }
     /// The current option's value: the text after "=", else the next argument (which is
-    /// then used up); nullopt when there is none.
+    /// then used up, whatever it looks like); nullopt when there is none.
     std::optional<std::string> Take();
+    /// Whether the current argument carried an "=value" that Take has not used.
+    bool UnusedInlineValue() const { return inlineValue_.has_value() && !taken_; }
 
 private:
     const std::vector<std::string>& args_;
@@ -42,7 +43,19 @@ private:
     std::size_t index_ = 0;
     std::string name_;
     std::optional<std::string> inlineValue_;
+    bool taken_ = false;
 };
+
+/// Takes the current argument when it is a common option (--config, --audio, --dut with
+/// their values, --help or -h, --version) into `options`; false when it is none. A
+/// missing or empty value sets `options.error`.
+bool TakeCommonOption(OptionCursor& cursor, CommonOptions& options);
+
+/// Parses the common options in one pass from left to right, each option taking its
+/// value. With `stopAtOther` the first other argument (a subcommand) ends the common
+/// options: it and everything after it go to `rest` unread. Without it, other arguments
+/// are collected in `rest` and the scan goes on.
+CommonOptions ParseCommonOptions(int argc, char** argv, bool stopAtOther = false);
 
 /// "Sonvera V 1.3" and the build's version number, one line.
 std::string VersionLine(const std::string& program);

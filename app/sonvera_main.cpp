@@ -1,6 +1,8 @@
 // sonvera: the measuring program's window.
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
+#include <QIcon>
 #include <QObject>
 #include <QTimer>
 
@@ -102,6 +104,18 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    // Ties the windows to the installed desktop entry (Wayland finds it by this name) and
+    // gives them the installed icon: the desktop's icon theme's, else the one installed
+    // beside the program (PREFIX/bin/../share/icons/...). Run from the build folder the
+    // windows have none.
+    QGuiApplication::setDesktopFileName(QStringLiteral("sonvera"));
+    const QString installedIcon = QString::fromStdString(sonvera::ProgramDirectory()) +
+                                  QStringLiteral("../share/icons/hicolor/256x256/apps/sonvera.png");
+    if (QIcon::hasThemeIcon(QStringLiteral("sonvera"))) {
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("sonvera")));
+    } else if (QFile::exists(installedIcon)) {
+        QApplication::setWindowIcon(QIcon(installedIcon));
+    }
     std::string layerError;
     std::unique_ptr<sonvera::WaveLayer> layer = sonvera::CreateWaveLayer(backend.backend, dut, layerError);
     if (!layer) {

@@ -475,26 +475,18 @@ int DiagramModel::CollectCurve(int curve)
     return count;
 }
 
-int DiagramModel::ExportDiagramText(const std::string& fileName, const std::string& separator) const
+std::string DiagramModel::DiagramText(const std::string& separator) const
 {
-    if (!HasStorage()) {
-        return 1000;
-    }
     std::string sep = separator;
     if (separator == "\\t") {
         sep = "\t";
     } else if (separator == "\\n") {
         sep = "\r\n";
     }
-    errno = 0;
-    std::FILE* file = std::fopen(fileName.c_str(), "wb");
-    if (file == nullptr) {
-        return errno != 0 ? errno : EIO;
-    }
-    int error = 0;
+    std::string text;
     std::string line;
-    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
-    for (int i = 0; i < used && error == 0; ++i) {
+    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    for (int i = 0; i < used; ++i) {
         const auto s = static_cast<std::size_t>(i);
         const float f = FreqArray[s];
         if (!(FreqMin <= f && f <= FreqMax)) {
@@ -515,9 +507,25 @@ int DiagramModel::ExportDiagramText(const std::string& fileName, const std::stri
             line += FormatFixed(v, 2);
         }
         line += "\r\n";
-        if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
-            error = errno != 0 ? errno : EIO;
-        }
+        text += line;
+    }
+    return text;
+}
+
+int DiagramModel::ExportDiagramText(const std::string& fileName, const std::string& separator) const
+{
+    if (!HasStorage()) {
+        return 1000;
+    }
+    const std::string text = DiagramText(separator);
+    errno = 0;
+    std::FILE* file = std::fopen(fileName.c_str(), "wb");
+    if (file == nullptr) {
+        return errno != 0 ? errno : EIO;
+    }
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        error = errno != 0 ? errno : EIO;
     }
     if (std::fflush(file) != 0 && error == 0) {
         error = errno != 0 ? errno : EIO;

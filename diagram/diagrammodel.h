@@ -135,6 +135,9 @@ public:
     int CollectCurve(int curve);
     const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
 
+    /// The stored points in range as text, one line each (CR LF): the frequency and the
+    /// curves shown, separated by `separator` ("\\t" is a tab, "\\n" a line break).
+    std::string DiagramText(const std::string& separator) const;
     /// Writes the stored points in range as text; 0 on success, 1000 without storage,
     /// otherwise the system's error number.
     int ExportDiagramText(const std::string& fileName, const std::string& separator) const;

@@ -1,8 +1,12 @@
 #include "platform/wavefileinput.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -23,78 +27,169 @@ bool DataChunkCutShort(const char* log)
     return should != nullptr && (end == nullptr || should < end);
 }
 
+int SampleBits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM:
+    case SF_FORMAT_GSM610:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    default:
+        return 32;
+    }
+}
+
+constexpr std::size_t kChunkFrames = 65536;
+
 }  // namespace
 
-std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
+/// The open file: its descriptor and libsndfile's handle, closed together.
+struct WaveFileInput::Source {
+    int fd = -1;
+    SNDFILE* file = nullptr;
+    int channels = 1;
+    ~Source()
+    {
+        if (file != nullptr) {
+            sf_close(file);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+void WaveFileInput::Reset()
 {
-    frames_.clear();
+    source_.reset();
+    samples_.clear();
     next_ = 0;
+    frames_ = 0;
+    framesRead_ = 0;
+    readError_.clear();
+}
+
+std::string WaveFileInput::Open(const std::string& path)
+{
+    Reset();
+    path_ = path;
+    auto source = std::make_shared<Source>();
+    // Non-blocking, so that a pipe without a writer is refused rather than waited for.
+    source->fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (source->fd < 0) {
+        return path + ": " + std::strerror(errno);
+    }
+    struct stat st {};
+    if (::fstat(source->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return path + ": not a regular file (a wave file is read from a disk, not from a pipe or device)";
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
+    source->file = sf_open_fd(source->fd, SFM_READ, &info, SF_FALSE);
+    if (source->file == nullptr) {
         return path + ": " + sf_strerror(nullptr);
     }
     if (info.channels < 1 || info.channels > 2 || info.frames <= 0 || info.samplerate < 1000 ||
         info.samplerate > 200000) {
-        sf_close(file);
         return path + ": needs 1 or 2 channels, at least one frame and 1000 to 200000 Hz";
-    }
-    // A file claiming more frames than any analysis can use is refused before it is read.
-    if (static_cast<std::uint64_t>(info.frames) > maxFrames) {
-        sf_close(file);
-        return path + ": holds " + std::to_string(info.frames) + " frames, more than the " +
-               std::to_string(maxFrames) + " an analysis can use";
     }
     // A data chunk that claims more than the file holds: libsndfile notes it in its log
     // and reads what there is. Such a file is refused rather than analysed as if whole.
     char log[4096] = {};
-    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    // Read in pieces, the frames growing with what arrives: a header that claims more
-    // frames than the file holds costs nothing.
-    constexpr sf_count_t kChunkFrames = 65536;
-    const auto channels = static_cast<std::size_t>(info.channels);
-    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
-    sf_count_t got = 0;
-    while (got < info.frames) {
-        const sf_count_t n = sf_readf_float(file, chunk.data(), std::min(kChunkFrames, info.frames - got));
+    sf_command(source->file, SFC_GET_LOG_INFO, log, sizeof log);
+    if (DataChunkCutShort(log)) {
+        return path + ": the file is truncated or damaged";
+    }
+    source->channels = info.channels;
+    source_ = std::move(source);
+    frames_ = static_cast<std::size_t>(info.frames);
+    rate_ = info.samplerate;
+    bits_ = SampleBits(info.format);
+    return "";
+}
+
+bool WaveFileInput::ReadFrames(std::size_t frames, std::string& error)
+{
+    samples_.clear();
+    next_ = 0;
+    frames = std::min(frames, frames_ - framesRead_);
+    const auto channels = static_cast<std::size_t>(source_->channels);
+    std::vector<float> chunk(std::min(frames, kChunkFrames) * channels);
+    std::size_t got = 0;
+    while (got < frames) {
+        const auto want = static_cast<sf_count_t>(std::min(frames - got, kChunkFrames));
+        const sf_count_t n = sf_readf_float(source_->file, chunk.data(), want);
         if (n <= 0) {
             break;
         }
-        const std::size_t first = frames_.size();
-        frames_.resize(first + static_cast<std::size_t>(n) * 2);
+        const std::size_t first = samples_.size();
+        samples_.resize(first + static_cast<std::size_t>(n) * 2);
         for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k) {
             const float left = chunk[k * channels];
             const float right = channels == 2 ? chunk[k * 2 + 1] : left;
             // Floating-point files can hold infinities and NaNs, which no device could
             // deliver and no sample format can encode.
             if (!std::isfinite(left) || !std::isfinite(right)) {
-                sf_close(file);
-                frames_.clear();
-                return path + ": holds samples that are not finite numbers";
+                samples_.clear();
+                error = path_ + ": holds samples that are not finite numbers";
+                return false;
             }
-            frames_[first + 2 * k] = left;
-            frames_[first + 2 * k + 1] = right;
+            samples_[first + 2 * k] = left;
+            samples_[first + 2 * k + 1] = right;
         }
-        got += n;
+        got += static_cast<std::size_t>(n);
     }
-    sf_close(file);
-    if (got != info.frames || DataChunkCutShort(log)) {
-        frames_.clear();
-        return path + ": the file is truncated or damaged";
+    framesRead_ += got;
+    if (got != frames) {
+        samples_.clear();
+        error = path_ + ": the file is truncated or damaged";
+        return false;
     }
-    rate_ = info.samplerate;
-    return got > 0 ? std::string() : path + ": no frames could be read";
+    return true;
+}
+
+std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
+{
+    if (std::string error = Open(path); !error.empty()) {
+        Reset();
+        return error;
+    }
+    // A file claiming more frames than any analysis can use is refused before it is read.
+    if (frames_ > maxFrames) {
+        const std::string error = path + ": holds " + std::to_string(frames_) + " frames, more than the " +
+                                  std::to_string(maxFrames) + " an analysis can use";
+        Reset();
+        return error;
+    }
+    std::string error;
+    const bool ok = ReadFrames(frames_, error);
+    source_.reset();
+    if (!ok) {
+        Reset();
+        return error;
+    }
+    return "";
 }
 
 void WaveFileInput::FillBlock(char* data, std::uint32_t bytesRecorded, const WaveFormat& format)
 {
     const int bits = format.BitsPerSample;
     const int bytes = bits / 8;
-    const std::uint32_t frames = bytesRecorded / format.BlockAlign;
+    const std::uint32_t frames = format.BlockAlign == 0 ? 0 : bytesRecorded / format.BlockAlign;
+    if (source_ && readError_.empty()) {
+        ReadFrames(frames, readError_);
+    }
     for (std::uint32_t i = 0; i < frames; ++i) {
-        const bool have = next_ < Frames();
+        const bool have = next_ < samples_.size() / 2;
         for (int c = 0; c < 2; ++c) {
-            const double x = have ? frames_[2 * next_ + static_cast<std::size_t>(c)] : 0.0;
+            const double x = have ? samples_[2 * next_ + static_cast<std::size_t>(c)] : 0.0;
             EncodeSample(data + static_cast<std::size_t>(i) * format.BlockAlign + c * bytes, bits, x);
         }
         next_ += have ? 1 : 0;

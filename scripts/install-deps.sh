@@ -19,6 +19,9 @@ PACKAGES=(
   pulseaudio libasound2-plugins
   # looking at the program as a user does
   xvfb xauth imagemagick poppler-utils
+  # installing: the icon's PNG, the validators of the desktop entry and the metadata,
+  # the Debian package's dependencies (dpkg-shlibdeps) and its check
+  librsvg2-bin desktop-file-utils appstream dpkg-dev lintian
 )
 
 missing=()

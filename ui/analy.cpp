@@ -13,6 +13,7 @@
 #include "config/sections.h"
 #include "dsp/analysis.h"
 #include "measure/prompt.h"
+#include "measure/soundstart.h"
 #include "measure/spectrumrun.h"
 #include "ui/helpwindow.h"
 
@@ -85,8 +86,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
         return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("*.cor")).toStdString();
     };
 
-    ReadAnalysisSection(profile_, analysis_);
-    filter_.SelectFilter(analysis_.AnaFilterName);
+    ReadStartFilter(profile_, analysis_, filter_);
     FillControls();
 }
 

@@ -34,6 +34,7 @@
 #include "engine/soundengine.h"
 #include "measure/appmessages.h"
 #include "measure/prompt.h"
+#include "measure/soundstart.h"
 #include "scope/caliblevel.h"
 #include "scope/eichdlg.h"
 #include "scope/oszidia.h"
@@ -798,10 +799,10 @@ int TMainForm::FormCreate()
     ClearCurve(state_.InCorrection);
     ClearCurve(state_.OutCorrection);
 
-    std::uint32_t captureFormats = 0;
-    engine_.BuildDeviceReport(inDeviceCount_, outDeviceCount_, captureFormats);
-
-    const int error = engine_.InitSoundEngine();
+    SoundDevices devices;
+    const int error = StartSoundSystem(engine_, devices);
+    inDeviceCount_ = devices.inCount;
+    outDeviceCount_ = devices.outCount;
     if (error != 0) {
         // The settings are not read yet: the start language is German.
         ShowErrorPrompt(kGermanMessages.soundFailure + engine_.DeviceErrorText(static_cast<std::uint32_t>(error)) + ")",
@@ -810,24 +811,14 @@ int TMainForm::FormCreate()
     }
 
     Settings& s = state_.settings;
-    MainReadHooks hooks;
-    hooks.InDeviceCount = [this] { return inDeviceCount_; };
-    hooks.OutDeviceCount = [this] { return outDeviceCount_; };
-    hooks.SelectInDevice = [this](int i) { engine_.SelectInDevice(i); };
-    hooks.SelectOutDevice = [this](int i) { engine_.SelectOutDevice(i); };
-    hooks.LoadInCorrection = [this](const std::string& f) { loader_->LoadCurveFile(state_.InCorrection, f); };
-    hooks.LoadOutCorrection = [this](const std::string& f) { loader_->LoadCurveFile(state_.OutCorrection, f); };
-    hooks.SetInCorrActive = [this](bool on) {
-        state_.InCorrection.active = on && state_.InCorrection.count > 0;
-        Item("Eingangskorrekturaktiv1")->setChecked(state_.InCorrection.active);
-    };
-    hooks.SetOutCorrActive = [this](bool on) {
-        state_.OutCorrection.active = on && state_.OutCorrection.count > 0;
-        Item("Ausgangskorrekturaktiv1")->setChecked(state_.OutCorrection.active);
-    };
-    hooks.SelectAuxInput = [this](int line) { SelectAuxInput(line); };
-    hooks.SetAverVal = [this](int v) { AverValBox->setValue(v); };
-    ReadMainSections(profile_, s, hooks);
+    // What the window shows of each step of the start (the engine's part is shared).
+    MainReadHooks shown;
+    shown.SetInCorrActive = [this](bool on) { Item("Eingangskorrekturaktiv1")->setChecked(on); };
+    shown.SetOutCorrActive = [this](bool on) { Item("Ausgangskorrekturaktiv1")->setChecked(on); };
+    shown.SelectAuxInput = [this](int used) { ShowInputLine(used); };
+    shown.SetAverVal = [this](int v) { AverValBox->setValue(v); };
+    const StartCurves curves{state_.InCorrection, state_.OutCorrection, *loader_, true, {}};
+    ReadStartSettings(profile_, engine_, devices, s, curves, shown);
 
     engine_.StopPlayback();
     setWindowTitle(QStringLiteral("Sonvera V 1.3"));
@@ -1273,11 +1264,11 @@ void TMainForm::SetInputLevel(int percent)
 
 void TMainForm::SelectAuxInput(int line)
 {
-    engine_.ChooseInputLine(line);
-    engine_.SetLineVolume(0, SoundEngine::kAllLines);
-    const int used = engine_.InputLine();
-    engine_.SetLineVolume(state_.settings.Volume.GenInVolume, used);
-    state_.settings.Volume.InChannel = used;
+    ShowInputLine(SelectInputLine(engine_, state_.settings.Volume, line));
+}
+
+void TMainForm::ShowInputLine(int used)
+{
     for (int i = 0; i < 10; ++i) {
         auxItems_[static_cast<std::size_t>(i)]->setChecked(i == used);
     }

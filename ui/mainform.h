@@ -145,6 +145,7 @@ public:
     void SelectInDeviceItem(int index);   // N11Click, N21Click, N31Click
     void SelectOutDeviceItem(int index);  // N12Click, N22Click, N32Click
     void SelectAuxInput(int line);        // auxin0Click .. auxin9Click
+    void ShowInputLine(int used);         // the menu checks and group titles of the line in use
     void SetInputLevel(int percent) override;
     void GetSetAuxVolOut();
     void BinpoptClick();

@@ -9,14 +9,14 @@
 
 namespace {
 
-sonvera::CommonOptions Parse(std::vector<std::string> args)
+sonvera::CommonOptions Parse(std::vector<std::string> args, bool stopAtCommand = false)
 {
     args.insert(args.begin(), "prog");
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
     }
-    return sonvera::ParseCommonOptions(static_cast<int>(argv.size()), argv.data());
+    return sonvera::ParseCommonOptions(static_cast<int>(argv.size()), argv.data(), stopAtCommand);
 }
 
 TEST(CommandLine, CommonOptionsAreTakenInBothSpellingsAndTheRestIsKeptInOrder)
@@ -55,6 +55,16 @@ TEST(CommandLine, TheSubcommandCursorReadsBothSpellingsAndKeepsTheArgumentAsGive
     EXPECT_EQ(c.Name(), "--steps");
     EXPECT_EQ(c.Take(), std::nullopt);
     EXPECT_FALSE(c.Next());
+}
+
+TEST(CommandLine, EachOptionTakesItsValueAndTheCommandEndsTheCommonOptions)
+{
+    const auto o = Parse({"--config", "--version", "plot", "t.txt", "--audio", "virtual"}, true);
+    EXPECT_EQ(o.configPath, "--version");
+    EXPECT_FALSE(o.version);
+    EXPECT_EQ(o.audio, "");
+    EXPECT_EQ(o.rest, (std::vector<std::string>{"plot", "t.txt", "--audio", "virtual"}));
+    EXPECT_EQ(Parse({"--config="}).error, "option --config needs a value that is not empty");
 }
 
 TEST(CommandLine, HelpAndVersionAreRecognised)

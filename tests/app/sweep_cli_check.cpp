@@ -50,7 +50,7 @@ CliResult RunCli(const std::string& arguments)
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!line.empty()) {
+        if (!line.empty() && line.rfind("# ", 0) != 0) {  // notes such as clipping are not points
             r.lines.push_back(line);
         }
     }
@@ -136,15 +136,6 @@ TEST(SweepCommand, StereoPrintsRightThenLeftLevelWithTheChosenSeparator)
     }
     ASSERT_TRUE(std::filesystem::exists(png));
     EXPECT_GT(std::filesystem::file_size(png), 1000u);
-}
-
-TEST(SweepCommand, EndAboveHalfTheRateKeepsThePointsBefore)
-{
-    const CliResult r = RunSweep("gain=0", "--lin --from 10000 --to 40000 --steps 3");
-    ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 2u);
-    EXPECT_EQ(Fields(r.lines[0])[0], 10000.0);
-    EXPECT_EQ(Fields(r.lines[1])[0], 20000.0);
 }
 
 struct WaveData {
