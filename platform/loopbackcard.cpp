@@ -329,10 +329,26 @@ struct LoopbackCard::Impl {
         }
     }
 
-    // Finishes every output segment that has played out by `now`.
+    // Whether a played segment is done at `now`: played out, and while the input
+    // records, also read by the delayed right channel up to its last frame (the device
+    // under test still holds those samples when the output has played them).
+    bool SegmentDone(const Segment& s, std::int64_t now) const
+    {
+        if (s.endTick > now) {
+            return false;
+        }
+        if (!inStarted || inQueue.empty() || dut.delaySamples == 0 || inFormat.SamplesPerSec == 0) {
+            return true;
+        }
+        const std::int64_t delayTicks =
+            static_cast<std::int64_t>(dut.delaySamples) * kTicksPerSecond / inFormat.SamplesPerSec;
+        return s.endTick + delayTicks <= dutNextTick;
+    }
+
+    // Finishes every output segment that is done by `now`.
     void CompleteOutput(std::int64_t now, std::vector<Posting>& out)
     {
-        while (!segments.empty() && segments.front().endTick <= now) {
+        while (!segments.empty() && SegmentDone(segments.front(), now)) {
             WaveHeader* h = segments.front().header;
             segments.pop_front();
             h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
@@ -378,7 +394,9 @@ struct LoopbackCard::Impl {
                                 FrameTick(inBlockStart, FramesOf(inQueue.front()),
                                           inFormat.SamplesPerSec));
             }
-            if (!segments.empty()) {
+            if (!segments.empty() && segments.front().endTick > now) {
+                // (A segment played out but still read by the recording ends with the
+                // recording's steps.)
                 next = std::min(next, segments.front().endTick);
             }
             if (next == INT64_MAX) {
