@@ -34,10 +34,13 @@ constexpr double kWindowAboveFloor = 10.0;
 constexpr double kBlockSeconds = 0.001;
 constexpr double kQuietSpanSeconds = 0.01;
 // The window starts this long before the response's peak (at most a quarter of the
-// distance to the 2nd harmonic), needs at least kMinPostSeconds after it, and fades out
-// over the last quarter of its length.
+// distance to the 2nd harmonic), lasts at least a period of the lowest frequency after
+// it and at most kMaxPostSeconds (or two such periods, when longer): a response without
+// any noise (a digital device whose distortion aliases spreads a faint chirp over
+// seconds) would otherwise never reach its floor. It fades out over the last quarter.
 constexpr double kPreSeconds = 0.005;
 constexpr double kMinPostSeconds = 0.002;
+constexpr double kMaxPostSeconds = 0.5;
 constexpr double kFadeOutShare = 0.25;
 // Log magnitudes below the largest by this many nepers (240 dB) count as that floor.
 constexpr double kLogFloorNepers = 27.6;
@@ -409,7 +412,7 @@ LogSweepChannel ChannelAnalyser::Run()
     // The noise floor: the median energy of a millisecond after the peak (most of that
     // time holds only noise). The window ends where the decay has reached the floor: the
     // first millisecond from which on none of the next kQuietSpanSeconds rises more than
-    // 10 dB above it; but it is at least a period of the lowest frequency long.
+    // 10 dB above it (within the bounds above).
     const long block = std::max<long>(16, std::lround(kBlockSeconds * rate_));
     std::vector<double> energy;
     for (long start = peakLag; start + block <= last; start += block) {
@@ -439,7 +442,8 @@ LogSweepChannel ChannelAnalyser::Run()
     const long minPost =
         std::max({64L, std::lround(kMinPostSeconds * rate_), std::lround(rate_ / d_.params.fromHz)});
     long post = static_cast<long>(static_cast<double>(static_cast<long>(quietFrom) * block) / (1.0 - kFadeOutShare));
-    post = std::clamp(post, std::min(minPost, last - peakLag), std::max<long>(1, last - peakLag));
+    const long maxPost = std::max(std::lround(kMaxPostSeconds * rate_), 2 * std::lround(rate_ / d_.params.fromHz));
+    post = std::clamp(std::min(post, maxPost), std::min(minPost, last - peakLag), std::max<long>(1, last - peakLag));
 
     // The linear response, on a fine grid: the minimum phase needs it (the cepstrum of
     // a response with zeros at 0 Hz or half the rate aliases on a coarse one).
