@@ -132,9 +132,11 @@ int main(int argc, char** argv)
             status = 1;
         } else {
             prompts.SetParent(&program.Main());
-            // Closing the main window ends the program, whatever other window is open.
+            // Closing the main window ends the program, whatever other window is open:
+            // exit() leaves the event loop without asking the other windows, so none of
+            // them can keep the process alive without its main window.
             QApplication::setQuitOnLastWindowClosed(false);
-            program.Main().onClosed = [] { QApplication::quit(); };
+            program.Main().onClosed = [] { QApplication::exit(0); };
             FirstPaintProbe probe(startTime);
             if (startupProbe) {
                 program.Main().installEventFilter(&probe);

@@ -81,6 +81,7 @@ QString Fixed3(double v)
 Tdiadlg::Tdiadlg(QObject* receiverObject, QWidget* parent) : QDialog(parent), receiver(receiverObject)
 {
     setObjectName(QStringLiteral("Tdiadlg"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setModal(false);
     setWindowTitle(QStringLiteral("Diagramm Optionen"));
 

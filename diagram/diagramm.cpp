@@ -114,6 +114,13 @@ TDiagramm::TDiagramm(std::string path, QWidget* parent)
     optionsDialog = std::make_unique<Tdiadlg>(this);
     model.onMoveControls = [this] { PlaceControls(); };
     model.onRepaint = [this] { update(); };
+    // Bounds and curves set by a run or a page change reach an open options dialog at
+    // once (a hidden one is filled when it is opened).
+    model.onOptionsChanged = [this] {
+        if (optionsDialog->isVisible()) {
+            optionsDialog->LoadOptionsDialog(model.Options);
+        }
+    };
 
     bitmap = QImage(width(), height(), QImage::Format_RGB32);
     model.SetScreen(width(), height(), DiagramRenderer::Metrics(DiagramModel::kScreenFontSize, &bitmap));

@@ -140,8 +140,12 @@ bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, f
 
 void DiagramModel::SetCurvesShown(bool draw1, bool draw2)
 {
+    const bool changed = Options.DrawCurve1 != (draw1 ? 1 : 0) || Options.DrawCurve2 != (draw2 ? 1 : 0);
     Options.DrawCurve1 = draw1 ? 1 : 0;
     Options.DrawCurve2 = draw2 ? 1 : 0;
+    if (changed && onOptionsChanged) {
+        onOptionsChanged();
+    }
     LayoutScreen(false);
 }
 
@@ -208,7 +212,7 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
     g.topBand = 4 * fontSize;
     g.bottomBand = 5 * fontSize;
     g.leftBand = 3 * fontSize + fontSize * g.LabelDecimals;
-    g.rightBand = (Axis1Shown && Axis2Shown) ? 4 * fontSize : fontSize;
+    g.rightBand = Axis2Shown ? RightAxisBand(width, fontSize, metrics) : fontSize;
     g.PlotRect = {g.leftBand, g.topBand, width - g.rightBand, height - g.bottomBand};
     g.CharHeight = metrics.charHeight;
     g.CharWidth = metrics.charWidth;
@@ -295,12 +299,41 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
     return ok;
 }
 
+int DiagramModel::RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const
+{
+    // The labels of the second axis ("-180.0°": width 5, one decimal and the degree sign)
+    // start half a character right of the plot. The widest of them is one of the two end
+    // values (the values between have no more digits and no sign the ends lack); it gets
+    // half a character to spare at the edge. Never narrower than 4F; at most a third of
+    // the target, so absurd ranges still leave a plot.
+    int widest = 0;
+    for (const double v : {static_cast<double>(Level2Min), static_cast<double>(Level2Max)}) {
+        const std::string label = FormatFixed(v, 1, 5) + "\u00B0";
+        int w = 0;
+        if (metrics.textWidth) {
+            w = metrics.textWidth(label);
+        } else {
+            for (const char c : label) {
+                w += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? metrics.charWidth : 0;
+            }
+        }
+        widest = std::max(widest, w);
+    }
+    const int band = std::max(4 * fontSize, widest + metrics.charWidth);
+    return std::max(fontSize, std::min(band, width / 3));
+}
+
 void DiagramModel::MirrorRanges()
 {
+    const bool changed = Options.FreqMin != FreqMin || Options.FreqMax != FreqMax ||
+                         Options.LevelMin != LevelMin || Options.LevelMax != LevelMax;
     Options.FreqMin = FreqMin;
     Options.FreqMax = FreqMax;
     Options.LevelMin = LevelMin;
     Options.LevelMax = LevelMax;
+    if (changed && onOptionsChanged) {
+        onOptionsChanged();
+    }
 }
 
 DiagramControlPlacement DiagramModel::PlaceControls(int commentHeight) const

@@ -15,6 +15,8 @@ struct DiagramTextMetrics {
     int charWidth = 7;        // width of "8"
     int charHeight = 13;      // height of "8"
     int freqLabelWidth = 42;  // width of "20.00k", the widest linear frequency label
+    /// Width of a UTF-8 text in the target's font; unset: charWidth per character.
+    std::function<int(const std::string&)> textWidth;
 };
 
 /// A rectangle in pixels of the target bitmap; right and bottom are the edge columns/rows.
@@ -198,9 +200,14 @@ public:
     std::function<void()> onMoveControls;
     /// Called when cleared points want the picture redrawn: the window requests a repaint.
     std::function<void()> onRepaint;
+    /// Called when the bounds or the curves shown in Options change by anything but
+    /// ApplyOptions (a run, a page change, the spin buttons): the window shows them in an
+    /// open options dialog, so the dialog never hands back values it did not show.
+    std::function<void()> onOptionsChanged;
 
 private:
     void MirrorRanges();
+    int RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const;
     void FollowLeftAxis(bool upper);
 
     DiagramLayout layout;

@@ -65,6 +65,7 @@ DiagramTextMetrics DiagramRenderer::Metrics(int fontSize, const QPaintDevice* de
     m.charWidth = fm.horizontalAdvance(QStringLiteral("8"));
     m.charHeight = fm.height();
     m.freqLabelWidth = fm.horizontalAdvance(QStringLiteral("20.00k"));
+    m.textWidth = [fm](const std::string& text) { return fm.horizontalAdvance(QString::fromStdString(text)); };
     return m;
 }
 

@@ -24,7 +24,7 @@ public:
 
     /// The diagram's font for size F: DejaVu Sans Condensed, plain, 1.25 F pixels high.
     static QFont DiagramFont(int fontSize);
-    /// Sizes of "8" and "20.00k" in the diagram font of size F on the given device.
+    /// Sizes of "8" and "20.00k" and a text measure in the diagram font of size F on the device.
     static DiagramTextMetrics Metrics(int fontSize, const QPaintDevice* device);
 
     /// Sizes the image to W x H (32-bit RGB) and lays the model out for it. Returns the

@@ -19,6 +19,7 @@ const CurveMessages kGermanMessages{
     "Zeilenfehler",
     "Keine Zeilen in Datei",
     "Fehler beim Lesen von ",
+    " in Zeile ",
 };
 
 const CurveMessages kEnglishMessages{
@@ -26,6 +27,7 @@ const CurveMessages kEnglishMessages{
     "Line error",
     "No lines in file",
     "Error at reading of ",
+    " in line ",
 };
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
@@ -41,12 +43,19 @@ std::string Trim(const std::string& s) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Skips blanks, control characters and line ends; true when the file has ended
-// (end of data or the end-of-file character). Blank lines are consumed here.
-bool SeekEof(std::FILE* file) {
+// (end of data or the end-of-file character). Blank lines are consumed here; every line
+// end passed (CR LF, LF or CR) adds one to lineEnds.
+bool SeekEof(std::FILE* file, int& lineEnds) {
     for (;;) {
         const int c = std::getc(file);
         if (c == EOF || c == kEndOfFileChar) return true;
-        if (c > ' ') {
+        if (c == '\n') {
+            ++lineEnds;
+        } else if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n') ++lineEnds;  // CR LF counts at its LF
+            if (next != EOF) std::ungetc(next, file);
+        } else if (c > ' ') {
             std::ungetc(c, file);
             return false;
         }
@@ -54,8 +63,8 @@ bool SeekEof(std::FILE* file) {
 }
 
 // Reads one line (any line ending); keeps its first 255 characters. Stops before the
-// end-of-file character so the next SeekEof sees it.
-std::string ReadLine(std::FILE* file) {
+// end-of-file character so the next SeekEof sees it. A line end read adds one to lineEnds.
+std::string ReadLine(std::FILE* file, int& lineEnds) {
     std::string line;
     for (;;) {
         const int c = std::getc(file);
@@ -64,10 +73,14 @@ std::string ReadLine(std::FILE* file) {
             std::ungetc(c, file);
             break;
         }
-        if (c == '\n') break;
+        if (c == '\n') {
+            ++lineEnds;
+            break;
+        }
         if (c == '\r') {
             const int next = std::getc(file);
             if (next != '\n' && next != EOF) std::ungetc(next, file);
+            ++lineEnds;
             break;
         }
         if (line.size() < kMaxLineChars) line.push_back(static_cast<char>(c));
@@ -235,19 +248,24 @@ std::FILE* CurveFileLoader::OpenForReading(const std::string& fileName) {
 CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, CorrectionCurve* fill) {
     PassResult result;
     double previousFreq = 0.0;
-    while (!SeekEof(file)) {
-        const std::string line = ReadLine(file);
+    int lineEnds = 0;
+    const auto bad = [&result](int lineNumber) {
+        if (result.bad++ == 0) result.firstBadLine = lineNumber;
+    };
+    while (!SeekEof(file, lineEnds)) {
+        const int lineNumber = lineEnds + 1;
+        const std::string line = ReadLine(file, lineEnds);
         double f = 0.0;
         double v = 0.0;
         bool blank = false;
         if (!ParseCurveLine(line, f, v, blank)) {
-            if (!blank) ++result.bad;
+            if (!blank) bad(lineNumber);
             continue;
         }
         // The spline needs strictly ascending frequencies: a line that does not
         // ascend is a line error like an unparsable one.
         if (result.good > 0 && !(f > previousFreq)) {
-            ++result.bad;
+            bad(lineNumber);
             continue;
         }
         previousFreq = f;
@@ -320,7 +338,8 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& f
         return false;
     }
     if (first.bad > 0) {
-        sink_.Warning(messages_->lineError);
+        // The first bad line is named, so it can be found and repaired.
+        sink_.Warning(messages_->lineError + messages_->lineAt + std::to_string(first.firstBadLine));
         return false;
     }
     if (first.good == 0) {

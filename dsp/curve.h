@@ -69,6 +69,7 @@ struct CurveMessages {
     std::string lineError;     // an unparsable line
     std::string noLines;       // no point in the file
     std::string readError;     // lead-in of the read failure, followed by ": " and the name
+    std::string lineAt;        // between the line error and the number of the first bad line
 };
 
 /// Message texts for "D" (German) or "E" (English); nullptr for any other letter.
@@ -96,7 +97,8 @@ public:
     /// Loads the file into the curve. A missing file is first created holding "1000 0".
     /// On success the curve holds the points, the name is the file name and the curve is
     /// inactive (the caller decides). On a line error, an empty file or a read failure
-    /// after the first pass the curve is left empty and inactive.
+    /// after the first pass the curve is left empty and inactive. A line error names the
+    /// number of the first bad line ("Line error in line 3").
     bool LoadCurveFile(CorrectionCurve& curve, const std::string& fileName);
 
 protected:
@@ -107,6 +109,7 @@ private:
     struct PassResult {
         int good = 0;
         int bad = 0;
+        int firstBadLine = 0;  // 1-based, counting blank lines too
         bool ioError = false;
     };
     PassResult ReadPass(std::FILE* file, CorrectionCurve* fill);

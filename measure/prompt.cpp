@@ -56,4 +56,9 @@ bool AskYesNoPrompt(const std::string& text)
     return Prompts().Ask(Prompt{PromptKind::Question, text, false, 0});
 }
 
+PromptAnswer AskYesNoCancelPrompt(const std::string& text)
+{
+    return Prompts().AskWithCancel(Prompt{PromptKind::Question, text, false, 0});
+}
+
 }  // namespace sonvera

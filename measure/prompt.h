@@ -14,6 +14,9 @@ enum class PromptKind {
     Question,     // a question answered with Yes or No
 };
 
+/// The answer to a question offering Yes, No and Cancel.
+enum class PromptAnswer { Yes, No, Cancel };
+
 /// One message box: its text, its kind and whether it offers a Help button (then
 /// `helpContext` names the help page that button opens).
 struct Prompt {
@@ -37,6 +40,13 @@ public:
         Show(prompt);
         return false;
     }
+    /// Asks a question with the buttons Yes, No and Cancel. Services without a user show
+    /// the text and answer Cancel, so nothing is given up unasked.
+    virtual PromptAnswer AskWithCancel(const Prompt& prompt)
+    {
+        Show(prompt);
+        return PromptAnswer::Cancel;
+    }
 };
 
 /// The installed service. Without one, prompts are written to standard error.
@@ -52,5 +62,7 @@ void ShowWarningPrompt(const std::string& text);
 void ShowInformationPrompt(const std::string& text);
 /// A question with Yes and No; true for Yes.
 bool AskYesNoPrompt(const std::string& text);
+/// A question with Yes, No and Cancel.
+PromptAnswer AskYesNoCancelPrompt(const std::string& text);
 
 }  // namespace sonvera

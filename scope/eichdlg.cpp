@@ -88,6 +88,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
 TEichDlg::TEichDlg(SoundEngine& engine, QWidget* parent) : QDialog(parent), engine_(engine)
 {
     setObjectName(QStringLiteral("EichDlg"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setFixedSize(420, 330);
 
     groupBox1_ = new QGroupBox(this);

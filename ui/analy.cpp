@@ -46,6 +46,7 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
     : QDialog(parent), analysis_(analysis), filter_(filter), loader_(loader), profile_(profile)
 {
     setObjectName(QStringLiteral("TAnaly"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Analyse Dialog"));
     setFixedSize(249, 206);
 

@@ -19,6 +19,7 @@ TFeatDlg::TFeatDlg(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("TFeatDlg"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setFixedSize(520, 400);
 
     SrcList = new QListWidget(this);

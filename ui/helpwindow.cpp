@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -48,6 +49,15 @@ void HelpWindow::ShowContext(int context)
     browser_->setSource(QUrl(QStringLiteral("qrc") + PageFor(context)));
     show();
     raise();
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 HelpWindow& Help()

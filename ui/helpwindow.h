@@ -7,7 +7,8 @@ class QTextBrowser;
 namespace sonvera {
 
 /// The help viewer: one HTML page per help context, bundled with the program, shown in a
-/// small window. Contexts without a page of their own show the contents page.
+/// small window. Contexts without a page of their own show the contents page. Escape
+/// closes it.
 class HelpWindow : public QWidget {
 public:
     explicit HelpWindow(QWidget* parent = nullptr);
@@ -19,6 +20,10 @@ public:
     /// The context last shown (0 before the first).
     int CurrentContext() const { return context_; }
     QTextBrowser* Browser() const { return browser_; }
+
+protected:
+    /// Escape closes the window.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QTextBrowser* browser_;

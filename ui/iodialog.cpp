@@ -46,6 +46,7 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
       engine_(engine)
 {
     setObjectName(QStringLiteral("TIOdialog"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Wave input options"));
     setFixedSize(360, 300);
 

@@ -35,7 +35,8 @@ TKorEdit::TKorEdit(QWidget* parent) : QMainWindow(parent)
     setCentralWidget(Memo1);
 
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    test = menuBar()->addAction(QStringLiteral("Save &&Test"));
+    // "&T" underlines the T and makes Alt+T save and test.
+    test = menuBar()->addAction(QStringLiteral("Save &Test"));
     test->setObjectName(QStringLiteral("test"));
     connect(test, &QAction::triggered, this, [this] { testClick(); });
     SetTexts('D');
@@ -56,8 +57,13 @@ void TKorEdit::SetTexts(char language)
 
 bool TKorEdit::EditCurve(CorrectionCurve& curve)
 {
+    if (modified_ && isVisible() && curve_ == &curve && fileName_ == curve.fileName) {
+        raise();  // already open with typing: it stays as it is
+        activateWindow();
+        return true;
+    }
     // Unsaved typing in the file open so far is asked about before it is replaced.
-    if (!FormCloseQuery()) {
+    if (!AskAboutUnsavedText()) {
         return false;
     }
     std::ifstream in(curve.fileName, std::ios::binary);
@@ -76,6 +82,7 @@ bool TKorEdit::EditCurve(CorrectionCurve& curve)
         shown = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
     curve_ = &curve;
+    fileName_ = curve.fileName;
     Memo1->setPlainText(shown);
     modified_ = false;
     show();
@@ -87,17 +94,19 @@ bool TKorEdit::EditCurve(CorrectionCurve& curve)
 
 void TKorEdit::FormActivate()
 {
-    if (curve_ != nullptr) {
-        setWindowTitle(QString::fromUtf8(kCaptionPrefix) + QString::fromStdString(curve_->fileName));
+    if (!fileName_.empty()) {
+        setWindowTitle(QString::fromUtf8(kCaptionPrefix) + QString::fromStdString(fileName_));
     }
 }
 
 bool TKorEdit::testClick()
 {
-    if (curve_ == nullptr) {
+    // Always the file the editor opened: the curve may have been given another file
+    // since, or lost its points to a line error.
+    if (curve_ == nullptr || fileName_.empty()) {
         return false;
     }
-    const std::string fileName = curve_->fileName;
+    const std::string fileName = fileName_;
     {
         const QString text = Memo1->toPlainText();
         const QByteArray bytes = singleByte_ ? text.toLatin1() : text.toUtf8();
@@ -111,7 +120,7 @@ bool TKorEdit::testClick()
     }
     modified_ = false;
     if (onSaved_) {
-        onSaved_(*curve_);
+        onSaved_(*curve_, fileName);
     }
     return true;
 }
@@ -127,6 +136,23 @@ bool TKorEdit::FormCloseQuery()
     }
     // A save that fails keeps the window open, so the text is not lost.
     return testClick();
+}
+
+bool TKorEdit::AskAboutUnsavedText()
+{
+    if (!modified_) {
+        return true;
+    }
+    switch (AskYesNoCancelPrompt(question_)) {
+    case PromptAnswer::Yes:
+        return testClick();  // a failed save keeps the text and says no
+    case PromptAnswer::No:
+        modified_ = false;
+        return true;
+    case PromptAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 bool TKorEdit::eventFilter(QObject* watched, QEvent* event)

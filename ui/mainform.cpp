@@ -9,7 +9,9 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -25,6 +27,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 #include "config/profilefile.h"
@@ -355,6 +358,7 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
                               static_cast<SweepDiagram&>(*diagramLink_), this);
     BuildPages();
     BuildMenus();
+    qApp->installEventFilter(this);  // F1 in every window (removed with the window)
     // The designed client size; the window opens with it and may only grow.
     centralWidget()->setMinimumSize(kDesignedClient);
     adjustSize();
@@ -813,12 +817,15 @@ int TMainForm::FormCreate()
     Settings& s = state_.settings;
     // What the window shows of each step of the start (the engine's part is shared).
     MainReadHooks shown;
-    shown.SetInCorrActive = [this](bool on) { Item("Eingangskorrekturaktiv1")->setChecked(on); };
-    shown.SetOutCorrActive = [this](bool on) { Item("Ausgangskorrekturaktiv1")->setChecked(on); };
+    // A file that exists but was refused stays named on its curve, switched off.
+    shown.LoadInCorrection = [this](const std::string& f) { KeepRefusedCorrectionFile(state_.InCorrection, f); };
+    shown.LoadOutCorrection = [this](const std::string& f) { KeepRefusedCorrectionFile(state_.OutCorrection, f); };
     shown.SelectAuxInput = [this](int used) { ShowInputLine(used); };
     shown.SetAverVal = [this](int v) { AverValBox->setValue(v); };
     const StartCurves curves{state_.InCorrection, state_.OutCorrection, *loader_, true, {}};
     ReadStartSettings(profile_, engine_, devices, s, curves, shown);
+    // Flags, check marks and `coract` follow the curves actually in force.
+    SyncCorrectionFlags();
 
     engine_.StopPlayback();
     setWindowTitle(QStringLiteral("Sonvera V 1.3"));
@@ -857,7 +864,8 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
     diagramLink_->window = windows.diagramm;
     scopeLink_->window = windows.oszidia;
     if (windows.korEdit) {
-        windows.korEdit->SetSavedHandler([this](CorrectionCurve& curve) { CorrectionSaved(curve); });
+        windows.korEdit->SetSavedHandler(
+            [this](CorrectionCurve& curve, const std::string& file) { CorrectionSaved(curve, file); });
     }
     if (windows.ioDialog) {
         windows.ioDialog->SetHelpHandler([](int context) { Help().ShowContext(context); });
@@ -1052,6 +1060,8 @@ void TMainForm::TabbedNotebook1Change(int newPage)
     }
     EnterPage(newPage);
     if (windows_.diagramm) {
+        // A measurement on one page's scale means nothing on the next.
+        windows_.diagramm->ResetCursor(true);
         windows_.diagramm->update();
     }
     update();
@@ -1513,14 +1523,47 @@ void TMainForm::SyncCorrectionFlags()
     UpdateCorrectionLabel();
 }
 
+bool TMainForm::LoadCorrectionFile(CorrectionCurve& curve, const std::string& file)
+{
+    if (loader_->LoadCurveFile(curve, file)) {
+        return true;
+    }
+    KeepRefusedCorrectionFile(curve, file);
+    return false;
+}
+
+void TMainForm::KeepRefusedCorrectionFile(CorrectionCurve& curve, const std::string& file)
+{
+    // A file that exists but was refused (a line error, no lines) stays the curve's file,
+    // switched off: Edit opens it for repair and the configuration keeps naming it, so the
+    // next start shows the same state and the same message.
+    if (curve.count == 0 && curve.fileName.empty() && QFileInfo(QString::fromStdString(file)).isFile()) {
+        curve.fileName = file;
+    }
+}
+
+bool TMainForm::EditorHolds(const CorrectionCurve& curve) const
+{
+    const TKorEdit* editor = windows_.korEdit;
+    return editor != nullptr && editor->isVisible() && editor->EditedCurve() == &curve;
+}
+
 void TMainForm::LoadCorrection(bool input)
 {
     CorrectionCurve& curve = input ? state_.InCorrection : state_.OutCorrection;
     QFileDialog* dialog = CorrectionOpenDialog();
     if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
         const std::string file = dialog->selectedFiles().first().toStdString();
-        if (loader_->LoadCurveFile(curve, file)) {
-            curve.active = true;
+        // The editor's unsaved text of this curve's file is asked about first; Cancel
+        // loads nothing.
+        const bool editing = EditorHolds(curve);
+        if (!editing || windows_.korEdit->AskAboutUnsavedText()) {
+            if (LoadCorrectionFile(curve, file)) {
+                curve.active = true;
+            }
+            if (editing && !windows_.korEdit->EditCurve(curve)) {
+                windows_.korEdit->hide();  // the new file cannot be shown: no stale text stays
+            }
         }
     }
     // A failed load has shown its message; the curve may have been emptied, which also
@@ -1541,17 +1584,18 @@ void TMainForm::EditCorrection(bool input)
     if (curve.fileName.empty()) {
         LoadCorrection(input);
     }
-    if (!curve.fileName.empty() && windows_.korEdit != nullptr) {
+    // A file that does not parse opens too, so it can be repaired here.
+    if (!curve.fileName.empty() && windows_.korEdit != nullptr && windows_.korEdit->EditCurve(curve)) {
         curve.active = curve.count > 0;
-        windows_.korEdit->EditCurve(curve);
     }
     SyncCorrectionFlags();
 }
 
-void TMainForm::CorrectionSaved(CorrectionCurve& curve)
+void TMainForm::CorrectionSaved(CorrectionCurve& curve, const std::string& file)
 {
-    const std::string file = curve.fileName;
-    if (loader_->LoadCurveFile(curve, file)) {
+    // The editor's own file, whatever the curve held before; after a line error the
+    // curve is off and keeps the file's name, and the editor stays open on it.
+    if (LoadCorrectionFile(curve, file)) {
         curve.active = true;
     }
     Testekorrekturdatei1Click();
@@ -1702,8 +1746,37 @@ void TMainForm::moveEvent(QMoveEvent* e)
     DockGenerator(false);
 }
 
+int TMainForm::HelpContextFor(const QWidget* focus) const
+{
+    // The window that has the focus, where it has a help page of its own (the nearest
+    // widget up to that window carrying "helpContext"); the main window and windows
+    // without a page: the page shown.
+    if (focus != nullptr && focus->window() != this) {
+        for (const QWidget* w = focus; w != nullptr; w = w->isWindow() ? nullptr : w->parentWidget()) {
+            const int context = w->property("helpContext").toInt();
+            if (context > 0) {
+                return context;
+            }
+        }
+    }
+    return kPageHelpContexts[std::clamp(currentPage_, 0, 2)];
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* e)
 {
+    // F1 anywhere in the program (this filter sits on the application): the help page of
+    // what is shown. The menu item "&Inhalt" keeps F1 as its label and opens the contents;
+    // taking the shortcut's place here lets the key reach the window that has the focus.
+    if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier && watched->isWidgetType()) {
+            if (e->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
+                Help().ShowContext(HelpContextFor(static_cast<QWidget*>(watched)));
+            }
+            e->accept();
+            return true;
+        }
+    }
     if (watched == centralWidget() && e->type() == QEvent::Resize) {
         FormResize();
     }
@@ -1738,6 +1811,20 @@ bool TMainForm::FormCloseQuery()
     if (closed_) {
         return true;
     }
+    // Unsaved editor text is asked about before anything is shut down: Cancel (or a save
+    // that fails) leaves the whole program running as it was.
+    if (windows_.korEdit != nullptr && !windows_.korEdit->AskAboutUnsavedText()) {
+        return false;
+    }
+    Shutdown();
+    return true;
+}
+
+void TMainForm::Shutdown()
+{
+    if (closed_) {
+        return;
+    }
     closed_ = true;
     layoutTable_.clear();
     run_->LeaveSpectrumPage();
@@ -1749,12 +1836,12 @@ bool TMainForm::FormCloseQuery()
     ClearCurve(state_.OutCorrection);
 
     // The other windows go with the main window.
-    for (QWidget* w : std::initializer_list<QWidget*>{windows_.wavegen, windows_.diagramm, windows_.oszidia}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{windows_.wavegen, windows_.diagramm, windows_.oszidia, windows_.korEdit}) {
         if (w != nullptr) {
             w->hide();
         }
     }
-    return true;
 }
 
 void TMainForm::SaveConfiguration()
@@ -1768,6 +1855,9 @@ void TMainForm::SaveConfiguration()
         s.Diagram.DiagramLeft = windows_.diagramm->x();
         s.Diagram.DiagramTop = windows_.diagramm->y();
     }
+    // The correction files and flags in force now, so the next start restores them.
+    s.Main.InCorrectionFile = state_.InCorrection.fileName;
+    s.Main.OutCorrectionFile = state_.OutCorrection.fileName;
     s.Main.InCorrActive = state_.InCorrection.active;
     s.Main.OutCorrActive = state_.OutCorrection.active;
     WriteMainSections(profile_, s);

@@ -107,8 +107,12 @@ public:
 
     void FormShow();
     void FormActivate();
-    /// Returns true when the close may go on (always, after the shutdown steps).
+    /// Asks about unsaved editor text first; Cancel returns false with nothing shut down.
+    /// Otherwise runs Shutdown and returns true.
     bool FormCloseQuery();
+    /// The shutdown steps without any question: leave routines, sound engine, settings
+    /// saved, curves released, the other windows hidden. Runs once.
+    void Shutdown();
 
     void ApplyLanguage(char letter);
     void DeutschEnglish1Click();
@@ -174,6 +178,10 @@ public:
     void FormResize();
     /// Size of the client area the layout was recorded with.
     QSize DesignedClientSize() const { return layoutClient_.size(); }
+
+    /// The help context F1 opens with the focus on `focus`: that window's own, where it
+    /// has one, else the one of the page shown.
+    int HelpContextFor(const QWidget* focus) const;
 
     /// Called once the main window has closed (the program ends its event loop there).
     std::function<void()> onClosed;
@@ -241,8 +249,16 @@ private:
     void LoadCorrection(bool input);
     void ToggleCorrection(bool input);
     void EditCorrection(bool input);
-    /// The editor saved the file of `curve`: load it, switch it on and test.
-    void CorrectionSaved(CorrectionCurve& curve);
+    /// The editor saved `file`, the file of `curve`: load it, switch it on and test.
+    void CorrectionSaved(CorrectionCurve& curve, const std::string& file);
+    /// Loads `file` into `curve`; a file that exists but is refused stays the curve's
+    /// (switched off). Returns the loader's success.
+    bool LoadCorrectionFile(CorrectionCurve& curve, const std::string& file);
+    /// After a failed load: a file that exists stays named on the curve (switched off), so
+    /// Edit can open it for repair and the configuration keeps it.
+    void KeepRefusedCorrectionFile(CorrectionCurve& curve, const std::string& file);
+    /// Whether the open editor holds the file of `curve`.
+    bool EditorHolds(const CorrectionCurve& curve) const;
     /// Settings flags, menu check marks and `coract` from the curves' active flags.
     void SyncCorrectionFlags();
     int ShowModal(QDialog* dialog);

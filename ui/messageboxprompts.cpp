@@ -39,4 +39,21 @@ bool MessageBoxPrompts::Ask(const Prompt& prompt)
     return box.exec() == QMessageBox::Yes;
 }
 
+PromptAnswer MessageBoxPrompts::AskWithCancel(const Prompt& prompt)
+{
+    QMessageBox box(parent_);
+    box.setObjectName(QStringLiteral("PromptBox"));
+    box.setWindowTitle(QStringLiteral("Sonvera"));
+    box.setText(QString::fromStdString(prompt.text));
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);  // closing the box gives up nothing
+    switch (box.exec()) {
+    case QMessageBox::Yes: return PromptAnswer::Yes;
+    case QMessageBox::No: return PromptAnswer::No;
+    default: return PromptAnswer::Cancel;
+    }
+}
+
 }  // namespace sonvera

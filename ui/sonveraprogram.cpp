@@ -27,7 +27,7 @@ SonveraProgram::SonveraProgram(WaveLayer& layer, const std::string& configPath)
 SonveraProgram::~SonveraProgram()
 {
     if (mainForm_ && started_) {
-        mainForm_->FormCloseQuery();  // a no-op when the window was closed already
+        mainForm_->Shutdown();  // a no-op when the window was closed already
     }
     while (!others_.empty()) {
         others_.pop_back();

@@ -67,6 +67,7 @@ TWavegen::TWavegen(SoundEngine& engine, GeneratorSettings& settings, CorrectionC
       profile_(profile)
 {
     setObjectName(QStringLiteral("TWavegen"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Generator"));
     setFixedSize(kClientWidth, kClientHeight);
     BuildControls();

@@ -42,6 +42,7 @@ Twobbeldlg::Twobbeldlg(QWidget* parent)
                           Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Twobbeldlg"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Wobbel-Einstellung"));
     setModal(true);
     setFixedSize(kWidth, kHeight);

@@ -25,7 +25,7 @@ DiagramModel MakeDiagram(int fmin, int fmax, float lmin, float lmax, int lastInd
 {
     DiagramModel d;
     d.Activate();
-    d.SetScreen(width, height, DiagramTextMetrics{7, 13, 42});
+    d.SetScreen(width, height, DiagramTextMetrics{7, 13, 42, {}});
     float lo = lmin;
     float hi = lmax;
     EXPECT_FALSE(d.PrepareDiagram("", lastIndex, fmin, fmax, lo, hi));
@@ -218,6 +218,17 @@ TEST(LayoutDiagram, BandsAndScalesFollowTheFontSize)
     EXPECT_EQ(d.Layout().leftBand, 24);
 }
 
+TEST(LayoutDiagram, TheRightBandHoldsTheWidestLabelOfTheSecondAxisInTheTargetsFont)
+{
+    DiagramModel d = MakeDiagram(20, 20000, -45, 5, 50, 1000, 700);
+    d.SetAxesShown(true, true);
+    d.SetSecondRange(1000, -180);  // labels from "-180.0°" to "1000.0°", 7 characters
+    const DiagramTextMetrics font{7, 13, 42, [](const std::string& t) { return 9 * static_cast<int>(t.size()); }};
+    ASSERT_TRUE(d.LayoutDiagram(1000, 700, 8, font, false));
+    EXPECT_GE(d.Layout().rightBand, 7 / 2 + 9 * 8);  // the degree sign is two bytes here
+    EXPECT_EQ(d.Layout().PlotRect.right, 1000 - d.Layout().rightBand);
+}
+
 TEST(LayoutDiagram, FrequencyLabelStepIs2000For10To28000OnA1000PixelPlot)
 {
     DiagramModel d;
@@ -229,7 +240,7 @@ TEST(LayoutDiagram, FrequencyLabelStepIs2000For10To28000OnA1000PixelPlot)
     d.Level2Min = -110;
     d.Level2Max = 0;
     // F = 8, decimals 1: L = 32, R = 8, so a 1040-pixel target has a 1000-pixel plot.
-    ASSERT_TRUE(d.LayoutDiagram(1040, 700, 8, DiagramTextMetrics{7, 13, 30}, false));
+    ASSERT_TRUE(d.LayoutDiagram(1040, 700, 8, DiagramTextMetrics{7, 13, 30, {}}, false));
     EXPECT_EQ(d.Layout().PlotRect.right - d.Layout().PlotRect.left, 1000);
     EXPECT_EQ(d.Layout().FreqStep, 2000);  // 22 slots, raw step 27990 div 22 = 1272
 }
@@ -260,8 +271,8 @@ TEST(LayoutDiagram, UndefinedScalesFail)
     {
         DiagramModel d = MakeDiagram(10, 28000, -110, 0);
         // Plot shorter than one and a half text heights: no label rows.
-        EXPECT_FALSE(d.LayoutDiagram(580, 72 + 18, 8, DiagramTextMetrics{7, 13, 42}, false));
-        EXPECT_TRUE(d.LayoutDiagram(580, 72 + 19, 8, DiagramTextMetrics{7, 13, 42}, false));
+        EXPECT_FALSE(d.LayoutDiagram(580, 72 + 18, 8, DiagramTextMetrics{7, 13, 42, {}}, false));
+        EXPECT_TRUE(d.LayoutDiagram(580, 72 + 19, 8, DiagramTextMetrics{7, 13, 42, {}}, false));
     }
 }
 
@@ -510,7 +521,7 @@ TEST(CursorReadouts, PointLevelSlopeAndFaults)
     // A plot 2 pixels per dB high, log axis 100..1600 Hz over 400 pixels (100 per octave).
     DiagramModel d;
     d.Activate();
-    d.SetScreen(32 + 400 + 8, 32 + 200 + 40, DiagramTextMetrics{7, 13, 42});
+    d.SetScreen(32 + 400 + 8, 32 + 200 + 40, DiagramTextMetrics{7, 13, 42, {}});
     float lo = -100;
     float hi = 0;
     ASSERT_FALSE(d.PrepareDiagram("", 50, 100, 1600, lo, hi));

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "diagram/diagramrenderer.h"
 #include "diagram/diagramscale.h"
@@ -169,7 +170,8 @@ TEST_F(DiagramRenderTest, RightAxisGridOnlyWithoutTheLeftAxis)
     renderer.RenderDiagram(model, image, false, "");
     const DiagramLayout& g = model.Layout();
     const DiagramRect r = g.PlotRect;
-    EXPECT_EQ(g.rightBand, 8);
+    // Room for its labels, measured in the picture's font (" -90.0°" is the widest).
+    EXPECT_GE(g.rightBand, g.CharWidth / 2 + DiagramRenderer::Metrics(8, &image).textWidth(" -90.0\u00B0"));
     const int y = std::abs(DiagramRound(g.LevelStep2 * g.LevelScale2) - r.bottom);
     EXPECT_EQ(At(r.left + 3, y), Rgb(kGrid));
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dsp/curve.h"
@@ -168,14 +169,21 @@ TEST_F(CurveFileTest, LongLinesAreCutAt255Characters) {
 TEST_F(CurveFileTest, TabSeparatorDecimalCommaAndTrailingTextAreLineErrors) {
     CurveFileLoader loader(sink_);
     loader.SetCurveMessages('E');
-    for (const std::string content : {"1000\t0\n", "1000 0,5\n", "1000 0 dB\n", "1e3\n",
-                                      "1000 1e999\n", "1000 .5\n", "200 1\n100 2\n", "100 1\n100 2\n"}) {
+    // The message names the first bad line, blank lines and any line end counted.
+    const std::pair<std::string, const char*> cases[] = {
+        {"1000\t0\n", "Line error in line 1"},        {"1000 0,5\n", "Line error in line 1"},
+        {"1000 0 dB\n", "Line error in line 1"},       {"1e3\n", "Line error in line 1"},
+        {"1000 1e999\n", "Line error in line 1"},      {"1000 .5\n", "Line error in line 1"},
+        {"200 1\n100 2\n", "Line error in line 2"},    {"100 1\n100 2\n", "Line error in line 2"},
+        {"100 1\r\n\r\n  \n200 2\rx\n9 9\n", "Line error in line 5"},
+    };
+    for (const auto& [content, message] : cases) {
         CorrectionCurve c = Curve({{100, 0}, {1000, 10}});
         const std::string file = Write("bad.cor", content);
         sink_.messages.clear();
         EXPECT_FALSE(loader.LoadCurveFile(c, file)) << content;
         ASSERT_EQ(sink_.messages.size(), 1u) << content;
-        EXPECT_EQ(sink_.messages[0], "Line error");
+        EXPECT_EQ(sink_.messages[0], message);
         // The previously held curve is gone: empty and inactive.
         EXPECT_EQ(c.count, 0);
         EXPECT_FALSE(c.active);

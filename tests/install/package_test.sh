@@ -31,11 +31,12 @@ depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*
 expect_package() {  # PACKAGE WHY
   grep -qx "$1" <<<"$depends" || fail "Depends lacks $1 ($2)"
 }
-owner_of() { dpkg -S "$1" 2>/dev/null | head -n 1 | cut -d: -f1 || true; }
+# (awk reads to the end: a reader that quits early would fail the pipe under pipefail)
+owner_of() { dpkg -S "$1" 2>/dev/null | awk -F: 'NR == 1 { print $1 }' || true; }
 dpkg-deb -x "$deb" "$tmp/root"
 for program in sonvera sonvera-cli; do
   for lib in $(objdump -p "$tmp/root/usr/bin/$program" | awk '$1 == "NEEDED" { print $2 }'); do
-    path=$(ldconfig -p | awk -v l="$lib" '$1 == l { print $NF; exit }')
+    path=$(ldconfig -p | awk -v l="$lib" '$1 == l && !found { print $NF; found = 1 }')
     [ -n "$path" ] || fail "$program needs $lib, which is not installed here"
     owner=$(owner_of "$path")
     [ -n "$owner" ] || owner=$(owner_of "$(readlink -f "$path")")
@@ -43,7 +44,7 @@ for program in sonvera sonvera-cli; do
     expect_package "$owner" "$program needs $lib"
   done
 done
-plugin=$(dpkg -S '*/qt6/plugins/platforms/libqxcb.so' | head -n 1 | cut -d: -f1)
+plugin=$(owner_of '*/qt6/plugins/platforms/libqxcb.so')
 expect_package "$plugin" "the xcb platform plugin"
 expect_package fonts-dejavu-core "the diagram's fonts"
 

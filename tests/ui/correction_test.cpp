@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -60,7 +61,15 @@ protected:
     {
         test::App();
         ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
+        Restart();
+    }
+
+    /// Ends the program (if it still runs, without questions) and starts it again on the
+    /// same configuration.
+    void Restart()
+    {
+        program.reset();
+        program = std::make_unique<SonveraProgram>(card, ConfigPath());
         ASSERT_EQ(program->Start(), 0);
         program->Show();
         test::ProcessEvents();
@@ -68,6 +77,7 @@ protected:
         test::ProcessUntil([&] { return program->Diagram()->Model().Activated(); }, 200);
     }
 
+    std::string ConfigPath() { return dir.filePath(QStringLiteral("snv13.cfg")).toStdString(); }
     TMainForm& Main() { return program->Main(); }
     ShellState& State() { return program->State(); }
     QAction* Item(const char* name) { return Main().findChild<QAction*>(QString::fromLatin1(name)); }
@@ -107,6 +117,12 @@ protected:
         Item(item)->trigger();
         poll.stop();
         EXPECT_TRUE(seen) << "no open dialog";
+    }
+
+    void Type(const char* text)  // replaces the editor's text as typing does
+    {
+        Editor().Memo()->setPlainText(QString::fromUtf8(text));
+        TypeKey(Qt::Key_End);
     }
 
     void TypeKey(Qt::Key key)
@@ -237,7 +253,7 @@ TEST_F(CorrectionMenuTest, EditOpensTheFileInTheEditorWithItsNameInTheCaption)
     EXPECT_TRUE(Item("Eingangskorrekturaktiv1")->isChecked());
     auto* test = Editor().findChild<QAction*>(QStringLiteral("test"));
     ASSERT_NE(test, nullptr);
-    EXPECT_EQ(test->text(), QStringLiteral("Save &&Test"));
+    EXPECT_EQ(test->text(), QStringLiteral("Save &Test"));  // shown as "Save Test" with T underlined
 
     // The language routine sets the plain caption; activation brings back the German prefix.
     Main().ApplyLanguage('E');
@@ -365,6 +381,68 @@ TEST_F(CorrectionMenuTest, ASaveThatFailsKeepsTheEditorOpenWithItsText)
     prompts.answer = false;
     Editor().close();
     EXPECT_FALSE(Editor().isVisible());
+}
+
+// ---- What is kept, and the editor's file -------------------------------------------------------
+
+TEST_F(CorrectionMenuTest, TheFileInForceComesBackAtTheNextStartAndABrokenOneIsOffAndRepairedInTheEditor)
+{
+    const std::string a = Path("a.cor");
+    WriteFile(a, "100 1\n1000 2\n");
+    Pick("LadeEingangskorrekturdatei1", a);
+    Main().close();
+    EXPECT_NE(ReadFile(ConfigPath()).find("INCONAME=" + a + "\nOUTCONAME=\nINCOAKT=TRUE\n"), std::string::npos);
+    WriteFile(a, "100 1\n\nx 2\n");  // broken before the next start
+    Restart();
+    EXPECT_EQ(prompts.shown.at(0).text, "Zeilenfehler in Zeile 3");
+    EXPECT_FALSE(Item("Eingangskorrekturaktiv1")->isChecked());
+    EXPECT_EQ(Coract(), QStringLiteral("."));
+    Item("EditEingangskorrekturdatei1")->trigger();  // opens the file that does not load
+    Type("100 1\n1000 x\n");
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(prompts.shown.back().text, "Zeilenfehler in Zeile 2");
+    Type("100 1\n1000 5\n");  // still on its file: the repair saves there
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(ReadFile(a), "100 1\n1000 5\n");
+    EXPECT_EQ(Coract(), QStringLiteral("Korrektur aktiv"));
+    Editor().close();
+}
+
+TEST_F(CorrectionMenuTest, TheEditorSavesToTheFileItOpenedAndALoadIntoItsCurveAsksFirst)
+{
+    const std::string a = Path("a.cor"), b = Path("b.cor");
+    WriteFile(a, "100 1\n1000 2\n");
+    WriteFile(b, "100 3\n1000 4\n");
+    Pick("EditEingangskorrekturdatei1", a);
+    Type("100 5\n1000 6\n");
+    prompts.choice = PromptAnswer::Cancel;
+    Pick("LadeEingangskorrekturdatei1", b);
+    EXPECT_EQ(State().InCorrection.fileName, a);  // nothing loaded, the typing stays
+    prompts.choice = PromptAnswer::No;
+    Pick("LadeEingangskorrekturdatei1", b);
+    Editor().findChild<QAction*>(QStringLiteral("test"))->trigger();
+    EXPECT_EQ(ReadFile(a), "100 1\n1000 2\n");
+    EXPECT_EQ(ReadFile(b), "100 3\n1000 4\n");
+    EXPECT_EQ(prompts.shown.size(), 2u);
+    Editor().close();
+}
+
+TEST_F(CorrectionMenuTest, ClosingTheProgramWithUnsavedTextAsksFirstAndEachAnswerHolds)
+{
+    const std::string file = Path("shut.cor");
+    for (const PromptAnswer answer : {PromptAnswer::Cancel, PromptAnswer::No, PromptAnswer::Yes}) {
+        program.reset();
+        WriteFile(file, "1000 0\n");
+        QFile::remove(QString::fromStdString(ConfigPath()));  // Edit then asks for the file
+        Restart();
+        Pick("EditEingangskorrekturdatei1", file);
+        Type("100 7\n1000 8\n");
+        prompts.choice = answer;
+        Main().close();
+        // Cancel: nothing was shut down, the page still runs.
+        EXPECT_EQ(Main().Spectrum().SpectrumPageActive, answer == PromptAnswer::Cancel);
+        EXPECT_EQ(ReadFile(file), answer == PromptAnswer::Yes ? "100 7\n1000 8\n" : "1000 0\n");
+    }
 }
 
 }  // namespace

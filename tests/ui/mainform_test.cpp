@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QFile>
+#include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -407,6 +410,54 @@ TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
 
 namespace sonvera {
 namespace {
+
+TEST_F(ProgramTest, APageChangeShowsItsBoundsInTheOpenOptionsDialogAndEndsTheCursor)
+{
+    Start();
+    TDiagramm& diagram = *program->Diagram();
+    DiagramModel& m = diagram.Model();
+    diagram.activateWindow();
+    ASSERT_TRUE(test::ProcessUntil([&] { return m.Activated(); }, 200));
+    auto* tabs = Find<QTabWidget>("TabbedNotebook1");
+    tabs->setCurrentIndex(1);
+    test::ProcessEvents();
+    diagram.OptionsDialog().LoadOptionsDialog(m.Options);  // opened on the sweep's bounds
+    diagram.OptionsDialog().show();
+    const DiagramRect r = m.Layout().PlotRect;
+    m.MouseDown(MouseButton::Left, r.left + 50, r.top + 50);
+    m.MouseUp(MouseButton::Left);
+    m.MouseMove(r.left + 50, r.top + 90);
+    ASSERT_EQ(m.CursorMode, 2);
+
+    tabs->setCurrentIndex(0);
+    test::ProcessEvents();
+    EXPECT_EQ(m.CursorMode, 0);
+    EXPECT_EQ(diagram.OptionsDialog().findChild<QLineEdit*>("Edit3")->text(), QStringLiteral("-110.000"));
+    diagram.OptionsDialog().findChild<QCheckBox*>("LogDia")->click();  // hands the record back
+    tabs->setCurrentIndex(2);
+    test::ProcessEvents();
+    EXPECT_FLOAT_EQ(program->Main().AppSettings().Fft.FftYMin, -110.0f);
+    diagram.OptionsDialog().hide();
+}
+
+TEST_F(ProgramTest, F1OpensThePageShownOrTheFocusedDialogsPageAndEscapeClosesHelp)
+{
+    Start();
+    const auto pressF1 = [](QWidget* target) {
+        QKeyEvent shortcut(QEvent::ShortcutOverride, Qt::Key_F1, Qt::NoModifier);
+        shortcut.ignore();  // as the shortcut map sends it; accepted keeps the menu's F1 off
+        QApplication::sendEvent(target, &shortcut);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        return shortcut.isAccepted() ? Help().CurrentContext() : -1;
+    };
+    Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(1);
+    EXPECT_EQ(pressF1(program->Diagram()), 9);  // a window without a page of its own
+    EXPECT_EQ(pressF1(program->Diagram()->OptionsDialog().findChild<QLineEdit*>("Edit1")), 16);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Help().Browser(), &escape);
+    EXPECT_FALSE(Help().isVisible());
+}
 
 TEST_F(ProgramTest, HelpButtonOfTheDiagramOptionsOpensItsOwnPage)
 {

@@ -34,8 +34,15 @@ public:
         shown.push_back(p);
         return answer;
     }
+    /// Records the question and gives `choice`.
+    PromptAnswer AskWithCancel(const Prompt& p) override
+    {
+        shown.push_back(p);
+        return choice;
+    }
     std::vector<Prompt> shown;
     bool answer = false;
+    PromptAnswer choice = PromptAnswer::Cancel;
 
 private:
     PromptService* previous_ = nullptr;
