@@ -58,20 +58,44 @@ const LogSweepTexts kEnglishTexts{
 
 const std::string kDegreeSign = "\u00B0";
 
-// A tidy range around [lo, hi] in steps of `step`, at least `span` wide.
-void RangeAround(double lo, double hi, double step, double span, float& min, float& max)
+// The axes' ranges. The left axis spans 60 dB (120 when the level needs more) from a
+// top in whole 10 dB; the right axis spans the same (or twice) in dB, or 360 degrees
+// (or a multiple): its labels then fall on round values whatever grid step the diagram
+// chooses for the left axis.
+void LevelRange(double lo, double hi, float& min, float& max)
 {
-    double a = std::floor(lo / step) * step;
-    double b = std::ceil(hi / step) * step;
-    if (!std::isfinite(a) || !std::isfinite(b)) {
-        a = -span;
-        b = 0.0;
+    const double top = std::isfinite(hi) ? 10.0 * std::ceil((hi + 1.0) / 10.0) : 10.0;
+    const double span = std::isfinite(lo) && top - lo > 60.0 ? 120.0 : 60.0;
+    max = static_cast<float>(top);
+    min = static_cast<float>(top - span);
+}
+
+void SecondRange(double lo, double hi, bool phase, double levelSpan, float& min, float& max)
+{
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        lo = phase ? -180.0 : -100.0;
+        hi = phase ? 180.0 : -40.0;
     }
-    if (b - a < span) {
-        b = a + span;
+    if (phase) {
+        double span = 360.0;
+        while (span < hi - lo + 90.0 && span < 360.0 * 64.0) {
+            span *= 2.0;
+        }
+        double bottom = -span / 2.0;
+        if (lo < bottom || hi > bottom + span) {
+            bottom = 90.0 * std::floor(lo / 90.0);
+        }
+        min = static_cast<float>(bottom);
+        max = static_cast<float>(bottom + span);
+        return;
     }
-    min = static_cast<float>(a);
-    max = static_cast<float>(b);
+    const double top = 10.0 * std::ceil((hi + 3.0) / 10.0);
+    double span = levelSpan;
+    while (top - span > lo - 3.0 && span < 8.0 * levelSpan) {
+        span *= 2.0;
+    }
+    min = static_cast<float>(top - span);
+    max = static_cast<float>(top);
 }
 
 }  // namespace
@@ -297,13 +321,8 @@ void LogSweepRun::ShowResult()
         }
     }
     float levelMin = 0.0f, levelMax = 0.0f, secondMin = 0.0f, secondMax = 0.0f;
-    // Curve 1: 5 dB steps with room above, at most 100 dB deep.
-    RangeAround(std::max(lo1, hi1 - 95.0), hi1 + 5.0, 5.0, 20.0, levelMin, levelMax);
-    if (phase) {
-        RangeAround(std::min(lo2, -180.0), std::max(hi2, 180.0), 90.0, 360.0, secondMin, secondMax);
-    } else {
-        RangeAround(lo2 - 5.0, hi2 + 5.0, 10.0, 40.0, secondMin, secondMax);
-    }
+    LevelRange(lo1, hi1, levelMin, levelMax);
+    SecondRange(lo2, hi2, phase, static_cast<double>(levelMax) - levelMin, secondMin, secondMax);
 
     diagram_.SetCurvesShown(true, true);
     diagram_.SetAxesShown(true, true);
