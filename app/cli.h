@@ -53,6 +53,7 @@ int RunDevicesCommand(CliContext& ctx);
 int RunSpectrumCommand(CliContext& ctx);
 int RunSweepCommand(CliContext& ctx);
 int RunGenerateCommand(CliContext& ctx);
+int RunLogSweepCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -60,6 +61,7 @@ extern const char* const kDevicesUsage;
 extern const char* const kSpectrumUsage;
 extern const char* const kSweepUsage;
 extern const char* const kGenerateUsage;
+extern const char* const kLogSweepUsage;
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

@@ -26,6 +26,8 @@ const CliCommand kCommands[] = {
      &RunSweepCommand},
     {"generate", "the generator's looped output (sine, square, noise) as a wave file", kGenerateUsage,
      &RunGenerateCommand},
+    {"logsweep", "one exponential sine sweep: level, phase, harmonics and delay per frequency", kLogSweepUsage,
+     &RunLogSweepCommand},
 };
 
 std::string Usage(const std::string& configOption)

@@ -52,12 +52,14 @@ int RunSettingsCommand(CliContext& ctx)
     ReadAnalysisSection(file, settings.Analysis);
     ReadGeneratorSection(file, settings.Generator);
     ReadDiagramOptions(file, settings.DiagramOpts);
+    ReadLogSweepSection(file, settings.LogSweep);
 
     ProfileFile out = ProfileFile::InMemory();
     WriteMainSections(out, settings);
     WriteAnalysisSection(out, settings.Analysis);
     WriteGeneratorSection(out, settings.Generator);
     WriteDiagramOptions(out, settings.DiagramOpts);
+    WriteLogSweepSection(out, settings.LogSweep);
 
     std::string text;
     for (const ProfileWrite& w : out.Writes()) {

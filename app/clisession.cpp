@@ -11,6 +11,7 @@
 #include "app/waitingport.h"
 #include "config/configpath.h"
 #include "config/profilefile.h"
+#include "config/sections.h"
 #include "diagram/diagrammodel.h"
 #include "diagram/diagramrenderer.h"
 #include "engine/looplength.h"
@@ -98,6 +99,7 @@ int CliSession::Start(std::unique_ptr<WaveLayer> layer)
     if (!Filter.UserFile().empty()) {
         inputs_.Add(Filter.UserFile());
     }
+    ReadLogSweepSection(*profile_, settings.LogSweep);
     if (engine_->CaptureFormats() == 0) {
         return ctx_.Fail(1, "no usable input device");
     }

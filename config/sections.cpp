@@ -1,5 +1,6 @@
 #include "config/sections.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "config/profilevalues.h"
 
@@ -599,6 +601,82 @@ void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& o)
     w.Boolean("XLOG", o.XLog != 0);
     w.Boolean("YSTEPAUTO", o.YStepAuto != 0);
     w.RealNotSpecial("YDIASTEPS", o.YStep, 1, 0.0f);  // 0 reads as the default step
+}
+
+namespace {
+
+constexpr std::pair<LogSweepCurve, std::string_view> kLogSweepCurveNames[] = {
+    {LogSweepCurve::Phase, "PHASE"}, {LogSweepCurve::Thd, "THD"}, {LogSweepCurve::H2, "H2"},
+    {LogSweepCurve::H3, "H3"},       {LogSweepCurve::H4, "H4"},   {LogSweepCurve::H5, "H5"},
+    {LogSweepCurve::LeftLevel, "LEFT"},
+};
+
+}  // namespace
+
+std::string_view LogSweepCurveName(LogSweepCurve curve)
+{
+    for (const auto& [c, name] : kLogSweepCurveNames) {
+        if (c == curve) {
+            return name;
+        }
+    }
+    return "PHASE";
+}
+
+std::optional<LogSweepCurve> LogSweepCurveFromName(std::string_view name)
+{
+    for (const auto& [c, word] : kLogSweepCurveNames) {
+        if (word.size() == name.size() &&
+            std::equal(word.begin(), word.end(), name.begin(), [](char a, char b) {
+                return a == (b >= 'a' && b <= 'z' ? static_cast<char>(b - 'a' + 'A') : b);
+            })) {
+            return c;
+        }
+    }
+    return std::nullopt;
+}
+
+void ReadLogSweepSection(const ProfileFile& file, LogSweepSettings& l)
+{
+    const LogSweepSettings defaults;
+    const SectionReader r(file, "LOGSWEEP", kDialogBufferSize);
+    const auto within = [&](std::string_view key, double lo, double hi, double fallback) {
+        const auto v = r.Real(key, "");
+        return v && *v >= lo && *v <= hi ? *v : fallback;
+    };
+    l.LogSweepFrom = within("FROM", 1.0, 1e6, defaults.LogSweepFrom);
+    l.LogSweepTo = within("TO", 1.0, 1e6, defaults.LogSweepTo);
+    if (!(l.LogSweepFrom < l.LogSweepTo)) {
+        l.LogSweepFrom = defaults.LogSweepFrom;
+        l.LogSweepTo = defaults.LogSweepTo;
+    }
+    l.LogSweepSeconds = within("SECONDS", 0.5, 60.0, defaults.LogSweepSeconds);
+    l.LogSweepLevel = within("LEVEL", -200.0, 0.0, defaults.LogSweepLevel);
+    const std::string mode = r.Text("MODE", "REF");
+    l.LogSweepWithRef = mode != "STEREO" && mode != "stereo";
+    l.LogSweepCurve2 = LogSweepCurveFromName(r.Text("CURVE2", "PHASE")).value_or(defaults.LogSweepCurve2);
+    const int points = r.IntegerOr("POINTS", "48", defaults.LogSweepPointsPerOctave);
+    l.LogSweepPointsPerOctave = points >= 1 && points <= 200 ? points : defaults.LogSweepPointsPerOctave;
+}
+
+void WriteLogSweepSection(ProfileFile& file, const LogSweepSettings& l)
+{
+    // Reals in their shortest form: they read back as written, so a pair such as FROM
+    // and TO never collapses into one value.
+    const auto shortest = [](double v) {
+        char buf[64];
+        const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+        return ec == std::errc() ? std::string(buf, end) : FormatReal(v, 0);
+    };
+    BatchScope batch(file);
+    SectionWriter w(file, "LOGSWEEP");
+    w.Text("FROM", shortest(l.LogSweepFrom));
+    w.Text("TO", shortest(l.LogSweepTo));
+    w.Text("SECONDS", shortest(l.LogSweepSeconds));
+    w.Text("LEVEL", shortest(l.LogSweepLevel));
+    w.Text("MODE", l.LogSweepWithRef ? "REF" : "STEREO");
+    w.Text("CURVE2", LogSweepCurveName(l.LogSweepCurve2));
+    w.Integer("POINTS", l.LogSweepPointsPerOctave);
 }
 
 }  // namespace sonvera

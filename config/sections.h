@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -82,6 +83,17 @@ void WriteSoundSection(ProfileFile& file, const std::array<DeviceFormat, 3>& in,
 /// Section DIAGPRIV: the diagram options (a colour of 0 means its default colour).
 void ReadDiagramOptions(const ProfileFile& file, DiagramOptions& options);
 void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& options);
+
+/// Section LOGSWEEP. A value that is unparsable or outside its range (from below 1 Hz,
+/// to not above from, seconds outside 0.5 .. 60, a level above 0 dB, points per octave
+/// outside 1 .. 200, an unknown MODE or CURVE2) reads as its default; from and to are
+/// checked as a pair. MODE is "REF" or "STEREO"; CURVE2 one of "PHASE", "THD", "H2",
+/// "H3", "H4", "H5", "LEFT".
+void ReadLogSweepSection(const ProfileFile& file, LogSweepSettings& logSweep);
+void WriteLogSweepSection(ProfileFile& file, const LogSweepSettings& logSweep);
+/// The CURVE2 word of a curve, and the curve of a word (nullopt for an unknown one).
+std::string_view LogSweepCurveName(LogSweepCurve curve);
+std::optional<LogSweepCurve> LogSweepCurveFromName(std::string_view name);
 
 /// Sets bits, swap flag and rate of a device format and recomputes BlockAlign and
 /// AvgBytesPerSec (2 channels, PCM; 24 bits travel in 32-bit containers).

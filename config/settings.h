@@ -110,6 +110,20 @@ struct GeneratorSettings {
     std::string GenUserFile;
 };
 
+/// What the second curve of the log sweep shows.
+enum class LogSweepCurve { Phase, Thd, H2, H3, H4, H5, LeftLevel };
+
+/// Section "LOGSWEEP": the exponential sine sweep with deconvolution.
+struct LogSweepSettings {
+    double LogSweepFrom = 20.0;       // Hz, at least 1
+    double LogSweepTo = 20000.0;      // Hz, above from (at most half the rate when run)
+    double LogSweepSeconds = 3.0;     // 0.5 .. 60
+    double LogSweepLevel = -6.0;      // dB re digital full scale, at most 0
+    bool LogSweepWithRef = true;      // the left input as reference; false: stereo
+    LogSweepCurve LogSweepCurve2 = LogSweepCurve::Phase;
+    int LogSweepPointsPerOctave = 48; // 1 .. 200
+};
+
 /// The PCM format of one wave device (always PCM, always 2 channels).
 struct WaveFormat {
     std::uint16_t FormatTag = 1;
@@ -169,6 +183,7 @@ struct Settings {
     std::array<DeviceFormat, 3> InDeviceFormats;
     std::array<DeviceFormat, 3> OutDeviceFormats;
     DiagramOptions DiagramOpts;  // owned by the diagram window, persisted in "DIAGPRIV"
+    LogSweepSettings LogSweep;   // owned by the log sweep window, persisted in "LOGSWEEP"
 };
 
 }  // namespace sonvera

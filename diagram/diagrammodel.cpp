@@ -308,14 +308,14 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
 
 int DiagramModel::RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const
 {
-    // The labels of the second axis ("-180.0°": width 5, one decimal and the degree sign)
-    // start half a character right of the plot. The widest of them is one of the two end
+    // The labels of the second axis ("-180.0°": width 5, one decimal and the axis' unit,
+    // the degree sign or "dB") start half a character right of the plot. The widest of them is one of the two end
     // values (the values between have no more digits and no sign the ends lack); it gets
     // half a character to spare at the edge. Never narrower than 4F; at most a third of
     // the target, so absurd ranges still leave a plot.
     int widest = 0;
     for (const double v : {static_cast<double>(Level2Min), static_cast<double>(Level2Max)}) {
-        const std::string label = FormatFixed(v, 1, 5) + "\u00B0";
+        const std::string label = FormatFixed(v, 1, 5) + Axis2Unit;
         int w = 0;
         if (metrics.textWidth) {
             w = metrics.textWidth(label);
@@ -633,8 +633,13 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
             line += FormatFixed(Curve1Array[s], 2);
         }
         if (Options.DrawCurve2) {
+            double v = Curve2Array[s];
+            if (WrapCurve2OnExport && std::isfinite(v)) {
+                v = std::remainder(v, 360.0);
+                v = v == -180.0 ? 180.0 : v;
+            }
             line += sep;
-            line += FormatFixed(Curve2Array[s], 2);
+            line += FormatFixed(v, 2);
         }
         line += "\r\n";
         text += line;

@@ -191,6 +191,10 @@ public:
     float Level2Max = 90.0f;
     bool Axis1Shown = true;
     bool Axis2Shown = false;
+    /// The unit after the right axis' labels: the degree sign unless a run shows levels.
+    std::string Axis2Unit = "\u00B0";
+    /// The text export writes curve 2 wrapped into -180 .. 180 (an unwrapped phase).
+    bool WrapCurve2OnExport = false;
     DiagramOptions Options;
 
     // Measuring cursor

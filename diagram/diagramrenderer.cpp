@@ -308,7 +308,8 @@ int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
         DrawTextAt(p, r.left - g.leftBand + 2, r.bottom + ch / 2, QStringLiteral("dB"));
     }
 
-    // 3. Right axis (phase or a second level), labels ending in a degree sign.
+    // 3. Right axis (phase or a second level), labels ending in its unit (a degree sign
+    // unless a run set another).
     if (m.PointCount != 0 && span2 != 0.0 && m.Axis2Shown && g.LevelStep2 != 0.0f &&
         g.LevelStep1 != 0.0f) {
         const int rows = DiagramRound(std::fabs(span1) / g.LevelStep1);
@@ -318,7 +319,7 @@ int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
             if (y >= r.top) {
                 p.setPen(Pen(o.ColLine2));
                 DrawTextAt(p, r.right + cw / 2, y - ch / 2,
-                           Text(FormatFixed(v, 1, 5)) + QChar(0x00B0));
+                           Text(FormatFixed(v, 1, 5)) + Text(m.Axis2Unit));
                 if (!m.Axis1Shown) {
                     p.setPen(Pen(o.ColGrid));
                     p.drawLine(r.left, y, r.right, y);

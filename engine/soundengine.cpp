@@ -100,6 +100,7 @@ SoundEngine::~SoundEngine()
         StopPlayback();
         CloseCaptureForShutdown();
     }
+    ClosePlayRecord();
 }
 
 void SoundEngine::SetMessagePort(MessagePort* port)
@@ -434,7 +435,17 @@ void SoundEngine::OnWaveInData(const void* header, std::uint64_t session)
 {
     // A completion of a header this engine no longer owns (freed by a shutdown) must not
     // end the cycle of a newer one, even when the new header sits at the same address.
-    if (!Started() || session != session_ || header != captureHeader_.get()) {
+    if (!Started() || session != session_) {
+        return;
+    }
+    if (header != nullptr && header == playRecordInHeader_.get()) {
+        if (playRecordRunning_ && playRecordHandler_) {
+            CaptureHandlerFn handler = playRecordHandler_;
+            handler();
+        }
+        return;
+    }
+    if (header != captureHeader_.get()) {
         return;
     }
     lastCompletedHeader_ = header;
@@ -715,6 +726,7 @@ void SoundEngine::ShutdownSoundEngine()
     RestoreLines();
 
     CloseCaptureForShutdown();
+    StopPlayRecord();
     if (InputFormatsMask(inDeviceIndex_) != 0) {
         if (MessagePort* port = port_.load()) {
             port->DrainMessages(kShutdownDrainMessages);

@@ -140,6 +140,30 @@ public:
     std::uint32_t PlaybackLength() const { return playbackLength_; }
     const char* PlaybackBuffer() const { return playbackBuffer_.get(); }
 
+    // ---- Play and record (engine/playrecord.cpp) --------------------------------------
+
+    /// Plays `signal` (mono, full scale 1.0) once on both channels of the current output
+    /// device and records both inputs of the current input device from the same moment
+    /// on, `recordFrames` frames (at least the signal's length) without a gap; the input
+    /// takes the output's rate. `handler` is called through the message port when the
+    /// recording is complete. Returns 0 when started (also when one is already running:
+    /// nothing changes then), kMmAllocated while a block is captured or a signal plays,
+    /// kMmInvalidParam for an empty signal or one beyond the buffer's 4 GiB, 3 when the
+    /// engine is not started or the memory cannot be had, else the failing call's code,
+    /// with the report lines of the other calls and every device it opened closed again.
+    int StartPlayRecord(const std::vector<float>& signal, std::size_t recordFrames, CaptureHandlerFn handler);
+    /// Ends it (resets and closes both devices) and converts what was recorded into the
+    /// right and left input (full scale 1.0; the swap flag applied). False, with nothing
+    /// converted, when a device could not be closed (EngineError 9; the next start or the
+    /// shutdown tries again) or nothing ran.
+    bool TakePlayRecording(std::vector<float>& right, std::vector<float>& left, int& overloadCount);
+    /// STOP: resets and closes both devices and drops the recording.
+    void StopPlayRecord();
+    /// A play-and-record was started and not yet taken or stopped.
+    bool PlayRecordRunning() const { return playRecordRunning_; }
+    /// Either of its devices is still open (a close failed).
+    bool PlayRecordOpen() const { return playRecordInOpen_ || playRecordOutOpen_; }
+
     // ---- Start, shutdown, settings, volumes -------------------------------------------
 
     /// Reads the auxiliary lines (writing none of them), sets the output volume of the
@@ -201,6 +225,9 @@ private:
     const DeviceFormat& CurrentIn() const { return inDeviceFormats_[static_cast<std::size_t>(inDeviceIndex_)]; }
     const DeviceFormat& CurrentOut() const { return outDeviceFormats_[static_cast<std::size_t>(outDeviceIndex_)]; }
     void CloseCaptureForShutdown();
+    /// Resets, unprepares and closes what play-and-record holds open; false when a
+    /// device stays open.
+    bool ClosePlayRecord();
     void FreeBuffers();
     void DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out);
     void RestoreOutputVolume(int device);
@@ -250,6 +277,20 @@ private:
     std::int64_t loopResidue_ = 0;
     std::uint32_t playbackLength_ = 0;
     Generator generator_;
+
+    // Play and record: its own headers (kept for the engine's life, so a completion of
+    // an earlier run never meets freed memory) and the buffers of the run.
+    std::unique_ptr<WaveHeader> playRecordInHeader_;
+    std::unique_ptr<WaveHeader> playRecordOutHeader_;
+    std::vector<char> playRecordInBuffer_;
+    std::vector<char> playRecordOutBuffer_;
+    WaveInHandle playRecordIn_{};
+    WaveOutHandle playRecordOut_{};
+    bool playRecordInOpen_ = false;
+    bool playRecordOutOpen_ = false;
+    bool playRecordRunning_ = false;
+    int playRecordBits_ = 16;
+    CaptureHandlerFn playRecordHandler_;
 
     // Volumes.
     std::array<AuxLine, kAuxLineCount> auxLines_;

@@ -33,6 +33,9 @@ void ReadAll(const ProfileFile& file, Settings& settings)
     ReadGeneratorSection(file, settings.Generator);
     ReadDiagramOptions(file, settings.DiagramOpts);
     ReadSoundSection(file, kFuzzInNames, kFuzzOutNames, settings.InDeviceFormats, settings.OutDeviceFormats);
+    ReadLogSweepSection(file, settings.LogSweep);
+    Require(settings.LogSweep.LogSweepFrom >= 1.0 && settings.LogSweep.LogSweepFrom < settings.LogSweep.LogSweepTo,
+            "the log sweep's band is a band");
 }
 
 std::string WriteAll(const Settings& settings)
@@ -43,6 +46,7 @@ std::string WriteAll(const Settings& settings)
     WriteGeneratorSection(file, settings.Generator);
     WriteDiagramOptions(file, settings.DiagramOpts);
     WriteSoundSection(file, settings.InDeviceFormats, settings.OutDeviceFormats, kFuzzInNames, kFuzzOutNames);
+    WriteLogSweepSection(file, settings.LogSweep);
     return file.Text();
 }
 

@@ -27,6 +27,8 @@ const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling ", "Inp
 constexpr float kSilentLevelDb = static_cast<float>(kZeroMagnitudeDb);
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
+const std::string kDegreeSign = "\u00B0";
+
 }  // namespace
 
 const SweepTexts* SweepTextsFor(char language)
@@ -172,6 +174,7 @@ void SweepRun::EnterGeneratorPage()
     }
     diagram_.SetCurvesShown(true, s.SweepPhase);
     diagram_.SetAxesShown(true, s.SweepPhase);
+    diagram_.SetSecondAxis(kDegreeSign, false);
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 1, s.SweepFrom, s.SweepTo, levelMin, levelMax);
@@ -188,6 +191,7 @@ void SweepRun::LeaveGeneratorPage()
     STOPbutClick();
     diagram_.SetCurvesShown(true, false);
     diagram_.SetAxesShown(true, false);
+    diagram_.SetSecondAxis(kDegreeSign, false);
     if (GeneratorPageActive) {
         float lmin = 0.0f, lmax = 0.0f;
         diagram_.GetLevelRange(lmin, lmax);
@@ -204,17 +208,19 @@ void SweepRun::wobbelnButClick()
 {
     SweepSettings& s = settings_.Sweep;
     s.SweepComment = diagram_.GetComment();
-    // A START that cannot start (a signal plays, a sweep runs, no input device) leaves
-    // the points on the diagram alone.
-    if (engine_.PlaybackActive() || SweepRunning || SweepToneOn || engine_.CaptureFormats() == 0) {
+    // A START that cannot start (a signal plays, a sweep or log sweep runs, no input
+    // device) leaves the points on the diagram alone.
+    if (engine_.PlaybackActive() || engine_.PlayRecordRunning() || SweepRunning || SweepToneOn ||
+        engine_.CaptureFormats() == 0) {
         RunReport refused{Measurement::Sweep, RunEvent::Refused};
-        refused.refusal = SweepRunning || SweepToneOn          ? Refusal::AlreadyRunning
-                          : engine_.PlaybackActive()           ? Refusal::SignalPlaying
-                                                               : Refusal::NoInputDevice;
+        refused.refusal = SweepRunning || SweepToneOn                          ? Refusal::AlreadyRunning
+                          : engine_.PlaybackActive() || engine_.PlayRecordRunning() ? Refusal::SignalPlaying
+                                                                               : Refusal::NoInputDevice;
         view_.ReportRun(refused);
         return;
     }
     diagram_.ClearDiagramData();
+    diagram_.SetSecondAxis(kDegreeSign, false);
     view_.SetInputLevel(settings_.Volume.GenInVolume);
     diagram_.SetResultLine("");
     SweepRunning = true;

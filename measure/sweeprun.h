@@ -34,6 +34,9 @@ public:
     virtual std::string GetComment() const = 0;
     virtual void Repaint() = 0;
     virtual void Show(bool visible) = 0;
+    /// The right axis' unit and whether the text export wraps curve 2 into -180 .. 180
+    /// (the stepped sweep: degrees, not wrapped; the log sweep sets its own).
+    virtual void SetSecondAxis(const std::string& /*unit*/, bool /*wrapOnExport*/) {}
 };
 
 /// The controls of the generator page the sweep reads and writes. Every routine but the

@@ -353,10 +353,26 @@ struct LoopbackCard::Impl {
         }
     }
 
-    // Finishes every output segment that has played out by `now`.
+    // Whether a played segment is done at `now`: played out, and while the input
+    // records, also read by the delayed right channel up to its last frame (the device
+    // under test still holds those samples when the output has played them).
+    bool SegmentDone(const Segment& s, std::int64_t now) const
+    {
+        if (s.endTick > now) {
+            return false;
+        }
+        if (!inStarted || inQueue.empty() || dut.delaySamples == 0 || inFormat.SamplesPerSec == 0) {
+            return true;
+        }
+        const std::int64_t delayTicks =
+            static_cast<std::int64_t>(dut.delaySamples) * kTicksPerSecond / inFormat.SamplesPerSec;
+        return s.endTick + delayTicks <= dutNextTick;
+    }
+
+    // Finishes every output segment that is done by `now`.
     void CompleteOutput(std::int64_t now, std::vector<Posting>& out)
     {
-        while (!segments.empty() && segments.front().endTick <= now) {
+        while (!segments.empty() && SegmentDone(segments.front(), now)) {
             WaveHeader* h = segments.front().header;
             segments.pop_front();
             h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
@@ -401,7 +417,9 @@ struct LoopbackCard::Impl {
                     FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
                 next = due - kRecordLeadTicks > now ? due - kRecordLeadTicks : due;
             }
-            if (!segments.empty()) {
+            if (!segments.empty() && segments.front().endTick > now) {
+                // (A segment played out but still read by the recording ends with the
+                // recording's steps.)
                 next = std::min(next, segments.front().endTick);
             }
             if (next == INT64_MAX) {
@@ -998,6 +1016,52 @@ MmResult LoopbackCard::WaveOutClose(WaveOutHandle handle)
     d.outOpen = false;
     d.outHandle = 0;
     d.outPost = nullptr;
+    return kMmNoError;
+}
+
+MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
+{
+    Impl& d = *impl_;
+    std::vector<Posting> postings;
+    {
+        std::lock_guard lock(d.mutex);
+        if (const MmResult r = d.Failing(WaveCall::WavePlayRecord)) {
+            return r;
+        }
+        if (!d.outOpen || static_cast<std::uint32_t>(out) != d.outHandle || !d.inOpen ||
+            static_cast<std::uint32_t>(in) != d.inHandle) {
+            return kMmInvalidHandle;
+        }
+        if (const MmResult r = CheckHeader(outHeader)) {
+            return r;
+        }
+        if ((outHeader->flags & kWhdrPrepared) == 0) {
+            return kWaveUnprepared;
+        }
+        if ((outHeader->flags & kWhdrInQueue) != 0 || !d.segments.empty() || d.inStarted) {
+            return kWaveStillPlaying;
+        }
+        // The output starts on its next frame tick; the input on the last of its own
+        // frame ticks up to there, so it misses nothing of the output.
+        const std::uint32_t outRate = d.outFormat.SamplesPerSec;
+        const std::uint32_t inRate = d.inFormat.SamplesPerSec;
+        const std::int64_t start = SnapUp(d.Now(), outRate);
+        Segment seg;
+        seg.header = outHeader;
+        seg.frames = outHeader->bufferLength / d.outFormat.BlockAlign;
+        seg.totalFrames = seg.frames;
+        seg.startTick = start;
+        seg.endTick = FrameTick(start, static_cast<std::int64_t>(seg.frames), outRate);
+        outHeader->flags = (outHeader->flags | kWhdrInQueue) & ~kWhdrDone;
+        d.segments.push_back(seg);
+        d.inStarted = true;
+        d.inBlockStart = start / kTicksPerSecond * kTicksPerSecond +
+                         (start % kTicksPerSecond) * inRate / kTicksPerSecond * kTicksPerSecond / inRate;
+        d.inFilled = 0;
+        d.RunInstant(postings);
+    }
+    d.wake.notify_all();
+    d.Deliver(postings);
     return kMmNoError;
 }
 

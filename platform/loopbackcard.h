@@ -39,6 +39,7 @@ enum class WaveCall {
     WaveOutSetVolume,
     AuxGetVolume,
     AuxSetVolume,
+    WavePlayRecord,
     Count_,  // number of calls, not a call
 };
 
@@ -122,6 +123,9 @@ public:
     MmResult WaveOutReset(WaveOutHandle handle) override;
     MmResult WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
     MmResult WaveOutClose(WaveOutHandle handle) override;
+    /// Input and output start on the same tick of the card's time line: the input's
+    /// frame i records what output frame i plays (at equal rates).
+    MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
     MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
     MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;

@@ -893,6 +893,41 @@ MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
     return kMmNoError;
 }
 
+MmResult PortAudioLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
+{
+    const auto ho = static_cast<std::uint32_t>(out);
+    const auto hi = static_cast<std::uint32_t>(in);
+    if (IsLoopback(ho) && IsLoopback(hi)) {
+        return impl_->loopback->WavePlayRecord(static_cast<WaveOutHandle>(ho & ~kLoopbackTag), outHeader,
+                                               static_cast<WaveInHandle>(hi & ~kLoopbackTag));
+    }
+    if (IsLoopback(ho) || IsLoopback(hi)) {
+        return WaveLayer::WavePlayRecord(out, outHeader, in);  // two cards: no common clock
+    }
+    std::lock_guard lock(impl_->apiMutex);
+    Stream& si = impl_->in;
+    Stream& so = impl_->out;
+    if (hi == 0 || hi != si.handle || ho == 0 || ho != so.handle) {
+        return kMmInvalidHandle;
+    }
+    if (outHeader == nullptr || outHeader->data == nullptr || outHeader->bufferLength < so.format.BlockAlign) {
+        return kMmInvalidParam;
+    }
+    if ((outHeader->flags & kWhdrPrepared) == 0) {
+        return kWaveUnprepared;
+    }
+    if ((outHeader->flags & kWhdrInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    for (Stream* s : {&si, &so}) {
+        if (s->pa == nullptr || s->broken || Pa_IsStreamActive(s->pa) != 1) {
+            return kMmError;  // a stream stopped; closing and opening again starts a new one
+        }
+    }
+    si.exchange.SetRecording(true);
+    return so.exchange.Queue(outHeader) ? kMmNoError : kMmNoMem;
+}
+
 // --- volumes -----------------------------------------------------------------------
 
 // The wave-out volume is the program's own: a gain on what it plays, per device and for

@@ -79,6 +79,10 @@ public:
     MmResult WaveOutReset(WaveOutHandle handle) override;
     MmResult WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
     MmResult WaveOutClose(WaveOutHandle handle) override;
+    /// Both on real devices: the input stream collects from its next callback on, then
+    /// the buffer is handed to the output stream; the recording holds the round trip's
+    /// latency before the first played frame. Both on the virtual card: its own.
+    MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
     MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
     MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;

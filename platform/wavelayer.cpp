@@ -108,6 +108,14 @@ std::string WaveOutErrorText(MmResult code)
     return text.empty() ? "Unknown error code " + std::to_string(code) + "." : text;
 }
 
+MmResult WaveLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
+{
+    if (const MmResult r = WaveInStart(in)) {
+        return r;
+    }
+    return WaveOutWrite(out, outHeader);
+}
+
 MmResult WaveLayer::WaveInGetErrorText(MmResult code, std::string& text)
 {
     if (code > kMmLastError && (code < kWaveBadFormat || code > kWaveSync)) {

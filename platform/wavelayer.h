@@ -245,6 +245,14 @@ public:
     virtual MmResult WaveOutUnprepareHeader(WaveOutHandle handle, WaveHeader* header) = 0;
     virtual MmResult WaveOutClose(WaveOutHandle handle) = 0;
 
+    // Play and record as one piece (the log sweep): `in` is open with its buffers added
+    // and not started, `outHeader` is prepared on `out` and not written. Recording starts
+    // no later than the first frame of `outHeader` is played, which plays once; the
+    // completions come as for WaveInStart and WaveOutWrite, reset and close as usual.
+    // The default starts the input, then writes the output; the backends tie both to one
+    // moment of their time line.
+    virtual MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in);
+
     // Volumes, addressed by device number (packed left/right, see PackVolume).
     virtual MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) = 0;
     virtual MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) = 0;

@@ -55,6 +55,7 @@
 #include "ui/helpwindow.h"
 #include "ui/shellwindows.h"
 #include "ui/wavegen.h"
+#include "ui/logsweep.h"
 #include "ui/windowplacement.h"
 #include "ui/wobbeldlg.h"
 
@@ -281,6 +282,13 @@ public:
             window->activateWindow();
         }
     }
+    void SetSecondAxis(const std::string& unit, bool wrapOnExport) override
+    {
+        if (window) {
+            window->Model().Axis2Unit = unit;
+            window->Model().WrapCurve2OnExport = wrapOnExport;
+        }
+    }
 };
 
 /// The oscilloscope run's view of the oscilloscope window (nothing happens before it exists).
@@ -410,6 +418,8 @@ TMainForm::TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& stat
     sweepPage_ = std::make_unique<SweepPage>(*this);
     sweep_ = std::make_unique<SweepRun>(engine_, state_.settings, static_cast<SweepDiagram&>(*diagramLink_),
                                         *sweepPage_, state_.InCorrection, state_.OutCorrection);
+    logSweep_ = new TLogSweep(engine_, profile_, state_.settings.LogSweep,
+                              static_cast<SweepDiagram&>(*diagramLink_), this);
     BuildPages();
     BuildMenus();
     qApp->installEventFilter(this);  // F1 in every window (removed with the window)
@@ -635,6 +645,9 @@ void TMainForm::BuildGeneratorPage(QWidget* page)
     Button2->setText(QStringLiteral("Out-Para"));
     Button1 = Place<QPushButton>(page, L, "Button1", 378, 164, 86, 28);
     Button1->setText(Q("zurück"));
+    // The log sweep has a window of its own; this opens it.
+    LogSweepBut = Place<QPushButton>(page, L, "LogSweepBut", 284, 200, 180, 28);
+    LogSweepBut->setText(QStringLiteral("Log-Sweep ..."));
 
     LevelGroup = Place<QGroupBox>(page, L, "LevelGroup", 470, 4, 118, 232);
     LevelGroup->setTitle(QStringLiteral("Level"));
@@ -665,6 +678,11 @@ void TMainForm::BuildGeneratorPage(QWidget* page)
     connect(WobDialogBut, &QPushButton::clicked, this, [this] { sweep_->WobDialogButClick(); });
     connect(Button2, &QPushButton::clicked, this, [this] { sweep_->Button2Click(); });
     connect(Button1, &QPushButton::clicked, this, [this] { sweep_->Button1Click(); });
+    connect(LogSweepBut, &QPushButton::clicked, this, [this] {
+        logSweep_->show();
+        logSweep_->raise();
+        logSweep_->activateWindow();
+    });
     // Dragging, the arrows and page clicks all end in a new value.
     connect(GenInSlider, &QScrollBar::valueChanged, this, [this](int p) {
         state_.settings.Volume.GenInVolume = 100 - p;
@@ -1139,6 +1157,7 @@ void TMainForm::ApplyLanguage(char letter)
     if (windows_.eichDlg) windows_.eichDlg->SetCalibTexts(letter);
     if (windows_.analy) windows_.analy->SetAnalysisTexts(letter);
     if (windows_.korEdit) windows_.korEdit->SetTexts(letter);
+    logSweep_->SetTexts(letter);
     loader_->SetCurveMessages(letter);
     if (windows_.diagramm) {
         windows_.diagramm->SetDiagramTexts(letter);
@@ -1258,6 +1277,7 @@ void TMainForm::EnterGeneratorPage()
 void TMainForm::LeaveGeneratorPage()
 {
     generatorPageActive_ = false;
+    logSweep_->LeavePage();
     sweep_->LeaveGeneratorPage();
 }
 

@@ -46,6 +46,7 @@ class TEichDlg;
 class TFeatDlg;
 class TIOdialog;
 class TKorEdit;
+class TLogSweep;
 class TOszidia;
 class TWavegen;
 class Twobbeldlg;
@@ -195,6 +196,7 @@ public:
     SpectrumRun& Spectrum() { return *run_; }
     ScopeRun& Scope() { return *scope_; }
     SweepRun& Sweep() { return *sweep_; }
+    TLogSweep& LogSweep() { return *logSweep_; }
     CurveFileLoader* CurveLoader() { return loader_.get(); }
     Settings& AppSettings() { return state_.settings; }
     int CurrentPage() const { return currentPage_; }
@@ -375,6 +377,8 @@ private:
     QGroupBox* Generator = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
+    QPushButton* LogSweepBut = nullptr;
+    TLogSweep* logSweep_ = nullptr;  // a child window of this one
     QGroupBox* WobbelGroup = nullptr;
     QPushButton* wobbelnBut = nullptr;
     QPushButton* STOPbut = nullptr;

@@ -727,6 +727,55 @@ TEST(GeneratorSection, DefaultsFallbacksAndWaveformRange)
     EXPECT_EQ(ReadGenerator("[GEN]\nMODE=-1\n").GenMode, 0);
 }
 
+TEST(LogSweepSection, ValuesOutsideTheirRangesGiveDefaultsAndWhatIsWrittenReadsBack)
+{
+    const auto read = [](std::string_view text) {
+        LogSweepSettings l;
+        ReadLogSweepSection(ProfileFile::InMemory(text), l);
+        return l;
+    };
+    const LogSweepSettings d = read("");
+    EXPECT_EQ(d.LogSweepFrom, 20.0);
+    EXPECT_EQ(d.LogSweepTo, 20000.0);
+    EXPECT_EQ(d.LogSweepSeconds, 3.0);
+    EXPECT_EQ(d.LogSweepLevel, -6.0);
+    EXPECT_TRUE(d.LogSweepWithRef);
+    EXPECT_EQ(d.LogSweepCurve2, LogSweepCurve::Phase);
+    EXPECT_EQ(d.LogSweepPointsPerOctave, 48);
+
+    const LogSweepSettings bad = read("[LOGSWEEP]\nFROM=0.5\nSECONDS=61\nLEVEL=0.1\nMODE=mono\nCURVE2=H6\nPOINTS=0\n");
+    EXPECT_EQ(bad.LogSweepFrom, 20.0);
+    EXPECT_EQ(bad.LogSweepSeconds, 3.0);
+    EXPECT_EQ(bad.LogSweepLevel, -6.0);
+    EXPECT_TRUE(bad.LogSweepWithRef);
+    EXPECT_EQ(bad.LogSweepCurve2, LogSweepCurve::Phase);
+    EXPECT_EQ(bad.LogSweepPointsPerOctave, 48);
+    // A band that is no band gives both defaults.
+    const LogSweepSettings inverted = read("[LOGSWEEP]\nFROM=1000\nTO=100\n");
+    EXPECT_EQ(inverted.LogSweepFrom, 20.0);
+    EXPECT_EQ(inverted.LogSweepTo, 20000.0);
+
+    LogSweepSettings l;
+    l.LogSweepFrom = 20.001;
+    l.LogSweepTo = 20.004;  // apart by less than any fixed number of decimals would keep
+    l.LogSweepSeconds = 0.5;
+    l.LogSweepLevel = -12.25;
+    l.LogSweepWithRef = false;
+    l.LogSweepCurve2 = LogSweepCurve::H4;
+    l.LogSweepPointsPerOctave = 200;
+    ProfileFile file = ProfileFile::InMemory();
+    WriteLogSweepSection(file, l);
+    EXPECT_EQ(file.Text(), "[LOGSWEEP]\nFROM=20.001\nTO=20.004\nSECONDS=0.5\nLEVEL=-12.25\nMODE=STEREO\nCURVE2=H4\n"
+                           "POINTS=200\n");
+    const LogSweepSettings back = read(file.Text());
+    EXPECT_EQ(back.LogSweepFrom, l.LogSweepFrom);
+    EXPECT_EQ(back.LogSweepTo, l.LogSweepTo);
+    EXPECT_EQ(back.LogSweepLevel, l.LogSweepLevel);
+    EXPECT_FALSE(back.LogSweepWithRef);
+    EXPECT_EQ(back.LogSweepCurve2, LogSweepCurve::H4);
+    EXPECT_EQ(back.LogSweepPointsPerOctave, 200);
+}
+
 TEST(DiagramOptionsSection, DefaultsAndWriteOrder)
 {
     DiagramOptions o = ReadOptions("[DIAGPRIV]\nCOLDIA=x\nCOLLINE1=0\nXLOG=FALSE\nYDIASTEPS=abc\n");

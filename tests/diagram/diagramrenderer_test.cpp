@@ -178,6 +178,17 @@ TEST_F(DiagramRenderTest, RightAxisGridOnlyWithoutTheLeftAxis)
     EXPECT_EQ(At(r.left + 3, y), Rgb(kGrid));
 }
 
+TEST_F(DiagramRenderTest, RightBandFitsLabelsInDecibels)
+{
+    Prepare(20, 20000, -40, 5);
+    model.SetAxesShown(true, true);
+    model.SetSecondRange(-40, -120);
+    model.Axis2Unit = "dB";
+    ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+    const DiagramLayout& g = model.Layout();
+    EXPECT_GE(g.rightBand, g.CharWidth / 2 + DiagramRenderer::Metrics(8, &image).textWidth("-120.0dB"));
+}
+
 TEST_F(DiagramRenderTest, WritesAReferencePicture)
 {
     Prepare(10, 28000, -110, 0, true, 511);

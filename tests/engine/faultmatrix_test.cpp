@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -474,6 +476,136 @@ TEST(VolumeFaultMatrix, EngineStartsWhatEverVolumeCallFailsAndRestoresOnlyWhatIt
             }
         }
     }
+}
+
+// ---- Play and record --------------------------------------------------------------------
+
+struct PlayRecordCall {
+    WaveCall call;
+    const char* reportLead;  // the first report line; nullptr: none
+    bool withCodeAndText;    // the lead is followed by the code, then a line with the text
+    bool input;              // that text is the input's (else the output's)
+};
+
+constexpr PlayRecordCall kPlayRecordCalls[] = {
+    {WaveCall::WaveOutOpenQuery, nullptr, false, false},
+    {WaveCall::WaveInOpenQuery, "InFormatQuery Error ", false, true},
+    {WaveCall::WaveOutOpen, "waveOutOpen Error ", true, false},
+    {WaveCall::WaveInOpen, "waveinOpen Error ", true, true},
+    {WaveCall::WaveOutPrepareHeader, "waveOutPrepHeader Error ", true, false},
+    {WaveCall::WaveInPrepareHeader, nullptr, false, true},
+    {WaveCall::WaveInAddBuffer, "waveInAddBuffer Error ", true, true},
+    {WaveCall::WavePlayRecord, "wavePlayRecord Error ", true, false},
+};
+
+/// 0.1 s of a 1 kHz sine at half scale, recorded with 10 ms to spare.
+struct PlayRecordRig : Rig {
+    PlayRecordRig()
+    {
+        engine.SetSampleRates(48000, 48000);
+        for (std::size_t i = 0; i < signal.size(); ++i) {
+            signal[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / 48000.0));
+        }
+    }
+    int Start() { return engine.StartPlayRecord(signal, 5280, [this] { ++done; }); }
+    /// A whole run: true when both inputs came back as long as asked, the left one the
+    /// signal itself.
+    bool PlayRecordOne()
+    {
+        const int before = done;
+        if (Start() != 0) {
+            return false;
+        }
+        port.Pump();
+        std::vector<float> right, left;
+        int over = 0;
+        if (done != before + 1 || !engine.TakePlayRecording(right, left, over) || left.size() != 5280) {
+            return false;
+        }
+        for (std::size_t i = 0; i < signal.size(); ++i) {
+            if (std::fabs(left[i] - signal[i]) > 1e-4f) {
+                return false;
+            }
+        }
+        return !engine.PlayRecordOpen();
+    }
+    std::vector<float> signal = std::vector<float>(4800);
+    int done = 0;
+};
+
+TEST(PlayRecordFaultMatrix, EveryStartCallFailingGivesItsCodeLeavesNothingOpenAndTheNextRunWorks)
+{
+    for (const PlayRecordCall& c : kPlayRecordCalls) {
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(c.call) << " code " << code);
+            PlayRecordRig rig;
+            ASSERT_TRUE(rig.PlayRecordOne());
+            const std::size_t before = rig.engine.DeviceReport().size();
+            rig.card.InjectFault(c.call, code);
+            EXPECT_EQ(rig.Start(), static_cast<int>(code));
+            EXPECT_EQ(rig.engine.EngineError(), static_cast<int>(code));
+            std::vector<std::string> expected;
+            if (c.reportLead != nullptr && c.withCodeAndText) {
+                expected = {c.reportLead + std::to_string(code), c.input ? InText(code) : OutText(code)};
+            } else if (c.reportLead != nullptr) {
+                expected = {c.reportLead};
+            }
+            EXPECT_EQ(rig.ReportSince(before), expected);
+            EXPECT_FALSE(rig.engine.PlayRecordRunning());
+            EXPECT_FALSE(rig.engine.PlayRecordOpen());
+            rig.port.Pump();
+            EXPECT_EQ(rig.done, 1);  // what the cleanup handed back reaches nobody
+            EXPECT_TRUE(rig.PlayRecordOne());
+            EXPECT_TRUE(rig.CaptureOne());  // and the block capture still works
+        }
+    }
+}
+
+TEST(PlayRecordFaultMatrix, CloseFailingGivesErrorNineAndTheNextStartClosesFirst)
+{
+    for (const WaveCall call : {WaveCall::WaveInClose, WaveCall::WaveOutClose}) {
+        for (MmResult code : kCodes) {
+            SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(call) << " code " << code);
+            PlayRecordRig rig;
+            ASSERT_EQ(rig.Start(), 0);
+            rig.port.Pump();
+            rig.card.InjectFault(call, code);
+            std::vector<float> right, left;
+            int over = 0;
+            EXPECT_FALSE(rig.engine.TakePlayRecording(right, left, over));
+            EXPECT_EQ(rig.engine.EngineError(), SoundEngine::kEngineCloseFailed);
+            EXPECT_TRUE(left.empty());
+            EXPECT_TRUE(rig.engine.PlayRecordOpen());
+            EXPECT_TRUE(rig.PlayRecordOne());
+
+            // A device that cannot be closed at all: the start says so with 9.
+            ASSERT_EQ(rig.Start(), 0);
+            rig.port.Pump();
+            rig.card.InjectFault(call, code, true);
+            EXPECT_FALSE(rig.engine.TakePlayRecording(right, left, over));
+            EXPECT_EQ(rig.Start(), SoundEngine::kEngineCloseFailed);
+            rig.card.ClearFaults();
+            ASSERT_TRUE(rig.Restart());
+            EXPECT_FALSE(rig.engine.PlayRecordOpen());
+            EXPECT_TRUE(rig.PlayRecordOne());
+        }
+    }
+}
+
+TEST(PlayRecordFaultMatrix, IsRefusedWhileABlockIsInFlightWhichStillArrives)
+{
+    PlayRecordRig rig;
+    int count = -1;
+    ASSERT_EQ(rig.engine.StartCapture(256, 0, [&] {
+        int over = 0;
+        std::uint32_t user = 0;
+        rig.engine.TakeCapturedBlock(count, over, user);
+    }), 0);
+    EXPECT_EQ(rig.Start(), static_cast<int>(kMmAllocated));
+    EXPECT_FALSE(rig.engine.PlayRecordOpen());
+    rig.port.Pump();
+    EXPECT_EQ(count, 512);
+    EXPECT_TRUE(rig.PlayRecordOne());
 }
 
 }  // namespace

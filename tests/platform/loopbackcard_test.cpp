@@ -689,6 +689,56 @@ TEST(LoopbackCard, RealTimeResetReturnsTheQueuedBuffers)
     EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
 }
 
+TEST(LoopbackCard, PlayRecordRecordsFromTheFirstPlayedFrameOnBothClocks)
+{
+    // Output frame i comes back as input frame i (left bit-exact, right through a delay
+    // of 5 frames); after the output's end the input records silence.
+    for (const LoopbackClock clock : {LoopbackClock::Instant, LoopbackClock::RealTime}) {
+        DutConfig dut;
+        dut.delaySamples = 5;
+        LoopbackCard card(dut, clock);
+        const WaveFormat fmt = Pcm(48000, 16);
+        const std::size_t outFrames = 4800;  // 0.1 s
+        Buffer out(outFrames * 4);
+        Buffer in((outFrames + 960) * 4);
+        std::mt19937 rng(7);
+        for (std::size_t i = 0; i < 2 * outFrames; ++i) {
+            out.SetInt16(i, static_cast<std::int16_t>(rng() % 60000 - 30000));
+        }
+        Inbox box;
+        WaveOutHandle ho{};
+        WaveInHandle hi{};
+        ASSERT_EQ(card.WaveOutOpen(&ho, 0, fmt, box.Post(), 0), kMmNoError);
+        ASSERT_EQ(card.WaveInOpen(&hi, 0, fmt, box.Post(), 0), kMmNoError);
+        ASSERT_EQ(card.WaveOutPrepareHeader(ho, &out.header), kMmNoError);
+        ASSERT_EQ(card.WaveInPrepareHeader(hi, &in.header), kMmNoError);
+        ASSERT_EQ(card.WaveInAddBuffer(hi, &in.header), kMmNoError);
+        ASSERT_EQ(card.WavePlayRecord(ho, &out.header, hi), kMmNoError);
+        EXPECT_EQ(card.WavePlayRecord(ho, &out.header, hi), kWaveStillPlaying);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((in.header.flags & kWhdrDone) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(in.header.flags & kWhdrDone);
+        EXPECT_EQ(in.header.bytesRecorded, in.header.bufferLength);
+        std::size_t leftWrong = 0, rightWrong = 0;
+        for (std::size_t i = 0; i < outFrames + 960; ++i) {
+            const std::int16_t left = i < outFrames ? out.Int16(2 * i) : 0;
+            const std::int16_t right = i >= 5 && i - 5 < outFrames ? out.Int16(2 * (i - 5) + 1) : 0;
+            leftWrong += in.Int16(2 * i) != left;
+            rightWrong += in.Int16(2 * i + 1) != right;
+        }
+        EXPECT_EQ(leftWrong, 0u) << (clock == LoopbackClock::Instant ? "instant" : "real time");
+        EXPECT_EQ(rightWrong, 0u) << (clock == LoopbackClock::Instant ? "instant" : "real time");
+        EXPECT_EQ(card.WaveInReset(hi), kMmNoError);
+        EXPECT_EQ(card.WaveOutReset(ho), kMmNoError);
+        EXPECT_EQ(card.WaveInUnprepareHeader(hi, &in.header), kMmNoError);
+        EXPECT_EQ(card.WaveOutUnprepareHeader(ho, &out.header), kMmNoError);
+        EXPECT_EQ(card.WaveInClose(hi), kMmNoError);
+        EXPECT_EQ(card.WaveOutClose(ho), kMmNoError);
+    }
+}
+
 TEST(LoopbackCard, CallsCheckHandlesHeadersAndFormats)
 {
     LoopbackCard card(DutConfig{});
@@ -804,6 +854,27 @@ std::vector<MmResult> RunCall(LoopbackCard& card, WaveCall call, int attempts)
         invoke(WaveCall::WaveOutReset, [&] { return card.WaveOutReset(ho); });
         invoke(WaveCall::WaveOutUnprepareHeader, [&] { return card.WaveOutUnprepareHeader(ho, &h); });
         invoke(WaveCall::WaveOutClose, [&] { return card.WaveOutClose(ho); });
+    }
+    // Play and record: both devices open, the input's buffer added, then the one call.
+    WaveHeader in;
+    in.data = bytes.data();
+    in.bufferLength = 4096;
+    std::vector<char> played(4096);
+    WaveHeader out;
+    out.data = played.data();
+    out.bufferLength = 4096;
+    if (card.WaveInOpen(&hi, 0, fmt, nullptr, 0) == kMmNoError &&
+        card.WaveOutOpen(&ho, 0, fmt, nullptr, 0) == kMmNoError) {
+        card.WaveInPrepareHeader(hi, &in);
+        card.WaveInAddBuffer(hi, &in);
+        card.WaveOutPrepareHeader(ho, &out);
+        invoke(WaveCall::WavePlayRecord, [&] { return card.WavePlayRecord(ho, &out, hi); });
+        card.WaveInReset(hi);
+        card.WaveOutReset(ho);
+        card.WaveInUnprepareHeader(hi, &in);
+        card.WaveOutUnprepareHeader(ho, &out);
+        card.WaveInClose(hi);
+        card.WaveOutClose(ho);
     }
     return results;
 }

@@ -1,0 +1,333 @@
+// sonvera-cli logsweep: one exponential sine sweep, deconvolved, without a window.
+#include <sndfile.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/clisession.h"
+#include "app/outputfile.h"
+#include "app/waitingport.h"
+#include "config/profilevalues.h"
+#include "diagram/diagrammodel.h"
+#include "engine/soundengine.h"
+#include "measure/logsweeprun.h"
+#include "measure/sweeprun.h"
+
+namespace sonvera {
+
+const char* const kLogSweepUsage =
+    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] logsweep\n"
+    "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
+    "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
+    "         [--ir-out FILE.wav] [--png FILE]\n"
+    "Plays one exponential sine sweep and records both inputs; prints '# ' lines (settings,\n"
+    "delay, window, band), then one line per frequency: frequency, level dB, phase degrees,\n"
+    "H2, H3, H4, H5 and THD in dB relative to the fundamental ('nan' where a harmonic lies\n"
+    "above the band). With --stereo each input is measured against the played sweep: the\n"
+    "right input's columns, then the left input's (level, phase, H2 .. H5, THD).\n";
+
+namespace {
+
+/// The diagram of the run: the model alone.
+class ModelDiagram : public SweepDiagram {
+public:
+    DiagramModel model;
+
+    bool PrepareDiagram(const std::string& c, int last, int fmin, int fmax, float& lmin, float& lmax) override
+    {
+        return model.PrepareDiagram(c, last, fmin, fmax, lmin, lmax);
+    }
+    void ClearDiagramData() override { model.ClearDiagramData(); }
+    void ResetDiagramScales() override { model.ResetDiagramScales(); }
+    void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
+    void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
+    void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
+    void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
+    void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
+    bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
+    {
+        return model.StoreDiagramPoint(v, mode, index, f);
+    }
+    void SetResultLine(const std::string& t) override { model.SetResultLine(t); }
+    std::string GetComment() const override { return model.GetComment(); }
+    void Repaint() override {}
+    void Show(bool) override {}
+    void SetSecondAxis(const std::string& unit, bool wrap) override
+    {
+        model.Axis2Unit = unit;
+        model.WrapCurve2OnExport = wrap;
+    }
+};
+
+struct LogSweepOptions {
+    std::optional<int> inDevice, outDevice, rate, points;
+    std::optional<double> from, to, seconds, level;
+    std::optional<bool> withRef;
+    std::optional<std::string> out, sep, irOut, png;
+};
+
+/// Takes one option of the command; returns "" or the error.
+std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
+{
+    const std::string& name = cursor.Name();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        }
+        target = n;
+        return "";
+    };
+    auto real = [&](std::optional<double>& target, const char* what) -> std::string {
+        const auto v = cursor.Take();
+        const auto x = v ? ParseReal(*v) : std::nullopt;
+        if (!x) {
+            return name + " needs " + what;
+        }
+        target = *x;
+        return "";
+    };
+    if (name == "--ref" || name == "--stereo") {
+        if (o.withRef && *o.withRef != (name == "--ref")) {
+            return "--ref and --stereo exclude each other";
+        }
+        o.withRef = name == "--ref";
+    } else if (name == "--in-device") {
+        return integer(o.inDevice, 0, 2);
+    } else if (name == "--out-device") {
+        return integer(o.outDevice, 0, 2);
+    } else if (name == "--rate") {
+        return integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
+    } else if (name == "--points-per-octave") {
+        return integer(o.points, 1, kLogSweepMaxPointsPerOctave);
+    } else if (name == "--from") {
+        return real(o.from, "a frequency in Hz");
+    } else if (name == "--to") {
+        return real(o.to, "a frequency in Hz");
+    } else if (name == "--seconds") {
+        return real(o.seconds, "a duration in seconds");
+    } else if (name == "--level") {
+        return real(o.level, "a level in dB");
+    } else if (name == "--out" || name == "--sep" || name == "--ir-out" || name == "--png") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return name + " needs a value that is not empty";
+        }
+        (name == "--out" ? o.out : name == "--sep" ? o.sep : name == "--png" ? o.png : o.irOut) = *v;
+    } else {
+        return "unknown option '" + cursor.Argument() + "'";
+    }
+    return "";
+}
+
+/// The text of a parameter error, naming the option.
+std::string ParamError(LogSweepParamError e, const LogSweepParams& p)
+{
+    switch (e) {
+    case LogSweepParamError::None: return "";
+    case LogSweepParamError::FromTooLow: return "--from must be at least 1 Hz";
+    case LogSweepParamError::FromNotBelowTo: return "--from must be below --to";
+    case LogSweepParamError::ToAboveHalfRate:
+        return "--to " + FormatReal(p.toHz, 0) + " Hz lies above half the rate (" + std::to_string(p.rateHz / 2) +
+               " Hz)";
+    case LogSweepParamError::SecondsOutOfRange: return "--seconds must lie between 0.5 and 60";
+    case LogSweepParamError::LevelAboveZero: return "--level must not lie above 0 dB";
+    case LogSweepParamError::RateOutOfRange: return "--rate must lie between 8000 and 192000 Hz";
+    }
+    return "";
+}
+
+std::string Number(double v, int decimals)
+{
+    return std::isfinite(v) ? FormatReal(v, decimals) : std::string("nan");
+}
+
+/// The '# ' lines and the table.
+std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::string& sep)
+{
+    const LogSweepResult& r = run.Result();
+    const double rate = r.rateHz;
+    std::ostringstream text;
+    text << "# logsweep from " << Number(s.LogSweepFrom, 2) << " Hz to " << Number(s.LogSweepTo, 2) << " Hz, "
+         << Number(s.LogSweepSeconds, 2) << " s, " << Number(s.LogSweepLevel, 1) << " dB, " << r.rateHz << " Hz, "
+         << (r.mode == LogSweepMode::Reference ? "with reference" : "stereo") << ", "
+         << s.LogSweepPointsPerOctave << " points per octave\n";
+    text << "# delay " << Number(r.DelaySamples(), 1) << " samples " << Number(1000.0 * r.DelaySamples() / rate, 3)
+         << " ms\n";
+    auto window = [&](const LogSweepChannel& c) {
+        text << Number(1000.0 * static_cast<double>(c.windowFrames) / rate, 1) << " ms, " << c.windowFrames
+             << " samples from lag " << c.windowStart << "\n";
+    };
+    text << "# window ";
+    window(r.right);
+    if (r.mode == LogSweepMode::Stereo) {
+        text << "# window left ";
+        window(r.left);
+        text << "# latency right " << Number(r.right.delaySamples, 1) << " samples, left "
+             << Number(r.left.delaySamples, 1) << " samples\n";
+    }
+    text << "# band " << Number(r.bandLowHz, 0) << " Hz to " << Number(r.bandHighHz, 0) << " Hz\n";
+    if (run.Overloads() > 0) {
+        text << "# overload " << run.Overloads() << " samples\n";
+    }
+    auto columns = [&](const LogSweepChannel& c, std::size_t i) {
+        text << sep << Number(c.levelDb[i], 2) << sep << Number(WrapDegrees(c.phaseDeg[i]), 2);
+        for (const auto& h : c.harmonicDb) {
+            text << sep << Number(h[i], 2);
+        }
+        text << sep << Number(c.thdDb[i], 2);
+    };
+    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+        text << Number(r.freqHz[i], 2);
+        columns(r.right, i);
+        if (r.mode == LogSweepMode::Stereo) {
+            columns(r.left, i);
+        }
+        text << "\n";
+    }
+    return text.str();
+}
+
+/// Writes the windowed linear impulse response(s) as 32-bit float to `path`, whole or
+/// not at all, from the window's first lag on: one channel, or (stereo) left and right
+/// from the earlier of their starts. "" or the reason it failed.
+std::string WriteImpulse(const LogSweepResult& r, const std::string& path)
+{
+    std::vector<const LogSweepChannel*> channels{&r.right};
+    if (r.mode == LogSweepMode::Stereo) {
+        channels = {&r.left, &r.right};
+    }
+    long firstLag = channels.front()->windowStart;
+    long lastLag = firstLag;
+    for (const LogSweepChannel* c : channels) {
+        firstLag = std::min(firstLag, c->windowStart);
+        lastLag = std::max(lastLag, c->windowStart + static_cast<long>(c->impulse.size()));
+    }
+    const auto frames = static_cast<std::size_t>(lastLag - firstLag);
+    std::vector<float> data(frames * channels.size(), 0.0f);
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const auto offset = static_cast<std::size_t>(channels[c]->windowStart - firstLag);
+        for (std::size_t i = 0; i < channels[c]->impulse.size(); ++i) {
+            data[(offset + i) * channels.size() + c] = channels[c]->impulse[i];
+        }
+    }
+    SF_INFO info{};
+    info.samplerate = r.rateHz;
+    info.channels = static_cast<int>(channels.size());
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    OutputFile out(path);
+    if (!out.Open()) {
+        return out.Error();
+    }
+    errno = 0;
+    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) {
+        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
+        return out.Error();
+    }
+    const auto count = static_cast<sf_count_t>(frames);
+    const bool ok = sf_writef_float(file, data.data(), count) == count;
+    const std::string sndfileError = sf_strerror(file);
+    if (sf_close(file) != 0 || !ok) {
+        out.Fail(sndfileError);
+        return out.Error();
+    }
+    return out.Commit() ? std::string() : out.Error();
+}
+
+}  // namespace
+
+int RunLogSweepCommand(CliContext& ctx)
+{
+    LogSweepOptions o;
+    if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseLogSweepOption(c, o); }); status >= 0) {
+        return status;
+    }
+    CliSession session(ctx);
+    if (const int status = session.Start(); status != 0) {
+        return status;
+    }
+    if (const int status = session.SelectDevices(o.inDevice, o.outDevice, true); status != 0) {
+        return status;
+    }
+    SoundEngine& engine = session.Engine();
+    LogSweepSettings& s = session.settings.LogSweep;
+    if (o.from) s.LogSweepFrom = *o.from;
+    if (o.to) s.LogSweepTo = *o.to;
+    if (o.seconds) s.LogSweepSeconds = *o.seconds;
+    if (o.level) s.LogSweepLevel = *o.level;
+    if (o.withRef) s.LogSweepWithRef = *o.withRef;
+    if (o.points) s.LogSweepPointsPerOctave = *o.points;
+
+    // Everything is checked before anything is played or written.
+    int rateIn = 0, rateOut = 0;
+    engine.GetSampleRates(rateIn, rateOut);
+    const int rate = o.rate.value_or(rateOut);
+    const LogSweepParams params = LogSweepParamsFrom(s, rate);
+    if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
+        return ctx.Fail(2, ParamError(e, params));
+    }
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.irOut, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
+    }
+    if (const int status = session.CheckOutputs(outputs); status != 0) {
+        return status;
+    }
+    engine.SetSampleRates(rate, rate);
+    // The virtual card's cable has no mixer behind it: it is swept at full volume.
+    if (session.InstantClock()) {
+        engine.SetOutputVolume(100);
+    }
+
+    ModelDiagram diagram;
+    diagram.model.Activate();
+    LogSweepView view;
+    LogSweepRun run(engine, s, diagram, view);
+    run.SetLanguage('E');
+    if (!run.Start()) {
+        return 1;  // the box has said why
+    }
+    const auto limit = std::chrono::seconds(static_cast<int>(std::ceil(s.LogSweepSeconds)) + 20);
+    if (run.Running() && !session.Port().DeliverOne(limit)) {
+        run.Stop();
+        return ctx.Fail(1, "the recording did not come back within " + std::to_string(limit.count()) + " s");
+    }
+    if (!run.HasResult()) {
+        return 1;  // the box has said why
+    }
+
+    // The results: files first, each whole or not at all, then standard output.
+    const std::string table = Table(run, s, o.sep.value_or(","));
+    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
+        return 1;
+    }
+    if (o.irOut) {
+        if (const std::string error = WriteImpulse(run.Result(), *o.irOut); !error.empty()) {
+            return ctx.Fail(1, error);
+        }
+    }
+    if (o.png) {
+        std::string pngError;
+        const std::string png = DiagramPicture(diagram.model, pngError);
+        if (png.empty()) {
+            return ctx.Fail(1, pngError);
+        }
+        if (ctx.WriteFile(*o.png, png) != 0) {
+            return 1;
+        }
+    }
+    return o.out ? 0 : ctx.Print(table);
+}
+
+}  // namespace sonvera

@@ -1,0 +1,565 @@
+#include "dsp/logsweepanalysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <memory>
+#include <new>
+#include <numbers>
+
+#include "dsp/realtransform.h"
+
+namespace sonvera {
+
+namespace {
+
+using Complex = std::complex<double>;
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The deconvolution divides by the reference's spectrum. Bins whose power lies far
+// (60 dB) below what the sweep puts there (its power falls as 1/f) are held down instead
+// of divided by almost nothing: outside the sweep's band the division would only
+// multiply noise.
+constexpr double kRegularisation = 1e-6;
+// An input shows the sweep when its power while the sweep plays is at least this many
+// times its power in the quiet time at the end of the recording (20 dB).
+constexpr double kSignalPowerRatio = 100.0;
+constexpr double kQuietSeconds = 0.2;
+// The window of the linear response ends where the response's decay, in blocks of a
+// millisecond, no longer rises this far (10 dB) above the noise floor.
+constexpr double kWindowAboveFloor = 10.0;
+constexpr double kBlockSeconds = 0.001;
+constexpr double kQuietSpanSeconds = 0.01;
+// The window starts this long before the response's peak (at most a quarter of the
+// distance to the 2nd harmonic), lasts at least a period of the lowest frequency after
+// it and at most kMaxPostSeconds (or two such periods, when longer): a response without
+// any noise (a digital device whose distortion aliases spreads a faint chirp over
+// seconds) would otherwise never reach its floor. It fades out over the last quarter.
+constexpr double kPreSeconds = 0.005;
+constexpr double kMinPostSeconds = 0.002;
+constexpr double kMaxPostSeconds = 0.5;
+constexpr double kFadeOutShare = 0.25;
+// Log magnitudes below the largest by this many nepers (240 dB) count as that floor.
+constexpr double kLogFloorNepers = 27.6;
+// Bins more than 60 dB below the strongest take no part in the delay fit.
+constexpr double kFitFloor = 1e-3;
+// Bounds of the slopes with which the magnitude is continued beyond the measured band
+// (in nepers per neper of the warped frequency).
+constexpr double kMaxEdgeSlope = 12.0;
+
+double Raised(double x)
+{
+    return 0.5 - 0.5 * std::cos(kPi * std::clamp(x, 0.0, 1.0));
+}
+
+bool ShowsSweep(const float* x, std::size_t frames, std::size_t sweepFrames, int rateHz)
+{
+    if (x == nullptr || frames == 0) {
+        return false;
+    }
+    const std::size_t quiet = std::min<std::size_t>(static_cast<std::size_t>(kQuietSeconds * rateHz),
+                                                    frames / 10 + 1);
+    const std::size_t loud = std::min(sweepFrames, frames - quiet);
+    double loudPower = 0.0;
+    for (std::size_t i = 0; i < loud; ++i) {
+        loudPower += static_cast<double>(x[i]) * x[i];
+    }
+    double quietPower = 0.0;
+    for (std::size_t i = frames - quiet; i < frames; ++i) {
+        quietPower += static_cast<double>(x[i]) * x[i];
+    }
+    loudPower /= static_cast<double>(std::max<std::size_t>(loud, 1));
+    quietPower /= static_cast<double>(quiet);
+    return loudPower > 0.0 && loudPower > kSignalPowerRatio * quietPower;
+}
+
+void LoadTransform(RealTransform& t, const float* x, std::size_t frames)
+{
+    double* time = t.Time();
+    const std::size_t n = std::min(frames, t.Size());
+    for (std::size_t i = 0; i < n; ++i) {
+        time[i] = x[i];
+    }
+    std::fill(time + n, time + t.Size(), 0.0);
+    t.Forward();
+}
+
+// Least-squares slope of y over x.
+double Slope(const std::vector<double>& x, const std::vector<double>& y)
+{
+    const double n = static_cast<double>(x.size());
+    if (x.size() < 2) {
+        return 0.0;
+    }
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sx += x[i];
+        sy += y[i];
+        sxx += x[i] * x[i];
+        sxy += x[i] * y[i];
+    }
+    const double den = n * sxx - sx * sx;
+    return den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
+}
+
+// Below the sweep's flat band the quotient holds nothing but the fade's edge and noise;
+// cut off there, it would ring for as long as a period of the edge and smear the lowest
+// frequencies of every window. It is continued instead from its value, its slope in
+// level (a power of f, 0 .. 12) and its slope in phase over the third of an octave
+// above the edge: smooth, so the responses stay short. No harmonic reaches down there
+// (the k-th starts at k times the sweep's first frequency).
+void ContinueBelowBand(Complex* s, std::size_t bins, double binHz, double edgeHz)
+{
+    const auto edge = static_cast<std::size_t>(std::ceil(edgeHz / binHz));
+    const auto fitEnd = static_cast<std::size_t>(std::ceil(edgeHz * std::cbrt(2.0) / binHz));
+    if (edge < 1 || fitEnd <= edge + 1 || fitEnd >= bins) {
+        return;
+    }
+    std::vector<double> x, y;
+    Complex turn;
+    for (std::size_t k = edge; k <= fitEnd; ++k) {
+        x.push_back(std::log(static_cast<double>(k)));
+        y.push_back(std::log(std::max(std::abs(s[k]), std::numeric_limits<double>::min())));
+        if (k < fitEnd) {
+            turn += s[k + 1] * std::conj(s[k]);
+        }
+    }
+    const double power = std::clamp(Slope(x, y), 0.0, kMaxEdgeSlope);
+    const double step = std::arg(turn);
+    const Complex at = s[edge];
+    for (std::size_t k = 1; k < edge; ++k) {
+        const double ratio = static_cast<double>(k) / static_cast<double>(edge);
+        s[k] = at * std::pow(ratio, power) * std::polar(1.0, step * (static_cast<double>(k) - static_cast<double>(edge)));
+    }
+    s[0] = Complex((at * std::polar(1.0, -step * static_cast<double>(edge))).real() * (power > 0.0 ? 0.0 : 1.0), 0.0);
+}
+
+// y's spectrum becomes y / ref (regularised); then y holds the impulse response. The
+// sweep's power per bin is c / f within its flat band; c is taken from there.
+void Deconvolve(RealTransform& y, const Complex* ref, const LogSweepDesign& d)
+{
+    const std::size_t bins = y.Bins();
+    const double binHz = static_cast<double>(d.params.rateHz) / static_cast<double>(y.Size());
+    std::vector<double> level;
+    for (std::size_t k = 1; k < bins; ++k) {
+        const double f = static_cast<double>(k) * binHz;
+        if (f >= d.flatFromHz && f <= d.flatToHz) {
+            level.push_back(std::norm(ref[k]) * f);
+        }
+    }
+    double c = 0.0;
+    if (!level.empty()) {
+        std::nth_element(level.begin(), level.begin() + static_cast<long>(level.size() / 2), level.end());
+        c = level[level.size() / 2];
+    }
+    Complex* s = y.Spectrum();
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double f = static_cast<double>(std::max<std::size_t>(k, 1)) * binHz;
+        const double power = std::norm(ref[k]) + kRegularisation * c / f;
+        s[k] = power > 0.0 ? s[k] * std::conj(ref[k]) / power : Complex();
+    }
+    ContinueBelowBand(s, bins, binHz, d.flatFromHz);
+    y.Inverse();
+}
+
+/// Smallest power of two at or above max(n, floor), at most 2^23.
+std::size_t FineSize(std::size_t n, std::size_t floor)
+{
+    std::size_t m = floor;
+    while (m < n && m < (std::size_t{1} << 23)) {
+        m *= 2;
+    }
+    return m;
+}
+
+/// Linear interpolation of a per-bin curve of a transform of 2 (bins - 1) points.
+double Interpolate(const std::vector<double>& values, double freqHz, double rateHz)
+{
+    const double x = freqHz * 2.0 * static_cast<double>(values.size() - 1) / rateHz;
+    const auto k = static_cast<std::size_t>(std::max(0.0, std::floor(x)));
+    if (k + 1 >= values.size()) {
+        return values.back();
+    }
+    const double t = x - static_cast<double>(k);
+    return values[k] + t * (values[k + 1] - values[k]);
+}
+
+/// The analysis of one circular impulse response.
+class ChannelAnalyser {
+public:
+    ChannelAnalyser(const LogSweepDesign& d, const double* ir, std::size_t n, std::size_t recordedFrames,
+                    const std::vector<double>& grid, double bandLow, double bandHigh)
+        : d_(d), ir_(ir), n_(n), recorded_(recordedFrames), grid_(grid), bandLow_(bandLow), bandHigh_(bandHigh),
+          rate_(d.params.rateHz)
+    {
+    }
+
+    LogSweepChannel Run();
+
+private:
+    double At(long lag) const
+    {
+        const long n = static_cast<long>(n_);
+        return ir_[static_cast<std::size_t>(((lag % n) + n) % n)];
+    }
+    /// The response from `pre` samples before `centre` to `post` samples after it,
+    /// faded in over the first `riseShare` of `pre` and out over the last quarter of
+    /// `post`, transformed with `centre` at time 0 (zero padded to the transform's length).
+    std::vector<Complex> Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
+                                 std::vector<float>* keep) const;
+    /// The minimum phase belonging to the magnitudes |s| (bins of a transform).
+    std::vector<double> MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const;
+    /// The pure delay's part below a sample: the slope of the excess phase over the band.
+    double ResidualDelay(const std::vector<Complex>& s, const std::vector<double>& minimum) const;
+    void Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const;
+
+    const LogSweepDesign& d_;
+    const double* ir_;
+    std::size_t n_;
+    std::size_t recorded_;
+    const std::vector<double>& grid_;
+    double bandLow_, bandHigh_;
+    double rate_;
+};
+
+std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
+                                              std::vector<float>* keep) const
+{
+    const long m = static_cast<long>(t.Size());
+    double* time = t.Time();
+    std::fill(time, time + m, 0.0);
+    if (keep != nullptr) {
+        keep->assign(static_cast<std::size_t>(pre + post), 0.0f);
+    }
+    const double rise = std::max(1.0, riseShare * pre);
+    const double fall = std::max(1.0, kFadeOutShare * post);
+    for (long j = -pre; j < post; ++j) {
+        double w = 1.0;
+        if (j < -pre + rise) {
+            w = Raised((j + pre) / rise);
+        } else if (j >= post - fall) {
+            w = Raised((post - j) / fall);
+        }
+        const double v = w * At(centre + j);
+        time[((j % m) + m) % m] = v;
+        if (keep != nullptr) {
+            (*keep)[static_cast<std::size_t>(j + pre)] = static_cast<float>(v);
+        }
+    }
+    t.Forward();
+    return std::vector<Complex>(t.Spectrum(), t.Spectrum() + t.Bins());
+}
+
+std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const
+{
+    // Beyond the sweep's flat band the log magnitude is continued as a power of the
+    // warped frequency tan(pi f / fs), with the slope found just inside the band: exact
+    // for a digital filter's response near 0 Hz and near half the rate (a power of that
+    // variable there), a plain continuation for a flat one.
+    const std::size_t bins = s.size();
+    const double m = static_cast<double>(t.Size());
+    std::vector<double> logMag(bins);
+    double logMax = -std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < bins; ++k) {
+        logMag[k] = std::log(std::max(std::abs(s[k]), std::numeric_limits<double>::min()));
+        logMax = std::max(logMax, logMag[k]);
+    }
+    const double logFloor = logMax - kLogFloorNepers;
+    const auto warped = [&](std::size_t k) { return std::log(std::tan(kPi * static_cast<double>(k) / m)); };
+    const std::size_t kLo =
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(d_.flatFromHz * m / rate_)), 1, bins - 3);
+    const std::size_t kHi = std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::floor(std::min(d_.flatToHz, 0.499 * rate_) * m / rate_)), kLo + 1, bins - 2);
+    const auto edgeSlope = [&](std::size_t from, std::size_t to) {
+        std::vector<double> x, y;
+        for (std::size_t k = from; k <= to; ++k) {
+            x.push_back(warped(k));
+            y.push_back(logMag[k]);
+        }
+        return Slope(x, y);
+    };
+    // A third of an octave above the lower edge, a sixth below the upper one.
+    const std::size_t loFitEnd = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(kLo * std::cbrt(2.0))),
+                                                         kLo + 1, kHi);
+    const std::size_t hiFitStart = std::clamp<std::size_t>(static_cast<std::size_t>(kHi / std::pow(2.0, 1.0 / 6.0)),
+                                                           kLo, kHi - 1);
+    const double slopeLo = std::clamp(edgeSlope(kLo, loFitEnd), 0.0, kMaxEdgeSlope);
+    const double slopeHi = std::clamp(edgeSlope(hiFitStart, kHi), -kMaxEdgeSlope, 0.0);
+    for (std::size_t k = 0; k < bins; ++k) {
+        double v = logMag[k];
+        if (k == 0 || k == bins - 1) {
+            v = logFloor;
+        } else if (k < kLo) {
+            v = logMag[kLo] + slopeLo * (warped(k) - warped(kLo));
+        } else if (k > kHi) {
+            v = logMag[kHi] + slopeHi * (warped(k) - warped(kHi));
+        }
+        logMag[k] = std::max(v, logFloor);
+    }
+    // Real cepstrum, folded onto positive quefrencies, back to the spectrum: its
+    // imaginary part is the minimum phase.
+    for (std::size_t k = 0; k < bins; ++k) {
+        t.Spectrum()[k] = Complex(logMag[k], 0.0);
+    }
+    t.Inverse();
+    double* c = t.Time();
+    const std::size_t size = t.Size();
+    for (std::size_t i = 1; i < size / 2; ++i) {
+        c[i] *= 2.0;
+    }
+    std::fill(c + size / 2 + 1, c + size, 0.0);
+    t.Forward();
+    std::vector<double> phase(bins);
+    for (std::size_t k = 0; k < bins; ++k) {
+        phase[k] = t.Spectrum()[k].imag();
+    }
+    return phase;
+}
+
+double ChannelAnalyser::ResidualDelay(const std::vector<Complex>& s, const std::vector<double>& minimum) const
+{
+    const std::size_t bins = s.size();
+    const double m = 2.0 * static_cast<double>(bins - 1);
+    const std::size_t kA = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(bandLow_ * m / rate_)));
+    const std::size_t kB = std::min(bins - 1, static_cast<std::size_t>(std::floor(bandHigh_ * m / rate_)));
+    double strongest = 0.0;
+    for (std::size_t k = kA; k <= kB; ++k) {
+        strongest = std::max(strongest, std::abs(s[k]));
+    }
+    std::vector<double> x, y;
+    double previous = 0.0, unwrapped = 0.0;
+    for (std::size_t k = kA; k <= kB; ++k) {
+        const double excess = std::arg(s[k]) - minimum[k];
+        unwrapped = k == kA ? excess : unwrapped + std::remainder(excess - previous, 2.0 * kPi);
+        previous = excess;
+        if (std::abs(s[k]) >= kFitFloor * strongest) {
+            x.push_back(static_cast<double>(k));
+            y.push_back(unwrapped);
+        }
+    }
+    return -Slope(x, y) * m / (2.0 * kPi);
+}
+
+void ChannelAnalyser::Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const
+{
+    // The k-th response sits L ln k before the linear one. Each gets a quarter of the
+    // distance to the next earlier one before it and half the distance to the next
+    // later one after it, whatever the linear window's length: its band starts at k
+    // times the sweep's start, and only a long window resolves that edge.
+    const std::size_t points = grid_.size();
+    const long centre = std::lround(out.delaySamples);
+    for (int k = 2; k < 2 + kLogSweepHarmonics; ++k) {
+        const double advance = d_.HarmonicAdvance(k);
+        const double before = d_.HarmonicAdvance(k + 1) - advance;
+        const double after = advance - d_.HarmonicAdvance(k - 1);
+        const long hPre = std::max<long>(1, static_cast<long>(before / 4.0));
+        const long hPost = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
+        RealTransform t(FineSize(4 * static_cast<std::size_t>(hPre + hPost), 16384));
+        const std::vector<Complex> g = Segment(t, centre - std::lround(advance), hPre,
+                                               std::min(hPost, static_cast<long>(after) - hPre), 1.0, nullptr);
+        std::vector<double> gMag(g.size());
+        for (std::size_t b = 0; b < g.size(); ++b) {
+            gMag[b] = std::abs(g[b]);
+        }
+        std::vector<double>& h = out.harmonicDb[static_cast<std::size_t>(k - 2)];
+        h.assign(points, kNaN);
+        for (std::size_t i = 0; i < points; ++i) {
+            const double f = k * grid_[i];
+            if (f <= bandHigh_ * (1.0 + 1e-9)) {
+                const double fundamental = std::max(Interpolate(level, grid_[i], rate_), 1e-30);
+                h[i] = 20.0 * std::log10(std::max(Interpolate(gMag, f, rate_), 1e-30) / fundamental);
+            }
+        }
+    }
+    out.thdDb.assign(points, kNaN);
+    for (std::size_t i = 0; i < points; ++i) {
+        double sum = 0.0;
+        bool any = false;
+        for (const auto& h : out.harmonicDb) {
+            if (!std::isnan(h[i])) {
+                sum += std::pow(10.0, h[i] / 10.0);
+                any = true;
+            }
+        }
+        if (any) {
+            out.thdDb[i] = 10.0 * std::log10(std::max(sum, 1e-300));
+        }
+    }
+}
+
+LogSweepChannel ChannelAnalyser::Run()
+{
+    LogSweepChannel out;
+    const double adv2 = d_.HarmonicAdvance(2);
+    const double adv6 = d_.HarmonicAdvance(6);
+
+    // The linear response's peak, among the lags the harmonics leave to it.
+    const long first = -static_cast<long>(adv2 / 4.0);
+    const long last = std::min(static_cast<long>(recorded_), static_cast<long>(n_) - static_cast<long>(adv6) - 1);
+    long peakLag = 0;
+    double peak = -1.0;
+    for (long lag = first; lag < last; ++lag) {
+        const double v = std::fabs(At(lag));
+        if (v > peak) {
+            peak = v;
+            peakLag = lag;
+        }
+    }
+
+    // The noise floor: the median energy of a millisecond after the peak (most of that
+    // time holds only noise). The window ends where the decay has reached the floor: the
+    // first millisecond from which on none of the next kQuietSpanSeconds rises more than
+    // 10 dB above it (within the bounds above).
+    const long block = std::max<long>(16, std::lround(kBlockSeconds * rate_));
+    std::vector<double> energy;
+    for (long start = peakLag; start + block <= last; start += block) {
+        double e = 0.0;
+        for (long j = start; j < start + block; ++j) {
+            e += At(j) * At(j);
+        }
+        energy.push_back(e);
+    }
+    double floor = peak * peak * 1e-15 * static_cast<double>(block);
+    if (!energy.empty()) {
+        std::vector<double> sorted(energy);
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+        floor = std::max(floor, sorted[sorted.size() / 2]);
+    }
+    const auto span = static_cast<std::size_t>(std::max(1.0, kQuietSpanSeconds / kBlockSeconds));
+    std::size_t quietFrom = energy.size();
+    std::size_t nextLoud = energy.size();  // the first loud block at or after b
+    for (std::size_t b = energy.size(); b-- > 0;) {
+        if (energy[b] > kWindowAboveFloor * floor) {
+            nextLoud = b;
+        } else if (nextLoud >= b + span) {
+            quietFrom = b;
+        }
+    }
+    const long pre = std::max<long>(1, std::min(std::lround(kPreSeconds * rate_), static_cast<long>(adv2 / 4.0)));
+    const long minPost =
+        std::max({64L, std::lround(kMinPostSeconds * rate_), std::lround(rate_ / d_.params.fromHz)});
+    long post = static_cast<long>(static_cast<double>(static_cast<long>(quietFrom) * block) / (1.0 - kFadeOutShare));
+    const long maxPost = std::max(std::lround(kMaxPostSeconds * rate_), 2 * std::lround(rate_ / d_.params.fromHz));
+    post = std::clamp(std::min(post, maxPost), std::min(minPost, last - peakLag), std::max<long>(1, last - peakLag));
+
+    // The linear response, on a fine grid: the minimum phase needs it (the cepstrum of
+    // a response with zeros at 0 Hz or half the rate aliases on a coarse one).
+    RealTransform fine(FineSize(8 * static_cast<std::size_t>(pre + post), 262144));
+    const std::vector<Complex> s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse);
+    out.windowStart = peakLag - pre;
+    out.windowFrames = static_cast<std::size_t>(pre + post);
+    const std::vector<double> minimum = MinimumPhase(fine, s);
+    const double residual = ResidualDelay(s, minimum);
+    out.delaySamples = static_cast<double>(peakLag) + residual;
+
+    // Level and phase, the delay removed, the phase unwrapped along the bins.
+    const std::size_t bins = s.size();
+    const double m = static_cast<double>(fine.Size());
+    std::vector<double> level(bins), phase(bins);
+    double previous = 0.0, unwrapped = 0.0;
+    for (std::size_t k = 0; k < bins; ++k) {
+        level[k] = std::abs(s[k]);
+        const double p = std::arg(s[k] * std::polar(1.0, 2.0 * kPi * static_cast<double>(k) * residual / m));
+        unwrapped = k == 0 ? p : unwrapped + std::remainder(p - previous, 2.0 * kPi);
+        previous = p;
+        phase[k] = unwrapped;
+    }
+    const std::size_t points = grid_.size();
+    out.levelDb.resize(points);
+    out.phaseDeg.resize(points);
+    std::size_t loudest = 0;
+    for (std::size_t i = 0; i < points; ++i) {
+        out.levelDb[i] = 20.0 * std::log10(std::max(Interpolate(level, grid_[i], rate_), 1e-30));
+        out.phaseDeg[i] = Interpolate(phase, grid_[i], rate_) * 180.0 / kPi;
+        if (out.levelDb[i] > out.levelDb[loudest]) {
+            loudest = i;
+        }
+    }
+    // The unwrapped curve is placed so that the phase where the level is highest lies
+    // within -180 .. 180.
+    if (points > 0) {
+        const double shift = 360.0 * std::round(out.phaseDeg[loudest] / 360.0);
+        for (double& p : out.phaseDeg) {
+            p -= shift;
+        }
+    }
+    Harmonics(out, level, pre, post);
+    return out;
+}
+
+}  // namespace
+
+double WrapDegrees(double degrees)
+{
+    if (!std::isfinite(degrees)) {
+        return degrees;
+    }
+    double w = std::remainder(degrees, 360.0);
+    if (w == -180.0) {
+        w = 180.0;
+    }
+    return w;
+}
+
+LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecording& rec, LogSweepMode mode,
+                               int pointsPerOctave)
+{
+    LogSweepResult result;
+    result.mode = mode;
+    result.rateHz = design.params.rateHz;
+    const int rate = design.params.rateHz;
+    if (!ShowsSweep(rec.left, rec.frames, design.sweepFrames, rate)) {
+        result.error = LogSweepError::NoSignalLeft;
+        return result;
+    }
+    if (!ShowsSweep(rec.right, rec.frames, design.sweepFrames, rate)) {
+        result.error = LogSweepError::NoSignalRight;
+        return result;
+    }
+
+    result.bandLowHz = design.params.fromHz;
+    result.bandHighHz = design.BandTopHz();
+    const int perOctave = std::clamp(pointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    for (int i = 0;; ++i) {
+        const double f = result.bandLowHz * std::exp2(static_cast<double>(i) / perOctave);
+        if (f > result.bandHighHz * (1.0 + 1e-9)) {
+            break;
+        }
+        result.freqHz.push_back(f);
+    }
+
+    try {
+        // Room for the recording and, before lag 0, for the harmonics' responses.
+        const std::size_t n = GoodTransformSize(rec.frames + static_cast<std::size_t>(design.HarmonicAdvance(6)) +
+                                                1024);
+        RealTransform right(n);
+        RealTransform left(n);
+        LoadTransform(right, rec.right, rec.frames);
+        LoadTransform(left, rec.left, rec.frames);
+        if (mode == LogSweepMode::Reference) {
+            Deconvolve(right, left.Spectrum(), design);
+        } else {
+            RealTransform played(n);
+            LoadTransform(played, rec.played, std::min(rec.frames, design.Frames()));
+            Deconvolve(right, played.Spectrum(), design);
+            Deconvolve(left, played.Spectrum(), design);
+            result.left = ChannelAnalyser(design, left.Time(), n, rec.frames, result.freqHz, result.bandLowHz,
+                                          result.bandHighHz)
+                              .Run();
+        }
+        result.right = ChannelAnalyser(design, right.Time(), n, rec.frames, result.freqHz, result.bandLowHz,
+                                       result.bandHighHz)
+                           .Run();
+    } catch (const std::bad_alloc&) {
+        result = LogSweepResult{};
+        result.mode = mode;
+        result.rateHz = rate;
+        result.error = LogSweepError::NoMemory;
+    }
+    return result;
+}
+
+}  // namespace sonvera

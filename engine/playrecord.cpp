@@ -1,0 +1,275 @@
+// The sound engine's play-and-record operation (the log sweep): one signal played once
+// while both inputs record it as one piece. Blocks of the per-block capture cannot hold
+// a sweep of seconds, so this runs beside it with buffers of its own, sized per run.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "engine/soundengine.h"
+
+namespace sonvera {
+
+namespace {
+
+WaveFormat StereoPcm(std::uint32_t rateHz, std::uint16_t bits)
+{
+    WaveFormat f;
+    f.FormatTag = 1;
+    f.Channels = 2;
+    f.SamplesPerSec = rateHz;
+    f.BitsPerSample = bits;
+    f.BlockAlign = static_cast<std::uint16_t>(2 * bits / 8);
+    f.AvgBytesPerSec = static_cast<std::uint32_t>(f.BlockAlign) * rateHz;
+    return f;
+}
+
+// One value (full scale 1.0) as a PCM sample of `bytes` bytes, with the generator's full
+// scales (127, 32767, 2^31 - 256), rounded to nearest and clipped.
+void StoreSample(char* p, int bytes, double x)
+{
+    switch (bytes) {
+    case 1: {
+        const double v = std::clamp(std::nearbyint(x * 127.0), -127.0, 127.0);
+        *p = static_cast<char>(static_cast<unsigned char>(128 + static_cast<int>(v)));
+        break;
+    }
+    case 2: {
+        const auto v = static_cast<std::int16_t>(std::clamp(std::nearbyint(x * 32767.0), -32767.0, 32767.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    default: {
+        const auto v = static_cast<std::int32_t>(
+            std::clamp(std::nearbyint(x * 2147483392.0), -2147483392.0, 2147483392.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    }
+}
+
+// One recorded PCM sample as a real (full scale 1.0); overloads as the block conversion
+// counts them.
+float LoadSample(const char* p, int bytes, int& overloads)
+{
+    switch (bytes) {
+    case 1: {
+        const auto raw = static_cast<unsigned char>(*p);
+        overloads += raw == 0 || raw == 255;
+        return static_cast<float>(static_cast<int>(raw) - 128) / 128.0f;
+    }
+    case 2: {
+        std::int16_t raw = 0;
+        std::memcpy(&raw, p, sizeof raw);
+        overloads += raw == -32768 || raw == 32767;
+        return static_cast<float>(raw) / 32768.0f;
+    }
+    default: {
+        std::int32_t raw = 0;
+        std::memcpy(&raw, p, sizeof raw);
+        overloads += raw <= -2147483647 || raw == 2147483647;
+        return static_cast<float>(static_cast<double>(raw) / 2147483647.0);
+    }
+    }
+}
+
+}  // namespace
+
+bool SoundEngine::ClosePlayRecord()
+{
+    const bool wasOpen = PlayRecordOpen();
+    if (playRecordInOpen_) {
+        layer_.WaveInReset(playRecordIn_);
+        layer_.WaveInUnprepareHeader(playRecordIn_, playRecordInHeader_.get());
+        playRecordInOpen_ = layer_.WaveInClose(playRecordIn_) != kMmNoError;
+    }
+    if (playRecordOutOpen_) {
+        layer_.WaveOutReset(playRecordOut_);
+        layer_.WaveOutUnprepareHeader(playRecordOut_, playRecordOutHeader_.get());
+        playRecordOutOpen_ = layer_.WaveOutClose(playRecordOut_) != kMmNoError;
+    }
+    if (wasOpen && !PlayRecordOpen()) {
+        // What the resets handed back is posted like a finished recording; it must not
+        // reach the handler of a later run.
+        ++session_;
+    }
+    return !PlayRecordOpen();
+}
+
+int SoundEngine::StartPlayRecord(const std::vector<float>& signal, std::size_t recordFrames,
+                                 CaptureHandlerFn handler)
+{
+    engineError_ = 0;
+    if (playRecordRunning_) {
+        return 0;
+    }
+    auto fail = [this](int code) {
+        ClosePlayRecord();
+        playRecordInBuffer_ = {};
+        playRecordOutBuffer_ = {};
+        engineError_ = code;
+        return code;
+    };
+    if (!Started()) {
+        return fail(3);
+    }
+    // Left open by an earlier run whose close failed: closed now, or the start fails.
+    if (PlayRecordOpen() && !ClosePlayRecord()) {
+        return fail(kEngineCloseFailed);
+    }
+    if (blockInFlight_ || captureOpen_ || captureStarted_ || playbackActive_ || playbackOpen_) {
+        return fail(static_cast<int>(kMmAllocated));
+    }
+
+    DeviceFormat& outDevice = CurrentOut();
+    DeviceFormat& inDevice = CurrentIn();
+    inDevice.Format.SamplesPerSec = outDevice.Format.SamplesPerSec;
+    const WaveFormat outFormat = StereoPcm(outDevice.Format.SamplesPerSec, outDevice.Format.BitsPerSample);
+    const WaveFormat inFormat = StereoPcm(inDevice.Format.SamplesPerSec, inDevice.Format.BitsPerSample);
+    outDevice.Format = outFormat;
+    inDevice.Format = inFormat;
+    const std::uint64_t outBytes = static_cast<std::uint64_t>(signal.size()) * outFormat.BlockAlign;
+    const std::uint64_t inBytes = static_cast<std::uint64_t>(std::max(recordFrames, signal.size())) * inFormat.BlockAlign;
+    if (signal.empty() || outFormat.BlockAlign == 0 || inFormat.BlockAlign == 0 ||
+        inBytes > std::numeric_limits<std::uint32_t>::max()) {
+        return fail(static_cast<int>(kMmInvalidParam));
+    }
+    try {
+        if (!playRecordInHeader_) {
+            playRecordInHeader_ = std::make_unique<WaveHeader>();
+            playRecordOutHeader_ = std::make_unique<WaveHeader>();
+        }
+        playRecordOutBuffer_.assign(static_cast<std::size_t>(outBytes), 0);
+        playRecordInBuffer_.assign(static_cast<std::size_t>(inBytes), 0);
+    } catch (const std::bad_alloc&) {
+        return fail(3);
+    }
+    const int outValueBytes = outFormat.BitsPerSample / 8;
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+        char* frame = playRecordOutBuffer_.data() + i * outFormat.BlockAlign;
+        StoreSample(frame, outValueBytes, signal[i]);
+        StoreSample(frame + outValueBytes, outValueBytes, signal[i]);
+    }
+
+    const auto outId = static_cast<unsigned>(outDeviceIndex_);
+    const auto inId = static_cast<unsigned>(inDeviceIndex_);
+    MmResult r = layer_.WaveOutOpen(nullptr, outId, outFormat, nullptr, kWaveOpenQuery);
+    if (r != kMmNoError) {
+        return fail(static_cast<int>(r));
+    }
+    r = layer_.WaveInOpen(nullptr, inId, inFormat, nullptr, kWaveOpenQuery);
+    if (r != kMmNoError) {
+        AppendReport("InFormatQuery Error ");
+        return fail(static_cast<int>(r));
+    }
+    r = layer_.WaveOutOpen(&playRecordOut_, outId, outFormat, [](WaveMessage, WaveHeader*) {}, 0);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveOutOpen Error ", r, false);
+        return fail(static_cast<int>(r));
+    }
+    playRecordOutOpen_ = true;
+    WavePost post = [this, session = session_](WaveMessage message, WaveHeader* header) {
+        if (message == WaveMessage::InData) {
+            if (MessagePort* port = port_.load()) {
+                port->PostWaveInData(header, session);
+            }
+        }
+    };
+    r = layer_.WaveInOpen(&playRecordIn_, inId, inFormat, std::move(post), 0);
+    if (r != kMmNoError) {
+        ReportDeviceError("waveinOpen Error ", r, true);
+        return fail(static_cast<int>(r));
+    }
+    playRecordInOpen_ = true;
+    playRecordBits_ = inFormat.BitsPerSample;
+
+    WaveHeader& out = *playRecordOutHeader_;
+    out = WaveHeader{};
+    out.data = playRecordOutBuffer_.data();
+    out.bufferLength = static_cast<std::uint32_t>(outBytes);
+    out.loops = 1;
+    WaveHeader& in = *playRecordInHeader_;
+    in = WaveHeader{};
+    in.data = playRecordInBuffer_.data();
+    in.bufferLength = static_cast<std::uint32_t>(inBytes);
+    in.loops = 1;
+    if ((r = layer_.WaveOutPrepareHeader(playRecordOut_, &out)) != kMmNoError) {
+        ReportDeviceError("waveOutPrepHeader Error ", r, false);
+        return fail(static_cast<int>(r));
+    }
+    if ((r = layer_.WaveInPrepareHeader(playRecordIn_, &in)) != kMmNoError) {
+        return fail(static_cast<int>(r));
+    }
+    if ((r = layer_.WaveInAddBuffer(playRecordIn_, &in)) != kMmNoError) {
+        ReportDeviceError("waveInAddBuffer Error ", r, true);
+        return fail(static_cast<int>(r));
+    }
+    playRecordHandler_ = std::move(handler);
+    playRecordRunning_ = true;  // the instant clock completes inside the next call
+    if ((r = layer_.WavePlayRecord(playRecordOut_, &out, playRecordIn_)) != kMmNoError) {
+        playRecordRunning_ = false;
+        ReportDeviceError("wavePlayRecord Error ", r, false);
+        return fail(static_cast<int>(r));
+    }
+    return 0;
+}
+
+bool SoundEngine::TakePlayRecording(std::vector<float>& right, std::vector<float>& left, int& overloadCount)
+{
+    engineError_ = 0;
+    right.clear();
+    left.clear();
+    overloadCount = 0;
+    if (!playRecordRunning_) {
+        return false;
+    }
+    playRecordRunning_ = false;
+    playRecordHandler_ = nullptr;
+    if (!ClosePlayRecord()) {
+        playRecordInBuffer_ = {};
+        playRecordOutBuffer_ = {};
+        engineError_ = kEngineCloseFailed;
+        return false;
+    }
+    // Read after the reset: nothing writes the buffer any more.
+    const int bytes = playRecordBits_ / 8;
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(bytes);
+    const std::size_t frames = std::min<std::size_t>(playRecordInHeader_->bytesRecorded,
+                                                     playRecordInBuffer_.size()) / frameBytes;
+    try {
+        right.resize(frames);
+        left.resize(frames);
+    } catch (const std::bad_alloc&) {
+        right.clear();
+        left.clear();
+        playRecordInBuffer_ = {};
+        playRecordOutBuffer_ = {};
+        engineError_ = 3;
+        return false;
+    }
+    // The device's frames are (left, right); the swap flag exchanges them.
+    const bool swap = CurrentIn().SwapFlag != 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const char* frame = playRecordInBuffer_.data() + i * frameBytes;
+        const float first = LoadSample(frame, bytes, overloadCount);
+        const float second = LoadSample(frame + bytes, bytes, overloadCount);
+        left[i] = swap ? second : first;
+        right[i] = swap ? first : second;
+    }
+    playRecordInBuffer_ = {};
+    playRecordOutBuffer_ = {};
+    return true;
+}
+
+void SoundEngine::StopPlayRecord()
+{
+    playRecordRunning_ = false;
+    playRecordHandler_ = nullptr;
+    ClosePlayRecord();
+    playRecordInBuffer_ = {};
+    playRecordOutBuffer_ = {};
+}
+
+}  // namespace sonvera

@@ -1,0 +1,344 @@
+#include "measure/logsweeprun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "config/profilevalues.h"
+#include "engine/soundengine.h"
+#include "measure/prompt.h"
+#include "measure/spectrumrun.h"
+#include "measure/sweeprun.h"
+
+namespace sonvera {
+
+namespace {
+
+const LogSweepTexts kGermanTexts{
+    "Startfrequenz unter 1 Hz ! ",
+    "Startfrequenz nicht unter Stoppfrequenz ! ",
+    "Stoppfrequenz > Samplefrequenz/2 ! ",
+    "Dauer nicht zwischen 0.5 und 60 s ! ",
+    "Pegel über 0 dB ! ",
+    "Samplefrequenz nicht zwischen 8000 und 192000 Hz ! ",
+    "Kein Signal am linken Eingang ! ",
+    "Kein Signal am rechten Eingang ! ",
+    "Nicht genug Speicher für die Auswertung ! ",
+    "Ausgabe belegt: erst Generator oder Wobbeln stoppen ! ",
+    "Kein Eingabegerät ! ",
+    "Log-Sweep läuft ...",
+    "Log-Sweep gestoppt",
+    "Verzögerung",
+    "Samples",
+    "Band",
+    "Fenster",
+    "Over",
+};
+
+const LogSweepTexts kEnglishTexts{
+    "Start frequency below 1 Hz ! ",
+    "Start frequency not below stop frequency ! ",
+    "Stop frequency > sample rate/2 ! ",
+    "Duration not between 0.5 and 60 s ! ",
+    "Level above 0 dB ! ",
+    "Sample rate not between 8000 and 192000 Hz ! ",
+    "No signal at the left input ! ",
+    "No signal at the right input ! ",
+    "Not enough memory for the analysis ! ",
+    "Output busy: stop the generator or the sweep first ! ",
+    "No input device ! ",
+    "Log sweep running ...",
+    "Log sweep stopped",
+    "Delay",
+    "samples",
+    "band",
+    "window",
+    "Over",
+};
+
+const std::string kDegreeSign = "\u00B0";
+
+// The axes' ranges. The left axis spans 60 dB (120 when the level needs more) from a
+// top in whole 10 dB; the right axis spans the same (or twice) in dB, or 360 degrees
+// (or a multiple): its labels then fall on round values whatever grid step the diagram
+// chooses for the left axis.
+void LevelRange(double lo, double hi, float& min, float& max)
+{
+    const double top = std::isfinite(hi) ? 10.0 * std::ceil((hi + 1.0) / 10.0) : 10.0;
+    const double span = std::isfinite(lo) && top - lo > 60.0 ? 120.0 : 60.0;
+    max = static_cast<float>(top);
+    min = static_cast<float>(top - span);
+}
+
+void SecondRange(double lo, double hi, bool phase, double levelSpan, float& min, float& max)
+{
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        lo = phase ? -180.0 : -100.0;
+        hi = phase ? 180.0 : -40.0;
+    }
+    if (phase) {
+        double span = 360.0;
+        while (span < hi - lo + 90.0 && span < 360.0 * 64.0) {
+            span *= 2.0;
+        }
+        double bottom = -span / 2.0;
+        if (lo < bottom || hi > bottom + span) {
+            bottom = 90.0 * std::floor(lo / 90.0);
+        }
+        min = static_cast<float>(bottom);
+        max = static_cast<float>(bottom + span);
+        return;
+    }
+    const double top = 10.0 * std::ceil((hi + 3.0) / 10.0);
+    double span = levelSpan;
+    while (top - span > lo - 3.0 && span < 8.0 * levelSpan) {
+        span *= 2.0;
+    }
+    min = static_cast<float>(top - span);
+    max = static_cast<float>(top);
+}
+
+}  // namespace
+
+const LogSweepTexts* LogSweepTextsFor(char language)
+{
+    if (language == 'D') {
+        return &kGermanTexts;
+    }
+    if (language == 'E') {
+        return &kEnglishTexts;
+    }
+    return nullptr;
+}
+
+std::string LogSweepParamText(LogSweepParamError error, const LogSweepTexts& t)
+{
+    switch (error) {
+    case LogSweepParamError::None: return {};
+    case LogSweepParamError::FromTooLow: return t.fromTooLow;
+    case LogSweepParamError::FromNotBelowTo: return t.fromNotBelowTo;
+    case LogSweepParamError::ToAboveHalfRate: return t.toAboveHalfRate;
+    case LogSweepParamError::SecondsOutOfRange: return t.secondsOutOfRange;
+    case LogSweepParamError::LevelAboveZero: return t.levelAboveZero;
+    case LogSweepParamError::RateOutOfRange: return t.rateOutOfRange;
+    }
+    return {};
+}
+
+LogSweepParams LogSweepParamsFrom(const LogSweepSettings& s, int rateHz)
+{
+    LogSweepParams p;
+    p.fromHz = s.LogSweepFrom;
+    p.toHz = s.LogSweepTo;
+    p.seconds = s.LogSweepSeconds;
+    p.levelDb = s.LogSweepLevel;
+    p.rateHz = rateHz;
+    return p;
+}
+
+LogSweepRun::LogSweepRun(SoundEngine& engine, LogSweepSettings& settings, SweepDiagram& diagram,
+                         LogSweepView& view)
+    : engine_(engine), settings_(settings), diagram_(diagram), view_(view), texts_(&kGermanTexts)
+{
+}
+
+void LogSweepRun::SetLanguage(char language)
+{
+    if (const LogSweepTexts* t = LogSweepTextsFor(language)) {
+        texts_ = t;
+    }
+}
+
+void LogSweepRun::Fail(const std::string& text, bool deviceError, int code)
+{
+    running_ = false;
+    signal_ = {};
+    view_.SetRunning(false);
+    view_.SetStatus(text);
+    if (deviceError) {
+        // The sweep's device error box, as the stepped sweep shows it.
+        ShowErrorPrompt("ERROR at Frequency Output (" + engine_.DeviceErrorText(static_cast<std::uint32_t>(code)) +
+                            ")",
+                        kDeviceErrorHelpContext);
+    } else {
+        ShowWarningPrompt(text);
+    }
+}
+
+bool LogSweepRun::Running() const
+{
+    return running_ && engine_.PlayRecordRunning();
+}
+
+bool LogSweepRun::Start()
+{
+    if (Running()) {
+        return false;
+    }
+    running_ = false;
+    if (engine_.PlaybackActive() || engine_.PlaybackOpen() || engine_.CaptureStarted()) {
+        ShowWarningPrompt(texts_->busy);
+        return false;
+    }
+    if (engine_.CaptureFormats() == 0) {
+        ShowWarningPrompt(texts_->noInput);
+        return false;
+    }
+    int rateIn = 0, rateOut = 0;
+    engine_.GetSampleRates(rateIn, rateOut);
+    const LogSweepParams params = LogSweepParamsFrom(settings_, rateOut);
+    if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
+        ShowWarningPrompt(LogSweepParamText(e, *texts_));
+        return false;
+    }
+    engine_.SetSampleRates(rateOut, rateOut);
+    design_ = DesignLogSweep(params);
+    withReference_ = settings_.LogSweepWithRef;
+    pointsPerOctave_ = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    signal_ = MakeLogSweep(design_);
+    const auto extra = static_cast<std::size_t>(std::ceil(kLatencyAllowanceSeconds * rateOut));
+    seconds_ = static_cast<double>(signal_.size() + extra) / rateOut;
+    running_ = true;
+    started_ = std::chrono::steady_clock::now();
+    view_.SetRunning(true);
+    view_.SetStatus(texts_->running);
+    if (const int code = engine_.StartPlayRecord(signal_, signal_.size() + extra, [this] { Done(); }); code != 0) {
+        Fail(texts_->stopped, true, code);
+        return false;
+    }
+    return true;
+}
+
+void LogSweepRun::Stop()
+{
+    if (!running_) {
+        return;
+    }
+    // Also when a restart of the engine has ended it already: the window learns it.
+    engine_.StopPlayRecord();
+    running_ = false;
+    signal_ = {};
+    view_.SetRunning(false);
+    view_.SetStatus(texts_->stopped);
+}
+
+double LogSweepRun::Progress() const
+{
+    if (!Running() || seconds_ <= 0.0) {
+        return 0.0;
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    return std::clamp(elapsed / seconds_, 0.0, 1.0);
+}
+
+void LogSweepRun::Done()
+{
+    if (!running_) {
+        return;
+    }
+    std::vector<float> right, left;
+    int overloads = 0;
+    if (!engine_.TakePlayRecording(right, left, overloads)) {
+        const int code = engine_.EngineError() != 0 ? engine_.EngineError() : SoundEngine::kEngineCloseFailed;
+        Fail(code == 3 ? texts_->noMemory : texts_->stopped, code != 3, code);
+        return;
+    }
+    overloads_ = overloads;
+    LogSweepRecording recording;
+    recording.right = right.data();
+    recording.left = left.data();
+    recording.frames = right.size();
+    recording.played = signal_.data();
+    LogSweepResult result = AnalyseLogSweep(design_, recording,
+                                            withReference_ ? LogSweepMode::Reference : LogSweepMode::Stereo,
+                                            pointsPerOctave_);
+    switch (result.error) {
+    case LogSweepError::None: break;
+    case LogSweepError::NoSignalLeft: Fail(texts_->noSignalLeft, false, 0); return;
+    case LogSweepError::NoSignalRight: Fail(texts_->noSignalRight, false, 0); return;
+    case LogSweepError::NoMemory: Fail(texts_->noMemory, false, 0); return;
+    }
+    result_ = std::move(result);
+    hasResult_ = true;
+    running_ = false;
+    signal_ = {};
+    ShowResult();
+    view_.SetRunning(false);
+    view_.SetStatus(ResultLine());
+}
+
+std::string LogSweepRun::ResultLine() const
+{
+    if (!hasResult_) {
+        return {};
+    }
+    const double delay = result_.DelaySamples();
+    const double rate = result_.rateHz > 0 ? result_.rateHz : 1.0;
+    const LogSweepChannel& r = result_.right;
+    std::string line = texts_->delay + " " + FormatReal(delay, 1) + " " + texts_->samples + " (" +
+                       FormatReal(1000.0 * delay / rate, 3) + " ms), " + texts_->band + " " +
+                       FormatReal(result_.bandLowHz, 0) + " - " + FormatReal(result_.bandHighHz, 0) + " Hz, " +
+                       texts_->window + " " + FormatReal(1000.0 * static_cast<double>(r.windowFrames) / rate, 1) +
+                       " ms";
+    if (overloads_ > 0) {
+        line += ", " + texts_->overload + " " + std::to_string(overloads_);
+    }
+    return line;
+}
+
+void LogSweepRun::ShowResult()
+{
+    if (!hasResult_ || result_.freqHz.empty()) {
+        return;
+    }
+    const LogSweepChannel& right = result_.right;
+    const std::vector<double>* second = &right.phaseDeg;
+    bool phase = true;
+    switch (settings_.LogSweepCurve2) {
+    case LogSweepCurve::Phase: break;
+    case LogSweepCurve::Thd: second = &right.thdDb; phase = false; break;
+    case LogSweepCurve::H2: second = &right.harmonicDb[0]; phase = false; break;
+    case LogSweepCurve::H3: second = &right.harmonicDb[1]; phase = false; break;
+    case LogSweepCurve::H4: second = &right.harmonicDb[2]; phase = false; break;
+    case LogSweepCurve::H5: second = &right.harmonicDb[3]; phase = false; break;
+    case LogSweepCurve::LeftLevel:
+        // Only a stereo sweep measured the left input on its own.
+        if (result_.mode == LogSweepMode::Stereo) {
+            second = &result_.left.levelDb;
+            phase = false;
+        }
+        break;
+    }
+
+    const std::size_t count = result_.freqHz.size();
+    double lo1 = std::numeric_limits<double>::infinity(), hi1 = -lo1, lo2 = lo1, hi2 = -lo1;
+    for (std::size_t i = 0; i < count; ++i) {
+        lo1 = std::min(lo1, right.levelDb[i]);
+        hi1 = std::max(hi1, right.levelDb[i]);
+        if (std::isfinite((*second)[i])) {
+            lo2 = std::min(lo2, (*second)[i]);
+            hi2 = std::max(hi2, (*second)[i]);
+        }
+    }
+    float levelMin = 0.0f, levelMax = 0.0f, secondMin = 0.0f, secondMax = 0.0f;
+    LevelRange(lo1, hi1, levelMin, levelMax);
+    SecondRange(lo2, hi2, phase, static_cast<double>(levelMax) - levelMin, secondMin, secondMax);
+
+    diagram_.SetCurvesShown(true, true);
+    diagram_.SetAxesShown(true, true);
+    diagram_.ResetDiagramScales();
+    const auto freqMin = static_cast<int>(std::floor(result_.bandLowHz));
+    const auto freqMax = static_cast<int>(std::ceil(result_.bandHighHz));
+    diagram_.PrepareDiagram(diagram_.GetComment(), static_cast<int>(count) - 1, freqMin, freqMax, levelMin, levelMax);
+    diagram_.SetLevelRange(levelMax, levelMin);
+    diagram_.SetSecondRange(secondMax, secondMin);
+    diagram_.SetSecondAxis(phase ? kDegreeSign : std::string("dB"), phase);
+    for (std::size_t i = 0; i < count; ++i) {
+        const float values[2] = {static_cast<float>(right.levelDb[i]), static_cast<float>((*second)[i])};
+        diagram_.StoreDiagramPoint(values, 2, static_cast<int>(i), static_cast<float>(result_.freqHz[i]));
+    }
+    diagram_.SetResultLine(ResultLine());
+    diagram_.Repaint();
+}
+
+}  // namespace sonvera

@@ -1,0 +1,116 @@
+#pragma once
+// The log sweep of the generator page: one exponential sine sweep played while both
+// inputs record it as one piece, then deconvolved and analysed (dsp/logsweepanalysis.h);
+// the level as curve 1 and the phase, THD, a harmonic or the left input's level as
+// curve 2 of the diagram, the delay and the band in its result line.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "dsp/logsweep.h"
+#include "dsp/logsweepanalysis.h"
+
+namespace sonvera {
+
+class SoundEngine;
+class SweepDiagram;
+
+/// The log sweep's window as the run sees it (a recorder in tests, nothing headless).
+class LogSweepView {
+public:
+    virtual ~LogSweepView() = default;
+    /// START, STOP and the settings: the settings are locked while a sweep runs.
+    virtual void SetRunning(bool /*running*/) {}
+    /// The line under the controls: the result line, or why the sweep ended.
+    virtual void SetStatus(const std::string& /*text*/) {}
+};
+
+/// Texts of the log sweep in one language.
+struct LogSweepTexts {
+    std::string fromTooLow;
+    std::string fromNotBelowTo;
+    std::string toAboveHalfRate;
+    std::string secondsOutOfRange;
+    std::string levelAboveZero;
+    std::string rateOutOfRange;
+    std::string noSignalLeft;
+    std::string noSignalRight;
+    std::string noMemory;
+    std::string busy;
+    std::string noInput;
+    std::string running;
+    std::string stopped;
+    std::string delay;    // "Delay", before the samples
+    std::string samples;  // "samples"
+    std::string band;
+    std::string window;
+    std::string overload;  // before the count of clipped samples
+};
+
+/// German ('D') or English ('E') texts; nullptr for any other letter.
+const LogSweepTexts* LogSweepTextsFor(char language);
+/// The text of a parameter error (empty for none).
+std::string LogSweepParamText(LogSweepParamError error, const LogSweepTexts& texts);
+
+/// The parameters of `settings` at `rateHz`.
+LogSweepParams LogSweepParamsFrom(const LogSweepSettings& settings, int rateHz);
+
+/// The run (all on one thread, the completion through the engine's message port).
+class LogSweepRun {
+public:
+    /// Recorded after the played signal (sweep and silent tail) for the round trip's
+    /// latency of a real card.
+    static constexpr double kLatencyAllowanceSeconds = 0.5;
+
+    LogSweepRun(SoundEngine& engine, LogSweepSettings& settings, SweepDiagram& diagram, LogSweepView& view);
+
+    /// The language of the texts ('D' or 'E'; others change nothing).
+    void SetLanguage(char language);
+
+    /// START: checks the settings at the output's rate (a warning box names what is
+    /// wrong), plays and records. False when it did not start.
+    bool Start();
+    /// STOP: ends a sweep in flight; nothing of it is shown.
+    void Stop();
+    /// The completion: takes the recording, analyses it and shows the result.
+    void Done();
+
+    /// A sweep is in flight (a restart of the sound engine ends it too).
+    bool Running() const;
+    /// Share of the sweep in flight done, 0 .. 1, from the time since its start.
+    double Progress() const;
+    /// Whether a result is there to show, and the result.
+    bool HasResult() const { return hasResult_; }
+    const LogSweepResult& Result() const { return result_; }
+    const LogSweepDesign& Design() const { return design_; }
+    /// Clipped samples of the last recording.
+    int Overloads() const { return overloads_; }
+    /// The line under the diagram: delay, band and window length.
+    std::string ResultLine() const;
+    /// Stores the result into the diagram with the current choice of the second curve.
+    void ShowResult();
+
+private:
+    void Fail(const std::string& text, bool deviceError, int code);
+
+    SoundEngine& engine_;
+    LogSweepSettings& settings_;
+    SweepDiagram& diagram_;
+    LogSweepView& view_;
+    const LogSweepTexts* texts_;
+
+    bool running_ = false;
+    bool withReference_ = true;
+    int pointsPerOctave_ = kLogSweepDefaultPointsPerOctave;
+    LogSweepDesign design_;
+    std::vector<float> signal_;
+    std::chrono::steady_clock::time_point started_;
+    double seconds_ = 0.0;
+    bool hasResult_ = false;
+    LogSweepResult result_;
+    int overloads_ = 0;
+};
+
+}  // namespace sonvera

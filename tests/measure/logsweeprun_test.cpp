@@ -1,0 +1,197 @@
+// The log sweep on the virtual card against the analytic response of its device under
+// test: level, phase and delay through filters, harmonics through the nonlinearity; a
+// silent input; STOP.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/soundengine.h"
+#include "measure/logsweeprun.h"
+#include "measure/prompt.h"
+#include "measure/sweeprun.h"
+#include "platform/loopbackcard.h"
+#include "tests/engine/enginetestsupport.h"
+
+namespace sonvera {
+namespace {
+
+/// Keeps the points, ranges and texts the run hands to the diagram.
+class Diagram : public SweepDiagram {
+public:
+    bool PrepareDiagram(const std::string&, int last, int, int, float&, float&) override
+    {
+        lastIndex = last;
+        return false;
+    }
+    void ClearDiagramData() override {}
+    void ResetDiagramScales() override {}
+    void SetCurvesShown(bool, bool) override {}
+    void SetAxesShown(bool, bool) override {}
+    void SetLevelRange(float, float) override {}
+    void SetSecondRange(float, float) override {}
+    void GetLevelRange(float&, float&) const override {}
+    bool StoreDiagramPoint(const float* v, int, int index, float) override
+    {
+        stored = std::max(stored, index + 1);
+        curve2.resize(static_cast<std::size_t>(stored));
+        curve2[static_cast<std::size_t>(index)] = v[1];
+        return false;
+    }
+    void SetResultLine(const std::string& t) override { resultLine = t; }
+    std::string GetComment() const override { return {}; }
+    void Repaint() override {}
+    void Show(bool) override {}
+    void SetSecondAxis(const std::string& u, bool wrap) override { unit = u, wrapped = wrap; }
+
+    int lastIndex = -1, stored = 0;
+    std::vector<float> curve2;
+    std::string resultLine, unit;
+    bool wrapped = false;
+};
+
+class Prompts : public PromptService {
+public:
+    Prompts() { previous = SetPromptService(this); }
+    ~Prompts() override { SetPromptService(previous); }
+    void Show(const Prompt& p) override { texts.push_back(p.text); }
+    std::vector<std::string> texts;
+    PromptService* previous = nullptr;
+};
+
+/// An engine on the virtual card at 48 kHz, 16 bits, full output volume.
+struct Bench {
+    explicit Bench(const DutConfig& dut, LoopbackClock clock = LoopbackClock::Instant) : card(dut, clock)
+    {
+        int in = 0, out = 0;
+        std::uint32_t formats = 0;
+        engine.BuildDeviceReport(in, out, formats);
+        engine.InitSoundEngine();
+        engine.SetOutputVolume(100);
+        engine.SetSampleRates(48000, 48000);
+        run.SetLanguage('E');
+    }
+    ~Bench() { engine.ShutdownSoundEngine(); }
+
+    LoopbackCard card;
+    SoundEngine engine{card};
+    test::QueuePort port{engine};
+    LogSweepSettings settings;  // 20 Hz .. 20 kHz, 3 s, -6 dB, with reference
+    Diagram diagram;
+    LogSweepView view;
+    LogSweepRun run{engine, settings, diagram, view};
+};
+
+/// The card's device under test: a 2nd-order Butterworth high-pass and low-pass, each
+/// the analog prototype 1/(s^2 + sqrt2 s + 1) (s^2/(...) for the high-pass) at the
+/// frequency the bilinear transform warps f to, tan(pi f/fs) / tan(pi fc/fs).
+std::complex<double> Butterworth(double f, double fs, double highHz, double lowHz)
+{
+    using C = std::complex<double>;
+    const auto s = [&](double fc) { return C(0.0, std::tan(std::numbers::pi * f / fs) / std::tan(std::numbers::pi * fc / fs)); };
+    const C sh = s(highHz), sl = s(lowHz);
+    return sh * sh / (sh * sh + std::numbers::sqrt2 * sh + 1.0) / (sl * sl + std::numbers::sqrt2 * sl + 1.0);
+}
+
+TEST(LogSweepRun, LevelPhaseAndDelayThroughFiltersMatchTheAnalyticResponse)
+{
+    DutConfig dut;
+    dut.highPassHz = 100;
+    dut.lowPassHz = 5000;
+    dut.delaySamples = 37;
+    Bench b(dut);
+    ASSERT_TRUE(b.run.Start());
+    b.port.Pump();
+    ASSERT_TRUE(b.run.HasResult());
+    const LogSweepResult& r = b.run.Result();
+    EXPECT_NEAR(r.DelaySamples(), 37.0, 0.1);
+    int checked = 0;
+    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+        const double f = r.freqHz[i];
+        if (f < 30.0 || f > 18000.0) {
+            continue;
+        }
+        const std::complex<double> h = Butterworth(f, 48000.0, 100.0, 5000.0);
+        EXPECT_NEAR(r.right.levelDb[i], 20.0 * std::log10(std::abs(h)), 0.05) << f << " Hz";
+        EXPECT_NEAR(std::remainder(r.right.phaseDeg[i] - std::arg(h) * 180.0 / std::numbers::pi, 360.0), 0.0, 0.5)
+            << f << " Hz";
+        ++checked;
+    }
+    EXPECT_EQ(checked, 443);  // points 29 .. 471 of 20 Hz * 2^(i/48)
+    EXPECT_EQ(b.diagram.stored, static_cast<int>(r.freqHz.size()));
+    EXPECT_EQ(b.diagram.unit, "\u00B0");
+    EXPECT_TRUE(b.diagram.wrapped);
+    EXPECT_EQ(b.diagram.resultLine.rfind("Delay 37.0 samples (0.771 ms), band 20 - 20000 Hz, window ", 0), 0u)
+        << b.diagram.resultLine;
+}
+
+TEST(LogSweepRun, SecondAndThirdHarmonicMatchTheNonlinearity)
+{
+    // y = x + 2 h2 x^2 + 4 h3 x^3: a sine of amplitude A gets h2 A^2 and h3 A^3, that is
+    // h2 A and h3 A^2 relative to the fundamental.
+    DutConfig dut;
+    dut.h2 = 0.01;
+    dut.h3 = 0.005;
+    Bench b(dut);
+    b.settings.LogSweepCurve2 = LogSweepCurve::H3;
+    ASSERT_TRUE(b.run.Start());
+    b.port.Pump();
+    ASSERT_TRUE(b.run.HasResult());
+    const LogSweepResult& r = b.run.Result();
+    const double a = std::pow(10.0, -6.0 / 20.0);
+    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+        const double f = r.freqHz[i];
+        if (f >= 50.0 && f <= 20000.0 / 3.0) {
+            EXPECT_NEAR(r.right.harmonicDb[0][i], 20.0 * std::log10(0.01 * a), 0.5) << f << " Hz";
+            EXPECT_NEAR(r.right.harmonicDb[1][i], 20.0 * std::log10(0.005 * a * a), 0.5) << f << " Hz";
+        }
+        // A harmonic above the band is not measured, and says so.
+        EXPECT_EQ(std::isnan(r.right.harmonicDb[1][i]), 3.0 * f > 20000.0 * (1 + 1e-9)) << f << " Hz";
+    }
+    EXPECT_EQ(b.diagram.unit, "dB");
+    EXPECT_FALSE(b.diagram.wrapped);
+}
+
+TEST(LogSweepRun, AnInputWithoutSignalIsAnErrorNamingItAndShowsNothing)
+{
+    DutConfig silent;
+    silent.gainDb = -200;
+    Bench b(silent);
+    Prompts prompts;
+    ASSERT_TRUE(b.run.Start());
+    b.port.Pump();
+    EXPECT_FALSE(b.run.HasResult());
+    EXPECT_FALSE(b.run.Running());
+    EXPECT_EQ(b.diagram.stored, 0);
+    EXPECT_EQ(prompts.texts, std::vector<std::string>{"No signal at the right input ! "});
+}
+
+TEST(LogSweepRun, StopEndsASweepInFlightAndTheNextOneMeasures)
+{
+    Bench b(DutConfig{}, LoopbackClock::RealTime);
+    b.settings.LogSweepSeconds = 0.5;
+    ASSERT_TRUE(b.run.Start());
+    EXPECT_TRUE(b.engine.PlayRecordRunning());
+    b.run.Stop();
+    EXPECT_FALSE(b.run.Running());
+    EXPECT_FALSE(b.engine.PlayRecordOpen());
+    b.port.Pump();  // what the reset handed back reaches nobody
+    EXPECT_FALSE(b.run.HasResult());
+
+    ASSERT_TRUE(b.run.Start());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (b.run.Running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        b.port.Pump();
+    }
+    ASSERT_TRUE(b.run.HasResult());
+    EXPECT_NEAR(b.run.Result().DelaySamples(), 0.0, 0.1);
+}
+
+}  // namespace
+}  // namespace sonvera

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+#include "config/settings.h"
+#include "measure/logsweeprun.h"
+
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTimer;
+
+namespace sonvera {
+
+class ProfileFile;
+class SoundEngine;
+class SweepDiagram;
+
+/// The log sweep window of the generator page ("Log-Sweep"): band, duration, level,
+/// points per octave, reference or stereo, what the diagram's second curve shows;
+/// START, STOP, a progress bar and the result line. Thin over LogSweepRun; reads section
+/// LOGSWEEP when created and writes it when it is hidden, or destroyed after being shown.
+class TLogSweep : public QDialog, private LogSweepView {
+public:
+    TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings& settings, SweepDiagram& diagram,
+              QWidget* parent = nullptr);
+    ~TLogSweep() override;
+
+    /// The language routine: 'D' or 'E', any other letter changes nothing.
+    void SetTexts(char language);
+    /// The generator page is left: a sweep in flight ends, the window goes.
+    void LeavePage();
+
+    void StartClick();
+    void StopClick();
+    void Curve2Change(int index);
+
+    LogSweepRun& Run() { return run_; }
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+
+private:
+    // LogSweepView.
+    void SetRunning(bool running) override;
+    void SetStatus(const std::string& text) override;
+
+    void FillControls();
+    /// The typed values into the settings; false when one is not a number (with a
+    /// warning naming the field when `warn`).
+    bool ReadControls(bool warn);
+    void Tick();
+    void WriteSection();
+
+    ProfileFile& profile_;
+    LogSweepSettings& settings_;
+    LogSweepRun run_;
+    char language_ = 'D';
+    bool runningShown_ = false;
+    bool changed_ = false;  // shown since the section was last written
+    bool placed_ = false;   // placed under the main window on its first showing
+
+    QLabel* FromLabel;
+    QLabel* ToLabel;
+    QLabel* SecondsLabel;
+    QLabel* LevelLabel;
+    QLabel* PointsLabel;
+    QLabel* Curve2Label;
+    QLineEdit* LogFrom;
+    QLineEdit* LogTo;
+    QLineEdit* LogSeconds;
+    QLineEdit* LogLevel;
+    QSpinBox* LogPoints;
+    QGroupBox* LogMode;
+    QRadioButton* LogRef;
+    QRadioButton* LogStereo;
+    QComboBox* LogCurve2;
+    QPushButton* LogStart;
+    QPushButton* LogStop;
+    QPushButton* LogClose;
+    QProgressBar* LogProgress;
+    QLabel* LogStatus;
+    QTimer* timer_;
+};
+
+}  // namespace sonvera
