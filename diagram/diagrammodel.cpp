@@ -600,7 +600,6 @@ int DiagramModel::CollectCurve(int curve)
     if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x == kCurveBreak) {
         --count;
     }
-    }
     return count;
 }
 
