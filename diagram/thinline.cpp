@@ -1,0 +1,413 @@
+#include "diagram/thinline.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+namespace sonvera {
+
+namespace {
+
+// Directions of the last segment drawn; a reversal along the same axis gets a cap.
+enum Direction : int {
+    kNoDirection = 0,
+    kTopToBottom = 0x1,
+    kBottomToTop = 0x2,
+    kLeftToRight = 0x4,
+    kRightToLeft = 0x8,
+    kVertical = 0x3,
+    kHorizontal = 0xc,
+};
+
+enum Caps : int { kNoCaps = 0, kCapBegin = 0x1, kCapEnd = 0x2 };
+
+constexpr int kNoPixel = INT_MIN;
+
+struct Pixel {
+    int x = kNoPixel;
+    int y = kNoPixel;
+};
+
+int SwapCaps(int caps)
+{
+    return ((caps & kCapBegin) << 1) | ((caps & kCapEnd) >> 1);
+}
+
+// 26.6 fixed point, truncated towards zero.
+int Fixed(double v)
+{
+    return static_cast<int>(v * 64.);
+}
+
+// Quotient in 16.16 fixed point.
+int Slope(int num, int den)
+{
+    if (std::abs(num) > 0x7fff) {
+        return static_cast<int>(static_cast<long long>(num) * 65536 / den);
+    }
+    return num * 65536 / den;
+}
+
+class ThinLines {
+public:
+    ThinLines(QImage& image, QRgb colour)
+        : pixels(reinterpret_cast<quint32*>(image.bits())),
+          perLine(image.bytesPerLine() / 4),
+          width(image.width()),
+          height(image.height()),
+          colour(colour | 0xFF000000u),
+          // The lines are first clipped, in floating point, to a pixel around the image.
+          xmin(-1.0),
+          xmax(image.width() + 1.0),
+          ymin(-1.0),
+          ymax(image.height() + 1.0)
+    {
+    }
+
+    void Polyline(const QPoint* points, int count);
+
+private:
+    void Put(int x, int y)
+    {
+        if (static_cast<unsigned>(x) < static_cast<unsigned>(width) &&
+            static_cast<unsigned>(y) < static_cast<unsigned>(height)) {
+            pixels[static_cast<qsizetype>(y) * perLine + x] = colour;
+        }
+    }
+    bool Clip(double& x1, double& y1, double& x2, double& y2);
+    bool Line(double rx1, double ry1, double rx2, double ry2, int caps);
+    void EndOf(double rx1, double ry1, double rx2, double ry2);
+
+    quint32* pixels;
+    qsizetype perLine;
+    int width;
+    int height;
+    quint32 colour;
+    double xmin;
+    double xmax;
+    double ymin;
+    double ymax;
+    Pixel lastPixel;
+    int lastDir = kNoDirection;
+    bool lastAxisAligned = false;
+};
+
+// Clips the line to the rectangle a pixel around the image; true when nothing is left.
+// A clipped end forgets the last pixel drawn.
+bool ThinLines::Clip(double& x1, double& y1, double& x2, double& y2)
+{
+    if (x1 < xmin) {
+        if (x2 <= xmin) {
+            lastPixel.x = kNoPixel;
+            return true;
+        }
+        y1 += (y2 - y1) / (x2 - x1) * (xmin - x1);
+        x1 = xmin;
+    } else if (x1 > xmax) {
+        if (x2 >= xmax) {
+            lastPixel.x = kNoPixel;
+            return true;
+        }
+        y1 += (y2 - y1) / (x2 - x1) * (xmax - x1);
+        x1 = xmax;
+    }
+    if (x2 < xmin) {
+        lastPixel.x = kNoPixel;
+        y2 += (y2 - y1) / (x2 - x1) * (xmin - x2);
+        x2 = xmin;
+    } else if (x2 > xmax) {
+        lastPixel.x = kNoPixel;
+        y2 += (y2 - y1) / (x2 - x1) * (xmax - x2);
+        x2 = xmax;
+    }
+    if (y1 < ymin) {
+        if (y2 <= ymin) {
+            lastPixel.x = kNoPixel;
+            return true;
+        }
+        x1 += (x2 - x1) / (y2 - y1) * (ymin - y1);
+        y1 = ymin;
+    } else if (y1 > ymax) {
+        if (y2 >= ymax) {
+            lastPixel.x = kNoPixel;
+            return true;
+        }
+        x1 += (x2 - x1) / (y2 - y1) * (ymax - y1);
+        y1 = ymax;
+    }
+    if (y2 < ymin) {
+        lastPixel.x = kNoPixel;
+        x2 += (x2 - x1) / (y2 - y1) * (ymin - y2);
+        y2 = ymin;
+    } else if (y2 > ymax) {
+        lastPixel.x = kNoPixel;
+        x2 += (x2 - x1) / (y2 - y1) * (ymax - y2);
+        y2 = ymax;
+    }
+    return false;
+}
+
+// One segment. Along its major axis it covers the pixel centres from the rounded start
+// to before the rounded end (half a pixel more at a capped end); the minor coordinate
+// steps in 16.16. The first pixel is left out when the previous segment ended on it, and
+// one is added before it when the segments would otherwise leave a gap at a turn.
+bool ThinLines::Line(double rx1, double ry1, double rx2, double ry2, int caps)
+{
+    bool drawn = std::abs(rx2 - rx1) + std::abs(ry2 - ry1) >= 1.0;
+    if (Clip(rx1, ry1, rx2, ry2)) {
+        return true;
+    }
+    int x1 = Fixed(rx1);
+    int y1 = Fixed(ry1);
+    int x2 = Fixed(rx2);
+    int y2 = Fixed(ry2);
+    const int dx = std::abs(x2 - x1);
+    const int dy = std::abs(y2 - y1);
+    Pixel last = lastPixel;
+    const auto joint = [&](const Pixel& first, int dir, bool axisAligned) {
+        // 0: as computed, -1: leave the first pixel out, +1: add one before it.
+        if (lastPixel.x == kNoPixel) {
+            return 0;
+        }
+        if (first.x == lastPixel.x && first.y == lastPixel.y) {
+            return -1;
+        }
+        if (lastDir != dir &&
+            (((axisAligned && lastAxisAligned) && lastPixel.x != first.x && lastPixel.y != first.y) ||
+             std::abs(lastPixel.x - first.x) > 1 || std::abs(lastPixel.y - first.y) > 1)) {
+            return 1;
+        }
+        if (lastDir == dir && std::abs(lastPixel.x - first.x) <= 1 && std::abs(lastPixel.y - first.y) > 1) {
+            return 2;
+        }
+        return 0;
+    };
+
+    if (dx < dy) {
+        int dir = kTopToBottom;
+        bool swapped = false;
+        if (y1 > y2) {
+            swapped = true;
+            std::swap(y1, y2);
+            std::swap(x1, x2);
+            caps = SwapCaps(caps);
+            dir = kBottomToTop;
+        }
+        const int xinc = Slope(x2 - x1, y2 - y1);
+        int x = x1 * 1024;
+        if ((lastDir ^ kVertical) == dir) {
+            caps |= swapped ? kCapEnd : kCapBegin;
+        }
+        if ((caps & kCapBegin) != 0) {
+            y1 -= 32;
+            x -= xinc >> 1;
+        }
+        if ((caps & kCapEnd) != 0) {
+            y2 += 32;
+        }
+        int y = (y1 + 32) >> 6;
+        int ys = (y2 + 32) >> 6;
+        const int round = xinc > 0 ? 32 : 0;
+        // A cap that moved the start to the pixel before the one the last segment ended
+        // on starts it on that pixel again.
+        if ((caps & kCapBegin) != 0 && lastPixel.y == y + 1) {
+            ++y;
+        }
+        if (y != ys) {
+            x += ((y * 64) + round - y1) * xinc >> 6;
+            Pixel first{x >> 16, y};
+            last = Pixel{(x + (ys - y - 1) * xinc) >> 16, ys - 1};
+            if (swapped) {
+                std::swap(first, last);
+            }
+            const bool axisAligned = std::abs(xinc) < (1 << 14);
+            const int j = joint(first, dir, axisAligned);
+            if (j < 0) {
+                if (swapped) {
+                    --ys;
+                } else {
+                    ++y;
+                    x += xinc;
+                }
+            } else if (j == 1) {
+                if (swapped) {
+                    ++ys;
+                } else {
+                    --y;
+                    x -= xinc;
+                }
+            } else if (j == 2) {
+                x += xinc >> 1;
+                last.x = swapped ? x >> 16 : (x + (ys - y - 1) * xinc) >> 16;
+            }
+            lastDir = dir;
+            lastAxisAligned = axisAligned;
+            do {
+                Put(x >> 16, y);
+                x += xinc;
+            } while (++y < ys);
+            drawn = true;
+        }
+    } else {
+        if (dx == 0) {
+            return true;
+        }
+        int dir = kLeftToRight;
+        bool swapped = false;
+        if (x1 > x2) {
+            swapped = true;
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+            caps = SwapCaps(caps);
+            dir = kRightToLeft;
+        }
+        const int yinc = Slope(y2 - y1, x2 - x1);
+        int y = y1 * 1024;
+        if ((lastDir ^ kHorizontal) == dir) {
+            caps |= swapped ? kCapEnd : kCapBegin;
+        }
+        if ((caps & kCapBegin) != 0) {
+            x1 -= 32;
+            y -= yinc >> 1;
+        }
+        if ((caps & kCapEnd) != 0) {
+            x2 += 32;
+        }
+        int x = (x1 + 32) >> 6;
+        int xs = (x2 + 32) >> 6;
+        const int round = yinc > 0 ? 32 : 0;
+        if ((caps & kCapBegin) != 0 && lastPixel.x == x + 1) {
+            ++x;
+        }
+        if (x != xs) {
+            y += ((x * 64) + round - x1) * yinc >> 6;
+            Pixel first{x, y >> 16};
+            last = Pixel{xs - 1, (y + (xs - x - 1) * yinc) >> 16};
+            if (swapped) {
+                std::swap(first, last);
+            }
+            const bool axisAligned = std::abs(yinc) < (1 << 14);
+            const int j = joint(first, dir, axisAligned);
+            if (j < 0) {
+                if (swapped) {
+                    --xs;
+                } else {
+                    ++x;
+                    y += yinc;
+                }
+            } else if (j == 1) {
+                if (swapped) {
+                    ++xs;
+                } else {
+                    --x;
+                    y -= yinc;
+                }
+            } else if (j == 2) {
+                y += yinc >> 1;
+                last.y = swapped ? y >> 16 : (y + (xs - x - 1) * yinc) >> 16;
+            }
+            lastDir = dir;
+            lastAxisAligned = axisAligned;
+            do {
+                Put(x, y >> 16);
+                y += yinc;
+            } while (++x < xs);
+            drawn = true;
+        }
+    }
+    lastPixel = last;
+    return drawn;
+}
+
+// The last pixel and the direction of a segment, as Line leaves them, without drawing:
+// a closed polyline's first segment joins its last.
+void ThinLines::EndOf(double rx1, double ry1, double rx2, double ry2)
+{
+    lastPixel = Pixel{};
+    if (Clip(rx1, ry1, rx2, ry2)) {
+        return;
+    }
+    int x1 = Fixed(rx1);
+    int y1 = Fixed(ry1);
+    int x2 = Fixed(rx2);
+    int y2 = Fixed(ry2);
+    const int dx = std::abs(x2 - x1);
+    const int dy = std::abs(y2 - y1);
+    if (dx < dy) {
+        const bool swapped = y1 > y2;
+        if (swapped) {
+            std::swap(y1, y2);
+            std::swap(x1, x2);
+        }
+        const int xinc = Slope(x2 - x1, y2 - y1);
+        int x = x1 * 1024;
+        const int y = (y1 + 32) >> 6;
+        const int ys = (y2 + 32) >> 6;
+        const int round = xinc > 0 ? 32 : 0;
+        if (y != ys) {
+            x += ((y * 64) + round - y1) * xinc >> 6;
+            lastPixel = swapped ? Pixel{x >> 16, y} : Pixel{(x + (ys - y - 1) * xinc) >> 16, ys - 1};
+            lastDir = swapped ? kBottomToTop : kTopToBottom;
+            lastAxisAligned = std::abs(xinc) < (1 << 14);
+        }
+    } else {
+        if (dx == 0) {
+            return;
+        }
+        const bool swapped = x1 > x2;
+        if (swapped) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        const int yinc = Slope(y2 - y1, x2 - x1);
+        int y = y1 * 1024;
+        const int x = (x1 + 32) >> 6;
+        const int xs = (x2 + 32) >> 6;
+        const int round = yinc > 0 ? 32 : 0;
+        if (x != xs) {
+            y += ((x * 64) + round - x1) * yinc >> 6;
+            lastPixel = swapped ? Pixel{x, y >> 16} : Pixel{xs - 1, (y + (xs - x - 1) * yinc) >> 16};
+            lastDir = swapped ? kRightToLeft : kLeftToRight;
+            lastAxisAligned = std::abs(yinc) < (1 << 14);
+        }
+    }
+}
+
+void ThinLines::Polyline(const QPoint* points, int count)
+{
+    if (count == 1) {
+        Put(points[0].x(), points[0].y());
+    }
+    if (count < 2) {
+        return;
+    }
+    // A polyline that ends where it began is closed: no caps.
+    const bool closed = points[0] == points[count - 1];
+    int caps = closed ? kNoCaps : kCapBegin;
+    if (closed) {
+        EndOf(points[count - 2].x(), points[count - 2].y(), points[count - 1].x(), points[count - 1].y());
+    }
+    double px = points[0].x();
+    double py = points[0].y();
+    for (int i = 1; i < count; ++i) {
+        if (!closed && i == count - 1) {
+            caps |= kCapEnd;
+        }
+        const double qx = points[i].x();
+        const double qy = points[i].y();
+        Line(px, py, qx, qy, caps);
+        px = qx;
+        py = qy;
+        caps = kNoCaps;
+    }
+}
+
+}  // namespace
+
+void DrawThinPolyline(QImage& image, const QPoint* points, int count, QRgb colour)
+{
+    ThinLines(image, colour).Polyline(points, count);
+}
+
+}  // namespace sonvera
