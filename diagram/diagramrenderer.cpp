@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "diagram/diagramscale.h"
+#include "diagram/thinline.h"
 
 namespace sonvera {
 
@@ -96,8 +97,10 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
     // The curves and the cursor never reach the texts of the bands, so drawing them after
     // the title gives the same picture as drawing them before it.
     const int width = DrawBackground(m, p, print, comment, resultLineLeft);
-    DrawCurves(m, p, nullptr);
-    if (!print) {
+    p.end();
+    DrawCurves(m, image, nullptr);
+    if (!print && m.CursorMode != 0) {
+        p.begin(&image);
         DrawCursor(m, p);
     }
     return width;
@@ -155,8 +158,7 @@ QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
     if (!screenDrawn || !(screenKey == key) || screen.cacheKey() != screenImage) {
         std::memcpy(screen.bits(), background.constBits(), static_cast<std::size_t>(screen.sizeInBytes()));
         strips.assign(count, RowSpan{});
-        QPainter p(&screen);
-        DrawCurves(m, p, &strips);
+        DrawCurves(m, screen, &strips);
         changed = QRegion(screen.rect());
     } else if (!(curves == screenCurves)) {
         // The background goes back where the old curves lie, the new ones are drawn over
@@ -172,9 +174,7 @@ QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
             }
         }
         newStrips.assign(count, RowSpan{});
-        QPainter p(&screen);
-        DrawCurves(m, p, &newStrips);
-        p.end();
+        DrawCurves(m, screen, &newStrips);
         for (std::size_t k = 0; k < count; ++k) {
             RowSpan rows = strips[k];
             if (newStrips[k].top <= newStrips[k].bottom) {
@@ -363,9 +363,17 @@ int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
     return r.right - titleWidth - r.left - 8;
 }
 
-void DiagramRenderer::DrawCurves(DiagramModel& m, QPainter& p, std::vector<RowSpan>* spans)
+void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<RowSpan>* spans)
 {
-    // 6. The curves, one polyline each (one per piece where a curve has gaps).
+    // 6. The curves, one polyline each (one per piece where a curve has gaps). On the
+    // 32-bit formats of the diagram's images the lines go straight into the pixels, with
+    // the pixels QPainter gives them; other images are painted.
+    const bool direct =
+        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32_Premultiplied;
+    QPainter p;
+    if (!direct) {
+        p.begin(&image);
+    }
     const DiagramOptions& o = m.Options;
     for (int curve = 1; curve <= 2; ++curve) {
         if ((curve == 1 ? o.DrawCurve1 : o.DrawCurve2) == 0 || !m.HasStorage()) {
@@ -376,7 +384,10 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QPainter& p, std::vector<RowSp
             continue;
         }
         const auto& src = m.Polyline();
-        p.setPen(Pen(curve == 1 ? o.ColLine1 : o.ColLine2));
+        const Colour colour = curve == 1 ? o.ColLine1 : o.ColLine2;
+        if (!direct) {
+            p.setPen(Pen(colour));
+        }
         // Each piece between two gaps is one polyline (a lone vertex one point).
         int piece = 0;
         for (int i = 0; i <= n; ++i) {
@@ -385,7 +396,9 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QPainter& p, std::vector<RowSp
                     QPoint(src[static_cast<std::size_t>(i)].x, src[static_cast<std::size_t>(i)].y);
                 continue;
             }
-            if (piece == 1) {
+            if (direct) {
+                DrawThinPolyline(image, vertices.data(), piece, ToQRgb(colour));
+            } else if (piece == 1) {
                 p.drawPoint(vertices[0]);
             } else if (piece > 1) {
                 p.drawPolyline(vertices.data(), piece);

@@ -108,7 +108,7 @@ private:
                        int resultLineLeft);
     // Draws the curves; with `strips` also notes, per strip of kStripWidth columns from
     // PlotRect.left - 1 on, the rows their lines may touch.
-    void DrawCurves(DiagramModel& model, QPainter& p, std::vector<RowSpan>* strips);
+    void DrawCurves(DiagramModel& model, QImage& image, std::vector<RowSpan>* strips);
     void DrawCursor(const DiagramModel& model, QPainter& p);
     void MarkStrips(const DiagramModel& model, int n, std::vector<RowSpan>& strips) const;
     // The rectangle of strip k holding the given rows, in whole row steps, within the image.
