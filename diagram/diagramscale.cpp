@@ -34,18 +34,4 @@ double NiceStep(double x)
     return 0.02;  // NaN: the smallest step rather than a meaningless one
 }
 
-int DiagramRound(double x)
-{
-    if (std::isnan(x)) {
-        return 0;
-    }
-    if (x > 1e9) {
-        return 1000000000;
-    }
-    if (x < -1e9) {
-        return -1000000000;
-    }
-    return static_cast<int>(std::nearbyint(x));  // default rounding mode: halves to even
-}
-
 }  // namespace sonvera

@@ -25,8 +25,21 @@ extern const std::array<FreqTick, kFreqTickCount> FreqTickTable;
 double NiceStep(double x);
 
 /// Nearest integer with halves to even, as every real-to-integer conversion of the diagram.
-/// Values beyond +-1e9 (and NaN) are clamped so that no conversion overflows.
-int DiagramRound(double x);
+/// Values beyond +-1e9 (and NaN) are clamped so that no conversion overflows. Inline: the
+/// curves round every point.
+inline int DiagramRound(double x)
+{
+    if (x > 1e9) {
+        return 1000000000;
+    }
+    if (!(x >= -1e9)) {
+        return x < -1e9 ? -1000000000 : 0;  // NaN gives 0
+    }
+    // Adding and taking away 1.5 * 2^52 leaves the nearest integer, halves to even (the
+    // default rounding of every double operation), for all |x| below 2^51.
+    constexpr double kShift = 6755399441055744.0;
+    return static_cast<int>((x + kShift) - kShift);
+}
 
 
 }  // namespace sonvera

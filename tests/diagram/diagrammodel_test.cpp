@@ -61,7 +61,11 @@ TEST(DiagramRound, HalvesToEvenAndClamped)
     EXPECT_EQ(DiagramRound(2.5), 2);
     EXPECT_EQ(DiagramRound(3.5), 4);
     EXPECT_EQ(DiagramRound(-2.5), -2);
+    EXPECT_EQ(DiagramRound(0.49999999999999994), 0);
+    EXPECT_EQ(DiagramRound(-999999998.5), -999999998);
     EXPECT_EQ(DiagramRound(1e300), 1000000000);
+    EXPECT_EQ(DiagramRound(-1e300), -1000000000);
+    EXPECT_EQ(DiagramRound(std::nan("")), 0);
 }
 
 TEST(PrepareDiagram, FreshDiagramTakesTheCallersRanges)
