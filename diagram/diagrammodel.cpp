@@ -505,7 +505,16 @@ int DiagramModel::CollectCurve(int curve)
         columnScale = scale;
     }
 
-    const std::vector<float>& values = curve == 2 ? Curve2Array : Curve1Array;
+    const float* const values = (curve == 2 ? Curve2Array : Curve1Array).data();
+    const float* const freqs = FreqArray.data();
+    const float* const cachedFreqs = slotColumnFreq.data();
+    const std::int32_t* const cachedColumns = slotColumn.data();
+    PixelPoint* const out = PolylineBuffer.data();
+    // As LevelToY1 and LevelToY2, with the plot's edges held here.
+    const double levelMin = curve == 2 ? Level2Min : LevelMin;
+    const double levelScale = curve == 2 ? layout.LevelScale2 : layout.LevelScale1;
+    const int top = p.top;
+    const int bottom = p.bottom;
     const int o = layout.CharHeight / 8;
     int count = 0;
     // A vertex that only carries on a row of the two before it moves the last one along
@@ -513,14 +522,14 @@ int DiagramModel::CollectCurve(int curve)
     // level range runs flat along the plot's edge).
     const auto append = [&](int x, int y) {
         if (count >= 2) {
-            PixelPoint& end = PolylineBuffer[static_cast<std::size_t>(count - 1)];
-            const PixelPoint& before = PolylineBuffer[static_cast<std::size_t>(count - 2)];
+            PixelPoint& end = out[count - 1];
+            const PixelPoint& before = out[count - 2];
             if (end.y == y && before.y == y && before.x < end.x && end.x < x) {
                 end.x = x;
                 return;
             }
         }
-        PolylineBuffer[static_cast<std::size_t>(count++)] = {x, y};
+        out[count++] = {x, y};
     };
 
     // The column being collected: its lowest and highest row, which came first and how
@@ -547,7 +556,7 @@ int DiagramModel::CollectCurve(int curve)
     PixelPoint last{};
     int lastSlot = -1;
     const auto offer = [&](int i) {
-        const double v = values[static_cast<std::size_t>(i)];
+        const double v = values[i];
         if (std::isnan(v)) {
             // A point without a value (a step that measured nothing) breaks the line: the
             // piece before it ends at its last point.
@@ -556,17 +565,18 @@ int DiagramModel::CollectCurve(int curve)
                 append(last.x, last.y);
             }
             slots = 0;
-            if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x != kCurveBreak) {
-                PolylineBuffer[static_cast<std::size_t>(count++)] = {kCurveBreak, kCurveBreak};
+            if (count > 0 && out[count - 1].x != kCurveBreak) {
+                out[count++] = {kCurveBreak, kCurveBreak};
             }
             return;
         }
-        const int x = SlotColumn(i);
-        int y = curve == 2 ? LevelToY2(v) : LevelToY1(v);
-        if (y > p.bottom) {
-            y = p.bottom + o;
-        } else if (y < p.top) {
-            y = p.top - o;
+        const float f = freqs[i];
+        const int x = cachedFreqs[i] == f ? cachedColumns[i] : SlotColumn(i);
+        int y = bottom - DiagramRound((v - levelMin) * levelScale);
+        if (y > bottom) {
+            y = bottom + o;
+        } else if (y < top) {
+            y = top - o;
         }
         if (x != column || slots == 0) {
             closeColumn();
@@ -587,7 +597,7 @@ int DiagramModel::CollectCurve(int curve)
     };
     offer(l);
     for (int i = l + 1; i <= m; ++i) {
-        if (FreqArray[static_cast<std::size_t>(i)] != 0.0f) {
+        if (freqs[i] != 0.0f) {
             offer(i);
         }
     }
@@ -597,7 +607,7 @@ int DiagramModel::CollectCurve(int curve)
     if (lastSlot == m && slots > 1) {
         append(last.x, last.y);
     }
-    if (count > 0 && PolylineBuffer[static_cast<std::size_t>(count - 1)].x == kCurveBreak) {
+    if (count > 0 && out[count - 1].x == kCurveBreak) {
         --count;
     }
     return count;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "diagram/diagramscale.h"
 #include "diagram/thinline.h"
@@ -370,9 +371,9 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<Row
     // the pixels QPainter gives them; other images are painted.
     const bool direct =
         image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32_Premultiplied;
-    QPainter p;
+    std::optional<QPainter> p;
     if (!direct) {
-        p.begin(&image);
+        p.emplace(&image);
     }
     const DiagramOptions& o = m.Options;
     for (int curve = 1; curve <= 2; ++curve) {
@@ -385,8 +386,8 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<Row
         }
         const auto& src = m.Polyline();
         const Colour colour = curve == 1 ? o.ColLine1 : o.ColLine2;
-        if (!direct) {
-            p.setPen(Pen(colour));
+        if (p) {
+            p->setPen(Pen(colour));
         }
         // Each piece between two gaps is one polyline (a lone vertex one point).
         int piece = 0;
@@ -399,9 +400,9 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<Row
             if (direct) {
                 DrawThinPolyline(image, vertices.data(), piece, ToQRgb(colour));
             } else if (piece == 1) {
-                p.drawPoint(vertices[0]);
+                p->drawPoint(vertices[0]);
             } else if (piece > 1) {
-                p.drawPolyline(vertices.data(), piece);
+                p->drawPolyline(vertices.data(), piece);
             }
             if (piece > 0 && spans != nullptr) {
                 MarkStrips(m, piece, *spans);
