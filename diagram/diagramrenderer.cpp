@@ -176,13 +176,15 @@ QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
         }
         newStrips.assign(count, RowSpan{});
         DrawCurves(m, screen, &newStrips);
+        stripRects.clear();
         for (std::size_t k = 0; k < count; ++k) {
             RowSpan rows = strips[k];
             if (newStrips[k].top <= newStrips[k].bottom) {
                 rows.Add(newStrips[k].top, newStrips[k].bottom);
             }
-            changed += StripRect(m, k, rows);
+            stripRects.push_back(StripRect(m, k, rows));
         }
+        changed = RegionOfStrips();
         strips.swap(newStrips);
     }
     screenKey = key;
@@ -218,6 +220,59 @@ QRect DiagramRenderer::StripRect(const DiagramModel& m, std::size_t k, const Row
     const int bottom = rows.bottom + kRowStep - 1 - ((rows.bottom % kRowStep) + kRowStep) % kRowStep;
     return QRect(QPoint(left, top), QPoint(left + kStripWidth - 1, bottom)) &
            QRect(0, 0, m.Layout().width, m.Layout().height);
+}
+
+QRegion DiagramRenderer::RegionOfStrips()
+{
+    // The union of the strips' rectangles (side by side, each its own columns), put
+    // together as QRegion keeps a region: bands of rows, each with its runs of columns
+    // left to right, neighbouring bands with the same runs joined. Uniting the
+    // rectangles one by one gives the same region at many times the cost.
+    bounds.clear();
+    for (const QRect& r : stripRects) {
+        if (!r.isEmpty()) {
+            bounds.push_back(r.top());
+            bounds.push_back(r.bottom() + 1);
+        }
+    }
+    std::sort(bounds.begin(), bounds.end());
+    bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+    regionRects.clear();
+    std::size_t bandStart = 0;  // first rectangle of the last band
+    std::size_t bandRuns = 0;   // its number of runs
+    for (std::size_t b = 0; b + 1 < bounds.size(); ++b) {
+        const int y0 = bounds[b];
+        const int y1 = bounds[b + 1] - 1;
+        const std::size_t start = regionRects.size();
+        for (const QRect& r : stripRects) {
+            if (r.isEmpty() || r.top() > y0 || r.bottom() < y1) {
+                continue;
+            }
+            if (regionRects.size() > start && regionRects.back().right() + 1 == r.left()) {
+                regionRects.back().setRight(r.right());
+            } else {
+                regionRects.emplace_back(QPoint(r.left(), y0), QPoint(r.right(), y1));
+            }
+        }
+        const std::size_t runs = regionRects.size() - start;
+        bool joined = runs != 0 && runs == bandRuns && regionRects[bandStart].bottom() + 1 == y0;
+        for (std::size_t i = 0; joined && i < runs; ++i) {
+            joined = regionRects[bandStart + i].left() == regionRects[start + i].left() &&
+                     regionRects[bandStart + i].right() == regionRects[start + i].right();
+        }
+        if (joined) {
+            for (std::size_t i = 0; i < runs; ++i) {
+                regionRects[bandStart + i].setBottom(y1);
+            }
+            regionRects.resize(start);
+        } else if (runs != 0) {
+            bandStart = start;
+            bandRuns = runs;
+        }
+    }
+    QRegion region;
+    region.setRects(regionRects.data(), static_cast<int>(regionRects.size()));
+    return region;
 }
 
 void DiagramRenderer::MarkStrips(const DiagramModel& m, int n, std::vector<RowSpan>& spans) const

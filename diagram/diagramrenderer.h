@@ -111,6 +111,8 @@ private:
     void DrawCurves(DiagramModel& model, QImage& image, std::vector<RowSpan>* strips);
     void DrawCursor(const DiagramModel& model, QPainter& p);
     void MarkStrips(const DiagramModel& model, int n, std::vector<RowSpan>& strips) const;
+    // The union of stripRects as a region.
+    QRegion RegionOfStrips();
     // The rectangle of strip k holding the given rows, in whole row steps, within the image.
     QRect StripRect(const DiagramModel& model, std::size_t k, const RowSpan& rows) const;
 
@@ -128,6 +130,9 @@ private:
     bool screenDrawn = false;
     std::vector<RowSpan> strips;
     std::vector<RowSpan> newStrips;
+    std::vector<QRect> stripRects;
+    std::vector<int> bounds;
+    std::vector<QRect> regionRects;
 };
 
 }  // namespace sonvera

@@ -1,5 +1,6 @@
 #include "diagram/thinline.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -74,6 +75,39 @@ private:
             static_cast<unsigned>(y) < static_cast<unsigned>(height)) {
             pixels[static_cast<qsizetype>(y) * perLine + x] = colour;
         }
+    }
+    // The pixels of one segment: along the major axis from `from` to before `to` (at least
+    // one), the minor coordinate stepping from `minor` by `step` (16.16).
+    void Run(int from, int to, int minor, int step, bool vertical)
+    {
+        const int last = std::max(from, to - 1);
+        const int m0 = minor >> 16;
+        const int m1 = (minor + (last - from) * step) >> 16;
+        const int majorSize = vertical ? height : width;
+        const int minorSize = vertical ? width : height;
+        if (from < 0 || last >= majorSize || std::min(m0, m1) < 0 || std::max(m0, m1) >= minorSize) {
+            int major = from;
+            do {
+                if (vertical) {
+                    Put(minor >> 16, major);
+                } else {
+                    Put(major, minor >> 16);
+                }
+                minor += step;
+            } while (++major < to);
+            return;
+        }
+        // Wholly inside the image: no pixel needs its own check.
+        quint32* at = vertical ? pixels + static_cast<qsizetype>(from) * perLine
+                               : pixels + from;
+        const qsizetype majorStride = vertical ? perLine : 1;
+        int major = from;
+        do {
+            const int m = minor >> 16;
+            at[vertical ? m : static_cast<qsizetype>(m) * perLine] = colour;
+            at += majorStride;
+            minor += step;
+        } while (++major < to);
     }
     bool Clip(double& x1, double& y1, double& x2, double& y2);
     bool Line(double rx1, double ry1, double rx2, double ry2, int caps);
@@ -243,10 +277,7 @@ bool ThinLines::Line(double rx1, double ry1, double rx2, double ry2, int caps)
             }
             lastDir = dir;
             lastAxisAligned = axisAligned;
-            do {
-                Put(x >> 16, y);
-                x += xinc;
-            } while (++y < ys);
+            Run(y, ys, x, xinc, true);
             drawn = true;
         }
     } else {
@@ -309,10 +340,7 @@ bool ThinLines::Line(double rx1, double ry1, double rx2, double ry2, int caps)
             }
             lastDir = dir;
             lastAxisAligned = axisAligned;
-            do {
-                Put(x, y >> 16);
-                y += yinc;
-            } while (++x < xs);
+            Run(x, xs, y, yinc, false);
             drawn = true;
         }
     }
