@@ -157,6 +157,7 @@ struct LoopbackCard::Impl {
     std::condition_variable wake;
     std::thread worker;
     bool stopping = false;
+    std::int64_t waitingUntil = -1;  // the worker's wake-up time while it waits, else -1
 
     std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now();
     std::int64_t virtualNow = 0;  // instant clock
@@ -410,24 +411,43 @@ struct LoopbackCard::Impl {
                 lock.lock();
                 continue;
             }
-            std::int64_t next = INT64_MAX;
-            if (inStarted && !inQueue.empty()) {
-                // Most of the buffer shortly before it is due, the last frames when it is.
-                const std::int64_t due =
-                    FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
-                next = due - kRecordLeadTicks > now ? due - kRecordLeadTicks : due;
-            }
-            if (!segments.empty() && segments.front().endTick > now) {
-                // (A segment played out but still read by the recording ends with the
-                // recording's steps.)
-                next = std::min(next, segments.front().endTick);
-            }
+            const std::int64_t next = NextWake(now);
+            waitingUntil = next;
             if (next == INT64_MAX) {
                 wake.wait(lock);
             } else {
                 wake.wait_until(lock, WallTime(next));
             }
+            waitingUntil = -1;
         }
+    }
+
+    // When the worker has to record or finish something next: most of the front input
+    // buffer shortly before it is due, its last frames when it is, and the end of the
+    // playing segment. INT64_MAX: nothing to do.
+    std::int64_t NextWake(std::int64_t now) const
+    {
+        std::int64_t next = INT64_MAX;
+        if (inStarted && !inQueue.empty()) {
+            const std::int64_t due =
+                FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
+            next = due - kRecordLeadTicks > now ? due - kRecordLeadTicks : due;
+        }
+        if (!segments.empty() && segments.front().endTick > now) {
+            // (A segment played out but still read by the recording ends with the
+            // recording's steps.)
+            next = std::min(next, segments.front().endTick);
+        }
+        return next;
+    }
+
+    // Whether the worker must be woken after a change of the input: only when it waits
+    // for later than it now has to act (a worker that is not waiting looks at the
+    // queues again before it waits). Spares it a wake-up for each call of a block's
+    // reset, new buffer and start.
+    bool InputNeedsWorker() const
+    {
+        return clock == LoopbackClock::RealTime && waitingUntil >= 0 && NextWake(Now()) < waitingUntil;
     }
 
     void Deliver(std::vector<Posting>& postings)
@@ -728,6 +748,7 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
+    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInAddBuffer)) {
@@ -757,8 +778,11 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
         }
         d.inQueue.push_back(header);
         d.RunInstant(postings);
+        wakeWorker = d.InputNeedsWorker();
     }
-    d.wake.notify_all();
+    if (wakeWorker) {
+        d.wake.notify_all();
+    }
     d.Deliver(postings);
     return kMmNoError;
 }
@@ -767,6 +791,7 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
+    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInStart)) {
@@ -781,8 +806,11 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
         d.inStarted = true;
         d.inBlockStart = SnapUp(d.Now(), d.inFormat.SamplesPerSec);
         d.RunInstant(postings);
+        wakeWorker = d.InputNeedsWorker();
     }
-    d.wake.notify_all();
+    if (wakeWorker) {
+        d.wake.notify_all();
+    }
     d.Deliver(postings);
     return kMmNoError;
 }
@@ -791,6 +819,7 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
+    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInReset)) {
@@ -818,8 +847,11 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
         d.inQueue.clear();
         d.inFilled = 0;
         d.inStarted = false;
+        wakeWorker = d.InputNeedsWorker();
     }
-    d.wake.notify_all();
+    if (wakeWorker) {
+        d.wake.notify_all();
+    }
     d.Deliver(postings);
     return kMmNoError;
 }
