@@ -66,4 +66,8 @@ extern const char* const kLogSweepUsage;
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);
 
+/// Takes the current option's value as a whole number from `lo` to `hi` into `target`;
+/// returns "" or the error ("--name needs a whole number from lo to hi").
+std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, int& target);
+
 }  // namespace sonvera

@@ -49,15 +49,7 @@ struct GenerateOptions {
 std::string ParseGenerateOption(OptionCursor& cursor, GenerateOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](int& target, int lo, int hi) -> std::string {
-        const auto v = cursor.Take();
-        int n = 0;
-        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
-            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-        }
-        target = n;
-        return "";
-    };
+    auto integer = [&](int& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--wave") {
         const auto v = cursor.Take();
         const char* names[] = {"sin", "sqr", "white", "pink"};

@@ -13,6 +13,7 @@
 #include "app/cli.h"
 #include "app/clisession.h"
 #include "app/outputfile.h"
+#include "app/sweepmodeldiagram.h"
 #include "app/waitingport.h"
 #include "config/profilevalues.h"
 #include "diagram/diagrammodel.h"
@@ -35,37 +36,6 @@ const char* const kLogSweepUsage =
 
 namespace {
 
-/// The diagram of the run: the model alone.
-class ModelDiagram : public SweepDiagram {
-public:
-    DiagramModel model;
-
-    bool PrepareDiagram(const std::string& c, int last, int fmin, int fmax, float& lmin, float& lmax) override
-    {
-        return model.PrepareDiagram(c, last, fmin, fmax, lmin, lmax);
-    }
-    void ClearDiagramData() override { model.ClearDiagramData(); }
-    void ResetDiagramScales() override { model.ResetDiagramScales(); }
-    void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
-    void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
-    void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
-    void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
-    void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
-    bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
-    {
-        return model.StoreDiagramPoint(v, mode, index, f);
-    }
-    void SetResultLine(const std::string& t) override { model.SetResultLine(t); }
-    std::string GetComment() const override { return model.GetComment(); }
-    void Repaint() override {}
-    void Show(bool) override {}
-    void SetSecondAxis(const std::string& unit, bool wrap) override
-    {
-        model.Axis2Unit = unit;
-        model.WrapCurve2OnExport = wrap;
-    }
-};
-
 struct LogSweepOptions {
     std::optional<int> inDevice, outDevice, rate, points;
     std::optional<double> from, to, seconds, level;
@@ -77,14 +47,13 @@ struct LogSweepOptions {
 std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
-        const auto v = cursor.Take();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) {
         int n = 0;
-        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
-            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        std::string error = TakeWholeNumber(cursor, lo, hi, n);
+        if (error.empty()) {
+            target = n;
         }
-        target = n;
-        return "";
+        return error;
     };
     auto real = [&](std::optional<double>& target, const char* what) -> std::string {
         const auto v = cursor.Take();
@@ -290,7 +259,7 @@ int RunLogSweepCommand(CliContext& ctx)
         engine.SetOutputVolume(100);
     }
 
-    ModelDiagram diagram;
+    SweepModelDiagram diagram;
     diagram.model.Activate();
     LogSweepView view;
     LogSweepRun run(engine, s, diagram, view);

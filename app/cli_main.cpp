@@ -66,6 +66,17 @@ bool ParseWholeNumber(const std::string& text, int& value)
     return begin != end && result.ec == std::errc() && result.ptr == end;
 }
 
+std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, int& target)
+{
+    const auto v = cursor.Take();
+    int n = 0;
+    if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
+        return cursor.Name() + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    }
+    target = n;
+    return "";
+}
+
 int CliContext::ReadOptions(const std::function<std::string(OptionCursor&)>& own)
 {
     OptionCursor cursor(args);

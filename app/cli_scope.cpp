@@ -108,15 +108,7 @@ struct ScopeOptions {
 std::string ParseScopeOption(OptionCursor& cursor, ScopeOptions& o)
 {
     const std::string& arg = cursor.Name();
-    const auto whole = [&](int lo, int hi, int& out) -> std::string {
-        const auto v = cursor.Take();
-        int n = 0;
-        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
-            return arg + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-        }
-        out = n;
-        return "";
-    };
+    const auto whole = [&](int lo, int hi, int& out) { return TakeWholeNumber(cursor, lo, hi, out); };
     if (arg == "--timebase") {
         return whole(1, 8, o.timebase);
     } else if (arg == "--div1") {

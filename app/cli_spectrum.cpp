@@ -126,14 +126,13 @@ struct SpectrumOptions {
 std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) -> std::string {
-        const auto v = cursor.Take();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) {
         int n = 0;
-        if (!v || !ParseWholeNumber(*v, n) || n < lo || n > hi) {
-            return name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        std::string error = TakeWholeNumber(cursor, lo, hi, n);
+        if (error.empty()) {
+            target = n;
         }
-        target = n;
-        return "";
+        return error;
     };
     if (name == "--thd") {
         o.thd = true;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+#include "diagram/diagrammodel.h"
+#include "measure/sweeprun.h"
+
+namespace sonvera {
+
+/// The diagram of a sweep run in the command-line tool: the model alone, nothing shown.
+class SweepModelDiagram : public SweepDiagram {
+public:
+    DiagramModel model;
+
+    bool PrepareDiagram(const std::string& c, int last, int fmin, int fmax, float& lmin, float& lmax) override
+    {
+        return model.PrepareDiagram(c, last, fmin, fmax, lmin, lmax);
+    }
+    void ClearDiagramData() override { model.ClearDiagramData(); }
+    void ResetDiagramScales() override { model.ResetDiagramScales(); }
+    void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
+    void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
+    void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
+    void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
+    void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
+    bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
+    {
+        return model.StoreDiagramPoint(v, mode, index, f);
+    }
+    void SetResultLine(const std::string& t) override { model.SetResultLine(t); }
+    std::string GetComment() const override { return model.GetComment(); }
+    void Repaint() override {}
+    void Show(bool) override {}
+    void SetSecondAxis(const std::string& unit, bool wrap) override
+    {
+        model.Axis2Unit = unit;
+        model.WrapCurve2OnExport = wrap;
+    }
+};
+
+}  // namespace sonvera
