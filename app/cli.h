@@ -69,5 +69,6 @@ bool ParseWholeNumber(const std::string& text, int& value);
 /// Takes the current option's value as a whole number from `lo` to `hi` into `target`;
 /// returns "" or the error ("--name needs a whole number from lo to hi").
 std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, int& target);
+std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, std::optional<int>& target);
 
 }  // namespace sonvera

@@ -47,14 +47,7 @@ struct LogSweepOptions {
 std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) {
-        int n = 0;
-        std::string error = TakeWholeNumber(cursor, lo, hi, n);
-        if (error.empty()) {
-            target = n;
-        }
-        return error;
-    };
+    auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     auto real = [&](std::optional<double>& target, const char* what) -> std::string {
         const auto v = cursor.Take();
         const auto x = v ? ParseReal(*v) : std::nullopt;

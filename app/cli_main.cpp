@@ -77,6 +77,16 @@ std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, int& target)
     return "";
 }
 
+std::string TakeWholeNumber(OptionCursor& cursor, int lo, int hi, std::optional<int>& target)
+{
+    int n = 0;
+    std::string error = TakeWholeNumber(cursor, lo, hi, n);
+    if (error.empty()) {
+        target = n;
+    }
+    return error;
+}
+
 int CliContext::ReadOptions(const std::function<std::string(OptionCursor&)>& own)
 {
     OptionCursor cursor(args);

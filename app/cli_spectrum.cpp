@@ -126,14 +126,7 @@ struct SpectrumOptions {
 std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) {
-        int n = 0;
-        std::string error = TakeWholeNumber(cursor, lo, hi, n);
-        if (error.empty()) {
-            target = n;
-        }
-        return error;
-    };
+    auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--thd") {
         o.thd = true;
     } else if (name == "--level") {

@@ -81,14 +81,7 @@ struct SweepOptions {
 std::string ParseSweepOption(OptionCursor& cursor, SweepOptions& o)
 {
     const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) {
-        int n = 0;
-        std::string error = TakeWholeNumber(cursor, lo, hi, n);
-        if (error.empty()) {
-            target = n;
-        }
-        return error;
-    };
+    auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--lin" || name == "--log") {
         if (o.linear && *o.linear != (name == "--lin")) {
             return "--lin and --log exclude each other";
