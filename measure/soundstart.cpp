@@ -25,7 +25,9 @@ int SelectInputLine(SoundEngine& engine, VolumeSettings& volume, int line)
 void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const SoundDevices& devices,
                        Settings& settings, StartCurves curves, const MainReadHooks& shown)
 {
-    auto load = [&curves](CorrectionCurve& curve, const std::string& name) {
+    auto load = [&curves, &settings](CorrectionCurve& curve, const std::string& name) {
+        // The language of section MAIN is read by now: its messages speak it.
+        curves.loader.SetCurveMessages(settings.Main.UiLanguage);
         const std::string path = curves.loader.Resolve(name);  // a bare name: beside the configuration
         std::error_code ec;
         if (!curves.createMissing && !std::filesystem::exists(path, ec) && !ec) {
@@ -71,6 +73,7 @@ void ReadStartSettings(const ProfileFile& file, SoundEngine& engine, const Sound
     hooks.SelectAuxInput = [&](int line) { then(shown.SelectAuxInput, SelectInputLine(engine, settings.Volume, line)); };
     hooks.SetAverVal = shown.SetAverVal;
     ReadMainSections(file, settings, hooks);
+    curves.loader.SetCurveMessages(settings.Main.UiLanguage);
 }
 
 void ReadStartFilter(const ProfileFile& file, AnalysisSettings& analysis, WeightingFilter& filter,

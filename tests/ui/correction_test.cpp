@@ -410,6 +410,17 @@ TEST_F(CorrectionMenuTest, TheFileInForceComesBackAtTheNextStartAndABrokenOneIsO
     Editor().close();
 }
 
+TEST_F(CorrectionMenuTest, AnEnglishStartReportsABrokenFileInEnglish)
+{
+    WriteFile(Path("b.cor"), "x 1\n");
+    program.reset();
+    WriteFile(ConfigPath(), "[MAIN]\nSPRACHE=E\nINCONAME=b.cor\nINCOAKT=TRUE\n");
+    prompts.shown.clear();
+    Restart();
+    ASSERT_FALSE(prompts.shown.empty());
+    EXPECT_EQ(prompts.shown.at(0).text, "Line error in line 1");
+}
+
 TEST_F(CorrectionMenuTest, TheEditorSavesToTheFileItOpenedAndALoadIntoItsCurveAsksFirst)
 {
     const std::string a = Path("a.cor"), b = Path("b.cor");
