@@ -27,7 +27,7 @@ DutProcessor::DutProcessor(const DutConfig& dut, double sampleRateHz, std::uint3
       rateHz_(sampleRateHz > 0.0 ? sampleRateHz : 44100.0),
       gain_(std::pow(10.0, dut.gainDb / 20.0)),
       noiseRms_(dut.noise ? std::pow(10.0, dut.noiseDbfs / 20.0) : 0.0),
-      rng_(noiseSeed)
+      noiseState_(noiseSeed)
 {
     const double nyquistLimit = 0.49 * rateHz_;
     if (dut_.highPassHz > 0.0) {
@@ -60,9 +60,35 @@ double DutProcessor::Process(double x)
     y = highPass_.Run(y);
     y = lowPass_.Run(y);
     if (noiseRms_ > 0.0) {
-        y += noiseRms_ * gauss_(rng_);
+        y += noiseRms_ * NextGaussian();
     }
     return y;
+}
+
+double DutProcessor::NextGaussian()
+{
+    if (haveSpare_) {
+        haveSpare_ = false;
+        return spareGaussian_;
+    }
+    for (;;) {
+        noiseState_ += 0x9E3779B97F4A7C15u;
+        std::uint64_t z = noiseState_;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        z ^= z >> 31;
+        constexpr double kScale = 1.0 / 2147483648.0;  // 2^-31: [-1, 1)
+        const double u = static_cast<std::int32_t>(static_cast<std::uint32_t>(z)) * kScale;
+        const double v = static_cast<std::int32_t>(static_cast<std::uint32_t>(z >> 32)) * kScale;
+        const double s = u * u + v * v;
+        if (s >= 1.0 || s == 0.0) {
+            continue;
+        }
+        const double f = std::sqrt(-2.0 * std::log(s) / s);
+        spareGaussian_ = v * f;
+        haveSpare_ = true;
+        return u * f;
+    }
 }
 
 void DutProcessor::ClearState()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 
 #include "platform/wavelayer.h"
 
@@ -46,8 +45,14 @@ private:
     double noiseRms_;
     Section highPass_;
     Section lowPass_;
-    std::mt19937 rng_;
-    std::normal_distribution<double> gauss_{0.0, 1.0};
+    /// Unit Gaussian noise: the polar method over a SplitMix64 sequence, the two 32-bit
+    /// halves of one draw as the pair of uniforms. A few nanoseconds a sample: the card
+    /// runs it for every frame it records.
+    double NextGaussian();
+
+    std::uint64_t noiseState_;
+    double spareGaussian_ = 0.0;
+    bool haveSpare_ = false;
 };
 
 }  // namespace sonvera

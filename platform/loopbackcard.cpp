@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -12,6 +12,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include "config/profilefile.h"
 #include "platform/dutprocessor.h"
@@ -31,12 +34,6 @@ constexpr std::uint32_t kMaxRateHz = 200000;
 // At most this many frames of a gap between two input blocks are run through the DUT to
 // carry its filter state across the gap (longer gaps: the filters have settled anyway).
 constexpr std::int64_t kMaxWarmUpFrames = 1 << 16;
-
-// Real-time clock: the input is recorded up to this many ticks (3 ms) before a buffer is
-// due, and the rest when it is due, so that finishing a buffer takes little time. Two
-// wake-ups per buffer, not one every few milliseconds: the card costs little processor
-// time beside the program.
-constexpr std::int64_t kRecordLeadTicks = kTicksPerSecond * 3 / 1000;
 
 constexpr unsigned kLineInIndex = 0;
 constexpr unsigned kOwnAuxLines = 3;
@@ -154,10 +151,12 @@ struct LoopbackCard::Impl {
     std::uint32_t noiseSeed;
 
     std::mutex mutex;
-    std::condition_variable wake;
     std::thread worker;
     bool stopping = false;
-    std::int64_t waitingUntil = -1;  // the worker's wake-up time while it waits, else -1
+    // The worker sleeps on this timer (real-time clock). Whoever changes what is due sets
+    // it to the next moment the worker has to act; setting it does not wake the worker,
+    // so a block costs the card one wake-up, when the block is due.
+    int timer = -1;
 
     std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now();
     std::int64_t virtualNow = 0;  // instant clock
@@ -306,8 +305,12 @@ struct LoopbackCard::Impl {
         const int bits = inFormat.BitsPerSample;
         const double lineLeft = LineInFactor(false);
         const double lineRight = LineInFactor(true);
+        // At the common rates a frame is a whole number of ticks: one multiplication a
+        // frame instead of FrameTick's divisions (the same ticks).
+        const std::int64_t frameTicks = kTicksPerSecond % rate == 0 ? kTicksPerSecond / rate : 0;
         for (std::uint32_t i = first; i < last; ++i) {
-            const std::int64_t tick = FrameTick(inBlockStart, i, rate);
+            const std::int64_t tick = frameTicks != 0 ? inBlockStart + i * frameTicks
+                                                      : FrameTick(inBlockStart, i, rate);
             const double left = OutputAt(tick).first * lineLeft;
             const double right = DutAt(tick, delayTicks) * lineRight;
             char* frame = h->data + static_cast<std::size_t>(i) * inFormat.BlockAlign;
@@ -411,27 +414,28 @@ struct LoopbackCard::Impl {
                 lock.lock();
                 continue;
             }
-            const std::int64_t next = NextWake(now);
-            waitingUntil = next;
-            if (next == INT64_MAX) {
-                wake.wait(lock);
+            ArmTimer(NextWake(now));
+            lock.unlock();
+            std::uint64_t expirations = 0;
+            if (timer < 0) {
+                // No timer to be had (out of descriptors): look every millisecond.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             } else {
-                wake.wait_until(lock, WallTime(next));
+                while (read(timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+                }
             }
-            waitingUntil = -1;
+            lock.lock();
         }
     }
 
-    // When the worker has to record or finish something next: most of the front input
-    // buffer shortly before it is due, its last frames when it is, and the end of the
-    // playing segment. INT64_MAX: nothing to do.
+    // When the worker has to record or finish something next: when the front input
+    // buffer is due (it is recorded whole then), and the end of the playing segment.
+    // INT64_MAX: nothing to do.
     std::int64_t NextWake(std::int64_t now) const
     {
         std::int64_t next = INT64_MAX;
         if (inStarted && !inQueue.empty()) {
-            const std::int64_t due =
-                FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
-            next = due - kRecordLeadTicks > now ? due - kRecordLeadTicks : due;
+            next = FrameTick(inBlockStart, FramesOf(inQueue.front()), inFormat.SamplesPerSec);
         }
         if (!segments.empty() && segments.front().endTick > now) {
             // (A segment played out but still read by the recording ends with the
@@ -441,14 +445,33 @@ struct LoopbackCard::Impl {
         return next;
     }
 
-    // Whether the worker must be woken after a change of the input: only when it waits
-    // for later than it now has to act (a worker that is not waiting looks at the
-    // queues again before it waits). Spares it a wake-up for each call of a block's
-    // reset, new buffer and start.
-    bool InputNeedsWorker() const
+    // Sets the worker's timer to `tick` (INT64_MAX: no time; a past tick: at once).
+    void ArmTimer(std::int64_t tick) const
     {
-        return clock == LoopbackClock::RealTime && waitingUntil >= 0 && NextWake(Now()) < waitingUntil;
+        itimerspec when{};
+        if (tick != INT64_MAX) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                WallTime(tick).time_since_epoch())
+                                .count();
+            when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+            if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) {
+                when.it_value.tv_nsec = 1;  // zero would disarm it
+            }
+        }
+        timerfd_settime(timer, TFD_TIMER_ABSTIME, &when, nullptr);
     }
+
+    // After a change of what the card plays or records: the worker's timer follows.
+    void Reschedule()
+    {
+        if (clock == LoopbackClock::RealTime) {
+            ArmTimer(NextWake(Now()));
+        }
+    }
+
+    // Wakes the worker at once (to stop, or to look at the queues again).
+    void WakeNow() const { ArmTimer(0); }
 
     void Deliver(std::vector<Posting>& postings)
     {
@@ -473,6 +496,7 @@ LoopbackCard::LoopbackCard(const DutConfig& dut, LoopbackClock clock, std::uint3
     impl_->clock = clock;
     impl_->noiseSeed = noiseSeed;
     if (clock == LoopbackClock::RealTime) {
+        impl_->timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
         impl_->worker = std::thread([this] { impl_->WorkerLoop(); });
     }
 }
@@ -482,10 +506,13 @@ LoopbackCard::~LoopbackCard()
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
+        impl_->WakeNow();
     }
-    impl_->wake.notify_all();
     if (impl_->worker.joinable()) {
         impl_->worker.join();
+    }
+    if (impl_->timer >= 0) {
+        close(impl_->timer);
     }
 }
 
@@ -748,7 +775,6 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
-    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInAddBuffer)) {
@@ -778,10 +804,7 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
         }
         d.inQueue.push_back(header);
         d.RunInstant(postings);
-        wakeWorker = d.InputNeedsWorker();
-    }
-    if (wakeWorker) {
-        d.wake.notify_all();
+        d.Reschedule();
     }
     d.Deliver(postings);
     return kMmNoError;
@@ -791,7 +814,6 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
-    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInStart)) {
@@ -806,10 +828,7 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
         d.inStarted = true;
         d.inBlockStart = SnapUp(d.Now(), d.inFormat.SamplesPerSec);
         d.RunInstant(postings);
-        wakeWorker = d.InputNeedsWorker();
-    }
-    if (wakeWorker) {
-        d.wake.notify_all();
+        d.Reschedule();
     }
     d.Deliver(postings);
     return kMmNoError;
@@ -819,7 +838,6 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
 {
     Impl& d = *impl_;
     std::vector<Posting> postings;
-    bool wakeWorker = false;
     {
         std::lock_guard lock(d.mutex);
         if (const MmResult r = d.Failing(WaveCall::WaveInReset)) {
@@ -847,10 +865,7 @@ MmResult LoopbackCard::WaveInReset(WaveInHandle handle)
         d.inQueue.clear();
         d.inFilled = 0;
         d.inStarted = false;
-        wakeWorker = d.InputNeedsWorker();
-    }
-    if (wakeWorker) {
-        d.wake.notify_all();
+        d.Reschedule();
     }
     d.Deliver(postings);
     return kMmNoError;
@@ -982,8 +997,8 @@ MmResult LoopbackCard::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
         header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
         d.segments.push_back(s);
         d.CompleteOutput(now, postings);
+        d.Reschedule();
     }
-    d.wake.notify_all();
     d.Deliver(postings);
     return kMmNoError;
 }
@@ -1006,8 +1021,8 @@ MmResult LoopbackCard::WaveOutReset(WaveOutHandle handle)
             postings.push_back({d.outPost, WaveMessage::OutDone, s.header});
         }
         d.segments.clear();
+        d.Reschedule();
     }
-    d.wake.notify_all();
     d.Deliver(postings);
     return kMmNoError;
 }
@@ -1091,8 +1106,8 @@ MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, 
                          (start % kTicksPerSecond) * inRate / kTicksPerSecond * kTicksPerSecond / inRate;
         d.inFilled = 0;
         d.RunInstant(postings);
+        d.Reschedule();
     }
-    d.wake.notify_all();
     d.Deliver(postings);
     return kMmNoError;
 }

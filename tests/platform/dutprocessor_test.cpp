@@ -3,6 +3,7 @@
 // cosine, the noise RMS.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -134,23 +135,40 @@ TEST(DutProcessor, HarmonicsHaveTheGivenAmplitudeAtFullScaleAndFallWithLevel)
     }
 }
 
-TEST(DutProcessor, NoiseHasTheGivenRms)
+TEST(DutProcessor, NoiseIsWhiteGaussianOfTheGivenRms)
 {
     DutConfig cfg;
     cfg.noise = true;
     cfg.noiseDbfs = -60.0;
     DutProcessor dut(cfg, 48000.0, 7);
-    double sumSq = 0.0;
+    const int n = 400000;
+    std::vector<double> y(n);
+    for (double& v : y) {
+        v = dut.Process(0.0);
+    }
     double sum = 0.0;
-    const int n = 200000;
+    double sumSq = 0.0;
+    double lag1 = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double y = dut.Process(0.0);
-        sum += y;
-        sumSq += y * y;
+        sum += y[i];
+        sumSq += y[i] * y[i];
+        if (i > 0) {
+            lag1 += y[i] * y[i - 1];
+        }
     }
     const double rms = std::sqrt(sumSq / n);
     EXPECT_NEAR(20.0 * std::log10(rms), -60.0, 0.05);
-    EXPECT_NEAR(sum / n, 0.0, 1e-5);  // white, no DC
+    EXPECT_NEAR(sum / n, 0.0, 1e-5);  // no DC
+    EXPECT_NEAR(lag1 / sumSq, 0.0, 0.01);  // neighbours unrelated: white
+    // The share of samples beyond k sigma is that of the normal law, erfc(k / sqrt 2).
+    const double sigma = 1e-3;
+    for (const double k : {1.0, 2.0, 3.0}) {
+        const auto beyond = std::count_if(y.begin(), y.end(),
+                                          [&](double v) { return std::abs(v) > k * sigma; });
+        const double expected = std::erfc(k / std::sqrt(2.0));
+        EXPECT_NEAR(static_cast<double>(beyond) / n, expected, 5.0 * std::sqrt(expected / n) + 1e-4)
+            << k << " sigma";
+    }
 }
 
 TEST(DutProcessor, DefaultDeviceShowsSlightRollOffAndLowDistortion)
