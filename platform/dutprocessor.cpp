@@ -65,29 +65,76 @@ double DutProcessor::Process(double x)
     return y;
 }
 
+std::uint64_t DutProcessor::NextBits()
+{
+    noiseState_ += 0x9E3779B97F4A7C15u;
+    std::uint64_t z = noiseState_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+
+double DutProcessor::NextUniform()
+{
+    return (static_cast<double>(NextBits() >> 11) + 0.5) * 0x1.0p-53;  // in (0, 1)
+}
+
 double DutProcessor::NextGaussian()
 {
-    if (haveSpare_) {
-        haveSpare_ = false;
-        return spareGaussian_;
-    }
+    // The ziggurat of Marsaglia and Tsang with 128 layers under the density exp(-x^2/2):
+    // 32 bits of a draw give the value, 7 others the layer. Nearly every draw lies inside
+    // its layer's rectangle and costs one multiplication; the rest are settled against
+    // the density, and the tail beyond the base layer's edge is drawn by
+    // Marsaglia's method.
+    const Ziggurat& z = Ziggurat::Table();
     for (;;) {
-        noiseState_ += 0x9E3779B97F4A7C15u;
-        std::uint64_t z = noiseState_;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        z ^= z >> 31;
-        constexpr double kScale = 1.0 / 2147483648.0;  // 2^-31: [-1, 1)
-        const double u = static_cast<std::int32_t>(static_cast<std::uint32_t>(z)) * kScale;
-        const double v = static_cast<std::int32_t>(static_cast<std::uint32_t>(z >> 32)) * kScale;
-        const double s = u * u + v * v;
-        if (s >= 1.0 || s == 0.0) {
-            continue;
+        const std::uint64_t bits = NextBits();
+        const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+        const auto layer = static_cast<int>(bits >> 57);
+        const double x = value * z.w[layer];
+        if (std::abs(static_cast<std::int64_t>(value)) < z.k[layer]) {
+            return x;
         }
-        const double f = std::sqrt(-2.0 * std::log(s) / s);
-        spareGaussian_ = v * f;
-        haveSpare_ = true;
-        return u * f;
+        if (layer == 0) {
+            double t = 0.0;
+            double y = 0.0;
+            do {
+                t = -std::log(NextUniform()) / Ziggurat::kEdge;
+                y = -std::log(NextUniform());
+            } while (y + y < t * t);
+            return value > 0 ? Ziggurat::kEdge + t : -Ziggurat::kEdge - t;
+        }
+        if (z.f[layer] + NextUniform() * (z.f[layer - 1] - z.f[layer]) < std::exp(-0.5 * x * x)) {
+            return x;
+        }
+    }
+}
+
+const DutProcessor::Ziggurat& DutProcessor::Ziggurat::Table()
+{
+    static const Ziggurat table;
+    return table;
+}
+
+DutProcessor::Ziggurat::Ziggurat()
+{
+    constexpr double kM = 2147483648.0;  // 2^31
+    constexpr double kArea = 9.91256303526217e-3;  // of each layer
+    double d = kEdge;
+    double t = d;
+    const double q = kArea / std::exp(-0.5 * d * d);
+    k[0] = static_cast<std::int64_t>(d / q * kM);
+    k[1] = 0;
+    w[0] = q / kM;
+    w[kLayers - 1] = d / kM;
+    f[0] = 1.0;
+    f[kLayers - 1] = std::exp(-0.5 * d * d);
+    for (int i = kLayers - 2; i >= 1; --i) {
+        d = std::sqrt(-2.0 * std::log(kArea / d + std::exp(-0.5 * d * d)));
+        k[i + 1] = static_cast<std::int64_t>(d / t * kM);
+        t = d;
+        f[i] = std::exp(-0.5 * d * d);
+        w[i] = d / kM;
     }
 }
 

@@ -45,14 +45,23 @@ private:
     double noiseRms_;
     Section highPass_;
     Section lowPass_;
-    /// Unit Gaussian noise: the polar method over a SplitMix64 sequence, the two 32-bit
-    /// halves of one draw as the pair of uniforms. A few nanoseconds a sample: the card
-    /// runs it for every frame it records.
+    /// The noise: a SplitMix64 sequence, shaped into unit Gaussian values by a ziggurat
+    /// (a few nanoseconds a sample: the card runs it for every frame it records).
+    std::uint64_t NextBits();
+    double NextUniform();
     double NextGaussian();
 
+    struct Ziggurat {
+        static constexpr int kLayers = 128;
+        static constexpr double kEdge = 3.442619855899;  // right edge of the base layer
+        std::int64_t k[kLayers];  // |value| below this: inside the layer's rectangle
+        double w[kLayers];        // value to x
+        double f[kLayers];        // density at the layer's edge
+        Ziggurat();
+        static const Ziggurat& Table();
+    };
+
     std::uint64_t noiseState_;
-    double spareGaussian_ = 0.0;
-    bool haveSpare_ = false;
 };
 
 }  // namespace sonvera
