@@ -107,8 +107,8 @@ double ProcessCpuSeconds()
 
 /// Runs the spectrum analyser as a user would (START on its page, the run mode and size
 /// from the configuration) and reports the process's processor time per second of wall
-/// time, the spectra shown per second and the paints of the diagram's plot per second
-/// over a measuring window, then quits (for
+/// time, the spectra shown per second, the paints of the diagram's plot per second and
+/// their mean bounding size over a measuring window, then quits (for
 /// `--cpu-probe`). The first seconds after START are left out: start-up work settles.
 class CpuProbe : public QObject {
 public:
@@ -141,8 +141,12 @@ protected:
         if (event->type() == QEvent::Paint) {
             const sonvera::DiagramRect r = program_.Diagram()->Model().Layout().PlotRect;
             const QRect plot(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
-            if (static_cast<QPaintEvent*>(event)->region().intersects(plot)) {
+            const QRegion& region = static_cast<QPaintEvent*>(event)->region();
+            if (region.intersects(plot)) {
                 ++paints_;
+                const QRect bounds = region.boundingRect();
+                paintWidths_ += bounds.width();
+                paintHeights_ += bounds.height();
             }
         }
         return QObject::eventFilter(watched, event);
@@ -166,6 +170,8 @@ private:
         std::cout << "cpu-percent " << 100.0 * cpu / wall << "\n"
                   << "spectra-per-second " << results / wall << "\n"
                   << "plot-paints-per-second " << paints_ / wall << "\n"
+                  << "plot-paint-size " << paintWidths_ / std::max(paints_, 1) << "x"
+                  << paintHeights_ / std::max(paints_, 1) << "\n"
                   << "seconds " << wall << std::endl;
         QApplication::quit();
     }
@@ -173,6 +179,8 @@ private:
     sonvera::SonveraProgram& program_;
     double seconds_;
     int paints_ = 0;
+    long long paintWidths_ = 0;  // sums of the plot paints' bounding sizes
+    long long paintHeights_ = 0;
     int resultsStart_ = 0;
     double cpuStart_ = -1.0;
     std::chrono::steady_clock::time_point wallStart_;
