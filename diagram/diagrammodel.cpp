@@ -158,9 +158,12 @@ void DiagramModel::SetCurvesShown(bool draw1, bool draw2)
 
 void DiagramModel::SetAxesShown(bool axis1, bool axis2)
 {
+    // The analyser sets the axes with every spectrum; the controls beside the plot move
+    // only when the axes change (the second one takes room at the right).
+    const bool changed = Axis1Shown != axis1 || Axis2Shown != axis2;
     Axis1Shown = axis1;
     Axis2Shown = axis2;
-    LayoutScreen(true);
+    LayoutScreen(changed);
 }
 
 void DiagramModel::SetLevelRange(float max, float min)
