@@ -50,6 +50,43 @@ int Slope(int num, int den)
     return num * 65536 / den;
 }
 
+// A segment seen along its major axis: `a` the major coordinate (y for a steep segment,
+// x otherwise), `b` the minor one, ordered so that a1 <= a2 (`swapped`: the other way
+// round in the caller's order).
+struct Span {
+    bool steep = false;
+    bool swapped = false;
+    int a1 = 0, b1 = 0, a2 = 0, b2 = 0;
+};
+
+Span Orient(int x1, int y1, int x2, int y2)
+{
+    const bool steep = std::abs(x2 - x1) < std::abs(y2 - y1);
+    Span s{steep, false, steep ? y1 : x1, steep ? x1 : y1, steep ? y2 : x2, steep ? x2 : y2};
+    if (s.a1 > s.a2) {
+        s.swapped = true;
+        std::swap(s.a1, s.a2);
+        std::swap(s.b1, s.b2);
+    }
+    return s;
+}
+
+// The pixel at major coordinate `a` and minor coordinate `b`.
+Pixel At(bool steep, int a, int b)
+{
+    return steep ? Pixel{b, a} : Pixel{a, b};
+}
+
+int& MinorOf(Pixel& p, bool steep)
+{
+    return steep ? p.x : p.y;
+}
+
+int MajorOf(const Pixel& p, bool steep)
+{
+    return steep ? p.y : p.x;
+}
+
 class ThinLines {
 public:
     ThinLines(QImage& image, QRgb colour)
@@ -192,12 +229,10 @@ bool ThinLines::Line(double rx1, double ry1, double rx2, double ry2, int caps)
     if (Clip(rx1, ry1, rx2, ry2)) {
         return true;
     }
-    int x1 = Fixed(rx1);
-    int y1 = Fixed(ry1);
-    int x2 = Fixed(rx2);
-    int y2 = Fixed(ry2);
-    const int dx = std::abs(x2 - x1);
-    const int dy = std::abs(y2 - y1);
+    Span s = Orient(Fixed(rx1), Fixed(ry1), Fixed(rx2), Fixed(ry2));
+    if (s.a1 == s.a2) {
+        return true;  // shorter than 1/64 pixel
+    }
     Pixel last = lastPixel;
     const auto joint = [&](const Pixel& first, int dir, bool axisAligned) {
         // 0: as computed, -1: leave the first pixel out, +1: add one before it.
@@ -218,131 +253,64 @@ bool ThinLines::Line(double rx1, double ry1, double rx2, double ry2, int caps)
         return 0;
     };
 
-    if (dx < dy) {
-        int dir = kTopToBottom;
-        bool swapped = false;
-        if (y1 > y2) {
-            swapped = true;
-            std::swap(y1, y2);
-            std::swap(x1, x2);
-            caps = SwapCaps(caps);
-            dir = kBottomToTop;
+    const bool steep = s.steep;
+    const int axis = steep ? kVertical : kHorizontal;
+    const int dir = steep ? (s.swapped ? kBottomToTop : kTopToBottom)
+                          : (s.swapped ? kRightToLeft : kLeftToRight);
+    if (s.swapped) {
+        caps = SwapCaps(caps);
+    }
+    const int inc = Slope(s.b2 - s.b1, s.a2 - s.a1);
+    int b = s.b1 * 1024;
+    if ((lastDir ^ axis) == dir) {
+        caps |= s.swapped ? kCapEnd : kCapBegin;
+    }
+    if ((caps & kCapBegin) != 0) {
+        s.a1 -= 32;
+        b -= inc >> 1;
+    }
+    if ((caps & kCapEnd) != 0) {
+        s.a2 += 32;
+    }
+    int a = (s.a1 + 32) >> 6;
+    int as = (s.a2 + 32) >> 6;
+    const int round = inc > 0 ? 32 : 0;
+    // A cap that moved the start to the pixel before the one the last segment ended on
+    // starts it on that pixel again.
+    if ((caps & kCapBegin) != 0 && MajorOf(lastPixel, steep) == a + 1) {
+        ++a;
+    }
+    if (a != as) {
+        b += ((a * 64) + round - s.a1) * inc >> 6;
+        Pixel first = At(steep, a, b >> 16);
+        last = At(steep, as - 1, (b + (as - a - 1) * inc) >> 16);
+        if (s.swapped) {
+            std::swap(first, last);
         }
-        const int xinc = Slope(x2 - x1, y2 - y1);
-        int x = x1 * 1024;
-        if ((lastDir ^ kVertical) == dir) {
-            caps |= swapped ? kCapEnd : kCapBegin;
-        }
-        if ((caps & kCapBegin) != 0) {
-            y1 -= 32;
-            x -= xinc >> 1;
-        }
-        if ((caps & kCapEnd) != 0) {
-            y2 += 32;
-        }
-        int y = (y1 + 32) >> 6;
-        int ys = (y2 + 32) >> 6;
-        const int round = xinc > 0 ? 32 : 0;
-        // A cap that moved the start to the pixel before the one the last segment ended
-        // on starts it on that pixel again.
-        if ((caps & kCapBegin) != 0 && lastPixel.y == y + 1) {
-            ++y;
-        }
-        if (y != ys) {
-            x += ((y * 64) + round - y1) * xinc >> 6;
-            Pixel first{x >> 16, y};
-            last = Pixel{(x + (ys - y - 1) * xinc) >> 16, ys - 1};
-            if (swapped) {
-                std::swap(first, last);
+        const bool axisAligned = std::abs(inc) < (1 << 14);
+        const int j = joint(first, dir, axisAligned);
+        if (j < 0) {
+            if (s.swapped) {
+                --as;
+            } else {
+                ++a;
+                b += inc;
             }
-            const bool axisAligned = std::abs(xinc) < (1 << 14);
-            const int j = joint(first, dir, axisAligned);
-            if (j < 0) {
-                if (swapped) {
-                    --ys;
-                } else {
-                    ++y;
-                    x += xinc;
-                }
-            } else if (j == 1) {
-                if (swapped) {
-                    ++ys;
-                } else {
-                    --y;
-                    x -= xinc;
-                }
-            } else if (j == 2) {
-                x += xinc >> 1;
-                last.x = swapped ? x >> 16 : (x + (ys - y - 1) * xinc) >> 16;
+        } else if (j == 1) {
+            if (s.swapped) {
+                ++as;
+            } else {
+                --a;
+                b -= inc;
             }
-            lastDir = dir;
-            lastAxisAligned = axisAligned;
-            Run(y, ys, x, xinc, true);
-            drawn = true;
+        } else if (j == 2) {
+            b += inc >> 1;
+            MinorOf(last, steep) = s.swapped ? b >> 16 : (b + (as - a - 1) * inc) >> 16;
         }
-    } else {
-        if (dx == 0) {
-            return true;
-        }
-        int dir = kLeftToRight;
-        bool swapped = false;
-        if (x1 > x2) {
-            swapped = true;
-            std::swap(x1, x2);
-            std::swap(y1, y2);
-            caps = SwapCaps(caps);
-            dir = kRightToLeft;
-        }
-        const int yinc = Slope(y2 - y1, x2 - x1);
-        int y = y1 * 1024;
-        if ((lastDir ^ kHorizontal) == dir) {
-            caps |= swapped ? kCapEnd : kCapBegin;
-        }
-        if ((caps & kCapBegin) != 0) {
-            x1 -= 32;
-            y -= yinc >> 1;
-        }
-        if ((caps & kCapEnd) != 0) {
-            x2 += 32;
-        }
-        int x = (x1 + 32) >> 6;
-        int xs = (x2 + 32) >> 6;
-        const int round = yinc > 0 ? 32 : 0;
-        if ((caps & kCapBegin) != 0 && lastPixel.x == x + 1) {
-            ++x;
-        }
-        if (x != xs) {
-            y += ((x * 64) + round - x1) * yinc >> 6;
-            Pixel first{x, y >> 16};
-            last = Pixel{xs - 1, (y + (xs - x - 1) * yinc) >> 16};
-            if (swapped) {
-                std::swap(first, last);
-            }
-            const bool axisAligned = std::abs(yinc) < (1 << 14);
-            const int j = joint(first, dir, axisAligned);
-            if (j < 0) {
-                if (swapped) {
-                    --xs;
-                } else {
-                    ++x;
-                    y += yinc;
-                }
-            } else if (j == 1) {
-                if (swapped) {
-                    ++xs;
-                } else {
-                    --x;
-                    y -= yinc;
-                }
-            } else if (j == 2) {
-                y += yinc >> 1;
-                last.y = swapped ? y >> 16 : (y + (xs - x - 1) * yinc) >> 16;
-            }
-            lastDir = dir;
-            lastAxisAligned = axisAligned;
-            Run(x, xs, y, yinc, false);
-            drawn = true;
-        }
+        lastDir = dir;
+        lastAxisAligned = axisAligned;
+        Run(a, as, b, inc, steep);
+        drawn = true;
     }
     lastPixel = last;
     return drawn;
@@ -356,49 +324,21 @@ void ThinLines::EndOf(double rx1, double ry1, double rx2, double ry2)
     if (Clip(rx1, ry1, rx2, ry2)) {
         return;
     }
-    int x1 = Fixed(rx1);
-    int y1 = Fixed(ry1);
-    int x2 = Fixed(rx2);
-    int y2 = Fixed(ry2);
-    const int dx = std::abs(x2 - x1);
-    const int dy = std::abs(y2 - y1);
-    if (dx < dy) {
-        const bool swapped = y1 > y2;
-        if (swapped) {
-            std::swap(y1, y2);
-            std::swap(x1, x2);
-        }
-        const int xinc = Slope(x2 - x1, y2 - y1);
-        int x = x1 * 1024;
-        const int y = (y1 + 32) >> 6;
-        const int ys = (y2 + 32) >> 6;
-        const int round = xinc > 0 ? 32 : 0;
-        if (y != ys) {
-            x += ((y * 64) + round - y1) * xinc >> 6;
-            lastPixel = swapped ? Pixel{x >> 16, y} : Pixel{(x + (ys - y - 1) * xinc) >> 16, ys - 1};
-            lastDir = swapped ? kBottomToTop : kTopToBottom;
-            lastAxisAligned = std::abs(xinc) < (1 << 14);
-        }
-    } else {
-        if (dx == 0) {
-            return;
-        }
-        const bool swapped = x1 > x2;
-        if (swapped) {
-            std::swap(x1, x2);
-            std::swap(y1, y2);
-        }
-        const int yinc = Slope(y2 - y1, x2 - x1);
-        int y = y1 * 1024;
-        const int x = (x1 + 32) >> 6;
-        const int xs = (x2 + 32) >> 6;
-        const int round = yinc > 0 ? 32 : 0;
-        if (x != xs) {
-            y += ((x * 64) + round - x1) * yinc >> 6;
-            lastPixel = swapped ? Pixel{x, y >> 16} : Pixel{xs - 1, (y + (xs - x - 1) * yinc) >> 16};
-            lastDir = swapped ? kRightToLeft : kLeftToRight;
-            lastAxisAligned = std::abs(yinc) < (1 << 14);
-        }
+    const Span s = Orient(Fixed(rx1), Fixed(ry1), Fixed(rx2), Fixed(ry2));
+    if (s.a1 == s.a2) {
+        return;
+    }
+    const int inc = Slope(s.b2 - s.b1, s.a2 - s.a1);
+    int b = s.b1 * 1024;
+    const int a = (s.a1 + 32) >> 6;
+    const int as = (s.a2 + 32) >> 6;
+    const int round = inc > 0 ? 32 : 0;
+    if (a != as) {
+        b += ((a * 64) + round - s.a1) * inc >> 6;
+        lastPixel = s.swapped ? At(s.steep, a, b >> 16) : At(s.steep, as - 1, (b + (as - a - 1) * inc) >> 16);
+        lastDir = s.steep ? (s.swapped ? kBottomToTop : kTopToBottom)
+                          : (s.swapped ? kRightToLeft : kLeftToRight);
+        lastAxisAligned = std::abs(inc) < (1 << 14);
     }
 }
 
