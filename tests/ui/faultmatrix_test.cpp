@@ -28,6 +28,7 @@
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "scope/eichdlg.h"
+#include "tests/ui/programtest.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/sonveraprogram.h"
 
@@ -53,20 +54,13 @@ constexpr CaptureCall kCaptureCalls[] = {
 };
 constexpr MmResult kCodes[] = {kMmError, kMmAllocated, kMmNoDriver, kMmNoMem, kWaveBadFormat};
 
-class FaultMatrixTest : public ::testing::Test {
+class FaultMatrixTest : public test::ProgramTest {
 protected:
-    void SetUp() override
+    void Configure(Settings& s) override
     {
-        test::App();
-        ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
-        ASSERT_EQ(program->Start(), 0);
-        program->Main().AppSettings().Fft.FftPoints = 512;  // small blocks keep the matrix fast
-        program->Show();
-        test::ProcessEvents();
+        s.Fft.FftPoints = 512;  // small blocks keep the matrix fast
     }
 
-    TMainForm& Main() { return program->Main(); }
     SpectrumRun& Run() { return Main().Spectrum(); }
 
     template <class T>
@@ -187,10 +181,6 @@ protected:
         ASSERT_TRUE(Run().Running);
     }
 
-    QTemporaryDir dir;
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
-    test::RecordingPrompts prompts;
-    std::unique_ptr<SonveraProgram> program;
 };
 
 // ---- Spectrum analyser -------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
+#include "tests/ui/programtest.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/iodialog.h"
 #include "ui/sonveraprogram.h"
@@ -283,18 +284,8 @@ TEST_F(WaveFormatDialogTest, CaptionsStayEnglishOnlyTheSwapBoxFollowsTheLanguage
 
 // ---- From the main window ------------------------------------------------------------------
 
-class WaveFormatCommandTest : public ::testing::Test {
+class WaveFormatCommandTest : public test::ProgramTest {
 protected:
-    void SetUp() override
-    {
-        test::App();
-        ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
-        ASSERT_EQ(program->Start(), 0);
-        program->Show();
-        test::ProcessEvents();
-    }
-
     /// Runs a command; `inside` gets the open dialog (or nullptr) and must close it.
     void Run(const std::function<void()>& command, const std::function<void(TIOdialog*)>& inside)
     {
@@ -307,10 +298,6 @@ protected:
         test::ProcessEvents(3);  // a timer that found no dialog fires here
     }
 
-    QTemporaryDir dir;
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
-    test::RecordingPrompts prompts;
-    std::unique_ptr<SonveraProgram> program;
 };
 
 TEST_F(WaveFormatCommandTest, InputParametersRefreshTheFormatLabelsAfterOk)

@@ -22,6 +22,7 @@
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "scope/oszidia.h"
+#include "tests/ui/programtest.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/printing.h"
 #include "ui/sonveraprogram.h"
@@ -87,16 +88,14 @@ TEST(PrintLayout, ReportLinesStartEmptyAndNameEveryValue)
 }
 
 /// The program on the virtual card with a spectrum in the diagram.
-class OutputCommandTest : public ::testing::Test {
+class OutputCommandTest : public test::ProgramTest {
 protected:
     void SetUp() override
     {
-        test::App();
-        ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
-        ASSERT_EQ(program->Start(), 0);
-        program->Show();
-        test::ProcessEvents();
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         program->Diagram()->activateWindow();
         ASSERT_TRUE(test::ProcessUntil([&] { return program->Diagram()->Model().Activated(); }, 200));
         // A tone measured once, so that the diagram holds a curve.
@@ -133,10 +132,6 @@ protected:
         EXPECT_TRUE(seen);
     }
 
-    QTemporaryDir dir;
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
-    test::RecordingPrompts prompts;
-    std::unique_ptr<SonveraProgram> program;
 };
 
 TEST_F(OutputCommandTest, PrintToAPdfFilePutsTheDiagramOnThePageAndAddsThePrinterToTheReport)

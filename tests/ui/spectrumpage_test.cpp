@@ -15,6 +15,7 @@
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
+#include "tests/ui/programtest.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/sonveraprogram.h"
 
@@ -22,19 +23,20 @@ namespace sonvera {
 namespace {
 
 /// The whole program on the virtual card's instant clock, driven through its controls.
-class SpectrumPageTest : public ::testing::Test {
+class SpectrumPageTest : public test::ProgramTest {
 protected:
-    void SetUp() override
+    void Configure(Settings& s) override
     {
-        test::App();
-        ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
-        ASSERT_EQ(program->Start(), 0);
-        Settings& s = program->Main().AppSettings();
         s.Fft.FftWindow = 0;    // "None": a bin's magnitude is a/4 for a sine of amplitude a
         s.Fft.FftPoints = 4096;  // 44100 Hz: 11025 Hz falls on bin 1024
-        program->Show();
-        test::ProcessEvents();
+    }
+
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         program->Diagram()->activateWindow();
         test::ProcessUntil([&] { return program->Diagram()->Model().Activated(); }, 200);
         ASSERT_TRUE(program->Diagram()->Model().Activated());
@@ -60,10 +62,6 @@ protected:
 
     SpectrumRun& Run() { return program->Main().Spectrum(); }
 
-    QTemporaryDir dir;
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
-    test::RecordingPrompts prompts;
-    std::unique_ptr<SonveraProgram> program;
 };
 
 TEST_F(SpectrumPageTest, SingleRunWithFourAveragesCountsDownAndShowsThePeakAtThePredictedLevel)

@@ -15,6 +15,7 @@
 
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
+#include "tests/ui/programtest.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/featdlg.h"
 #include "ui/sonveraprogram.h"
@@ -25,19 +26,8 @@ namespace {
 
 /// The whole program on the virtual card's instant clock; what the status line under the
 /// page says while each run goes on, when it ends, and when a command does nothing.
-class StatusLineTest : public ::testing::Test {
+class StatusLineTest : public test::ProgramTest {
 protected:
-    void SetUp() override
-    {
-        test::App();
-        ASSERT_TRUE(dir.isValid());
-        program = std::make_unique<SonveraProgram>(card, dir.filePath(QStringLiteral("snv13.cfg")).toStdString());
-        ASSERT_EQ(program->Start(), 0);
-        program->Show();
-        test::ProcessEvents();
-    }
-
-    TMainForm& Main() { return program->Main(); }
     QString Status() { return Main().StatusMessage(); }
     template <class T>
     T* Find(const char* name)
@@ -63,10 +53,6 @@ protected:
     }
     TWavegen& Generator() { return *program->Windows().wavegen; }
 
-    QTemporaryDir dir;
-    LoopbackCard card{DutConfig{}, LoopbackClock::Instant};
-    test::RecordingPrompts prompts;
-    std::unique_ptr<SonveraProgram> program;
 };
 
 TEST_F(StatusLineTest, TheSpectrumRunShowsThatItRunsAndHowItEnded)
