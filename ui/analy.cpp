@@ -17,6 +17,7 @@
 #include "measure/soundstart.h"
 #include "measure/spectrumrun.h"
 #include "ui/helpwindow.h"
+#include "ui/placing.h"
 
 namespace sonvera {
 
@@ -24,14 +25,7 @@ namespace {
 
 constexpr int kHelpContext = 19;
 
-template <class W>
-W* Place(QWidget* parent, const char* name, int x, int y, int w, int h)
-{
-    auto* widget = new W(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
+using placing::Place;
 
 QLabel* Text(QWidget* parent, const char* name, const char* text, int x, int y, int w)
 {

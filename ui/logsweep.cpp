@@ -18,6 +18,7 @@
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "measure/prompt.h"
+#include "ui/placing.h"
 
 namespace sonvera {
 
@@ -77,14 +78,7 @@ const LogSweepWindowTexts& TextsOf(char language)
     return language == 'E' ? kEnglish : kGerman;
 }
 
-template <class W>
-W* Place(QWidget* parent, const char* name, int x, int y, int w, int h)
-{
-    auto* widget = new W(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
+using placing::Place;
 
 // The value with up to three decimals, trailing zeros left out.
 QString Number(double v)
