@@ -1,16 +1,13 @@
-// sonvera-cli plot: re-plots a saved diagram table as a PNG, the way the diagram prints.
+// sonvera-cli plot: re-plots saved diagram tables as a PNG, the way the diagram prints;
+// several in one diagram, as differences to the first, smoothed; the table as shown.
 #include <QImage>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/clisession.h"
@@ -22,20 +19,23 @@
 namespace sonvera {
 
 const char* const kPlotUsage =
-    "Usage: sonvera-cli plot TABLE [--png FILE] [--log|--lin] [--fmin HZ --fmax HZ]\n"
-    "                        [--ymin DB --ymax DB] [--width W --height H] [--comment TEXT]\n"
-    "                        [--columns 2|3]\n"
-    "  TABLE       a diagram table saved as text (frequency and one or two curves),\n"
-    "              a regular file of at most 4 MiB and 8182 points\n"
-    "  --png FILE  the picture to write (default: TABLE with the extension .png)\n"
+    "Usage: sonvera-cli plot TABLE [TABLE ...] [--png FILE] [--out FILE] [--diff]\n"
+    "                        [--smooth 1/N] [--legend NAME,...] [--log|--lin]\n"
+    "                        [--fmin HZ --fmax HZ] [--ymin DB --ymax DB]\n"
+    "                        [--width W --height H] [--comment TEXT] [--columns 2|3]\n"
+    "  TABLE       a diagram table saved as text (frequency and its curves),\n"
+    "              a regular file of at most 4 MiB and 8182 points; several tables are\n"
+    "              drawn in one diagram, each in its own colour, named in a legend\n"
+    "  --png FILE  the picture to write (default: the first TABLE with the extension\n"
+    "              .png, unless --out is given)\n"
+    "  --out FILE  the table as drawn (smoothed, differences), with a header line\n"
+    "  --diff      each table drawn as its difference to the first (dB)\n"
+    "  --smooth    1/1, 1/2, 1/3, 1/6, 1/12, 1/24 or 1/48 octave (0: none)\n"
+    "  --legend    the tables' names in the legend, in order (default: the file names)\n"
     "  --width W, --height H   170..20000 x 120..20000 pixels (default 1000 x 700)\n"
     "  --columns   numbers per point when the table has one number per line\n";
 
 namespace {
-
-/// Longest table read: 8182 points of three numbers with room for any separator and
-/// blanks (512 bytes a point); more cannot be a table the diagram can hold.
-constexpr std::size_t kMaxTableBytes = 4u << 20;
 
 /// A whole number of --fmin, --fmax, --width, --height, --columns; a real of --ymin, --ymax.
 template <typename T>
@@ -51,8 +51,9 @@ bool ParseNumber(const std::string& text, T& value)
 }
 
 struct PlotOptions {
-    std::string tablePath;
+    std::vector<std::string> tablePaths;
     std::string pngPath;
+    std::string outPath;
     int columns = 0;
     DiagramPlotOptions plot;
 };
@@ -63,12 +64,33 @@ std::string ParsePlotArgument(OptionCursor& cursor, PlotOptions& o)
     const std::string& arg = cursor.Name();
     if (arg == "--log" || arg == "--lin") {
         o.plot.logAxis = arg == "--log";
-    } else if (arg == "--png" || arg == "--comment") {
+    } else if (arg == "--diff") {
+        o.plot.difference = true;
+    } else if (arg == "--png" || arg == "--out" || arg == "--comment") {
         const auto v = cursor.Take();
-        if (!v || (arg == "--png" && v->empty())) {
+        if (!v || (arg != "--comment" && v->empty())) {
             return arg + " needs a value";
         }
-        (arg == "--png" ? o.pngPath : o.plot.comment) = *v;
+        (arg == "--png" ? o.pngPath : arg == "--out" ? o.outPath : o.plot.comment) = *v;
+    } else if (arg == "--smooth") {
+        const auto v = cursor.Take();
+        if (!v || !ParseSmoothing(*v, o.plot.smoothing)) {
+            return "--smooth is 1/1, 1/2, 1/3, 1/6, 1/12, 1/24 or 1/48 (0: none)";
+        }
+    } else if (arg == "--legend") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return "--legend needs names separated by ','";
+        }
+        o.plot.names.clear();
+        for (std::size_t from = 0;;) {
+            const std::size_t end = v->find(',', from);
+            o.plot.names.push_back(v->substr(from, end == std::string::npos ? std::string::npos : end - from));
+            if (end == std::string::npos) {
+                break;
+            }
+            from = end + 1;
+        }
     } else if (arg == "--fmin" || arg == "--fmax" || arg == "--width" || arg == "--height" || arg == "--columns") {
         const auto v = cursor.Take();
         int n = 0;
@@ -95,13 +117,11 @@ std::string ParsePlotArgument(OptionCursor& cursor, PlotOptions& o)
         (arg == "--ymin" ? o.plot.levelMinDb : o.plot.levelMaxDb) = d;
     } else if (arg.size() > 1 && arg[0] == '-') {
         return "unknown option '" + cursor.Argument() + "'";
-    } else if (o.tablePath.empty()) {
-        o.tablePath = cursor.Argument();
-        if (o.tablePath.empty()) {
+    } else {
+        if (cursor.Argument().empty()) {
             return "TABLE needs a name that is not empty";
         }
-    } else {
-        return "only one TABLE";
+        o.tablePaths.push_back(cursor.Argument());
     }
     return "";
 }
@@ -109,8 +129,17 @@ std::string ParsePlotArgument(OptionCursor& cursor, PlotOptions& o)
 std::string CheckPlotOptions(const PlotOptions& o)
 {
     const DiagramPlotOptions& p = o.plot;
-    if (o.tablePath.empty()) {
+    if (o.tablePaths.empty()) {
         return "no TABLE given";
+    }
+    if (o.plot.difference && o.tablePaths.size() < 2) {
+        return "--diff needs two tables or more (each is drawn against the first)";
+    }
+    if (o.tablePaths.size() > static_cast<std::size_t>(OverlayStore::kMaxPerPage)) {
+        return "at most " + std::to_string(OverlayStore::kMaxPerPage) + " tables";
+    }
+    if (o.plot.names.size() > o.tablePaths.size()) {
+        return "--legend names more tables than given";
     }
     if (o.columns != 0 && o.columns != 2 && o.columns != 3) {
         return "--columns is 2 or 3";
@@ -132,39 +161,6 @@ std::string CheckPlotOptions(const PlotOptions& o)
     return "";
 }
 
-/// Reads the table: a regular file, at most kMaxTableBytes. "" or the reason.
-std::string ReadTable(const std::string& path, std::string& text)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::strerror(errno);
-    }
-    struct stat st {};
-    std::string error;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a regular file (a table is read from a disk, not from a pipe or device)";
-    }
-    char buffer[65536];
-    while (error.empty()) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = std::strerror(errno);
-        } else if (n == 0) {
-            break;
-        } else if (text.size() + static_cast<std::size_t>(n) > kMaxTableBytes) {
-            error = "more than " + std::to_string(kMaxTableBytes >> 20) + " MiB, larger than any table of " +
-                    std::to_string(DiagramModel::MaxDiagramPoints) + " points; not read further";
-        } else {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    return error;
-}
-
 }  // namespace
 
 int RunPlotCommand(CliContext& ctx)
@@ -176,42 +172,95 @@ int RunPlotCommand(CliContext& ctx)
     if (const std::string error = CheckPlotOptions(o); !error.empty()) {
         return ctx.Usage(error);
     }
-    if (o.pngPath.empty()) {
-        o.pngPath = std::filesystem::path(o.tablePath).replace_extension(".png").native();
+    if (o.pngPath.empty() && o.outPath.empty()) {
+        o.pngPath = std::filesystem::path(o.tablePaths.front()).replace_extension(".png").native();
     }
-    // The measurement must never be overwritten by its own picture.
+    // No measurement is ever overwritten by what is made of it, nor one output by the other.
     InputFiles inputs;
-    inputs.Add(o.tablePath);
-    if (o.pngPath == o.tablePath || inputs.SameFileAs(o.pngPath)) {
-        return ctx.Fail(2, "the picture " + o.pngPath + " would overwrite the table; name another file with --png");
+    for (const std::string& path : o.tablePaths) {
+        inputs.Add(path);
+    }
+    for (const std::string* output : {&o.pngPath, &o.outPath}) {
+        if (output->empty()) {
+            continue;
+        }
+        const bool named = std::find(o.tablePaths.begin(), o.tablePaths.end(), *output) != o.tablePaths.end();
+        if (named || inputs.SameFileAs(*output)) {
+            return ctx.Fail(2, "the output " + *output + " would overwrite a table; name another file with " +
+                                   (output == &o.pngPath ? "--png" : "--out"));
+        }
+    }
+    if (!o.pngPath.empty() && !o.outPath.empty()) {
+        InputFiles picture;
+        picture.Add(o.pngPath);
+        if (o.pngPath == o.outPath || picture.SameFileAs(o.outPath)) {
+            return ctx.Fail(2, "--png and --out name the same file " + o.outPath);
+        }
     }
 
-    std::string text;
-    if (const std::string error = ReadTable(o.tablePath, text); !error.empty()) {
-        return ctx.Fail(1, o.tablePath + ": " + error);
-    }
-    DiagramTable table;
-    std::string error;
-    if (!ParseDiagramTable(text, o.columns, table, error)) {
-        return ctx.Fail(1, o.tablePath + ": " + error);
+    std::vector<DiagramTable> tables;
+    for (const std::string& path : o.tablePaths) {
+        std::string text;
+        if (const std::string error = ReadTableFile(path, text); !error.empty()) {
+            return ctx.Fail(1, path + ": " + error);
+        }
+        DiagramTable table;
+        std::string error;
+        const bool read = o.columns != 0 ? ParseDiagramTable(text, o.columns, table, error)
+                                         : ParseWideTable(text, table, error);
+        if (!read) {
+            return ctx.Fail(1, path + ": " + error);
+        }
+        tables.push_back(std::move(table));
+        o.plot.fallbackNames.push_back(std::filesystem::path(path).stem().string());
     }
 
     std::string png;
+    std::string shown;
     {
         const OffscreenDrawing drawing;
-        QImage image;
-        if (!PlotDiagramTable(table, o.plot, image, error)) {
-            return ctx.Fail(1, error);
+        std::string error;
+        if (!o.pngPath.empty()) {
+            QImage image;
+            if (!PlotDiagramTables(tables, o.plot, image, error)) {
+                return ctx.Fail(1, error);
+            }
+            png = PngBytes(image);
+            if (png.empty()) {
+                return ctx.Fail(1, "the picture could not be encoded");
+            }
         }
-        png = PngBytes(image);
+        if (!o.outPath.empty()) {
+            DiagramModel model;
+            if (!PrepareTablesModel(tables, o.plot, DiagramTextMetrics{}, model, error)) {
+                return ctx.Fail(1, error);
+            }
+            shown = model.DiagramText(",");
+        }
     }
-    if (png.empty()) {
-        return ctx.Fail(1, "the picture could not be encoded");
-    }
-    if (ctx.WriteFile(o.pngPath, png) != 0) {
+    if (!o.pngPath.empty() && ctx.WriteFile(o.pngPath, png) != 0) {
         return 1;
     }
-    return ctx.Print(o.pngPath + ": " + std::to_string(table.freqHz.size()) + " points\n");
+    if (!o.outPath.empty() && ctx.WriteFile(o.outPath, shown) != 0) {
+        return 1;
+    }
+    std::string report;
+    if (!o.pngPath.empty()) {
+        report += o.pngPath + ": " +
+                  (tables.size() == 1 ? std::to_string(tables.front().freqHz.size()) + " points\n"
+                                      : std::to_string(tables.size()) + " tables\n");
+    }
+    if (!o.outPath.empty()) {
+        std::size_t rows = 0;
+        for (std::size_t at = 0; at < shown.size(); at = shown.find('\n', at) + 1) {
+            rows += shown[at] != '#' ? 1 : 0;
+            if (shown.find('\n', at) == std::string::npos) {
+                break;
+            }
+        }
+        report += o.outPath + ": " + std::to_string(rows) + " points\n";
+    }
+    return ctx.Print(report);
 }
 
 }  // namespace sonvera

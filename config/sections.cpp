@@ -583,6 +583,13 @@ void ReadDiagramOptions(const ProfileFile& onDisk, DiagramOptions& o)
     o.YStepAuto = r.Boolean("YSTEPAUTO", "TRUE") ? 1 : 0;
     const float step = r.SingleOr("YDIASTEPS", "5", 5.0f);
     o.YStep = step == 0.0f ? 5.0f : step;
+    const char* const smoothKeys[2] = {"SMOOTHFFT", "SMOOTHWOB"};
+    for (std::size_t page = 0; page < 2; ++page) {
+        const int n = r.IntegerOr(smoothKeys[page], "0", 0);
+        const bool offered =
+            std::find(kSmoothingFractions.begin(), kSmoothingFractions.end(), n) != kSmoothingFractions.end();
+        o.Smoothing[page] = offered ? static_cast<std::uint8_t>(n) : 0;
+    }
 }
 
 void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& o)
@@ -601,6 +608,8 @@ void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& o)
     w.Boolean("XLOG", o.XLog != 0);
     w.Boolean("YSTEPAUTO", o.YStepAuto != 0);
     w.RealNotSpecial("YDIASTEPS", o.YStep, 1, 0.0f);  // 0 reads as the default step
+    w.Integer("SMOOTHFFT", o.Smoothing[0]);
+    w.Integer("SMOOTHWOB", o.Smoothing[1]);
 }
 
 namespace {

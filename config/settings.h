@@ -144,6 +144,10 @@ struct DeviceFormat {
 };
 
 /// Diagram options: flags, ranges, colours and the export separator (section "DIAGPRIV").
+/// The smoothing widths a diagram page can have: none (0) and 1/1 .. 1/48 octave, by
+/// the N of 1/N.
+inline constexpr std::array<std::uint8_t, 8> kSmoothingFractions{0, 1, 2, 3, 6, 12, 24, 48};
+
 struct DiagramOptions {
     std::uint8_t StoreCurve1 = 1;
     std::uint8_t StoreCurve2 = 0;
@@ -167,6 +171,8 @@ struct DiagramOptions {
     Colour ColMargin = 0xC0C0C0;
     Colour ColText = 0x000000;
     std::string Separator = ",";
+    /// Smoothing of the shown curves per page (spectrum, sweep): the N of 1/N octave, 0 none.
+    std::array<std::uint8_t, 2> Smoothing{0, 0};
 };
 
 /// Every persistent setting of the program, grouped by configuration section.

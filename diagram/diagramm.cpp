@@ -1,6 +1,13 @@
 #include "diagram/diagramm.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTime>
+#include <QWheelEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -13,7 +20,9 @@
 #include "config/profilefile.h"
 #include "config/sections.h"
 #include "diagram/diadlg.h"
+#include "diagram/overlaydlg.h"
 #include "measure/appmessages.h"
+#include "measure/prompt.h"
 
 namespace sonvera {
 
@@ -121,6 +130,9 @@ TDiagramm::TDiagramm(ProfileFile* file, std::unique_ptr<ProfileFile> own, QWidge
             [this](const QString& t) { model.SetResultLine(t.toStdString()); });
 
     optionsDialog = std::make_unique<Tdiadlg>(this);
+    overlayDialog = std::make_unique<TOverlayDlg>(model, this);
+    overlayDialog->onChanged = [this](const std::string& problem) { OverlaysChanged(problem); };
+    BuildCompareMenu();
     model.onMoveControls = [this] { PlaceControls(); };
     model.onRepaint = [this] { update(); };
     // Bounds and curves set by a run or a page change reach an open options dialog at
@@ -134,6 +146,7 @@ TDiagramm::TDiagramm(ProfileFile* file, std::unique_ptr<ProfileFile> own, QWidge
     bitmap = QImage(width(), height(), QImage::Format_RGB32);
     model.SetScreen(width(), height(), DiagramRenderer::Metrics(DiagramModel::kScreenFontSize, &bitmap));
     LoadDiagramOptions();
+    OpenOverlays();
     ApplyMarginColour();
     // Creation prepares last index 50 with the diagram's own, still unset ranges.
     float lo = model.LevelMin;
@@ -181,6 +194,35 @@ std::string TDiagramm::GetComment() const
 void TDiagramm::SetDiagramTexts(char language)
 {
     model.SetDiagramTexts(language);
+    if (language != 'D' && language != 'E') {
+        return;
+    }
+    const bool de = language == 'D';
+    const auto text = [](QAction* a, const char* german, const char* english, bool d) {
+        a->setText(QString::fromUtf8(d ? german : english));
+    };
+    CompareButton->setText(de ? QStringLiteral("Vergleich") : QStringLiteral("Compare"));
+    CompareButton->setToolTip(de ? QStringLiteral("Überlagerungen, Glättung, Marker, Zoom (Ziehen: Ausschnitt; "
+                                                  "Rad: Frequenz, mit Umschalt: Pegel; Doppelklick: zurück)")
+                                 : QStringLiteral("Overlays, smoothing, markers, zoom (drag: a rectangle; wheel: "
+                                                  "frequency, with Shift: level; double click: back)"));
+    text(KeepItem, "Kurven behalten", "Keep curves", de);
+    text(LoadItem, "Tabelle laden ...", "Load table ...", de);
+    text(OverlaysItem, "Überlagerungen ...", "Overlays ...", de);
+    text(DifferenceItem, "Differenz zur Referenz", "Difference to reference", de);
+    SmoothMenu->setTitle(de ? QStringLiteral("Glättung") : QStringLiteral("Smoothing"));
+    for (std::size_t i = 0; i < smoothItems.size(); ++i) {
+        const int n = kSmoothingFractions[i];
+        smoothItems[i]->setText(n == 0 ? (de ? QStringLiteral("keine") : QStringLiteral("none"))
+                                       : QStringLiteral("1/%1 ").arg(n) +
+                                             (de ? QStringLiteral("Oktave") : QStringLiteral("octave")));
+    }
+    text(PeakItem, "Spitze markieren", "Mark peak", de);
+    text(ClearMarkersItem, "Marker löschen", "Clear markers", de);
+    text(ResetZoomItem, "Zoom zurück", "Reset zoom", de);
+    overlayDialog->SetTexts(language);
+    CompareButton->adjustSize();
+    update();
 }
 
 void TDiagramm::RepaintCurves()
@@ -198,6 +240,187 @@ void TDiagramm::RepaintCurves()
 void TDiagramm::ResetCursor(bool clearMeasurement)
 {
     model.ResetCursor(clearMeasurement);
+    if (clearMeasurement) {
+        model.ClearMarkers();
+    }
+}
+
+void TDiagramm::SetPage(int page)
+{
+    if (page != model.Page() && page >= 0 && page < OverlayStore::kPages) {
+        model.SetPage(page);
+        overlayDialog->Refresh();
+        UpdateCompareMenu();
+        update();
+    }
+}
+
+void TDiagramm::OpenOverlays()
+{
+    // Beside the program's configuration file; a window without one keeps them in memory.
+    if (profile == nullptr || profile->IsInMemory()) {
+        return;
+    }
+    for (const OverlayResult& r : model.Overlays.Open(OverlayStore::FolderFor(profile->Path()))) {
+        openProblems.push_back(r);
+    }
+}
+
+void TDiagramm::OverlaysChanged(const std::string& problem)
+{
+    UpdateCompareMenu();
+    update();
+    if (!problem.empty()) {
+        ShowWarningPrompt(problem);
+    }
+}
+
+void TDiagramm::BuildCompareMenu()
+{
+    CompareButton = new QToolButton(this);
+    CompareButton->setObjectName(QStringLiteral("CompareButton"));
+    CompareButton->setPopupMode(QToolButton::InstantPopup);
+    CompareButton->setFocusPolicy(Qt::NoFocus);
+    CompareMenu = new QMenu(CompareButton);
+    CompareMenu->setObjectName(QStringLiteral("CompareMenu"));
+    CompareButton->setMenu(CompareMenu);
+    const auto item = [this](QMenu* menu, const char* name, const std::function<void()>& run) {
+        QAction* a = menu->addAction(QString());
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, [run] { run(); });
+        return a;
+    };
+    KeepItem = item(CompareMenu, "KeepItem", [this] { KeepClick(); });
+    LoadItem = item(CompareMenu, "LoadItem", [this] { LoadClick(); });
+    OverlaysItem = item(CompareMenu, "OverlaysItem", [this] { OverlaysClick(); });
+    CompareMenu->addSeparator();
+    DifferenceItem = CompareMenu->addAction(QString());
+    DifferenceItem->setObjectName(QStringLiteral("DifferenceItem"));
+    DifferenceItem->setCheckable(true);
+    connect(DifferenceItem, &QAction::triggered, this, [this](bool on) { DifferenceClick(on); });
+    SmoothMenu = CompareMenu->addMenu(QString());
+    SmoothMenu->setObjectName(QStringLiteral("SmoothMenu"));
+    auto* smoothGroup = new QActionGroup(SmoothMenu);
+    for (const int n : kSmoothingFractions) {
+        QAction* a = item(SmoothMenu, "", [this, n] { SmoothingClick(n); });
+        a->setObjectName(QStringLiteral("SmoothItem%1").arg(n));
+        a->setCheckable(true);
+        smoothGroup->addAction(a);
+        smoothItems.push_back(a);
+    }
+    CompareMenu->addSeparator();
+    PeakItem = item(CompareMenu, "PeakItem", [this] { PeakClick(); });
+    ClearMarkersItem = item(CompareMenu, "ClearMarkersItem", [this] { ClearMarkersClick(); });
+    ResetZoomItem = item(CompareMenu, "ResetZoomItem", [this] { ResetZoomClick(); });
+    connect(CompareMenu, &QMenu::aboutToShow, this, [this] { UpdateCompareMenu(); });
+}
+
+void TDiagramm::UpdateCompareMenu()
+{
+    DifferenceItem->setChecked(model.DifferenceShown());
+    for (std::size_t i = 0; i < smoothItems.size(); ++i) {
+        smoothItems[i]->setChecked(kSmoothingFractions[i] == model.Smoothing());
+    }
+    ResetZoomItem->setEnabled(model.Zoomed());
+    ClearMarkersItem->setEnabled(model.MarkerA.set || model.MarkerB.set);
+}
+
+std::string TDiagramm::KeepName() const
+{
+    const bool de = model.Language() != 'E';
+    std::string name = model.GetComment();
+    if (name.find_first_not_of(' ') == std::string::npos) {
+        name = model.Page() == 1 ? (de ? "Wobbeln" : "Sweep") : (de ? "Spektrum" : "Spectrum");
+    }
+    return name + " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
+void TDiagramm::KeepClick()
+{
+    OverlaysChanged(OverlayMessage(model.KeepCurves(KeepName()), model.Language()));
+    overlayDialog->Refresh();
+}
+
+void TDiagramm::LoadClick(const std::string& path)
+{
+    const bool de = model.Language() != 'E';
+    std::string file = path;
+    if (file.empty()) {
+        if (LoadDialog == nullptr) {
+            LoadDialog = new QFileDialog(this);
+            LoadDialog->setObjectName(QStringLiteral("LoadDialog"));
+            LoadDialog->setOption(QFileDialog::DontUseNativeDialog);
+            LoadDialog->setAcceptMode(QFileDialog::AcceptOpen);
+            LoadDialog->setFileMode(QFileDialog::ExistingFile);
+        }
+        LoadDialog->setWindowTitle(de ? QStringLiteral("Tabelle als Überlagerung laden")
+                                      : QStringLiteral("Load a table as overlay"));
+        LoadDialog->setNameFilters({QStringLiteral("Text File (*.txt *.csv)"), QStringLiteral("* (*)")});
+        if (LoadDialog->exec() != QDialog::Accepted || LoadDialog->selectedFiles().isEmpty()) {
+            return;
+        }
+        file = LoadDialog->selectedFiles().first().toStdString();
+    }
+    const std::string name = QFileInfo(QString::fromStdString(file)).completeBaseName().toStdString();
+    const OverlayResult r = model.Overlays.LoadTable(model.Page(), file, name, model.Axis2Shown, model.Axis2Unit);
+    overlayDialog->Refresh();
+    OverlaysChanged(OverlayMessage(r, model.Language()));
+}
+
+void TDiagramm::OverlaysClick()
+{
+    overlayDialog->Refresh();
+    overlayDialog->show();
+    overlayDialog->raise();
+}
+
+void TDiagramm::DifferenceClick(bool on)
+{
+    const bool de = model.Language() != 'E';
+    const OverlayPage& page = model.Overlays.Page(model.Page());
+    if (on && page.referenceId == 0) {
+        if (page.overlays.empty()) {
+            UpdateCompareMenu();
+            ShowWarningPrompt(de ? "Keine Überlagerung als Referenz: erst Kurven behalten oder eine Tabelle laden"
+                                 : "No overlay to be the reference: keep the curves or load a table first");
+            return;
+        }
+        model.Overlays.SetReference(model.Page(), page.overlays.front().id);  // the first shown
+    }
+    const OverlayResult r = model.SetDifference(on);
+    optionsDialog->LoadOptionsDialog(model.Options);
+    overlayDialog->Refresh();
+    OverlaysChanged(OverlayMessage(r, model.Language()));
+}
+
+void TDiagramm::SmoothingClick(int n)
+{
+    model.SetSmoothing(n);
+    UpdateCompareMenu();
+    update();
+}
+
+void TDiagramm::PeakClick()
+{
+    if (!model.PeakMarker(model.ChosenCurve())) {
+        ShowWarningPrompt(model.Language() != 'E' ? "Keine Kurve mit Werten im gezeigten Bereich"
+                                                  : "No curve with values in the range shown");
+    }
+    update();
+}
+
+void TDiagramm::ClearMarkersClick()
+{
+    model.ClearMarkers();
+    update();
+}
+
+void TDiagramm::ResetZoomClick()
+{
+    if (model.ResetZoom()) {
+        optionsDialog->LoadOptionsDialog(model.Options);
+    }
+    update();
 }
 
 bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize)
@@ -265,6 +488,12 @@ bool TDiagramm::event(QEvent* e)
     if (e->type() == QEvent::WindowActivate) {
         model.Activate();  // the first activation enables every later layout
         ResizeHandling();
+        // What the overlays' folder could not give, once the window is there to say it.
+        std::vector<OverlayResult> problems;
+        problems.swap(openProblems);
+        for (const OverlayResult& r : problems) {
+            ShowWarningPrompt(OverlayMessage(r, model.Language()));
+        }
     }
     return QWidget::event(e);
 }
@@ -282,8 +511,15 @@ void TDiagramm::paintEvent(QPaintEvent* e)
     if (!rest.isEmpty()) {
         update(rest);  // the picture changed beyond this paint: the rest follows
     }
-    if (Edicomment->width() != std::max(commentWidth, 1)) {
-        Edicomment->resize(std::max(commentWidth, 1), Edicomment->height());
+    // The button "Vergleich" ends the comment line, left of the title.
+    const int buttonWidth = CompareButton->sizeHint().width();
+    const int lineWidth = std::max(commentWidth - buttonWidth - 4, 1);
+    if (Edicomment->width() != lineWidth) {
+        Edicomment->resize(lineWidth, Edicomment->height());
+    }
+    const QRect button(Edicomment->x() + lineWidth + 4, Edicomment->y(), buttonWidth, Edicomment->height());
+    if (CompareButton->geometry() != button) {
+        CompareButton->setGeometry(button);
     }
 }
 
@@ -308,7 +544,9 @@ void TDiagramm::mousePressEvent(QMouseEvent* e)
 void TDiagramm::mouseReleaseEvent(QMouseEvent* e)
 {
     const MouseButton b = ButtonOf(e->button());
-    model.MouseUp(b);
+    if (model.MouseUp(b)) {
+        optionsDialog->LoadOptionsDialog(model.Options);  // zoomed into a rectangle
+    }
     if (b == MouseButton::Right) {
         optionsDialog->LoadOptionsDialog(model.Options);
         optionsDialog->show();
@@ -320,9 +558,32 @@ void TDiagramm::mouseReleaseEvent(QMouseEvent* e)
 void TDiagramm::mouseMoveEvent(QMouseEvent* e)
 {
     const QPoint pos = e->position().toPoint();
-    if (model.MouseMove(pos.x(), pos.y())) {
+    if (model.MouseMove(pos.x(), pos.y(), (e->buttons() & Qt::LeftButton) != 0)) {
         update();
     }
+}
+
+void TDiagramm::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        model.DoubleClick();
+        optionsDialog->LoadOptionsDialog(model.Options);
+        update();
+    }
+}
+
+void TDiagramm::wheelEvent(QWheelEvent* e)
+{
+    // One notch is 120 eighths of a degree; finer wheels add up to whole notches.
+    wheelRest += e->angleDelta().y();
+    const int steps = wheelRest / 120;
+    wheelRest -= steps * 120;
+    const QPoint pos = e->position().toPoint();
+    if (steps != 0 && model.WheelZoom(pos.x(), pos.y(), steps, (e->modifiers() & Qt::ShiftModifier) != 0)) {
+        optionsDialog->LoadOptionsDialog(model.Options);
+        update();
+    }
+    e->accept();
 }
 
 void TDiagramm::closeEvent(QCloseEvent* e)

@@ -8,7 +8,9 @@
 #include <limits>
 #include <new>
 
+#include "diagram/curvemath.h"
 #include "diagram/diagramscale.h"
+#include "dsp/smoothing.h"
 
 namespace sonvera {
 
@@ -28,8 +30,37 @@ std::string CutUtf8(const std::string& text, std::size_t n)
 }
 
 constexpr std::size_t kReadoutMax = 40;
+constexpr const char* kDegree = "\u00B0";
+
+// Levels with three decimals, as the options dialog shows them (a value it hands back is
+// the value as shown).
+float ThreeDecimals(double v)
+{
+    return static_cast<float>(std::nearbyint(v * 1000.0) / 1000.0);
+}
 
 }  // namespace
+
+std::string SmoothingName(int n)
+{
+    return n > 0 ? "1/" + std::to_string(n) : std::string();
+}
+
+bool ParseSmoothing(const std::string& text, int& n)
+{
+    if (text.empty() || text == "0" || text == "none") {
+        n = 0;
+        return true;
+    }
+    const std::string digits = text.rfind("1/", 0) == 0 ? text.substr(2) : text;
+    for (const int offered : kSmoothingFractions) {
+        if (offered > 0 && digits == std::to_string(offered)) {
+            n = offered;
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string LevelReadoutText(double d, const std::string& ratioWord)
 {
@@ -80,8 +111,8 @@ bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex,
             Level2Min = LevelMin;
         }
     }
-    levelMaxIo = LevelMax;
-    levelMinIo = LevelMin;
+    levelMaxIo = zoom.active ? zoom.levelMax : LevelMax;
+    levelMinIo = zoom.active ? zoom.levelMin : LevelMin;
     if (freqMinIn != FreqMin || freqMaxIn != FreqMax) {
         ClearDiagramData();
     }
@@ -116,6 +147,7 @@ void DiagramModel::ResetDiagramScales()
     LevelMax = kUnset;
     Level2Min = kUnset;
     Level2Max = kUnset;
+    zoom.active = false;
     ClearDiagramData();
 }
 
@@ -168,6 +200,7 @@ void DiagramModel::SetAxesShown(bool axis1, bool axis2)
 
 void DiagramModel::SetLevelRange(float max, float min)
 {
+    zoom.active = false;  // a run sets the page's range
     LevelMax = max;
     LevelMin = min;
     LayoutScreen(false);
@@ -175,21 +208,128 @@ void DiagramModel::SetLevelRange(float max, float min)
 
 void DiagramModel::SetSecondRange(float max, float min)
 {
-    Level2Max = max;
-    Level2Min = min;
+    if (zoom.active) {
+        // The page's second range; the zoom shows its part of it.
+        zoom.level2Max = max;
+        zoom.level2Min = min;
+        FollowZoom();
+    } else {
+        Level2Max = max;
+        Level2Min = min;
+    }
     LayoutScreen(false);
 }
 
 void DiagramModel::GetLevelRange(float& min, float& max) const
 {
-    min = LevelMin;
-    max = LevelMax;
+    min = zoom.active ? zoom.levelMin : LevelMin;
+    max = zoom.active ? zoom.levelMax : LevelMax;
 }
 
 void DiagramModel::GetFreqRange(int& min, int& max) const
 {
-    min = FreqMin;
-    max = FreqMax;
+    min = zoom.active ? zoom.freqMin : FreqMin;
+    max = zoom.active ? zoom.freqMax : FreqMax;
+}
+
+bool DiagramModel::ZoomTo(double freqMinHz, double freqMaxHz, double levelMin, double levelMax)
+{
+    if (!std::isfinite(freqMinHz) || !std::isfinite(freqMaxHz) || !std::isfinite(levelMin) ||
+        !std::isfinite(levelMax)) {
+        return false;
+    }
+    const auto f0 = static_cast<std::int32_t>(std::clamp(std::floor(freqMinHz), 1.0, 1e7));
+    auto f1 = static_cast<std::int32_t>(std::clamp(std::ceil(freqMaxHz), 1.0, 1e7));
+    if (f1 <= f0) {
+        f1 = f0 + 1;
+    }
+    const float l0 = ThreeDecimals(levelMin);
+    const float l1 = ThreeDecimals(levelMax);
+    if (!(l1 > l0) || std::fabs(l0) > 1e6f || std::fabs(l1) > 1e6f) {
+        return false;
+    }
+    if (!zoom.active) {
+        zoom = {true, FreqMin, FreqMax, LevelMin, LevelMax, Level2Min, Level2Max};
+    }
+    FreqMin = f0;
+    FreqMax = f1;
+    LevelMin = l0;
+    LevelMax = l1;
+    FollowZoom();
+    MirrorRanges();
+    return LayoutScreen(false);
+}
+
+void DiagramModel::FollowZoom()
+{
+    if (Axis1Shown && !Axis2Shown) {
+        Level2Min = LevelMin;
+        Level2Max = LevelMax;
+        return;
+    }
+    const double span = static_cast<double>(zoom.levelMax) - zoom.levelMin;
+    if (!zoom.active || span == 0.0) {
+        return;
+    }
+    const double span2 = static_cast<double>(zoom.level2Max) - zoom.level2Min;
+    Level2Min = static_cast<float>(zoom.level2Min + (LevelMin - zoom.levelMin) / span * span2);
+    Level2Max = static_cast<float>(zoom.level2Min + (LevelMax - zoom.levelMin) / span * span2);
+}
+
+bool DiagramModel::ResetZoom()
+{
+    if (!zoom.active) {
+        return false;
+    }
+    zoom.active = false;
+    FreqMin = zoom.freqMin;
+    FreqMax = zoom.freqMax;
+    LevelMin = zoom.levelMin;
+    LevelMax = zoom.levelMax;
+    Level2Min = zoom.level2Min;
+    Level2Max = zoom.level2Max;
+    MirrorRanges();
+    LayoutScreen(false);
+    return true;
+}
+
+bool DiagramModel::WheelZoom(int x, int y, int steps, bool levelAxis)
+{
+    if (steps == 0 || layout.LevelScale1 == 0.0) {
+        return false;
+    }
+    // A notch in shows 80 % of the range, out 125 %, the pointer staying where it is.
+    const double factor = std::pow(0.8, std::clamp(steps, -10, 10));
+    if (levelAxis) {
+        const double v = YToLevel(y);
+        const double lo = v - (v - LevelMin) * factor;
+        const double hi = v + (LevelMax - v) * factor;
+        if (hi - lo < 0.01 || hi - lo > 1e5) {
+            return false;
+        }
+        return ZoomTo(FreqMin, FreqMax, lo, hi);
+    }
+    // Out as far as 50 kHz, or the page's own top when that is higher.
+    const double top = std::max({50000.0, static_cast<double>(zoom.active ? zoom.freqMax : FreqMax),
+                                 static_cast<double>(FreqMax)});
+    const double f = std::clamp(static_cast<double>(XToFreq(x)), static_cast<double>(FreqMin),
+                                static_cast<double>(FreqMax));
+    double lo = 0.0;
+    double hi = 0.0;
+    if (Options.XLog) {
+        const double u = std::log(f);
+        lo = std::exp(u - (u - std::log(static_cast<double>(FreqMin))) * factor);
+        hi = std::exp(u + (std::log(static_cast<double>(FreqMax)) - u) * factor);
+    } else {
+        lo = f - (f - FreqMin) * factor;
+        hi = f + (FreqMax - f) * factor;
+    }
+    const auto f0 = static_cast<std::int32_t>(std::max(1.0, std::nearbyint(lo)));
+    const auto f1 = static_cast<std::int32_t>(std::min(top, std::nearbyint(hi)));
+    if (f1 <= f0 || (f0 == FreqMin && f1 == FreqMax)) {
+        return false;  // whole hertz cannot get narrower, or nothing changes
+    }
+    return ZoomTo(f0, f1, LevelMin, LevelMax);
 }
 
 std::string DiagramModel::GetComment() const
@@ -476,49 +616,36 @@ int DiagramModel::SlotColumn(int i)
     return slotColumn[s];
 }
 
-int DiagramModel::CollectCurve(int curve)
+namespace {
+
+// The slots a curve draws: from the last one at or below FreqMin (the line enters the
+// plot from it) to the last one not above FreqMax. False when none lies above FreqMin.
+bool CurveRange(const float* freqs, int used, std::int32_t freqMin, std::int32_t freqMax, int& l, int& m)
 {
-    if (!HasStorage()) {
-        return 0;
-    }
-    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
-    int l = -1;
+    l = -1;
     for (int i = 0; i < used; ++i) {
-        if (FreqArray[static_cast<std::size_t>(i)] > FreqMin) {
+        if (freqs[i] > freqMin) {
             l = std::max(i - 1, 0);
             break;
         }
     }
     if (l < 0) {
-        return 0;
+        return false;
     }
     // The last used slot; slots behind it may still hold an older, longer measurement.
-    int m = used - 1;
-    while (m >= 0 && FreqArray[static_cast<std::size_t>(m)] > FreqMax) {
+    m = used - 1;
+    while (m >= 0 && freqs[m] > freqMax) {
         --m;
     }
-    if (m < l) {
-        return 0;
-    }
-    const DiagramRect& p = layout.PlotRect;
-    const ColumnScale scale{FreqMin, FreqMax, p.left, p.right, layout.LogScale, layout.LinScale,
-                            Options.XLog != 0};
-    if (!(scale == columnScale)) {
-        std::fill(slotColumnFreq.begin(), slotColumnFreq.end(), std::numeric_limits<float>::quiet_NaN());
-        columnScale = scale;
-    }
+    return m >= l;
+}
 
-    const float* const values = (curve == 2 ? Curve2Array : Curve1Array).data();
-    const float* const freqs = FreqArray.data();
-    const float* const cachedFreqs = slotColumnFreq.data();
-    const std::int32_t* const cachedColumns = slotColumn.data();
-    PixelPoint* const out = PolylineBuffer.data();
-    // As LevelToY1 and LevelToY2, with the plot's edges held here.
-    const double levelMin = curve == 2 ? Level2Min : LevelMin;
-    const double levelScale = curve == 2 ? layout.LevelScale2 : layout.LevelScale1;
-    const int top = p.top;
-    const int bottom = p.bottom;
-    const int o = layout.CharHeight / 8;
+// The column rule of CollectCurve over slots l .. m (slots of frequency 0 skipped after
+// the first): `columnOf(i)` gives a slot's pixel column, `out` receives the vertices.
+template <typename ColumnOf>
+int CollectColumns(int l, int m, const float* freqs, const float* values, ColumnOf columnOf, double levelMin,
+                   double levelScale, int top, int bottom, int o, PixelPoint* out)
+{
     int count = 0;
     // A vertex that only carries on a row of the two before it moves the last one along
     // instead: the line covers the same pixels with fewer vertices (a curve beyond the
@@ -573,8 +700,7 @@ int DiagramModel::CollectCurve(int curve)
             }
             return;
         }
-        const float f = freqs[i];
-        const int x = cachedFreqs[i] == f ? cachedColumns[i] : SlotColumn(i);
+        const int x = columnOf(i);
         int y = bottom - DiagramRound((v - levelMin) * levelScale);
         if (y > bottom) {
             y = bottom + o;
@@ -616,6 +742,57 @@ int DiagramModel::CollectCurve(int curve)
     return count;
 }
 
+}  // namespace
+
+int DiagramModel::CollectCurve(int curve)
+{
+    if (!HasStorage()) {
+        return 0;
+    }
+    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
+    int l = 0;
+    int m = 0;
+    if (!CurveRange(FreqArray.data(), used, FreqMin, FreqMax, l, m)) {
+        return 0;
+    }
+    const DiagramRect& p = layout.PlotRect;
+    const ColumnScale scale{FreqMin, FreqMax, p.left, p.right, layout.LogScale, layout.LinScale,
+                            Options.XLog != 0};
+    if (!(scale == columnScale)) {
+        std::fill(slotColumnFreq.begin(), slotColumnFreq.end(), std::numeric_limits<float>::quiet_NaN());
+        columnScale = scale;
+    }
+    const float* const freqs = FreqArray.data();
+    const float* const cachedFreqs = slotColumnFreq.data();
+    const std::int32_t* const cachedColumns = slotColumn.data();
+    // As LevelToY1 and LevelToY2, with the plot's edges held here.
+    const double levelMin = curve == 2 ? Level2Min : LevelMin;
+    const double levelScale = curve == 2 ? layout.LevelScale2 : layout.LevelScale1;
+    const auto columnOf = [&](int i) { return cachedFreqs[i] == freqs[i] ? cachedColumns[i] : SlotColumn(i); };
+    return CollectColumns(l, m, freqs, ShownValues(curve), columnOf, levelMin, levelScale, p.top, p.bottom,
+                          layout.CharHeight / 8, PolylineBuffer.data());
+}
+
+int DiagramModel::CollectOverlay(const ShownCurve& c, std::vector<PixelPoint>& out) const
+{
+    const int count = static_cast<int>(std::min(c.freqHz->size(), c.values.size()));
+    int l = 0;
+    int m = 0;
+    if (!CurveRange(c.freqHz->data(), count, FreqMin, FreqMax, l, m)) {
+        return 0;
+    }
+    // At most two vertices and a break per point.
+    out.resize(static_cast<std::size_t>(3 * (m - l + 1) + 1));
+    const DiagramRect& p = layout.PlotRect;
+    const float* const freqs = c.freqHz->data();
+    const auto columnOf = [&](int i) {
+        return std::clamp(DiagramRound(FreqToX(freqs[i])), p.left, std::max(p.left, p.right - 1));
+    };
+    return CollectColumns(l, m, freqs, c.values.data(), columnOf, c.secondAxis ? Level2Min : LevelMin,
+                          c.secondAxis ? layout.LevelScale2 : layout.LevelScale1, p.top, p.bottom,
+                          layout.CharHeight / 8, out.data());
+}
+
 std::string DiagramModel::DiagramText(const std::string& separator) const
 {
     std::string sep = separator;
@@ -624,37 +801,106 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
     } else if (separator == "\\n") {
         sep = "\r\n";
     }
-    std::string text;
-    std::string line;
     const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
-    for (int i = 0; i < used; ++i) {
+    const std::vector<ShownCurve>& overlays = ShownOverlays();
+    const float* const shown1 = ShownValues(1);
+    const float* const shown2 = ShownValues(2);
+    const auto inRange = [&](float f) { return FreqMin <= f && f <= FreqMax; };
+    // The table of the measurement alone is the export as it always was; with overlays,
+    // smoothing or a difference a header names the columns and says what was done.
+    const bool plain = overlays.empty() && Smoothing() == 0 && !DifferenceShown() && MeasurementName.empty();
+    bool measured = plain;
+    for (int i = 0; i < used && !measured; ++i) {
         const auto s = static_cast<std::size_t>(i);
-        const float f = FreqArray[s];
-        if (!(FreqMin <= f && f <= FreqMax)) {
-            continue;
-        }
-        // A point without any shown value (a sweep step without a reference) has no line.
-        const bool value1 = Options.DrawCurve1 && !std::isnan(Curve1Array[s]);
-        const bool value2 = Options.DrawCurve2 && !std::isnan(Curve2Array[s]);
-        if ((Options.DrawCurve1 || Options.DrawCurve2) && !value1 && !value2) {
-            continue;
-        }
-        line = FormatFixed(f, 2);
-        if (Options.DrawCurve1) {
-            line += sep;
-            line += FormatFixed(Curve1Array[s], 2);
-        }
-        if (Options.DrawCurve2) {
-            double v = Curve2Array[s];
-            if (WrapCurve2OnExport && std::isfinite(v)) {
-                v = std::remainder(v, 360.0);
-                v = v == -180.0 ? 180.0 : v;
+        measured = inRange(FreqArray[s]) && FreqArray[s] != 0.0f &&
+                   ((Options.DrawCurve1 && std::isfinite(shown1[s])) || (Options.DrawCurve2 && std::isfinite(shown2[s])));
+    }
+    const bool column1 = measured && Options.DrawCurve1;
+    const bool column2 = measured && Options.DrawCurve2;
+    const auto number = [&](double v) { return FormatFixed(v, 2); };
+
+    std::string text;
+    if (!plain) {
+        const bool de = language == 'D';
+        const auto name = [&](std::string n) {
+            // A name holds neither the separator nor a line break.
+            for (const std::string& cut : {sep, std::string("\r"), std::string("\n")}) {
+                for (std::size_t at; !cut.empty() && (at = n.find(cut)) != std::string::npos;) {
+                    n.replace(at, cut.size(), " ");
+                }
             }
-            line += sep;
-            line += FormatFixed(v, 2);
+            return n;
+        };
+        if (Smoothing() > 0) {
+            text += (de ? "# Gl\u00E4ttung " : "# smoothing ") + SmoothingName(Smoothing()) + (de ? " Oktave" : " octave") + "\r\n";
         }
-        line += "\r\n";
-        text += line;
+        if (DifferenceShown()) {
+            text += (de ? "# Differenz zu " : "# difference to ") + CurveName({Overlays.Page(page).referenceId, 1}) + "\r\n";
+        }
+        std::string header = "# Hz";
+        if (column1) {
+            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName({0, 1}));
+        }
+        if (column2) {
+            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName({0, 2}));
+        }
+        for (const ShownCurve& c : overlays) {
+            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName(c.ref));
+        }
+        text += header + "\r\n";
+    }
+    const auto row = [&](float f, const std::vector<double>& values) {
+        // A point without any shown value (a sweep step without a reference) has no line.
+        if (!values.empty() && std::none_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); })) {
+            return;
+        }
+        text += FormatFixed(f, 2);
+        for (const double v : values) {
+            text += sep;
+            text += number(v);
+        }
+        text += "\r\n";
+    };
+    std::vector<double> values;
+    const auto wrap2 = [&](double v) {
+        if (WrapCurve2OnExport && std::isfinite(v)) {
+            v = std::remainder(v, 360.0);
+            v = v == -180.0 ? 180.0 : v;
+        }
+        return v;
+    };
+    if (measured || plain) {
+        for (int i = 0; i < used; ++i) {
+            const auto s = static_cast<std::size_t>(i);
+            const float f = FreqArray[s];
+            if (!inRange(f)) {
+                continue;
+            }
+            values.clear();
+            if (Options.DrawCurve1) {
+                values.push_back(shown1[s]);
+            }
+            if (Options.DrawCurve2) {
+                values.push_back(wrap2(shown2[s]));
+            }
+            for (const ShownCurve& c : overlays) {
+                values.push_back(SortedCurveValueAt(c.freqHz->data(), c.values.data(), c.values.size(), f));
+            }
+            row(f, values);
+        }
+    } else if (!overlays.empty()) {
+        // Without a measurement the first overlay's points make the rows.
+        const std::vector<float>& grid = *overlays.front().freqHz;
+        for (const float f : grid) {
+            if (!inRange(f)) {
+                continue;
+            }
+            values.clear();
+            for (const ShownCurve& c : overlays) {
+                values.push_back(SortedCurveValueAt(c.freqHz->data(), c.values.data(), c.values.size(), f));
+            }
+            row(f, values);
+        }
     }
     return text;
 }
@@ -712,22 +958,63 @@ bool DiagramModel::MouseDown(MouseButton button, int x, int y)
     mouseX = x;
     mouseY = y;
     if (button == MouseButton::Left) {
+        pressed = true;
+        dragging = false;
+        pressX = x;
+        pressY = y;
+        savedA = MarkerA;
+        savedB = MarkerB;
         startColumn = x;
         startRow = y;
         const std::string freqText = FormatFixed(XToFreq(x), 0);
         if (layout.LevelScale1 == 0.0) {
             return false;
         }
-        const std::string levelText = FormatFixed(YToLevel(y), 1);
-        PointReadout = CutUtf8(freqText + "Hz/" + levelText + "dB", kReadoutMax);
+        // The curve nearest to the click at its frequency is read; without one, the level
+        // of the row clicked.
+        std::string valueText = FormatFixed(YToLevel(y), 1) + "dB";
+        CurveMarker m;
+        if (CurveAt(x, y, m)) {
+            bool second = false;
+            CurveShown(m.ref, &second);
+            valueText = FormatFixed(ShownValueAt(m.ref, m.freqHz), 1) + UnitOf(second) + " " + CurveName(m.ref);
+            if (MeasureActive) {
+                MarkerB = m;
+            } else {
+                MarkerA = m;
+                MarkerB = {};
+            }
+        } else if (!MeasureActive) {
+            ClearMarkers();
+        }
+        PointReadout = CutUtf8(freqText + "Hz/" + valueText, kReadoutMax);
         CursorMode = 4;
     }
     return true;
 }
 
-void DiagramModel::MouseUp(MouseButton button)
+bool DiagramModel::MouseUp(MouseButton button)
 {
     if (button == MouseButton::Left) {
+        const bool drag = dragging;
+        pressed = false;
+        dragging = false;
+        if (swallowRelease) {
+            swallowRelease = false;  // the release of a double click
+            return false;
+        }
+        if (drag) {
+            // The rectangle's sides that moved far enough are the new range.
+            const DiagramRect r = DragRect();
+            ResetCursor(true);
+            const bool freqs = r.right - r.left > kDragPixels;
+            const bool levels = r.bottom - r.top > kDragPixels;
+            if (!freqs && !levels) {
+                return false;
+            }
+            return ZoomTo(freqs ? XToFreq(r.left) : FreqMin, freqs ? XToFreq(r.right) : FreqMax,
+                          levels ? YToLevel(r.bottom) : LevelMin, levels ? YToLevel(r.top) : LevelMax);
+        }
         if (MeasureActive) {
             ResetCursor(false);
         }
@@ -735,12 +1022,60 @@ void DiagramModel::MouseUp(MouseButton button)
     } else if (button == MouseButton::Right) {
         ResetCursor(true);
     }
+    return false;
 }
 
-bool DiagramModel::MouseMove(int x, int y)
+DiagramRect DiagramModel::DragRect() const
+{
+    const DiagramRect& p = layout.PlotRect;
+    const auto x = [&](int v) { return std::clamp(v, p.left, p.right); };
+    const auto y = [&](int v) { return std::clamp(v, p.top, p.bottom); };
+    return {x(std::min(pressX, mouseX)), y(std::min(pressY, mouseY)), x(std::max(pressX, mouseX)),
+            y(std::max(pressY, mouseY))};
+}
+
+bool DiagramModel::DoubleClick()
+{
+    ResetCursor(true);
+    ClearMarkers();
+    pressed = false;
+    dragging = false;
+    swallowRelease = true;
+    ResetZoom();
+    return true;
+}
+
+bool DiagramModel::MouseMove(int x, int y, bool leftHeld)
 {
     mouseX = x;
     mouseY = y;
+    if (!leftHeld) {
+        pressed = false;
+    }
+    if (pressed && !dragging && (std::abs(x - pressX) > kDragPixels || std::abs(y - pressY) > kDragPixels)) {
+        // Held and moved: a rectangle to zoom into, not a measurement (nor a marker).
+        dragging = true;
+        ResetCursor(true);
+        MarkerA = savedA;
+        MarkerB = savedB;
+    }
+    if (dragging) {
+        return true;
+    }
+    // While a measurement runs, marker B follows the pointer on the nearest curve.
+    bool moved = false;
+    if (MeasureActive && MarkerA.set) {
+        CurveMarker m;
+        if (CurveAt(x, y, m) && !(m.ref == MarkerB.ref && m.freqHz == MarkerB.freqHz && MarkerB.set)) {
+            MarkerB = m;
+            moved = true;
+        }
+    }
+    return MeasureMove(x, y) || moved;
+}
+
+bool DiagramModel::MeasureMove(int x, int y)
+{
     const bool slope = Options.CursorSlope != 0;
     bool fault = false;
     double ratio = 1.0;
@@ -904,6 +1239,429 @@ bool DiagramModel::ApplyOptions(const DiagramOptions& opts)
         Level2Min = LevelMin;
     }
     return LayoutScreen(false);
+}
+
+// --- pages, overlays, smoothing, difference, markers ------------------------------------
+
+void DiagramModel::SetPage(int newPage)
+{
+    if (newPage < 0 || newPage >= OverlayStore::kPages || newPage == page) {
+        return;
+    }
+    page = newPage;
+    ClearMarkers();
+    if (onOptionsChanged) {
+        onOptionsChanged();  // the smoothing shown is the page's
+    }
+}
+
+void DiagramModel::SetSmoothing(int n)
+{
+    const bool offered = std::find(kSmoothingFractions.begin(), kSmoothingFractions.end(), n) !=
+                         kSmoothingFractions.end();
+    if (!offered || n == Smoothing()) {
+        return;
+    }
+    Options.Smoothing[static_cast<std::size_t>(page)] = static_cast<std::uint8_t>(n);
+    if (onOptionsChanged) {
+        onOptionsChanged();
+    }
+}
+
+bool DiagramModel::DifferenceShown() const
+{
+    const OverlayPage& p = Overlays.Page(page);
+    return p.difference && Overlays.Find(page, p.referenceId) != nullptr;
+}
+
+OverlayResult DiagramModel::SetDifference(bool on)
+{
+    const OverlayResult r = Overlays.SetDifference(page, on);
+    if (!DifferenceShown()) {
+        ResetZoom();
+        return r;
+    }
+    // The level axis fits the differences shown, in whole 5 dB, at least -5 .. 5 dB.
+    double lo = -5.0;
+    double hi = 5.0;
+    const auto take = [&](const float* freq, const float* values, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (freq[i] >= FreqMin && freq[i] <= FreqMax && std::isfinite(values[i])) {
+                lo = std::min(lo, static_cast<double>(values[i]));
+                hi = std::max(hi, static_cast<double>(values[i]));
+            }
+        }
+    };
+    const std::size_t used = HasStorage() ? static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints)) : 0;
+    if (Options.DrawCurve1) {
+        take(FreqArray.data(), ShownValues(1), used);
+    }
+    if (Options.DrawCurve2 && !Axis2Shown) {
+        take(FreqArray.data(), ShownValues(2), used);
+    }
+    for (const ShownCurve& c : ShownOverlays()) {
+        if (!c.secondAxis) {
+            take(c.freqHz->data(), c.values.data(), c.values.size());
+        }
+    }
+    lo = std::max(std::floor(lo / 5.0) * 5.0, -200.0);
+    hi = std::min(std::ceil(hi / 5.0) * 5.0, 200.0);
+    ZoomTo(FreqMin, FreqMax, lo, hi);
+    return r;
+}
+
+OverlayResult DiagramModel::KeepCurves(const std::string& name, std::uint64_t* id)
+{
+    Overlay o;
+    o.name = name;
+    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    const bool one = Options.DrawCurve1 != 0;
+    const bool two = Options.DrawCurve2 != 0;
+    if (!one && !two) {
+        return {OverlayProblem::NoCurve, "", ""};
+    }
+    for (int i = 0; i < used; ++i) {
+        const auto s = static_cast<std::size_t>(i);
+        if (FreqArray[s] > 0.0f) {
+            o.freqHz.push_back(FreqArray[s]);
+            o.curve1.push_back(one ? Curve1Array[s] : Curve2Array[s]);
+            if (one && two) {
+                o.curve2.push_back(Curve2Array[s]);
+            }
+        }
+    }
+    o.secondAxis = one && two && Axis2Shown;
+    o.unit2 = o.secondAxis ? Axis2Unit : std::string();
+    return Overlays.Keep(page, std::move(o), id);
+}
+
+std::string DiagramModel::UnitOf(bool secondAxis) const
+{
+    return secondAxis ? Axis2Unit : std::string("dB");
+}
+
+bool DiagramModel::ShownChanged() const
+{
+    const ShownKey key{pointsGeneration, PointCount, Overlays.Generation(), page, Smoothing(),
+                       DifferenceShown(), Axis2Shown, Axis2Unit};
+    return !shownValid || !(key == shownKey);
+}
+
+void DiagramModel::UpdateShown() const
+{
+    if (!ShownChanged()) {
+        return;
+    }
+    const ShownKey key{pointsGeneration, PointCount, Overlays.Generation(), page, Smoothing(),
+                       DifferenceShown(), Axis2Shown, Axis2Unit};
+    ShownKey overlaysOf = key;
+    ShownKey before = shownKey;
+    overlaysOf.points = before.points = 0;
+    overlaysOf.pointCount = before.pointCount = 0;
+    const bool overlaysChanged = !shownValid || !(overlaysOf == before);
+    shownKey = key;
+    shownValid = true;
+
+    const int n = key.smoothing;
+    const OverlayPage& p = Overlays.Page(page);
+    const Overlay* ref = key.difference ? Overlays.Find(page, p.referenceId) : nullptr;
+    const auto smooth = [n](const std::vector<float>& f, const std::vector<float>& v, bool phase) {
+        std::vector<float> out(v.size());
+        if (phase) {
+            SmoothPhases(f.data(), v.data(), std::min(f.size(), v.size()), n, out.data());
+        } else {
+            SmoothLevels(f.data(), v.data(), std::min(f.size(), v.size()), n, out.data());
+        }
+        return out;
+    };
+    const auto isPhase = [](bool secondAxis, const std::string& unit) { return secondAxis && unit == kDegree; };
+    // The reference as shown before the difference: smoothed like everything else.
+    std::vector<float> ref1;
+    std::vector<float> ref2;
+    if (ref != nullptr) {
+        ref1 = smooth(ref->freqHz, ref->curve1, false);
+        if (ref->HasCurve2()) {
+            ref2 = smooth(ref->freqHz, ref->curve2, isPhase(ref->secondAxis, ref->unit2));
+        }
+    }
+    // What curve k of a curve set on the given axis has its difference taken to: the
+    // reference's curve of the same number on the same axis, else (levels on the left
+    // axis) its curve 1; nothing for a right axis the reference does not have.
+    const auto referenceFor = [&](int curve, bool secondAxis) -> const std::vector<float>* {
+        if (ref == nullptr) {
+            return nullptr;
+        }
+        if (curve == 2 && ref->HasCurve2() && ref->secondAxis == secondAxis) {
+            return &ref2;
+        }
+        return secondAxis ? nullptr : &ref1;
+    };
+    const auto difference = [&](const float* f, float* v, std::size_t count, int curve, bool secondAxis,
+                                bool phase) {
+        if (const std::vector<float>* r = referenceFor(curve, secondAxis)) {
+            SubtractCurve(f, v, count, ref->freqHz.data(), r->data(), std::min(ref->freqHz.size(), r->size()), phase);
+        }
+    };
+
+    if (overlaysChanged) {
+        shownOverlays.clear();
+        for (const Overlay& o : p.overlays) {
+            if (!o.visible) {
+                continue;
+            }
+            for (int curve = 1; curve <= (o.HasCurve2() ? 2 : 1); ++curve) {
+                ShownCurve c;
+                c.ref = {o.id, curve};
+                c.colour = o.colour;
+                c.dashed = o.dashed || curve == 2;
+                c.secondAxis = curve == 2 && o.secondAxis;
+                c.freqHz = &o.freqHz;
+                const bool phase = curve == 2 && isPhase(o.secondAxis, o.unit2);
+                c.values = smooth(o.freqHz, curve == 1 ? o.curve1 : o.curve2, phase);
+                difference(o.freqHz.data(), c.values.data(), std::min(o.freqHz.size(), c.values.size()), curve,
+                           c.secondAxis, phase);
+                shownOverlays.push_back(std::move(c));
+            }
+        }
+        ++shownGeneration;
+    }
+
+    shownTransformed = HasStorage() && (n > 0 || ref != nullptr);
+    if (!shownTransformed) {
+        shownCurve1.clear();
+        shownCurve2.clear();
+        return;
+    }
+    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+    shownCurve1 = Curve1Array;
+    shownCurve2 = Curve2Array;
+    const bool phase2 = isPhase(Axis2Shown, Axis2Unit);
+    SmoothLevels(FreqArray.data(), Curve1Array.data(), used, n, shownCurve1.data());
+    if (phase2) {
+        SmoothPhases(FreqArray.data(), Curve2Array.data(), used, n, shownCurve2.data());
+    } else {
+        SmoothLevels(FreqArray.data(), Curve2Array.data(), used, n, shownCurve2.data());
+    }
+    difference(FreqArray.data(), shownCurve1.data(), used, 1, false, false);
+    difference(FreqArray.data(), shownCurve2.data(), used, 2, Axis2Shown, phase2);
+}
+
+const float* DiagramModel::ShownValues(int curve) const
+{
+    UpdateShown();
+    if (shownTransformed) {
+        return curve == 2 ? shownCurve2.data() : shownCurve1.data();
+    }
+    return curve == 2 ? Curve2Array.data() : Curve1Array.data();
+}
+
+const std::vector<ShownCurve>& DiagramModel::ShownOverlays() const
+{
+    UpdateShown();
+    return shownOverlays;
+}
+
+std::uint64_t DiagramModel::OverlaysGeneration() const
+{
+    UpdateShown();
+    return shownGeneration;
+}
+
+const ShownCurve* DiagramModel::FindShown(const CurveRef& ref) const
+{
+    for (const ShownCurve& c : ShownOverlays()) {
+        if (c.ref == ref) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+bool DiagramModel::CurveShown(const CurveRef& ref, bool* secondAxis) const
+{
+    bool second = false;
+    bool shown = false;
+    if (ref.overlay == 0) {
+        shown = HasStorage() && (ref.curve == 2 ? Options.DrawCurve2 : Options.DrawCurve1) != 0;
+        second = ref.curve == 2 && Axis2Shown;
+    } else if (const ShownCurve* c = FindShown(ref)) {
+        shown = true;
+        second = c->secondAxis;
+    }
+    if (secondAxis != nullptr) {
+        *secondAxis = second;
+    }
+    return shown;
+}
+
+double DiagramModel::ShownValueAt(const CurveRef& ref, double freqHz) const
+{
+    if (!CurveShown(ref)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (ref.overlay == 0) {
+        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+        return CurveValueAt(FreqArray.data(), ShownValues(ref.curve), used, freqHz);
+    }
+    const ShownCurve* c = FindShown(ref);
+    return SortedCurveValueAt(c->freqHz->data(), c->values.data(), std::min(c->freqHz->size(), c->values.size()),
+                              freqHz);
+}
+
+std::string DiagramModel::CurveName(const CurveRef& ref) const
+{
+    const std::string second = ref.curve == 2 ? " (2)" : "";
+    if (ref.overlay == 0) {
+        return (MeasurementName.empty() ? std::string(language == 'E' ? "Measurement" : "Messung")
+                                        : MeasurementName) +
+               second;
+    }
+    const Overlay* o = Overlays.Find(page, ref.overlay);
+    return o == nullptr ? std::string() : o->name + second;
+}
+
+std::vector<LegendLine> DiagramModel::Legend() const
+{
+    std::vector<LegendLine> lines;
+    const std::vector<ShownCurve>& overlays = ShownOverlays();
+    const bool difference = DifferenceShown();
+    if (overlays.empty() && Smoothing() == 0 && !difference && MeasurementName.empty()) {
+        return lines;
+    }
+    const bool de = language == 'D';
+    if (difference) {
+        lines.push_back({LegendLine::Kind::Note, 0,
+                         (de ? "Differenz zu " : "Difference to ") + CurveName({Overlays.Page(page).referenceId, 1})});
+    }
+    if (Smoothing() > 0) {
+        lines.push_back({LegendLine::Kind::Note, 0,
+                         (de ? "Gl\u00E4ttung " : "Smoothing ") + SmoothingName(Smoothing()) + (de ? " Okt." : " oct.")});
+    }
+    // The measurement's curves that have a point in range.
+    const auto used = static_cast<std::size_t>(HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0);
+    for (int curve = 1; curve <= 2; ++curve) {
+        if ((curve == 1 ? Options.DrawCurve1 : Options.DrawCurve2) == 0) {
+            continue;
+        }
+        const float* v = ShownValues(curve);
+        bool any = false;
+        for (std::size_t i = 0; i < used && !any; ++i) {
+            any = FreqArray[i] > 0.0f && FreqArray[i] >= FreqMin && FreqArray[i] <= FreqMax && std::isfinite(v[i]);
+        }
+        if (any) {
+            lines.push_back({LegendLine::Kind::Solid, curve == 1 ? Options.ColLine1 : Options.ColLine2,
+                             CurveName({0, curve})});
+        }
+    }
+    for (const ShownCurve& c : overlays) {
+        lines.push_back({c.dashed ? LegendLine::Kind::Dashed : LegendLine::Kind::Solid, c.colour, CurveName(c.ref)});
+    }
+    return lines;
+}
+
+bool DiagramModel::CurveAt(int x, int y, CurveMarker& marker) const
+{
+    const double f = XToFreq(x);
+    double best = std::numeric_limits<double>::infinity();
+    const auto consider = [&](const CurveRef& ref) {
+        bool second = false;
+        if (!CurveShown(ref, &second)) {
+            return;
+        }
+        const double v = ShownValueAt(ref, f);
+        if (!std::isfinite(v)) {
+            return;
+        }
+        const double row = layout.PlotRect.bottom - (v - (second ? Level2Min : LevelMin)) *
+                                                       (second ? layout.LevelScale2 : layout.LevelScale1);
+        const double distance = std::fabs(row - y);
+        if (distance < best) {
+            best = distance;
+            marker = {true, ref, f};
+        }
+    };
+    consider({0, 1});
+    consider({0, 2});
+    for (const ShownCurve& c : ShownOverlays()) {
+        consider(c.ref);
+    }
+    return std::isfinite(best);
+}
+
+CurveRef DiagramModel::ChosenCurve() const
+{
+    if (MarkerA.set && CurveShown(MarkerA.ref)) {
+        return MarkerA.ref;
+    }
+    for (const CurveRef ref : {CurveRef{0, 1}, CurveRef{0, 2}}) {
+        if (CurveShown(ref)) {
+            const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+            const float* v = ShownValues(ref.curve);
+            for (std::size_t i = 0; i < used; ++i) {
+                if (FreqArray[i] > 0.0f && std::isfinite(v[i])) {
+                    return ref;
+                }
+            }
+        }
+    }
+    const std::vector<ShownCurve>& overlays = ShownOverlays();
+    return overlays.empty() ? CurveRef{0, 1} : overlays.front().ref;
+}
+
+bool DiagramModel::PeakMarker(const CurveRef& ref)
+{
+    if (!CurveShown(ref)) {
+        return false;
+    }
+    double peakHz = 0.0;
+    double peak = 0.0;
+    bool found = false;
+    if (ref.overlay == 0) {
+        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+        found = CurvePeak(FreqArray.data(), ShownValues(ref.curve), used, FreqMin, FreqMax, peakHz, peak);
+    } else if (const ShownCurve* c = FindShown(ref)) {
+        found = CurvePeak(c->freqHz->data(), c->values.data(), std::min(c->freqHz->size(), c->values.size()),
+                          FreqMin, FreqMax, peakHz, peak);
+    }
+    if (!found) {
+        return false;
+    }
+    MarkerA = {true, ref, peakHz, peak};
+    MarkerB = {};
+    return true;
+}
+
+void DiagramModel::ClearMarkers()
+{
+    MarkerA = {};
+    MarkerB = {};
+}
+
+std::vector<std::string> DiagramModel::MarkerTexts() const
+{
+    std::vector<std::string> lines;
+    double values[2] = {0.0, 0.0};
+    bool axes[2] = {false, false};
+    bool read[2] = {false, false};
+    const CurveMarker* markers[2] = {&MarkerA, &MarkerB};
+    for (int k = 0; k < 2; ++k) {
+        const CurveMarker& m = *markers[k];
+        if (!m.set || !CurveShown(m.ref, &axes[k])) {
+            continue;
+        }
+        values[k] = std::isfinite(m.value) ? m.value : ShownValueAt(m.ref, m.freqHz);
+        read[k] = true;
+        lines.push_back(std::string(k == 0 ? "A  " : "B  ") + CurveName(m.ref) + ": " + FormatFixed(m.freqHz, 1) +
+                        " Hz  " + FormatFixed(values[k], 2) + " " + UnitOf(axes[k]));
+    }
+    if (read[0] && read[1]) {
+        std::string line = "\u0394  " + FormatFixed(MarkerB.freqHz - MarkerA.freqHz, 1) + " Hz";
+        if (axes[0] == axes[1]) {
+            line += "  " + FormatFixed(values[1] - values[0], 2) + " " + UnitOf(axes[0]);
+        }
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace sonvera

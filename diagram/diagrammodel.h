@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "diagram/overlaystore.h"
 
 namespace sonvera {
 
@@ -83,8 +85,61 @@ enum class MouseButton { Left, Right, Middle };
 /// Scroll codes of the two frequency scroll bars; only the arrows move a bound.
 enum class ScrollCode { LineLeft, LineRight, Other };
 
+/// A curve the diagram shows: curve 1 or 2 of the measurement (overlay 0) or of an overlay.
+struct CurveRef {
+    std::uint64_t overlay = 0;
+    int curve = 1;
+    bool operator==(const CurveRef&) const = default;
+};
+
+/// A marker on a curve, at a frequency; its value is read from the curve as shown.
+struct CurveMarker {
+    bool set = false;
+    CurveRef ref;
+    double freqHz = 0.0;
+    /// A value found for it (a peak's, between the points); NaN: the curve's at freqHz.
+    double value = std::numeric_limits<double>::quiet_NaN();
+};
+
+/// An overlay's curve as the diagram shows it (smoothed, or as its difference to the
+/// reference), over the overlay's own frequencies.
+struct ShownCurve {
+    CurveRef ref;
+    Colour colour = 0;
+    bool dashed = false;
+    bool secondAxis = false;
+    const std::vector<float>* freqHz = nullptr;
+    std::vector<float> values;
+};
+
+/// One line of the legend: a curve (with the look of its line) or a note.
+struct LegendLine {
+    enum class Kind { Solid, Dashed, Note };
+    Kind kind = Kind::Note;
+    Colour colour = 0;
+    std::string text;
+};
+
+/// The range the window had before it was zoomed, to go back to.
+struct ZoomHome {
+    bool active = false;
+    std::int32_t freqMin = 0;
+    std::int32_t freqMax = 0;
+    float levelMin = 0.0f;
+    float levelMax = 0.0f;
+    float level2Min = 0.0f;
+    float level2Max = 0.0f;
+};
+
+/// "1/3" for 3; "" for 0 (no smoothing).
+std::string SmoothingName(int n);
+/// Reads "1/N" (or "N") of kSmoothingFractions; "0", "none" and "" are 0. False otherwise.
+bool ParseSmoothing(const std::string& text, int& n);
+
 /// The diagram's data, ranges, layout and measuring cursor, free of any toolkit: the
-/// window draws and forwards events, this class decides.
+/// window draws and forwards events, this class decides. It also holds what compares
+/// measurements: the overlays of each page, the smoothing and the difference to a
+/// reference overlay of the curves shown, zooming, and markers on the curves.
 class DiagramModel {
 public:
     static constexpr int MaxDiagramPoints = 8182;
@@ -126,6 +181,18 @@ public:
     /// bands). Returns false when the window was never activated or a scale is undefined.
     bool LayoutDiagram(int width, int height, int fontSize, const DiagramTextMetrics& metrics,
                        bool moveControls);
+    /// The diagram's current range is a zoom of the page's range: the runs read and keep
+    /// the page's (GetFreqRange, GetLevelRange, PrepareDiagram hand it back).
+    bool Zoomed() const { return zoom.active; }
+    /// Shows the given range (frequencies in whole Hz, at least 1 Hz apart; levels with
+    /// three decimals, as the options dialog shows them); the right axis follows in step.
+    bool ZoomTo(double freqMinHz, double freqMaxHz, double levelMin, double levelMax);
+    /// Back to the page's range. Returns whether there was a zoom to leave.
+    bool ResetZoom();
+    /// The mouse wheel at (x, y): `steps` notches in (positive) or out, around the
+    /// pointer's frequency or, with `levelAxis`, its level.
+    bool WheelZoom(int x, int y, int steps, bool levelAxis);
+
     /// LayoutDiagram of the window's own bitmap (screen size, font size 8).
     bool LayoutScreen(bool moveControls);
     void SetScreen(int width, int height, const DiagramTextMetrics& metrics);
@@ -149,6 +216,8 @@ public:
     /// A vertex {kCurveBreak, kCurveBreak} separates the pieces around points without a
     /// value (NaN), which are drawn as gaps.
     int CollectCurve(int curve);
+    /// The same for a shown overlay curve, into `out` (grown as needed).
+    int CollectOverlay(const ShownCurve& curve, std::vector<PixelPoint>& out) const;
     const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
 
     /// The stored points in range as text, one line each (CR LF): the frequency and the
@@ -165,10 +234,70 @@ public:
     void SetDiagramTexts(char language);
     /// 'D' or 'E', the language of the last SetDiagramTexts.
     char Language() const { return language; }
-    /// Returns true when a repaint is wanted.
+    /// Returns true when a repaint is wanted. A left click also puts marker A on the
+    /// curve nearest to it at its frequency (the second click of a measurement marker B),
+    /// and its readout then reads that curve.
     bool MouseDown(MouseButton button, int x, int y);
-    void MouseUp(MouseButton button);
-    bool MouseMove(int x, int y);
+    /// Returns true when the release ended a drag that zoomed into its rectangle.
+    bool MouseUp(MouseButton button);
+    /// `leftHeld`: the left button is down; moved more than kDragPixels from where it
+    /// went down, it drags a rectangle to zoom into instead of measuring.
+    bool MouseMove(int x, int y, bool leftHeld = false);
+    /// A double click: back to the page's range, markers and measurement ended.
+    bool DoubleClick();
+    static constexpr int kDragPixels = 4;
+    bool Dragging() const { return dragging; }
+    /// The rectangle dragged so far (screen pixels).
+    DiagramRect DragRect() const;
+
+    // --- pages, overlays, smoothing, difference, markers --------------------------------
+    /// The page whose overlays and smoothing are shown: 0 spectrum, 1 sweep (others are
+    /// ignored). Markers end with a change of page.
+    void SetPage(int page);
+    int Page() const { return page; }
+    /// The smoothing of the page shown (the N of 1/N octave; 0 none), kept in Options.
+    int Smoothing() const { return Options.Smoothing[static_cast<std::size_t>(page)]; }
+    void SetSmoothing(int n);
+    /// The curves show their difference to the page's reference overlay.
+    bool DifferenceShown() const;
+    /// Switches the difference on (the level range then fits it, as a zoom) or off
+    /// (back to the page's range). Returns the store's result.
+    OverlayResult SetDifference(bool on);
+    /// Keeps the curves shown (with their values as stored) as an overlay named `name`.
+    OverlayResult KeepCurves(const std::string& name, std::uint64_t* id = nullptr);
+
+    /// The values of the measurement's curve 1 or 2 as shown, slot by slot (the stored
+    /// ones unless smoothing or the difference change them).
+    const float* ShownValues(int curve) const;
+    /// The visible overlays' curves as shown, in drawing order.
+    const std::vector<ShownCurve>& ShownOverlays() const;
+    /// Changes whenever what ShownOverlays gives changes.
+    std::uint64_t OverlaysGeneration() const;
+    /// The value of a shown curve at a frequency, straight between its points; NaN
+    /// where it has none.
+    double ShownValueAt(const CurveRef& ref, double freqHz) const;
+    /// Whether a curve is shown now, and on the right axis.
+    bool CurveShown(const CurveRef& ref, bool* secondAxis = nullptr) const;
+    /// The name of a curve for the legend and the readouts.
+    std::string CurveName(const CurveRef& ref) const;
+    /// The name of the measurement's curves in the legend and the export (curve 2 with
+    /// " (2)" after it, as an overlay's); "" names them "Messung" ("Measurement").
+    std::string MeasurementName;
+    /// What the legend lists; empty when only the measurement's curves are shown.
+    std::vector<LegendLine> Legend() const;
+
+    /// The curve nearest to (x, y) at the column's frequency, among those shown.
+    bool CurveAt(int x, int y, CurveMarker& marker) const;
+    /// Marker A on the highest point of `ref` within the frequency range shown (marker
+    /// B removed); false when the curve has no point there.
+    bool PeakMarker(const CurveRef& ref);
+    /// The curve a peak search takes: marker A's, else the first curve shown.
+    CurveRef ChosenCurve() const;
+    void ClearMarkers();
+    CurveMarker MarkerA;
+    CurveMarker MarkerB;
+    /// The markers' readout lines: A, B and their difference (Δf, Δ value).
+    std::vector<std::string> MarkerTexts() const;
     /// spin 1 moves LevelMax, spin 2 LevelMin; returns the success of the new layout.
     bool SpinClick(int spin, bool up);
     /// high: ScrollBarHF (FreqMax), else ScrollBarLF (FreqMin); returns the layout's success.
@@ -177,6 +306,8 @@ public:
     bool ApplyOptions(const DiagramOptions& opts);
 
     // --- state (read by the renderer and the window) -------------------------------------
+    /// The overlays of both pages; in memory until the window opens their folder.
+    OverlayStore Overlays;
     std::vector<float> FreqArray;
     std::vector<float> Curve1Array;
     std::vector<float> Curve2Array;
@@ -223,6 +354,16 @@ public:
 
 private:
     void MirrorRanges();
+    // The readouts of the measuring cursor for a move (the measurement's own rules).
+    bool MeasureMove(int x, int y);
+    // The second axis in step with a zoom of the first.
+    void FollowZoom();
+    // The smoothing, the difference, the shown overlays: recomputed when what they
+    // depend on changed.
+    void UpdateShown() const;
+    bool ShownChanged() const;
+    const ShownCurve* FindShown(const CurveRef& ref) const;
+    std::string UnitOf(bool secondAxis) const;
     int RightAxisBand(int width, int fontSize, const DiagramTextMetrics& metrics) const;
     void FollowLeftAxis(bool upper);
     int SlotColumn(int i);
@@ -243,6 +384,37 @@ private:
     std::vector<std::int32_t> slotColumn;
     std::vector<float> slotColumnFreq;
     ColumnScale columnScale;
+
+    ZoomHome zoom;
+    int page = 0;
+    // Drag to zoom.
+    bool pressed = false;
+    bool dragging = false;
+    int pressX = 0;
+    int pressY = 0;
+    bool swallowRelease = false;
+    CurveMarker savedA;
+    CurveMarker savedB;
+
+    // What the shown curves were computed for.
+    struct ShownKey {
+        std::uint64_t points = 0;
+        std::int32_t pointCount = 0;
+        std::uint64_t overlays = 0;
+        int page = 0;
+        int smoothing = 0;
+        bool difference = false;
+        bool axis2 = false;
+        std::string unit2;
+        bool operator==(const ShownKey&) const = default;
+    };
+    mutable bool shownValid = false;
+    mutable ShownKey shownKey;
+    mutable bool shownTransformed = false;
+    mutable std::vector<float> shownCurve1;
+    mutable std::vector<float> shownCurve2;
+    mutable std::vector<ShownCurve> shownOverlays;
+    mutable std::uint64_t shownGeneration = 0;
 
     DiagramLayout layout;
     int screenWidth = 580;

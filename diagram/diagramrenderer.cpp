@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
+#include <QPolygon>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -100,7 +101,8 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
     const int width = DrawBackground(m, p, print, comment, resultLineLeft);
     p.end();
     DrawCurves(m, image, nullptr);
-    if (!print && m.CursorMode != 0) {
+    DrawLegend(m, image);
+    if (!print && HasCursor(m)) {
         p.begin(&image);
         DrawCursor(m, p);
     }
@@ -125,6 +127,7 @@ DiagramRenderer::BackgroundKey DiagramRenderer::KeyOf(const DiagramModel& m)
     const Colour colours[6] = {o.ColDia, o.ColMargin, o.ColGrid, o.ColLine1, o.ColLine2, o.ColText};
     std::copy(std::begin(colours), std::end(colours), std::begin(k.colours));
     k.language = m.Language();
+    k.overlays = m.OverlaysGeneration();
     return k;
 }
 
@@ -160,6 +163,7 @@ QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
         std::memcpy(screen.bits(), background.constBits(), static_cast<std::size_t>(screen.sizeInBytes()));
         strips.assign(count, RowSpan{});
         DrawCurves(m, screen, &strips);
+        DrawLegend(m, screen);
         changed = QRegion(screen.rect());
     } else if (!(curves == screenCurves)) {
         // The background goes back where the old curves lie, the new ones are drawn over
@@ -185,6 +189,11 @@ QRegion DiagramRenderer::UpdateScreen(DiagramModel& m, QImage& screen)
             stripRects.push_back(StripRect(m, k, rows));
         }
         changed = RegionOfStrips();
+        // The legend lies over the curves: drawn again, and shown again where it is.
+        const QRect legend = DrawLegend(m, screen);
+        if (!legend.isEmpty()) {
+            changed += legend;
+        }
         strips.swap(newStrips);
     }
     screenKey = key;
@@ -201,7 +210,7 @@ int DiagramRenderer::PaintScreen(DiagramModel& m, QImage& screen, QPainter& targ
     for (const QRect& part : region) {
         target.drawImage(part.topLeft(), screen, part);
     }
-    if (m.CursorMode != 0) {
+    if (HasCursor(m)) {
         target.save();
         target.setClipRegion(region, Qt::IntersectClip);
         DrawCursor(m, target);
@@ -397,6 +406,9 @@ int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
     p.setPen(Pen(o.ColGrid));
     p.drawLine(r.right, r.top, r.right, r.bottom);
 
+    // The overlays lie on the grid, under the diagram's own curves.
+    DrawOverlays(m, p);
+
     // 8. Comment and result line (print only; on screen they are edit controls).
     if (print) {
         p.setPen(Pen(o.ColText));
@@ -467,8 +479,14 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<Row
     }
 }
 
+bool DiagramRenderer::HasCursor(const DiagramModel& m)
+{
+    return m.CursorMode != 0 || m.Dragging() || m.MarkerA.set || m.MarkerB.set;
+}
+
 void DiagramRenderer::DrawCursor(const DiagramModel& m, QPainter& p)
 {
+    DrawMarkers(m, p);
     // 7. The measuring cursor (screen only).
     if (m.CursorMode == 0) {
         return;
@@ -501,6 +519,137 @@ void DiagramRenderer::DrawCursor(const DiagramModel& m, QPainter& p)
         break;
     default:
         break;
+    }
+}
+
+void DiagramRenderer::DrawOverlays(const DiagramModel& m, QPainter& p)
+{
+    const DiagramRect r = m.Layout().PlotRect;
+    for (const ShownCurve& c : m.ShownOverlays()) {
+        const int n = m.CollectOverlay(c, overlayPoints);
+        QPen pen = Pen(c.colour);
+        if (c.dashed) {
+            pen.setStyle(Qt::DashLine);
+        }
+        p.setPen(pen);
+        p.setClipRect(QRect(QPoint(r.left, r.top - m.Layout().CharHeight), QPoint(r.right, r.bottom + m.Layout().CharHeight)));
+        QPolygon piece;
+        for (int i = 0; i <= n; ++i) {
+            const PixelPoint& v = overlayPoints[static_cast<std::size_t>(std::min(i, std::max(n - 1, 0)))];
+            if (i < n && v.x != kCurveBreak) {
+                piece << QPoint(v.x, v.y);
+                continue;
+            }
+            if (piece.size() == 1) {
+                p.drawPoint(piece[0]);
+            } else if (piece.size() > 1) {
+                p.drawPolyline(piece);
+            }
+            piece.clear();
+        }
+        p.setClipping(false);
+    }
+}
+
+QRect DiagramRenderer::DrawLegend(const DiagramModel& m, QImage& image)
+{
+    const std::vector<LegendLine> lines = m.Legend();
+    const DiagramLayout& g = m.Layout();
+    const DiagramRect r = g.PlotRect;
+    if (lines.empty() || r.bottom - r.top < 2 * g.CharHeight) {
+        return {};
+    }
+    QPainter p(&image);
+    p.setFont(DiagramFont(g.fontSize));
+    const QFontMetrics fm = p.fontMetrics();
+    const int swatch = 3 * g.CharWidth;
+    const int pad = std::max(2, g.CharWidth / 2);
+    const int rowHeight = fm.height();
+    // As many lines as the plot holds; the box's right edge a little inside the plot's.
+    const int rows = std::min(static_cast<int>(lines.size()), (r.bottom - r.top - 2 * pad) / rowHeight);
+    int textWidth = 0;
+    for (int i = 0; i < rows; ++i) {
+        const LegendLine& line = lines[static_cast<std::size_t>(i)];
+        const int w = fm.horizontalAdvance(Text(line.text)) + (line.kind == LegendLine::Kind::Note ? 0 : swatch + pad);
+        textWidth = std::max(textWidth, w);
+    }
+    const int width = std::min(textWidth + 2 * pad, r.right - r.left - 2 * pad);
+    const QRect box(r.right - pad - width, r.top + pad, width, rows * rowHeight + 2 * pad);
+    p.fillRect(box, QColor(ToQRgb(m.Options.ColDia)));
+    p.setPen(Pen(m.Options.ColText));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    p.setClipRect(box.adjusted(1, 1, -1, -1));
+    for (int i = 0; i < rows; ++i) {
+        const LegendLine& line = lines[static_cast<std::size_t>(i)];
+        const int top = box.top() + pad + i * rowHeight;
+        int x = box.left() + pad;
+        if (line.kind != LegendLine::Kind::Note) {
+            QPen pen = Pen(line.colour);
+            if (line.kind == LegendLine::Kind::Dashed) {
+                pen.setStyle(Qt::DashLine);
+            }
+            p.setPen(pen);
+            const int y = top + rowHeight / 2;
+            p.drawLine(x, y, x + swatch - 1, y);
+            x += swatch + pad;
+        }
+        p.setPen(Pen(m.Options.ColText));
+        DrawTextAt(p, x, top, Text(line.text));
+    }
+    return box;
+}
+
+void DiagramRenderer::DrawMarkers(const DiagramModel& m, QPainter& p)
+{
+    const DiagramLayout& g = m.Layout();
+    const DiagramRect r = g.PlotRect;
+    const DiagramOptions& o = m.Options;
+    p.setFont(DiagramFont(g.fontSize));
+    if (m.Dragging()) {
+        const DiagramRect d = m.DragRect();
+        QPen pen = Pen(o.ColCur);
+        pen.setStyle(Qt::DotLine);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRect(QPoint(d.left, d.top), QPoint(d.right, d.bottom)));
+    }
+    const int arm = std::max(3, g.CharHeight / 3);
+    const CurveMarker* markers[2] = {&m.MarkerA, &m.MarkerB};
+    for (int k = 0; k < 2; ++k) {
+        const CurveMarker& marker = *markers[k];
+        bool second = false;
+        if (!marker.set || !m.CurveShown(marker.ref, &second)) {
+            continue;
+        }
+        const double v = std::isfinite(marker.value) ? marker.value : m.ShownValueAt(marker.ref, marker.freqHz);
+        if (!std::isfinite(v)) {
+            continue;
+        }
+        const int x = DiagramRound(m.FreqToX(marker.freqHz));
+        const int y = std::clamp(second ? m.LevelToY2(v) : m.LevelToY1(v), r.top, r.bottom);
+        p.setPen(Pen(o.ColCur));
+        p.drawLine(x - arm, y, x + arm, y);
+        p.drawLine(x, y - arm, x, y + arm);
+        p.drawRect(QRect(x - arm / 2, y - arm / 2, arm, arm));
+        DrawTextAt(p, x + arm + 1, y - arm - g.CharHeight, QString::fromLatin1(k == 0 ? "A" : "B"));
+    }
+    const std::vector<std::string> texts = m.MarkerTexts();
+    if (texts.empty()) {
+        return;
+    }
+    // The readouts in a box at the plot's top left.
+    const QFontMetrics fm = p.fontMetrics();
+    int width = 0;
+    for (const std::string& t : texts) {
+        width = std::max(width, fm.horizontalAdvance(Text(t)));
+    }
+    const int pad = std::max(2, g.CharWidth / 2);
+    const QRect box(r.left + pad, r.top + pad, width + 2 * pad, static_cast<int>(texts.size()) * fm.height() + 2 * pad);
+    p.fillRect(box, QColor(ToQRgb(o.ColDia)));
+    p.setPen(Pen(o.ColText));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        DrawTextAt(p, box.left() + pad, box.top() + pad + static_cast<int>(i) * fm.height(), Text(texts[i]));
     }
 }
 

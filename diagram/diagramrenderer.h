@@ -78,6 +78,7 @@ private:
         bool log = false;
         Colour colours[6] = {};
         char language = 0;
+        std::uint64_t overlays = 0;
         bool operator==(const BackgroundKey&) const = default;
     };
     // What the curves depend on besides the background's key.
@@ -110,6 +111,14 @@ private:
     // PlotRect.left - 1 on, the rows their lines may touch.
     void DrawCurves(DiagramModel& model, QImage& image, std::vector<RowSpan>* strips);
     void DrawCursor(const DiagramModel& model, QPainter& p);
+    // The overlays' curves, under the diagram's own (part of the background).
+    void DrawOverlays(const DiagramModel& model, QPainter& p);
+    // The legend at the plot's top right, over the curves; returns where it lies (empty
+    // when there is none).
+    QRect DrawLegend(const DiagramModel& model, QImage& image);
+    // The markers on the curves with their readouts, the rectangle being dragged.
+    void DrawMarkers(const DiagramModel& model, QPainter& p);
+    static bool HasCursor(const DiagramModel& model);
     void MarkStrips(const DiagramModel& model, int n, std::vector<RowSpan>& strips) const;
     // The union of stripRects as a region.
     QRegion RegionOfStrips();
@@ -117,6 +126,7 @@ private:
     QRect StripRect(const DiagramModel& model, std::size_t k, const RowSpan& rows) const;
 
     std::vector<QPoint> vertices;
+    std::vector<PixelPoint> overlayPoints;
     QImage background;
     BackgroundKey backgroundKey;
     bool backgroundDrawn = false;

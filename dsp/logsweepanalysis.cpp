@@ -209,7 +209,7 @@ private:
     /// faded in over the first `riseShare` of `pre` and out over the last quarter of
     /// `post`, transformed with `centre` at time 0 (zero padded to the transform's length).
     std::vector<Complex> Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
-                                 std::vector<float>* keep) const;
+                                 std::vector<float>* keep, std::vector<float>* weights = nullptr) const;
     /// The minimum phase belonging to the magnitudes |s| (bins of a transform).
     std::vector<double> MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const;
     /// The pure delay's part below a sample: the slope of the excess phase over the band.
@@ -226,13 +226,16 @@ private:
 };
 
 std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
-                                              std::vector<float>* keep) const
+                                              std::vector<float>* keep, std::vector<float>* weights) const
 {
     const long m = static_cast<long>(t.Size());
     double* time = t.Time();
     std::fill(time, time + m, 0.0);
     if (keep != nullptr) {
         keep->assign(static_cast<std::size_t>(pre + post), 0.0f);
+    }
+    if (weights != nullptr) {
+        weights->clear();
     }
     const double rise = std::max(1.0, riseShare * pre);
     const double fall = std::max(1.0, kFadeOutShare * post);
@@ -247,6 +250,9 @@ std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, lon
         time[((j % m) + m) % m] = v;
         if (keep != nullptr) {
             (*keep)[static_cast<std::size_t>(j + pre)] = static_cast<float>(v);
+        }
+        if (weights != nullptr) {
+            weights->push_back(static_cast<float>(w));
         }
     }
     t.Forward();
@@ -448,9 +454,16 @@ LogSweepChannel ChannelAnalyser::Run()
     // The linear response, on a fine grid: the minimum phase needs it (the cepstrum of
     // a response with zeros at 0 Hz or half the rate aliases on a coarse one).
     RealTransform fine(FineSize(8 * static_cast<std::size_t>(pre + post), 262144));
-    const std::vector<Complex> s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse);
+    const std::vector<Complex> s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse, &out.window);
     out.windowStart = peakLag - pre;
     out.windowFrames = static_cast<std::size_t>(pre + post);
+    out.peakLag = peakLag;
+    const long margin = std::max(pre, (pre + post) / 4);
+    out.viewStart = std::max(out.windowStart - margin, first);
+    const long viewEnd = std::min(peakLag + post + margin, std::max(last, peakLag + post));
+    for (long lag = out.viewStart; lag < viewEnd; ++lag) {
+        out.view.push_back(static_cast<float>(At(lag)));
+    }
     const std::vector<double> minimum = MinimumPhase(fine, s);
     const double residual = ResidualDelay(s, minimum);
     out.delaySamples = static_cast<double>(peakLag) + residual;

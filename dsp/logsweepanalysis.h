@@ -45,6 +45,14 @@ struct LogSweepChannel {
     /// The windowed linear impulse response, first sample at lag windowStart, unscaled:
     /// its sum is the gain at 0 Hz.
     std::vector<float> impulse;
+    /// For showing the response: its peak's lag, the response before the window around
+    /// the window (a stretch as long as a quarter of it, at least the window's lead-in,
+    /// on each side, within the lags the harmonics leave to it) from lag viewStart on,
+    /// and the window's weights (0 .. 1) over its lags from windowStart on.
+    long peakLag = 0;
+    long viewStart = 0;
+    std::vector<float> view;
+    std::vector<float> window;
 };
 
 /// Everything the analysis found.

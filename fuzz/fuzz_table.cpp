@@ -1,11 +1,12 @@
-// Fuzz target: the text-table reader of "sonvera-cli plot". The input is the text; it
-// is read with each column setting. A table that is accepted has 2 or 3 columns, as
-// many values in each, frequencies within the diagram's range and finite or missing
-// (NaN) values; a
-// refusal says why and leaves no table.
+// Fuzz target: the text-table readers of "sonvera-cli plot" and of the diagram's
+// overlays. The input is the text; it is read with each column setting and as a wide
+// table. A table that is accepted has 2 or 3 columns (a wide one 2 to kMaxTableColumns),
+// as many values in each, frequencies within the diagram's range, finite or missing
+// (NaN) values and a name for every curve or none; a refusal says why and leaves no table.
 
 #include "fuzz/fuzz_table.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "diagram/diagrammodel.h"
@@ -40,6 +41,24 @@ TableOutcome ReadTableBytes(const std::uint8_t* data, std::size_t size)
             Require(!std::isinf(t.curve1[p]) && !std::isinf(t.curve2[p]), "values are finite or missing");
             Require(t.columns == 3 || t.curve2[p] == 0.0f, "a two-column table has no second curve");
         }
+    }
+    out.wideOk = ParseWideTable(text, out.wide, out.wideError);
+    const DiagramTable& w = out.wide;
+    if (!out.wideOk) {
+        Require(!out.wideError.empty(), "a refusal of a wide table says why");
+        Require(w.columns == 0 && w.freqHz.empty() && w.more.empty(), "a refused wide table leaves nothing");
+        return out;
+    }
+    Require(w.columns >= 2 && w.columns <= kMaxTableColumns, "a wide table has 2 .. kMaxTableColumns columns");
+    Require(w.names.empty() || static_cast<int>(w.names.size()) == w.ValueColumns(), "a name for every curve or none");
+    Require(w.more.size() == static_cast<std::size_t>(std::max(w.columns - 3, 0)), "the columns after the third");
+    for (int k = 0; k < w.ValueColumns(); ++k) {
+        Require(w.Values(k).size() == w.freqHz.size(), "every curve has a value at every point");
+    }
+    // Whatever it read as a narrow table it reads alike (unless a header told the wide
+    // reader how many numbers a point of one number per line has).
+    if (out.ok[0] && (w.names.empty() || !out.table[0].names.empty())) {
+        Require(w.columns == out.table[0].columns && w.freqHz == out.table[0].freqHz, "narrow tables read alike");
     }
     return out;
 }

@@ -16,10 +16,14 @@ struct TableOutcome {
     std::array<bool, 4> ok{};
     std::array<DiagramTable, 4> table{};
     std::array<std::string, 4> error{};
+    /// The reader of wide tables (any number of curves, a header naming them).
+    bool wideOk = false;
+    DiagramTable wide;
+    std::string wideError;
 };
 
-/// Reads the bytes as a diagram text export with every column setting and checks each
-/// result (aborts when a promise is broken).
+/// Reads the bytes as a diagram text export with every column setting, and as a wide
+/// table, and checks each result (aborts when a promise is broken).
 TableOutcome ReadTableBytes(const std::uint8_t* data, std::size_t size);
 
 }  // namespace sonvera::fuzz

@@ -18,6 +18,7 @@
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "measure/prompt.h"
+#include "ui/impulse.h"
 #include "ui/placing.h"
 
 namespace sonvera {
@@ -39,6 +40,7 @@ struct LogSweepWindowTexts {
     const char* curves[7];  // in the order of LogSweepCurve
     const char* close;
     const char* notANumber;  // followed by the field's name
+    const char* impulse;
 };
 
 const LogSweepWindowTexts kGerman{
@@ -55,6 +57,7 @@ const LogSweepWindowTexts kGerman{
     {"Phase", "THD", "H2", "H3", "H4", "H5", "Pegel links"},
     "Schließen",
     "Keine gültige Zahl: ",
+    "Impulsantwort",
 };
 
 const LogSweepWindowTexts kEnglish{
@@ -71,6 +74,7 @@ const LogSweepWindowTexts kEnglish{
     {"Phase", "THD", "H2", "H3", "H4", "H5", "Level left"},
     "Close",
     "Not a valid number: ",
+    "Impulse resp.",
 };
 
 const LogSweepWindowTexts& TextsOf(char language)
@@ -122,6 +126,8 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
     LogStereo = Place<QRadioButton>(LogMode, "LogStereo", 170, 22, 166, 22);
     Curve2Label = Place<QLabel>(this, "Curve2Label", 10, 154, 100, 20);
     LogCurve2 = Place<QComboBox>(this, "LogCurve2", 112, 152, 120, 22);
+    LogImpulse = Place<QPushButton>(this, "LogImpulse", 238, 151, 112, 24);
+    impulse_ = new TImpulse(this);
     LogStart = Place<QPushButton>(this, "LogStart", 10, 184, 104, 30);
     LogStart->setText(QStringLiteral("START"));
     LogStop = Place<QPushButton>(this, "LogStop", 124, 184, 104, 30);
@@ -143,6 +149,7 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
     connect(LogStop, &QPushButton::clicked, this, &TLogSweep::StopClick);
     connect(LogClose, &QPushButton::clicked, this, &QDialog::hide);
     connect(LogCurve2, &QComboBox::activated, this, &TLogSweep::Curve2Change);
+    connect(LogImpulse, &QPushButton::clicked, this, &TLogSweep::ImpulseClick);
     connect(timer_, &QTimer::timeout, this, &TLogSweep::Tick);
 
     ReadLogSweepSection(profile_, settings_);
@@ -205,6 +212,8 @@ void TLogSweep::SetTexts(char language)
         LogCurve2->setItemText(i, QString::fromUtf8(t.curves[i]));
     }
     LogClose->setText(QString::fromUtf8(t.close));
+    LogImpulse->setText(QString::fromUtf8(t.impulse));
+    impulse_->SetTexts(language);
     run_.SetLanguage(language);
     if (!run_.Running() && run_.HasResult()) {
         LogStatus->setText(QString::fromStdString(run_.ResultLine()));
@@ -274,9 +283,20 @@ void TLogSweep::Curve2Change(int index)
     }
 }
 
+void TLogSweep::ImpulseClick()
+{
+    if (run_.Running() || !run_.HasResult()) {
+        return;
+    }
+    impulse_->SetResult(run_.Result());
+    impulse_->show();
+    impulse_->raise();
+}
+
 void TLogSweep::LeavePage()
 {
     run_.Stop();
+    impulse_->hide();
     hide();
 }
 
@@ -296,11 +316,15 @@ void TLogSweep::SetRunning(bool running)
         w->setEnabled(!running);
     }
     LogStop->setEnabled(running);
+    LogImpulse->setEnabled(!running && run_.HasResult());
     if (running) {
         timer_->start();
     } else {
         timer_->stop();
         LogProgress->setValue(run_.HasResult() ? 100 : 0);
+        if (impulse_->isVisible() && run_.HasResult()) {
+            impulse_->SetResult(run_.Result());  // the new result's response
+        }
     }
 }
 

@@ -23,10 +23,12 @@ namespace sonvera {
 class ProfileFile;
 class SoundEngine;
 class SweepDiagram;
+class TImpulse;
 
 /// The log sweep window of the generator page ("Log-Sweep"): band, duration, level,
 /// points per octave, reference or stereo, what the diagram's second curve shows;
-/// START, STOP, a progress bar and the result line. Thin over LogSweepRun; reads section
+/// START, STOP, a progress bar and the result line; "Impulsantwort" shows the last
+/// result's impulse response with its window (TImpulse). Thin over LogSweepRun; reads section
 /// LOGSWEEP when created and writes it when it is hidden, or destroyed after being shown.
 class TLogSweep : public QDialog, private LogSweepView {
 public:
@@ -42,6 +44,8 @@ public:
     void StartClick();
     void StopClick();
     void Curve2Change(int index);
+    void ImpulseClick();
+    TImpulse& ImpulseWindow() { return *impulse_; }
 
     LogSweepRun& Run() { return run_; }
 
@@ -89,6 +93,8 @@ private:
     QPushButton* LogClose;
     QProgressBar* LogProgress;
     QLabel* LogStatus;
+    QPushButton* LogImpulse;
+    TImpulse* impulse_;
     QTimer* timer_;
 };
 

@@ -1227,6 +1227,7 @@ void TMainForm::TabbedNotebook1Change(int newPage)
     KeepGeneratorOffThePage();
     if (windows_.diagramm) {
         // A measurement on one page's scale means nothing on the next.
+        windows_.diagramm->SetPage(newPage);
         windows_.diagramm->ResetCursor(true);
         windows_.diagramm->update();
     }

@@ -797,8 +797,12 @@ TEST(DiagramOptionsSection, DefaultsAndWriteOrder)
               (std::vector<std::string>{"DIAGPRIV.SEPARATOR", "DIAGPRIV.COLCUR", "DIAGPRIV.COLDIA", "DIAGPRIV.COLGRID",
                                         "DIAGPRIV.COLLINE1", "DIAGPRIV.COLLINE2", "DIAGPRIV.COLMARGIN",
                                         "DIAGPRIV.COLTEXT", "DIAGPRIV.XLOG", "DIAGPRIV.YSTEPAUTO",
-                                        "DIAGPRIV.YDIASTEPS"}));
-    EXPECT_EQ(file.Writes().back().value, "5.0");
+                                        "DIAGPRIV.YDIASTEPS", "DIAGPRIV.SMOOTHFFT", "DIAGPRIV.SMOOTHWOB"}));
+    EXPECT_EQ(file.Writes()[file.Writes().size() - 3].value, "5.0");
+    // The smoothing of each page: only the widths offered read back, anything else is none.
+    DiagramOptions smoothed = ReadOptions("[DIAGPRIV]\nSMOOTHFFT=3\nSMOOTHWOB=5\n");
+    EXPECT_EQ(smoothed.Smoothing[0], 3);
+    EXPECT_EQ(smoothed.Smoothing[1], 0);
 }
 
 // ---- the file around the sections ----------------------------------------------------

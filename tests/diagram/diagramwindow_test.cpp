@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QThread>
+#include <QWheelEvent>
+#include <cmath>
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "diagram/diadlg.h"
 #include "diagram/diagramm.h"
 #include "diagram/diagramrenderer.h"
+#include "config/numberformat.h"
 #include "measure/appmessages.h"
 
 using namespace sonvera;
@@ -451,4 +454,116 @@ TEST_F(DiagramWindowTest, DestroySavesTheOptions)
     // A new window starts with the saved colours.
     window = std::make_unique<TDiagramm>(config);
     EXPECT_EQ(window->Model().Options.ColLine1, 16711680u);
+}
+
+TEST_F(DiagramWindowTest, DragAndWheelZoomAndADoubleClickGoesBack)
+{
+    Activate();
+    window->show();
+    QCoreApplication::processEvents();
+    DiagramModel& m = window->Model();
+    const DiagramRect r = m.Layout().PlotRect;
+    const QPointF from(r.left + 100, r.top + 40);
+    const QPointF to(r.left + 300, r.top + 120);
+    const double f0 = m.XToFreq(static_cast<int>(from.x()));
+    const double f1 = m.XToFreq(static_cast<int>(to.x()));
+    const double top = m.YToLevel(static_cast<int>(from.y()));
+    const double bottom = m.YToLevel(static_cast<int>(to.y()));
+    QMouseEvent down(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent drag(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, to, to, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &down);
+    QCoreApplication::sendEvent(window.get(), &drag);
+    EXPECT_TRUE(m.Dragging());
+    QCoreApplication::sendEvent(window.get(), &up);
+    EXPECT_TRUE(m.Zoomed());
+    EXPECT_EQ(m.FreqMin, static_cast<int>(std::floor(f0)));
+    EXPECT_EQ(m.FreqMax, static_cast<int>(std::ceil(f1)));
+    EXPECT_NEAR(m.LevelMax, top, 0.001);
+    EXPECT_NEAR(m.LevelMin, bottom, 0.001);
+    EXPECT_FALSE(m.MeasureActive);  // a drag measures nothing
+    // The options dialog shows the zoomed range; the runs still get the page's.
+    EXPECT_EQ(window->OptionsDialog().findChild<QLineEdit*>("Edit1")->text().toInt(), m.FreqMin);
+    int pageMin = 0;
+    int pageMax = 0;
+    m.GetFreqRange(pageMin, pageMax);
+    EXPECT_EQ(pageMin, 10);
+    EXPECT_EQ(pageMax, 28000);
+
+    // A notch of the wheel in: 80 % of the range, the frequency under the pointer stays.
+    const QPointF at(r.left + 150, r.top + 60);
+    const double under = m.XToFreq(static_cast<int>(at.x()));
+    const double span = std::log(static_cast<double>(m.FreqMax) / m.FreqMin);
+    QWheelEvent wheel(at, at, QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window.get(), &wheel);
+    EXPECT_NEAR(std::log(static_cast<double>(m.FreqMax) / m.FreqMin), 0.8 * span, 0.02 * span);
+    EXPECT_NEAR(m.XToFreq(static_cast<int>(at.x())), under, under * 0.02);
+    // With Shift the level axis.
+    const double levels = m.LevelMax - m.LevelMin;
+    QWheelEvent shifted(at, at, QPoint(), QPoint(0, -120), Qt::NoButton, Qt::ShiftModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window.get(), &shifted);
+    EXPECT_NEAR(m.LevelMax - m.LevelMin, levels / 0.8, 0.01);
+
+    QMouseEvent twice(QEvent::MouseButtonDblClick, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &twice);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, at, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &release);
+    EXPECT_FALSE(m.Zoomed());
+    EXPECT_EQ(m.FreqMin, 10);
+    EXPECT_EQ(m.FreqMax, 28000);
+    EXPECT_EQ(m.LevelMin, -110.0f);
+    EXPECT_EQ(m.LevelMax, 0.0f);
+    EXPECT_FALSE(m.MeasureActive);
+}
+
+TEST_F(DiagramWindowTest, AClickReadsTheNearestCurveBetweenItsPoints)
+{
+    Activate();
+    DiagramModel& m = window->Model();
+    m.SetCurvesShown(true, true);
+    // Curve 1 from -60 dB rising 7 dB an octave, curve 2 20 dB below it, at 20 Hz .. 20 kHz
+    // in third octaves.
+    std::vector<float> freq;
+    std::vector<float> level;
+    for (int i = 0; i <= 30; ++i) {
+        freq.push_back(static_cast<float>(20.0 * std::exp2(i / 3.0)));
+        level.push_back(static_cast<float>(-60.0 + 7.0 * i / 3.0 + (i % 2 == 0 ? 1.5 : -1.5)));
+        const float values[2] = {level.back(), level.back() - 20.0f};
+        ASSERT_FALSE(m.StoreDiagramPoint(values, 2, i, freq.back()));
+    }
+    // The curve straight between its points, found here by a walk of its own.
+    const auto expected = [&](double f) {
+        for (std::size_t i = 0; i + 1 < freq.size(); ++i) {
+            if (freq[i] <= f && f <= freq[i + 1]) {
+                return level[i] + (level[i + 1] - level[i]) * (f - freq[i]) / (freq[i + 1] - freq[i]);
+            }
+        }
+        return std::nan("");
+    };
+    const DiagramRect r = m.Layout().PlotRect;
+    for (const int dx : {61, 110, 160, 233, 302, 389, 470}) {
+        const int x = r.left + dx;
+        const double f = m.XToFreq(x);
+        // Clicked a few rows off curve 1, far from curve 2.
+        const QPointF at(x, m.LevelToY1(expected(f)) + 3);
+        QMouseEvent down(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, at, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &down);
+        QCoreApplication::sendEvent(window.get(), &up);
+        ASSERT_TRUE(m.MarkerA.set) << dx;
+        EXPECT_EQ(m.MarkerA.ref, (CurveRef{0, 1}));
+        EXPECT_NEAR(m.ShownValueAt(m.MarkerA.ref, m.MarkerA.freqHz), expected(f), 0.01) << f << " Hz";
+        EXPECT_NE(m.PointReadout.find("Messung"), std::string::npos) << m.PointReadout;
+        EXPECT_EQ(m.PointReadout.rfind(FormatFixed(f, 0) + "Hz/", 0), 0u) << m.PointReadout;
+        // The second click, on curve 2, ends the measurement with marker B there.
+        const QPointF other(x + 40, m.LevelToY1(expected(m.XToFreq(x + 40)) - 20.0));
+        QMouseEvent down2(QEvent::MouseButtonPress, other, other, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent up2(QEvent::MouseButtonRelease, other, other, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &down2);
+        QCoreApplication::sendEvent(window.get(), &up2);
+        EXPECT_FALSE(m.MeasureActive);
+        ASSERT_TRUE(m.MarkerB.set);
+        EXPECT_EQ(m.MarkerB.ref, (CurveRef{0, 2}));
+        ASSERT_EQ(m.MarkerTexts().size(), 3u);  // A, B and their difference
+    }
 }
