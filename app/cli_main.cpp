@@ -16,7 +16,7 @@ namespace {
 const CliCommand kCommands[] = {
     {"settings", "print every setting as SECTION.KEY=value, as the program would write it", kSettingsUsage,
      &RunSettingsCommand},
-    {"plot", "draw a saved diagram table as a PNG picture", kPlotUsage, &RunPlotCommand},
+    {"plot", "draw saved diagram tables as a PNG picture, several in one", kPlotUsage, &RunPlotCommand},
     {"scope", "record one oscilloscope block; its points as text, the view as PNG", kScopeUsage, &RunScopeCommand},
     {"devices", "print the report of every audio device (wave in, wave out, MIDI, aux)", kDevicesUsage,
      &RunDevicesCommand},

@@ -284,10 +284,12 @@ void TDiagramm::BuildCompareMenu()
     CompareMenu = new QMenu(CompareButton);
     CompareMenu->setObjectName(QStringLiteral("CompareMenu"));
     CompareButton->setMenu(CompareMenu);
+    // Queued: a command that opens a dialog does so once the menu has closed, so the
+    // button's next click opens the menu again.
     const auto item = [this](QMenu* menu, const char* name, const std::function<void()>& run) {
         QAction* a = menu->addAction(QString());
         a->setObjectName(QString::fromLatin1(name));
-        connect(a, &QAction::triggered, this, [run] { run(); });
+        connect(a, &QAction::triggered, this, [run] { run(); }, Qt::QueuedConnection);
         return a;
     };
     KeepItem = item(CompareMenu, "KeepItem", [this] { KeepClick(); });
@@ -297,7 +299,8 @@ void TDiagramm::BuildCompareMenu()
     DifferenceItem = CompareMenu->addAction(QString());
     DifferenceItem->setObjectName(QStringLiteral("DifferenceItem"));
     DifferenceItem->setCheckable(true);
-    connect(DifferenceItem, &QAction::triggered, this, [this](bool on) { DifferenceClick(on); });
+    connect(DifferenceItem, &QAction::triggered, this, [this](bool on) { DifferenceClick(on); },
+            Qt::QueuedConnection);
     SmoothMenu = CompareMenu->addMenu(QString());
     SmoothMenu->setObjectName(QStringLiteral("SmoothMenu"));
     auto* smoothGroup = new QActionGroup(SmoothMenu);

@@ -130,6 +130,11 @@ bool PrepareTablesModel(const std::vector<DiagramTable>& tables, const DiagramPl
     double levelMin = 0.0;
     double levelMax = 0.0;
     const bool values = ShownLevels(model, levelMin, levelMax);
+    if (values && options.difference) {
+        // The reference's 0 dB line in sight, with room on either side.
+        levelMin = std::min(levelMin, -5.0);
+        levelMax = std::max(levelMax, 5.0);
+    }
     levelMin = options.levelMinDb.value_or(values ? std::floor(levelMin / 10.0) * 10.0 : -10.0);
     levelMax = options.levelMaxDb.value_or(values ? std::ceil(levelMax / 10.0) * 10.0 : 10.0);
     if (!options.levelMinDb && !options.levelMaxDb && levelMax <= levelMin) {

@@ -563,7 +563,7 @@ QRect DiagramRenderer::DrawLegend(const DiagramModel& m, QImage& image)
     p.setFont(DiagramFont(g.fontSize));
     const QFontMetrics fm = p.fontMetrics();
     const int swatch = 3 * g.CharWidth;
-    const int pad = std::max(2, g.CharWidth / 2);
+    const int pad = std::max(3, g.CharWidth * 2 / 3);
     const int rowHeight = fm.height();
     // As many lines as the plot holds; the box's right edge a little inside the plot's.
     const int rows = std::min(static_cast<int>(lines.size()), (r.bottom - r.top - 2 * pad) / rowHeight);

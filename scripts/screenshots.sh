@@ -2,9 +2,10 @@
 # Pictures of the program as a user sees it, for the README: a first start and each page,
 # on the virtual card, under a virtual X server with a window manager.
 #
-#   scripts/screenshots.sh [BUILD_DIR] [WIDTHxHEIGHT] [OUT_DIR]
+#   scripts/screenshots.sh [BUILD_DIR] [WIDTHxHEIGHT] [OUT_DIR] [all|pages|compare]
 #
-# Defaults: build/asan, 1600x1000, docs. Needs Xvfb, xdotool, xwininfo and ImageMagick's
+# Defaults: build/asan, 1600x1000, docs, all ("pages": the first start and the pages;
+# "compare": overlays, their difference and its print, the log sweep's impulse response). Needs Xvfb, xdotool, xwininfo and ImageMagick's
 # import (packages xvfb, xdotool, x11-utils, imagemagick); openbox (package openbox) draws
 # the window frames when it is installed. The display number is $SCREENSHOT_DISPLAY or :59.
 # Not part of the test suite: look at every picture before committing it.
@@ -13,9 +14,11 @@ set -euo pipefail
 build=${1:-build/asan}
 size=${2:-1600x1000}
 out=${3:-docs}
+sections=${4:-all}
 display=${SCREENSHOT_DISPLAY:-:59}
 program="$build/app/sonvera"
 [ -x "$program" ] || { echo "screenshots.sh: no program at $program" >&2; exit 1; }
+program=$(realpath "$program")
 mkdir -p "$out"
 work=$(mktemp -d)
 pids=()
@@ -55,7 +58,9 @@ shot() {
     echo "$out/$1"
 }
 start() {
-    "$program" --audio virtual --dut "$1" --config "$work/snv13.cfg" >"$work/sonvera.log" 2>&1 &
+    # In the scratch folder, where a print to a file lands.
+    (cd "$work" && HOME="$work" exec "$program" --audio virtual --dut "$1" --config "$work/snv13.cfg") \
+        >"$work/sonvera.log" 2>&1 &
     pids+=($!)
     sleep 6
 }
@@ -71,6 +76,24 @@ main="Sonvera V 1.3"
 page_tabs=(70 205 330)
 tab_y=28
 
+want() { [ "$sections" = all ] || [ "$sections" = "$1" ]; }
+# Brings the window named $1 to the front and types $2 and Return into it.
+# (A file dialog's completer may take the first Return: then a second one.)
+answer() {
+    xdotool search --sync --onlyvisible --name "^$1\$" windowactivate --sync >/dev/null 2>&1 || true
+    sleep 0.5
+    [ -z "$2" ] || xdotool type --delay 20 "$2"
+    sleep 0.5
+    xdotool key Return
+    sleep 1
+    if xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; then
+        xdotool key Return
+    fi
+    sleep "${3:-2}"
+}
+
+
+if want pages; then
 # A first start: no configuration file.
 start "hp=200,lp=5000,delay=3"
 shot first_start.png
@@ -113,3 +136,84 @@ xdotool key Return        # the notice about the help pages
 sleep 1
 shot mainwindow-en.png
 stop
+fi
+
+if want compare; then
+# Two sweeps kept as overlays (the second after a restart: they persist), a third loaded
+# from a table of sonvera-cli, the difference to the first; printed to PDF.
+diagram="Sonvera V 1.3 "
+cli="$build/app/sonvera-cli"
+rm -f "$work/snv13.cfg"
+cat >"$work/snv13.cfg" <<'CFG'
+[WOB]
+FROM=20
+TO=20000
+STEPS=60
+PHASE=FALSE
+PEGDIG=-6
+DIAYMIN=-45
+DIAYMAX=5
+STARTMESS=20
+COMMENT=Box A
+CFG
+# The diagram's menu "Vergleich": its button left of the title; $1 items down, Return.
+compare() {
+    local id
+    id=$(xdotool search --name "^$diagram\$" | head -1)
+    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
+    read -r x y < <(origin "$diagram")
+    width=$(xwininfo -id "$id" | awk '/Width/ {print $2}')
+    xdotool mousemove $((x + width - 135)) $((y + 14)) click 1
+    sleep 1
+    for _ in $(seq "$1"); do xdotool key Down; done
+    xdotool key Return
+    sleep "${2:-1}"
+}
+sweep_and_keep() {
+    start "$1"
+    click "$main" "${page_tabs[1]}" $tab_y
+    click "$main" 335 85 25   # the sweep's START, then the whole sweep
+    compare 1                 # "Kurven behalten"
+    stop
+}
+sweep_and_keep "hp=200,lp=5000"
+sed -i '/^\[WOB\]/,/^\[/ s/^COMMENT=.*/COMMENT=Box B/' "$work/snv13.cfg"
+sweep_and_keep "hp=80,lp=9000"
+"$cli" --config "$work/snv13.cfg" --audio virtual --dut "hp=40,lp=15000" sweep --steps 60 --level -6 \
+    --out "$work/Box C.txt" >/dev/null 2>&1
+start "hp=200,lp=5000"
+click "$main" "${page_tabs[1]}" $tab_y
+compare 2 2                   # "Tabelle laden ..."
+answer "Tabelle als Überlagerung laden" "$work/Box C.txt"
+xdotool key Escape            # the file name's completion, should it stay open
+sleep 1
+compare 4 2                   # "Differenz zur Referenz"
+import -window "$(xdotool search --name "^$diagram\$" | head -1)" "$out/overlays.png"
+echo "$out/overlays.png"
+# Printed: "&Datei", "&Drucken", the print dialog's file (PDF) as it proposes it.
+click "$main" 20 7
+xdotool key d
+sleep 2
+answer Print "" 5
+pdf=$(ls "$work"/*.pdf 2>/dev/null | head -1)
+if [ -n "$pdf" ]; then
+    pdftoppm -r 80 -f 1 -l 1 -png "$pdf" "$work/page"
+    convert "$work"/page*.png -gravity north -crop 100%x52%+0+0 +repage "$out/overlays-print.png"
+    echo "$out/overlays-print.png"
+fi
+# The log sweep's impulse response with its window.
+click "$main" 374 245 2       # "Log-Sweep ..."
+click "Log-Sweep" 62 199 8    # START, then the whole sweep
+click "Log-Sweep" 294 163 2   # "Impulsantwort"
+import -window "$(xdotool search --name "^Impulsantwort\$" | head -1)" "$out/impulse.png"
+echo "$out/impulse.png"
+stop
+for box in "a hp=200,lp=5000" "b hp=80,lp=9000"; do
+    set -- $box
+    "$cli" --config "$work/snv13.cfg" --audio virtual --dut "$2" sweep --steps 60 --level -6 \
+        --out "$work/box-$1.txt" >/dev/null 2>&1
+done
+"$cli" plot "$work/box-a.txt" "$work/box-b.txt" --diff --smooth 1/3 --legend "Box A,Box B" \
+    --png "$out/plot_diff.png" >/dev/null 2>&1
+echo "$out/plot_diff.png"
+fi
