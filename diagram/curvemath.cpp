@@ -97,7 +97,10 @@ bool CurvePeak(const float* freqHz, const float* values, std::size_t count, doub
         return true;
     }
     const double b = d0 - a * (x0 + x1);
-    const double x = std::clamp(-b / (2.0 * a), x0, x2);
+    const double x = -b / (2.0 * a);
+    if (!(x >= x0 && x <= x2)) {
+        return true;  // no top between the neighbours: a curve still rising at the range's end
+    }
     peakHz = x;
     // The Newton form of the parabola: y0 + d0 (x - x0) + a (x - x0)(x - x1).
     peakValue = y0 + d0 * (x - x0) + a * (x - x0) * (x - x1);

@@ -16,7 +16,8 @@ double SortedCurveValueAt(const float* freqHz, const float* values, std::size_t 
 
 /// The highest point of a curve between fromHz and toHz, its frequency and value taken
 /// from the parabola through it and its two neighbours (the bins' interpolation of a
-/// spectrum's peak); at a range's end or a gap the point itself. False when no point in
+/// spectrum's peak); the point itself at a gap, or where that parabola has no top between
+/// the neighbours (a curve still rising at the range's end). False when no point in
 /// the range has a value.
 bool CurvePeak(const float* freqHz, const float* values, std::size_t count, double fromHz, double toHz,
                double& peakHz, double& peakValue);

@@ -331,8 +331,16 @@ void TDiagramm::UpdateCompareMenu()
 std::string TDiagramm::KeepName() const
 {
     const bool de = model.Language() != 'E';
+    // The comment without the label the runs start it with.
     std::string name = model.GetComment();
-    if (name.find_first_not_of(' ') == std::string::npos) {
+    for (const char* label : {"Kommentar:", "Comment:"}) {
+        if (name.rfind(label, 0) == 0) {
+            name.erase(0, std::char_traits<char>::length(label));
+        }
+    }
+    const std::size_t first = name.find_first_not_of(' ');
+    name = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(' ') - first + 1);
+    if (name.empty()) {
         name = model.Page() == 1 ? (de ? "Wobbeln" : "Sweep") : (de ? "Spektrum" : "Spectrum");
     }
     return name + " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();

@@ -200,7 +200,14 @@ void DiagramModel::SetAxesShown(bool axis1, bool axis2)
 
 void DiagramModel::SetLevelRange(float max, float min)
 {
-    zoom.active = false;  // a run sets the page's range
+    if (zoom.active) {
+        // A run sets the page's range: the zoom ends.
+        zoom.active = false;
+        FreqMin = zoom.freqMin;
+        FreqMax = zoom.freqMax;
+        Level2Min = zoom.level2Min;
+        Level2Max = zoom.level2Max;
+    }
     LevelMax = max;
     LevelMin = min;
     LayoutScreen(false);
@@ -775,16 +782,16 @@ int DiagramModel::CollectCurve(int curve)
 
 int DiagramModel::CollectOverlay(const ShownCurve& c, std::vector<PixelPoint>& out) const
 {
-    const int count = static_cast<int>(std::min(c.freqHz->size(), c.values.size()));
+    const int count = static_cast<int>(std::min(c.freqHz.size(), c.values.size()));
     int l = 0;
     int m = 0;
-    if (!CurveRange(c.freqHz->data(), count, FreqMin, FreqMax, l, m)) {
+    if (!CurveRange(c.freqHz.data(), count, FreqMin, FreqMax, l, m)) {
         return 0;
     }
     // At most two vertices and a break per point.
     out.resize(static_cast<std::size_t>(3 * (m - l + 1) + 1));
     const DiagramRect& p = layout.PlotRect;
-    const float* const freqs = c.freqHz->data();
+    const float* const freqs = c.freqHz.data();
     const auto columnOf = [&](int i) {
         return std::clamp(DiagramRound(FreqToX(freqs[i])), p.left, std::max(p.left, p.right - 1));
     };
@@ -884,20 +891,20 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
                 values.push_back(wrap2(shown2[s]));
             }
             for (const ShownCurve& c : overlays) {
-                values.push_back(SortedCurveValueAt(c.freqHz->data(), c.values.data(), c.values.size(), f));
+                values.push_back(SortedCurveValueAt(c.freqHz.data(), c.values.data(), c.values.size(), f));
             }
             row(f, values);
         }
     } else if (!overlays.empty()) {
         // Without a measurement the first overlay's points make the rows.
-        const std::vector<float>& grid = *overlays.front().freqHz;
+        const std::vector<float>& grid = overlays.front().freqHz;
         for (const float f : grid) {
             if (!inRange(f)) {
                 continue;
             }
             values.clear();
             for (const ShownCurve& c : overlays) {
-                values.push_back(SortedCurveValueAt(c.freqHz->data(), c.values.data(), c.values.size(), f));
+                values.push_back(SortedCurveValueAt(c.freqHz.data(), c.values.data(), c.values.size(), f));
             }
             row(f, values);
         }
@@ -1301,7 +1308,7 @@ OverlayResult DiagramModel::SetDifference(bool on)
     }
     for (const ShownCurve& c : ShownOverlays()) {
         if (!c.secondAxis) {
-            take(c.freqHz->data(), c.values.data(), c.values.size());
+            take(c.freqHz.data(), c.values.data(), c.values.size());
         }
     }
     lo = std::max(std::floor(lo / 5.0) * 5.0, -200.0);
@@ -1415,7 +1422,7 @@ void DiagramModel::UpdateShown() const
                 c.colour = o.colour;
                 c.dashed = o.dashed || curve == 2;
                 c.secondAxis = curve == 2 && o.secondAxis;
-                c.freqHz = &o.freqHz;
+                c.freqHz = o.freqHz;
                 const bool phase = curve == 2 && isPhase(o.secondAxis, o.unit2);
                 c.values = smooth(o.freqHz, curve == 1 ? o.curve1 : o.curve2, phase);
                 difference(o.freqHz.data(), c.values.data(), std::min(o.freqHz.size(), c.values.size()), curve,
@@ -1504,7 +1511,7 @@ double DiagramModel::ShownValueAt(const CurveRef& ref, double freqHz) const
         return CurveValueAt(FreqArray.data(), ShownValues(ref.curve), used, freqHz);
     }
     const ShownCurve* c = FindShown(ref);
-    return SortedCurveValueAt(c->freqHz->data(), c->values.data(), std::min(c->freqHz->size(), c->values.size()),
+    return SortedCurveValueAt(c->freqHz.data(), c->values.data(), std::min(c->freqHz.size(), c->values.size()),
                               freqHz);
 }
 
@@ -1620,7 +1627,7 @@ bool DiagramModel::PeakMarker(const CurveRef& ref)
         const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
         found = CurvePeak(FreqArray.data(), ShownValues(ref.curve), used, FreqMin, FreqMax, peakHz, peak);
     } else if (const ShownCurve* c = FindShown(ref)) {
-        found = CurvePeak(c->freqHz->data(), c->values.data(), std::min(c->freqHz->size(), c->values.size()),
+        found = CurvePeak(c->freqHz.data(), c->values.data(), std::min(c->freqHz.size(), c->values.size()),
                           FreqMin, FreqMax, peakHz, peak);
     }
     if (!found) {

@@ -108,7 +108,7 @@ struct ShownCurve {
     Colour colour = 0;
     bool dashed = false;
     bool secondAxis = false;
-    const std::vector<float>* freqHz = nullptr;
+    std::vector<float> freqHz;
     std::vector<float> values;
 };
 

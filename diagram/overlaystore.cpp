@@ -419,8 +419,8 @@ OverlayResult OverlayStore::SetName(int page, std::uint64_t id, const std::strin
 {
     Overlay* o = Get(page, id);
     const std::string clean = CleanName(name);
-    if (o == nullptr || o->name == clean) {
-        return {};
+    if (o == nullptr || o->name == clean || clean.empty()) {
+        return {};  // an overlay keeps a name
     }
     o->name = clean;
     return Changed();

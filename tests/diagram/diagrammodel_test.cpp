@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "diagram/curvemath.h"
 #include "diagram/diagrammodel.h"
 #include "diagram/diagramscale.h"
 
@@ -747,4 +748,183 @@ TEST(FrequencyTicks, LinearAxisLabelsWithThousandsAndUnit)
     ASSERT_FALSE(labels.empty());
     EXPECT_EQ(labels.front(), "10");
     EXPECT_EQ(labels.back().substr(labels.back().size() - 2), "Hz");
+}
+
+TEST(CurveMath, APeakBetweenBinsAndValuesBetweenPoints)
+{
+    // Bins 10.77 Hz apart (a 4096-point spectrum at 44.1 kHz) on a parabola in dB whose
+    // top lies between two of them: the parabola's vertex comes back.
+    std::vector<float> f;
+    std::vector<float> v;
+    for (int k = 0; k < 200; ++k) {
+        const double freq = k * 10.7666;
+        f.push_back(static_cast<float>(freq));
+        const double x = (freq - 1003.3) / 10.7666;
+        v.push_back(static_cast<float>(-3.0 - 0.5 * x * x));
+    }
+    double peakHz = 0.0;
+    double peak = 0.0;
+    ASSERT_TRUE(CurvePeak(f.data(), v.data(), f.size(), 20.0, 20000.0, peakHz, peak));
+    EXPECT_NEAR(peakHz, 1003.3, 0.01);
+    EXPECT_NEAR(peak, -3.0, 0.001);
+    // The highest point at the range's end has no neighbour there: the point itself.
+    ASSERT_TRUE(CurvePeak(f.data(), v.data(), f.size(), 20.0, 900.0, peakHz, peak));
+    EXPECT_FLOAT_EQ(static_cast<float>(peakHz), f[83]);
+    EXPECT_FALSE(CurvePeak(f.data(), v.data(), f.size(), 5000.0, 6000.0, peakHz, peak));
+
+    // Straight between points, skipping empty slots (0 Hz); nothing outside or at a gap.
+    const float slotsF[] = {0, 100, 0, 200, 400};
+    const float slotsV[] = {9, -10, 9, -20, std::nanf("")};
+    EXPECT_DOUBLE_EQ(CurveValueAt(slotsF, slotsV, 5, 150.0), -15.0);
+    EXPECT_DOUBLE_EQ(CurveValueAt(slotsF, slotsV, 5, 200.0), -20.0);
+    EXPECT_TRUE(std::isnan(CurveValueAt(slotsF, slotsV, 5, 300.0)));
+    EXPECT_TRUE(std::isnan(CurveValueAt(slotsF, slotsV, 5, 50.0)));
+
+    // A difference of phases stays within -180 .. 180 degrees.
+    const float refF[] = {100, 300};
+    const float refV[] = {170, 170};
+    float phase[] = {-170, 0};
+    const float phaseF[] = {200, 0};
+    SubtractCurve(phaseF, phase, 2, refF, refV, 2, true);
+    EXPECT_FLOAT_EQ(phase[0], 20.0f);
+    EXPECT_FLOAT_EQ(phase[1], 0.0f);  // an empty slot stays
+}
+
+TEST(DiagramCompare, CurvesShowTheirDifferenceToTheReferenceAndTheExportNamesThem)
+{
+    // A sweep with phase on the right axis; the reference 3 dB lower, its phase 170°.
+    DiagramModel d = MakeDiagram(100, 1000, -40, 10, 3);
+    d.SetCurvesShown(true, true);
+    d.SetAxesShown(true, true);
+    for (int i = 0; i < 4; ++i) {
+        const float v[2] = {-static_cast<float>(i), -170.0f};
+        d.StoreDiagramPoint(v, 2, i, 100.0f * static_cast<float>(i + 1));
+    }
+    Overlay ref;
+    ref.name = "Ref";
+    ref.secondAxis = true;
+    ref.unit2 = "\u00B0";
+    ref.freqHz = {50.0f, 1000.0f};
+    ref.curve1 = {-3.0f, -3.0f};
+    ref.curve2 = {170.0f, 170.0f};
+    std::uint64_t id = 0;
+    ASSERT_TRUE(d.Overlays.Keep(0, ref, &id));
+    const std::string before = d.DiagramText(",");
+    EXPECT_EQ(before.rfind("# Hz,Messung,Messung (2),Ref,Ref (2)\r\n100.00,0.00,-170.00,-3.00,170.00\r\n", 0), 0u)
+        << before;
+
+    ASSERT_TRUE(d.Overlays.SetReference(0, id));
+    ASSERT_TRUE(d.SetDifference(true));
+    EXPECT_TRUE(d.DifferenceShown());
+    EXPECT_FLOAT_EQ(d.ShownValues(1)[2], 1.0f);    // -2 - (-3)
+    EXPECT_FLOAT_EQ(d.ShownValues(2)[2], 20.0f);   // -170 - 170, around the circle
+    EXPECT_FLOAT_EQ(d.Curve1Array[2], -2.0f);       // the stored points stay
+    EXPECT_TRUE(d.Zoomed());                        // the level axis fits the differences
+    EXPECT_LE(d.LevelMin, -5.0f);
+    EXPECT_GE(d.LevelMax, 5.0f);
+    const std::string shown = d.DiagramText(";");
+    EXPECT_EQ(shown.rfind("# Differenz zu Ref\r\n# Hz;Messung;Messung (2);Ref;Ref (2)\r\n100.00;3.00;20.00;0.00;0.00\r\n", 0),
+              0u)
+        << shown;
+    const std::vector<LegendLine> legend = d.Legend();
+    ASSERT_EQ(legend.size(), 5u);  // the note, the measurement's two curves, the reference's two
+    EXPECT_EQ(legend[0].text, "Differenz zu Ref");
+    EXPECT_EQ(legend[4].kind, LegendLine::Kind::Dashed);
+
+    d.SetDifference(false);
+    EXPECT_FALSE(d.Zoomed());
+    EXPECT_EQ(d.LevelMin, -40.0f);
+    // The other page has overlays of its own.
+    d.SetPage(1);
+    EXPECT_TRUE(d.ShownOverlays().empty());
+    EXPECT_EQ(d.DiagramText(","), "100.00,0.00,-170.00\r\n200.00,-1.00,-170.00\r\n300.00,-2.00,-170.00\r\n"
+                                  "400.00,-3.00,-170.00\r\n");
+}
+
+TEST(DiagramZoom, TheRightAxisFollowsAndTheRunsKeepThePagesRange)
+{
+    DiagramModel d = MakeDiagram(20, 20000, -40, 10);
+    d.SetAxesShown(true, true);
+    d.SetSecondRange(180.0f, -180.0f);
+    ASSERT_TRUE(d.ZoomTo(100.4, 999.6, -15.0004, 0.0));
+    EXPECT_EQ(d.FreqMin, 100);   // whole hertz, outward
+    EXPECT_EQ(d.FreqMax, 1000);
+    EXPECT_EQ(d.LevelMin, -15.0f);  // three decimals, as the options dialog shows them
+    // -15 .. 0 of -40 .. 10 is the half from the middle up to 0.8 of the right axis.
+    EXPECT_NEAR(d.Level2Min, 0.0f, 1e-3);
+    EXPECT_NEAR(d.Level2Max, 108.0f, 1e-3);
+    EXPECT_EQ(d.Options.FreqMin, 100);  // what an open options dialog shows
+
+    float lo = -99.0f;
+    float hi = 99.0f;
+    d.GetLevelRange(lo, hi);
+    EXPECT_EQ(lo, -40.0f);
+    EXPECT_EQ(hi, 10.0f);
+    int fmin = 0;
+    int fmax = 0;
+    d.GetFreqRange(fmin, fmax);
+    EXPECT_EQ(fmin, 20);
+    EXPECT_EQ(fmax, 20000);
+    lo = -100.0f;
+    hi = 100.0f;
+    EXPECT_FALSE(d.PrepareDiagram("", 50, 100, 1000, lo, hi));
+    EXPECT_EQ(lo, -40.0f);  // a run learns the page's levels, not the zoom's
+    // The sweep sets its phase range meanwhile: the zoom shows the same part of it.
+    d.SetSecondRange(90.0f, -90.0f);
+    EXPECT_NEAR(d.Level2Max, 54.0f, 1e-3);
+
+    // Out of the wheel's reach beyond 50 kHz; back to the page's range, then nothing to leave.
+    for (int i = 0; i < 40; ++i) {
+        d.WheelZoom(d.Layout().PlotRect.left, 100, -3, false);
+    }
+    EXPECT_LE(d.FreqMax, 50000);
+    EXPECT_GE(d.FreqMin, 1);
+    EXPECT_TRUE(d.ResetZoom());
+    EXPECT_EQ(d.FreqMin, 20);
+    EXPECT_EQ(d.Level2Max, 90.0f);
+    EXPECT_FALSE(d.ResetZoom());
+    d.ZoomTo(100, 200, -10, 0);
+    d.ResetDiagramScales();  // a page left: no zoom to come back to
+    EXPECT_FALSE(d.Zoomed());
+}
+
+TEST(DiagramMarkers, PeakOnAnOverlayAndMarkerBFollowingThePointer)
+{
+    DiagramModel d = MakeDiagram(100, 10000, -60, 0, 50, 1000, 500);
+    d.SetCurvesShown(false, false);
+    Overlay o;
+    o.name = "Box";
+    for (int k = 1; k <= 60; ++k) {
+        const double f = 100.0 * std::pow(10.0, (k - 1) / 30.0);
+        o.freqHz.push_back(static_cast<float>(f));
+        const double x = (f - 1234.0) / 50.0;
+        o.curve1.push_back(static_cast<float>(-10.0 - x * x));
+    }
+    ASSERT_TRUE(d.Overlays.Keep(0, o));
+    const CurveRef box = d.ChosenCurve();
+    EXPECT_NE(box.overlay, 0u);
+    ASSERT_TRUE(d.PeakMarker(box));
+    EXPECT_GT(d.MarkerA.freqHz, 1150.0);  // between the points around the top
+    EXPECT_LT(d.MarkerA.freqHz, 1350.0);
+    ASSERT_EQ(d.MarkerTexts().size(), 1u);
+    EXPECT_EQ(d.MarkerTexts()[0].rfind("A  Box: ", 0), 0u) << d.MarkerTexts()[0];
+
+    // A click puts A on the curve, moving carries B along it, the readout gives their distance.
+    const int x0 = d.Layout().PlotRect.left + 300;
+    ASSERT_TRUE(d.MouseDown(MouseButton::Left, x0, 100));
+    d.MouseUp(MouseButton::Left);
+    ASSERT_TRUE(d.MarkerA.set);
+    EXPECT_TRUE(d.MouseMove(x0 + 100, 100));
+    ASSERT_TRUE(d.MarkerB.set);
+    EXPECT_NEAR(d.MarkerB.freqHz, d.XToFreq(x0 + 100), 1e-3);
+    ASSERT_EQ(d.MarkerTexts().size(), 3u);
+    EXPECT_EQ(d.MarkerTexts()[2].rfind("\u0394  " + FormatFixed(d.MarkerB.freqHz - d.MarkerA.freqHz, 1) + " Hz", 0), 0u);
+    // A drag from there zooms and leaves the markers as they were.
+    const CurveMarker a = d.MarkerA;
+    d.MouseDown(MouseButton::Left, x0, 100);
+    d.MouseMove(x0 + 80, 200, true);
+    EXPECT_TRUE(d.Dragging());
+    EXPECT_TRUE(d.MouseUp(MouseButton::Left));
+    EXPECT_TRUE(d.Zoomed());
+    EXPECT_EQ(d.MarkerA.freqHz, a.freqHz);
 }

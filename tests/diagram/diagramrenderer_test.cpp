@@ -324,3 +324,55 @@ TEST_F(DiagramRenderTest, NewPointsRedrawOnlyTheCurvesAndTheWindowShowsTheWholeD
         EXPECT_EQ(r.BackgroundDraws(), 1);
     }
 }
+
+TEST_F(DiagramRenderTest, OverlaysLieUnderTheCurvesAndTheLegendOverThemInEveryUpdate)
+{
+    Prepare(100, 10000, -60, 0, true, 2);
+    // The measurement: -30 dB from 100 Hz to 10 kHz; an overlay 20 dB below it.
+    model.SetCurvesShown(true, false);
+    for (int i = 0; i <= 2; ++i) {
+        const float v[2] = {-30.0f, 0.0f};
+        model.StoreDiagramPoint(v, 2, i, 100.0f * static_cast<float>(std::pow(10.0, i)));
+    }
+    constexpr Colour kOverlay = 0x008C00;
+    Overlay o;
+    o.name = "Box A";
+    o.colour = kOverlay;
+    o.freqHz = {100.0f, 10000.0f};
+    o.curve1 = {-50.0f, -50.0f};
+    ASSERT_TRUE(model.Overlays.Keep(0, o));
+    ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+    renderer.RenderDiagram(model, image, true, "");
+    const DiagramRect r = model.Layout().PlotRect;
+    const int x = (r.left + r.right) / 2;
+    EXPECT_EQ(At(x, model.LevelToY1(-50.0)), Rgb(kOverlay));
+    EXPECT_EQ(At(x, model.LevelToY1(-30.0)), Rgb(kLine1));
+    // The legend at the top right names both, each beside a stroke of its colour.
+    const auto count = [&](QRgb colour, int x0, int y0, int x1, int y1) {
+        int n = 0;
+        for (int y = y0; y <= y1; ++y) {
+            for (int xx = x0; xx <= x1; ++xx) {
+                n += At(xx, y) == colour ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    const int corner = r.right - 150;
+    EXPECT_GT(count(Rgb(kOverlay), corner, r.top, r.right, r.top + 60), 10);
+    EXPECT_GT(count(Rgb(kLine1), corner, r.top, r.right, r.top + 60), 10);
+    EXPECT_GT(count(0x000000, corner, r.top, r.right, r.top + 60), 100);  // frame and names
+
+    // On screen new points redraw the curves, and the legend again over them.
+    QImage screen;
+    ASSERT_TRUE(DiagramRenderer::LayoutImage(model, screen, 1000, 700, 8, false));
+    renderer.UpdateScreen(model, screen);
+    for (int i = 0; i <= 2; ++i) {
+        const float v[2] = {-2.0f, 0.0f};  // now through the legend's rows
+        model.StoreDiagramPoint(v, 2, i, 100.0f * static_cast<float>(std::pow(10.0, i)));
+    }
+    const QRegion changed = renderer.UpdateScreen(model, screen);
+    image = screen;
+    EXPECT_GT(count(0x000000, corner, r.top, r.right, r.top + 60), 100);
+    EXPECT_TRUE(changed.intersects(QRect(corner, r.top, r.right - corner, 60)));
+    EXPECT_EQ(At(x, model.LevelToY1(-50.0)), Rgb(kOverlay));  // the overlay stays in the picture
+}

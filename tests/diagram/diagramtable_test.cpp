@@ -151,3 +151,34 @@ TEST(DiagramPlot, DrawsATableInPrintModeAndRefusesBadRanges)
     o.width = 10;
     EXPECT_FALSE(PlotDiagramTable(t, o, image, error));
 }
+
+TEST(DiagramTable, NotesAreNoPointsAndAHeaderNamesTheCurves)
+{
+    DiagramTable t;
+    std::string error;
+    // The command-line tool's table: its '# ' lines are notes.
+    ASSERT_TRUE(ParseDiagramTable("# logsweep\n100,1,2\n200,3,4\n  # THD+N 0.1 %\n", 0, t, error)) << error;
+    EXPECT_EQ(t.columns, 3);
+    EXPECT_EQ(t.notes, (std::vector<std::string>{"logsweep", "THD+N 0.1 %"}));
+    EXPECT_TRUE(t.names.empty());
+    // Wider than three numbers only for the wide reader, with the header's names in the
+    // export's separator ("\n": a tab, the points one number a line).
+    EXPECT_FALSE(ParseDiagramTable("# Hz;A;B;C\n100;1;2;3\n", 0, t, error));
+    const struct {
+        const char* text;
+        int columns;
+    } wide[] = {{"# Hz;A;A (2);C\r\n100;1;2;3\r\n200;4;nan;6\r\n", 4},
+                {"# Hz | A | A (2) | C\n100 | 1 | 2 | 3\n200 | 4 | nan | 6\n", 4},
+                {"# Hz\tA\tA (2)\tC\r\n100\r\n1\r\n2\r\n3\r\n200\r\n4\r\nnan\r\n6\r\n", 4}};
+    for (const auto& w : wide) {
+        ASSERT_TRUE(ParseWideTable(w.text, t, error)) << w.text << ": " << error;
+        EXPECT_EQ(t.columns, w.columns) << w.text;
+        EXPECT_EQ(t.names, (std::vector<std::string>{"A", "A (2)", "C"})) << w.text;
+        ASSERT_EQ(t.more.size(), 1u);
+        EXPECT_FLOAT_EQ(t.Values(2)[1], 6.0f);
+        EXPECT_TRUE(std::isnan(t.curve2[1]));
+    }
+    // A header naming another number of curves names none.
+    ASSERT_TRUE(ParseWideTable("# Hz,A\n100,1,2\n", t, error));
+    EXPECT_TRUE(t.names.empty());
+}

@@ -2,29 +2,32 @@
 
 #include "tests/support/tempdir.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QThread>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <cmath>
-#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "config/numberformat.h"
 #include "diagram/diadlg.h"
 #include "diagram/diagramm.h"
 #include "diagram/diagramrenderer.h"
-#include "config/numberformat.h"
+#include "diagram/overlaydlg.h"
 #include "measure/appmessages.h"
 
 using namespace sonvera;
@@ -566,4 +569,46 @@ TEST_F(DiagramWindowTest, AClickReadsTheNearestCurveBetweenItsPoints)
         EXPECT_EQ(m.MarkerB.ref, (CurveRef{0, 2}));
         ASSERT_EQ(m.MarkerTexts().size(), 3u);  // A, B and their difference
     }
+}
+
+TEST_F(DiagramWindowTest, TheCompareMenuKeepsOverlaysTheDialogEditsThemAndTheSmoothingIsSaved)
+{
+    Activate();
+    DiagramModel& m = window->Model();
+    for (int i = 0; i < 3; ++i) {
+        const float v[2] = {-10.0f * static_cast<float>(i), 0.0f};
+        m.StoreDiagramPoint(v, 2, i, 100.0f * static_cast<float>(i + 1));
+    }
+    window->findChild<QAction*>("KeepItem")->trigger();
+    QCoreApplication::processEvents();  // the menu's commands run once it has closed
+    ASSERT_EQ(m.Overlays.Page(0).overlays.size(), 1u);
+    const Overlay& kept = m.Overlays.Page(0).overlays.front();
+    EXPECT_EQ(kept.name.rfind("Spektrum ", 0), 0u) << kept.name;  // the comment is only its label
+    EXPECT_TRUE(std::filesystem::exists(OverlayStore::FolderFor(config) + kept.file));
+
+    // The dialog's tick hides it, "Entfernen" removes it with its file.
+    auto* list = window->OverlayDialog().findChild<QListWidget*>("OverlayList");
+    window->OverlaysClick();
+    ASSERT_EQ(list->count(), 1);
+    list->item(0)->setCheckState(Qt::Unchecked);
+    EXPECT_FALSE(m.Overlays.Page(0).overlays.front().visible);
+    EXPECT_TRUE(m.ShownOverlays().empty());
+    list->setCurrentRow(0);
+    const std::string file = OverlayStore::FolderFor(config) + kept.file;
+    window->OverlayDialog().findChild<QPushButton*>("RemoveBut")->click();
+    EXPECT_TRUE(m.Overlays.Page(0).overlays.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(list->count(), 0);
+
+    // The smoothing of the page, kept with the options.
+    window->findChild<QAction*>("SmoothItem6")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m.Smoothing(), 6);
+    window->SetPage(1);
+    EXPECT_EQ(m.Smoothing(), 0);
+    window.reset();
+    std::ifstream in(config);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("SMOOTHFFT=6"), std::string::npos) << text.str();
 }
