@@ -626,6 +626,9 @@ void DiagramRenderer::DrawMarkers(const DiagramModel& m, QPainter& p)
             continue;
         }
         const int x = DiagramRound(m.FreqToX(marker.freqHz));
+        if (x < r.left || x > r.right) {
+            continue;  // zoomed away: only its readout stays
+        }
         const int y = std::clamp(second ? m.LevelToY2(v) : m.LevelToY1(v), r.top, r.bottom);
         p.setPen(Pen(o.ColCur));
         p.drawLine(x - arm, y, x + arm, y);

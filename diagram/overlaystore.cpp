@@ -17,8 +17,12 @@ namespace sonvera {
 namespace {
 
 constexpr std::size_t kIndexBuffer = 256;
-// Sections [OVERLAY1] .. of the index; more than both pages hold are never read.
-constexpr int kMaxIndexEntries = OverlayStore::kPages * OverlayStore::kMaxPerPage;
+// The keys of an overlay's section, in the order they are written.
+constexpr const char* kIndexKeys[] = {"PAGE", "NAME", "FILE", "COLOUR", "VISIBLE", "REFERENCE", "AXIS2", "UNIT2",
+                                      "DASHED"};
+// Sections [OVERLAY1] .. of the index read: those both pages hold and room for entries
+// that could not be read, which the index keeps.
+constexpr int kMaxIndexEntries = 256;
 
 int PageIndex(int page)
 {
@@ -156,6 +160,7 @@ Overlay* OverlayStore::Get(int page, std::uint64_t id)
 std::vector<OverlayResult> OverlayStore::Open(const std::string& folder)
 {
     pages_ = {};
+    unread_.clear();
     folder_ = folder;
     writable_ = false;
     ++generation_;
@@ -186,6 +191,20 @@ std::vector<OverlayResult> OverlayStore::Open(const std::string& folder)
         if (name.empty()) {
             continue;
         }
+        // An entry it cannot show stays in the index as it was, for the next start.
+        const std::size_t before = problems.size();
+        const auto keepUnread = [&] {
+            if (problems.size() > before) {
+                std::vector<std::pair<std::string, std::string>> entry;
+                for (const char* key : kIndexKeys) {
+                    const std::string absent = "\x01";
+                    if (const std::string v = text(section, key, absent.c_str()); v != absent) {
+                        entry.emplace_back(key, v);
+                    }
+                }
+                unread_.push_back(std::move(entry));
+            }
+        };
         // The number in every name the index holds stays taken, read or not.
         if (IsOwnFileName(name)) {
             const std::string digits = name.substr(8, name.size() - 12);
@@ -199,6 +218,7 @@ std::vector<OverlayResult> OverlayStore::Open(const std::string& folder)
         if (!IsOwnFileName(name)) {
             problems.push_back({OverlayProblem::NotATable, indexPath,
                                 "[" + section + "] FILE=" + name + " is no overlay file of this folder"});
+            keepUnread();
             continue;
         }
         const bool named = std::any_of(pages_.begin(), pages_.end(), [&](const OverlayPage& other) {
@@ -209,21 +229,25 @@ std::vector<OverlayResult> OverlayStore::Open(const std::string& folder)
             // Two overlays on one file: removing one would take the other's table.
             problems.push_back({OverlayProblem::NotATable, indexPath,
                                 "[" + section + "] FILE=" + name + " is named twice"});
+            keepUnread();
             continue;
         }
         if (static_cast<int>(p.overlays.size()) >= kMaxPerPage) {
             problems.push_back({OverlayProblem::Full, folder + name, ""});
+            keepUnread();
             continue;
         }
         std::string table;
         if (const std::string error = ReadTableFile(folder + name, table); !error.empty()) {
             problems.push_back({OverlayProblem::Unreadable, folder + name, error});
+            keepUnread();
             continue;
         }
         DiagramTable t;
         std::string error;
         if (!ParseWideTable(table, t, error)) {
             problems.push_back({OverlayProblem::NotATable, folder + name, error});
+            keepUnread();
             continue;
         }
         Overlay o;
@@ -286,6 +310,12 @@ OverlayResult OverlayStore::SaveIndex()
             text += "AXIS2=" + FormatBoolean(o.secondAxis) + "\n";
             text += "UNIT2=" + o.unit2 + "\n";
             text += "DASHED=" + FormatBoolean(o.dashed) + "\n";
+        }
+    }
+    for (const auto& entry : unread_) {
+        text += "[OVERLAY" + std::to_string(++k) + "]\n";
+        for (const auto& [key, value] : entry) {
+            text += key + "=" + value + "\n";
         }
     }
     FileProblem problem;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/settings.h"
@@ -62,7 +63,8 @@ std::string OverlayMessage(const OverlayResult& result, char language);
 /// plot`) and an index (INI text) naming them with their names, colours and switches.
 /// Every change rewrites the index atomically; a table file is written once, before the
 /// index names it, under a name no file in the folder has had. A file that cannot be read
-/// is reported and left where it is; nothing the store did not write is ever removed.
+/// is reported and left where it is, and the index goes on naming it (the next start
+/// tries again); nothing the store did not write is ever removed.
 class OverlayStore {
 public:
     static constexpr int kMaxPerPage = 16;
@@ -118,6 +120,8 @@ private:
     std::string FreeFileName() const;
 
     std::array<OverlayPage, kPages> pages_;
+    // Index entries Open could not show: written back as they were.
+    std::vector<std::vector<std::pair<std::string, std::string>>> unread_;
     std::string folder_;
     bool writable_ = false;
     std::uint64_t nextId_ = 1;

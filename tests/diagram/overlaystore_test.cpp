@@ -165,6 +165,10 @@ TEST(OverlayStore, AFileItCannotReadIsReportedAndNeverOverwritten)
     EXPECT_NE(store.Find(0, id)->file, "overlay-1.txt");
     EXPECT_EQ(Read(folder + "overlay-1.txt"), "not a table\n");
     EXPECT_EQ(Read(dir.File("secret.txt")), "100,1\n");
+    // The index goes on naming what it could not show, for the next start.
+    const std::string index = Read(folder + OverlayStore::kIndexName);
+    EXPECT_NE(index.find("NAME=bad\nFILE=overlay-1.txt\n"), std::string::npos) << index;
+    EXPECT_NE(index.find("FILE=../secret.txt\n"), std::string::npos) << index;
 
     // An index that cannot be read leaves the folder alone: kept overlays live in memory.
     const std::string locked = dir.File("locked/");
