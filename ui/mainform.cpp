@@ -1,18 +1,15 @@
 #include "ui/mainform.h"
 
+#include <QAbstractButton>
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenuBar>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPrinter>
-#include <QProxyStyle>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QWindow>
@@ -34,7 +31,6 @@
 #include "ui/analy.h"
 #include "ui/diagramlink.h"
 #include "ui/featdlg.h"
-#include "ui/flagpicture.h"
 #include "ui/generatorpage.h"
 #include "ui/helpwindow.h"
 #include "ui/iodialog.h"
