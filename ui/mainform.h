@@ -83,9 +83,10 @@ const MainMessages* MainMessagesFor(char language);
 /// pages (each a page object of its own file), the main menu, the language switch, page
 /// changes, the locks during a measurement, the status lines, the proportional layout
 /// and the orderly start and shutdown. Its commands are implemented by concern:
+/// mainformmenus.cpp (the menu bar, its locks, the Analyse and help items),
 /// mainformcorrections.cpp (the correction menu), mainformdevices.cpp (devices, input
 /// lines, volumes, calibration, reset), mainformexport.cpp (text export, printing,
-/// copy) and mainformplaces.cpp (where the windows stand).
+/// copy) and mainformplaces.cpp (where the windows and controls stand).
 class TMainForm : public QMainWindow, private PageHost, private CurveMessageSink {
 public:
     TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state);

@@ -18,8 +18,9 @@ namespace sonvera {
 void TMainForm::UpdateCorrectionLabel()
 {
     const Settings& s = state_.settings;
-    spectrumPage_->coract->setText(s.Main.InCorrActive || s.Main.OutCorrActive ? QString::fromStdString(messages_->correctionActive)
-                                                                : QStringLiteral("."));
+    spectrumPage_->coract->setText(s.Main.InCorrActive || s.Main.OutCorrActive
+                                       ? QString::fromStdString(messages_->correctionActive)
+                                       : QStringLiteral("."));
 }
 
 QFileDialog* TMainForm::CorrectionOpenDialog()
