@@ -211,7 +211,10 @@ int RunPlotCommand(CliContext& ctx)
     if (ctx.WriteFile(o.pngPath, png) != 0) {
         return 1;
     }
-    return ctx.Print(o.pngPath + ": " + std::to_string(table.freqHz.size()) + " points\n");
+    // A table of gaps is a valid table: its axes are drawn, and the line says why there
+    // is no curve.
+    return ctx.Print(o.pngPath + ": " + std::to_string(table.freqHz.size()) + " points" +
+                     (HasCurveValues(table) ? "" : ", none with a value (only the axes are drawn)") + "\n");
 }
 
 }  // namespace sonvera
