@@ -238,12 +238,13 @@ int RunLogSweepCommand(CliContext& ctx)
         return ctx.Fail(2, ParamError(e, params));
     }
     std::vector<std::string> outputs;
-    for (const auto* target : {&o.out, &o.irOut, &o.png}) {
+    for (const auto* target : {&o.out, &o.png}) {
         if (*target) {
             outputs.push_back(**target);
         }
     }
-    if (const int status = session.CheckOutputs(outputs); status != 0) {
+    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
+    if (const int status = session.CheckOutputs(outputs, waveFiles); status != 0) {
         return status;
     }
     engine.SetSampleRates(rate, rate);

@@ -205,13 +205,13 @@ int main(int argc, char** argv)
         cpuProbeSeconds = value == opts.rest.end() ? 0.0 : std::strtod(value->c_str(), &end);
         if (value == opts.rest.end() || end == value->c_str() || *end != '\0' ||
             !(cpuProbeSeconds >= 1.0 && cpuProbeSeconds <= 3600.0)) {
-            std::cerr << "sonvera: --cpu-probe needs a number of seconds from 1 to 3600\n" << kUsage;
+            std::cerr << "sonvera: --cpu-probe needs a number of seconds from 1 to 3600\n";
             return 2;
         }
         opts.rest.erase(cpuOption, value + 1);
     }
     if (!opts.error.empty()) {
-        std::cerr << "sonvera: " << opts.error << "\n" << kUsage;
+        std::cerr << "sonvera: " << opts.error << "\n";
         return 2;
     }
     if (opts.help) {
@@ -223,7 +223,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!opts.rest.empty()) {
-        std::cerr << "sonvera: unknown argument '" << opts.rest.front() << "'\n" << kUsage;
+        std::cerr << "sonvera: unknown argument '" << opts.rest.front() << "'\n";
         return 2;
     }
     // Under Wayland the windows could not be placed side by side: XWayland can.
