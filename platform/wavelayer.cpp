@@ -116,6 +116,11 @@ MmResult WaveLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, Wav
     return WaveOutWrite(out, outHeader);
 }
 
+std::uint32_t WaveLayer::WaveKnownDelay(unsigned, unsigned)
+{
+    return 0;
+}
+
 MmResult WaveLayer::WaveInGetErrorText(MmResult code, std::string& text)
 {
     if (code > kMmLastError && (code < kWaveBadFormat || code > kWaveSync)) {
