@@ -247,20 +247,27 @@ TEST(MainSections, MissingFileGivesEveryDefault)
     EXPECT_EQ(s.Diagram.DiagramTop, 0);
 }
 
-TEST(MainSections, AStoredLevelScaleStaysInForceAndIsWrittenBackAsItWas)
+// The texts WriteMainSections gives each SECTION.KEY.
+std::map<std::string, std::string> WrittenValues(const Settings& s)
 {
-    // The pair older versions wrote as their defaults is a stored pair like any other.
-    Settings s = ReadMain("[VOLUME]\nPEGFAK=8.722\nPEGOFS=12.6\n");
-    EXPECT_EQ(s.Volume.LevelFactor, 8.722);
-    EXPECT_EQ(s.Volume.LevelOffset, 12.6);
     ProfileFile file = ProfileFile::InMemory();
     WriteMainSections(file, s);
     std::map<std::string, std::string> v;
     for (const auto& w : file.Writes()) {
         v[w.section + "." + w.key] = w.value;
     }
-    EXPECT_EQ(v["VOLUME.PEGFAK"], "8.7220");
-    EXPECT_EQ(v["VOLUME.PEGOFS"], "12.6000");
+    return v;
+}
+
+TEST(MainSections, AStoredLevelScaleStaysInForceAndIsWrittenBackAsItWas)
+{
+    // The pair older versions wrote as their defaults is a stored pair like any other.
+    const Settings s = ReadMain("[VOLUME]\nPEGFAK=8.722\nPEGOFS=12.6\n");
+    EXPECT_EQ(s.Volume.LevelFactor, 8.722);
+    EXPECT_EQ(s.Volume.LevelOffset, 12.6);
+    const std::map<std::string, std::string> v = WrittenValues(s);
+    EXPECT_EQ(v.at("VOLUME.PEGFAK"), "8.7220");
+    EXPECT_EQ(v.at("VOLUME.PEGOFS"), "12.6000");
 }
 
 TEST(MainSections, UnparsableValuesGiveTheirFallbacks)
@@ -430,12 +437,7 @@ TEST(MainSections, WriteFormats)
     s.Sweep.SweepPhaseMin = -89.6f;
     s.Sweep.SweepLevel = -6.45f;
     s.Main.UiLanguage = 'E';
-    ProfileFile file = ProfileFile::InMemory();
-    WriteMainSections(file, s);
-    std::map<std::string, std::string> v;
-    for (const auto& w : file.Writes()) {
-        v[w.section + "." + w.key] = w.value;
-    }
+    std::map<std::string, std::string> v = WrittenValues(s);
     EXPECT_EQ(v["EICH.INPUT"], "268.0");
     EXPECT_EQ(v["VOLUME.PEGFAK"], "8.72216");  // 4 decimals only where they hold the value
     EXPECT_EQ(v["FFT.DIAYMIN"], "-110");
