@@ -236,7 +236,7 @@ double MeasureThdN(const ChannelSpectrum& spectrum, AnalysisParams& params,
         return kZeroMagnitudeDb;
     }
     const bool withFundamental = params.Fundamental != 0.0;
-    if (!withFundamental && params.FundAuto && UnresolvedInBand(spectrum, params, band)) {
+    if (!withFundamental && UnresolvedInBand(spectrum, params, band)) {
         outcome = ThdNCase::ResolutionTooCoarse;
         return kZeroMagnitudeDb;
     }

@@ -13,8 +13,6 @@
 
 namespace sonvera {
 
-/// dB per natural-log unit of an amplitude ratio: 20 / ln 10.
-constexpr double kDbPerNeper = 8.685889638065036;
 /// Level of a magnitude of exactly 0, and of an empty sum, in dB.
 constexpr double kZeroMagnitudeDb = -192.0;
 /// A reading is refused ("resolution too coarse") when the window lets a tone's level
