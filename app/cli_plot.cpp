@@ -12,6 +12,7 @@
 #include "app/cli.h"
 #include "app/clisession.h"
 #include "app/outputfile.h"
+#include "config/configpath.h"
 #include "diagram/diagrammodel.h"
 #include "diagram/diagramplot.h"
 #include "diagram/diagramtable.h"
@@ -170,7 +171,7 @@ int RunPlotCommand(CliContext& ctx)
         return status;
     }
     if (const std::string error = CheckPlotOptions(o); !error.empty()) {
-        return ctx.Usage(error);
+        return ctx.Fail(2, error);
     }
     if (o.pngPath.empty() && o.outPath.empty()) {
         o.pngPath = std::filesystem::path(o.tablePaths.front()).replace_extension(".png").native();
@@ -195,6 +196,22 @@ int RunPlotCommand(CliContext& ctx)
         picture.Add(o.pngPath);
         if (o.pngPath == o.outPath || picture.SameFileAs(o.outPath)) {
             return ctx.Fail(2, "--png and --out name the same file " + o.outPath);
+        }
+    }
+    InputFiles configuration;
+    configuration.Add(ConfigFilePath(ctx.options.configPath));
+    OutputTargets targets;
+    for (const std::string* output : {&o.pngPath, &o.outPath}) {
+        if (output->empty()) {
+            continue;
+        }
+        const char* const option = output == &o.pngPath ? "--png" : "--out";
+        if (const auto config = configuration.SameFileAs(*output)) {
+            return ctx.Fail(2, "the " + std::string(output == &o.pngPath ? "picture " : "table ") + *output +
+                                   " is the configuration file " + *config + "; name another file with " + option);
+        }
+        if (std::string error; const int status = targets.Check(*output, false, error)) {
+            return ctx.Fail(status, error);
         }
     }
 
@@ -246,9 +263,13 @@ int RunPlotCommand(CliContext& ctx)
     }
     std::string report;
     if (!o.pngPath.empty()) {
+        // A table of gaps is a valid table: its axes are drawn, and the line says why there
+        // is no curve.
+        const bool valued = std::any_of(tables.begin(), tables.end(), HasCurveValues);
         report += o.pngPath + ": " +
-                  (tables.size() == 1 ? std::to_string(tables.front().freqHz.size()) + " points\n"
-                                      : std::to_string(tables.size()) + " tables\n");
+                  (tables.size() == 1 ? std::to_string(tables.front().freqHz.size()) + " points"
+                                      : std::to_string(tables.size()) + " tables") +
+                  (valued ? "" : ", none with a value (only the axes are drawn)") + "\n";
     }
     if (!o.outPath.empty()) {
         std::size_t rows = 0;

@@ -53,7 +53,8 @@ bool PrepareTablesModel(const std::vector<DiagramTable>& tables, const DiagramPl
         return false;
     }
     // Ranges from the data where not given: the frequency span of the points (the lowest
-    // positive frequency on a logarithmic axis), levels widened to whole 10 dB.
+    // positive frequency on a logarithmic axis), levels widened to whole 10 dB; a table
+    // of gaps only (no value) gets the axes of -100 .. 0 dB.
     double fLow = std::numeric_limits<double>::max();
     double fHigh = 0.0;
     for (const DiagramTable& t : tables) {
@@ -135,8 +136,8 @@ bool PrepareTablesModel(const std::vector<DiagramTable>& tables, const DiagramPl
         levelMin = std::min(levelMin, -5.0);
         levelMax = std::max(levelMax, 5.0);
     }
-    levelMin = options.levelMinDb.value_or(values ? std::floor(levelMin / 10.0) * 10.0 : -10.0);
-    levelMax = options.levelMaxDb.value_or(values ? std::ceil(levelMax / 10.0) * 10.0 : 10.0);
+    levelMin = options.levelMinDb.value_or(values ? std::floor(levelMin / 10.0) * 10.0 : -100.0);
+    levelMax = options.levelMaxDb.value_or(values ? std::ceil(levelMax / 10.0) * 10.0 : 0.0);
     if (!options.levelMinDb && !options.levelMaxDb && levelMax <= levelMin) {
         levelMin -= 10.0;
         levelMax += 10.0;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -317,6 +318,18 @@ std::string ReadTableFile(const std::string& path, std::string& text)
 bool ParseWideTable(const std::string& text, DiagramTable& table, std::string& error)
 {
     return ParseTable(text, 0, kMaxTableColumns, table, error);
+}
+
+bool HasCurveValues(const DiagramTable& table)
+{
+    const auto valued = [](float v) { return !std::isnan(v); };
+    for (int k = 0; k < table.ValueColumns(); ++k) {
+        const std::vector<float>& values = table.Values(k);
+        if (std::any_of(values.begin(), values.end(), valued)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace sonvera

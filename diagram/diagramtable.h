@@ -51,4 +51,7 @@ bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table
 /// with a header naming k curves, as points of k + 1 numbers.
 bool ParseWideTable(const std::string& text, DiagramTable& table, std::string& error);
 
+/// Whether any point of the table has a curve value (a table of gaps has none).
+bool HasCurveValues(const DiagramTable& table);
+
 }  // namespace sonvera

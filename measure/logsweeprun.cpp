@@ -21,6 +21,8 @@ const LogSweepTexts kGermanTexts{
     "Dauer nicht zwischen 0.5 und 60 s ! ",
     "Pegel über 0 dB ! ",
     "Samplefrequenz nicht zwischen 8000 und 192000 Hz ! ",
+    "Startfrequenz nicht unter 0.45 mal Samplefrequenz ! ",
+    "Band zu schmal: Stoppfrequenz unter 1.1 mal Startfrequenz ! ",
     "Kein Signal am linken Eingang ! ",
     "Kein Signal am rechten Eingang ! ",
     "Nicht genug Speicher für die Auswertung ! ",
@@ -42,6 +44,8 @@ const LogSweepTexts kEnglishTexts{
     "Duration not between 0.5 and 60 s ! ",
     "Level above 0 dB ! ",
     "Sample rate not between 8000 and 192000 Hz ! ",
+    "Start frequency not below 0.45 times the sample rate ! ",
+    "Band too narrow: stop frequency below 1.1 times the start frequency ! ",
     "No signal at the left input ! ",
     "No signal at the right input ! ",
     "Not enough memory for the analysis ! ",
@@ -121,6 +125,8 @@ std::string LogSweepParamText(LogSweepParamError error, const LogSweepTexts& t)
     case LogSweepParamError::SecondsOutOfRange: return t.secondsOutOfRange;
     case LogSweepParamError::LevelAboveZero: return t.levelAboveZero;
     case LogSweepParamError::RateOutOfRange: return t.rateOutOfRange;
+    case LogSweepParamError::FromAboveRateShare: return t.fromAboveRateShare;
+    case LogSweepParamError::BandTooNarrow: return t.bandTooNarrow;
     }
     return {};
 }
@@ -196,13 +202,15 @@ bool LogSweepRun::Start()
     withReference_ = settings_.LogSweepWithRef;
     pointsPerOctave_ = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
     signal_ = MakeLogSweep(design_);
-    const auto extra = static_cast<std::size_t>(std::ceil(kLatencyAllowanceSeconds * rateOut));
-    seconds_ = static_cast<double>(signal_.size() + extra) / rateOut;
+    // The recording also covers the delay of a device the wave layer knows (the virtual
+    // card's device under test), so every delay its specification allows is measured.
+    const std::size_t recordFrames = design_.RecordingFrames(engine_.KnownDelayFrames());
+    seconds_ = static_cast<double>(recordFrames) / rateOut;
     running_ = true;
     started_ = std::chrono::steady_clock::now();
     view_.SetRunning(true);
     view_.SetStatus(texts_->running);
-    if (const int code = engine_.StartPlayRecord(signal_, signal_.size() + extra, [this] { Done(); }); code != 0) {
+    if (const int code = engine_.StartPlayRecord(signal_, recordFrames, [this] { Done(); }); code != 0) {
         Fail(texts_->stopped, true, code);
         return false;
     }

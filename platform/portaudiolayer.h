@@ -83,6 +83,8 @@ public:
     /// the buffer is handed to the output stream; the recording holds the round trip's
     /// latency before the first played frame. Both on the virtual card: its own.
     MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
+    /// The virtual card's delay when both devices are the virtual card; 0 for real devices.
+    std::uint32_t WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
     MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
     MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;

@@ -37,6 +37,7 @@
 #include "tests/ui/uitestsupport.h"
 #include "ui/analy.h"
 #include "ui/helpwindow.h"
+#include "ui/messageboxprompts.h"
 #include "ui/shutdownsignals.h"
 #include "ui/shellwindows.h"
 #include "ui/wavegen.h"
@@ -480,6 +481,47 @@ TEST_F(ProgramTest, SigtermDuringARunEndsInOrderAndGivesTheLineItsVolumeBack)
     EXPECT_NE(ReadConfig().find("LINE0=\n"), std::string::npos) << ReadConfig();
 }
 
+TEST_F(ProgramTest, SigtermWhileAStartUpWarningIsOpenEndsTheStartAndTheProgramInOrder)
+{
+    // A weighting file that is no file: the start warns in a modal box.
+    WriteConfig("[ANALYSE]\nFILTER=USER\nFILTERFILE=/dev/zero\n[FFT]\nAVERAGE=7\n");
+    MessageBoxPrompts boxes;
+    PromptService* recording = SetPromptService(&boxes);
+    QObject guard;  // the timers end with the test
+    {
+        ShutdownSignals shutdownSignals([&boxes](int) { boxes.EndSession(); });
+        QString openBox;
+        bool stillOpen = false;
+        QTimer::singleShot(0, &guard, [&openBox] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                openBox = box->objectName();
+            }
+            std::raise(SIGTERM);
+        });
+        QTimer::singleShot(20000, &guard, [&stillOpen] {  // never wait forever
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                stillOpen = true;
+                box->close();
+            }
+        });
+        program = std::make_unique<SonveraProgram>(card, configPath);
+        EXPECT_EQ(program->Start(), 0);
+        EXPECT_EQ(openBox, QStringLiteral("PromptBox"));
+        EXPECT_FALSE(stillOpen);  // the signal closed the box, and no other opened
+        EXPECT_EQ(shutdownSignals.Received(), SIGTERM);
+        program.reset();  // no window is shown after such a start; the program's own end
+    }
+    SetPromptService(recording);
+    const std::string saved = ReadConfig();
+    EXPECT_NE(saved.find("[MAIN]"), std::string::npos) << saved;  // the settings were saved
+    EXPECT_NE(saved.find("AVERAGE=7"), std::string::npos) << saved;
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".snv13.cfg.lock"))));  // the lock released
+    // exit() keeps every later event loop of this thread from running until the
+    // application's own loop runs again: run it once for the tests that follow.
+    QTimer::singleShot(0, &guard, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+
 TEST_F(ProgramTest, TwoOutputDevicesEndWithTheirOwnVolumesAndResetPlaysAtTheOutSlidersVolume)
 {
     auto out = [&](unsigned d) {
@@ -512,6 +554,24 @@ TEST_F(ProgramTest, ALineACrashedSessionLeftIsSetBackAtTheStartWithANoteInTheSta
     EXPECT_EQ(v, 0x00FF00FFu);
     EXPECT_EQ(Find<QLabel>("StatusLine")->text(),
               QStringLiteral("Eingangspegel nach Abbruch zurückgesetzt: Mic   Sonvera Loopback / Sonvera Loopback"));
+}
+
+TEST_F(ProgramTest, TheReadersOfAStartShareOneReadOfTheConfiguration)
+{
+    // A section for each reader of the start, and the record of a line a crashed session
+    // left, which the start clears in the file meanwhile.
+    WriteConfig("[MAIN]\nSPRACHE=E\n[FFT]\nAVERAGE=5\n[ANALYSE]\nFVON=250\n[GEN]\nFGEN=1234\n"
+                "[DIAGPRIV]\nSEPARATOR=;\n[LOGSWEEP]\nSECONDS=7\n[AUXRESTORE]\nLINE1=virtual 00FF00FF Mic\n");
+    Start();
+    EXPECT_EQ(program->Profile().FileReads(), 1u);
+    const Settings& s = program->Main().AppSettings();
+    EXPECT_EQ(s.Main.UiLanguage, 'E');
+    EXPECT_EQ(s.Fft.FftAverage, 5);
+    EXPECT_EQ(s.Analysis.AnaFreqLow, 250);
+    EXPECT_EQ(s.Generator.GenFrequency, 1234);
+    EXPECT_EQ(s.LogSweep.LogSweepSeconds, 7.0);
+    EXPECT_EQ(program->Diagram()->Model().Options.Separator, ";");
+    EXPECT_EQ(ReadConfig().find("00FF00FF"), std::string::npos) << ReadConfig();
 }
 
 TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
