@@ -5,7 +5,7 @@
 #   scripts/screenshots.sh [BUILD_DIR] [WIDTHxHEIGHT] [OUT_DIR] [all|pages|compare]
 #
 # Defaults: build/asan, 1600x1000, docs, all ("pages": the first start and the pages;
-# "compare": overlays, their difference and its print, the log sweep's impulse response). Needs Xvfb, xdotool, xwininfo and ImageMagick's
+# "compare": overlays, markers, their difference and its print, the log sweep's impulse response). Needs Xvfb, xdotool, xwininfo and ImageMagick's
 # import (packages xvfb, xdotool, x11-utils, imagemagick); openbox (package openbox) draws
 # the window frames when it is installed. The display number is $SCREENSHOT_DISPLAY or :59.
 # Not part of the test suite: look at every picture before committing it.
@@ -187,6 +187,18 @@ compare 2 2                   # "Tabelle laden ..."
 answer "Tabelle als Überlagerung laden" "$work/Box C.txt"
 xdotool key Escape            # the file name's completion, should it stay open
 sleep 1
+# Markers: the peak of the first curve, then two clicks on the curves (A, B and their
+# difference).
+compare 6                     # "Spitze markieren"
+read -r x y < <(origin "$diagram")
+width=$(xwininfo -id "$(xdotool search --name "^$diagram\$" | head -1)" | awk '/Width/ {print $2}')
+xdotool mousemove $((x + width * 3 / 10)) $((y + 200)) click 1
+sleep 1
+xdotool mousemove $((x + width * 8 / 10)) $((y + 300)) click 1
+sleep 1
+import -window "$(xdotool search --name "^$diagram\$" | head -1)" "$out/markers.png"
+echo "$out/markers.png"
+compare 7                     # "Marker löschen"
 compare 4 2                   # "Differenz zur Referenz"
 import -window "$(xdotool search --name "^$diagram\$" | head -1)" "$out/overlays.png"
 echo "$out/overlays.png"
