@@ -269,7 +269,11 @@ int RunPlotCommand(CliContext& ctx)
         report += o.pngPath + ": " +
                   (tables.size() == 1 ? std::to_string(tables.front().freqHz.size()) + " points"
                                       : std::to_string(tables.size()) + " tables") +
-                  (valued ? "" : ", none with a value (only the axes are drawn)") + "\n";
+                  (valued ? "" : ", none with a value (only the axes are drawn)");
+        for (std::size_t i = 0; valued && tables.size() > 1 && i < tables.size(); ++i) {
+            report += HasCurveValues(tables[i]) ? "" : "; " + o.tablePaths[i] + ": none with a value";
+        }
+        report += "\n";
     }
     if (!o.outPath.empty()) {
         std::size_t rows = 0;

@@ -113,7 +113,16 @@ bool PrepareTablesModel(const std::vector<DiagramTable>& tables, const DiagramPl
             model.MeasurementName = options.names.front();
         }
     } else {
+        // A table of gaps draws nothing; the others are drawn. The difference needs values
+        // in the table it is taken to.
+        if (options.difference && !HasCurveValues(tables.front())) {
+            error = "the first table, the reference of --diff, has no point with a value";
+            return false;
+        }
         for (std::size_t i = 0; i < tables.size(); ++i) {
+            if (!HasCurveValues(tables[i])) {
+                continue;
+            }
             for (Overlay& o : OverlaysFromTable(tables[i], nameOf(i), false, "")) {
                 std::uint64_t id = 0;
                 if (const OverlayResult r = model.Overlays.Keep(0, std::move(o), &id); !r) {

@@ -99,5 +99,31 @@ TEST(PlotCommand, SeveralTablesDrawnAsDifferencesAndTheTableAsDrawn)
     EXPECT_EQ(testing::ReadBytes(dir.File("b.txt")), b + "# THD+N 0.1 %\n");
 }
 
+
+TEST(PlotCommand, ATableOfGapsDrawsTheAxesAndBesideOthersNothing)
+{
+    testing::TempDir dir;
+    testing::WriteBytes(dir.File("gaps.txt"), "20,nan\n1000,nan\n");
+    testing::WriteBytes(dir.File("a.txt"), kTable);
+    const struct {
+        std::string args;
+        int status;
+        std::string line;  // the start of what it prints
+    } rows[] = {
+        {"'" + dir.File("gaps.txt") + "' --png '" + dir.File("g.png") + "'", 0,
+         dir.File("g.png") + ": 2 points, none with a value (only the axes are drawn)\n"},
+        {"'" + dir.File("a.txt") + "' '" + dir.File("gaps.txt") + "' --png '" + dir.File("g.png") + "'", 0,
+         dir.File("g.png") + ": 2 tables; " + dir.File("gaps.txt") + ": none with a value\n"},
+        {"'" + dir.File("gaps.txt") + "' '" + dir.File("a.txt") + "' --diff --png '" + dir.File("d.png") + "'", 1, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args);
+        const auto r = testing::RunCommand(Cli(row.args));
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.output, row.line);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("d.png")));
+}
+
 }  // namespace
 }  // namespace sonvera
