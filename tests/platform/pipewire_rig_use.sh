@@ -1,0 +1,26 @@
+#!/bin/sh
+# Makes the cable (sonvera_test -> sonvera_test_source) or the device under test
+# (sonvera_dut -> sonvera_dut_source) the default devices of the PipeWire rig in DIR, so
+# ALSA's "default" and the pulse plugin reach it. Usage: pipewire_rig_use.sh DIR cable|dut
+set -u
+dir=${1:?usage: pipewire_rig_use.sh DIR cable|dut}
+case ${2:-} in
+  cable) sink=sonvera_test ;;
+  dut) sink=sonvera_dut ;;
+  *) echo "usage: pipewire_rig_use.sh DIR cable|dut" >&2; exit 2 ;;
+esac
+export XDG_RUNTIME_DIR="$dir/run" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/run/bus" PULSE_SERVER="unix:$dir/run/pulse/native"
+id() { pactl list short "$1" | awk -v n="$2" '$2 == n { print $1 }'; }
+sinkId=$(id sinks $sink)
+sourceId=$(id sources ${sink}_source)
+[ -n "$sinkId" ] && [ -n "$sourceId" ] || { echo "pipewire rig: $sink or ${sink}_source not found" >&2; exit 1; }
+wpctl set-default "$sinkId" && wpctl set-default "$sourceId" || exit 1
+# Wait until the session manager has taken the choice over.
+i=0
+while [ $i -lt 50 ]; do
+  pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -q "\"$sink\"" && exit 0
+  sleep 0.1
+  i=$((i + 1))
+done
+echo "pipewire rig: the default did not change to $sink" >&2
+exit 1
