@@ -8,6 +8,7 @@
 #include <new>
 #include <numbers>
 
+#include "dsp/biquad.h"
 #include "dsp/realtransform.h"
 
 namespace sonvera {
@@ -55,21 +56,40 @@ double Raised(double x)
     return 0.5 - 0.5 * std::cos(kPi * std::clamp(x, 0.0, 1.0));
 }
 
-bool ShowsSweep(const float* x, std::size_t frames, std::size_t sweepFrames, int rateHz)
+// Whether `x` shows the sweep: its power while the sweep plays against its power in the
+// quiet end of the recording, both above half the sweep's lowest frequency. Below that
+// the sweep puts nothing, but a device may: an offset, or the slow decay of a high-pass
+// of a few Hz (an input coupled through a large capacitor) that the sweep's start or an
+// earlier signal has set ringing. Counted, that decay made a device that carries the
+// sweep well look as if it carried none.
+bool ShowsSweep(const float* x, std::size_t frames, const LogSweepDesign& d)
 {
     if (x == nullptr || frames == 0) {
         return false;
     }
+    const int rateHz = d.params.rateHz;
     const std::size_t quiet = std::min<std::size_t>(static_cast<std::size_t>(kQuietSeconds * rateHz),
                                                     frames / 10 + 1);
-    const std::size_t loud = std::min(sweepFrames, frames - quiet);
+    const std::size_t loud = std::min(d.sweepFrames, frames - quiet);
+    BiquadCoeffs highPass;
+    BiquadDesigner designer(rateHz);
+    const int cornerHz = std::max(1, static_cast<int>(d.startHz / 2.0));
+    designer.DesignBiquad(kBiquadHighPass, cornerHz, highPass, 0.0, 1.0);
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
     double loudPower = 0.0;
-    for (std::size_t i = 0; i < loud; ++i) {
-        loudPower += static_cast<double>(x[i]) * x[i];
-    }
     double quietPower = 0.0;
-    for (std::size_t i = frames - quiet; i < frames; ++i) {
-        quietPower += static_cast<double>(x[i]) * x[i];
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double in = x[i];
+        const double y = highPass.b0 * in + highPass.b1 * x1 + highPass.b2 * x2 + highPass.a1 * y1 + highPass.a2 * y2;
+        x2 = x1;
+        x1 = in;
+        y2 = y1;
+        y1 = y;
+        if (i < loud) {
+            loudPower += y * y;
+        } else if (i >= frames - quiet) {
+            quietPower += y * y;
+        }
     }
     loudPower /= static_cast<double>(std::max<std::size_t>(loud, 1));
     quietPower /= static_cast<double>(quiet);
@@ -511,11 +531,11 @@ LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecor
     result.mode = mode;
     result.rateHz = design.params.rateHz;
     const int rate = design.params.rateHz;
-    if (!ShowsSweep(rec.left, rec.frames, design.sweepFrames, rate)) {
+    if (!ShowsSweep(rec.left, rec.frames, design)) {
         result.error = LogSweepError::NoSignalLeft;
         return result;
     }
-    if (!ShowsSweep(rec.right, rec.frames, design.sweepFrames, rate)) {
+    if (!ShowsSweep(rec.right, rec.frames, design)) {
         result.error = LogSweepError::NoSignalRight;
         return result;
     }

@@ -258,6 +258,10 @@ std::string SoundEngine::DeviceErrorText(std::uint32_t code)
         // no device call returns).
         return "The input device could not be closed.";
     }
+    if (code == kEngineFramesLost) {
+        return "The input device \"" + DeviceName('I', inDeviceIndex_) +
+               "\" keeps losing frames: every recording again had gaps.";
+    }
     return ErrorText(code, code <= 1000, kErrorTextChars);
 }
 
@@ -291,7 +295,6 @@ std::uint32_t SoundEngine::InputFormatsMask(int i) const
 int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandlerFn handler)
 {
     captureHandler_ = std::move(handler);
-    DeviceFormat& device = CurrentIn();
     engineError_ = 0;
     if (captureStarted_ || captureOpen_) {
         if (blockInFlight_) {
@@ -317,6 +320,14 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = 3;
         return 3;
     }
+    lostInRow_ = 0;
+    firstTrySeconds_ = layer_.ClockSeconds();
+    return OpenCapture(frames, userValue);
+}
+
+int SoundEngine::OpenCapture(int frames, std::uint32_t userValue)
+{
+    DeviceFormat& device = CurrentIn();
     RefreshFormat(device);
     const WaveFormat& format = device.Format;
     // The block must fit the device buffer and the sample buffer.
@@ -325,6 +336,8 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = static_cast<int>(kMmInvalidParam);
         return engineError_;
     }
+    captureFrames_ = frames;
+    captureUser_ = userValue;
 
     const auto deviceId = static_cast<unsigned>(inDeviceIndex_);
     MmResult r = layer_.WaveInOpen(nullptr, deviceId, format, nullptr, kWaveOpenQuery);
@@ -371,17 +384,74 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = static_cast<int>(r);
         return engineError_;
     }
+    // Started before the call: the instant clock completes the block inside it.
+    captureStarted_ = true;
+    blockInFlight_ = true;
     r = layer_.WaveInStart(inHandle_);
     if (r != kMmNoError) {
+        captureStarted_ = false;
+        blockInFlight_ = false;
         layer_.WaveInUnprepareHeader(inHandle_, &h);
         ReportDeviceError("waveInStart Error ", r, true);
         engineError_ = static_cast<int>(r);
         return engineError_;
     }
-    captureStarted_ = true;
-    blockInFlight_ = true;
     engineError_ = 0;
     return 0;
+}
+
+double SoundEngine::SecondsUntilSignalSettled()
+{
+    if (!playbackActive_ || !playbackHeader_) {
+        return 0.0;
+    }
+    const double roundTrip = std::max(0.0, roundTripSeconds_);
+    const double now = layer_.ClockSeconds();
+    const double start = playbackHeader_->startSeconds;
+    // Not out yet: it starts at the latest now. (At most the whole wait, whatever the
+    // stamp says: a stamp of another clock must not hold a sweep for ever.)
+    const double settled = (start >= 0.0 ? start : now) + roundTrip + signalSettleSeconds_;
+    return std::clamp(settled - now, 0.0, roundTrip + signalSettleSeconds_);
+}
+
+bool SoundEngine::BlockUsable(const WaveHeader& h)
+{
+    const bool gap = (h.flags & kWhdrGap) != 0 || h.bytesRecorded < h.bufferLength;
+    if (gap) {
+        ++droppedBlocks_;
+        return ++lostInRow_ > kMaxLostBlocksInRow;  // given up: the handler learns it
+    }
+    lostInRow_ = 0;
+    if (!playbackActive_ || !playbackHeader_ || h.startSeconds < 0.0) {
+        return true;
+    }
+    // A signal that never starts playing must not hold the measurement for ever.
+    constexpr double kLongestWaitSeconds = 10.0;
+    if (layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds) {
+        return true;
+    }
+    const double start = playbackHeader_->startSeconds;
+    return start >= 0.0 && h.startSeconds >= start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_;
+}
+
+void SoundEngine::RecordAgain()
+{
+    WaveHeader& h = *captureHeader_;
+    blockInFlight_ = false;
+    layer_.WaveInUnprepareHeader(inHandle_, &h);
+    if (captureStarted_) {
+        captureStarted_ = layer_.WaveInReset(inHandle_) != kMmNoError;
+    }
+    if (captureOpen_) {
+        layer_.WaveInUnprepareHeader(inHandle_, &h);
+        captureOpen_ = layer_.WaveInClose(inHandle_) != kMmNoError;
+    }
+    const int code = captureStarted_ || captureOpen_ ? kEngineCloseFailed : OpenCapture(captureFrames_, captureUser_);
+    if (code != 0 && captureHandler_) {
+        pendingError_ = code;
+        CaptureHandlerFn handler = captureHandler_;
+        handler();
+    }
 }
 
 const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue)
@@ -392,6 +462,17 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
     userValue = 0;
     if (!Started()) {
         engineError_ = 3;
+        return nullptr;
+    }
+    if (pendingError_ != 0 || lostInRow_ > kMaxLostBlocksInRow) {
+        // The block was recorded again and that failed, or every try lost frames.
+        const int code = pendingError_ != 0 ? pendingError_ : kEngineFramesLost;
+        pendingError_ = 0;
+        lostInRow_ = 0;
+        CloseCaptureForShutdown();
+        engineError_ = captureOpen_ ? kEngineCloseFailed : code;
+        blockValueCount_ = 0;
+        overloadCount_ = 0;
         return nullptr;
     }
     blockInFlight_ = false;
@@ -449,6 +530,10 @@ void SoundEngine::OnWaveInData(const void* header, std::uint64_t session)
         return;
     }
     lastCompletedHeader_ = header;
+    if (blockInFlight_ && !BlockUsable(*captureHeader_)) {
+        RecordAgain();
+        return;
+    }
     if (captureHandler_) {
         // A copy: the handler may start the next capture and so replace the stored one.
         CaptureHandlerFn handler = captureHandler_;
@@ -539,6 +624,8 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
         engineError_ = static_cast<int>(kMmInvalidParam);
         return engineError_;
     }
+    // Measurements count from the tone's arrival; a device in use is measured later.
+    MeasureRoundTrip();
 
     DeviceFormat& device = CurrentOut();
     RefreshFormat(device);

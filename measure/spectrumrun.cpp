@@ -14,10 +14,22 @@ namespace sonvera {
 
 namespace {
 
-const SpectrumTexts kGermanTexts{" LI ", " RE ", " keine Grundwelle ", "Probleme beim Sample (",
-                                 "Probleme beim Beginn Samplen (", "Band schmaler als Notch"};
-const SpectrumTexts kEnglishTexts{" le ", " ri ", " no fundamental ", "Problems at Start Sampling (",
-                                  "Problems at Open Sampling (", "band narrower than notch"};
+const SpectrumTexts kGermanTexts{" LI ",
+                                 " RE ",
+                                 " keine Grundwelle ",
+                                 "Probleme beim Sample (",
+                                 "Probleme beim Beginn Samplen (",
+                                 "Band schmaler als Notch",
+                                 " | ",
+                                 " Blöcke mit Lücken verworfen"};
+const SpectrumTexts kEnglishTexts{" le ",
+                                  " ri ",
+                                  " no fundamental ",
+                                  "Problems at Start Sampling (",
+                                  "Problems at Open Sampling (",
+                                  "band narrower than notch",
+                                  " | ",
+                                  " blocks with gaps dropped"};
 
 std::string Cut(std::string text, std::size_t maxChars)
 {
@@ -235,6 +247,7 @@ void SpectrumRun::StartButtonClick()
     fft.FftYMin = levelMin;
     fft.FftYMax = levelMax;
     view_.SetInputLevel(settings_.Volume.GenInVolume);
+    engine_.ResetDroppedBlocks();
     const int code = engine_.StartCapture(fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
     if (code != 0) {
         SetRunning(false);
@@ -282,6 +295,12 @@ void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
     params.WindowNoiseBandwidth = transform_.WindowNoiseBandwidth();
 }
 
+std::string SpectrumRun::DroppedText() const
+{
+    const int dropped = engine_.DroppedBlocks();
+    return dropped > 0 ? texts_->droppedLead + std::to_string(dropped) + texts_->droppedTail : std::string();
+}
+
 void SpectrumRun::ComposeResultLines()
 {
     const int half = settings_.Fft.FftPoints / 2;
@@ -298,7 +317,7 @@ void SpectrumRun::ComposeResultLines()
         const double vl = MeasureLevel(left, params, weighting);
         const double vr = MeasureLevel(right, params, weighting);
         diagram_.SetResultLine(Cut("Level: " + LL + FormatFixed(vl, 2) + "dB" + RL + FormatFixed(vr, 2) +
-                                       "dB   Filter: " + filter_.AnaFilterName,
+                                       "dB   Filter: " + filter_.AnaFilterName + DroppedText(),
                                    kLineMaxChars));
     }
     if (a.ThdMeasure) {
@@ -317,7 +336,7 @@ void SpectrumRun::ComposeResultLines()
         const std::string leftPart = part(left);
         const std::string rightPart = part(right);
         diagram_.SetResultLine(Cut("THD+N: " + LL + leftPart + " | " + RL + rightPart +
-                                       " |   Filter: " + filter_.AnaFilterName,
+                                       " |   Filter: " + filter_.AnaFilterName + DroppedText(),
                                    kLineMaxChars));
     }
     if (RunMode == 2) {

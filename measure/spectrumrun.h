@@ -83,6 +83,9 @@ struct SpectrumTexts {
     std::string openFailure = "Probleme beim Beginn Samplen (";
     /// In place of a THD+N reading when every bin of the band lies in the notch.
     std::string bandInNotch = "Band schmaler als Notch";
+    /// After the reading when blocks with gaps were recorded again: lead, count, tail.
+    std::string droppedLead = " | ";
+    std::string droppedTail = " Blöcke mit Lücken verworfen";
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -149,6 +152,8 @@ private:
     int InputRate() const;
     int InputBits() const;
     void ComposeResultLines();
+    /// What follows the reading when blocks with gaps were recorded again ("" if none).
+    std::string DroppedText() const;
     void StoreSpectrum();
     void DeviceErrorBox(const std::string& prefix, int code);
     void ReportDeviceError(int code);

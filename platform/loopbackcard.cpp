@@ -193,6 +193,11 @@ struct LoopbackCard::Impl {
     WavePost outPost;
     std::deque<Segment> segments;
 
+    std::int64_t latencyTicks = 0;  // of the cable, both channels
+    int gapBlocks = 0;              // input buffers still to lose frames
+    int gapFrames = 64;
+    std::int64_t gapSkip = 0;       // ticks the front buffer's frames jump from its middle on
+
     std::atomic<unsigned> postedInData{0};
     std::atomic<unsigned> postedOutDone{0};
 
@@ -275,7 +280,7 @@ struct LoopbackCard::Impl {
     // The DUT's output for the input frame at `tick` (delay applied on the read side).
     double DutAt(std::int64_t tick, std::int64_t delayTicks)
     {
-        return dutProc->Process(OutputAt(tick - delayTicks).second);
+        return dutProc->Process(OutputAt(tick - delayTicks - latencyTicks).second);
     }
 
     // Records frames [first, last) of the front input buffer, whose frame 0 is at
@@ -308,10 +313,12 @@ struct LoopbackCard::Impl {
         // At the common rates a frame is a whole number of ticks: one multiplication a
         // frame instead of FrameTick's divisions (the same ticks).
         const std::int64_t frameTicks = kTicksPerSecond % rate == 0 ? kTicksPerSecond / rate : 0;
+        const std::uint32_t half = FramesOf(h) / 2;
         for (std::uint32_t i = first; i < last; ++i) {
-            const std::int64_t tick = frameTicks != 0 ? inBlockStart + i * frameTicks
-                                                      : FrameTick(inBlockStart, i, rate);
-            const double left = OutputAt(tick).first * lineLeft;
+            const std::int64_t tick = (frameTicks != 0 ? inBlockStart + i * frameTicks
+                                                       : FrameTick(inBlockStart, i, rate)) +
+                                      (i >= half ? gapSkip : 0);
+            const double left = OutputAt(tick - latencyTicks).first * lineLeft;
             const double right = DutAt(tick, delayTicks) * lineRight;
             char* frame = h->data + static_cast<std::size_t>(i) * inFormat.BlockAlign;
             if (inFormat.Channels == 2) {
@@ -351,9 +358,21 @@ struct LoopbackCard::Impl {
             Record(h, inFilled, frames);
             inFilled = 0;
             inQueue.pop_front();
-            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
-            inBlockStart = end;
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone | (gapSkip != 0 ? kWhdrGap : 0);
+            h->startSeconds = static_cast<double>(inBlockStart) / kTicksPerSecond;
+            inBlockStart = end + gapSkip;
+            NextBlockGap();
             out.push_back({inPost, WaveMessage::InData, h});
+        }
+    }
+
+    // Arms the injected gap of the front input buffer, if one is due.
+    void NextBlockGap()
+    {
+        gapSkip = 0;
+        if (gapBlocks > 0 && inFormat.SamplesPerSec > 0) {
+            --gapBlocks;
+            gapSkip = FrameTick(0, gapFrames, inFormat.SamplesPerSec);
         }
     }
 
@@ -519,6 +538,31 @@ LoopbackCard::~LoopbackCard()
 std::string LoopbackCard::BackendName() const
 {
     return "virtual";
+}
+
+double LoopbackCard::ClockSeconds()
+{
+    std::lock_guard lock(impl_->mutex);
+    return static_cast<double>(impl_->Now()) / kTicksPerSecond;
+}
+
+double LoopbackCard::KnownRoundTripSeconds(unsigned in, unsigned out)
+{
+    std::lock_guard lock(impl_->mutex);
+    return in == 0 && out == 0 ? static_cast<double>(impl_->latencyTicks) / kTicksPerSecond : -1.0;
+}
+
+void LoopbackCard::SetCableLatency(double seconds)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->latencyTicks = static_cast<std::int64_t>(std::llround(std::max(0.0, seconds) * kTicksPerSecond));
+}
+
+void LoopbackCard::InjectInputGaps(int blocks, int lostFrames)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->gapBlocks = std::max(0, blocks);
+    impl_->gapFrames = std::max(1, lostFrames);
 }
 
 void LoopbackCard::InjectFault(WaveCall call, MmResult code, bool always)
@@ -795,8 +839,9 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
         if (header->bufferLength < d.inFormat.BlockAlign) {
             return kMmInvalidParam;
         }
-        header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        header->flags = (header->flags | kWhdrInQueue) & ~(kWhdrDone | kWhdrGap);
         header->bytesRecorded = 0;
+        header->startSeconds = -1.0;
         if (d.inStarted && d.inQueue.empty()) {
             // What arrived while no buffer was queued is lost, as on a real card.
             d.inBlockStart = std::max(d.inBlockStart, SnapUp(d.Now(), d.inFormat.SamplesPerSec));
@@ -827,6 +872,7 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
         }
         d.inStarted = true;
         d.inBlockStart = SnapUp(d.Now(), d.inFormat.SamplesPerSec);
+        d.NextBlockGap();
         d.RunInstant(postings);
         d.Reschedule();
     }
@@ -995,6 +1041,7 @@ MmResult LoopbackCard::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
         s.endTick = FrameTick(s.startTick, static_cast<std::int64_t>(s.totalFrames),
                               d.outFormat.SamplesPerSec);
         header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        header->startSeconds = static_cast<double>(s.startTick) / kTicksPerSecond;
         d.segments.push_back(s);
         d.CompleteOutput(now, postings);
         d.Reschedule();
@@ -1100,11 +1147,13 @@ MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, 
         seg.startTick = start;
         seg.endTick = FrameTick(start, static_cast<std::int64_t>(seg.frames), outRate);
         outHeader->flags = (outHeader->flags | kWhdrInQueue) & ~kWhdrDone;
+        outHeader->startSeconds = static_cast<double>(seg.startTick) / kTicksPerSecond;
         d.segments.push_back(seg);
         d.inStarted = true;
         d.inBlockStart = start / kTicksPerSecond * kTicksPerSecond +
                          (start % kTicksPerSecond) * inRate / kTicksPerSecond * kTicksPerSecond / inRate;
         d.inFilled = 0;
+        d.NextBlockGap();
         d.RunInstant(postings);
         d.Reschedule();
     }

@@ -153,21 +153,34 @@ struct Stream {
     }
 };
 
+double SteadySeconds()
+{
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// A played gap (the output ran dry) reaches the input a round trip later: the input
+// marks the buffer it fills while one was reported as broken too.
+std::atomic<bool> outputGap{false};
+
 int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                  PaStreamCallbackFlags, void* user)
+                  PaStreamCallbackFlags status, void* user)
 {
     auto& x = *static_cast<BufferExchange*>(user);
     x.ServiceReset();
-    x.Capture(static_cast<const char*>(input), frames);
+    const bool lost = (status & (paInputOverflow | paInputUnderflow)) != 0 || outputGap.exchange(false);
+    x.Capture(static_cast<const char*>(input), frames, lost, SteadySeconds());
     return paContinue;
 }
 
 int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                   PaStreamCallbackFlags, void* user)
+                   PaStreamCallbackFlags status, void* user)
 {
     auto& x = *static_cast<BufferExchange*>(user);
     x.ServiceReset();
-    x.Play(static_cast<char*>(output), frames);
+    if ((status & (paOutputUnderflow | paOutputOverflow)) != 0 && x.Playing()) {
+        outputGap.store(true);
+    }
+    x.Play(static_cast<char*>(output), frames, SteadySeconds());
     return paContinue;
 }
 
@@ -183,6 +196,7 @@ struct RealDevice {
 
 struct PortAudioLayer::Impl {
     bool paStarted = false;
+    std::string backendName = "portaudio";
     std::vector<RealDevice> inputs;
     std::vector<RealDevice> outputs;
     std::unique_ptr<LoopbackCard> loopback;
@@ -381,7 +395,7 @@ int RealDeviceOfSlot(unsigned deviceId, unsigned realCount)
 
 PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>()) {}
 
-std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error)
+std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error, bool jack)
 {
     std::unique_ptr<PortAudioLayer> layer(new PortAudioLayer());
     Impl& d = *layer->impl_;
@@ -392,9 +406,17 @@ std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std
         return nullptr;
     }
     d.paStarted = true;
-    const PaHostApiIndex api = Pa_GetDefaultHostApi();
-    const PaDeviceIndex defaultIn = Pa_GetDefaultInputDevice();
-    const PaDeviceIndex defaultOut = Pa_GetDefaultOutputDevice();
+    const PaHostApiIndex api = jack ? Pa_HostApiTypeIdToHostApiIndex(paJACK) : Pa_GetDefaultHostApi();
+    const PaHostApiInfo* apiInfo = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    if (apiInfo == nullptr) {
+        error = jack ? "PortAudio finds no JACK server (is one running? Under PipeWire, pipewire-jack serves "
+                       "it: start the program through pw-jack)"
+                     : "PortAudio has no host API";
+        return nullptr;
+    }
+    d.backendName = jack ? "jack" : "portaudio";
+    const PaDeviceIndex defaultIn = apiInfo->defaultInputDevice;
+    const PaDeviceIndex defaultOut = apiInfo->defaultOutputDevice;
     const PaDeviceIndex count = Pa_GetDeviceCount();
     auto collect = [&](bool input, PaDeviceIndex defaultDevice, std::vector<RealDevice>& list) {
         for (PaDeviceIndex i = 0; i < count; ++i) {
@@ -404,7 +426,7 @@ std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std
                 continue;
             }
             const std::string name = info->name ? info->name : "";
-            if (i != defaultDevice && IsPluginOnlyName(name)) {
+            if (i != defaultDevice && !jack && IsPluginOnlyName(name)) {
                 continue;
             }
             RealDevice dev{i, name, MixerNameFor(name), std::nullopt};
@@ -444,7 +466,7 @@ PortAudioLayer::~PortAudioLayer()
 
 std::string PortAudioLayer::BackendName() const
 {
-    return "portaudio";
+    return impl_->backendName;
 }
 
 unsigned PortAudioLayer::RealInputCount() const
@@ -928,6 +950,16 @@ MmResult PortAudioLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader
     return so.exchange.Queue(outHeader) ? kMmNoError : kMmNoMem;
 }
 
+double PortAudioLayer::KnownRoundTripSeconds(unsigned in, unsigned out)
+{
+    Impl& d = *impl_;
+    if (RealDeviceOfSlot(in, static_cast<unsigned>(d.inputs.size())) == -1 &&
+        RealDeviceOfSlot(out, static_cast<unsigned>(d.outputs.size())) == -1) {
+        return d.loopback->KnownRoundTripSeconds(0, 0);
+    }
+    return -1.0;
+}
+
 // --- volumes -----------------------------------------------------------------------
 
 // The wave-out volume is the program's own: a gain on what it plays, per device and for
@@ -997,8 +1029,8 @@ std::unique_ptr<WaveLayer> CreateWaveLayer(AudioBackend backend, const DutConfig
         return std::make_unique<LoopbackCard>(dut, LoopbackClock::RealTime);
     }
     std::string paError;
-    auto layer = PortAudioLayer::Create(dut, paError);
-    if (backend == AudioBackend::PortAudio) {
+    auto layer = PortAudioLayer::Create(dut, paError, backend == AudioBackend::Jack);
+    if (backend == AudioBackend::PortAudio || backend == AudioBackend::Jack) {
         if (!layer) {
             error = paError;
         }
