@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -245,24 +246,52 @@ struct LoopbackCard::Impl {
         return AuxCount() > kLineInIndex ? VolumeFactor(auxVolumes[kLineInIndex], right) : 1.0;
     }
 
+    // One played frame (left, right) of segment `s`; silence outside it.
+    std::pair<double, double> FrameOf(const Segment& s, std::int64_t index) const
+    {
+        if (index < 0 || static_cast<std::uint64_t>(index) >= s.totalFrames || s.frames == 0) {
+            return {0.0, 0.0};
+        }
+        const char* frame = s.header->data + (static_cast<std::uint64_t>(index) % s.frames) * outFormat.BlockAlign;
+        const int bits = outFormat.BitsPerSample;
+        const double left = ReadSample(frame, bits);
+        return {left, outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left};
+    }
+
     // The output (left, right) at `tick`, volume applied; silence where nothing plays.
+    // Input and output at one rate: the frame that plays then. At two rates the cable
+    // converts as a sound server does: band-limited interpolation (a Blackman-windowed
+    // sinc of kTaps frames, its corner below the lower rate's half), so a tone crosses
+    // without the images a held sample would add.
     std::pair<double, double> OutputAt(std::int64_t tick) const
     {
         for (const Segment& s : segments) {
             if (tick < s.startTick || tick >= s.endTick) {
                 continue;
             }
-            const auto index = static_cast<std::uint64_t>(
-                (tick - s.startTick) * outFormat.SamplesPerSec / kTicksPerSecond);
-            if (index >= s.totalFrames || s.frames == 0) {
-                return {0.0, 0.0};
+            const std::uint32_t rate = outFormat.SamplesPerSec;
+            const std::uint32_t inRate = inFormat.SamplesPerSec;
+            std::pair<double, double> v;
+            if (inRate == 0 || inRate == rate) {
+                v = FrameOf(s, static_cast<std::int64_t>((tick - s.startTick) * rate / kTicksPerSecond));
+            } else {
+                constexpr int kTaps = 32;
+                const double position = static_cast<double>(tick - s.startTick) * rate / kTicksPerSecond;
+                const auto first = static_cast<std::int64_t>(std::floor(position));
+                const double corner = 0.9 * std::min(1.0, static_cast<double>(inRate) / rate);
+                for (int k = -kTaps / 2 + 1; k <= kTaps / 2; ++k) {
+                    const double x = position - static_cast<double>(first + k);
+                    const double a = 2.0 * std::numbers::pi * (x + kTaps / 2.0) / kTaps;
+                    const double window = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
+                    const double px = std::numbers::pi * corner * x;
+                    const double h = corner * window * (px == 0.0 ? 1.0 : std::sin(px) / px);
+                    const auto [l, r] = FrameOf(s, first + k);
+                    v.first += h * l;
+                    v.second += h * r;
+                }
             }
-            const char* frame = s.header->data + (index % s.frames) * outFormat.BlockAlign;
-            const int bits = outFormat.BitsPerSample;
-            const double left = ReadSample(frame, bits);
-            const double right = outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left;
             const std::uint32_t volume = OutVolume(0);
-            return {left * VolumeFactor(volume, false), right * VolumeFactor(volume, true)};
+            return {v.first * VolumeFactor(volume, false), v.second * VolumeFactor(volume, true)};
         }
         return {0.0, 0.0};
     }
@@ -361,7 +390,10 @@ struct LoopbackCard::Impl {
             h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone | (gapSkip != 0 ? kWhdrGap : 0);
             h->startSeconds = static_cast<double>(inBlockStart) / kTicksPerSecond;
             inBlockStart = end + gapSkip;
-            NextBlockGap();
+            gapSkip = 0;
+            if (!inQueue.empty()) {
+                NextBlockGap();  // the next buffer goes on at once
+            }
             out.push_back({inPost, WaveMessage::InData, h});
         }
     }
@@ -846,6 +878,7 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
             // What arrived while no buffer was queued is lost, as on a real card.
             d.inBlockStart = std::max(d.inBlockStart, SnapUp(d.Now(), d.inFormat.SamplesPerSec));
             d.inFilled = 0;
+            d.NextBlockGap();
         }
         d.inQueue.push_back(header);
         d.RunInstant(postings);

@@ -57,7 +57,7 @@ enum class WaveCall {
 /// With equal rates, full volumes and equal bits, left input = left output bit-exact.
 /// Output and input share one time line: the input block covers the time from its
 /// start to its completion, and reads the output that plays during that time (when
-/// the rates differ, the output sample at that moment, without interpolation).
+/// the rates differ, converted by band-limited interpolation, as a sound server does).
 ///
 /// Formats: PCM, 1 or 2 channels, 8/16/32 bits, 1000 .. 200000 Hz. The caps report
 /// every standard format, 2 channels, wave-out support kWaveCapsVolume|kWaveCapsLrVolume.
