@@ -343,8 +343,13 @@ double ChannelAnalyser::ResidualDelay(const std::vector<Complex>& s, const std::
 {
     const std::size_t bins = s.size();
     const double m = 2.0 * static_cast<double>(bins - 1);
-    const std::size_t kA = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(bandLow_ * m / rate_)));
-    const std::size_t kB = std::min(bins - 1, static_cast<std::size_t>(std::floor(bandHigh_ * m / rate_)));
+    // The middle of the band, two octaves above its bottom and one below its top: near
+    // the edges the minimum phase leans on the continued magnitude (a filter's corner
+    // just beyond the band bends it), and a pure delay has the same slope everywhere.
+    const double fitLow = std::min(4.0 * bandLow_, std::sqrt(bandLow_ * bandHigh_));
+    const double fitHigh = std::max(bandHigh_ / 2.0, std::sqrt(bandLow_ * bandHigh_));
+    const std::size_t kA = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(fitLow * m / rate_)));
+    const std::size_t kB = std::min(bins - 1, std::max(kA + 2, static_cast<std::size_t>(std::floor(fitHigh * m / rate_))));
     double strongest = 0.0;
     for (std::size_t k = kA; k <= kB; ++k) {
         strongest = std::max(strongest, std::abs(s[k]));
