@@ -402,7 +402,7 @@ int SoundEngine::OpenCapture(int frames, std::uint32_t userValue)
 
 double SoundEngine::SecondsUntilSignalSettled()
 {
-    if (!playbackActive_ || !playbackHeader_) {
+    if (!SignalPlays()) {
         return 0.0;
     }
     const double roundTrip = std::max(0.0, roundTripSeconds_);
@@ -422,7 +422,7 @@ bool SoundEngine::BlockUsable(const WaveHeader& h)
         return ++lostInRow_ > kMaxLostBlocksInRow;  // given up: the handler learns it
     }
     lostInRow_ = 0;
-    if (!playbackActive_ || !playbackHeader_ || h.startSeconds < 0.0) {
+    if (!SignalPlays() || h.startSeconds < 0.0) {
         return true;
     }
     // A signal that never starts playing must not hold the measurement for ever.
@@ -432,6 +432,13 @@ bool SoundEngine::BlockUsable(const WaveHeader& h)
     }
     const double start = playbackHeader_->startSeconds;
     return start >= 0.0 && h.startSeconds >= start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_;
+}
+
+bool SoundEngine::SignalPlays() const
+{
+    // A looped signal is what a measurement plays and waits for; a buffer played once
+    // (durations of tests and tools) is taken as it comes.
+    return playbackActive_ && playbackHeader_ && (playbackHeader_->flags & kWhdrBeginLoop) != 0;
 }
 
 void SoundEngine::RecordAgain()
@@ -531,6 +538,7 @@ void SoundEngine::OnWaveInData(const void* header, std::uint64_t session)
     }
     lastCompletedHeader_ = header;
     if (blockInFlight_ && !BlockUsable(*captureHeader_)) {
+        ++recordedAgain_;
         RecordAgain();
         return;
     }

@@ -119,6 +119,9 @@ public:
     /// Such a block never reaches a handler.
     int DroppedBlocks() const { return droppedBlocks_; }
     void ResetDroppedBlocks() { droppedBlocks_ = 0; }
+    /// Blocks recorded again since the engine was made, for either reason (for tests
+    /// that count what the device completed).
+    int BlocksRecordedAgain() const { return recordedAgain_; }
     /// No block is taken from before the signal playing has reached the input (its
     /// start on the output plus the round trip) and `seconds` more have passed: such a
     /// block is recorded again, silently.
@@ -259,6 +262,8 @@ private:
     bool BlockUsable(const WaveHeader& h);
     /// Closes the device after a block that is not used and records the block again.
     void RecordAgain();
+    /// A looped signal plays (the one the arrival rule waits for).
+    bool SignalPlays() const;
     /// The key of the current device pair and formats, for the round trip.
     std::string RoundTripKey() const;
     void ReportDeviceError(const char* what, std::uint32_t code, bool input);
@@ -310,6 +315,7 @@ private:
     std::uint32_t captureUser_ = 0;
     int pendingError_ = 0;   // a block recorded again could not be started
     int droppedBlocks_ = 0;
+    int recordedAgain_ = 0;
     int lostInRow_ = 0;
     double signalSettleSeconds_ = kDefaultSignalSettleSeconds;
     double firstTrySeconds_ = -1.0;  // clock of the first try of the block in flight
