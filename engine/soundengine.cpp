@@ -443,17 +443,10 @@ bool SoundEngine::SignalPlays() const
 
 void SoundEngine::RecordAgain()
 {
-    WaveHeader& h = *captureHeader_;
-    blockInFlight_ = false;
-    layer_.WaveInUnprepareHeader(inHandle_, &h);
-    if (captureStarted_) {
-        captureStarted_ = layer_.WaveInReset(inHandle_) != kMmNoError;
-    }
-    if (captureOpen_) {
-        layer_.WaveInUnprepareHeader(inHandle_, &h);
-        captureOpen_ = layer_.WaveInClose(inHandle_) != kMmNoError;
-    }
-    const int code = captureStarted_ || captureOpen_ ? kEngineCloseFailed : OpenCapture(captureFrames_, captureUser_);
+    // Closed as at a shutdown: a reset that fails does not keep the device marked as
+    // recording once it is closed, so the block is recorded again all the same.
+    CloseCaptureForShutdown();
+    const int code = captureOpen_ ? kEngineCloseFailed : OpenCapture(captureFrames_, captureUser_);
     if (code != 0 && captureHandler_) {
         pendingError_ = code;
         CaptureHandlerFn handler = captureHandler_;
