@@ -34,9 +34,10 @@ int RunSettingsCommand(CliContext& ctx)
         return ctx.Fail(2, error);
     }
     const std::string path = ConfigFilePath(ctx.options.configPath);
-    const ProfileFile file(path);
+    ProfileFile file(path);
     FileProblem problem;
-    if (file.Probe(&problem) == ProfileFile::Status::Unreadable) {
+    // One read of the file for every reader below.
+    if (file.BeginReading(&problem) == ProfileFile::Status::Unreadable) {
         // Printing defaults here would pass them off as the file's contents.
         return ctx.Fail(1, "cannot read '" + path + "': " + DescribeFileProblem(problem));
     }

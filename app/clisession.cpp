@@ -62,7 +62,8 @@ int CliSession::Start(std::unique_ptr<WaveLayer> layer)
     const std::string configPath = ConfigFilePath(ctx_.options.configPath);
     profile_ = std::make_unique<ProfileFile>(configPath);
     FileProblem problem;
-    if (profile_->Probe(&problem) == ProfileFile::Status::Unreadable) {
+    // One read of the file for every reader of the session (it never writes it).
+    if (profile_->BeginReading(&problem) == ProfileFile::Status::Unreadable) {
         // Measuring with defaults would pass them off as the file's settings.
         return ctx_.Fail(1, "cannot read '" + configPath + "': " + DescribeFileProblem(problem));
     }

@@ -575,7 +575,7 @@ ProfileFile ProfileFile::InMemory(std::string_view text)
 {
     ProfileFile file{std::string()};
     file.inMemory_ = true;
-    file.memory_ = std::make_unique<Document>(Document::Parse(text));
+    file.memory_ = std::make_shared<Document>(Document::Parse(text));
     return file;
 }
 
@@ -589,12 +589,14 @@ ProfileFile ProfileFile::Snapshot() const
     ProfileFile copy{path_};
     copy.inMemory_ = true;
     if (memory_) {
-        copy.memory_ = std::make_unique<Document>(*memory_);
+        copy.memory_ = memory_;  // shared until one of the two writes
+    } else if (held_) {
+        copy.memory_ = held_;
     } else {
         std::string text;
         FileProblem problem;
-        ReadFile(path_, text, problem);
-        copy.memory_ = std::make_unique<Document>(Document::Parse(text));
+        ReadForReader(text, problem);
+        copy.memory_ = std::make_shared<Document>(Document::Parse(text));
     }
     return copy;
 }
@@ -614,12 +616,12 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
                                    std::size_t bufferSize) const
 {
     std::optional<std::string> value;
-    if (memory_) {
-        value = memory_->Get(section, key);
+    if (const Document* doc = ReadDocument()) {
+        value = doc->Get(section, key);
     } else {
         std::string text;
         FileProblem problem;
-        if (ReadFile(path_, text, problem) == ReadResult::Ok) {
+        if (ReadForReader(text, problem) == Status::Ok) {
             value = Document::Parse(text).Get(section, key);
         }
     }
@@ -675,7 +677,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
     }
 
     if (inMemory_) {
-        memory_->Set(section, key, clean);
+        OwnMemory().Set(section, key, clean);
         writes_.push_back({std::string(section), std::string(key), clean});
         lastWriteOk_ = true;
         return true;
@@ -687,7 +689,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
             lastWriteOk_ = false;
             return false;
         }
-        memory_->Set(section, key, clean);
+        OwnMemory().Set(section, key, clean);
         lastWriteOk_ = true;
         return true;
     }
@@ -700,7 +702,13 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
     }
     Document doc = Document::Parse(text);
     doc.Set(section, key, clean);
-    return Save(doc);
+    if (!Save(doc)) {
+        return false;
+    }
+    if (held_) {
+        held_ = std::make_shared<Document>(std::move(doc));  // what the file holds now
+    }
+    return true;
 }
 
 void ProfileFile::BeginBatch()
@@ -719,7 +727,7 @@ void ProfileFile::BeginBatch()
         batchOk_ = false;
         return;
     }
-    memory_ = std::make_unique<Document>(Document::Parse(text));
+    memory_ = std::make_shared<Document>(Document::Parse(text));
 }
 
 bool ProfileFile::EndBatch()
@@ -735,7 +743,11 @@ bool ProfileFile::EndBatch()
     }
     bool ok = batchOk_;
     if (batchWritten_ && memory_) {
-        ok = Save(*memory_) && ok;
+        const bool saved = Save(*memory_);
+        if (saved && held_) {
+            held_ = memory_;  // what the file holds now
+        }
+        ok = saved && ok;
     } else if (batchWritten_) {
         Failed(batchProblem_);  // the file could not be read when the batch began
     }
@@ -751,11 +763,41 @@ ProfileFile::Status ProfileFile::Probe(FileProblem* problem) const
     }
     std::string head;
     FileProblem why;
-    const ReadResult result = ReadFile(path_, head, why, true);
+    const Status status = ReadForReader(head, why, true);
     if (problem != nullptr) {
         *problem = why;
     }
-    switch (result) {
+    return status;
+}
+
+ProfileFile::Status ProfileFile::BeginReading(FileProblem* problem)
+{
+    if (readDepth_++ == 0) {
+        heldStatus_ = Status::Ok;
+        heldProblem_ = {};
+        if (!inMemory_) {
+            std::string text;
+            heldStatus_ = ReadForReader(text, heldProblem_);
+            held_ = std::make_shared<Document>(Document::Parse(text));
+        }
+    }
+    if (problem != nullptr) {
+        *problem = heldProblem_;
+    }
+    return heldStatus_;
+}
+
+void ProfileFile::EndReading()
+{
+    if (readDepth_ > 0 && --readDepth_ == 0) {
+        held_.reset();
+    }
+}
+
+ProfileFile::Status ProfileFile::ReadForReader(std::string& text, FileProblem& problem, bool headOnly) const
+{
+    ++fileReads_;
+    switch (ReadFile(path_, text, problem, headOnly)) {
     case ReadResult::Ok:
         return Status::Ok;
     case ReadResult::Missing:
@@ -766,14 +808,27 @@ ProfileFile::Status ProfileFile::Probe(FileProblem* problem) const
     return Status::Unreadable;
 }
 
+const ProfileFile::Document* ProfileFile::ReadDocument() const
+{
+    return memory_ ? memory_.get() : held_.get();
+}
+
+ProfileFile::Document& ProfileFile::OwnMemory()
+{
+    if (memory_.use_count() > 1) {
+        memory_ = std::make_shared<Document>(*memory_);
+    }
+    return *memory_;
+}
+
 std::string ProfileFile::Text() const
 {
-    if (memory_) {
-        return memory_->Serialize();
+    if (const Document* doc = ReadDocument()) {
+        return doc->Serialize();
     }
     std::string text;
     FileProblem problem;
-    if (ReadFile(path_, text, problem) != ReadResult::Ok) {
+    if (ReadForReader(text, problem) != Status::Ok) {
         return {};
     }
     return Document::Parse(text).Serialize();

@@ -56,7 +56,9 @@ std::string DescribeFileProblem(const FileProblem& problem, char language = 'E')
 /// the file are removed by the next save.
 ///
 /// Reading: GetString reads the file for each call; Snapshot reads it once and answers
-/// every later read from memory, which is what the section readers use.
+/// every later read from memory, which is what the section readers use. Between
+/// BeginReading and EndReading every read comes from one copy read at the beginning, so
+/// the readers of a whole start parse the file once.
 ///
 /// An in-memory file (InMemory) behaves the same without touching the disk, and
 /// records every write in call order (Writes).
@@ -83,7 +85,8 @@ public:
 
     /// The file as it is now, read once into memory (an unreadable file gives an empty
     /// one); reads of the copy never touch the disk again. Writes to the copy stay in
-    /// memory. Of an in-memory file or during a batch: a copy of the text in memory.
+    /// memory. Of an in-memory file, during a batch or between BeginReading and
+    /// EndReading: the text in memory, shared until one of the two is written.
     ProfileFile Snapshot() const;
 
     /// The value of `key` in `section`, with surrounding blanks removed; `defaultValue`
@@ -134,6 +137,18 @@ public:
     /// not, `problem` (if given) says why.
     Status Probe(FileProblem* problem = nullptr) const;
 
+    /// Reads the file once now; until EndReading, GetString, Snapshot and Text answer
+    /// from that copy (an unreadable file gives an empty one, as its reads give the
+    /// defaults). Writes meanwhile still read and replace the file, and the copy becomes
+    /// what they saved. Returns what Probe tells, from the same read. Calls nest: an
+    /// inner one reads nothing and returns the outer one's answer.
+    Status BeginReading(FileProblem* problem = nullptr);
+    void EndReading();
+
+    /// How often the reads (GetString, Snapshot, Probe, Text, BeginReading) have read the
+    /// file from the disk; the read a save makes of the file it replaces is not counted.
+    std::size_t FileReads() const { return fileReads_; }
+
     /// The text a save would write (the file's current contents after parsing, or the
     /// in-memory document).
     std::string Text() const;
@@ -147,9 +162,21 @@ private:
     // Saves `doc` over the file; reports a failure to the handler.
     bool Save(const Document& doc);
     void Failed(const FileProblem& problem);
+    // The document writes change: memory_, copied first while a snapshot shares it.
+    Document& OwnMemory();
+    // The document reads see instead of the disk: memory_, else the held copy (or null).
+    const Document* ReadDocument() const;
+    // Reads the file for a reader (counted in FileReads).
+    Status ReadForReader(std::string& text, FileProblem& problem, bool headOnly = false) const;
 
     std::string path_;
-    std::unique_ptr<Document> memory_;  // in-memory file, or the copy of a running batch
+    // In-memory file, or the copy of a running batch; snapshots share it until a write.
+    std::shared_ptr<Document> memory_;
+    std::shared_ptr<Document> held_;  // the copy read by BeginReading
+    int readDepth_ = 0;
+    Status heldStatus_ = Status::Ok;
+    FileProblem heldProblem_;
+    mutable std::size_t fileReads_ = 0;
     bool inMemory_ = false;
     bool createFolder_ = false;
     int batchDepth_ = 0;

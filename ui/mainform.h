@@ -13,32 +13,27 @@
 
 #include "config/settings.h"
 #include "dsp/curve.h"
-#include "dsp/weighting.h"
 #include "measure/runstatus.h"
 #include "measure/scoperun.h"
 #include "measure/spectrumrun.h"
 #include "measure/sweeprun.h"
+#include "ui/mainpage.h"
+#include "ui/shellstate.h"
 
 class QAction;
-class QActionGroup;
-class QButtonGroup;
-class QGroupBox;
-class QLabel;
-class QMenu;
-class QPushButton;
-class QRadioButton;
-class QScrollBar;
-class QSpinBox;
-class QTabWidget;
-class QCheckBox;
 class QFileDialog;
+class QLabel;
 class QPrinter;
-class QToolButton;
+class QTabWidget;
 
 namespace sonvera {
 
+class DiagramLink;
+class GeneratorPage;
 class ProfileFile;
+class ScopePage;
 class SoundEngine;
+class SpectrumPage;
 class TAboutBox;
 class TAnaly;
 class TDiagramm;
@@ -65,15 +60,6 @@ struct MainFormWindows {
     TWavegen* wavegen = nullptr;
 };
 
-/// The state the main window keeps process-wide: settings, correction curves, the
-/// weighting filter and the loader that fills curves from files.
-struct ShellState {
-    Settings settings;
-    CorrectionCurve InCorrection;
-    CorrectionCurve OutCorrection;
-    WeightingFilter filter;
-};
-
 /// Texts of the main window that are not captions (the message variables).
 struct MainMessages {
     std::string soundFailure;
@@ -93,13 +79,15 @@ int StepFrequency(int f1, int f2, int n, int k);
 /// German ('D') or English ('E') message texts; nullptr for other letters.
 const MainMessages* MainMessagesFor(char language);
 
-/// The main window: notebook with the spectrum analyser, generator and oscilloscope
-/// pages, the main menu, device menus, page changes, the generator docking, the
-/// proportional layout and the orderly start and shutdown.
-class TMainForm : public QMainWindow,
-                  private SpectrumPageView,
-                  private ScopePageControls,
-                  private CurveMessageSink {
+/// The main window: the notebook with the spectrum analyser, generator and oscilloscope
+/// pages (each a page object of its own file), the main menu, the language switch, page
+/// changes, the locks during a measurement, the status lines, the proportional layout
+/// and the orderly start and shutdown. Its commands are implemented by concern:
+/// mainformmenus.cpp (the menu bar, its locks, the Analyse and help items),
+/// mainformcorrections.cpp (the correction menu), mainformdevices.cpp (devices, input
+/// lines, volumes, calibration, reset), mainformexport.cpp (text export, printing,
+/// copy) and mainformplaces.cpp (where the windows and controls stand).
+class TMainForm : public QMainWindow, private PageHost, private CurveMessageSink {
 public:
     TMainForm(SoundEngine& engine, ProfileFile& profile, ShellState& state);
     ~TMainForm() override;
@@ -118,7 +106,7 @@ public:
     /// The shutdown steps without any question: leave routines, sound engine, settings
     /// saved, curves released, the other windows hidden. Runs once.
     void Shutdown();
-    bool Closed() const { return closed_; }
+    bool Closed() const override { return closed_; }
 
     void ApplyLanguage(char letter);
     void DeutschEnglish1Click();
@@ -159,7 +147,6 @@ public:
     void SetInputLevel(int percent) override;
     void ShowInputLevel(int percent) override;
     void GetSetAuxVolOut();
-    void BinpoptClick();
 
     // The correction menu.
     void LadeEingangskorrekturdatei1Click() { LoadCorrection(true); }
@@ -174,7 +161,7 @@ public:
     QFileDialog* CorrectionOpenDialog();
     /// Shows the wave format dialog for the input or output device, then refreshes the
     /// input format labels.
-    void ShowWaveFormatDialog(bool input);
+    void ShowWaveFormatDialog(bool input) override;
 
     /// Moves the generator window to the dock point: always with force, otherwise only
     /// while it lies within its own size of that point.
@@ -196,10 +183,10 @@ public:
     SpectrumRun& Spectrum() { return *run_; }
     ScopeRun& Scope() { return *scope_; }
     SweepRun& Sweep() { return *sweep_; }
-    TLogSweep& LogSweep() { return *logSweep_; }
+    TLogSweep& LogSweep();
     CurveFileLoader* CurveLoader() { return loader_.get(); }
     Settings& AppSettings() { return state_.settings; }
-    int CurrentPage() const { return currentPage_; }
+    int CurrentPage() const override { return currentPage_; }
     bool SkipFirstLeave() const { return skipFirstLeave_; }
     std::string StatusText() const;
     /// The status line under the page: what runs, how a run ended, why a command was
@@ -219,42 +206,21 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    // SpectrumPageView.
-    void SetOverloadLabel(const std::string& text) override;
-    void ShowAverVal(int value) override;
-    int AverVal() const override;
-    void SetRunLockedControlsEnabled(bool enabled) override;
-    void SetBinpoptEnabled(bool enabled) override;
-    void SelectRunMode(int index) override;
-    void SelectFftWindow(int index) override;
-    void SelectFftPointsItem(int index) override;
-    void SetInputFormatLabels(const std::string& bits, const std::string& rate) override;
+    // PageHost (the rest of it is public above).
+    void LockMenus(bool locked) override;
+    void RefreshLockTips() override;
     void SetAnalyseMenuEnabled(bool enabled) override;
     void SetAnalysisChecks(bool thd, bool noise) override;
-    void SetChannelChecks(bool left, bool right) override;
-    void PostSpectrumNext() override;
+    int ShowModal(QDialog* dialog) override;
+    void ReportRun(const RunReport& report) override;
+    void PostToMainWindow(int message) override;
     void CloseMainWindow() override;
-    // ScopePageControls.
     void ShowScopeView(bool show) override;
-    void SetScopeMenusEnabled(bool enabled, bool withAnalyse) override;
-    void SetTimebaseCaption(const std::string& text) override;
-    void SetVoltsPerDivCaption(int channel, const std::string& text) override;
-    void SetOverloadText(const std::string& text) override;
-    void SetPositionSliders(int ch1, int ch2) override;
-    void SetScopeChecks(bool gnd1, bool gnd2, bool rising, bool trigCh1) override;
-    void PostScopeNext() override;
-    bool ScopePageCurrent() const override;
     // CurveMessageSink.
     void Warning(const std::string& text) override;
-    // SpectrumPageView, ScopePageControls (and the sweep's page through SweepPage).
-    void ReportRun(const RunReport& report) override;
 
     void BuildMenus();
     void BuildPages();
-    void BuildScopePage(QWidget* page);
-    void BuildGeneratorPage(QWidget* page);
-    /// The generator page's "Out" slider: the wave-output volume and its label.
-    void ShowOutputVolume(int percent);
     /// Brings the settings the windows keep up to date and writes the configuration.
     void SaveConfiguration();
     void RecordLayout();
@@ -275,7 +241,6 @@ private:
     bool EditorHolds(const CorrectionCurve& curve) const;
     /// Settings flags, menu check marks and `coract` from the curves' active flags.
     void SyncCorrectionFlags();
-    int ShowModal(QDialog* dialog);
     void LeavePage(int page);
     void EnterPage(int page);
     QAction* Item(const char* name) const;
@@ -294,27 +259,29 @@ private:
     bool GeneratorPlays() const;
 
     // Locks during a measurement.
-    /// Menu items and page controls locked by a run: greyed, with a tooltip saying so;
-    /// a click on a locked control says why in the status line.
-    void LockMenus(bool locked);
-    void RefreshLockTips();
+    /// A click on a locked control says why in the status line.
     void ReportLockedClick(QWidget* control);
     /// `control` did nothing because a signal plays.
     void RefuseWhilePlaying(const char* control);
+
+    // The client size the controls are designed for; the window opens with it.
+    static constexpr QSize kDesignedClient{600, 314};
+    // Help contexts of the main window and of the sound device failure box.
+    static constexpr int kMainHelpContext = 2;
+    static constexpr int kSoundFailureHelpContext = 17;
 
     SoundEngine& engine_;
     ProfileFile& profile_;
     ShellState& state_;
     std::unique_ptr<CurveFileLoader> loader_;
-    class DiagramLink;
     std::unique_ptr<DiagramLink> diagramLink_;
-    std::unique_ptr<SpectrumRun> run_;
-    class ScopeLink;
-    std::unique_ptr<ScopeLink> scopeLink_;
-    std::unique_ptr<ScopeRun> scope_;
-    class SweepPage;
-    std::unique_ptr<SweepPage> sweepPage_;
-    std::unique_ptr<SweepRun> sweep_;
+    std::unique_ptr<SpectrumPage> spectrumPage_;
+    std::unique_ptr<GeneratorPage> generatorPage_;
+    std::unique_ptr<ScopePage> scopePage_;
+    // The pages' runs.
+    SpectrumRun* run_ = nullptr;
+    ScopeRun* scope_ = nullptr;
+    SweepRun* sweep_ = nullptr;
     MainFormWindows windows_;
     const MainMessages* messages_;
 
@@ -323,8 +290,6 @@ private:
     int currentPage_ = 0;
     bool skipFirstLeave_ = true;
     bool generatorDockedOnce_ = false;
-    bool generatorPageActive_ = false;
-    bool scopePageActive_ = false;
     bool shown_ = false;
     bool placed_ = false;
     bool closed_ = false;
@@ -349,64 +314,6 @@ private:
     std::vector<QWidget*> lockables_;      // page controls a run may lock
     // The oscilloscope page moved the main window from .first to .second.
     std::optional<std::pair<QPoint, QPoint>> scopeMovedMain_;
-    // Where the generator window stood from its dock point when its page was left.
-    std::optional<QPoint> generatorOffset_;
-    QPushButton* StartButton = nullptr;
-    QPushButton* StopButton = nullptr;
-    QGroupBox* FFTwinGroup = nullptr;
-    QGroupBox* FFTpointsgroup = nullptr;
-    QGroupBox* RunningGroup = nullptr;
-    QButtonGroup* fftWinButtons_ = nullptr;
-    QButtonGroup* fftPointsButtons_ = nullptr;
-    QButtonGroup* runningButtons_ = nullptr;
-    QGroupBox* MeasureGroup = nullptr;
-    QLabel* Overload = nullptr;
-    QScrollBar* ScrollBar3 = nullptr;
-    QLabel* InLevelLabel = nullptr;
-    QCheckBox* MeasureLeft = nullptr;
-    QCheckBox* MeasureRight = nullptr;
-    QLabel* Label6 = nullptr;
-    QSpinBox* AverValBox = nullptr;
-    QGroupBox* InputGroup = nullptr;
-    QPushButton* Binpopt = nullptr;
-    QLabel* Lsf = nullptr;
-    QLabel* Ldb = nullptr;
-    QLabel* coract = nullptr;
-    QLabel* Image1 = nullptr;
-    // Page 1: generator and sweep.
-    QGroupBox* Generator = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* LogSweepBut = nullptr;
-    TLogSweep* logSweep_ = nullptr;  // a child window of this one
-    QGroupBox* WobbelGroup = nullptr;
-    QPushButton* wobbelnBut = nullptr;
-    QPushButton* STOPbut = nullptr;
-    QPushButton* WobDialogBut = nullptr;
-    QLabel* FreqText = nullptr;
-    QLabel* WobOverload = nullptr;
-    QGroupBox* LevelGroup = nullptr;
-    QLabel* Wobinptxt = nullptr;
-    QScrollBar* GenInSlider = nullptr;   // "ScrollBar1", top at 100 %
-    QScrollBar* GenOutSlider = nullptr;  // "ScrollBar2", top at 100 %
-    QLabel* GenInLabel = nullptr;
-    QLabel* Label8 = nullptr;            // the output volume
-    // Page 2: oscilloscope.
-    QGroupBox* ScopeChannel1 = nullptr;
-    QGroupBox* ScopeChannel2 = nullptr;
-    QGroupBox* ScopeTimebase = nullptr;
-    QScrollBar* SCRyposCh1 = nullptr;
-    QScrollBar* SCRyposch2 = nullptr;
-    QScrollBar* SCRtrig = nullptr;
-    QLabel* VperDiv1 = nullptr;
-    QLabel* VperDiv2 = nullptr;
-    QLabel* Panel3 = nullptr;
-    QLabel* ScopeOverload = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
-    QCheckBox* CheckBox2 = nullptr;
-    QCheckBox* CheckBox3 = nullptr;
-    QRadioButton* RadioButton1 = nullptr;
-    QRadioButton* RadioButton2 = nullptr;
     QString saveDialogTitle_;
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;

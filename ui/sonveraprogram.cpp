@@ -127,7 +127,9 @@ int SonveraProgram::Start()
         return kQuitChosen;
     }
     FileProblem problem;
-    if (profile_.Probe(&problem) == ProfileFile::Status::Unreadable) {
+    // The readers of the start (the windows' constructors, the first show) share one
+    // read of the file; Show ends it.
+    if (profile_.BeginReading(&problem) == ProfileFile::Status::Unreadable) {
         // The defaults apply and the file is never overwritten; saying so now spares the
         // user a session of settings that cannot be kept.
         WarnConfiguration(false, problem);
@@ -170,6 +172,7 @@ int SonveraProgram::Start()
 void SonveraProgram::Show()
 {
     mainForm_->show();
+    profile_.EndReading();
 }
 
 }  // namespace sonvera

@@ -44,6 +44,8 @@ public:
     /// chose to quit rather than go on without saving settings.
     int Start();
     /// Shows the main window (which then applies the language and enters its page).
+    /// Every reader from the start up to here reads one copy of the configuration, read
+    /// once at the start.
     void Show();
 
     TMainForm& Main() { return *mainForm_; }
@@ -56,6 +58,7 @@ public:
 
     /// Whether this run saves its settings (false after "continue without saving").
     bool SavesSettings() const { return !profile_.IsInMemory(); }
+    const ProfileFile& Profile() const { return profile_; }
 
 private:
     void Created(const char* className);

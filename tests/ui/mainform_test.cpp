@@ -514,6 +514,24 @@ TEST_F(ProgramTest, ALineACrashedSessionLeftIsSetBackAtTheStartWithANoteInTheSta
               QStringLiteral("Eingangspegel nach Abbruch zurückgesetzt: Mic   Sonvera Loopback / Sonvera Loopback"));
 }
 
+TEST_F(ProgramTest, TheReadersOfAStartShareOneReadOfTheConfiguration)
+{
+    // A section for each reader of the start, and the record of a line a crashed session
+    // left, which the start clears in the file meanwhile.
+    WriteConfig("[MAIN]\nSPRACHE=E\n[FFT]\nAVERAGE=5\n[ANALYSE]\nFVON=250\n[GEN]\nFGEN=1234\n"
+                "[DIAGPRIV]\nSEPARATOR=;\n[LOGSWEEP]\nSECONDS=7\n[AUXRESTORE]\nLINE1=virtual 00FF00FF Mic\n");
+    Start();
+    EXPECT_EQ(program->Profile().FileReads(), 1u);
+    const Settings& s = program->Main().AppSettings();
+    EXPECT_EQ(s.Main.UiLanguage, 'E');
+    EXPECT_EQ(s.Fft.FftAverage, 5);
+    EXPECT_EQ(s.Analysis.AnaFreqLow, 250);
+    EXPECT_EQ(s.Generator.GenFrequency, 1234);
+    EXPECT_EQ(s.LogSweep.LogSweepSeconds, 7.0);
+    EXPECT_EQ(program->Diagram()->Model().Options.Separator, ";");
+    EXPECT_EQ(ReadConfig().find("00FF00FF"), std::string::npos) << ReadConfig();
+}
+
 TEST_F(ProgramTest, SettingsSavedOnCloseComeBackAtTheNextStart)
 {
     Start();

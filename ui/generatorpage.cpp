@@ -1,0 +1,304 @@
+#include "ui/generatorpage.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "engine/soundengine.h"
+#include "measure/appmessages.h"
+#include "ui/diagramlink.h"
+#include "ui/logsweep.h"
+#include "ui/mainpage.h"
+#include "ui/shellstate.h"
+#include "ui/wavegen.h"
+#include "ui/wobbeldlg.h"
+
+namespace sonvera {
+
+using mainpage::Place;
+using mainpage::Q;
+
+GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ProfileFile& profile,
+                             ShellState& state, DiagramLink& diagram, PageHost& host, QWidget* window)
+    : engine_(engine), state_(state), host_(host)
+{
+    sweep_ = std::make_unique<SweepRun>(engine_, state_.settings, static_cast<SweepDiagram&>(diagram),
+                                        static_cast<SweepPageView&>(*this), state_.InCorrection,
+                                        state_.OutCorrection);
+    logSweep_ = new TLogSweep(engine_, profile, state_.settings.LogSweep, static_cast<SweepDiagram&>(diagram), window);
+    BuildPage(page, layout);
+}
+
+GeneratorPage::~GeneratorPage() = default;
+
+void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
+{
+    // The generator window docks over this group.
+    Generator = Place<QGroupBox>(page, L, "Generator", 6, 4, 270, 232);
+    Generator->setTitle(QStringLiteral(" Generator "));
+
+    WobbelGroup = Place<QGroupBox>(page, L, "WobbelGroup", 284, 4, 180, 150);
+    WobbelGroup->setTitle(QStringLiteral("Wobbeln"));
+    wobbelnBut = Place<QPushButton>(WobbelGroup, L, "wobbelnBut", 10, 20, 76, 32);
+    wobbelnBut->setText(QStringLiteral("START"));
+    STOPbut = Place<QPushButton>(WobbelGroup, L, "STOPbut", 94, 20, 76, 32);
+    STOPbut->setText(QStringLiteral("STOP"));
+    auto* panel = Place<QLabel>(WobbelGroup, L, "Panel2", 10, 60, 160, 28);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    FreqText = Place<QLabel>(WobbelGroup, L, "FreqText", 14, 64, 112, 20);
+    FreqText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FreqText->setText(QStringLiteral("0"));
+    auto* hz = Place<QLabel>(WobbelGroup, L, "FreqUnit", 132, 64, 32, 20);
+    hz->setText(QStringLiteral("Hz"));
+    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 76, 28);
+    WobDialogBut->setText(QStringLiteral("Setup"));
+    WobOverload = Place<QLabel>(WobbelGroup, L, "WobOverload", 94, 104, 80, 18);
+    WobOverload->setStyleSheet(QStringLiteral("color: red"));
+    WobOverload->setToolTip(Q("evtl. Übersteuerung"));
+
+    Button2 = Place<QPushButton>(page, L, "Button2", 284, 164, 86, 28);
+    Button2->setText(QStringLiteral("Out-Para"));
+    Button1 = Place<QPushButton>(page, L, "Button1", 378, 164, 86, 28);
+    Button1->setText(Q("zurück"));
+    // The log sweep has a window of its own; this opens it.
+    LogSweepBut = Place<QPushButton>(page, L, "LogSweepBut", 284, 200, 180, 28);
+    LogSweepBut->setText(QStringLiteral("Log-Sweep ..."));
+
+    LevelGroup = Place<QGroupBox>(page, L, "LevelGroup", 470, 4, 118, 232);
+    LevelGroup->setTitle(QStringLiteral("Level"));
+    Wobinptxt = Place<QLabel>(LevelGroup, L, "Wobinptxt", 6, 18, 106, 16);
+    Wobinptxt->setAlignment(Qt::AlignCenter);
+    GenInLabel = Place<QLabel>(LevelGroup, L, "Label7", 4, 36, 54, 16);
+    GenInLabel->setAlignment(Qt::AlignCenter);
+    Label8 = Place<QLabel>(LevelGroup, L, "Label8", 60, 36, 54, 16);
+    Label8->setAlignment(Qt::AlignCenter);
+    auto slider = [&](const char* name, const char* hint, int x) {
+        auto* bar = Place<QScrollBar>(LevelGroup, L, name, x, 56, 18, 150);
+        bar->setOrientation(Qt::Vertical);
+        bar->setRange(0, 100);
+        bar->setToolTip(QString::fromUtf8(hint));
+        return bar;
+    };
+    GenInSlider = slider("ScrollBar1", "Eingangspegel", 22);
+    GenOutSlider = slider("ScrollBar2", "Ausgangspegel", 78);
+    auto* inCaption = Place<QLabel>(LevelGroup, L, "InCaption", 4, 208, 54, 16);
+    inCaption->setText(QStringLiteral("In"));
+    inCaption->setAlignment(Qt::AlignCenter);
+    auto* outCaption = Place<QLabel>(LevelGroup, L, "OutCaption", 60, 208, 54, 16);
+    outCaption->setText(QStringLiteral("Out"));
+    outCaption->setAlignment(Qt::AlignCenter);
+
+    QObject::connect(wobbelnBut, &QPushButton::clicked, page, [this] { sweep_->wobbelnButClick(); });
+    QObject::connect(STOPbut, &QPushButton::clicked, page, [this] { sweep_->STOPbutClick(); });
+    QObject::connect(WobDialogBut, &QPushButton::clicked, page, [this] { sweep_->WobDialogButClick(); });
+    QObject::connect(Button2, &QPushButton::clicked, page, [this] { sweep_->Button2Click(); });
+    QObject::connect(Button1, &QPushButton::clicked, page, [this] { sweep_->Button1Click(); });
+    QObject::connect(LogSweepBut, &QPushButton::clicked, page, [this] {
+        logSweep_->show();
+        logSweep_->raise();
+        logSweep_->activateWindow();
+    });
+    // Dragging, the arrows and page clicks all end in a new value.
+    QObject::connect(GenInSlider, &QScrollBar::valueChanged, page, [this](int p) {
+        state_.settings.Volume.GenInVolume = 100 - p;
+        SetInputLevel(100 - p);
+    });
+    QObject::connect(GenOutSlider, &QScrollBar::valueChanged, page, [this](int p) {
+        state_.settings.Volume.GenOutVolume = 100 - p;
+        engine_.SetOutputVolume(100 - p);
+        ShowOutputVolume(engine_.GetOutputVolume());
+    });
+}
+
+void GeneratorPage::AttachWindows(TWavegen* generator, Twobbeldlg* sweepDialog)
+{
+    wavegen_ = generator;
+    wobbelDlg_ = sweepDialog;
+}
+
+void GeneratorPage::Enter()
+{
+    active_ = true;
+    sweep_->EnterGeneratorPage();
+}
+
+void GeneratorPage::Leave()
+{
+    active_ = false;
+    logSweep_->LeavePage();
+    sweep_->LeaveGeneratorPage();
+}
+
+std::vector<QWidget*> GeneratorPage::Lockables() const
+{
+    return {wobbelnBut, WobDialogBut, Button2};
+}
+
+void GeneratorPage::ShowOutputVolume(int percent)
+{
+    Label8->setText(QString::number(percent) + QStringLiteral("%"));
+}
+
+void GeneratorPage::ShowLineLevel(int percent, const QString& lineLevel)
+{
+    {
+        const QSignalBlocker block(GenInSlider);
+        GenInSlider->setValue(100 - percent);
+    }
+    GenInLabel->setText(lineLevel);
+}
+
+void GeneratorPage::ShowInputLineName(const QString& name)
+{
+    Wobinptxt->setText(name);
+}
+
+// ---- Generator docking -------------------------------------------------------------------------
+
+QPoint GeneratorPage::DockPoint() const
+{
+    return Generator->mapToGlobal(Generator->contentsRect().topLeft());
+}
+
+void GeneratorPage::DockGenerator(bool force)
+{
+    TWavegen* gen = wavegen_;
+    if (gen == nullptr) {
+        return;
+    }
+    const QPoint dock = DockPoint();
+    const QPoint at = gen->pos();
+    const bool near = std::abs(at.x() - dock.x()) < gen->width() && std::abs(at.y() - dock.y()) < gen->height();
+    if (force || near) {
+        gen->move(dock);
+    }
+}
+
+// ---- The generator page as the sweep sees it ---------------------------------------------------
+
+void GeneratorPage::SetOverloadLabel(const std::string& text)
+{
+    WobOverload->setText(QString::fromStdString(text));
+}
+
+void GeneratorPage::SetFreqText(const std::string& text)
+{
+    FreqText->setText(QString::fromStdString(text));
+}
+
+void GeneratorPage::SetStartCaption(const std::string& text)
+{
+    wobbelnBut->setText(QString::fromStdString(text));
+}
+
+void GeneratorPage::SetSweepLockedControlsEnabled(bool enabled)
+{
+    Button2->setEnabled(enabled);
+    WobDialogBut->setEnabled(enabled);
+    wobbelnBut->setEnabled(enabled);  // a running sweep shows START greyed
+    host_.LockMenus(!enabled);
+}
+
+void GeneratorPage::SetAnalyseMenuEnabled(bool enabled)
+{
+    host_.SetAnalyseMenuEnabled(enabled);
+}
+
+void GeneratorPage::SetInputLevel(int percent)
+{
+    host_.SetInputLevel(percent);
+}
+
+void GeneratorPage::ShowInputLevel(int percent)
+{
+    host_.ShowInputLevel(percent);
+}
+
+void GeneratorPage::SetOutputSlider(int position)
+{
+    const QSignalBlocker block(GenOutSlider);
+    GenOutSlider->setValue(position);
+}
+
+void GeneratorPage::SetOutputLabel(const std::string& text)
+{
+    Label8->setText(QString::fromStdString(text));
+}
+
+void GeneratorPage::ShowGeneratorOnPage(bool pageShown)
+{
+    TWavegen* gen = wavegen_;
+    if (gen == nullptr) {
+        return;
+    }
+    gen->SetStayOnTop(pageShown);
+    if (pageShown) {
+        // Back over its group, where it stood from there when the page was left.
+        if (generatorOffset_) {
+            gen->move(DockPoint() + *generatorOffset_);
+            generatorOffset_.reset();
+        }
+        gen->show();
+    } else if (!generatorOffset_) {
+        generatorOffset_ = gen->pos() - DockPoint();
+    }
+}
+
+void GeneratorPage::PlaceGenerator(bool force)
+{
+    DockGenerator(force);
+}
+
+bool GeneratorPage::RunSweepDialog(SweepSettings& record)
+{
+    Twobbeldlg* dialog = wobbelDlg_;
+    if (dialog == nullptr) {
+        return false;
+    }
+    int rateIn = 0, rateOut = 0, bitsIn = 0, bitsOut = 0;
+    engine_.GetSampleRates(rateIn, rateOut);
+    engine_.GetFormatBits(bitsIn, bitsOut);
+    dialog->ShowSweepDialog(record, state_.InCorrection, state_.OutCorrection, rateOut, bitsIn);
+    if (host_.ShowModal(dialog) != QDialog::Accepted) {
+        return false;
+    }
+    dialog->ReadSweepDialog(record);
+    return true;
+}
+
+void GeneratorPage::ShowOutputFormatDialog()
+{
+    host_.ShowWaveFormatDialog(false);
+}
+
+bool GeneratorPage::SettleWait(int ms)
+{
+    // Window messages go on meanwhile: STOP, the sliders and repaints all work.
+    if (!host_.Closed() && ms > 0) {
+        QEventLoop wait;
+        QTimer::singleShot(ms, Qt::PreciseTimer, &wait, &QEventLoop::quit);
+        wait.exec();
+    } else if (!host_.Closed()) {
+        QCoreApplication::processEvents();
+    }
+    return !host_.Closed();
+}
+
+void GeneratorPage::PostSweepStep()
+{
+    host_.PostToMainWindow(WM_SWEEP_STEP);
+}
+
+void GeneratorPage::ReportRun(const RunReport& report)
+{
+    host_.ReportRun(report);
+}
+
+}  // namespace sonvera
