@@ -23,13 +23,11 @@ struct CliContext {
     /// taking its value whatever it looks like: the common options here, every other
     /// argument through `own`, which returns "" when it took it, else the error. Returns
     /// -1 to go on, else the exit status: 0 after printing the usage (--help) or the
-    /// version, 2 after printing an error and the usage.
+    /// version, 2 after printing the error's one line.
     int ReadOptions(const std::function<std::string(OptionCursor&)>& own);
 
     /// Prints "sonvera-cli COMMAND: message" on standard error and returns `status`.
     int Fail(int status, const std::string& message) const;
-    /// The same followed by the command's usage, with status 2.
-    int Usage(const std::string& message) const;
     /// Writes to standard output: 0, or 1 after saying why.
     int Print(std::string_view text) const;
     /// Writes a whole file output (see OutputFile): 0, or 1 after saying why.

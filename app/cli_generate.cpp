@@ -151,7 +151,11 @@ int RunGenerateCommand(CliContext& ctx)
         return status;
     }
     if (const std::string error = CheckGenerateOptions(o); !error.empty()) {
-        return ctx.Usage(error);
+        return ctx.Fail(2, error);
+    }
+    OutputTargets targets;
+    if (std::string error; const int status = targets.Check(o.out, true, error)) {
+        return ctx.Fail(status, error);
     }
 
     LoopbackCard card(DutConfig{}, LoopbackClock::Instant);

@@ -103,6 +103,17 @@ std::string ParamError(LogSweepParamError e, const LogSweepParams& p)
     case LogSweepParamError::SecondsOutOfRange: return "--seconds must lie between 0.5 and 60";
     case LogSweepParamError::LevelAboveZero: return "--level must not lie above 0 dB";
     case LogSweepParamError::RateOutOfRange: return "--rate must lie between 8000 and 192000 Hz";
+    case LogSweepParamError::FromAboveRateShare:
+        return "--from " + FormatReal(p.fromHz, 0) + " Hz must lie below " + FormatReal(kLogSweepMaxFromShareOfRate, 2) +
+               " of the rate (" + FormatReal(kLogSweepMaxFromShareOfRate * p.rateHz, 0) + " Hz at " +
+               std::to_string(p.rateHz) + " Hz)";
+    case LogSweepParamError::BandTooNarrow: {
+        // Near half the rate the sweep ends the band below --to: say where.
+        const double top = DesignLogSweep(p).BandTopHz();
+        return "the band is too narrow: it must reach " + FormatReal(kLogSweepMinBandRatio, 1) +
+               " times --from (" + FormatReal(kLogSweepMinBandRatio * p.fromHz, 2) + " Hz), but ends at " +
+               FormatReal(top, 2) + " Hz" + (top < p.toHz ? " at " + std::to_string(p.rateHz) + " Hz" : std::string());
+    }
     }
     return "";
 }
@@ -238,12 +249,13 @@ int RunLogSweepCommand(CliContext& ctx)
         return ctx.Fail(2, ParamError(e, params));
     }
     std::vector<std::string> outputs;
-    for (const auto* target : {&o.out, &o.irOut, &o.png}) {
+    for (const auto* target : {&o.out, &o.png}) {
         if (*target) {
             outputs.push_back(**target);
         }
     }
-    if (const int status = session.CheckOutputs(outputs); status != 0) {
+    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
+    if (const int status = session.CheckOutputs(outputs, waveFiles); status != 0) {
         return status;
     }
     engine.SetSampleRates(rate, rate);
@@ -260,7 +272,7 @@ int RunLogSweepCommand(CliContext& ctx)
     if (!run.Start()) {
         return 1;  // the box has said why
     }
-    const auto limit = std::chrono::seconds(static_cast<int>(std::ceil(s.LogSweepSeconds)) + 20);
+    const auto limit = std::chrono::seconds(static_cast<int>(std::ceil(run.RecordingSeconds())) + 20);
     if (run.Running() && !session.Port().DeliverOne(limit)) {
         run.Stop();
         return ctx.Fail(1, "the recording did not come back within " + std::to_string(limit.count()) + " s");

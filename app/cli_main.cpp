@@ -101,7 +101,7 @@ int CliContext::ReadOptions(const std::function<std::string(OptionCursor&)>& own
             error = cursor.Name() + " takes no value";
         }
         if (!error.empty()) {
-            return Usage(error);
+            return Fail(2, error);  // one line; the usage stays behind --help
         }
         if (options.help || options.version) {
             break;  // what follows is not used
@@ -120,13 +120,6 @@ int CliContext::Fail(int status, const std::string& message) const
 {
     std::cerr << "sonvera-cli " << command->name << ": " << message << "\n";
     return status;
-}
-
-int CliContext::Usage(const std::string& message) const
-{
-    Fail(2, message);
-    std::cerr << command->usage;
-    return 2;
 }
 
 int CliContext::Print(std::string_view text) const
@@ -149,7 +142,7 @@ int main(int argc, char** argv)
     // The common options before the command; the command reads the rest itself.
     ctx.options = sonvera::ParseCommonOptions(argc, argv, true);
     if (!ctx.options.error.empty()) {
-        std::cerr << "sonvera-cli: " << ctx.options.error << "\n" << sonvera::Usage(ctx.options.configPath);
+        std::cerr << "sonvera-cli: " << ctx.options.error << "\n";
         return 2;
     }
     if (ctx.options.rest.empty()) {
@@ -162,7 +155,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!ctx.options.help) {
-            std::cerr << sonvera::Usage(ctx.options.configPath);
+            std::cerr << "sonvera-cli: no command given (sonvera-cli --help lists them)\n";
             return 2;
         }
         const std::string error = sonvera::WriteStandardOutput(sonvera::Usage(ctx.options.configPath));
@@ -180,6 +173,6 @@ int main(int argc, char** argv)
             return c.run(ctx);
         }
     }
-    std::cerr << "sonvera-cli: unknown command '" << name << "'\n" << sonvera::Usage(ctx.options.configPath);
+    std::cerr << "sonvera-cli: unknown command '" << name << "' (sonvera-cli --help lists the commands)\n";
     return 2;
 }

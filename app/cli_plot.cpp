@@ -15,6 +15,7 @@
 #include "app/cli.h"
 #include "app/clisession.h"
 #include "app/outputfile.h"
+#include "config/configpath.h"
 #include "diagram/diagrammodel.h"
 #include "diagram/diagramplot.h"
 #include "diagram/diagramtable.h"
@@ -174,16 +175,27 @@ int RunPlotCommand(CliContext& ctx)
         return status;
     }
     if (const std::string error = CheckPlotOptions(o); !error.empty()) {
-        return ctx.Usage(error);
+        return ctx.Fail(2, error);
     }
     if (o.pngPath.empty()) {
         o.pngPath = std::filesystem::path(o.tablePath).replace_extension(".png").native();
     }
-    // The measurement must never be overwritten by its own picture.
-    InputFiles inputs;
-    inputs.Add(o.tablePath);
-    if (o.pngPath == o.tablePath || inputs.SameFileAs(o.pngPath)) {
+    // The measurement must never be overwritten by its own picture, nor the
+    // configuration the command names.
+    InputFiles tableFile;
+    tableFile.Add(o.tablePath);
+    if (o.pngPath == o.tablePath || tableFile.SameFileAs(o.pngPath)) {
         return ctx.Fail(2, "the picture " + o.pngPath + " would overwrite the table; name another file with --png");
+    }
+    InputFiles configuration;
+    configuration.Add(ConfigFilePath(ctx.options.configPath));
+    if (const auto config = configuration.SameFileAs(o.pngPath)) {
+        return ctx.Fail(2, "the picture " + o.pngPath + " is the configuration file " + *config +
+                               "; name another file with --png");
+    }
+    OutputTargets targets;
+    if (std::string error; const int status = targets.Check(o.pngPath, false, error)) {
+        return ctx.Fail(status, error);
     }
 
     std::string text;
@@ -211,7 +223,10 @@ int RunPlotCommand(CliContext& ctx)
     if (ctx.WriteFile(o.pngPath, png) != 0) {
         return 1;
     }
-    return ctx.Print(o.pngPath + ": " + std::to_string(table.freqHz.size()) + " points\n");
+    // A table of gaps is a valid table: its axes are drawn, and the line says why there
+    // is no curve.
+    return ctx.Print(o.pngPath + ": " + std::to_string(table.freqHz.size()) + " points" +
+                     (HasCurveValues(table) ? "" : ", none with a value (only the axes are drawn)") + "\n");
 }
 
 }  // namespace sonvera

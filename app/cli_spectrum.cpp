@@ -256,7 +256,7 @@ int RunSpectrumCommand(CliContext& ctx)
         return status;
     }
     if (const std::string error = CheckSpectrumOptions(o); !error.empty()) {
-        return ctx.Usage(error);
+        return ctx.Fail(2, error);
     }
 
     CliSession session(ctx);

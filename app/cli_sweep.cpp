@@ -151,7 +151,7 @@ int RunSweepCommand(CliContext& ctx)
         return status;
     }
     if (const std::string error = CheckSweepOptions(o); !error.empty()) {
-        return ctx.Usage(error);
+        return ctx.Fail(2, error);
     }
 
     CliSession session(ctx);

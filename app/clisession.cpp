@@ -130,20 +130,28 @@ int CliSession::SelectDevices(std::optional<int> inDevice, std::optional<int> ou
     return 0;
 }
 
-int CliSession::CheckOutputs(const std::vector<std::string>& outputs) const
+int CliSession::CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& waveFiles)
 {
+    std::vector<std::string> all = outputs;
+    all.insert(all.end(), waveFiles.begin(), waveFiles.end());
     InputFiles earlier;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const std::string& out = outputs[i];
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string& out = all[i];
         if (const auto input = inputs_.SameFileAs(out)) {
             return ctx_.Fail(2, "the output " + out + " is the input " + *input + "; name another file");
         }
         for (std::size_t k = 0; k < i; ++k) {
-            if (outputs[k] == out || earlier.SameFileAs(out)) {
+            if (all[k] == out || earlier.SameFileAs(out)) {
                 return ctx_.Fail(2, "two outputs name the same file " + out);
             }
         }
         earlier.Add(out);
+    }
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        std::string error;
+        if (const int status = targets_.Check(all[i], i >= outputs.size(), error); status != 0) {
+            return ctx_.Fail(status, error);
+        }
     }
     return 0;
 }

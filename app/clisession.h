@@ -48,9 +48,11 @@ public:
     /// Selects the devices a command names (unset: those of the configuration). Returns
     /// 0, or 1 after saying why when there is no such device.
     int SelectDevices(std::optional<int> inDevice, std::optional<int> outDevice, bool needOutput);
-    /// 0 when no output is one of the files the session and the command read (or names
-    /// the same file as another output), else 2 after saying which.
-    int CheckOutputs(const std::vector<std::string>& outputs) const;
+    /// 0 when every output can be written: none is one of the files the session and the
+    /// command read or names the same file as another output (else 2), and each can take
+    /// its output (see OutputTargets: a wave file among `waveFiles` is no pipe or device
+    /// (else 2), a pipe has a reader (else 1)); else the status after saying why.
+    int CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& waveFiles = {});
 
     SoundEngine& Engine() { return *engine_; }
     WaitingPort& Port() { return *port_; }
@@ -76,6 +78,7 @@ private:
 
     const CliContext& ctx_;
     InputFiles inputs_;
+    OutputTargets targets_;  // pipes held open until the session ends
     CurveFileLoader loader_;
     std::unique_ptr<ProfileFile> profile_;
     std::unique_ptr<WaveLayer> layer_;

@@ -19,6 +19,19 @@ std::string Reason(int error)
     return std::strerror(error);
 }
 
+constexpr const char* kNoReader = "no process reads this pipe";
+
+/// Opens a pipe for writing without waiting for a reader: -1 with errno ENXIO when no
+/// process reads it. The descriptor blocks as usual afterwards.
+int OpenPipe(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
 /// The directory part of a path ("." for a bare name).
 std::string DirectoryOf(const std::string& path)
 {
@@ -52,6 +65,34 @@ bool WriteAll(int fd, std::string_view bytes, int& error)
 }
 
 }  // namespace
+
+OutputTargets::~OutputTargets()
+{
+    for (const int fd : held_) {
+        ::close(fd);
+    }
+}
+
+int OutputTargets::Check(const std::string& target, bool waveFile, std::string& error)
+{
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        return 0;  // a new or regular file; a folder fails when it is written, naming it
+    }
+    if (waveFile) {
+        error = target + ": a wave file is written to a regular file, not to a pipe or device";
+        return 2;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        const int fd = OpenPipe(target);
+        if (fd < 0) {
+            error = target + ": " + (errno == ENXIO ? std::string(kNoReader) : Reason(errno));
+            return 1;
+        }
+        held_.push_back(fd);
+    }
+    return 0;
+}
 
 void InputFiles::Add(const std::string& path)
 {
@@ -122,8 +163,8 @@ bool OutputFile::Open()
         if (!S_ISREG(st.st_mode)) {
             // A device or a pipe: there is nothing to replace, only to write to.
             direct_ = true;
-            fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-            return fd_ >= 0 || SetError(Reason(errno));
+            fd_ = S_ISFIFO(st.st_mode) ? OpenPipe(target_) : ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+            return fd_ >= 0 || SetError(errno == ENXIO && S_ISFIFO(st.st_mode) ? kNoReader : Reason(errno));
         }
         if (char* real = ::realpath(target_.c_str(), nullptr)) {
             final_ = real;

@@ -29,12 +29,33 @@ private:
     std::vector<Entry> entries_;
 };
 
+/// The outputs of a command, checked before it measures or writes anything. A wave file
+/// needs a file it can seek in (its header is written last): a pipe or device is
+/// refused. A pipe is written only while a process reads it: without one it is a failure
+/// at once, never a wait; with one it is opened here and held open until the command
+/// ends, so that its reader waits for the output instead of seeing the pipe end now.
+class OutputTargets {
+public:
+    OutputTargets() = default;
+    ~OutputTargets();
+    OutputTargets(const OutputTargets&) = delete;
+    OutputTargets& operator=(const OutputTargets&) = delete;
+
+    /// 0 when `target` can take the output; else 2 (a wave file to a pipe or device) or
+    /// 1 (a pipe that no process reads) with `error` set to "TARGET: reason".
+    int Check(const std::string& target, bool waveFile, std::string& error);
+
+private:
+    std::vector<int> held_;
+};
+
 /// One file output written whole or not at all: the bytes go to a temporary file
 /// beside the target (unnamed where the file system allows it, so that a killed
 /// process leaves nothing behind), which replaces the target only after every byte has
 /// been written, flushed to the disk and closed. On any failure the old file stays as
 /// it was. A target that exists and is not a regular file (a terminal, /dev/null, a
-/// pipe) is written directly; a symbolic link is followed and its target replaced.
+/// pipe) is written directly (a pipe only while a process reads it: else Open fails at
+/// once); a symbolic link is followed and its target replaced.
 class OutputFile {
 public:
     explicit OutputFile(std::string target);

@@ -205,13 +205,13 @@ int main(int argc, char** argv)
         cpuProbeSeconds = value == opts.rest.end() ? 0.0 : std::strtod(value->c_str(), &end);
         if (value == opts.rest.end() || end == value->c_str() || *end != '\0' ||
             !(cpuProbeSeconds >= 1.0 && cpuProbeSeconds <= 3600.0)) {
-            std::cerr << "sonvera: --cpu-probe needs a number of seconds from 1 to 3600\n" << kUsage;
+            std::cerr << "sonvera: --cpu-probe needs a number of seconds from 1 to 3600\n";
             return 2;
         }
         opts.rest.erase(cpuOption, value + 1);
     }
     if (!opts.error.empty()) {
-        std::cerr << "sonvera: " << opts.error << "\n" << kUsage;
+        std::cerr << "sonvera: " << opts.error << "\n";
         return 2;
     }
     if (opts.help) {
@@ -223,7 +223,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!opts.rest.empty()) {
-        std::cerr << "sonvera: unknown argument '" << opts.rest.front() << "'\n" << kUsage;
+        std::cerr << "sonvera: unknown argument '" << opts.rest.front() << "'\n";
         return 2;
     }
     // Under Wayland the windows could not be placed side by side: XWayland can.
@@ -252,9 +252,12 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     // Interrupted or killed politely, the program ends as if closed: every event loop
-    // returns, then the program's shutdown gives the sound card's volumes back and saves
-    // the settings. A signal during the start takes effect when the event loop runs.
-    sonvera::ShutdownSignals shutdownSignals([](int) { QApplication::quit(); });
+    // returns, a modal box's too (at start-up as well), no box opens any more, then the
+    // program's shutdown gives the sound card's volumes back, saves the settings and
+    // releases the configuration. A signal during the start while no box is open takes
+    // effect when the event loop runs.
+    sonvera::MessageBoxPrompts prompts;
+    sonvera::ShutdownSignals shutdownSignals([&prompts](int) { prompts.EndSession(); });
     // Ties the windows to the installed desktop entry (Wayland finds it by this name) and
     // gives them the installed icon: the desktop's icon theme's, else the one installed
     // beside the program (PREFIX/bin/../share/icons/...). Run from the build folder the
@@ -274,7 +277,6 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    sonvera::MessageBoxPrompts prompts;
     sonvera::SetPromptService(&prompts);
     int status = 0;
     int caughtSignal = 0;
@@ -285,7 +287,7 @@ int main(int argc, char** argv)
             status = 0;  // the user chose to leave the other running program alone
         } else if (started != 0) {
             status = 1;
-        } else {
+        } else if (shutdownSignals.Received() == 0) {
             prompts.SetParent(&program.Main());
             // Closing the main window ends the program, whatever other window is open:
             // exit() leaves the event loop without asking the other windows, so none of
@@ -305,8 +307,8 @@ int main(int argc, char** argv)
             if (startupProbe) {
                 program.Main().removeEventFilter(&probe);
             }
-            caughtSignal = shutdownSignals.Received();
         }
+        caughtSignal = shutdownSignals.Received();
         prompts.SetParent(nullptr);
     }
     sonvera::SetPromptService(nullptr);

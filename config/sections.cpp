@@ -107,6 +107,17 @@ public:
         Text(key, text);
     }
 
+    // A real with `decimals` decimals when that text reads back as the value, else the
+    // shortest text that does (the exact level scale has more decimals than 4).
+    void RealKept(std::string_view key, double value, int decimals)
+    {
+        std::string text = RealText(value, decimals);
+        if (ParseReal(text) != value) {
+            text = ShortestText(value);
+        }
+        Text(key, text);
+    }
+
 private:
     // The shortest text that reads back as the value.
     template <typename T>
@@ -243,8 +254,10 @@ void ReadVolume(const SectionReader& r, VolumeSettings& volume, const MainReadHo
     if (hooks.SelectAuxInput) {
         hooks.SelectAuxInput(volume.InChannel);
     }
-    volume.LevelFactor = r.RealOr("PEGFAK", "8.722", 8.722);
-    volume.LevelOffset = r.RealOr("PEGOFS", "12.6", 12.6);
+    // A stored pair stays in force as written; only a missing or unreadable one takes the
+    // exact scale.
+    volume.LevelFactor = r.Real("PEGFAK", "").value_or(kExactLevelFactor);
+    volume.LevelOffset = r.Real("PEGOFS", "").value_or(kExactLevelOffset);
 }
 
 void ReadFft(const SectionReader& r, FftSettings& fft, const MainReadHooks& hooks)
@@ -402,8 +415,8 @@ void WriteMainSections(ProfileFile& file, const Settings& s)
     SectionWriter volume(file, "VOLUME");
     volume.Integer("FGVOLUME", s.Volume.GenOutVolume);
     volume.Integer("FGINVOLUME", s.Volume.GenInVolume);
-    volume.Real("PEGFAK", s.Volume.LevelFactor, 4);
-    volume.Real("PEGOFS", s.Volume.LevelOffset, 4);
+    volume.RealKept("PEGFAK", s.Volume.LevelFactor, 4);
+    volume.RealKept("PEGOFS", s.Volume.LevelOffset, 4);
     volume.Integer("INCHANNEL", s.Volume.InChannel);
 
     SectionWriter fft(file, "FFT");

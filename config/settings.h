@@ -28,12 +28,19 @@ struct CalibSettings {
     double OutCalibValue = 123.0;
 };
 
+/// The exact level scale of the spectrum diagram: 20/ln 10 and 20·log10(4).
+inline constexpr double kExactLevelFactor = 8.685889638065036;
+inline constexpr double kExactLevelOffset = 12.041199826559248;
+
 /// Section "VOLUME": generator volumes in percent and the level scale of the spectrum.
 struct VolumeSettings {
     int GenOutVolume = 20;
     int GenInVolume = 100;
-    double LevelFactor = 8.722;  // dB per natural-log unit of magnitude
-    double LevelOffset = 12.6;   // dB
+    // dB = LevelFactor·ln(magnitude) + LevelOffset. The defaults are exact: 20/ln 10 dB per
+    // natural-log unit, and 20·log10(4) dB, so the peak of a full-scale sine (magnitude 1/4)
+    // reads 0 dBFS.
+    double LevelFactor = kExactLevelFactor;
+    double LevelOffset = kExactLevelOffset;
     int InChannel = -2;          // auxiliary input line; -2 lets the engine choose
 };
 

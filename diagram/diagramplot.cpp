@@ -22,7 +22,8 @@ bool PlotDiagramTable(const DiagramTable& table, const DiagramPlotOptions& optio
     }
 
     // Ranges from the data where not given: the frequency span of the points (the lowest
-    // positive frequency on a logarithmic axis), levels widened to whole 10 dB.
+    // positive frequency on a logarithmic axis), levels widened to whole 10 dB; a table
+    // of gaps only (no value) gets the axes of -100 .. 0 dB.
     double fLow = std::numeric_limits<double>::max();
     double fHigh = 0.0;
     double vLow = std::numeric_limits<double>::max();
@@ -33,12 +34,16 @@ bool PlotDiagramTable(const DiagramTable& table, const DiagramPlotOptions& optio
             fLow = std::min(fLow, f);
             fHigh = std::max(fHigh, f);
         }
-        vLow = std::min(vLow, static_cast<double>(table.curve1[i]));
-        vHigh = std::max(vHigh, static_cast<double>(table.curve1[i]));
-        if (table.columns == 3) {
-            vLow = std::min(vLow, static_cast<double>(table.curve2[i]));
-            vHigh = std::max(vHigh, static_cast<double>(table.curve2[i]));
+        for (const float v : {table.curve1[i], table.columns == 3 ? table.curve2[i] : table.curve1[i]}) {
+            if (!std::isnan(v)) {
+                vLow = std::min(vLow, static_cast<double>(v));
+                vHigh = std::max(vHigh, static_cast<double>(v));
+            }
         }
+    }
+    if (!HasCurveValues(table)) {
+        vLow = -100.0;
+        vHigh = 0.0;
     }
     if (fHigh <= 0.0 && !(options.freqMinHz && options.freqMaxHz)) {
         error = "the table has no point with a frequency above 0 Hz";

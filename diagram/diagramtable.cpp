@@ -1,5 +1,6 @@
 #include "diagram/diagramtable.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -179,6 +180,13 @@ bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table
         table.curve2.push_back(group == 3 ? static_cast<float>(row[2]) : 0.0f);
     }
     return true;
+}
+
+bool HasCurveValues(const DiagramTable& table)
+{
+    const auto valued = [](float v) { return !std::isnan(v); };
+    return std::any_of(table.curve1.begin(), table.curve1.end(), valued) ||
+           (table.columns == 3 && std::any_of(table.curve2.begin(), table.curve2.end(), valued));
 }
 
 }  // namespace sonvera

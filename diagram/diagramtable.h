@@ -22,4 +22,7 @@ struct DiagramTable {
 /// message naming the line when the text is not such a table.
 bool ParseDiagramTable(const std::string& text, int columns, DiagramTable& table, std::string& error);
 
+/// Whether any point of the table has a curve value (a table of gaps has none).
+bool HasCurveValues(const DiagramTable& table);
+
 }  // namespace sonvera

@@ -5,37 +5,47 @@
 #include <cmath>
 #include <system_error>
 
+#include "dsp/window.h"
+
 namespace sonvera {
 
 namespace {
 
-// Power of one bin after weighting: the level L = A + B*ln(m) + filter(f) (or -192 dB
-// for m = 0), back to a linear amplitude a = exp((L - A)/B), squared.
-double BinPower(float magnitude, double freqHz, const WeightingFilter& filter, double A,
-                double B) {
-    double level = kZeroMagnitudeDb;
-    if (magnitude != 0.0f) {
-        level = A + B * std::log(static_cast<double>(magnitude)) + filter.GainDb(freqHz);
-    }
-    const double a = std::exp((level - A) / B);
-    return a * a;
-}
+// Magnitude that a magnitude of exactly 0 counts as: kZeroMagnitudeDb below a bin-centred
+// full-scale sine's magnitude of 1/4.
+const double kZeroMagnitude = 0.25 * std::pow(10.0, kZeroMagnitudeDb / 20.0);
 
-std::size_t BinCount(std::span<const float> magnitudes, const AnalysisParams& params) {
+std::size_t BinCount(const ChannelSpectrum& spectrum, const AnalysisParams& params) {
     const std::size_t half =
         params.AnaFftSize > 0 ? static_cast<std::size_t>(params.AnaFftSize / 2) : 0;
-    return std::min(half, magnitudes.size());
-}
-
-// The window's noise bandwidth as a divisor (a value that is none divides by 1).
-double NoiseBandwidth(const AnalysisParams& params) {
-    const double b = params.WindowNoiseBandwidth;
-    return b > 0.0 && std::isfinite(b) ? b : 1.0;
+    std::size_t bins = std::min(half, spectrum.magnitudes.size());
+    if (!spectrum.weighted.empty()) bins = std::min(bins, spectrum.weighted.size());
+    return bins;
 }
 
 bool InBand(double f, const AnalysisParams& params) {
     return f >= static_cast<double>(params.AnaFreqLow) &&
            f <= static_cast<double>(params.AnaFreqHigh);
+}
+
+// The bins whose frequency lies in the band (empty when none does).
+BinRange BandBins(std::size_t bins, const AnalysisParams& params) {
+    BinRange band;
+    const double binWidth = AnaBinWidth(params);
+    bool any = false;
+    for (std::size_t k = 0; k < bins; ++k) {
+        if (!InBand(static_cast<double>(k) * binWidth, params)) continue;
+        if (!any) band.first = static_cast<int>(k);
+        band.last = static_cast<int>(k);
+        any = true;
+    }
+    return band;
+}
+
+// 10·log10 of a mean square, kZeroMagnitudeDb for nothing.
+double MeanSquareDb(double meanSquare) {
+    if (!(meanSquare > 0.0) || !std::isfinite(meanSquare)) return kZeroMagnitudeDb;
+    return 10.0 * std::log10(meanSquare);
 }
 
 std::string TrimBlanks(const std::string& s) {
@@ -69,81 +79,185 @@ double AnaBinWidth(const AnalysisParams& params) {
     return params.AnaSampleRate / static_cast<double>(params.AnaFftSize);
 }
 
-double FindFundamental(std::span<const float> magnitudes, const AnalysisParams& params) {
-    const std::size_t bins = BinCount(magnitudes, params);
-    bool found = false;
-    std::size_t best = 0;
+namespace {
+
+// The strongest bin above the threshold (the lowest of equal peaks), or -1.
+int StrongestBin(std::span<const float> magnitudes, const AnalysisParams& params) {
+    const std::size_t bins = BinCount(ChannelSpectrum(magnitudes), params);
+    int best = -1;
     float bestMagnitude = 0.0f;
     for (std::size_t k = 0; k < bins; ++k) {
         const float m = magnitudes[k];
-        if (static_cast<double>(m) > params.FundThreshold && (!found || m > bestMagnitude)) {
-            found = true;
-            best = k;
+        if (static_cast<double>(m) > params.FundThreshold && (best < 0 || m > bestMagnitude)) {
+            best = static_cast<int>(k);
             bestMagnitude = m;
         }
     }
-    if (!found || best == 0) return 0.0;
-    return static_cast<double>(best) * AnaBinWidth(params);
+    return best;
 }
 
-double MeasureLevel(std::span<const float> magnitudes, const AnalysisParams& params,
-                    const WeightingFilter& filter, double A, double B) {
-    const std::size_t bins = BinCount(magnitudes, params);
-    const double binWidth = AnaBinWidth(params);
-    double sum = 0.0;
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double f = static_cast<double>(k) * binWidth;
-        if (InBand(f, params)) sum += BinPower(magnitudes[k], f, filter, A, B);
-    }
-    if (!(sum > 0.0) || !std::isfinite(sum)) return kZeroMagnitudeDb;
-    return A + B * std::log(std::sqrt(sum / NoiseBandwidth(params)));
-}
+}  // namespace
 
-double MeasureThdN(std::span<const float> magnitudes, AnalysisParams& params,
-                   const WeightingFilter& filter, double A, double B, ThdNCase* kind) {
-    ThdNCase ignored = ThdNCase::Ratio;
-    ThdNCase& outcome = kind != nullptr ? *kind : ignored;
-    if (params.FundAuto) {
-        params.Fundamental = std::nearbyint(FindFundamental(magnitudes, params));
-    }
-    const std::size_t bins = BinCount(magnitudes, params);
-    const double binWidth = AnaBinWidth(params);
-    const double fund = params.Fundamental;
-    const double notchLow = fund - 12.0 * binWidth;
-    const double notchHigh = fund + 12.0 * binWidth;
-    double total = 0.0;
-    double rest = 0.0;
-    int bandBins = 0;
-    int restBins = 0;
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double f = static_cast<double>(k) * binWidth;
-        const double p = BinPower(magnitudes[k], f, filter, A, B);
-        total += p;
-        const bool inNotch = fund != 0.0 && f >= notchLow && f <= notchHigh;
-        if (InBand(f, params)) {
-            ++bandBins;
-            if (!inNotch) {
-                rest += p;
-                ++restBins;
+Tone FindTone(std::span<const float> magnitudes, const AnalysisParams& params) {
+    const std::size_t bins = BinCount(ChannelSpectrum(magnitudes), params);
+    const int strongest = StrongestBin(magnitudes, params);
+    const std::size_t best = strongest > 0 ? static_cast<std::size_t>(strongest) : 0;
+    const float bestMagnitude = strongest >= 0 ? magnitudes[best] : 0.0f;
+    Tone tone;
+    if (best == 0) return tone;
+    // The tone lies between the peak bin and its larger neighbour, where the kernel's
+    // ratio K(1 - d) / K(d) equals the neighbour's ratio to the peak (d in 0..1/2; the
+    // ratio rises with d).
+    const double left = static_cast<double>(magnitudes[best - 1]);
+    const double right = best + 1 < bins ? static_cast<double>(magnitudes[best + 1]) : 0.0;
+    const double peak = static_cast<double>(bestMagnitude);
+    const double ratio = std::max(left, right) / peak;
+    const int n = params.AnaFftSize;
+    auto kernel = [&](double d) { return WindowKernel(params.AnaWindow, n, d); };
+    double offset = 0.0;
+    if (ratio > kernel(1.0) / kernel(0.0)) {
+        double lo = 0.0;
+        double hi = 0.5;
+        for (int i = 0; i < 50; ++i) {
+            const double mid = 0.5 * (lo + hi);
+            if (kernel(1.0 - mid) / kernel(mid) < ratio) {
+                lo = mid;
+            } else {
+                hi = mid;
             }
         }
+        offset = 0.5 * (lo + hi);
     }
-    if (bandBins == 0) {
+    tone.found = true;
+    tone.bin = static_cast<double>(best) + (right > left ? offset : -offset);
+    tone.freqHz = tone.bin * AnaBinWidth(params);
+    tone.magnitude = peak / kernel(offset);
+    return tone;
+}
+
+double FindFundamental(std::span<const float> magnitudes, const AnalysisParams& params) {
+    const Tone tone = FindTone(magnitudes, params);
+    return tone.found ? tone.freqHz : 0.0;
+}
+
+BinRange BinsAround(double centreBin, double halfWidthBins, std::size_t binCount) {
+    BinRange r;
+    if (binCount == 0 || !std::isfinite(centreBin)) return r;
+    const double first = std::max(0.0, std::ceil(centreBin - halfWidthBins));
+    const double last = std::min(static_cast<double>(binCount - 1), std::floor(centreBin + halfWidthBins));
+    if (first > last) return r;
+    r.first = static_cast<int>(first);
+    r.last = static_cast<int>(last);
+    return r;
+}
+
+BinRange LobeBins(double centreBin, const AnalysisParams& params, std::size_t binCount) {
+    return BinsAround(centreBin, ShapeOfWindow(params.AnaWindow).lobeHalfWidthBins, binCount);
+}
+
+BinRange NotchBins(double fundamentalBin, const AnalysisParams& params, std::size_t binCount) {
+    const double half = ShapeOfWindow(params.AnaWindow).lobeHalfWidthBins;
+    const double room = fundamentalBin - half;  // up to the lobes of 0 Hz and of H2
+    return BinsAround(fundamentalBin, std::clamp(room, 2.0 * half, 3.0 * half), binCount);
+}
+
+bool ResolvesTone(double bin, const AnalysisParams& params) {
+    return WindowMirrorErrorDb(params.AnaWindow, params.AnaFftSize, bin) <= kResolutionLimitDb;
+}
+
+bool ResolvesFundamental(double bin, const AnalysisParams& params) {
+    return bin >= 3.0 * ShapeOfWindow(params.AnaWindow).lobeHalfWidthBins && ResolvesTone(bin, params);
+}
+
+double BinsMeanSquare(const ChannelSpectrum& spectrum, const AnalysisParams& params,
+                      const WeightingFilter& filter, int first, int last, BinRange skip) {
+    const std::size_t bins = BinCount(spectrum, params);
+    const bool perBin = spectrum.weighted.empty();
+    const std::span<const float> m = perBin ? spectrum.magnitudes : spectrum.weighted;
+    const double binWidth = AnaBinWidth(params);
+    double sum = 0.0;
+    for (int k = std::max(first, 0); k <= last && static_cast<std::size_t>(k) < bins; ++k) {
+        if (skip.Contains(k)) continue;
+        const double magnitude = static_cast<double>(m[static_cast<std::size_t>(k)]);
+        double p = 0.0;
+        if (magnitude == 0.0) {
+            p = kZeroMagnitude * kZeroMagnitude;
+        } else {
+            p = magnitude * magnitude;
+            if (perBin) p *= std::pow(10.0, filter.GainDb(static_cast<double>(k) * binWidth) / 10.0);
+        }
+        sum += k == 0 ? 0.5 * p : p;
+    }
+    // A sine of amplitude A on a bin gives A/4 (the coherent gain 1/2 and half of its power
+    // at negative frequencies), mean square A²/2: eight times the bin's power, shared by
+    // the bins of the window's noise bandwidth.
+    return 8.0 * sum / ShapeOfWindow(params.AnaWindow).noiseBandwidthBins;
+}
+
+namespace {
+
+// True when the strongest component above the threshold cannot be resolved (a peak at
+// bin 0 never can: 0 Hz and a tone below one bin look alike) and its lobe reaches the band.
+bool UnresolvedInBand(const ChannelSpectrum& spectrum, const AnalysisParams& params, const BinRange& band) {
+    const int strongest = StrongestBin(spectrum.magnitudes, params);
+    if (strongest < 0) return false;
+    const double bin = strongest == 0 ? 0.0 : FindTone(spectrum.magnitudes, params).bin;
+    if (ResolvesTone(bin, params)) return false;
+    return LobeBins(bin, params, BinCount(spectrum, params)).Overlaps(band);
+}
+
+}  // namespace
+
+double MeasureLevel(const ChannelSpectrum& spectrum, const AnalysisParams& params,
+                    const WeightingFilter& filter, bool* tooCoarse) {
+    const BinRange band = BandBins(BinCount(spectrum, params), params);
+    if (tooCoarse != nullptr) *tooCoarse = UnresolvedInBand(spectrum, params, band);
+    if (band.last < band.first) return kZeroMagnitudeDb;
+    return MeanSquareDb(BinsMeanSquare(spectrum, params, filter, band.first, band.last));
+}
+
+double MeasureThdN(const ChannelSpectrum& spectrum, AnalysisParams& params,
+                   const WeightingFilter& filter, ThdNCase* kind) {
+    ThdNCase ignored = ThdNCase::Ratio;
+    ThdNCase& outcome = kind != nullptr ? *kind : ignored;
+    const double binWidth = AnaBinWidth(params);
+    double fundamentalBin = 0.0;
+    if (params.FundAuto) {
+        const Tone tone = FindTone(spectrum.magnitudes, params);
+        params.Fundamental = tone.found ? std::nearbyint(tone.freqHz) : 0.0;
+        fundamentalBin = tone.bin;
+    } else if (binWidth > 0.0) {
+        fundamentalBin = params.Fundamental / binWidth;
+    }
+    const std::size_t bins = BinCount(spectrum, params);
+    const BinRange band = BandBins(bins, params);
+    if (band.last < band.first) {
         outcome = ThdNCase::EmptyBand;
         return kZeroMagnitudeDb;
     }
-    if (restBins == 0) {
+    const bool withFundamental = params.Fundamental != 0.0;
+    if (!withFundamental && UnresolvedInBand(spectrum, params, band)) {
+        outcome = ThdNCase::ResolutionTooCoarse;
+        return kZeroMagnitudeDb;
+    }
+    if (!withFundamental) {
+        outcome = ThdNCase::AbsoluteLevel;
+        return MeanSquareDb(BinsMeanSquare(spectrum, params, filter, band.first, band.last));
+    }
+    if (!ResolvesFundamental(fundamentalBin, params)) {
+        outcome = ThdNCase::ResolutionTooCoarse;
+        return kZeroMagnitudeDb;
+    }
+    const BinRange notch = NotchBins(fundamentalBin, params, bins);
+    if (notch.Contains(band.first) && notch.Contains(band.last)) {
         outcome = ThdNCase::NotchCoversBand;
         return kZeroMagnitudeDb;
     }
-    outcome = fund != 0.0 ? ThdNCase::Ratio : ThdNCase::AbsoluteLevel;
-    if (!(rest > 0.0) || !std::isfinite(rest)) return kZeroMagnitudeDb;
-    if (fund != 0.0) {
-        if (!(total > 0.0) || !std::isfinite(total)) return kZeroMagnitudeDb;
-        // A ratio: no level offset, so rest = total reads 0 dB.
-        return B * std::log(std::sqrt(rest / total));
-    }
-    return A + B * std::log(std::sqrt(rest / NoiseBandwidth(params)));
+    outcome = ThdNCase::Ratio;
+    const double total = BinsMeanSquare(spectrum, params, filter, 0, static_cast<int>(bins) - 1);
+    const double rest = BinsMeanSquare(spectrum, params, filter, band.first, band.last, notch);
+    if (!(total > 0.0) || !std::isfinite(total)) return kZeroMagnitudeDb;
+    return MeanSquareDb(rest / total);
 }
 
 bool ParseDialogInteger(const std::string& text, int& value) {

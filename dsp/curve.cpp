@@ -301,6 +301,7 @@ CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, Correctio
             p.x = f;
             p.y = v;
         }
+        result.lines.push_back(lineNumber);
         ++result.good;
     }
     result.ioError = std::ferror(file) != 0;
@@ -308,17 +309,24 @@ CurveFileLoader::PassResult CurveFileLoader::ReadPass(std::FILE* file, Correctio
 }
 
 namespace {
-// Whether the prepared spline is finite: its data, at its points and halfway between them.
-bool SplineIsFinite(const CorrectionCurve& curve) {
+bool WithinCurveLimit(double valueDb) {
+    return std::fabs(valueDb) <= kMaxCurveDb;  // false for NaN and infinity too
+}
+
+// The index of the first point whose value leaves the limit or whose second derivative
+// overflowed, else of the point that ends the first interval halfway along which the
+// prepared spline leaves it; -1 when it never does.
+int FirstPointBeyondLimit(const CorrectionCurve& curve) {
     for (int i = 0; i < curve.count; ++i) {
         const CurvePoint& p = curve.points[static_cast<std::size_t>(i)];
-        if (!std::isfinite(p.M) || !std::isfinite(EvalCurve(curve, p.x))) return false;
-        if (i + 1 < curve.count) {
-            const double next = curve.points[static_cast<std::size_t>(i) + 1].x;
-            if (!std::isfinite(EvalCurve(curve, p.x + (next - p.x) / 2.0))) return false;
-        }
+        if (!WithinCurveLimit(p.y) || !std::isfinite(p.M)) return i;
     }
-    return true;
+    for (int i = 0; i + 1 < curve.count; ++i) {
+        const double x = curve.points[static_cast<std::size_t>(i)].x;
+        const double next = curve.points[static_cast<std::size_t>(i) + 1].x;
+        if (!WithinCurveLimit(EvalCurve(curve, x + (next - x) / 2.0))) return i + 1;
+    }
+    return -1;
 }
 
 struct FileCloser {
@@ -404,11 +412,12 @@ bool CurveFileLoader::LoadCurveFile(CorrectionCurve& curve, const std::string& g
         return false;
     }
     PrepareSpline(loaded);
-    if (!SplineIsFinite(loaded)) {
-        // Values or spacings so extreme that the spline overflows would turn every level
-        // the curve corrects into infinity or NaN: refused like an unparsable line, with
-        // the file named, since no single line is to blame.
-        sink_.Warning(messages_->lineError + ": " + fileName);
+    if (const int beyond = FirstPointBeyondLimit(loaded); beyond >= 0) {
+        // Values or spacings so extreme that the spline leaves any sensible correction
+        // (or overflows) would make up every level the curve corrects: refused like an
+        // unparsable line, naming the line where it starts.
+        sink_.Warning(messages_->lineError + messages_->lineAt +
+                      std::to_string(second.lines[static_cast<std::size_t>(beyond)]));
         return false;
     }
     curve = std::move(loaded);

@@ -79,6 +79,9 @@ const CurveMessages* CurveMessagesFor(char language);
 /// Returns false for a line error; `blank` tells a blank line (not an error).
 bool ParseCurveLine(const std::string& line, double& freqHz, double& valueDb, bool& blank);
 
+/// The largest correction a curve may apply, in dB either way.
+inline constexpr double kMaxCurveDb = 1000.0;
+
 /// Strict decimal real: optional sign, digits, optional "." and fraction digits,
 /// optional exponent. Rejects anything else, including values out of range.
 bool ParseStrictReal(const std::string& text, double& value);
@@ -109,7 +112,10 @@ public:
     /// its name is the resolved path and the curve is inactive (the caller decides). On a
     /// line error, an empty file or a read failure after the first pass the curve is
     /// left empty and inactive. A line error names the number of the first bad line
-    /// ("Line error in line 3").
+    /// ("Line error in line 3"). A curve whose spline leaves +-kMaxCurveDb at a point or
+    /// halfway between two (values or spacings so extreme that every level it corrected
+    /// would be made up) is a line error too, naming the line of the first point where
+    /// it does, or of the point that ends the interval where it does.
     bool LoadCurveFile(CorrectionCurve& curve, const std::string& fileName);
 
     /// As LoadCurveFile, but a file that does not exist is not created: it is reported
@@ -127,6 +133,7 @@ private:
         int bad = 0;
         int firstBadLine = 0;  // 1-based, counting blank lines too
         bool ioError = false;
+        std::vector<int> lines;  // the line of each good line's point
     };
     PassResult ReadPass(std::FILE* file, CorrectionCurve* fill);
 

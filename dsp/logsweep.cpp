@@ -43,8 +43,16 @@ LogSweepParamError CheckLogSweepParams(const LogSweepParams& p)
     if (p.toHz > p.rateHz / 2.0) {
         return LogSweepParamError::ToAboveHalfRate;
     }
+    if (!(p.fromHz < kLogSweepMaxFromShareOfRate * p.rateHz)) {
+        return LogSweepParamError::FromAboveRateShare;
+    }
     if (!(p.seconds >= kLogSweepMinSeconds && p.seconds <= kLogSweepMaxSeconds)) {
         return LogSweepParamError::SecondsOutOfRange;
+    }
+    // The band's top depends on the design (half the rate may cut it) but not on the
+    // duration; any valid duration gives the same.
+    if (!(DesignLogSweep(p).BandTopHz() >= kLogSweepMinBandRatio * p.fromHz * (1.0 - 1e-12))) {
+        return LogSweepParamError::BandTooNarrow;
     }
     if (!(p.levelDb <= 0.0)) {
         return LogSweepParamError::LevelAboveZero;
@@ -55,6 +63,11 @@ LogSweepParamError CheckLogSweepParams(const LogSweepParams& p)
 double LogSweepDesign::HarmonicAdvance(int k) const
 {
     return rateConstantS * std::log(static_cast<double>(k)) * params.rateHz;
+}
+
+std::size_t LogSweepDesign::RecordingFrames(std::size_t knownDelayFrames) const
+{
+    return Frames() + static_cast<std::size_t>(std::ceil(kLatencySeconds * params.rateHz)) + knownDelayFrames;
 }
 
 double LogSweepDesign::BandTopHz() const
@@ -84,6 +97,20 @@ LogSweepDesign DesignLogSweep(const LogSweepParams& p)
     d.tailFrames = static_cast<std::size_t>(std::ceil(kTailSeconds * p.rateHz));
     d.amplitude = std::pow(10.0, p.levelDb / 20.0);
     return d;
+}
+
+std::vector<double> LogSweepGrid(const LogSweepDesign& d, int pointsPerOctave)
+{
+    const int perOctave = std::clamp(pointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    const double top = d.BandTopHz() * (1.0 + 1e-9);
+    std::vector<double> grid{d.params.fromHz};
+    for (int i = 1;; ++i) {
+        const double f = d.params.fromHz * std::exp2(static_cast<double>(i) / perOctave);
+        if (f > top) {
+            return grid;
+        }
+        grid.push_back(f);
+    }
 }
 
 std::vector<float> MakeLogSweep(const LogSweepDesign& d)

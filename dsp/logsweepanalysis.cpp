@@ -25,8 +25,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // of divided by almost nothing: outside the sweep's band the division would only
 // multiply noise.
 constexpr double kRegularisation = 1e-6;
-// An input shows the sweep when its power while the sweep plays is at least this many
-// times its power in the quiet time at the end of the recording (20 dB).
+// An input shows the sweep when its power over the loudest stretch as long as the sweep
+// (wherever a delay put the sweep) is at least this many times its power in the quiet
+// time at the end of the recording (20 dB).
 constexpr double kSignalPowerRatio = 100.0;
 constexpr double kQuietSeconds = 0.2;
 // The window of the linear response ends where the response's decay, in blocks of a
@@ -40,6 +41,11 @@ constexpr double kQuietSpanSeconds = 0.01;
 // any noise (a digital device whose distortion aliases spreads a faint chirp over
 // seconds) would otherwise never reach its floor. It fades out over the last quarter.
 constexpr double kPreSeconds = 0.005;
+// The deconvolved response ends steeply at the sweep's last frequency; when that lies
+// close above the band's top, the response rings for long before its peak too, and a
+// window cut off sooner bends the level towards the band's top. The window then starts
+// this many periods of the gap between the two before the peak.
+constexpr double kPreEdgePeriods = 4.0;
 constexpr double kMinPostSeconds = 0.002;
 constexpr double kMaxPostSeconds = 0.5;
 constexpr double kFadeOutShare = 0.25;
@@ -47,6 +53,8 @@ constexpr double kFadeOutShare = 0.25;
 constexpr double kLogFloorNepers = 27.6;
 // Bins more than 60 dB below the strongest take no part in the delay fit.
 constexpr double kFitFloor = 1e-3;
+// The deconvolution's transforms hold the recording and this many frames more.
+constexpr std::size_t kTransformMargin = 1024;
 // Bounds of the slopes with which the magnitude is continued beyond the measured band
 // (in nepers per neper of the warped frequency).
 constexpr double kMaxEdgeSlope = 12.0;
@@ -71,25 +79,43 @@ bool ShowsSweep(const float* x, std::size_t frames, const LogSweepDesign& d)
     const std::size_t quiet = std::min<std::size_t>(static_cast<std::size_t>(kQuietSeconds * rateHz),
                                                     frames / 10 + 1);
     const std::size_t loud = std::min(d.sweepFrames, frames - quiet);
-    BiquadCoeffs highPass;
+    BiquadCoeffs coeffs;
     BiquadDesigner designer(rateHz);
     const int cornerHz = std::max(1, static_cast<int>(d.startHz / 2.0));
-    designer.DesignBiquad(kBiquadHighPass, cornerHz, highPass, 0.0, 1.0);
-    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-    double loudPower = 0.0;
-    double quietPower = 0.0;
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double in = x[i];
-        const double y = highPass.b0 * in + highPass.b1 * x1 + highPass.b2 * x2 + highPass.a1 * y1 + highPass.a2 * y2;
-        x2 = x1;
-        x1 = in;
-        y2 = y1;
-        y1 = y;
-        if (i < loud) {
-            loudPower += y * y;
-        } else if (i >= frames - quiet) {
-            quietPower += y * y;
+    designer.DesignBiquad(kBiquadHighPass, cornerHz, coeffs, 0.0, 1.0);
+    // The filtered signal, sample by sample; a second copy trails the first by `loud`
+    // frames, so the power of the loudest stretch as long as the sweep (which arrives
+    // late on a device with a delay) is a running sum that needs no copy of the input.
+    struct HighPass {
+        const BiquadCoeffs& c;
+        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+        double operator()(double in)
+        {
+            const double y = c.b0 * in + c.b1 * x1 + c.b2 * x2 + c.a1 * y1 + c.a2 * y2;
+            x2 = x1;
+            x1 = in;
+            y2 = y1;
+            y1 = y;
+            return y;
         }
+    };
+    HighPass lead{coeffs}, trail{coeffs};
+    double sum = 0.0;
+    for (std::size_t i = 0; i < loud; ++i) {
+        const double y = lead(x[i]);
+        sum += y * y;
+    }
+    double loudPower = sum;
+    for (std::size_t i = loud; i < frames - quiet; ++i) {
+        const double y = lead(x[i]);
+        const double old = trail(x[i - loud]);
+        sum += y * y - old * old;
+        loudPower = std::max(loudPower, sum);
+    }
+    double quietPower = 0.0;
+    for (std::size_t i = frames - quiet; i < frames; ++i) {
+        const double y = lead(x[i]);
+        quietPower += y * y;
     }
     loudPower /= static_cast<double>(std::max<std::size_t>(loud, 1));
     quietPower /= static_cast<double>(quiet);
@@ -195,6 +221,30 @@ std::size_t FineSize(std::size_t n, std::size_t floor)
     return m;
 }
 
+/// The part of the k-th harmonic's window before its response and the part after it,
+/// given the linear window's `pre` and `post`: a quarter of the distance to the next
+/// earlier response before it and half the distance to the next later one after it,
+/// whatever the linear window's length (its band starts at k times the sweep's start,
+/// and only a long window resolves that edge); it never reaches the later one.
+struct HarmonicWindow {
+    long pre = 1;
+    long post = 1;
+    long transform = 0;  // the length of its transform
+};
+
+HarmonicWindow HarmonicWindowOf(const LogSweepDesign& d, int k, long pre, long post)
+{
+    const double advance = d.HarmonicAdvance(k);
+    const double before = d.HarmonicAdvance(k + 1) - advance;
+    const double after = advance - d.HarmonicAdvance(k - 1);
+    HarmonicWindow w;
+    w.pre = std::max<long>(1, static_cast<long>(before / 4.0));
+    const long longest = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
+    w.transform = static_cast<long>(FineSize(4 * static_cast<std::size_t>(w.pre + longest), 16384));
+    w.post = std::min(longest, static_cast<long>(after) - w.pre);
+    return w;
+}
+
 /// Linear interpolation of a per-bin curve of a transform of 2 (bins - 1) points.
 double Interpolate(const std::vector<double>& values, double freqHz, double rateHz)
 {
@@ -210,10 +260,10 @@ double Interpolate(const std::vector<double>& values, double freqHz, double rate
 /// The analysis of one circular impulse response.
 class ChannelAnalyser {
 public:
-    ChannelAnalyser(const LogSweepDesign& d, const double* ir, std::size_t n, std::size_t recordedFrames,
-                    const std::vector<double>& grid, double bandLow, double bandHigh)
-        : d_(d), ir_(ir), n_(n), recorded_(recordedFrames), grid_(grid), bandLow_(bandLow), bandHigh_(bandHigh),
-          rate_(d.params.rateHz)
+    ChannelAnalyser(const LogSweepDesign& d, const LogSweepAnalysisPlan& plan, const double* ir,
+                    std::size_t recordedFrames, const std::vector<double>& grid, double bandLow, double bandHigh)
+        : d_(d), plan_(plan), ir_(ir), n_(plan.transformFrames), recorded_(recordedFrames), grid_(grid),
+          bandLow_(bandLow), bandHigh_(bandHigh), rate_(d.params.rateHz)
     {
     }
 
@@ -237,6 +287,7 @@ private:
     void Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const;
 
     const LogSweepDesign& d_;
+    const LogSweepAnalysisPlan& plan_;
     const double* ir_;
     std::size_t n_;
     std::size_t recorded_;
@@ -370,27 +421,24 @@ double ChannelAnalyser::ResidualDelay(const std::vector<Complex>& s, const std::
 
 void ChannelAnalyser::Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const
 {
-    // The k-th response sits L ln k before the linear one. Each gets a quarter of the
-    // distance to the next earlier one before it and half the distance to the next
-    // later one after it, whatever the linear window's length: its band starts at k
-    // times the sweep's start, and only a long window resolves that edge.
+    // The k-th response sits L ln k before the linear one. A harmonic above the band at
+    // every grid point is not cut out at all: it has nothing to show.
     const std::size_t points = grid_.size();
     const long centre = std::lround(out.delaySamples);
     for (int k = 2; k < 2 + kLogSweepHarmonics; ++k) {
-        const double advance = d_.HarmonicAdvance(k);
-        const double before = d_.HarmonicAdvance(k + 1) - advance;
-        const double after = advance - d_.HarmonicAdvance(k - 1);
-        const long hPre = std::max<long>(1, static_cast<long>(before / 4.0));
-        const long hPost = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
-        RealTransform t(FineSize(4 * static_cast<std::size_t>(hPre + hPost), 16384));
-        const std::vector<Complex> g = Segment(t, centre - std::lround(advance), hPre,
-                                               std::min(hPost, static_cast<long>(after) - hPre), 1.0, nullptr);
+        std::vector<double>& h = out.harmonicDb[static_cast<std::size_t>(k - 2)];
+        h.assign(points, kNaN);
+        if (k > plan_.topHarmonic) {
+            continue;
+        }
+        const HarmonicWindow w = HarmonicWindowOf(d_, k, pre, post);
+        RealTransform t(static_cast<std::size_t>(w.transform));
+        const std::vector<Complex> g =
+            Segment(t, centre - std::lround(d_.HarmonicAdvance(k)), w.pre, w.post, 1.0, nullptr);
         std::vector<double> gMag(g.size());
         for (std::size_t b = 0; b < g.size(); ++b) {
             gMag[b] = std::abs(g[b]);
         }
-        std::vector<double>& h = out.harmonicDb[static_cast<std::size_t>(k - 2)];
-        h.assign(points, kNaN);
         for (std::size_t i = 0; i < points; ++i) {
             const double f = k * grid_[i];
             if (f <= bandHigh_ * (1.0 + 1e-9)) {
@@ -418,12 +466,10 @@ void ChannelAnalyser::Harmonics(LogSweepChannel& out, const std::vector<double>&
 LogSweepChannel ChannelAnalyser::Run()
 {
     LogSweepChannel out;
-    const double adv2 = d_.HarmonicAdvance(2);
-    const double adv6 = d_.HarmonicAdvance(6);
-
     // The linear response's peak, among the lags the harmonics leave to it.
-    const long first = -static_cast<long>(adv2 / 4.0);
-    const long last = std::min(static_cast<long>(recorded_), static_cast<long>(n_) - static_cast<long>(adv6) - 1);
+    const long first = -static_cast<long>(plan_.leadFrames);
+    const long last = std::min(static_cast<long>(recorded_),
+                               static_cast<long>(n_) - static_cast<long>(plan_.reachFrames) - 1);
     long peakLag = 0;
     double peak = -1.0;
     for (long lag = first; lag < last; ++lag) {
@@ -463,26 +509,31 @@ LogSweepChannel ChannelAnalyser::Run()
             quietFrom = b;
         }
     }
-    const long pre = std::max<long>(1, std::min(std::lround(kPreSeconds * rate_), static_cast<long>(adv2 / 4.0)));
+    const long pre = plan_.preFrames;
     const long minPost =
         std::max({64L, std::lround(kMinPostSeconds * rate_), std::lround(rate_ / d_.params.fromHz)});
     long post = static_cast<long>(static_cast<double>(static_cast<long>(quietFrom) * block) / (1.0 - kFadeOutShare));
-    const long maxPost = std::max(std::lround(kMaxPostSeconds * rate_), 2 * std::lround(rate_ / d_.params.fromHz));
-    post = std::clamp(std::min(post, maxPost), std::min(minPost, last - peakLag), std::max<long>(1, last - peakLag));
+    post = std::clamp(std::min(post, plan_.maxPostFrames), std::min(minPost, last - peakLag),
+                      std::max<long>(1, last - peakLag));
 
     // The linear response, on a fine grid: the minimum phase needs it (the cepstrum of
     // a response with zeros at 0 Hz or half the rate aliases on a coarse one).
-    RealTransform fine(FineSize(8 * static_cast<std::size_t>(pre + post), 262144));
-    const std::vector<Complex> s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse);
+    // Its transform is given back before the harmonics take theirs: the two largest
+    // transforms of a long window never coexist.
+    std::vector<Complex> s;
+    double residual = 0.0;
+    {
+        RealTransform fine(FineSize(8 * static_cast<std::size_t>(pre + post), 262144));
+        s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse);
+        residual = ResidualDelay(s, MinimumPhase(fine, s));
+    }
     out.windowStart = peakLag - pre;
     out.windowFrames = static_cast<std::size_t>(pre + post);
-    const std::vector<double> minimum = MinimumPhase(fine, s);
-    const double residual = ResidualDelay(s, minimum);
     out.delaySamples = static_cast<double>(peakLag) + residual;
 
     // Level and phase, the delay removed, the phase unwrapped along the bins.
     const std::size_t bins = s.size();
-    const double m = static_cast<double>(fine.Size());
+    const double m = 2.0 * static_cast<double>(bins - 1);  // the fine transform's length
     std::vector<double> level(bins), phase(bins);
     double previous = 0.0, unwrapped = 0.0;
     for (std::size_t k = 0; k < bins; ++k) {
@@ -517,6 +568,65 @@ LogSweepChannel ChannelAnalyser::Run()
 
 }  // namespace
 
+std::size_t LogSweepTransformBound(std::size_t recordingFrames)
+{
+    return GoodTransformSize(recordingFrames + kTransformMargin);
+}
+
+LogSweepAnalysisPlan PlanLogSweepAnalysis(const LogSweepDesign& d, std::size_t recordingFrames)
+{
+    LogSweepAnalysisPlan plan;
+    const double rate = d.params.rateHz;
+    const double top = d.BandTopHz();
+    for (int k = 2; k < 2 + kLogSweepHarmonics; ++k) {
+        if (k * d.params.fromHz <= top * (1.0 + 1e-9)) {
+            plan.topHarmonic = k;
+        }
+    }
+    // What the recording holds after the sweep covers the delays it measures and the
+    // device's decay; the peak is looked for as far before lag 0 (an input ahead of the
+    // reference), at most a quarter of the way to the 2nd harmonic and not further than
+    // the sweep is long (so those lags need no room beyond the recording either).
+    const std::size_t afterSweep = recordingFrames > d.sweepFrames ? recordingFrames - d.sweepFrames : 0;
+    const double lead = std::min({d.HarmonicAdvance(2) / 4.0, static_cast<double>(afterSweep),
+                                  static_cast<double>(d.sweepFrames)});
+    plan.leadFrames = static_cast<std::size_t>(lead);
+    const double gapHz = std::max(d.endHz - top, std::numeric_limits<double>::min());
+    plan.preFrames = std::max<long>(
+        1, static_cast<long>(std::min(std::round(std::max(kPreSeconds, kPreEdgePeriods / gapHz) * rate), lead)));
+    plan.maxPostFrames = std::max(std::lround(kMaxPostSeconds * rate), 2 * std::lround(rate / d.params.fromHz));
+
+    // Kept clear before the linear response: the windows of the harmonics measured, and
+    // the next harmonic's response where the sweep's band holds part of it. Neither lies
+    // further back than the sweep is long, so the transforms need no room beyond the
+    // recording: those responses fall among the lags after the linear one that hold
+    // only noise.
+    double reach = lead;
+    if (plan.topHarmonic >= 2) {
+        const double advance = d.HarmonicAdvance(plan.topHarmonic);
+        reach = std::max(reach, advance + (d.HarmonicAdvance(plan.topHarmonic + 1) - advance) / 4.0);
+    }
+    if ((plan.topHarmonic + 1) * d.startHz < d.endHz) {
+        reach = std::max(reach, d.HarmonicAdvance(plan.topHarmonic + 1));
+    }
+    plan.reachFrames = static_cast<std::size_t>(std::ceil(reach));
+    plan.transformFrames =
+        GoodTransformSize(std::max(recordingFrames, plan.reachFrames + afterSweep) + kTransformMargin);
+
+    const auto fits = [&plan](std::size_t window, std::size_t transform) {
+        plan.largestWindow = std::max(plan.largestWindow, window);
+        plan.largestWindowTransform = std::max(plan.largestWindowTransform, transform);
+        plan.windowsFit = plan.windowsFit && window <= transform;
+    };
+    const auto linear = static_cast<std::size_t>(plan.preFrames + plan.maxPostFrames);
+    fits(linear, FineSize(8 * linear, 262144));
+    for (int k = 2; k <= plan.topHarmonic; ++k) {
+        const HarmonicWindow w = HarmonicWindowOf(d, k, plan.preFrames, plan.maxPostFrames);
+        fits(static_cast<std::size_t>(w.pre + w.post), static_cast<std::size_t>(w.transform));
+    }
+    return plan;
+}
+
 double WrapDegrees(double degrees)
 {
     if (!std::isfinite(degrees)) {
@@ -547,19 +657,11 @@ LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecor
 
     result.bandLowHz = design.params.fromHz;
     result.bandHighHz = design.BandTopHz();
-    const int perOctave = std::clamp(pointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
-    for (int i = 0;; ++i) {
-        const double f = result.bandLowHz * std::exp2(static_cast<double>(i) / perOctave);
-        if (f > result.bandHighHz * (1.0 + 1e-9)) {
-            break;
-        }
-        result.freqHz.push_back(f);
-    }
+    result.freqHz = LogSweepGrid(design, pointsPerOctave);
 
     try {
-        // Room for the recording and, before lag 0, for the harmonics' responses.
-        const std::size_t n = GoodTransformSize(rec.frames + static_cast<std::size_t>(design.HarmonicAdvance(6)) +
-                                                1024);
+        const LogSweepAnalysisPlan plan = PlanLogSweepAnalysis(design, rec.frames);
+        const std::size_t n = plan.transformFrames;
         RealTransform right(n);
         RealTransform left(n);
         LoadTransform(right, rec.right, rec.frames);
@@ -571,11 +673,11 @@ LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecor
             LoadTransform(played, rec.played, std::min(rec.frames, design.Frames()));
             Deconvolve(right, played.Spectrum(), design);
             Deconvolve(left, played.Spectrum(), design);
-            result.left = ChannelAnalyser(design, left.Time(), n, rec.frames, result.freqHz, result.bandLowHz,
+            result.left = ChannelAnalyser(design, plan, left.Time(), rec.frames, result.freqHz, result.bandLowHz,
                                           result.bandHighHz)
                               .Run();
         }
-        result.right = ChannelAnalyser(design, right.Time(), n, rec.frames, result.freqHz, result.bandLowHz,
+        result.right = ChannelAnalyser(design, plan, right.Time(), rec.frames, result.freqHz, result.bandLowHz,
                                        result.bandHighHz)
                            .Run();
     } catch (const std::bad_alloc&) {

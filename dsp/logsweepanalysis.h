@@ -27,9 +27,6 @@ enum class LogSweepError {
 
 /// Harmonics measured: 2nd to 5th.
 inline constexpr int kLogSweepHarmonics = 4;
-/// Default and limits of the grid's points per octave.
-inline constexpr int kLogSweepDefaultPointsPerOctave = 48;
-inline constexpr int kLogSweepMaxPointsPerOctave = 200;
 
 /// The results of one input.
 struct LogSweepChannel {
@@ -74,6 +71,29 @@ struct LogSweepRecording {
     std::size_t frames = 0;
     const float* played = nullptr;
 };
+
+/// What the analysis of one recording of `design` will transform, decided from the design
+/// and the recording's length before anything is analysed: the bound of its memory and
+/// time. Every harmonic response the sweep's band holds lies at most the sweep's length
+/// before the linear one, so the deconvolution needs no room beyond the recording: its
+/// transforms are the recording's length (plus a margin), whatever the band.
+struct LogSweepAnalysisPlan {
+    std::size_t transformFrames = 0;   // length of the deconvolution's transforms
+    int topHarmonic = 1;               // the highest harmonic with a grid point in band (1: none)
+    std::size_t reachFrames = 0;       // lags before the linear response kept clear for the harmonics
+    std::size_t leadFrames = 0;        // how far before lag 0 the linear response is looked for
+    long preFrames = 0;                // the linear window's part before the peak
+    long maxPostFrames = 0;            // the longest part after it
+    std::size_t largestWindow = 0;     // the longest windowed response (linear or harmonic)
+    std::size_t largestWindowTransform = 0;  // and the longest transform of a windowed response
+    bool windowsFit = true;            // every window fits into its transform
+};
+
+/// The plan for a recording of `recordingFrames` frames of `design` (valid parameters).
+LogSweepAnalysisPlan PlanLogSweepAnalysis(const LogSweepDesign& design, std::size_t recordingFrames);
+
+/// The bound the plan keeps: the transforms of the deconvolution are at most this long.
+std::size_t LogSweepTransformBound(std::size_t recordingFrames);
 
 /// Wraps degrees into -180 .. 180.
 double WrapDegrees(double degrees);

@@ -20,11 +20,6 @@ bool SpectrumTransform::BuildWindowTable(int windowIndex, int n) {
     FillWindow(windowIndex, n, windowTable_.data());
     tableSize_ = n;
     tableIndex_ = windowIndex;
-    double power = 0.0;
-    for (int i = 0; i < n; ++i) {
-        power += static_cast<double>(windowTable_[static_cast<std::size_t>(i)]) * windowTable_[static_cast<std::size_t>(i)];
-    }
-    noiseBandwidth_ = power / (0.25 * n);  // "None" weighs every sample 0.5
     return true;
 }
 

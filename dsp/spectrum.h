@@ -29,10 +29,6 @@ public:
     /// Size and window the table was last built for (0 and -1 before the first build).
     int WindowTableSize() const { return tableSize_; }
     int WindowTableIndex() const { return tableIndex_; }
-    /// The table's equivalent noise bandwidth in bins with its gain relative to the window
-    /// "None" (sum of w² over N/4): a sine's or white noise's power summed over the bins is
-    /// this many times what "None" gives (1 before the first build).
-    double WindowNoiseBandwidth() const { return noiseBandwidth_; }
 
 private:
     std::vector<float> windowTable_;
@@ -40,7 +36,6 @@ private:
     std::vector<float> real_;  // the transform works here; the caller's block is only read
     int tableSize_ = 0;
     int tableIndex_ = -1;
-    double noiseBandwidth_ = 1.0;
 };
 
 }  // namespace sonvera

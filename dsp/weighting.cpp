@@ -1,5 +1,6 @@
 #include "dsp/weighting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -78,15 +79,56 @@ double IecCResponse(double f) {
     return kIecF4 * kIecF4 * f2 / ((f2 + kIecF1 * kIecF1) * (f2 + kIecF4 * kIecF4));
 }
 
-// ITU-R BS.468: the amplitude response of its weighting network as the ratio of two
-// polynomials in f.
+// ITU-R BS.468: the amplitude response of its weighting network, k·f / |h1(f) + j·h2(f)|,
+// with h1 even and h2 odd polynomials in f (Hz).
+constexpr double kItu468Gain = 1.246332637532143e-04;
+constexpr double kItu468H1[] = {1.0, -1.363894795463638e-07, 2.043828333606125e-15,
+                                -4.737338981378384e-24};  // f^0, f^2, f^4, f^6
+constexpr double kItu468H2[] = {5.559488023498642e-04, -2.118150887518656e-11,
+                                1.306612257412824e-19};  // f^1, f^3, f^5
+
 double Itu468Response(double f) {
     const double f2 = f * f;
-    const double h1 = -4.737338981378384e-24 * f2 * f2 * f2 + 2.043828333606125e-15 * f2 * f2 -
-                      1.363894795463638e-07 * f2 + 1.0;
-    const double h2 = 1.306612257412824e-19 * f2 * f2 * f - 2.118150887518656e-11 * f2 * f +
-                      5.559488023498642e-04 * f;
-    return 1.246332637532143e-04 * f / std::sqrt(h1 * h1 + h2 * h2);
+    const double h1 = ((kItu468H1[3] * f2 + kItu468H1[2]) * f2 + kItu468H1[1]) * f2 + kItu468H1[0];
+    const double h2 = ((kItu468H2[2] * f2 + kItu468H2[1]) * f2 + kItu468H2[0]) * f;
+    return kItu468Gain * f / std::sqrt(h1 * h1 + h2 * h2);
+}
+
+// The poles of the BS.468 network: with p = j·f the denominator h1 + j·h2 is the real
+// polynomial 1 + d1·p + ... + d6·p^6 (d_2k = |f^2k coefficient|, d_2k+1 likewise), whose
+// roots are found in the scaled variable q = p / 10^4 (coefficients near 1) by the
+// Durand-Kerner iteration.
+std::vector<std::complex<double>> Itu468PolesHz() {
+    constexpr double kScale = 1e4;
+    double d[7] = {kItu468H1[0], kItu468H2[0], -kItu468H1[1], -kItu468H2[1],
+                   kItu468H1[2], kItu468H2[2], -kItu468H1[3]};
+    for (int k = 0; k <= 6; ++k) d[k] *= std::pow(kScale, k);
+    auto value = [&](std::complex<double> q) {
+        std::complex<double> v = d[6];
+        for (int k = 5; k >= 0; --k) v = v * q + d[k];
+        return v / d[6];
+    };
+    std::vector<std::complex<double>> roots(6);
+    const std::complex<double> seed(0.4, 0.9);
+    for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::pow(seed, static_cast<double>(i));
+    for (int iteration = 0; iteration < 500; ++iteration) {
+        double change = 0.0;
+        for (std::size_t i = 0; i < roots.size(); ++i) {
+            std::complex<double> denominator = 1.0;
+            for (std::size_t j = 0; j < roots.size(); ++j) {
+                if (j != i) denominator *= roots[i] - roots[j];
+            }
+            const std::complex<double> step = value(roots[i]) / denominator;
+            roots[i] -= step;
+            change = std::max(change, std::abs(step));
+        }
+        if (change < 1e-15) break;
+    }
+    for (std::complex<double>& r : roots) {
+        r *= kScale;
+        if (std::abs(r.imag()) < 1e-9 * std::abs(r)) r = r.real();  // a real pole
+    }
+    return roots;
 }
 
 double DbRelativeTo1k(double (*response)(double), double f) {
@@ -112,10 +154,10 @@ const std::array<Weighting, kWeightingCount> kWeightings = {{
     {"DEEMPH 50", kDeemph50, nullptr},
     {"DEEMPH 75", kDeemph75, nullptr},
     {"DEEMPH J.17", kDeemphJ17, nullptr},
-    {"A (IEC 61672)", {}, IecAWeightingDb},
-    {"C (IEC 61672)", {}, IecCWeightingDb},
-    {"ITU-R 468", {}, Itu468WeightingDb},
-    {"ITU-R 468 (2 kHz)", {}, Itu468At2kDb},
+    {"A (IEC 61672)", {}, IecAWeightingDb, StandardWeighting::IecA},
+    {"C (IEC 61672)", {}, IecCWeightingDb, StandardWeighting::IecC},
+    {"ITU-R 468", {}, Itu468WeightingDb, StandardWeighting::Itu468},
+    {"ITU-R 468 (2 kHz)", {}, Itu468At2kDb, StandardWeighting::Itu468At2k},
 }};
 
 }  // namespace
@@ -125,6 +167,35 @@ const std::array<Weighting, kWeightingCount>& Weightings() { return kWeightings;
 double IecAWeightingDb(double freqHz) { return DbRelativeTo1k(IecAResponse, freqHz); }
 double IecCWeightingDb(double freqHz) { return DbRelativeTo1k(IecCResponse, freqHz); }
 double Itu468WeightingDb(double freqHz) { return DbRelativeTo1k(Itu468Response, freqHz); }
+
+WeightingFormula FormulaOf(StandardWeighting weighting) {
+    for (const Weighting& w : kWeightings) {
+        if (w.standard == weighting && weighting != StandardWeighting::None) return w.formula;
+    }
+    return nullptr;
+}
+
+AnalogWeighting AnalogPrototype(StandardWeighting weighting) {
+    AnalogWeighting a;
+    switch (weighting) {
+    case StandardWeighting::IecA:
+        a.zerosAtDc = 4;
+        a.polesHz = {-kIecF1, -kIecF1, -kIecF2, -kIecF3, -kIecF4, -kIecF4};
+        break;
+    case StandardWeighting::IecC:
+        a.zerosAtDc = 2;
+        a.polesHz = {-kIecF1, -kIecF1, -kIecF4, -kIecF4};
+        break;
+    case StandardWeighting::Itu468:
+    case StandardWeighting::Itu468At2k:
+        a.zerosAtDc = 1;
+        a.polesHz = Itu468PolesHz();
+        break;
+    case StandardWeighting::None:
+        break;
+    }
+    return a;
+}
 
 WeightingFilter::WeightingFilter() : AnaFilterName("none") {
     SetCurvePoints(FilterCurve, kNone, static_cast<int>(std::size(kNone)));
@@ -140,6 +211,7 @@ bool WeightingFilter::SelectFilter(const std::string& name) {
         }
         FilterCurve.active = true;
         formula_ = w.formula;
+        standard_ = w.standard;
         AnaFilterName = name;
         return true;
     }
@@ -150,6 +222,7 @@ void WeightingFilter::SelectUserCurve(CorrectionCurve curve) {
     FilterCurve = std::move(curve);
     FilterCurve.active = true;
     formula_ = nullptr;
+    standard_ = StandardWeighting::None;
     AnaFilterName = std::string(kUserFilterName);
 }
 

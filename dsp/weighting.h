@@ -4,9 +4,11 @@
 // their defining formulas, and a user curve loaded from a correction file.
 
 #include <array>
+#include <complex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dsp/curve.h"
 
@@ -15,12 +17,17 @@ namespace sonvera {
 /// A weighting's response in dB at a frequency in Hz, from its defining formula.
 using WeightingFormula = double (*)(double freqHz);
 
+/// The weightings defined by a standard, which the Level and THD+N readings apply to the
+/// samples as filters (the tables and a user curve weight each bin of the spectrum).
+enum class StandardWeighting { None, IecA, IecC, Itu468, Itu468At2k };
+
 /// One built-in weighting: its name (matched exactly) and either its table points or
-/// its formula.
+/// its formula (with the standard it comes from).
 struct Weighting {
     std::string_view name;
     std::span<const CurveTablePoint> points;  // empty for a formula
     WeightingFormula formula = nullptr;
+    StandardWeighting standard = StandardWeighting::None;
 };
 
 /// The thirteen tables, then the weightings exact to their standards.
@@ -38,6 +45,18 @@ const std::array<Weighting, kWeightingCount>& Weightings();
 double IecAWeightingDb(double freqHz);
 double IecCWeightingDb(double freqHz);
 double Itu468WeightingDb(double freqHz);
+/// The formula of a standard weighting (nullptr for None).
+WeightingFormula FormulaOf(StandardWeighting weighting);
+
+/// A standard weighting as the analog network its formula describes: zeros at 0 Hz and
+/// poles (s/2π, in Hz; left half-plane), normalised by the formula to its value at 1 kHz.
+struct AnalogWeighting {
+    int zerosAtDc = 0;
+    std::vector<std::complex<double>> polesHz;
+};
+/// The network of a standard weighting; no zeros and no poles for None. The poles of
+/// ITU-R BS.468 are the roots of the denominator of its response.
+AnalogWeighting AnalogPrototype(StandardWeighting weighting);
 
 /// The weighting the analysis applies: `FilterCurve` and `AnaFilterName`. The name always
 /// names what is applied. Starts as the flat "none" table.
@@ -63,11 +82,15 @@ public:
     /// The correction file of the "USER" weighting; empty for the built-in ones.
     std::string UserFile() const;
 
+    /// The standard the selected weighting comes from (None for a table or a user curve).
+    StandardWeighting Standard() const { return standard_; }
+
     CorrectionCurve FilterCurve;
     std::string AnaFilterName;
 
 private:
     WeightingFormula formula_ = nullptr;
+    StandardWeighting standard_ = StandardWeighting::None;
 };
 
 }  // namespace sonvera

@@ -201,6 +201,12 @@ public:
     bool PlayRecordRunning() const { return playRecordRunning_; }
     /// Either of its devices is still open (a close failed).
     bool PlayRecordOpen() const { return playRecordInOpen_ || playRecordOutOpen_; }
+    /// Input frames by which the selected input records later what the selected output
+    /// plays, where the wave layer knows it (the virtual card's device under test), else 0.
+    std::uint32_t KnownDelayFrames() const
+    {
+        return layer_.WaveKnownDelay(static_cast<unsigned>(inDeviceIndex_), static_cast<unsigned>(outDeviceIndex_));
+    }
 
     // ---- Start, shutdown, settings, volumes -------------------------------------------
 

@@ -21,6 +21,8 @@ const LogSweepTexts kGermanTexts{
     "Dauer nicht zwischen 0.5 und 60 s ! ",
     "Pegel über 0 dB ! ",
     "Samplefrequenz nicht zwischen 8000 und 192000 Hz ! ",
+    "Startfrequenz nicht unter 0.45 mal Samplefrequenz ! ",
+    "Band zu schmal: Stoppfrequenz unter 1.1 mal Startfrequenz ! ",
     "Kein Signal am linken Eingang ! ",
     "Kein Signal am rechten Eingang ! ",
     "Nicht genug Speicher für die Auswertung ! ",
@@ -43,6 +45,8 @@ const LogSweepTexts kEnglishTexts{
     "Duration not between 0.5 and 60 s ! ",
     "Level above 0 dB ! ",
     "Sample rate not between 8000 and 192000 Hz ! ",
+    "Start frequency not below 0.45 times the sample rate ! ",
+    "Band too narrow: stop frequency below 1.1 times the start frequency ! ",
     "No signal at the left input ! ",
     "No signal at the right input ! ",
     "Not enough memory for the analysis ! ",
@@ -123,6 +127,8 @@ std::string LogSweepParamText(LogSweepParamError error, const LogSweepTexts& t)
     case LogSweepParamError::SecondsOutOfRange: return t.secondsOutOfRange;
     case LogSweepParamError::LevelAboveZero: return t.levelAboveZero;
     case LogSweepParamError::RateOutOfRange: return t.rateOutOfRange;
+    case LogSweepParamError::FromAboveRateShare: return t.fromAboveRateShare;
+    case LogSweepParamError::BandTooNarrow: return t.bandTooNarrow;
     }
     return {};
 }
@@ -198,15 +204,17 @@ bool LogSweepRun::Start()
     withReference_ = settings_.LogSweepWithRef;
     pointsPerOctave_ = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
     signal_ = MakeLogSweep(design_);
-    const auto extra = static_cast<std::size_t>(std::ceil(kLatencyAllowanceSeconds * rateOut));
-    recordExtra_ = extra;
+    // The recording also covers the delay of a device the wave layer knows (the virtual
+    // card's device under test), so every delay its specification allows is measured; the
+    // engine adds the measured round trip.
+    recordFrames_ = design_.RecordingFrames(engine_.KnownDelayFrames());
     gapTries_ = 0;
-    seconds_ = static_cast<double>(signal_.size() + extra) / rateOut;
+    seconds_ = static_cast<double>(recordFrames_) / rateOut;
     running_ = true;
     started_ = std::chrono::steady_clock::now();
     view_.SetRunning(true);
     view_.SetStatus(texts_->running);
-    if (const int code = engine_.StartPlayRecord(signal_, signal_.size() + extra, [this] { Done(); }); code != 0) {
+    if (const int code = engine_.StartPlayRecord(signal_, recordFrames_, [this] { Done(); }); code != 0) {
         Fail(texts_->stopped, true, code);
         return false;
     }
@@ -247,7 +255,7 @@ void LogSweepRun::Done()
         // A recording that lost frames is swept again, a few times.
         constexpr int kTriesAfterGaps = 3;
         if (code == SoundEngine::kEngineFramesLost && ++gapTries_ < kTriesAfterGaps &&
-            engine_.StartPlayRecord(signal_, signal_.size() + recordExtra_, [this] { Done(); }) == 0) {
+            engine_.StartPlayRecord(signal_, recordFrames_, [this] { Done(); }) == 0) {
             return;
         }
         Fail(code == 3 ? texts_->noMemory : texts_->stopped, code != 3, code);

@@ -35,6 +35,8 @@ struct LogSweepTexts {
     std::string secondsOutOfRange;
     std::string levelAboveZero;
     std::string rateOutOfRange;
+    std::string fromAboveRateShare;
+    std::string bandTooNarrow;
     std::string noSignalLeft;
     std::string noSignalRight;
     std::string noMemory;
@@ -61,10 +63,6 @@ LogSweepParams LogSweepParamsFrom(const LogSweepSettings& settings, int rateHz);
 /// The run (all on one thread, the completion through the engine's message port).
 class LogSweepRun {
 public:
-    /// Recorded after the played signal (sweep and silent tail) for the round trip's
-    /// latency of a real card.
-    static constexpr double kLatencyAllowanceSeconds = 0.5;
-
     LogSweepRun(SoundEngine& engine, LogSweepSettings& settings, SweepDiagram& diagram, LogSweepView& view);
 
     /// The language of the texts ('D' or 'E'; others change nothing).
@@ -82,6 +80,8 @@ public:
     bool Running() const;
     /// Share of the sweep in flight done, 0 .. 1, from the time since its start.
     double Progress() const;
+    /// How long the recording of the sweep in flight (or the last one) lasts, in seconds.
+    double RecordingSeconds() const { return seconds_; }
     /// Whether a result is there to show, and the result.
     bool HasResult() const { return hasResult_; }
     const LogSweepResult& Result() const { return result_; }
@@ -107,7 +107,7 @@ private:
     int pointsPerOctave_ = kLogSweepDefaultPointsPerOctave;
     LogSweepDesign design_;
     std::vector<float> signal_;
-    std::size_t recordExtra_ = 0;  // frames recorded after the signal
+    std::size_t recordFrames_ = 0; // frames recorded, before the round trip
     int gapTries_ = 0;             // sweeps of this start that lost frames
     std::chrono::steady_clock::time_point started_;
     double seconds_ = 0.0;

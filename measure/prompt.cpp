@@ -29,6 +29,11 @@ PromptService& Prompts()
     return installedPrompts != nullptr ? *installedPrompts : fallbackPrompts;
 }
 
+PromptService& StandardErrorPrompts()
+{
+    return fallbackPrompts;
+}
+
 PromptService* SetPromptService(PromptService* service)
 {
     PromptService* previous = installedPrompts;

@@ -52,6 +52,10 @@ public:
 /// The installed service. Without one, prompts are written to standard error.
 PromptService& Prompts();
 
+/// The service that writes prompts to standard error (in force while none is installed):
+/// a question is answered No, or Cancel where it offers one.
+PromptService& StandardErrorPrompts();
+
 /// Installs `service` (nullptr: back to standard error) and returns the one it replaces.
 /// The caller keeps ownership.
 PromptService* SetPromptService(PromptService* service);

@@ -20,6 +20,7 @@ const SpectrumTexts kGermanTexts{" LI ",
                                  "Probleme beim Sample (",
                                  "Probleme beim Beginn Samplen (",
                                  "Band schmaler als Notch",
+                                 "Auflösung zu grob",
                                  " | ",
                                  " Blöcke mit Lücken verworfen"};
 const SpectrumTexts kEnglishTexts{" le ",
@@ -28,6 +29,7 @@ const SpectrumTexts kEnglishTexts{" le ",
                                   "Problems at Start Sampling (",
                                   "Problems at Open Sampling (",
                                   "band narrower than notch",
+                                  "resolution too coarse",
                                   " | ",
                                   " blocks with gaps dropped"};
 
@@ -117,8 +119,12 @@ void SpectrumRun::EnterSpectrumPage()
     try {
         SpectrumLeft.assign(kArrayValues, 0.0f);
         SpectrumRight.assign(kArrayValues, 0.0f);
-        SumLeft.assign(kArrayValues, 0.0f);
-        SumRight.assign(kArrayValues, 0.0f);
+        SumLeft.assign(kArrayValues, 0.0);
+        SumRight.assign(kArrayValues, 0.0);
+        WeightedLeft.assign(kArrayValues, 0.0f);
+        WeightedRight.assign(kArrayValues, 0.0f);
+        WeightedSumLeft.assign(kArrayValues, 0.0);
+        WeightedSumRight.assign(kArrayValues, 0.0);
     } catch (const std::bad_alloc&) {
         Prompts().Show(Prompt{PromptKind::Error, "Memory Error ( <256k )", false, 0});
         view_.CloseMainWindow();
@@ -181,8 +187,13 @@ void SpectrumRun::LeaveSpectrumPage()
     // Released, not just emptied: the arrays exist only while the page is current.
     std::vector<float>().swap(SpectrumLeft);
     std::vector<float>().swap(SpectrumRight);
-    std::vector<float>().swap(SumLeft);
-    std::vector<float>().swap(SumRight);
+    std::vector<double>().swap(SumLeft);
+    std::vector<double>().swap(SumRight);
+    std::vector<float>().swap(WeightedLeft);
+    std::vector<float>().swap(WeightedRight);
+    std::vector<double>().swap(WeightedSumLeft);
+    std::vector<double>().swap(WeightedSumRight);
+    weightedBlocks_ = 0;
     SpectrumPageActive = false;
     if (Running) {
         view_.ReportRun({Measurement::Spectrum, RunEvent::Stopped});
@@ -292,7 +303,7 @@ void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
     params.FundThreshold = a.FundThreshold;
     params.AnaSampleRate = InputRate();
     params.AnaFftSize = settings_.Fft.FftPoints;
-    params.WindowNoiseBandwidth = transform_.WindowNoiseBandwidth();
+    params.AnaWindow = std::max(transform_.WindowTableIndex(), 0);
 }
 
 std::string SpectrumRun::DroppedText() const
@@ -303,9 +314,13 @@ std::string SpectrumRun::DroppedText() const
 
 void SpectrumRun::ComposeResultLines()
 {
-    const int half = settings_.Fft.FftPoints / 2;
-    const std::span<const float> left(SpectrumLeft.data(), static_cast<std::size_t>(half));
-    const std::span<const float> right(SpectrumRight.data(), static_cast<std::size_t>(half));
+    const auto half = static_cast<std::size_t>(settings_.Fft.FftPoints / 2);
+    // The weighted spectra count where a standard weighting filtered the samples.
+    const bool filtered = sampleWeighting_.Designed() && weightedWith_ == sampleWeighting_.Weighting();
+    const ChannelSpectrum left(std::span<const float>(SpectrumLeft.data(), half),
+                               filtered ? std::span<const float>(WeightedLeft.data(), half) : std::span<const float>());
+    const ChannelSpectrum right(std::span<const float>(SpectrumRight.data(), half),
+                                filtered ? std::span<const float>(WeightedRight.data(), half) : std::span<const float>());
     AnalysisSettings& a = settings_.Analysis;
     AnalysisParams params;
     ApplyAnalysisSettings(params);
@@ -314,24 +329,32 @@ void SpectrumRun::ComposeResultLines()
     const std::string& RL = texts_->rightLabel;
 
     if (a.NoiseMeasure) {
-        const double vl = MeasureLevel(left, params, weighting);
-        const double vr = MeasureLevel(right, params, weighting);
-        diagram_.SetResultLine(Cut("Level: " + LL + FormatFixed(vl, 2) + "dB" + RL + FormatFixed(vr, 2) +
-                                       "dB   Filter: " + filter_.AnaFilterName + DroppedText(),
+        auto part = [&](const ChannelSpectrum& spectrum) {
+            bool tooCoarse = false;
+            const double v = MeasureLevel(spectrum, params, weighting, &tooCoarse);
+            return tooCoarse ? texts_->resolutionTooCoarse : FormatFixed(v, 2) + "dB";
+        };
+        diagram_.SetResultLine(Cut("Level: " + LL + part(left) + RL + part(right) + "   Filter: " +
+                                       filter_.AnaFilterName + DroppedText(),
                                    kLineMaxChars));
     }
     if (a.ThdMeasure) {
-        auto part = [&](std::span<const float> spectrum) {
+        auto part = [&](const ChannelSpectrum& spectrum) {
             ThdNCase kind = ThdNCase::Ratio;
-            const double t = MeasureThdN(spectrum, params, weighting, kAnalysisLevelOffset, kAnalysisLevelFactor, &kind);
+            const double t = MeasureThdN(spectrum, params, weighting, &kind);
             a.Fundamental = params.Fundamental;
+            // A band the notch covers whole, or a fundamental the bins cannot separate from
+            // 0 Hz or its second harmonic, measured nothing: no level to show.
+            std::string tText = FormatFixed(t, 1) + "dB";
+            if (kind == ThdNCase::NotchCoversBand) {
+                tText = texts_->bandInNotch;
+            } else if (kind == ThdNCase::ResolutionTooCoarse) {
+                tText = texts_->resolutionTooCoarse;
+            }
             if (params.Fundamental != 0.0) {
-                // A band the notch covers whole measured nothing: no level to show.
-                const std::string tText = kind == ThdNCase::NotchCoversBand ? texts_->bandInNotch
-                                                                            : FormatFixed(t, 1) + "dB";
                 return FormatFixed(params.Fundamental, 0) + "Hz " + tText;
             }
-            return texts_->noFundamental;
+            return kind == ThdNCase::ResolutionTooCoarse ? tText : texts_->noFundamental;
         };
         const std::string leftPart = part(left);
         const std::string rightPart = part(right);
@@ -380,6 +403,65 @@ void SpectrumRun::StoreSpectrum()
     }
 }
 
+void SpectrumRun::TakeChannel(const float* block, int frames, int offset, std::vector<float>& spectrum,
+                              std::vector<float>& weighted)
+{
+    // The transform needs the size it was set up for; a short block is padded with 0.
+    const int n = settings_.Fft.FftPoints;
+    std::fill(spectrum.begin(), spectrum.begin() + std::max(n, frames), 0.0f);
+    for (int i = 0; i < frames; ++i) {
+        spectrum[static_cast<std::size_t>(i)] = block[2 * i + offset];
+    }
+    if (sampleWeighting_.Designed()) {
+        const auto size = static_cast<std::size_t>(n);
+        std::copy_n(spectrum.begin(), size, weighted.begin());
+        sampleWeighting_.Apply(std::span<const float>(weighted.data(), size), std::span<float>(weighted.data(), size));
+        transform_.ComputeSpectrum(weighted.data(), n);
+    }
+    transform_.ComputeSpectrum(spectrum.data(), n);
+}
+
+void SpectrumRun::AddToAverage()
+{
+    // Power averaging: the mean of the squared magnitudes per bin, shown as its root, so
+    // noise keeps its level and a steady tone reads as one block.
+    const FftSettings& fft = settings_.Fft;
+    --AverageRemaining;
+    if (fft.FftAverage == 1) {
+        return;
+    }
+    view_.ShowAverVal(AverageRemaining);
+    const auto half = static_cast<std::size_t>(fft.FftPoints / 2);
+    auto add = [half](std::vector<double>& sum, const std::vector<float>& spectrum) {
+        for (std::size_t k = 0; k < half; ++k) {
+            const double m = spectrum[k];
+            sum[k] += m * m;
+        }
+    };
+    auto take = [half](std::vector<float>& spectrum, std::vector<double>& sum, int count) {
+        for (std::size_t k = 0; k < half; ++k) {
+            spectrum[k] = static_cast<float>(std::sqrt(sum[k] / count));
+            sum[k] = 0.0;
+        }
+    };
+    add(SumRight, SpectrumRight);
+    add(SumLeft, SpectrumLeft);
+    if (sampleWeighting_.Designed()) {
+        add(WeightedSumRight, WeightedRight);
+        add(WeightedSumLeft, WeightedLeft);
+        ++weightedBlocks_;
+    }
+    if (AverageRemaining == 0) {
+        take(SpectrumRight, SumRight, fft.FftAverage);
+        take(SpectrumLeft, SumLeft, fft.FftAverage);
+        if (weightedBlocks_ > 0) {
+            take(WeightedRight, WeightedSumRight, weightedBlocks_);
+            take(WeightedLeft, WeightedSumLeft, weightedBlocks_);
+        }
+        weightedBlocks_ = 0;
+    }
+}
+
 void SpectrumRun::SpectrumBlockDone()
 {
     FftSettings& fft = settings_.Fft;
@@ -396,42 +478,24 @@ void SpectrumRun::SpectrumBlockDone()
         view_.SetOverloadLabel(overloads != 0 ? "Over " + std::to_string(overloads) : std::string("."));
 
         const int frames = valueCount / 2;
-        // The transform needs the size it was set up for; a short block is padded with 0.
-        const int n = fft.FftPoints;
+        const StandardWeighting standard = filter_.Standard();
+        if (standard != sampleWeighting_.Weighting() || sampleWeighting_.RateHz() != InputRate()) {
+            sampleWeighting_.Design(standard, InputRate());
+        }
+        if (standard != weightedWith_) {
+            // The weighting changed: the weighted sums collected so far belong to another.
+            weightedWith_ = standard;
+            weightedBlocks_ = 0;
+            std::fill(WeightedSumLeft.begin(), WeightedSumLeft.end(), 0.0);
+            std::fill(WeightedSumRight.begin(), WeightedSumRight.end(), 0.0);
+        }
         if (LeftOn) {
-            std::fill(SpectrumLeft.begin(), SpectrumLeft.begin() + std::max(n, frames), 0.0f);
-            for (int i = 0; i < frames; ++i) {
-                SpectrumLeft[static_cast<std::size_t>(i)] = block[2 * i + 1];
-            }
-            transform_.ComputeSpectrum(SpectrumLeft.data(), n);
+            TakeChannel(block, frames, 1, SpectrumLeft, WeightedLeft);
         }
         if (RightOn) {
-            std::fill(SpectrumRight.begin(), SpectrumRight.begin() + std::max(n, frames), 0.0f);
-            for (int i = 0; i < frames; ++i) {
-                SpectrumRight[static_cast<std::size_t>(i)] = block[2 * i];
-            }
-            transform_.ComputeSpectrum(SpectrumRight.data(), n);
+            TakeChannel(block, frames, 0, SpectrumRight, WeightedRight);
         }
-
-        --AverageRemaining;
-        if (fft.FftAverage != 1) {
-            view_.ShowAverVal(AverageRemaining);
-            for (int i = 0; i < frames; ++i) {
-                const auto k = static_cast<std::size_t>(i);
-                SumRight[k] += SpectrumRight[k];
-                SumLeft[k] += SpectrumLeft[k];
-            }
-            if (AverageRemaining == 0) {
-                const float count = static_cast<float>(fft.FftAverage);
-                for (int i = 0; i < frames; ++i) {
-                    const auto k = static_cast<std::size_t>(i);
-                    SpectrumRight[k] = SumRight[k] / count;
-                    SpectrumLeft[k] = SumLeft[k] / count;
-                    SumRight[k] = 0.0f;
-                    SumLeft[k] = 0.0f;
-                }
-            }
-        }
+        AddToAverage();
 
         if (AverageRemaining == 0) {
             AverageRemaining = fft.FftAverage;
@@ -489,8 +553,11 @@ void SpectrumRun::FFTpointsgroupClick(int index)
     settings_.Fft.FftPoints = PointsForItem(index);
     diagram_.ClearDiagramData();
     transform_.BuildWindowTable(settings_.Fft.FftWindow, settings_.Fft.FftPoints);
-    std::fill(SumLeft.begin(), SumLeft.end(), 0.0f);
-    std::fill(SumRight.begin(), SumRight.end(), 0.0f);
+    std::fill(SumLeft.begin(), SumLeft.end(), 0.0);
+    std::fill(SumRight.begin(), SumRight.end(), 0.0);
+    std::fill(WeightedSumLeft.begin(), WeightedSumLeft.end(), 0.0);
+    std::fill(WeightedSumRight.begin(), WeightedSumRight.end(), 0.0);
+    weightedBlocks_ = 0;
 }
 
 void SpectrumRun::FFTwinGroupClick(int index)

@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "dsp/analysis.h"
 #include "dsp/curve.h"
+#include "dsp/sampleweighting.h"
 #include "dsp/spectrum.h"
 #include "dsp/weighting.h"
 #include "measure/runstatus.h"
@@ -83,6 +84,9 @@ struct SpectrumTexts {
     std::string openFailure = "Probleme beim Beginn Samplen (";
     /// In place of a THD+N reading when every bin of the band lies in the notch.
     std::string bandInNotch = "Band schmaler als Notch";
+    /// In place of a reading whose tone the bins cannot resolve: a fundamental whose lobe
+    /// meets that of 0 Hz or of its second harmonic, a tone whose lobe meets its mirror.
+    std::string resolutionTooCoarse = "Auflösung zu grob";
     /// After the reading when blocks with gaps were recorded again: lead, count, tail.
     std::string droppedLead = " | ";
     std::string droppedTail = " Blöcke mit Lücken verworfen";
@@ -134,7 +138,15 @@ public:
     bool LeftOn = true;
     bool RightOn = true;
     bool SpectrumPageActive = false;
-    std::vector<float> SpectrumLeft, SpectrumRight, SumLeft, SumRight;
+    /// Per channel: the block, then its magnitude spectrum, then the averaged spectrum
+    /// (the root of the mean of the squared magnitudes).
+    std::vector<float> SpectrumLeft, SpectrumRight;
+    /// The sums of the squared magnitudes while an average is collected.
+    std::vector<double> SumLeft, SumRight;
+    /// With a standard weighting: the same for the block through its filter (the Level and
+    /// THD+N readings sum these powers), with their sums.
+    std::vector<float> WeightedLeft, WeightedRight;
+    std::vector<double> WeightedSumLeft, WeightedSumRight;
 
     /// The levels of the last trigger-mode evaluation, dB.
     double CurrentLevel() const { return currentLevel_; }
@@ -154,6 +166,9 @@ private:
     void ComposeResultLines();
     /// What follows the reading when blocks with gaps were recorded again ("" if none).
     std::string DroppedText() const;
+    void TakeChannel(const float* block, int frames, int offset, std::vector<float>& spectrum,
+                     std::vector<float>& weighted);
+    void AddToAverage();
     void StoreSpectrum();
     void DeviceErrorBox(const std::string& prefix, int code);
     void ReportDeviceError(int code);
@@ -166,6 +181,11 @@ private:
     WeightingFilter& filter_;
     CorrectionCurve& inCorrection_;
     SpectrumTransform transform_;
+    SampleWeighting sampleWeighting_;
+    // The weighting the weighted spectra of the current average were filtered with, and how
+    // many blocks they hold (the weighting may change while an average is collected).
+    StandardWeighting weightedWith_ = StandardWeighting::None;
+    int weightedBlocks_ = 0;
     const SpectrumTexts* texts_;
     double currentLevel_ = -192.0;
     double triggerLevel_ = -60.0;

@@ -80,9 +80,9 @@ namespace {
 
 double SweepStereoLevel(const SineFit& fit)
 {
-    // The level of a sine of amplitude a, on the scale the stereo sweep has always used:
-    // the factor times the mean of |a sin|, 2a/pi.
-    return 20.0 * std::log10(kSweepLevelFactor * 2.0 / std::numbers::pi * fit.Amplitude());
+    // The level of a sine of amplitude a in dB of full scale: 20·log10(a), so a sine of
+    // amplitude 1 reads 0 dB, as the spectrum's peak does.
+    return 20.0 * std::log10(fit.Amplitude());
 }
 
 }  // namespace

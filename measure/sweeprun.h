@@ -99,9 +99,6 @@ struct SweepTexts {
 /// German ('D') or English ('E') texts; nullptr for any other letter.
 const SweepTexts* SweepTextsFor(char language);
 
-/// The factor of the stereo level (kept as it always was, slightly below pi/2).
-inline constexpr double kSweepLevelFactor = 1.569858713;
-
 /// Frequency of step `index` of a sweep, rounded to the nearest Hz (halves to even).
 /// Logarithmic sweeps with no steps or a start of 0 Hz play 333 Hz; a linear sweep with
 /// no steps plays its start. Values that cannot be represented give -1.

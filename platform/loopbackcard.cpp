@@ -1146,6 +1146,11 @@ MmResult LoopbackCard::WaveOutClose(WaveOutHandle handle)
     return kMmNoError;
 }
 
+std::uint32_t LoopbackCard::WaveKnownDelay(unsigned, unsigned)
+{
+    return static_cast<std::uint32_t>(impl_->dut.delaySamples);
+}
+
 MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
 {
     Impl& d = *impl_;

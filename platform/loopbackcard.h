@@ -137,6 +137,8 @@ public:
     /// Input and output start on the same tick of the card's time line: the input's
     /// frame i records what output frame i plays (at equal rates).
     MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
+    /// The device under test's delay.
+    std::uint32_t WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
     MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
     MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;

@@ -915,6 +915,14 @@ MmResult PortAudioLayer::WaveOutClose(WaveOutHandle handle)
     return kMmNoError;
 }
 
+std::uint32_t PortAudioLayer::WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId)
+{
+    Impl& d = *impl_;
+    const bool virtualPair = RealDeviceOfSlot(inDeviceId, static_cast<unsigned>(d.inputs.size())) == -1 &&
+                             RealDeviceOfSlot(outDeviceId, static_cast<unsigned>(d.outputs.size())) == -1;
+    return virtualPair ? d.loopback->WaveKnownDelay(0, 0) : 0;
+}
+
 MmResult PortAudioLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
 {
     const auto ho = static_cast<std::uint32_t>(out);

@@ -86,6 +86,11 @@ public:
     MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
     /// The virtual card's, when both devices are its slot.
     double KnownRoundTripSeconds(unsigned in, unsigned out) override;
+    /// JACK: the server's rate; a device of the sound server ("default", "pulse",
+    /// "pipewire"): the server's rate asked through the pulse protocol; others 0.
+    std::uint32_t DeviceOwnRate(bool input, unsigned deviceId) override;
+    /// The virtual card's delay when both devices are the virtual card; 0 for real devices.
+    std::uint32_t WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;
     MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) override;
     MmResult AuxGetVolume(unsigned deviceId, std::uint32_t& volume) override;

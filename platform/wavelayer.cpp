@@ -122,6 +122,11 @@ MmResult WaveLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, Wav
     return WaveOutWrite(out, outHeader);
 }
 
+std::uint32_t WaveLayer::WaveKnownDelay(unsigned, unsigned)
+{
+    return 0;
+}
+
 MmResult WaveLayer::WaveInGetErrorText(MmResult code, std::string& text)
 {
     if (code > kMmLastError && (code < kWaveBadFormat || code > kWaveSync)) {
@@ -235,7 +240,7 @@ std::string ParseDutSpec(std::string_view spec, DutConfig& dut)
             parsed.gainDb = v;
         } else if (name == "hp" || name == "lp") {
             if (!isNumber || v <= 0.0 || v > 1e6) {
-                return bad + " (corner frequency in Hz, above 0)";
+                return bad + " (corner frequency in Hz, above 0 and at most 1000000)";
             }
             (name == "hp" ? parsed.highPassHz : parsed.lowPassHz) = v;
         } else if (name == "h2" || name == "h3") {

@@ -266,6 +266,12 @@ public:
     // moment of their time line.
     virtual MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in);
 
+    // How many input frames input device `inDeviceId` records later what output device
+    // `outDeviceId` plays, beyond the path's own latency, where the backend knows it (the
+    // virtual card's device under test: its delay); 0 where it does not. A recording of
+    // what the output plays (the log sweep) lasts this much longer.
+    virtual std::uint32_t WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId);
+
     // Volumes, addressed by device number (packed left/right, see PackVolume).
     virtual MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) = 0;
     virtual MmResult WaveOutSetVolume(unsigned deviceId, std::uint32_t volume) = 0;

@@ -57,11 +57,14 @@ std::optional<double> ParseTypedNumber(const std::string& text)
 }
 
 std::optional<CalibValues> ParseCalibValues(const std::string& calib, const std::string& factor,
-                                            const std::string& offset)
+                                            const std::string& offset, double shownFactor, double shownOffset)
 {
+    auto level = [](const std::string& text, double shown) {
+        return text == LevelNumberText(shown) ? std::optional<double>(shown) : ParseTypedNumber(text);
+    };
     const auto c = ParseTypedNumber(calib);
-    const auto f = ParseTypedNumber(factor);
-    const auto o = ParseTypedNumber(offset);
+    const auto f = level(factor, shownFactor);
+    const auto o = level(offset, shownOffset);
     // A calibration of 0 would make every voltage 0; a negative one would turn the
     // traces upside down. Neither is a measurement.
     if (!c || !f || !o || !(*c > 0.0)) {

@@ -26,9 +26,12 @@ std::string LevelNumberText(double v);
 /// Reads one typed number: optional blanks around it, "." as decimal mark, finite.
 std::optional<double> ParseTypedNumber(const std::string& text);
 /// Reads the three entries; empty when any does not parse completely or the
-/// calibration value is not above 0.
+/// calibration value is not above 0. A factor or offset whose text is still the one the
+/// dialog was filled with (LevelNumberText of `shownFactor`, `shownOffset`) keeps that
+/// value whole: the dialog shows 5 decimals, the exact defaults have more.
 std::optional<CalibValues> ParseCalibValues(const std::string& calib, const std::string& factor,
-                                            const std::string& offset);
+                                            const std::string& offset, double shownFactor = 0.0,
+                                            double shownOffset = 0.0);
 
 /// What the calibration command does with an accepted dialog: the input and output
 /// calibration both take the typed value, the level factor and offset the typed ones.

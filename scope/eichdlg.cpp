@@ -136,12 +136,14 @@ void TEichDlg::FillCalibDialog(double inCalib, double /*outCalib*/, double level
     edit1_->setText(QString::fromStdString(CalibValueText(inCalib)));
     edit2_->setText(QString::fromStdString(LevelNumberText(levelFactor)));
     edit3_->setText(QString::fromStdString(LevelNumberText(levelOffset)));
+    shownFactor_ = levelFactor;
+    shownOffset_ = levelOffset;
 }
 
 std::optional<CalibValues> TEichDlg::ReadCalibValues() const
 {
     return ParseCalibValues(edit1_->text().toStdString(), edit2_->text().toStdString(),
-                            edit3_->text().toStdString());
+                            edit3_->text().toStdString(), shownFactor_, shownOffset_);
 }
 
 void TEichDlg::SetCalibTexts(char language)

@@ -58,6 +58,9 @@ private:
     bool calibRunning_ = false;
     bool calibReading_ = false;
     char language_ = 'D';
+    // The level numbers the dialog was filled with, kept whole while their text is unchanged.
+    double shownFactor_ = 0.0;
+    double shownOffset_ = 0.0;
     std::function<void(int)> helpHandler_;
 
     QGroupBox* groupBox1_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/messageboxprompts.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,8 +8,21 @@
 
 namespace sonvera {
 
+void MessageBoxPrompts::EndSession()
+{
+    ended_ = true;
+    // exit() rather than quit(): it leaves nested loops as well (a modal box's), and
+    // every loop started later returns at once, while quit() does nothing before the
+    // main loop runs and waits for the windows to agree to close.
+    QCoreApplication::exit(0);
+}
+
 void MessageBoxPrompts::Show(const Prompt& prompt)
 {
+    if (ended_) {
+        StandardErrorPrompts().Show(prompt);
+        return;
+    }
     QMessageBox box(parent_);
     box.setObjectName(QStringLiteral("PromptBox"));
     box.setWindowTitle(QStringLiteral("Sonvera"));
@@ -29,6 +43,9 @@ void MessageBoxPrompts::Show(const Prompt& prompt)
 
 bool MessageBoxPrompts::Ask(const Prompt& prompt)
 {
+    if (ended_) {
+        return StandardErrorPrompts().Ask(prompt);
+    }
     QMessageBox box(parent_);
     box.setObjectName(QStringLiteral("PromptBox"));
     box.setWindowTitle(QStringLiteral("Sonvera"));
@@ -41,6 +58,9 @@ bool MessageBoxPrompts::Ask(const Prompt& prompt)
 
 PromptAnswer MessageBoxPrompts::AskWithCancel(const Prompt& prompt)
 {
+    if (ended_) {
+        return StandardErrorPrompts().AskWithCancel(prompt);
+    }
     QMessageBox box(parent_);
     box.setObjectName(QStringLiteral("PromptBox"));
     box.setWindowTitle(QStringLiteral("Sonvera"));

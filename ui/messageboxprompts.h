@@ -19,8 +19,15 @@ public:
     PromptAnswer AskWithCancel(const Prompt& prompt) override;
     void SetParent(QWidget* parent) { parent_ = parent; }
 
+    /// The program is told to end (a signal): every event loop returns, the one of a box
+    /// or dialog open now too, also during the start before the main loop runs, and no
+    /// box opens any more: the remaining prompts go to standard error (a question is
+    /// answered No, or Cancel), since nobody is there to answer them.
+    void EndSession();
+
 private:
     QWidget* parent_;
+    bool ended_ = false;
 };
 
 }  // namespace sonvera

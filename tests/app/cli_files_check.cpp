@@ -50,6 +50,7 @@ const FileRow kFileRows[] = {
     {"scope --tone 1000:-6 --png {OUT}", "CFG"},
     {"scope --out {OUT}", "COR"},
     {"plot {TAB} --png {OUT}", "TAB"},
+    {"plot {TAB} --png {OUT}", "CFG"},
     {"generate --wave sin --seconds 0.05 --out {OUT}", ""},
 };
 
@@ -100,6 +101,20 @@ TEST(CliFiles, AnOutputThatIsAnInputUnderAnotherNameIsRefusedAndTheInputKept)
         EXPECT_NE(r.output.find(alias), std::string::npos) << r.output;
         EXPECT_EQ(testing::ReadBytes(input), before);
     }
+}
+
+TEST(CliFiles, AnOutputPipeIsWrittenWhileAProcessReadsIt)
+{
+    Inputs in;
+    const std::string fifo = in.dir.File("fifo");
+    const std::string got = in.dir.File("got.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader starts first and waits; the sweep measures, then writes its table.
+    const auto r = testing::RunCommand("cat '" + fifo + "' > '" + got + "' & " +
+                                       Command(in, "logsweep --seconds 0.5 --out '" + fifo + "'", "") +
+                                       " 2>/dev/null; status=$?; wait; exit $status");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(testing::ReadBytes(got).rfind("# logsweep from ", 0), 0u) << testing::ReadBytes(got);
 }
 
 TEST(CliFiles, NamesThatAreNotUtf8AreWrittenByteForByte)

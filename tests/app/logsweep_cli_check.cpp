@@ -92,21 +92,17 @@ TEST(LogSweepCommand, WritesTheLinearImpulseResponseUnscaled)
 
 TEST(LogSweepCommand, BadValuesGiveOneLineAndStatusTwoAndNoSignalIsAnError)
 {
-    // The values of the sweep: one line naming what is wrong.
+    // The values of the sweep, and options that cannot be read: one line naming what is
+    // wrong (the usage stays behind --help).
     const std::vector<std::string> bad = {"--from 1000 --to 1000", "--rate 48000 --to 24001", "--seconds 0.4",
-                                          "--seconds 61", "--level 0.5"};
+                                          "--seconds 61",          "--level 0.5",             "--points-per-octave 0",
+                                          "--ref --stereo",        "--from x"};
     for (const std::string& arguments : bad) {
         const CliRun r = LogSweep("", arguments);
         EXPECT_EQ(r.status, 2) << arguments;
         EXPECT_TRUE(r.rows.empty() && r.comments.empty()) << arguments;
         EXPECT_EQ(r.errors.rfind("sonvera-cli logsweep: ", 0), 0u) << arguments;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
-    }
-    // Options that cannot be read: the line and the usage.
-    for (const std::string arguments : {"--points-per-octave 0", "--ref --stereo", "--from x"}) {
-        const CliRun r = LogSweep("", arguments);
-        EXPECT_EQ(r.status, 2) << arguments;
-        EXPECT_NE(r.errors.find("Usage: sonvera-cli"), std::string::npos) << arguments;
     }
     const CliRun silent = LogSweep("gain=-200", "");
     EXPECT_EQ(silent.status, 1);

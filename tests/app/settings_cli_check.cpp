@@ -70,7 +70,7 @@ TEST(SettingsCommand, MissingFilePrintsEveryDefaultInWriteOrder)
     EXPECT_EQ(r.values.at("WOB.PMIN"), "-180");
     EXPECT_EQ(r.lines.back(), "SDSOUND.Sonvera_Loopbackusf=55200");
     EXPECT_EQ(r.values.at("EICH.INPUT"), "268.0");
-    EXPECT_EQ(r.values.at("VOLUME.PEGFAK"), "8.7220");
+    EXPECT_EQ(r.values.at("VOLUME.PEGFAK"), "8.685889638065037");  // 20/ln 10 in full
     EXPECT_EQ(r.values.at("FFT.DIAYMIN"), "-110");
     EXPECT_EQ(r.values.at("ANALYSE.FUNDLOW"), "0.0010000");
     EXPECT_EQ(r.values.at("DIAGPRIV.COLDIA"), "16776960");
@@ -99,7 +99,7 @@ TEST(SettingsCommand, UnparsableAndOutOfRangeValuesShowTheirFallbacks)
     const std::map<std::string, std::string> expected{
         {"MAIN.INDEV", "0"},         {"MAIN.OUTDEV", "0"},          {"MAIN.SPRACHE", "E"},
         {"MAIN.LEFT", "200"},        {"EICH.INPUT", "268.0"},       {"EICH.OUTPUT", "123.0"},
-        {"VOLUME.FGVOLUME", "20"},   {"VOLUME.PEGFAK", "8.7220"},   {"VOLUME.INCHANNEL", "-2"},
+        {"VOLUME.FGVOLUME", "20"},   {"VOLUME.PEGFAK", "8.685889638065037"},   {"VOLUME.INCHANNEL", "-2"},
         {"FFT.WIN", "8"},            {"FFT.AVERAGE", "4"},          {"FFT.DIAYMIN", "-100"},
         {"FFT.COMMENT", std::string(120, 'k')},                     {"WOB.FROM", "20"},
         {"WOB.PEGDIG", "0.0"},       {"WOB.METHODE", "LIN"},        {"WOB.STEPS", "50"},
@@ -137,7 +137,7 @@ TEST(SettingsCommand, PrintedValuesReadBackToTheSameListing)
     const RunResult second = RunSettings("--config '" + path2 + "' settings");
     EXPECT_EQ(second.lines, first.lines);
     EXPECT_EQ(first.values.at("WOB.PMIN"), "-90");
-    EXPECT_EQ(first.values.at("VOLUME.PEGOFS"), "1.2346");
+    EXPECT_EQ(first.values.at("VOLUME.PEGOFS"), "1.23456");  // kept whole, not cut to 4 decimals
 }
 
 TEST(SettingsCommand, SoundFormatsAreListedForTheDevicesPresentOnly)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -212,8 +213,8 @@ TEST(MainSections, MissingFileGivesEveryDefault)
     EXPECT_EQ(s.Main.MainTop, 200);
     EXPECT_EQ(s.Volume.GenOutVolume, 20);
     EXPECT_EQ(s.Volume.GenInVolume, 100);
-    EXPECT_DOUBLE_EQ(s.Volume.LevelFactor, 8.722);
-    EXPECT_DOUBLE_EQ(s.Volume.LevelOffset, 12.6);
+    EXPECT_DOUBLE_EQ(s.Volume.LevelFactor, 20.0 / std::log(10.0));
+    EXPECT_DOUBLE_EQ(s.Volume.LevelOffset, 20.0 * std::log10(4.0));
     EXPECT_EQ(s.Volume.InChannel, -2);
     EXPECT_EQ(s.Fft.FftWindow, 8);
     EXPECT_EQ(s.Fft.FftPoints, 1024);
@@ -246,6 +247,29 @@ TEST(MainSections, MissingFileGivesEveryDefault)
     EXPECT_EQ(s.Diagram.DiagramTop, 0);
 }
 
+// The texts WriteMainSections gives each SECTION.KEY.
+std::map<std::string, std::string> WrittenValues(const Settings& s)
+{
+    ProfileFile file = ProfileFile::InMemory();
+    WriteMainSections(file, s);
+    std::map<std::string, std::string> v;
+    for (const auto& w : file.Writes()) {
+        v[w.section + "." + w.key] = w.value;
+    }
+    return v;
+}
+
+TEST(MainSections, AStoredLevelScaleStaysInForceAndIsWrittenBackAsItWas)
+{
+    // The pair older versions wrote as their defaults is a stored pair like any other.
+    const Settings s = ReadMain("[VOLUME]\nPEGFAK=8.722\nPEGOFS=12.6\n");
+    EXPECT_EQ(s.Volume.LevelFactor, 8.722);
+    EXPECT_EQ(s.Volume.LevelOffset, 12.6);
+    const std::map<std::string, std::string> v = WrittenValues(s);
+    EXPECT_EQ(v.at("VOLUME.PEGFAK"), "8.7220");
+    EXPECT_EQ(v.at("VOLUME.PEGOFS"), "12.6000");
+}
+
 TEST(MainSections, UnparsableValuesGiveTheirFallbacks)
 {
     const Settings s = ReadMain(
@@ -258,8 +282,8 @@ TEST(MainSections, UnparsableValuesGiveTheirFallbacks)
     EXPECT_EQ(s.Main.MainTop, 200);
     EXPECT_EQ(s.Volume.GenOutVolume, 20);
     EXPECT_EQ(s.Volume.GenInVolume, 100);
-    EXPECT_DOUBLE_EQ(s.Volume.LevelFactor, 8.722);
-    EXPECT_DOUBLE_EQ(s.Volume.LevelOffset, 12.6);
+    EXPECT_DOUBLE_EQ(s.Volume.LevelFactor, 20.0 / std::log(10.0));
+    EXPECT_DOUBLE_EQ(s.Volume.LevelOffset, 20.0 * std::log10(4.0));
     EXPECT_EQ(s.Fft.FftWindow, 8);
     EXPECT_EQ(s.Fft.FftPoints, 1024);
     EXPECT_DOUBLE_EQ(s.Fft.FftYMax, 0.0);
@@ -413,14 +437,9 @@ TEST(MainSections, WriteFormats)
     s.Sweep.SweepPhaseMin = -89.6f;
     s.Sweep.SweepLevel = -6.45f;
     s.Main.UiLanguage = 'E';
-    ProfileFile file = ProfileFile::InMemory();
-    WriteMainSections(file, s);
-    std::map<std::string, std::string> v;
-    for (const auto& w : file.Writes()) {
-        v[w.section + "." + w.key] = w.value;
-    }
+    std::map<std::string, std::string> v = WrittenValues(s);
     EXPECT_EQ(v["EICH.INPUT"], "268.0");
-    EXPECT_EQ(v["VOLUME.PEGFAK"], "8.7222");
+    EXPECT_EQ(v["VOLUME.PEGFAK"], "8.72216");  // 4 decimals only where they hold the value
     EXPECT_EQ(v["FFT.DIAYMIN"], "-110");
     EXPECT_EQ(v["FFT.DIAYMAX"], "0");
     EXPECT_EQ(v["WOB.METHODE"], "LIN");

@@ -2,32 +2,35 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <random>
+#include <string>
 #include <vector>
 
 #include "dsp/analysis.h"
 #include "dsp/spectrum.h"
 #include "dsp/weighting.h"
+#include "dsp/window.h"
 
 namespace sonvera {
 namespace {
 
-constexpr double A = kAnalysisLevelOffset;
-constexpr double B = kAnalysisLevelFactor;
+// dB of an amplitude ratio and of a power ratio, from the definition.
+double Db(double amplitudeRatio) { return 20.0 * std::log10(amplitudeRatio); }
+double PowerDb(double powerRatio) { return 10.0 * std::log10(powerRatio); }
 
-struct Tone {
+struct Sinusoid {
     double freqHz;
     double amplitude;
 };
 
 // Magnitude spectrum of a sum of sines, as the spectrum run produces it.
-std::vector<float> SpectrumOf(const std::vector<Tone>& tones, double fs, int n, int window) {
+std::vector<float> SpectrumOf(const std::vector<Sinusoid>& tones, double fs, int n, int window) {
     std::vector<float> x(static_cast<std::size_t>(n), 0.0f);
     for (int i = 0; i < n; ++i) {
         double v = 0.0;
-        for (const Tone& t : tones) v += t.amplitude * std::sin(2.0 * std::numbers::pi * t.freqHz * i / fs + 0.4);
+        for (const Sinusoid& t : tones) v += t.amplitude * std::sin(2.0 * std::numbers::pi * t.freqHz * i / fs + 0.4);
         x[static_cast<std::size_t>(i)] = static_cast<float>(v);
     }
     SpectrumTransform st;
@@ -37,19 +40,19 @@ std::vector<float> SpectrumOf(const std::vector<Tone>& tones, double fs, int n, 
     return x;
 }
 
-AnalysisParams Params(double fs, int n) {
+AnalysisParams Params(double fs, int n, int window = 0) {
     AnalysisParams p;
     p.AnaSampleRate = fs;
     p.AnaFftSize = n;
+    p.AnaWindow = window;
     p.AnaFreqLow = 20;
     p.AnaFreqHigh = 20000;
     return p;
 }
 
-TEST(Analysis, BinWidthAndNotchAt44100And4096) {
+TEST(Analysis, BinWidthAt44100And4096) {
     const AnalysisParams p = Params(44100, 4096);
     EXPECT_NEAR(AnaBinWidth(p), 10.7666, 1e-4);
-    EXPECT_NEAR(12 * AnaBinWidth(p), 129.2, 0.05);
 }
 
 TEST(Analysis, OnePercentSecondHarmonicReadsMinus40Db) {
@@ -61,8 +64,8 @@ TEST(Analysis, OnePercentSecondHarmonicReadsMinus40Db) {
     const double thd = MeasureThdN(mags, p, filter);
     EXPECT_EQ(p.Fundamental, 996.0);  // 996.09 Hz rounded to whole hertz
     // rest/total = 0.01^2 / (1 + 0.01^2), without any level offset.
-    EXPECT_NEAR(thd, B * std::log(std::sqrt(1e-4 / (1.0 + 1e-4))), 0.01);
-    EXPECT_NEAR(thd, -40.17, 0.01);
+    EXPECT_NEAR(thd, PowerDb(1e-4 / (1.0 + 1e-4)), 0.001);
+    EXPECT_NEAR(thd, -40.0, 0.001);
 }
 
 TEST(Analysis, DistortionOffTheBinsIsFoundWithALowLeakageWindow) {
@@ -70,11 +73,10 @@ TEST(Analysis, DistortionOffTheBinsIsFoundWithALowLeakageWindow) {
     const std::vector<float> mags =
         SpectrumOf({{1000, 0.5}, {3000, 0.0005}, {5000, 0.0005}}, 44100, 4096, 4);
     WeightingFilter filter;
-    AnalysisParams p = Params(44100, 4096);
+    AnalysisParams p = Params(44100, 4096, 4);
     const double thd = MeasureThdN(mags, p, filter);
-    EXPECT_NEAR(p.Fundamental, 1001.0, 1.0);  // bin 93 at 1001.3 Hz is the largest
-    const double expected = B * std::log(std::sqrt(2 * 0.0005 * 0.0005 / (0.25 + 2 * 0.0005 * 0.0005)));
-    EXPECT_NEAR(thd, expected, 0.3);
+    EXPECT_EQ(p.Fundamental, 1000.0);  // between bins 92 and 93, from the lobe's shape
+    EXPECT_NEAR(thd, PowerDb(2 * 0.0005 * 0.0005 / (0.25 + 2 * 0.0005 * 0.0005)), 0.05);
 }
 
 TEST(Analysis, ClassicOffsetIsNotAddedToTheRatio) {
@@ -108,7 +110,7 @@ TEST(Analysis, WithoutFundamentalTheResultIsTheAbsoluteBandLevel) {
     AnalysisParams p = Params(44100, 4096);
     const double thd = MeasureThdN(mags, p, filter);
     EXPECT_EQ(p.Fundamental, 0.0);
-    EXPECT_NEAR(thd, A + B * std::log(0.0005), 1e-4);
+    EXPECT_NEAR(thd, Db(4 * 0.0005 / std::sqrt(2.0)), 1e-4);  // the RMS of a sine of amplitude 4·m
     EXPECT_NEAR(thd, MeasureLevel(mags, p, filter), 1e-9);
 }
 
@@ -139,8 +141,8 @@ TEST(Analysis, LevelAddsTonePowersAndAppliesTheWeighting) {
     const std::vector<float> two = SpectrumOf({{10 * bw, 0.5}, {30 * bw, 0.5}}, 51200, 512, 0);
     const double l1 = MeasureLevel(one, p, filter);
     const double l2 = MeasureLevel(two, p, filter);
-    EXPECT_NEAR(l1, A + B * std::log(0.125), 1e-4);
-    EXPECT_NEAR(l2 - l1, B * std::log(std::sqrt(2.0)), 1e-4);
+    EXPECT_NEAR(l1, Db(0.5 / std::sqrt(2.0)), 1e-4);
+    EXPECT_NEAR(l2 - l1, PowerDb(2.0), 1e-4);
 
     // A 100 Hz tone under A weighting is 18 dB down.
     std::vector<float> mags(256, 0.0f);
@@ -165,73 +167,92 @@ TEST(Analysis, BandWithoutBinsGivesTheFloorNotInfinity) {
     p.FundAuto = false;
     p.Fundamental = 0;
     ThdNCase kind = ThdNCase::Ratio;
-    EXPECT_EQ(MeasureThdN(mags, p, filter, A, B, &kind), kZeroMagnitudeDb);
+    EXPECT_EQ(MeasureThdN(mags, p, filter, &kind), kZeroMagnitudeDb);
     EXPECT_EQ(kind, ThdNCase::EmptyBand);
     // Band entirely inside the notch: no reading, and it says so.
     p.Fundamental = 1000;
     p.AnaFreqLow = 990;
     p.AnaFreqHigh = 1010;
-    EXPECT_EQ(MeasureThdN(mags, p, filter, A, B, &kind), kZeroMagnitudeDb);
+    EXPECT_EQ(MeasureThdN(mags, p, filter, &kind), kZeroMagnitudeDb);
     EXPECT_EQ(kind, ThdNCase::NotchCoversBand);
     p.AnaFreqHigh = 2000;
-    MeasureThdN(mags, p, filter, A, B, &kind);
+    MeasureThdN(mags, p, filter, &kind);
     EXPECT_EQ(kind, ThdNCase::Ratio);
 }
 
-TEST(Analysis, LevelOfASineAndOfNoiseIsTheSameThroughEveryWindow) {
-    // 1 kHz at -12 dB (amplitude 0.251) off the bins, and white noise of RMS 0.1 (fixed
-    // seed), 4096 points at 44.1 kHz, magnitudes averaged over 16 blocks as the run
-    // averages them (one block of noise scatters by more than 0.1 dB between windows).
+TEST(Analysis, EveryWindowReadsASineOnAndOffTheBinsAtItsLevelAndFrequency) {
+    // A sine of amplitude 1 at 48 kHz, 4096 points, on bin 88 and 0.37 bin off it: its peak
+    // bin reads 0 dBFS (20·log10(4·m)) on the bin in every window, and off it in "Flat-Top";
+    // Level reads its RMS, -3.01 dB; the interpolated frequency and magnitude are the sine's.
     const int n = 4096;
-    const int blocks = 16;
-    std::vector<float> sine(n), noise(static_cast<std::size_t>(n) * blocks);
-    std::mt19937 random(12345);
-    std::normal_distribution<double> gauss(0.0, 0.1);
-    for (int i = 0; i < n; ++i) {
-        sine[static_cast<std::size_t>(i)] = static_cast<float>(0.251 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / 44100.0));
-    }
-    for (float& v : noise) v = static_cast<float>(gauss(random));
+    const double bw = 48000.0 / n;
     WeightingFilter filter;
-    AnalysisParams p = Params(44100, n);
-    p.AnaFreqLow = 0;
-    p.AnaFreqHigh = 22050;
-    for (const std::vector<float>* signal : {&sine, &noise}) {
-        double none = 0.0;
-        const int count = static_cast<int>(signal->size()) / n;
-        for (int window = 0; window < 9; ++window) {
-            SpectrumTransform st;
-            ASSERT_TRUE(st.BuildWindowTable(window, n));
-            std::vector<float> mean(static_cast<std::size_t>(n / 2), 0.0f);
-            for (int b = 0; b < count; ++b) {
-                std::vector<float> x(signal->begin() + b * n, signal->begin() + (b + 1) * n);
-                ASSERT_TRUE(st.ComputeSpectrum(x.data(), n));
-                for (int k = 0; k < n / 2; ++k) mean[static_cast<std::size_t>(k)] += x[static_cast<std::size_t>(k)] / count;
+    for (int window = 0; window < 9; ++window) {
+        for (double offset : {0.0, 0.37}) {
+            const double f = (88 + offset) * bw;
+            const std::vector<float> mags = SpectrumOf({{f, 1.0}}, 48000, n, window);
+            AnalysisParams p = Params(48000, n, window);
+            p.AnaFreqLow = 0;
+            p.AnaFreqHigh = 24000;
+            const std::string what = std::string(kWindowNames[static_cast<std::size_t>(window)]) + " +" +
+                                     std::to_string(offset);
+            const double peak = *std::max_element(mags.begin(), mags.end());
+            if (offset == 0.0 || window == 5) {
+                EXPECT_NEAR(Db(4.0 * peak), 0.0, offset == 0.0 ? 0.01 : 0.05) << what;
             }
-            p.WindowNoiseBandwidth = st.WindowNoiseBandwidth();
-            const double level = MeasureLevel(mean, p, filter);
-            if (window == 0) {
-                none = level;
-                EXPECT_EQ(p.WindowNoiseBandwidth, 1.0);
-            }
-            EXPECT_NEAR(level, none, 0.1) << "window " << window << (signal == &sine ? " sine" : " noise");
+            bool tooCoarse = true;
+            EXPECT_NEAR(MeasureLevel(mags, p, filter, &tooCoarse), Db(1.0 / std::sqrt(2.0)), 0.01) << what;
+            EXPECT_FALSE(tooCoarse) << what;
+            const Tone tone = FindTone(mags, p);
+            EXPECT_NEAR(tone.freqHz, f, window == 0 ? 0.02 * bw : 0.002 * bw) << what;
+            EXPECT_NEAR(Db(4.0 * tone.magnitude), 0.0, 0.01) << what;
         }
     }
 }
 
-TEST(Analysis, NotchRemovesTwentyFiveBinsAroundABinFundamental) {
-    // Bin width 10 Hz, fundamental at bin 50 (500 Hz): bins 38..62 are notched.
-    AnalysisParams p = Params(1000 * 10.0, 1000);
-    p.FundAuto = false;
-    p.Fundamental = 500;
-    p.AnaFreqLow = 0;
-    p.AnaFreqHigh = 5000;
+TEST(Analysis, ThdNOfAHarmonicAt80DbBelowAcrossFundamentalsAndSizes) {
+    // Blackman/Harris at 48 kHz: H2 or H3 at -80 dBc reads -80 +-0.5 dB, or the resolution
+    // notice where the notch (the lobe's full width, 8 bins, each side) would reach the
+    // lobe of 0 Hz or of H2: below 12 bins. Never the harmonic cut away with the fundamental.
     WeightingFilter filter;
-    std::vector<float> mags(500, 0.0f);
-    mags[50] = 1.0f;
-    mags[38] = 0.5f;   // inside the notch (edge)
-    mags[37] = 0.01f;  // just outside
-    const double thd = MeasureThdN(mags, p, filter);
-    EXPECT_NEAR(thd, B * std::log(std::sqrt(1e-4 / (1.0 + 0.25 + 1e-4))), 1e-6);
+    int notices = 0;
+    for (int n : {512, 1024, 2048, 4096}) {
+        const double bw = 48000.0 / n;
+        for (double f0 : {50.0, 100.0, 200.0, 437.0, 1000.0, 3000.0, 6000.0, 10000.0}) {
+            for (int harmonic : {2, 3}) {
+                if (harmonic * f0 >= 20000.0) continue;
+                const std::vector<float> mags = SpectrumOf({{f0, 0.5}, {harmonic * f0, 0.5e-4}}, 48000, n, 4);
+                AnalysisParams p = Params(48000, n, 4);
+                ThdNCase kind = ThdNCase::Ratio;
+                const double thd = MeasureThdN(mags, p, filter, &kind);
+                const std::string what = std::to_string(n) + " points, " + std::to_string(f0) + " Hz, H" +
+                                         std::to_string(harmonic);
+                if (f0 / bw < 12.0) {
+                    EXPECT_EQ(kind, ThdNCase::ResolutionTooCoarse) << what;
+                    ++notices;
+                } else {
+                    EXPECT_EQ(p.Fundamental, f0) << what;
+                    EXPECT_EQ(kind, ThdNCase::Ratio) << what;
+                    EXPECT_NEAR(thd, -80.0, 0.5) << what;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(notices, 28);  // up to 1000 Hz at 512 points, 437, 200 and 100 Hz at 1024, 2048, 4096
+}
+
+TEST(Analysis, ALowToneReadsTheNoticeInsteadOfALevelThatDependsOnItsPhase) {
+    // 20 Hz at 48 kHz and 4096 points in "Flat-Top": 1.7 bins from 0 Hz, its lobe (5 bins)
+    // overlaps its mirror image, and its level moves by dB with its phase.
+    WeightingFilter filter;
+    AnalysisParams p = Params(48000, 4096, 5);
+    p.AnaFreqLow = 0;
+    p.AnaFreqHigh = 24000;
+    bool tooCoarse = false;
+    MeasureLevel(SpectrumOf({{20.0, 0.5}}, 48000, 4096, 5), p, filter, &tooCoarse);
+    EXPECT_TRUE(tooCoarse);
+    MeasureLevel(SpectrumOf({{100.0, 0.5}}, 48000, 4096, 5), p, filter, &tooCoarse);
+    EXPECT_FALSE(tooCoarse);
 }
 
 TEST(AnalysisInput, ChecksRunInOrderWithTheirMessages) {

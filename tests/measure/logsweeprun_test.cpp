@@ -130,6 +130,37 @@ TEST(LogSweepRun, LevelPhaseAndDelayThroughFiltersMatchTheAnalyticResponse)
         << b.diagram.resultLine;
 }
 
+TEST(LogSweepRun, TheNarrowestBandReadsTheLevelOfTheDevice)
+{
+    DutConfig dut;
+    dut.highPassHz = 100;
+    dut.lowPassHz = 5000;
+    Bench b(dut);
+    b.settings.LogSweepFrom = 1000;
+    b.settings.LogSweepTo = 1100;
+    ASSERT_TRUE(b.run.Start());
+    b.port.Pump();
+    ASSERT_TRUE(b.run.HasResult());
+    const LogSweepResult& r = b.run.Result();
+    ASSERT_EQ(r.freqHz.size(), 7u);  // 1000 Hz * 2^(i/48) up to 1100 Hz
+    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+        const std::complex<double> h = Butterworth(r.freqHz[i], 48000.0, 100.0, 5000.0);
+        EXPECT_NEAR(r.right.levelDb[i], 20.0 * std::log10(std::abs(h)), 0.05) << r.freqHz[i] << " Hz";
+    }
+}
+
+TEST(LogSweepRun, ADelayLongerThanTheSweepIsRecordedAndMeasured)
+{
+    DutConfig dut;
+    dut.delaySamples = 5 * 48000;  // the card's device under test says how long
+    Bench b(dut);
+    b.settings.LogSweepSeconds = 1;
+    ASSERT_TRUE(b.run.Start());
+    b.port.Pump();
+    ASSERT_TRUE(b.run.HasResult());
+    EXPECT_NEAR(b.run.Result().DelaySamples(), 5 * 48000, 0.1);
+}
+
 TEST(LogSweepRun, SecondAndThirdHarmonicMatchTheNonlinearity)
 {
     // y = x + 2 h2 x^2 + 4 h3 x^3: a sine of amplitude A gets h2 A^2 and h3 A^3, that is

@@ -145,11 +145,9 @@ protected:
     }
 
     /// A sine of amplitude a on a bin under the constant window 0.5: the transform gives
-    /// 0.5 * a * N / 2, and the magnitudes are scaled by 1/N, so m = a / 4.
-    static double PredictedDb(double amplitude, double factor = 8.722, double offset = 12.6)
-    {
-        return factor * std::log(amplitude / 4.0) + offset;
-    }
+    /// 0.5 * a * N / 2, and the magnitudes are scaled by 1/N, so m = a / 4, which the default
+    /// scale shows as the sine's peak in dB of full scale.
+    static double PredictedDb(double amplitude) { return 20.0 * std::log10(amplitude); }
 
     /// Amplitudes of freqHz on the left and right input, by direct DFT over an exact
     /// number of periods recorded straight from the engine.
@@ -406,7 +404,45 @@ TEST_F(SpectrumRunTest, LevelLineShowsBothChannelsTheirDifferenceAndTheFilter)
     const std::size_t re = line.find(" RE ");
     ASSERT_NE(re, std::string::npos);
     const double vr = std::atof(line.c_str() + re + 4);
-    EXPECT_NEAR(vl - vr, 8.722 * std::log(std::pow(10.0, 6.0 / 20.0)), 0.02);
+    EXPECT_NEAR(vl - vr, 6.0, 0.02);
+    EXPECT_NEAR(vl, PredictedDb(32767.0 / 32768.0) - 10.0 * std::log10(2.0), 0.02);  // the RMS of the sine
+}
+
+/// The right input carries white noise of -20 dBFS RMS from the device under test.
+class SpectrumRunNoiseTest : public SpectrumRunTest {
+protected:
+    SpectrumRunNoiseTest() : SpectrumRunTest(MakeDut()) {}
+    static DutConfig MakeDut()
+    {
+        DutConfig dut;
+        dut.noise = true;
+        dut.noiseDbfs = -20.0;
+        return dut;
+    }
+    double RightLevelAfter(int averages)
+    {
+        settings.Fft.FftAverage = averages;
+        run.StartButtonClick();
+        RunLoop();
+        const std::size_t re = diagram.resultLine.find(" RE ");
+        EXPECT_NE(re, std::string::npos) << diagram.resultLine;
+        return std::atof(diagram.resultLine.c_str() + re + 4);
+    }
+};
+
+TEST_F(SpectrumRunNoiseTest, NoiseReadsItsLevelFromOneBlockAndFromAHundred)
+{
+    // Power averaging: the mean of the squared magnitudes keeps the noise's level; a mean of
+    // the magnitudes would read it 1.05 dB low (the Rayleigh mean).
+    settings.Analysis.NoiseMeasure = true;
+    settings.Analysis.AnaFreqLow = 0;
+    settings.Analysis.AnaFreqHigh = 24000;
+    settings.Fft.FftWindow = 4;
+    settings.Fft.FftPoints = 4096;
+    run.EnterSpectrumPage();
+    run.RunningGroupClick(0);
+    EXPECT_NEAR(RightLevelAfter(1), -20.0, 0.4);  // one block of 2048 bins scatters by 0.1 dB
+    EXPECT_NEAR(RightLevelAfter(100), -20.0, 0.1);
 }
 
 /// The right channel passes a device under test with a cubic term: a sine of amplitude x
@@ -436,15 +472,15 @@ TEST_F(SpectrumRunDistortionTest, ThdLineReadsTheDistortionOfTheDeviceUnderTestI
     const std::string& line = diagram.resultLine;
     ASSERT_EQ(line.rfind("THD+N:  le ", 0), 0u) << line;
     ASSERT_NE(line.find(" |   Filter: none"), std::string::npos) << line;
-    // The automatic search finds the bin nearest to 1 kHz (bin width 11.72 Hz).
+    // The automatic search places the fundamental between the bins (bin width 11.72 Hz).
     const std::size_t ri = line.find(" |  ri ");
     ASSERT_NE(ri, std::string::npos) << line;
     const std::string rightPart = line.substr(ri + 7);
     const double fund = std::atof(rightPart.c_str());
-    EXPECT_NEAR(fund, 1000.0, 11.72);
+    EXPECT_EQ(fund, 1000.0);
     const double thd = std::atof(rightPart.c_str() + rightPart.find("Hz ") + 3);
     // The reference: the third harmonic against the fundamental of the same device, by
-    // direct DFT over 100 periods; the analysis scales natural logarithms by 8.722.
+    // direct DFT over 100 periods.
     engine.StopPlayback();
     PlayTone(1000, -6, -6);
     const double a1 = DirectAmplitudes(1000.0, 4800).second;
@@ -454,13 +490,13 @@ TEST_F(SpectrumRunDistortionTest, ThdLineReadsTheDistortionOfTheDeviceUnderTestI
     const double x = std::pow(10.0, -6.0 / 20.0);
     ASSERT_NEAR(a1, x + 3.0 * 0.04 * x * x * x, 0.002);
     EXPECT_NEAR(a3, 0.04 * x * x * x, 0.0002);
-    EXPECT_NEAR(thd, 8.722 * std::log(a3 / a1), 0.3) << line;
+    EXPECT_NEAR(thd, 20.0 * std::log10(a3 / a1), 0.1) << line;
     const double leftThd = std::atof(line.c_str() + line.find("Hz ") + 3);
     EXPECT_LT(leftThd, -80.0) << line;
     EXPECT_EQ(settings.Analysis.Fundamental, fund);
 }
 
-TEST_F(SpectrumRunDistortionTest, ThdLineReadsARealZeroAndSaysWhenTheNotchCoversTheBand)
+TEST_F(SpectrumRunDistortionTest, ThdLineReadsARealZeroAndSaysWhenTheNotchCoversTheBandOrTheBinsAreTooCoarse)
 {
     PlayTone(1000, -6, -6);
     settings.Analysis.ThdMeasure = true;
@@ -476,14 +512,29 @@ TEST_F(SpectrumRunDistortionTest, ThdLineReadsARealZeroAndSaysWhenTheNotchCovers
     RunLoop();
     EXPECT_EQ(diagram.resultLine, "THD+N:  LI 90000Hz 0.0dB |  RE 90000Hz 0.0dB |   Filter: none");
 
-    // 900..1100 Hz around 1 kHz: the notch (12 bins of 11.7 Hz each side) covers it.
+    // 990..1010 Hz around 1 kHz: the notch (two bins of 11.7 Hz each side for "None")
+    // covers it.
     settings.Analysis.FundAuto = true;
-    settings.Analysis.AnaFreqLow = 900;
-    settings.Analysis.AnaFreqHigh = 1100;
+    settings.Analysis.AnaFreqLow = 990;
+    settings.Analysis.AnaFreqHigh = 1010;
     run.StartButtonClick();
     RunLoop();
     EXPECT_EQ(diagram.resultLine,
-              "THD+N:  LI 996Hz Band schmaler als Notch |  RE 996Hz Band schmaler als Notch |   Filter: none");
+              "THD+N:  LI 1000Hz Band schmaler als Notch |  RE 1000Hz Band schmaler als Notch |   Filter: none");
+
+    // 100 Hz is 8.5 bins up: the notch of "Bla/Harris" (8 bins each side) would reach the
+    // lobes of 0 Hz and of 200 Hz.
+    engine.StopPlayback();
+    PlayTone(100, -6, -6);
+    settings.Fft.FftWindow = 4;
+    run.FFTwinGroupClick(4);
+    settings.Analysis.AnaFreqLow = 20;
+    settings.Analysis.AnaFreqHigh = 20000;
+    run.SetLanguage('E');
+    run.StartButtonClick();
+    RunLoop();
+    EXPECT_EQ(diagram.resultLine,
+              "THD+N:  le 100Hz resolution too coarse |  ri 100Hz resolution too coarse |   Filter: none");
 }
 
 TEST(SpectrumTexts, BothLanguagesAndNothingForOtherLetters)
@@ -492,6 +543,8 @@ TEST(SpectrumTexts, BothLanguagesAndNothingForOtherLetters)
     EXPECT_EQ(SpectrumTextsFor('E')->noFundamental, " no fundamental ");
     EXPECT_EQ(SpectrumTextsFor('D')->noFundamental, " keine Grundwelle ");
     EXPECT_EQ(SpectrumTextsFor('E')->bandInNotch, "band narrower than notch");
+    EXPECT_EQ(SpectrumTextsFor('E')->resolutionTooCoarse, "resolution too coarse");
+    EXPECT_EQ(SpectrumTextsFor('D')->resolutionTooCoarse, "Auflösung zu grob");
     EXPECT_EQ(SpectrumTextsFor('x'), nullptr);
 }
 

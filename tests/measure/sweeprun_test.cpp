@@ -278,20 +278,19 @@ TEST(MeasureSweepBlock, PhaseAndLevelRatioFromAFewPeriodsUpToNearHalfTheRate)
     }
 }
 
-TEST(MeasureSweepBlock, StereoLevelsAsBeforeAndSilentInputsNeverReadAsAPerfectDevice)
+TEST(MeasureSweepBlock, StereoLevelsAreTheSinesAmplitudeInDbAndSilentInputsNeverReadAsAPerfectDevice)
 {
     CorrectionCurve none;
     auto block = TwoSines(8160, 1000, 48000, 0.1, 0, 1.0);
     const SweepPoint p = MeasureSweepBlock(block.data(), 8160, 1000, 48000, false, none);
-    // The scale of the mean of |a sin| (2a/pi) times the factor, as the stereo sweep
-    // has always read a sine.
-    EXPECT_NEAR(p.v1, 20.0 * std::log10(kSweepLevelFactor * 0.1 * 2.0 / std::numbers::pi), 0.001);
-    EXPECT_NEAR(p.v2, 20.0 * std::log10(kSweepLevelFactor * 1.0 * 2.0 / std::numbers::pi), 0.001);
+    // 20·log10 of the amplitude: full scale reads 0 dB, as the spectrum's peak does.
+    EXPECT_NEAR(p.v1, 20.0 * std::log10(0.1), 0.001);
+    EXPECT_NEAR(p.v2, 0.0, 0.001);
 
     const float nothing = -192.0f;
     auto silentLeft = TwoSines(8160, 1000, 48000, 0.5, 0, 0.0);
     const SweepPoint s = MeasureSweepBlock(silentLeft.data(), 8160, 1000, 48000, false, none);
-    EXPECT_NEAR(s.v1, 20.0 * std::log10(kSweepLevelFactor * 0.5 * 2.0 / std::numbers::pi), 0.001);
+    EXPECT_NEAR(s.v1, 20.0 * std::log10(0.5), 0.001);
     EXPECT_EQ(s.v2, nothing);
     EXPECT_TRUE(s.leftSilent);
     EXPECT_FALSE(s.rightSilent);

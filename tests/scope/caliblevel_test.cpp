@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "scope/caliblevel.h"
@@ -60,6 +61,22 @@ TEST(CalibValuesParse, CompleteNumbersWithPointOnly)
     EXPECT_FALSE(ParseCalibValues("268", "inf", "1").has_value());
     EXPECT_FALSE(ParseCalibValues("nan", "1", "1").has_value());
     EXPECT_FALSE(ParseCalibValues("1e999", "1", "1").has_value());
+}
+
+TEST(CalibValuesParse, ALevelNumberLeftAsShownKeepsItsValueWhole)
+{
+    // The exact defaults have more decimals than the dialog's five; an untouched field keeps
+    // them, a typed one is read as typed.
+    const double factor = 20.0 / std::log(10.0);
+    const double offset = 20.0 * std::log10(4.0);
+    auto v = ParseCalibValues("268", "8.68589", "12.04120", factor, offset);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(v->levelFactor, factor);
+    EXPECT_EQ(v->levelOffset, offset);
+    v = ParseCalibValues("268", "8.68589", "12.0412", factor, offset);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(v->levelFactor, factor);
+    EXPECT_EQ(v->levelOffset, 12.0412);
 }
 
 TEST(CalibValuesStore, BothCalibrationsTakeTheTypedValueAndOtherSettingsStay)

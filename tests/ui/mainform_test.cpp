@@ -37,6 +37,7 @@
 #include "tests/ui/uitestsupport.h"
 #include "ui/analy.h"
 #include "ui/helpwindow.h"
+#include "ui/messageboxprompts.h"
 #include "ui/shutdownsignals.h"
 #include "ui/shellwindows.h"
 #include "ui/wavegen.h"
@@ -478,6 +479,47 @@ TEST_F(ProgramTest, SigtermDuringARunEndsInOrderAndGivesTheLineItsVolumeBack)
     program.reset();  // the program's own end, as after the event loop in main
     EXPECT_EQ(line(), 0x12341234u);
     EXPECT_NE(ReadConfig().find("LINE0=\n"), std::string::npos) << ReadConfig();
+}
+
+TEST_F(ProgramTest, SigtermWhileAStartUpWarningIsOpenEndsTheStartAndTheProgramInOrder)
+{
+    // A weighting file that is no file: the start warns in a modal box.
+    WriteConfig("[ANALYSE]\nFILTER=USER\nFILTERFILE=/dev/zero\n[FFT]\nAVERAGE=7\n");
+    MessageBoxPrompts boxes;
+    PromptService* recording = SetPromptService(&boxes);
+    QObject guard;  // the timers end with the test
+    {
+        ShutdownSignals shutdownSignals([&boxes](int) { boxes.EndSession(); });
+        QString openBox;
+        bool stillOpen = false;
+        QTimer::singleShot(0, &guard, [&openBox] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                openBox = box->objectName();
+            }
+            std::raise(SIGTERM);
+        });
+        QTimer::singleShot(20000, &guard, [&stillOpen] {  // never wait forever
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                stillOpen = true;
+                box->close();
+            }
+        });
+        program = std::make_unique<SonveraProgram>(card, configPath);
+        EXPECT_EQ(program->Start(), 0);
+        EXPECT_EQ(openBox, QStringLiteral("PromptBox"));
+        EXPECT_FALSE(stillOpen);  // the signal closed the box, and no other opened
+        EXPECT_EQ(shutdownSignals.Received(), SIGTERM);
+        program.reset();  // no window is shown after such a start; the program's own end
+    }
+    SetPromptService(recording);
+    const std::string saved = ReadConfig();
+    EXPECT_NE(saved.find("[MAIN]"), std::string::npos) << saved;  // the settings were saved
+    EXPECT_NE(saved.find("AVERAGE=7"), std::string::npos) << saved;
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".snv13.cfg.lock"))));  // the lock released
+    // exit() keeps every later event loop of this thread from running until the
+    // application's own loop runs again: run it once for the tests that follow.
+    QTimer::singleShot(0, &guard, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 TEST_F(ProgramTest, TwoOutputDevicesEndWithTheirOwnVolumesAndResetPlaysAtTheOutSlidersVolume)

@@ -355,7 +355,8 @@ TEST_F(CalibrationCommandTest, AcceptedValuesGoIntoBothCalibrationsAndTheLevelSc
     RunCalibration([&](TEichDlg& dialog) {
         // The dialog opens with the current values.
         EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("Edit1"))->text(), QStringLiteral("268.0"));
-        EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("Edit2"))->text(), QStringLiteral("8.72200"));
+        EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("Edit2"))->text(), QStringLiteral("8.68589"));
+        EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("Edit3"))->text(), QStringLiteral("12.04120"));
         Press(dialog, "Button1");  // Begin
         ASSERT_TRUE(test::ProcessUntil([&] { return dialog.CalibReading(); }, 200));
         Press(dialog, "Button2");  // End
@@ -389,7 +390,7 @@ TEST_F(CalibrationCommandTest, CancelChangesAndWritesNothing)
         Type(dialog, "Edit2", "1.0");
         Press(dialog, "CancelBtn");
     });
-    EXPECT_DOUBLE_EQ(S().Volume.LevelFactor, 8.722);
+    EXPECT_DOUBLE_EQ(S().Volume.LevelFactor, 20.0 / std::log(10.0));
     EXPECT_EQ(ReadConfig(), before);
 }
 

@@ -93,8 +93,8 @@ TEST_F(SpectrumPageTest, SingleRunWithFourAveragesCountsDownAndShowsThePeakAtThe
     EXPECT_EQ(peak, 1024);
     EXPECT_FLOAT_EQ(model.FreqArray[1024], 11025.0f);
     const double amplitude = 32767.0 / 32768.0;
-    EXPECT_NEAR(model.Curve1Array[1024], 8.722 * std::log(amplitude / 4.0) + 12.6, 0.01);
-    EXPECT_NEAR(model.Curve2Array[1024], 8.722 * std::log(amplitude / 4.0) + 12.6, 0.01);
+    EXPECT_NEAR(model.Curve1Array[1024], 20.0 * std::log10(amplitude), 0.01);  // the peak in dBFS
+    EXPECT_NEAR(model.Curve2Array[1024], 20.0 * std::log10(amplitude), 0.01);
     // A full-scale tone at a quarter of the rate sits on the extremes every other sample.
     EXPECT_TRUE(Find<QLabel>("Overload")->text().startsWith(QStringLiteral("Over "))) << Find<QLabel>("Overload")->text().toStdString();
     EXPECT_TRUE(prompts.shown.empty());
