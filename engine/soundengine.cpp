@@ -199,6 +199,15 @@ std::string SoundEngine::BuildDeviceReport(int& inputCount, int& outputCount, st
             AppendReport(std::to_string(i) + "   " + caps.productName + " dwTec.:" +
                          std::to_string(caps.technology) + " dwSup.:" + std::to_string(caps.support));
         }
+        // The rate each device runs without conversion, where it has one of its own.
+        for (const bool input : {true, false}) {
+            for (unsigned i = 0; i < (input ? inCount_ : outCount_); ++i) {
+                if (const std::uint32_t own = layer_.DeviceOwnRate(input, i); own != 0) {
+                    AppendReport(std::string("Own rate ") + (input ? "in " : "out ") + std::to_string(i) + ": " +
+                                 std::to_string(own) + " Hz");
+                }
+            }
+        }
     }
     captureFormats = captureFormats_;
     return lastIn + " / " + lastOut + " / " + lastAux;
@@ -821,6 +830,8 @@ void SoundEngine::ShutdownSoundEngine()
         }
     }
     FreeBuffers();
+    // The next start measures the round trip again: the server may have changed meanwhile.
+    roundTripKey_.clear();
 }
 
 void SoundEngine::DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out)
@@ -849,7 +860,16 @@ void SoundEngine::LoadSoundSettings(const ProfileFile& file)
 {
     std::array<std::string, 3> inNames, outNames;
     DeviceNames(inNames, outNames);
-    ReadSoundSection(file, inNames, outNames, inDeviceFormats_, outDeviceFormats_);
+    std::array<std::uint32_t, 3> inRates{}, outRates{};
+    for (int i = 0; i < kDeviceSlots; ++i) {
+        if (!inNames[static_cast<std::size_t>(i)].empty()) {
+            inRates[static_cast<std::size_t>(i)] = layer_.DeviceOwnRate(true, static_cast<unsigned>(i));
+        }
+        if (!outNames[static_cast<std::size_t>(i)].empty()) {
+            outRates[static_cast<std::size_t>(i)] = layer_.DeviceOwnRate(false, static_cast<unsigned>(i));
+        }
+    }
+    ReadSoundSection(file, inNames, outNames, inDeviceFormats_, outDeviceFormats_, inRates, outRates);
     for (auto* records : {&inDeviceFormats_, &outDeviceFormats_}) {
         for (DeviceFormat& device : *records) {
             RefreshFormat(device);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "platform/alsamixer.h"
 #include "platform/bufferexchange.h"
 #include "platform/loopbackcard.h"
+#include "platform/serverrate.h"
 
 namespace sonvera {
 
@@ -139,6 +141,9 @@ struct Stream {
     WaveFormat format;
     bool broken = false;  // stopped by force or by an error: reopen on the next open
     BufferExchange exchange;
+    // Set by the output callback when its device ran dry while playing, taken by the input
+    // callback: the layer's one flag of its own pair of streams.
+    std::atomic<bool>* playedGap = nullptr;
 
     // Engine side.
     std::uint32_t handle = 0;  // 0: no open handle attached
@@ -160,14 +165,13 @@ double SteadySeconds()
 
 // A played gap (the output ran dry) reaches the input a round trip later: the input
 // marks the buffer it fills while one was reported as broken too.
-std::atomic<bool> outputGap{false};
-
 int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                   PaStreamCallbackFlags status, void* user)
 {
-    auto& x = *static_cast<BufferExchange*>(user);
+    auto& s = *static_cast<Stream*>(user);
+    BufferExchange& x = s.exchange;
     x.ServiceReset();
-    const bool lost = (status & (paInputOverflow | paInputUnderflow)) != 0 || outputGap.exchange(false);
+    const bool lost = (status & (paInputOverflow | paInputUnderflow)) != 0 || s.playedGap->exchange(false);
     x.Capture(static_cast<const char*>(input), frames, lost, SteadySeconds());
     return paContinue;
 }
@@ -175,10 +179,11 @@ int InputCallback(const void* input, void*, unsigned long frames, const PaStream
 int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                    PaStreamCallbackFlags status, void* user)
 {
-    auto& x = *static_cast<BufferExchange*>(user);
+    auto& s = *static_cast<Stream*>(user);
+    BufferExchange& x = s.exchange;
     x.ServiceReset();
     if ((status & (paOutputUnderflow | paOutputOverflow)) != 0 && x.Playing()) {
-        outputGap.store(true);
+        s.playedGap->store(true);
     }
     x.Play(static_cast<char*>(output), frames, SteadySeconds());
     return paContinue;
@@ -197,6 +202,8 @@ struct RealDevice {
 struct PortAudioLayer::Impl {
     bool paStarted = false;
     std::string backendName = "portaudio";
+    bool jack = false;
+    std::optional<std::uint32_t> serverRate;  // asked once, when first needed
     std::vector<RealDevice> inputs;
     std::vector<RealDevice> outputs;
     std::unique_ptr<LoopbackCard> loopback;
@@ -206,12 +213,19 @@ struct PortAudioLayer::Impl {
     Stream in{true, wake};
     Stream out{false, wake};
     std::uint32_t nextHandle = 1;
+    std::atomic<bool> playedGap{false};
 
     std::map<std::string, std::unique_ptr<AlsaMixer>> mixers;
     std::string auxMixer;  // the mixer whose recording controls are the aux devices
 
     std::atomic<bool> stopping{false};
     std::thread completion;
+
+    Impl()
+    {
+        in.playedGap = &playedGap;
+        out.playedGap = &playedGap;
+    }
 
     AlsaMixer* Mixer(const std::string& name)
     {
@@ -285,7 +299,7 @@ struct PortAudioLayer::Impl {
         PaStream* pa = nullptr;
         PaError e = Pa_OpenStream(&pa, s.input ? &p : nullptr, s.input ? nullptr : &p,
                                   f.SamplesPerSec, paFramesPerBufferUnspecified, paNoFlag,
-                                  s.input ? &InputCallback : &OutputCallback, &s.exchange);
+                                  s.input ? &InputCallback : &OutputCallback, &s);
         if (e != paNoError) {
             return FromPaError(e);
         }
@@ -415,6 +429,7 @@ std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std
         return nullptr;
     }
     d.backendName = jack ? "jack" : "portaudio";
+    d.jack = jack;
     const PaDeviceIndex defaultIn = apiInfo->defaultInputDevice;
     const PaDeviceIndex defaultOut = apiInfo->defaultOutputDevice;
     const PaDeviceIndex count = Pa_GetDeviceCount();
@@ -956,6 +971,30 @@ MmResult PortAudioLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader
     }
     si.exchange.SetRecording(true);
     return so.exchange.Queue(outHeader) ? kMmNoError : kMmNoMem;
+}
+
+std::uint32_t PortAudioLayer::DeviceOwnRate(bool input, unsigned deviceId)
+{
+    Impl& d = *impl_;
+    std::vector<RealDevice>& list = input ? d.inputs : d.outputs;
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(list.size()));
+    if (real < 0) {
+        return 0;
+    }
+    const RealDevice& dev = list[static_cast<std::size_t>(real)];
+    if (d.jack) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
+        return info != nullptr && info->defaultSampleRate >= 1000.0
+                   ? static_cast<std::uint32_t>(std::lround(info->defaultSampleRate))
+                   : 0;
+    }
+    if (dev.name != "default" && dev.name != "pulse" && dev.name != "pipewire") {
+        return 0;
+    }
+    if (!d.serverRate) {
+        d.serverRate = SoundServerRate();
+    }
+    return *d.serverRate;
 }
 
 double PortAudioLayer::KnownRoundTripSeconds(unsigned in, unsigned out)

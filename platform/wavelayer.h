@@ -225,6 +225,10 @@ public:
     /// The round trip from output `out` to input `in` when the layer knows it without
     /// measuring (the virtual card's cable), seconds; negative when it must be measured.
     virtual double KnownRoundTripSeconds(unsigned /*in*/, unsigned /*out*/) { return -1.0; }
+    /// The rate a device runs at without conversion (a sound server's own rate, a JACK
+    /// server's rate), Hz; 0 when it has none of its own (a card that runs any of its
+    /// rates alike). A first start opens the device at it.
+    virtual std::uint32_t DeviceOwnRate(bool /*input*/, unsigned /*deviceId*/) { return 0; }
 
     // Device counts.
     virtual unsigned WaveInGetNumDevs() = 0;

@@ -89,6 +89,12 @@ TEST_F(CaptureTest, BlockStartsOnlyAfterTheToneArrivedThroughTheCableAndSettled)
     card.SetCableLatency(0.05);
     engine.MeasureRoundTrip(true);  // probed with the burst, though the card knows it
     EXPECT_NEAR(engine.RoundTripSeconds(), 0.05, 1.0 / kRate);
+    // A restart forgets it until it is measured again.
+    engine.ShutdownSoundEngine();
+    ASSERT_EQ(engine.InitSoundEngine(), 0);
+    EXPECT_LT(engine.RoundTripSeconds(), 0.0);
+    engine.MeasureRoundTrip(true);
+    EXPECT_NEAR(engine.RoundTripSeconds(), 0.05, 1.0 / kRate);
     ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(0, 0)), 0);
     const std::vector<float> v = Capture(4410);
     ASSERT_EQ(v.size(), 8820u);

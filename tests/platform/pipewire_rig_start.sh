@@ -48,10 +48,12 @@ SONVERA_DUT_DELAY_S=0.0005
 DUT
 . "$dir/dut.env"
 
+# The graph runs at 48 kHz and follows a stream of 44.1 kHz when that is the only one, so
+# neither rate is converted on the way through the cable or the device under test.
 cat > "$dir/config/pipewire/pipewire.conf.d/sonvera-rig.conf" <<CONF
 context.properties = {
     default.clock.rate = 48000
-    default.clock.allowed-rates = [ 48000 ]
+    default.clock.allowed-rates = [ 44100 48000 ]
 }
 context.modules = [
     { name = libpipewire-module-loopback

@@ -104,6 +104,9 @@ TEST_F(EngineRig, ReportListsTheServerDevices)
     }
     EXPECT_TRUE(realIn) << engine_->DeviceReportText();
     EXPECT_NE(summary_.find(" / "), std::string::npos);
+    // The rig's daemon runs at PulseAudio's default sample rate, 44100 Hz.
+    EXPECT_NE(engine_->DeviceReportText().find("Own rate in 0: 44100 Hz"), std::string::npos)
+        << engine_->DeviceReportText();
 }
 
 TEST_F(EngineRig, SinePlayedIsRecordedFromTheMonitorAtItsLevelAndFrequency)
