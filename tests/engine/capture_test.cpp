@@ -92,6 +92,7 @@ TEST_F(CaptureTest, BlockStartsOnlyAfterTheToneArrivedThroughTheCableAndSettled)
     // A restart forgets it until it is measured again.
     engine.ShutdownSoundEngine();
     ASSERT_EQ(engine.InitSoundEngine(), 0);
+    engine.SetOutputVolume(100);
     EXPECT_LT(engine.RoundTripSeconds(), 0.0);
     engine.MeasureRoundTrip(true);
     EXPECT_NEAR(engine.RoundTripSeconds(), 0.05, 1.0 / kRate);

@@ -4,9 +4,12 @@
 # ALSA's "default" and the pulse plugin reach it. Usage: pipewire_rig_use.sh DIR cable|dut
 set -u
 dir=${1:?usage: pipewire_rig_use.sh DIR cable|dut}
+# The device under test holds the graph at 48 kHz, the rate its response is computed for;
+# the cable lets the graph follow a lone stream's rate (44.1 or 48 kHz), so neither is
+# converted.
 case ${2:-} in
-  cable) sink=sonvera_test ;;
-  dut) sink=sonvera_dut ;;
+  cable) sink=sonvera_test force=0 ;;
+  dut) sink=sonvera_dut force=48000 ;;
   *) echo "usage: pipewire_rig_use.sh DIR cable|dut" >&2; exit 2 ;;
 esac
 export XDG_RUNTIME_DIR="$dir/run" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/run/bus" PULSE_SERVER="unix:$dir/run/pulse/native"
@@ -15,6 +18,7 @@ sinkId=$(id sinks $sink)
 sourceId=$(id sources ${sink}_source)
 [ -n "$sinkId" ] && [ -n "$sourceId" ] || { echo "pipewire rig: $sink or ${sink}_source not found" >&2; exit 1; }
 wpctl set-default "$sinkId" && wpctl set-default "$sourceId" || exit 1
+pw-metadata -n settings 0 clock.force-rate $force >/dev/null || exit 1
 # Wait until the session manager has taken the choice over.
 i=0
 while [ $i -lt 50 ]; do
