@@ -9,7 +9,7 @@
 
 namespace sonvera {
 
-const char* const kDevicesUsage = "Usage: sonvera-cli [--audio virtual|portaudio|auto] [--dut SPEC] devices\n";
+const char* const kDevicesUsage = "Usage: sonvera-cli [--audio virtual|portaudio|jack|auto] [--dut SPEC] devices\n";
 
 int RunDevicesCommand(CliContext& ctx)
 {
@@ -35,6 +35,11 @@ int RunDevicesCommand(CliContext& ctx)
     int inputs = 0, outputs = 0;
     std::uint32_t captureFormats = 0;
     engine.BuildDeviceReport(inputs, outputs, captureFormats);
+    // The round trip of the first pair, as a measurement would find it (real devices).
+    if (captureFormats != 0 && outputs > 0 && engine.InitSoundEngine() == 0) {
+        engine.MeasureRoundTrip();
+        engine.ShutdownSoundEngine();
+    }
     std::string text;
     for (const std::string& line : engine.DeviceReport()) {
         text += line + '\n';

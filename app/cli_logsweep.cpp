@@ -24,7 +24,7 @@
 namespace sonvera {
 
 const char* const kLogSweepUsage =
-    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] logsweep\n"
+    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC] logsweep\n"
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
     "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"

@@ -33,7 +33,7 @@ const CliCommand kCommands[] = {
 std::string Usage(const std::string& configOption)
 {
     std::string text =
-        "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] COMMAND [ARGS]\n"
+        "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC] COMMAND [ARGS]\n"
         "\n"
         "Commands:\n";
     for (const auto& c : kCommands) {

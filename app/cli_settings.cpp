@@ -14,7 +14,7 @@
 namespace sonvera {
 
 const char* const kSettingsUsage =
-    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC] settings\n"
+    "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC] settings\n"
     "Prints every setting as SECTION.KEY=value, as the program would write it; the file is only read.\n";
 
 int RunSettingsCommand(CliContext& ctx)

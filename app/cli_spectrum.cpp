@@ -19,7 +19,7 @@
 namespace sonvera {
 
 const char* const kSpectrumUsage =
-    "Usage: sonvera-cli spectrum [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
+    "Usage: sonvera-cli spectrum [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC]\n"
     "         [--in-device N] [--out-device N] [--points 512|1024|2048|4096] [--window INDEX|NAME]\n"
     "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--input FILE.wav] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
@@ -404,6 +404,9 @@ int RunSpectrumCommand(CliContext& ctx)
             text += " (" + std::to_string(page.clippedBlocks) + " of " + std::to_string(page.blocks) + " blocks)";
         }
         text += "\n";
+    }
+    if (engine.DroppedBlocks() > 0) {
+        text += "# dropped " + std::to_string(engine.DroppedBlocks()) + " blocks with gaps (recorded again)\n";
     }
     text += "# " + diagram.model.ResultLine() + "\n";
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {

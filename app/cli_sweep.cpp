@@ -17,7 +17,7 @@
 namespace sonvera {
 
 const char* const kSweepUsage =
-    "Usage: sonvera-cli sweep [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
+    "Usage: sonvera-cli sweep [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC]\n"
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--steps N] [--lin|--log]\n"
     "         [--ref|--stereo] [--phase] [--level DB] [--settle MS] [--lang D|E]\n"
     "         [--out FILE] [--sep SEP] [--png FILE]\n"

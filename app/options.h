@@ -13,7 +13,7 @@ struct CommonOptions {
     bool help = false;
     bool version = false;
     std::string configPath;          // --config FILE; empty: next to the program
-    std::string audio;               // --audio virtual|portaudio|auto; empty: environment or auto
+    std::string audio;               // --audio virtual|portaudio|jack|auto; empty: environment or auto
     std::string dut;                 // --dut SPEC; empty: environment or default
     std::vector<std::string> rest;   // everything else, in order
     std::string error;               // set when the command line cannot be used

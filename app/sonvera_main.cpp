@@ -34,7 +34,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: sonvera [--config FILE] [--audio virtual|portaudio|auto] [--dut SPEC]\n"
+    "Usage: sonvera [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC]\n"
     "\n"
     "  --config FILE   configuration file (default: snv13.cfg next to the program when\n"
     "                  it is there, else $XDG_CONFIG_HOME/sonvera/snv13.cfg)\n"

@@ -332,7 +332,8 @@ void ReadScope(const SectionReader& r, ScopeSettings& scope)
     scope.ScopeTrigCh1 = r.Boolean("TRICH1", "TRUE");
 }
 
-void ReadSoundDevice(const SectionReader& r, const std::string& name, DeviceFormat& device)
+void ReadSoundDevice(const SectionReader& r, const std::string& name, DeviceFormat& device,
+                     std::uint32_t ownRate)
 {
     const std::string stem = SoundKeyStem(name);
     device.DeviceName = name;
@@ -352,7 +353,9 @@ void ReadSoundDevice(const SectionReader& r, const std::string& name, DeviceForm
     }
 
     std::uint32_t rate = device.Format.SamplesPerSec;
-    const int storedRate = r.Integer(stem + "sf", "44100").value_or(44100);
+    // Nothing stored (a first start): the device's own rate where it has one.
+    const std::string firstRate = std::to_string(ownRate != 0 ? ownRate : 44100u);
+    const int storedRate = r.Integer(stem + "sf", firstRate).value_or(44100);
     if (storedRate != 0) {  // a negative rate counts as unparsable
         rate = storedRate < 0 ? 44100u : static_cast<std::uint32_t>(storedRate);
     }
@@ -554,15 +557,16 @@ void SetDeviceFormat(DeviceFormat& device, int bits, bool swap, std::uint32_t ra
 
 void ReadSoundSection(const ProfileFile& onDisk, const std::array<std::string, 3>& inNames,
                       const std::array<std::string, 3>& outNames, std::array<DeviceFormat, 3>& in,
-                      std::array<DeviceFormat, 3>& out)
+                      std::array<DeviceFormat, 3>& out, const std::array<std::uint32_t, 3>& inOwnRates,
+                      const std::array<std::uint32_t, 3>& outOwnRates)
 {
     const ProfileFile file = onDisk.Snapshot();  // one read of the file for all its keys
     const SectionReader r(file, "SDSOUND", kSoundBufferSize);
     for (std::size_t i = 0; i < in.size(); ++i) {
-        ReadSoundDevice(r, inNames[i], in[i]);
+        ReadSoundDevice(r, inNames[i], in[i], inOwnRates[i]);
     }
     for (std::size_t i = 0; i < out.size(); ++i) {
-        ReadSoundDevice(r, outNames[i], out[i]);
+        ReadSoundDevice(r, outNames[i], out[i], outOwnRates[i]);
     }
 }
 

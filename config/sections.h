@@ -72,10 +72,12 @@ std::string SoundKeyStem(std::string_view productName);
 /// Section SDSOUND: the formats of wave-input devices 0..2 and wave-output devices
 /// 0..2. An empty name means the device does not exist: it is read with the bare
 /// suffixes as keys, and nothing is written for it. Reading sets each record's
-/// `DeviceName` to the name given.
+/// `DeviceName` to the name given. A device without a stored rate gets its own rate
+/// (`inOwnRates`, `outOwnRates`: a sound server's rate), or 44100 Hz where that is 0.
 void ReadSoundSection(const ProfileFile& file, const std::array<std::string, 3>& inNames,
                       const std::array<std::string, 3>& outNames, std::array<DeviceFormat, 3>& in,
-                      std::array<DeviceFormat, 3>& out);
+                      std::array<DeviceFormat, 3>& out, const std::array<std::uint32_t, 3>& inOwnRates = {},
+                      const std::array<std::uint32_t, 3>& outOwnRates = {});
 void WriteSoundSection(ProfileFile& file, const std::array<DeviceFormat, 3>& in,
                        const std::array<DeviceFormat, 3>& out, const std::array<std::string, 3>& inNames,
                        const std::array<std::string, 3>& outNames);

@@ -8,6 +8,7 @@
 #include <new>
 #include <numbers>
 
+#include "dsp/biquad.h"
 #include "dsp/realtransform.h"
 
 namespace sonvera {
@@ -63,26 +64,58 @@ double Raised(double x)
     return 0.5 - 0.5 * std::cos(kPi * std::clamp(x, 0.0, 1.0));
 }
 
-bool ShowsSweep(const float* x, std::size_t frames, std::size_t sweepFrames, int rateHz)
+// Whether `x` shows the sweep: its power while the sweep plays against its power in the
+// quiet end of the recording, both above half the sweep's lowest frequency. Below that
+// the sweep puts nothing, but a device may: an offset, or the slow decay of a high-pass
+// of a few Hz (an input coupled through a large capacitor) that the sweep's start or an
+// earlier signal has set ringing. Counted, that decay made a device that carries the
+// sweep well look as if it carried none.
+bool ShowsSweep(const float* x, std::size_t frames, const LogSweepDesign& d)
 {
     if (x == nullptr || frames == 0) {
         return false;
     }
+    const int rateHz = d.params.rateHz;
     const std::size_t quiet = std::min<std::size_t>(static_cast<std::size_t>(kQuietSeconds * rateHz),
                                                     frames / 10 + 1);
-    const std::size_t loud = std::min(sweepFrames, frames - quiet);
+    const std::size_t loud = std::min(d.sweepFrames, frames - quiet);
+    BiquadCoeffs coeffs;
+    BiquadDesigner designer(rateHz);
+    const int cornerHz = std::max(1, static_cast<int>(d.startHz / 2.0));
+    designer.DesignBiquad(kBiquadHighPass, cornerHz, coeffs, 0.0, 1.0);
+    // The filtered signal, sample by sample; a second copy trails the first by `loud`
+    // frames, so the power of the loudest stretch as long as the sweep (which arrives
+    // late on a device with a delay) is a running sum that needs no copy of the input.
+    struct HighPass {
+        const BiquadCoeffs& c;
+        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+        double operator()(double in)
+        {
+            const double y = c.b0 * in + c.b1 * x1 + c.b2 * x2 + c.a1 * y1 + c.a2 * y2;
+            x2 = x1;
+            x1 = in;
+            y2 = y1;
+            y1 = y;
+            return y;
+        }
+    };
+    HighPass lead{coeffs}, trail{coeffs};
     double sum = 0.0;
     for (std::size_t i = 0; i < loud; ++i) {
-        sum += static_cast<double>(x[i]) * x[i];
+        const double y = lead(x[i]);
+        sum += y * y;
     }
     double loudPower = sum;
     for (std::size_t i = loud; i < frames - quiet; ++i) {
-        sum += static_cast<double>(x[i]) * x[i] - static_cast<double>(x[i - loud]) * x[i - loud];
+        const double y = lead(x[i]);
+        const double old = trail(x[i - loud]);
+        sum += y * y - old * old;
         loudPower = std::max(loudPower, sum);
     }
     double quietPower = 0.0;
     for (std::size_t i = frames - quiet; i < frames; ++i) {
-        quietPower += static_cast<double>(x[i]) * x[i];
+        const double y = lead(x[i]);
+        quietPower += y * y;
     }
     loudPower /= static_cast<double>(std::max<std::size_t>(loud, 1));
     quietPower /= static_cast<double>(quiet);
@@ -367,8 +400,13 @@ double ChannelAnalyser::ResidualDelay(const std::vector<Complex>& s, const std::
 {
     const std::size_t bins = s.size();
     const double m = 2.0 * static_cast<double>(bins - 1);
-    const std::size_t kA = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(bandLow_ * m / rate_)));
-    const std::size_t kB = std::min(bins - 1, static_cast<std::size_t>(std::floor(bandHigh_ * m / rate_)));
+    // The middle of the band, two octaves above its bottom and one below its top: near
+    // the edges the minimum phase leans on the continued magnitude (a filter's corner
+    // just beyond the band bends it), and a pure delay has the same slope everywhere.
+    const double fitLow = std::min(4.0 * bandLow_, std::sqrt(bandLow_ * bandHigh_));
+    const double fitHigh = std::max(bandHigh_ / 2.0, std::sqrt(bandLow_ * bandHigh_));
+    const std::size_t kA = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(fitLow * m / rate_)));
+    const std::size_t kB = std::min(bins - 1, std::max(kA + 2, static_cast<std::size_t>(std::floor(fitHigh * m / rate_))));
     double strongest = 0.0;
     for (std::size_t k = kA; k <= kB; ++k) {
         strongest = std::max(strongest, std::abs(s[k]));
@@ -621,11 +659,11 @@ LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecor
     result.mode = mode;
     result.rateHz = design.params.rateHz;
     const int rate = design.params.rateHz;
-    if (!ShowsSweep(rec.left, rec.frames, design.sweepFrames, rate)) {
+    if (!ShowsSweep(rec.left, rec.frames, design)) {
         result.error = LogSweepError::NoSignalLeft;
         return result;
     }
-    if (!ShowsSweep(rec.right, rec.frames, design.sweepFrames, rate)) {
+    if (!ShowsSweep(rec.right, rec.frames, design)) {
         result.error = LogSweepError::NoSignalRight;
         return result;
     }

@@ -122,6 +122,10 @@ int SoundEngine::StartPlayRecord(const std::vector<float>& signal, std::size_t r
     if (blockInFlight_ || captureOpen_ || captureStarted_ || playbackActive_ || playbackOpen_) {
         return fail(static_cast<int>(kMmAllocated));
     }
+    // The recording holds the round trip before the signal arrives: it is that much longer.
+    MeasureRoundTrip();
+    recordFrames += static_cast<std::size_t>(
+        std::ceil(std::max(0.0, RoundTripSeconds()) * CurrentOut().Format.SamplesPerSec));
 
     DeviceFormat& outDevice = CurrentOut();
     DeviceFormat& inDevice = CurrentIn();
@@ -231,6 +235,15 @@ bool SoundEngine::TakePlayRecording(std::vector<float>& right, std::vector<float
         playRecordInBuffer_ = {};
         playRecordOutBuffer_ = {};
         engineError_ = kEngineCloseFailed;
+        return false;
+    }
+    if ((playRecordInHeader_->flags & kWhdrGap) != 0 ||
+        playRecordInHeader_->bytesRecorded < playRecordInHeader_->bufferLength) {
+        // Frames were lost: the recording is not one piece and is not analysed.
+        ++droppedBlocks_;
+        playRecordInBuffer_ = {};
+        playRecordOutBuffer_ = {};
+        engineError_ = kEngineFramesLost;
         return false;
     }
     // Read after the reset: nothing writes the buffer any more.

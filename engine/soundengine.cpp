@@ -199,6 +199,15 @@ std::string SoundEngine::BuildDeviceReport(int& inputCount, int& outputCount, st
             AppendReport(std::to_string(i) + "   " + caps.productName + " dwTec.:" +
                          std::to_string(caps.technology) + " dwSup.:" + std::to_string(caps.support));
         }
+        // The rate each device runs without conversion, where it has one of its own.
+        for (const bool input : {true, false}) {
+            for (unsigned i = 0; i < (input ? inCount_ : outCount_); ++i) {
+                if (const std::uint32_t own = layer_.DeviceOwnRate(input, i); own != 0) {
+                    AppendReport(std::string("Own rate ") + (input ? "in " : "out ") + std::to_string(i) + ": " +
+                                 std::to_string(own) + " Hz");
+                }
+            }
+        }
     }
     captureFormats = captureFormats_;
     return lastIn + " / " + lastOut + " / " + lastAux;
@@ -258,6 +267,10 @@ std::string SoundEngine::DeviceErrorText(std::uint32_t code)
         // no device call returns).
         return "The input device could not be closed.";
     }
+    if (code == kEngineFramesLost) {
+        return "The input device \"" + DeviceName('I', inDeviceIndex_) +
+               "\" keeps losing frames: every recording again had gaps.";
+    }
     return ErrorText(code, code <= 1000, kErrorTextChars);
 }
 
@@ -291,7 +304,6 @@ std::uint32_t SoundEngine::InputFormatsMask(int i) const
 int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandlerFn handler)
 {
     captureHandler_ = std::move(handler);
-    DeviceFormat& device = CurrentIn();
     engineError_ = 0;
     if (captureStarted_ || captureOpen_) {
         if (blockInFlight_) {
@@ -317,6 +329,14 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = 3;
         return 3;
     }
+    lostInRow_ = 0;
+    firstTrySeconds_ = layer_.ClockSeconds();
+    return OpenCapture(frames, userValue);
+}
+
+int SoundEngine::OpenCapture(int frames, std::uint32_t userValue)
+{
+    DeviceFormat& device = CurrentIn();
     RefreshFormat(device);
     const WaveFormat& format = device.Format;
     // The block must fit the device buffer and the sample buffer.
@@ -325,6 +345,8 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = static_cast<int>(kMmInvalidParam);
         return engineError_;
     }
+    captureFrames_ = frames;
+    captureUser_ = userValue;
 
     const auto deviceId = static_cast<unsigned>(inDeviceIndex_);
     MmResult r = layer_.WaveInOpen(nullptr, deviceId, format, nullptr, kWaveOpenQuery);
@@ -371,17 +393,74 @@ int SoundEngine::StartCapture(int frames, std::uint32_t userValue, CaptureHandle
         engineError_ = static_cast<int>(r);
         return engineError_;
     }
+    // Started before the call: the instant clock completes the block inside it.
+    captureStarted_ = true;
+    blockInFlight_ = true;
     r = layer_.WaveInStart(inHandle_);
     if (r != kMmNoError) {
+        captureStarted_ = false;
+        blockInFlight_ = false;
         layer_.WaveInUnprepareHeader(inHandle_, &h);
         ReportDeviceError("waveInStart Error ", r, true);
         engineError_ = static_cast<int>(r);
         return engineError_;
     }
-    captureStarted_ = true;
-    blockInFlight_ = true;
     engineError_ = 0;
     return 0;
+}
+
+double SoundEngine::SecondsUntilSignalSettled()
+{
+    if (!SignalPlays()) {
+        return 0.0;
+    }
+    const double roundTrip = std::max(0.0, roundTripSeconds_);
+    const double now = layer_.ClockSeconds();
+    const double start = playbackHeader_->startSeconds;
+    // Not out yet: it starts at the latest now. (At most the whole wait, whatever the
+    // stamp says: a stamp of another clock must not hold a sweep for ever.)
+    const double settled = (start >= 0.0 ? start : now) + roundTrip + signalSettleSeconds_;
+    return std::clamp(settled - now, 0.0, roundTrip + signalSettleSeconds_);
+}
+
+bool SoundEngine::BlockUsable(const WaveHeader& h)
+{
+    const bool gap = (h.flags & kWhdrGap) != 0 || h.bytesRecorded < h.bufferLength;
+    if (gap) {
+        ++droppedBlocks_;
+        return ++lostInRow_ > kMaxLostBlocksInRow;  // given up: the handler learns it
+    }
+    lostInRow_ = 0;
+    if (!SignalPlays() || h.startSeconds < 0.0) {
+        return true;
+    }
+    // A signal that never starts playing must not hold the measurement for ever.
+    constexpr double kLongestWaitSeconds = 10.0;
+    if (layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds) {
+        return true;
+    }
+    const double start = playbackHeader_->startSeconds;
+    return start >= 0.0 && h.startSeconds >= start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_;
+}
+
+bool SoundEngine::SignalPlays() const
+{
+    // A looped signal is what a measurement plays and waits for; a buffer played once
+    // (durations of tests and tools) is taken as it comes.
+    return playbackActive_ && playbackHeader_ && (playbackHeader_->flags & kWhdrBeginLoop) != 0;
+}
+
+void SoundEngine::RecordAgain()
+{
+    // Closed as at a shutdown: a reset that fails does not keep the device marked as
+    // recording once it is closed, so the block is recorded again all the same.
+    CloseCaptureForShutdown();
+    const int code = captureOpen_ ? kEngineCloseFailed : OpenCapture(captureFrames_, captureUser_);
+    if (code != 0 && captureHandler_) {
+        pendingError_ = code;
+        CaptureHandlerFn handler = captureHandler_;
+        handler();
+    }
 }
 
 const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue)
@@ -392,6 +471,17 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
     userValue = 0;
     if (!Started()) {
         engineError_ = 3;
+        return nullptr;
+    }
+    if (pendingError_ != 0 || lostInRow_ > kMaxLostBlocksInRow) {
+        // The block was recorded again and that failed, or every try lost frames.
+        const int code = pendingError_ != 0 ? pendingError_ : kEngineFramesLost;
+        pendingError_ = 0;
+        lostInRow_ = 0;
+        CloseCaptureForShutdown();
+        engineError_ = captureOpen_ ? kEngineCloseFailed : code;
+        blockValueCount_ = 0;
+        overloadCount_ = 0;
         return nullptr;
     }
     blockInFlight_ = false;
@@ -449,6 +539,11 @@ void SoundEngine::OnWaveInData(const void* header, std::uint64_t session)
         return;
     }
     lastCompletedHeader_ = header;
+    if (blockInFlight_ && !BlockUsable(*captureHeader_)) {
+        ++recordedAgain_;
+        RecordAgain();
+        return;
+    }
     if (captureHandler_) {
         // A copy: the handler may start the next capture and so replace the stored one.
         CaptureHandlerFn handler = captureHandler_;
@@ -539,6 +634,8 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
         engineError_ = static_cast<int>(kMmInvalidParam);
         return engineError_;
     }
+    // Measurements count from the tone's arrival; a device in use is measured later.
+    MeasureRoundTrip();
 
     DeviceFormat& device = CurrentOut();
     RefreshFormat(device);
@@ -733,6 +830,8 @@ void SoundEngine::ShutdownSoundEngine()
         }
     }
     FreeBuffers();
+    // The next start measures the round trip again: the server may have changed meanwhile.
+    roundTripKey_.clear();
 }
 
 void SoundEngine::DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out)
@@ -761,7 +860,16 @@ void SoundEngine::LoadSoundSettings(const ProfileFile& file)
 {
     std::array<std::string, 3> inNames, outNames;
     DeviceNames(inNames, outNames);
-    ReadSoundSection(file, inNames, outNames, inDeviceFormats_, outDeviceFormats_);
+    std::array<std::uint32_t, 3> inRates{}, outRates{};
+    for (int i = 0; i < kDeviceSlots; ++i) {
+        if (!inNames[static_cast<std::size_t>(i)].empty()) {
+            inRates[static_cast<std::size_t>(i)] = layer_.DeviceOwnRate(true, static_cast<unsigned>(i));
+        }
+        if (!outNames[static_cast<std::size_t>(i)].empty()) {
+            outRates[static_cast<std::size_t>(i)] = layer_.DeviceOwnRate(false, static_cast<unsigned>(i));
+        }
+    }
+    ReadSoundSection(file, inNames, outNames, inDeviceFormats_, outDeviceFormats_, inRates, outRates);
     for (auto* records : {&inDeviceFormats_, &outDeviceFormats_}) {
         for (DeviceFormat& device : *records) {
             RefreshFormat(device);

@@ -53,6 +53,14 @@ public:
     static constexpr int kMaxCaptureFrames = 8190;
     /// Engine error: the input device could not be closed after a block.
     static constexpr int kEngineCloseFailed = 9;
+    /// Engine error: the input device kept losing frames (kMaxLostBlocksInRow blocks in
+    /// a row had a gap). No platform call returns this code.
+    static constexpr int kEngineFramesLost = 90;
+    /// Blocks with a gap recorded again, in a row, before a capture gives up.
+    static constexpr int kMaxLostBlocksInRow = 10;
+    /// How long a signal the engine plays settles after its arrival at the input before
+    /// a block is taken (the device under test's own transients; the sweep sets its own).
+    static constexpr double kDefaultSignalSettleSeconds = 0.25;
 
     explicit SoundEngine(WaveLayer& layer);
     ~SoundEngine();
@@ -105,6 +113,36 @@ public:
     /// The completion: called on the user-interface thread by the message receiver with
     /// what the port was given. Completions from before the last start-up are ignored.
     void OnWaveInData(const void* header, std::uint64_t session);
+
+    /// Blocks recorded again because frames were missing in them (an overflow of the
+    /// device or the sound server, a short block), since the last ResetDroppedBlocks.
+    /// Such a block never reaches a handler.
+    int DroppedBlocks() const { return droppedBlocks_; }
+    void ResetDroppedBlocks() { droppedBlocks_ = 0; }
+    /// Blocks recorded again since the engine was made, for either reason (for tests
+    /// that count what the device completed).
+    int BlocksRecordedAgain() const { return recordedAgain_; }
+    /// No block is taken from before the signal playing has reached the input (its
+    /// start on the output plus the round trip) and `seconds` more have passed: such a
+    /// block is recorded again, silently.
+    void SetSignalSettle(double seconds) { signalSettleSeconds_ = seconds; }
+    /// Seconds from now until a block recorded from now on holds the signal playing
+    /// settled (0 when nothing plays or it has settled). The sweep waits this long.
+    double SecondsUntilSignalSettled();
+
+    // ---- Round trip (engine/roundtrip.cpp) ----------------------------------------------
+
+    /// Measures the time from the output to the input of the current devices at their
+    /// formats with a short burst, once per device pair and format (again after a
+    /// restart of the engine), and adds a line about it to the report. 0 when measured
+    /// (or known), kMmAllocated while a device is in use, else the failing call's code;
+    /// a burst that does not come back (nothing connected) leaves it unknown (0 s is
+    /// assumed then).
+    /// A layer that knows its round trip (the virtual card) is not probed unless `probe`.
+    int MeasureRoundTrip(bool probe = false);
+    /// The last round trip measured for the current devices and formats, seconds; a
+    /// negative value when unknown.
+    double RoundTripSeconds() const;
 
     const float* SampleBuffer() const { return sampleBuffer_.get(); }
     int BlockValueCount() const { return blockValueCount_; }
@@ -224,6 +262,16 @@ public:
     void AppendReport(std::string line);
 
 private:
+    /// Opens, queues and starts one block (StartCapture after its checks).
+    int OpenCapture(int frames, std::uint32_t userValue);
+    /// Whether a finished block may go to its handler; else it is recorded again.
+    bool BlockUsable(const WaveHeader& h);
+    /// Closes the device after a block that is not used and records the block again.
+    void RecordAgain();
+    /// A looped signal plays (the one the arrival rule waits for).
+    bool SignalPlays() const;
+    /// The key of the current device pair and formats, for the round trip.
+    std::string RoundTripKey() const;
     void ReportDeviceError(const char* what, std::uint32_t code, bool input);
     std::string ErrorText(std::uint32_t code, bool input, std::size_t maxChars);
     DeviceFormat& CurrentIn() { return inDeviceFormats_[static_cast<std::size_t>(inDeviceIndex_)]; }
@@ -269,6 +317,14 @@ private:
     CaptureHandlerFn captureHandler_;
     const void* lastCompletedHeader_ = nullptr;
     int capturedBits_ = 16;  // bits per sample of the block in flight
+    int captureFrames_ = 0;  // frames and user value of the block in flight
+    std::uint32_t captureUser_ = 0;
+    int pendingError_ = 0;   // a block recorded again could not be started
+    int droppedBlocks_ = 0;
+    int recordedAgain_ = 0;
+    int lostInRow_ = 0;
+    double signalSettleSeconds_ = kDefaultSignalSettleSeconds;
+    double firstTrySeconds_ = -1.0;  // clock of the first try of the block in flight
     int blockValueCount_ = 0;
     int overloadCount_ = 0;
     int engineError_ = 0;
@@ -303,6 +359,10 @@ private:
     int inputLine_ = 0;
     // Per output device: the volume it had before the engine first wrote it.
     std::array<std::optional<std::uint32_t>, kDeviceSlots> outputFound_{};
+
+    // Round trip: the pair and formats it was measured for, and the seconds.
+    std::string roundTripKey_;
+    double roundTripSeconds_ = -1.0;
 
     int failingAllocation_ = -1;
     std::uint64_t session_ = 0;  // counts start-ups; tags completions

@@ -35,6 +35,7 @@ const LogSweepTexts kGermanTexts{
     "Band",
     "Fenster",
     "Over",
+    "Umlaufzeit",
 };
 
 const LogSweepTexts kEnglishTexts{
@@ -58,6 +59,7 @@ const LogSweepTexts kEnglishTexts{
     "band",
     "window",
     "Over",
+    "round trip",
 };
 
 const std::string kDegreeSign = "\u00B0";
@@ -203,14 +205,16 @@ bool LogSweepRun::Start()
     pointsPerOctave_ = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
     signal_ = MakeLogSweep(design_);
     // The recording also covers the delay of a device the wave layer knows (the virtual
-    // card's device under test), so every delay its specification allows is measured.
-    const std::size_t recordFrames = design_.RecordingFrames(engine_.KnownDelayFrames());
-    seconds_ = static_cast<double>(recordFrames) / rateOut;
+    // card's device under test), so every delay its specification allows is measured; the
+    // engine adds the measured round trip.
+    recordFrames_ = design_.RecordingFrames(engine_.KnownDelayFrames());
+    gapTries_ = 0;
+    seconds_ = static_cast<double>(recordFrames_) / rateOut;
     running_ = true;
     started_ = std::chrono::steady_clock::now();
     view_.SetRunning(true);
     view_.SetStatus(texts_->running);
-    if (const int code = engine_.StartPlayRecord(signal_, recordFrames, [this] { Done(); }); code != 0) {
+    if (const int code = engine_.StartPlayRecord(signal_, recordFrames_, [this] { Done(); }); code != 0) {
         Fail(texts_->stopped, true, code);
         return false;
     }
@@ -248,6 +252,12 @@ void LogSweepRun::Done()
     int overloads = 0;
     if (!engine_.TakePlayRecording(right, left, overloads)) {
         const int code = engine_.EngineError() != 0 ? engine_.EngineError() : SoundEngine::kEngineCloseFailed;
+        // A recording that lost frames is swept again, a few times.
+        constexpr int kTriesAfterGaps = 3;
+        if (code == SoundEngine::kEngineFramesLost && ++gapTries_ < kTriesAfterGaps &&
+            engine_.StartPlayRecord(signal_, recordFrames_, [this] { Done(); }) == 0) {
+            return;
+        }
         Fail(code == 3 ? texts_->noMemory : texts_->stopped, code != 3, code);
         return;
     }
@@ -288,6 +298,12 @@ std::string LogSweepRun::ResultLine() const
                        FormatReal(result_.bandLowHz, 0) + " - " + FormatReal(result_.bandHighHz, 0) + " Hz, " +
                        texts_->window + " " + FormatReal(1000.0 * static_cast<double>(r.windowFrames) / rate, 1) +
                        " ms";
+    if (result_.mode == LogSweepMode::Stereo) {
+        // Each input against the played sweep: the left input's delay is the round trip.
+        const double trip = result_.left.delaySamples;
+        line += ", " + texts_->roundTrip + " " + FormatReal(trip, 1) + " " + texts_->samples + " (" +
+                FormatReal(1000.0 * trip / rate, 3) + " ms)";
+    }
     if (overloads_ > 0) {
         line += ", " + texts_->overload + " " + std::to_string(overloads_);
     }

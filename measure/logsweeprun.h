@@ -49,6 +49,7 @@ struct LogSweepTexts {
     std::string band;
     std::string window;
     std::string overload;  // before the count of clipped samples
+    std::string roundTrip;  // stereo: before the left input's delay against the played sweep
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -106,6 +107,8 @@ private:
     int pointsPerOctave_ = kLogSweepDefaultPointsPerOctave;
     LogSweepDesign design_;
     std::vector<float> signal_;
+    std::size_t recordFrames_ = 0; // frames recorded, before the round trip
+    int gapTries_ = 0;             // sweeps of this start that lost frames
     std::chrono::steady_clock::time_point started_;
     double seconds_ = 0.0;
     bool hasResult_ = false;

@@ -14,12 +14,24 @@ namespace sonvera {
 
 namespace {
 
-const SpectrumTexts kGermanTexts{" LI ", " RE ", " keine Grundwelle ", "Probleme beim Sample (",
-                                 "Probleme beim Beginn Samplen (", "Band schmaler als Notch",
-                                 "Auflösung zu grob"};
-const SpectrumTexts kEnglishTexts{" le ", " ri ", " no fundamental ", "Problems at Start Sampling (",
-                                  "Problems at Open Sampling (", "band narrower than notch",
-                                  "resolution too coarse"};
+const SpectrumTexts kGermanTexts{" LI ",
+                                 " RE ",
+                                 " keine Grundwelle ",
+                                 "Probleme beim Sample (",
+                                 "Probleme beim Beginn Samplen (",
+                                 "Band schmaler als Notch",
+                                 "Auflösung zu grob",
+                                 " | ",
+                                 " Blöcke mit Lücken verworfen"};
+const SpectrumTexts kEnglishTexts{" le ",
+                                  " ri ",
+                                  " no fundamental ",
+                                  "Problems at Start Sampling (",
+                                  "Problems at Open Sampling (",
+                                  "band narrower than notch",
+                                  "resolution too coarse",
+                                  " | ",
+                                  " blocks with gaps dropped"};
 
 std::string Cut(std::string text, std::size_t maxChars)
 {
@@ -246,6 +258,7 @@ void SpectrumRun::StartButtonClick()
     fft.FftYMin = levelMin;
     fft.FftYMax = levelMax;
     view_.SetInputLevel(settings_.Volume.GenInVolume);
+    engine_.ResetDroppedBlocks();
     const int code = engine_.StartCapture(fft.FftPoints, 0, [this] { SpectrumBlockDone(); });
     if (code != 0) {
         SetRunning(false);
@@ -293,6 +306,12 @@ void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
     params.AnaWindow = std::max(transform_.WindowTableIndex(), 0);
 }
 
+std::string SpectrumRun::DroppedText() const
+{
+    const int dropped = engine_.DroppedBlocks();
+    return dropped > 0 ? texts_->droppedLead + std::to_string(dropped) + texts_->droppedTail : std::string();
+}
+
 void SpectrumRun::ComposeResultLines()
 {
     const auto half = static_cast<std::size_t>(settings_.Fft.FftPoints / 2);
@@ -316,7 +335,7 @@ void SpectrumRun::ComposeResultLines()
             return tooCoarse ? texts_->resolutionTooCoarse : FormatFixed(v, 2) + "dB";
         };
         diagram_.SetResultLine(Cut("Level: " + LL + part(left) + RL + part(right) + "   Filter: " +
-                                       filter_.AnaFilterName,
+                                       filter_.AnaFilterName + DroppedText(),
                                    kLineMaxChars));
     }
     if (a.ThdMeasure) {
@@ -340,7 +359,7 @@ void SpectrumRun::ComposeResultLines()
         const std::string leftPart = part(left);
         const std::string rightPart = part(right);
         diagram_.SetResultLine(Cut("THD+N: " + LL + leftPart + " | " + RL + rightPart +
-                                       " |   Filter: " + filter_.AnaFilterName,
+                                       " |   Filter: " + filter_.AnaFilterName + DroppedText(),
                                    kLineMaxChars));
     }
     if (RunMode == 2) {

@@ -87,6 +87,9 @@ struct SpectrumTexts {
     /// In place of a reading whose tone the bins cannot resolve: a fundamental whose lobe
     /// meets that of 0 Hz or of its second harmonic, a tone whose lobe meets its mirror.
     std::string resolutionTooCoarse = "Auflösung zu grob";
+    /// After the reading when blocks with gaps were recorded again: lead, count, tail.
+    std::string droppedLead = " | ";
+    std::string droppedTail = " Blöcke mit Lücken verworfen";
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -161,6 +164,8 @@ private:
     int InputRate() const;
     int InputBits() const;
     void ComposeResultLines();
+    /// What follows the reading when blocks with gaps were recorded again ("" if none).
+    std::string DroppedText() const;
     void TakeChannel(const float* block, int frames, int offset, std::vector<float>& spectrum,
                      std::vector<float>& weighted);
     void AddToAverage();

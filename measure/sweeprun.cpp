@@ -294,7 +294,12 @@ void SweepRun::SweepStep()
         return;
     }
 
-    if (!view_.SettleWait(s.SweepSettleTime)) {
+    // The settle time counts from the tone's arrival at the input: the round trip after
+    // it went out (the engine records a block again that began earlier).
+    engine_.SetSignalSettle(s.SweepSettleTime / 1000.0);
+    const int waitMs = std::max(s.SweepSettleTime,
+                                static_cast<int>(std::ceil(engine_.SecondsUntilSignalSettled() * 1000.0)));
+    if (!view_.SettleWait(waitMs)) {
         // The program closed during the wait and its engine is shut down.
         if (SweepToneOn) {
             engine_.StopPlayback();
@@ -405,6 +410,7 @@ void SweepRun::STOPbutClick()
         view_.ReportRun(StepReport(RunEvent::Stopped, shownStep_));
     }
     SweepRunning = SweepToneOn = false;
+    engine_.SetSignalSettle(SoundEngine::kDefaultSignalSettleSeconds);
     view_.SetFreqText("0");
     view_.SetSweepLockedControlsEnabled(true);
 }

@@ -55,7 +55,8 @@ void BufferExchange::Restart(std::uint16_t blockAlign, int bitsPerSample)
 
 bool BufferExchange::Queue(WaveHeader* header)
 {
-    header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+    header->flags = (header->flags | kWhdrInQueue) & ~(kWhdrDone | kWhdrGap);
+    header->startSeconds = -1.0;
     if (input_) {
         header->bytesRecorded = 0;
     }
@@ -121,10 +122,13 @@ void BufferExchange::ReturnAllStopped(std::uint32_t request)
     resetAck_.store(request, std::memory_order_release);
 }
 
-void BufferExchange::Capture(const char* in, unsigned long frames)
+void BufferExchange::Capture(const char* in, unsigned long frames, bool lost, double nowSeconds)
 {
     if (in == nullptr || !recording_.load(std::memory_order_acquire)) {
         return;
+    }
+    if (lost && current_ != nullptr && position_ > 0) {
+        current_->flags |= kWhdrGap;
     }
     unsigned long offset = 0;
     while (offset < frames) {
@@ -133,6 +137,8 @@ void BufferExchange::Capture(const char* in, unsigned long frames)
                 return;  // nothing queued: these frames are not wanted
             }
             position_ = 0;
+            current_->flags &= ~kWhdrGap;
+            current_->startSeconds = nowSeconds;
         }
         const std::uint32_t room = Frames(current_) - position_;
         const auto n = static_cast<std::uint32_t>(std::min<unsigned long>(room, frames - offset));
@@ -149,7 +155,7 @@ void BufferExchange::Capture(const char* in, unsigned long frames)
     }
 }
 
-void BufferExchange::Play(char* out, unsigned long frames)
+void BufferExchange::Play(char* out, unsigned long frames, double nowSeconds)
 {
     const std::uint32_t gain = gain_.load(std::memory_order_relaxed);
     unsigned long offset = 0;
@@ -161,6 +167,7 @@ void BufferExchange::Play(char* out, unsigned long frames)
                 return;
             }
             position_ = 0;
+            current_->startSeconds = nowSeconds;
             const bool looping = (current_->flags & (kWhdrBeginLoop | kWhdrEndLoop)) ==
                                  (kWhdrBeginLoop | kWhdrEndLoop);
             passesLeft_ = looping ? std::max<std::uint32_t>(current_->loops, 1) : 1;

@@ -52,12 +52,17 @@ public:
     /// Answers a pending reset request: the current buffer is handed back with what it
     /// holds (input: bytesRecorded = frames filled), the queued ones empty.
     void ServiceReset();
-    /// Input: copies `frames` frames into the queued buffers while recording.
-    void Capture(const char* in, unsigned long frames);
+    /// Input: copies `frames` frames into the queued buffers while recording. `lost`:
+    /// frames were lost just before these (the device reported an overflow), so a
+    /// buffer already begun gets kWhdrGap. `nowSeconds` stamps a buffer's first frame.
+    void Capture(const char* in, unsigned long frames, bool lost = false, double nowSeconds = -1.0);
     /// Output: writes `frames` frames from the queued buffers (a buffer flagged
     /// kWhdrBeginLoop|kWhdrEndLoop is played `loops` times, 0 counting as 1), silence
-    /// when nothing is queued, scaled by the gain last set.
-    void Play(char* out, unsigned long frames);
+    /// when nothing is queued, scaled by the gain last set. `nowSeconds` stamps the first
+    /// frame of a buffer that starts.
+    void Play(char* out, unsigned long frames, double nowSeconds = -1.0);
+    /// Output: a buffer is being played (callback side).
+    bool Playing() const { return current_ != nullptr; }
     /// Output gain as a packed volume (see ScaleFrames); full (0xFFFFFFFF) plays the
     /// buffers bit for bit. Any thread; the callback picks it up at its next call.
     void SetGain(std::uint32_t packedVolume) { gain_.store(packedVolume, std::memory_order_relaxed); }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -193,6 +194,11 @@ struct LoopbackCard::Impl {
     WavePost outPost;
     std::deque<Segment> segments;
 
+    std::int64_t latencyTicks = 0;  // of the cable, both channels
+    int gapBlocks = 0;              // input buffers still to lose frames
+    int gapFrames = 64;
+    std::int64_t gapSkip = 0;       // ticks the front buffer's frames jump from its middle on
+
     std::atomic<unsigned> postedInData{0};
     std::atomic<unsigned> postedOutDone{0};
 
@@ -240,24 +246,52 @@ struct LoopbackCard::Impl {
         return AuxCount() > kLineInIndex ? VolumeFactor(auxVolumes[kLineInIndex], right) : 1.0;
     }
 
+    // One played frame (left, right) of segment `s`; silence outside it.
+    std::pair<double, double> FrameOf(const Segment& s, std::int64_t index) const
+    {
+        if (index < 0 || static_cast<std::uint64_t>(index) >= s.totalFrames || s.frames == 0) {
+            return {0.0, 0.0};
+        }
+        const char* frame = s.header->data + (static_cast<std::uint64_t>(index) % s.frames) * outFormat.BlockAlign;
+        const int bits = outFormat.BitsPerSample;
+        const double left = ReadSample(frame, bits);
+        return {left, outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left};
+    }
+
     // The output (left, right) at `tick`, volume applied; silence where nothing plays.
+    // Input and output at one rate: the frame that plays then. At two rates the cable
+    // converts as a sound server does: band-limited interpolation (a Blackman-windowed
+    // sinc of kTaps frames, its corner below the lower rate's half), so a tone crosses
+    // without the images a held sample would add.
     std::pair<double, double> OutputAt(std::int64_t tick) const
     {
         for (const Segment& s : segments) {
             if (tick < s.startTick || tick >= s.endTick) {
                 continue;
             }
-            const auto index = static_cast<std::uint64_t>(
-                (tick - s.startTick) * outFormat.SamplesPerSec / kTicksPerSecond);
-            if (index >= s.totalFrames || s.frames == 0) {
-                return {0.0, 0.0};
+            const std::uint32_t rate = outFormat.SamplesPerSec;
+            const std::uint32_t inRate = inFormat.SamplesPerSec;
+            std::pair<double, double> v;
+            if (inRate == 0 || inRate == rate) {
+                v = FrameOf(s, static_cast<std::int64_t>((tick - s.startTick) * rate / kTicksPerSecond));
+            } else {
+                constexpr int kTaps = 32;
+                const double position = static_cast<double>(tick - s.startTick) * rate / kTicksPerSecond;
+                const auto first = static_cast<std::int64_t>(std::floor(position));
+                const double corner = 0.9 * std::min(1.0, static_cast<double>(inRate) / rate);
+                for (int k = -kTaps / 2 + 1; k <= kTaps / 2; ++k) {
+                    const double x = position - static_cast<double>(first + k);
+                    const double a = 2.0 * std::numbers::pi * (x + kTaps / 2.0) / kTaps;
+                    const double window = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
+                    const double px = std::numbers::pi * corner * x;
+                    const double h = corner * window * (px == 0.0 ? 1.0 : std::sin(px) / px);
+                    const auto [l, r] = FrameOf(s, first + k);
+                    v.first += h * l;
+                    v.second += h * r;
+                }
             }
-            const char* frame = s.header->data + (index % s.frames) * outFormat.BlockAlign;
-            const int bits = outFormat.BitsPerSample;
-            const double left = ReadSample(frame, bits);
-            const double right = outFormat.Channels == 2 ? ReadSample(frame + bits / 8, bits) : left;
             const std::uint32_t volume = OutVolume(0);
-            return {left * VolumeFactor(volume, false), right * VolumeFactor(volume, true)};
+            return {v.first * VolumeFactor(volume, false), v.second * VolumeFactor(volume, true)};
         }
         return {0.0, 0.0};
     }
@@ -275,7 +309,7 @@ struct LoopbackCard::Impl {
     // The DUT's output for the input frame at `tick` (delay applied on the read side).
     double DutAt(std::int64_t tick, std::int64_t delayTicks)
     {
-        return dutProc->Process(OutputAt(tick - delayTicks).second);
+        return dutProc->Process(OutputAt(tick - delayTicks - latencyTicks).second);
     }
 
     // Records frames [first, last) of the front input buffer, whose frame 0 is at
@@ -308,10 +342,12 @@ struct LoopbackCard::Impl {
         // At the common rates a frame is a whole number of ticks: one multiplication a
         // frame instead of FrameTick's divisions (the same ticks).
         const std::int64_t frameTicks = kTicksPerSecond % rate == 0 ? kTicksPerSecond / rate : 0;
+        const std::uint32_t half = FramesOf(h) / 2;
         for (std::uint32_t i = first; i < last; ++i) {
-            const std::int64_t tick = frameTicks != 0 ? inBlockStart + i * frameTicks
-                                                      : FrameTick(inBlockStart, i, rate);
-            const double left = OutputAt(tick).first * lineLeft;
+            const std::int64_t tick = (frameTicks != 0 ? inBlockStart + i * frameTicks
+                                                       : FrameTick(inBlockStart, i, rate)) +
+                                      (i >= half ? gapSkip : 0);
+            const double left = OutputAt(tick - latencyTicks).first * lineLeft;
             const double right = DutAt(tick, delayTicks) * lineRight;
             char* frame = h->data + static_cast<std::size_t>(i) * inFormat.BlockAlign;
             if (inFormat.Channels == 2) {
@@ -351,9 +387,24 @@ struct LoopbackCard::Impl {
             Record(h, inFilled, frames);
             inFilled = 0;
             inQueue.pop_front();
-            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone;
-            inBlockStart = end;
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone | (gapSkip != 0 ? kWhdrGap : 0);
+            h->startSeconds = static_cast<double>(inBlockStart) / kTicksPerSecond;
+            inBlockStart = end + gapSkip;
+            gapSkip = 0;
+            if (!inQueue.empty()) {
+                NextBlockGap();  // the next buffer goes on at once
+            }
             out.push_back({inPost, WaveMessage::InData, h});
+        }
+    }
+
+    // Arms the injected gap of the front input buffer, if one is due.
+    void NextBlockGap()
+    {
+        gapSkip = 0;
+        if (gapBlocks > 0 && inFormat.SamplesPerSec > 0) {
+            --gapBlocks;
+            gapSkip = FrameTick(0, gapFrames, inFormat.SamplesPerSec);
         }
     }
 
@@ -519,6 +570,31 @@ LoopbackCard::~LoopbackCard()
 std::string LoopbackCard::BackendName() const
 {
     return "virtual";
+}
+
+double LoopbackCard::ClockSeconds()
+{
+    std::lock_guard lock(impl_->mutex);
+    return static_cast<double>(impl_->Now()) / kTicksPerSecond;
+}
+
+double LoopbackCard::KnownRoundTripSeconds(unsigned in, unsigned out)
+{
+    std::lock_guard lock(impl_->mutex);
+    return in == 0 && out == 0 ? static_cast<double>(impl_->latencyTicks) / kTicksPerSecond : -1.0;
+}
+
+void LoopbackCard::SetCableLatency(double seconds)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->latencyTicks = static_cast<std::int64_t>(std::llround(std::max(0.0, seconds) * kTicksPerSecond));
+}
+
+void LoopbackCard::InjectInputGaps(int blocks, int lostFrames)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->gapBlocks = std::max(0, blocks);
+    impl_->gapFrames = std::max(1, lostFrames);
 }
 
 void LoopbackCard::InjectFault(WaveCall call, MmResult code, bool always)
@@ -795,12 +871,14 @@ MmResult LoopbackCard::WaveInAddBuffer(WaveInHandle handle, WaveHeader* header)
         if (header->bufferLength < d.inFormat.BlockAlign) {
             return kMmInvalidParam;
         }
-        header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        header->flags = (header->flags | kWhdrInQueue) & ~(kWhdrDone | kWhdrGap);
         header->bytesRecorded = 0;
+        header->startSeconds = -1.0;
         if (d.inStarted && d.inQueue.empty()) {
             // What arrived while no buffer was queued is lost, as on a real card.
             d.inBlockStart = std::max(d.inBlockStart, SnapUp(d.Now(), d.inFormat.SamplesPerSec));
             d.inFilled = 0;
+            d.NextBlockGap();
         }
         d.inQueue.push_back(header);
         d.RunInstant(postings);
@@ -827,6 +905,7 @@ MmResult LoopbackCard::WaveInStart(WaveInHandle handle)
         }
         d.inStarted = true;
         d.inBlockStart = SnapUp(d.Now(), d.inFormat.SamplesPerSec);
+        d.NextBlockGap();
         d.RunInstant(postings);
         d.Reschedule();
     }
@@ -995,6 +1074,7 @@ MmResult LoopbackCard::WaveOutWrite(WaveOutHandle handle, WaveHeader* header)
         s.endTick = FrameTick(s.startTick, static_cast<std::int64_t>(s.totalFrames),
                               d.outFormat.SamplesPerSec);
         header->flags = (header->flags | kWhdrInQueue) & ~kWhdrDone;
+        header->startSeconds = static_cast<double>(s.startTick) / kTicksPerSecond;
         d.segments.push_back(s);
         d.CompleteOutput(now, postings);
         d.Reschedule();
@@ -1105,11 +1185,13 @@ MmResult LoopbackCard::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, 
         seg.startTick = start;
         seg.endTick = FrameTick(start, static_cast<std::int64_t>(seg.frames), outRate);
         outHeader->flags = (outHeader->flags | kWhdrInQueue) & ~kWhdrDone;
+        outHeader->startSeconds = static_cast<double>(seg.startTick) / kTicksPerSecond;
         d.segments.push_back(seg);
         d.inStarted = true;
         d.inBlockStart = start / kTicksPerSecond * kTicksPerSecond +
                          (start % kTicksPerSecond) * inRate / kTicksPerSecond * kTicksPerSecond / inRate;
         d.inFilled = 0;
+        d.NextBlockGap();
         d.RunInstant(postings);
         d.Reschedule();
     }

@@ -57,7 +57,7 @@ enum class WaveCall {
 /// With equal rates, full volumes and equal bits, left input = left output bit-exact.
 /// Output and input share one time line: the input block covers the time from its
 /// start to its completion, and reads the output that plays during that time (when
-/// the rates differ, the output sample at that moment, without interpolation).
+/// the rates differ, converted by band-limited interpolation, as a sound server does).
 ///
 /// Formats: PCM, 1 or 2 channels, 8/16/32 bits, 1000 .. 200000 Hz. The caps report
 /// every standard format, 2 channels, wave-out support kWaveCapsVolume|kWaveCapsLrVolume.
@@ -77,6 +77,10 @@ public:
     LoopbackCard& operator=(const LoopbackCard&) = delete;
 
     std::string BackendName() const override;
+    /// The card's time line in seconds (the instant clock's own).
+    double ClockSeconds() override;
+    /// The cable's latency (SetCableLatency) for its own devices.
+    double KnownRoundTripSeconds(unsigned in, unsigned out) override;
 
     /// The product name of both wave devices.
     static constexpr const char* kProductName = "Sonvera Loopback";
@@ -96,6 +100,13 @@ public:
     /// device under test, so its filters settle as on a real card). The real-time clock
     /// keeps its own time: nothing happens.
     void AdvanceInstantClock(int ms);
+    /// Latency of the cable: what plays reaches both inputs `seconds` later (0 at
+    /// creation), as the round trip of a real card and sound server.
+    void SetCableLatency(double seconds);
+    /// The next `blocks` input buffers lose frames in their middle (the time line jumps
+    /// by `lostFrames` frames there) and are flagged kWhdrGap, as a real device reports
+    /// an overflow.
+    void InjectInputGaps(int blocks, int lostFrames = 64);
     /// Counts of completions posted so far (InData, OutDone), for tests.
     unsigned PostedInData() const;
     unsigned PostedOutDone() const;

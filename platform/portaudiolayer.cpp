@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "platform/alsamixer.h"
 #include "platform/bufferexchange.h"
 #include "platform/loopbackcard.h"
+#include "platform/serverrate.h"
 
 namespace sonvera {
 
@@ -139,6 +141,9 @@ struct Stream {
     WaveFormat format;
     bool broken = false;  // stopped by force or by an error: reopen on the next open
     BufferExchange exchange;
+    // Set by the output callback when its device ran dry while playing, taken by the input
+    // callback: the layer's one flag of its own pair of streams.
+    std::atomic<bool>* playedGap = nullptr;
 
     // Engine side.
     std::uint32_t handle = 0;  // 0: no open handle attached
@@ -153,21 +158,34 @@ struct Stream {
     }
 };
 
-int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                  PaStreamCallbackFlags, void* user)
+double SteadySeconds()
 {
-    auto& x = *static_cast<BufferExchange*>(user);
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// A played gap (the output ran dry) reaches the input a round trip later: the input
+// marks the buffer it fills while one was reported as broken too.
+int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                  PaStreamCallbackFlags status, void* user)
+{
+    auto& s = *static_cast<Stream*>(user);
+    BufferExchange& x = s.exchange;
     x.ServiceReset();
-    x.Capture(static_cast<const char*>(input), frames);
+    const bool lost = (status & (paInputOverflow | paInputUnderflow)) != 0 || s.playedGap->exchange(false);
+    x.Capture(static_cast<const char*>(input), frames, lost, SteadySeconds());
     return paContinue;
 }
 
 int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                   PaStreamCallbackFlags, void* user)
+                   PaStreamCallbackFlags status, void* user)
 {
-    auto& x = *static_cast<BufferExchange*>(user);
+    auto& s = *static_cast<Stream*>(user);
+    BufferExchange& x = s.exchange;
     x.ServiceReset();
-    x.Play(static_cast<char*>(output), frames);
+    if ((status & (paOutputUnderflow | paOutputOverflow)) != 0 && x.Playing()) {
+        s.playedGap->store(true);
+    }
+    x.Play(static_cast<char*>(output), frames, SteadySeconds());
     return paContinue;
 }
 
@@ -183,6 +201,9 @@ struct RealDevice {
 
 struct PortAudioLayer::Impl {
     bool paStarted = false;
+    std::string backendName = "portaudio";
+    bool jack = false;
+    std::optional<std::uint32_t> serverRate;  // asked once, when first needed
     std::vector<RealDevice> inputs;
     std::vector<RealDevice> outputs;
     std::unique_ptr<LoopbackCard> loopback;
@@ -192,12 +213,19 @@ struct PortAudioLayer::Impl {
     Stream in{true, wake};
     Stream out{false, wake};
     std::uint32_t nextHandle = 1;
+    std::atomic<bool> playedGap{false};
 
     std::map<std::string, std::unique_ptr<AlsaMixer>> mixers;
     std::string auxMixer;  // the mixer whose recording controls are the aux devices
 
     std::atomic<bool> stopping{false};
     std::thread completion;
+
+    Impl()
+    {
+        in.playedGap = &playedGap;
+        out.playedGap = &playedGap;
+    }
 
     AlsaMixer* Mixer(const std::string& name)
     {
@@ -271,7 +299,7 @@ struct PortAudioLayer::Impl {
         PaStream* pa = nullptr;
         PaError e = Pa_OpenStream(&pa, s.input ? &p : nullptr, s.input ? nullptr : &p,
                                   f.SamplesPerSec, paFramesPerBufferUnspecified, paNoFlag,
-                                  s.input ? &InputCallback : &OutputCallback, &s.exchange);
+                                  s.input ? &InputCallback : &OutputCallback, &s);
         if (e != paNoError) {
             return FromPaError(e);
         }
@@ -381,7 +409,7 @@ int RealDeviceOfSlot(unsigned deviceId, unsigned realCount)
 
 PortAudioLayer::PortAudioLayer() : impl_(std::make_unique<Impl>()) {}
 
-std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error)
+std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std::string& error, bool jack)
 {
     std::unique_ptr<PortAudioLayer> layer(new PortAudioLayer());
     Impl& d = *layer->impl_;
@@ -392,9 +420,18 @@ std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std
         return nullptr;
     }
     d.paStarted = true;
-    const PaHostApiIndex api = Pa_GetDefaultHostApi();
-    const PaDeviceIndex defaultIn = Pa_GetDefaultInputDevice();
-    const PaDeviceIndex defaultOut = Pa_GetDefaultOutputDevice();
+    const PaHostApiIndex api = jack ? Pa_HostApiTypeIdToHostApiIndex(paJACK) : Pa_GetDefaultHostApi();
+    const PaHostApiInfo* apiInfo = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    if (apiInfo == nullptr) {
+        error = jack ? "PortAudio finds no JACK server (is one running? Under PipeWire, pipewire-jack serves "
+                       "it: start the program through pw-jack)"
+                     : "PortAudio has no host API";
+        return nullptr;
+    }
+    d.backendName = jack ? "jack" : "portaudio";
+    d.jack = jack;
+    const PaDeviceIndex defaultIn = apiInfo->defaultInputDevice;
+    const PaDeviceIndex defaultOut = apiInfo->defaultOutputDevice;
     const PaDeviceIndex count = Pa_GetDeviceCount();
     auto collect = [&](bool input, PaDeviceIndex defaultDevice, std::vector<RealDevice>& list) {
         for (PaDeviceIndex i = 0; i < count; ++i) {
@@ -404,7 +441,7 @@ std::unique_ptr<PortAudioLayer> PortAudioLayer::Create(const DutConfig& dut, std
                 continue;
             }
             const std::string name = info->name ? info->name : "";
-            if (i != defaultDevice && IsPluginOnlyName(name)) {
+            if (i != defaultDevice && !jack && IsPluginOnlyName(name)) {
                 continue;
             }
             RealDevice dev{i, name, MixerNameFor(name), std::nullopt};
@@ -444,7 +481,7 @@ PortAudioLayer::~PortAudioLayer()
 
 std::string PortAudioLayer::BackendName() const
 {
-    return "portaudio";
+    return impl_->backendName;
 }
 
 unsigned PortAudioLayer::RealInputCount() const
@@ -936,6 +973,40 @@ MmResult PortAudioLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader
     return so.exchange.Queue(outHeader) ? kMmNoError : kMmNoMem;
 }
 
+std::uint32_t PortAudioLayer::DeviceOwnRate(bool input, unsigned deviceId)
+{
+    Impl& d = *impl_;
+    std::vector<RealDevice>& list = input ? d.inputs : d.outputs;
+    const int real = RealDeviceOfSlot(deviceId, static_cast<unsigned>(list.size()));
+    if (real < 0) {
+        return 0;
+    }
+    const RealDevice& dev = list[static_cast<std::size_t>(real)];
+    if (d.jack) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(dev.index);
+        return info != nullptr && info->defaultSampleRate >= 1000.0
+                   ? static_cast<std::uint32_t>(std::lround(info->defaultSampleRate))
+                   : 0;
+    }
+    if (dev.name != "default" && dev.name != "pulse" && dev.name != "pipewire") {
+        return 0;
+    }
+    if (!d.serverRate) {
+        d.serverRate = SoundServerRate();
+    }
+    return *d.serverRate;
+}
+
+double PortAudioLayer::KnownRoundTripSeconds(unsigned in, unsigned out)
+{
+    Impl& d = *impl_;
+    if (RealDeviceOfSlot(in, static_cast<unsigned>(d.inputs.size())) == -1 &&
+        RealDeviceOfSlot(out, static_cast<unsigned>(d.outputs.size())) == -1) {
+        return d.loopback->KnownRoundTripSeconds(0, 0);
+    }
+    return -1.0;
+}
+
 // --- volumes -----------------------------------------------------------------------
 
 // The wave-out volume is the program's own: a gain on what it plays, per device and for
@@ -1005,8 +1076,8 @@ std::unique_ptr<WaveLayer> CreateWaveLayer(AudioBackend backend, const DutConfig
         return std::make_unique<LoopbackCard>(dut, LoopbackClock::RealTime);
     }
     std::string paError;
-    auto layer = PortAudioLayer::Create(dut, paError);
-    if (backend == AudioBackend::PortAudio) {
+    auto layer = PortAudioLayer::Create(dut, paError, backend == AudioBackend::Jack);
+    if (backend == AudioBackend::PortAudio || backend == AudioBackend::Jack) {
         if (!layer) {
             error = paError;
         }

@@ -41,9 +41,10 @@ class PortAudioLayer : public WaveLayer {
 public:
     static constexpr double kIdleCloseSeconds = 3.0;
 
-    /// Starts PortAudio and enumerates the devices. On failure `error` says why and the
-    /// object must not be used.
-    static std::unique_ptr<PortAudioLayer> Create(const DutConfig& dut, std::string& error);
+    /// Starts PortAudio and enumerates the devices of its default host API (ALSA), or
+    /// with `jack` those of its JACK host API (the server's ports; BackendName "jack").
+    /// On failure `error` says why and the object must not be used.
+    static std::unique_ptr<PortAudioLayer> Create(const DutConfig& dut, std::string& error, bool jack = false);
     ~PortAudioLayer() override;
     PortAudioLayer(const PortAudioLayer&) = delete;
     PortAudioLayer& operator=(const PortAudioLayer&) = delete;
@@ -83,6 +84,11 @@ public:
     /// the buffer is handed to the output stream; the recording holds the round trip's
     /// latency before the first played frame. Both on the virtual card: its own.
     MmResult WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in) override;
+    /// The virtual card's, when both devices are its slot.
+    double KnownRoundTripSeconds(unsigned in, unsigned out) override;
+    /// JACK: the server's rate; a device of the sound server ("default", "pulse",
+    /// "pipewire"): the server's rate asked through the pulse protocol; others 0.
+    std::uint32_t DeviceOwnRate(bool input, unsigned deviceId) override;
     /// The virtual card's delay when both devices are the virtual card; 0 for real devices.
     std::uint32_t WaveKnownDelay(unsigned inDeviceId, unsigned outDeviceId) override;
     MmResult WaveOutGetVolume(unsigned deviceId, std::uint32_t& volume) override;

@@ -1,6 +1,7 @@
 #include "platform/wavelayer.h"
 
 #include <cctype>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -108,6 +109,11 @@ std::string WaveOutErrorText(MmResult code)
     return text.empty() ? "Unknown error code " + std::to_string(code) + "." : text;
 }
 
+double WaveLayer::ClockSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 MmResult WaveLayer::WavePlayRecord(WaveOutHandle out, WaveHeader* outHeader, WaveInHandle in)
 {
     if (const MmResult r = WaveInStart(in)) {
@@ -175,9 +181,11 @@ AudioBackendChoice ParseAudioBackend(std::string_view option, const char* enviro
         choice.backend = AudioBackend::Virtual;
     } else if (value == "portaudio") {
         choice.backend = AudioBackend::PortAudio;
+    } else if (value == "jack") {
+        choice.backend = AudioBackend::Jack;
     } else {
         choice.error = std::string(source) + ": unknown audio backend '" + std::string(text) +
-                       "' (use virtual, portaudio or auto)";
+                       "' (use virtual, portaudio, jack or auto)";
     }
     return choice;
 }

@@ -141,6 +141,9 @@ inline constexpr std::uint32_t kWhdrPrepared = 0x02;   // set by prepare, cleare
 inline constexpr std::uint32_t kWhdrBeginLoop = 0x04;  // output: first buffer of a loop
 inline constexpr std::uint32_t kWhdrEndLoop = 0x08;    // output: last buffer of a loop
 inline constexpr std::uint32_t kWhdrInQueue = 0x10;    // owned by the layer until done
+/// Input: set by the layer when the buffer's frames are not one unbroken stretch of the
+/// input (the device or the sound server lost or repeated frames while it was filled).
+inline constexpr std::uint32_t kWhdrGap = 0x20;
 
 /// One buffer handed to a device. The memory of `data` and the header itself belong to
 /// the caller and must stay valid from prepare until unprepare. While a header is
@@ -156,6 +159,9 @@ struct WaveHeader {
     std::uint32_t loops = 0;          // output: times to play a looping buffer
     WaveHeader* next = nullptr;       // reserved for the layer
     std::uintptr_t reserved = 0;      // reserved for the layer
+    /// Set by the layer: its clock (ClockSeconds) when the buffer's first frame was
+    /// recorded (input) or went out to the device (output); negative before that.
+    double startSeconds = -1.0;
 };
 
 /// Messages a device posts (the platform's numbers).
@@ -212,6 +218,17 @@ public:
 
     /// A short name of the backend ("virtual", "portaudio") for messages and logs.
     virtual std::string BackendName() const = 0;
+
+    /// The layer's clock in seconds, the one `WaveHeader::startSeconds` is read on (a
+    /// steady clock; the virtual card's own time line, which its instant clock moves).
+    virtual double ClockSeconds();
+    /// The round trip from output `out` to input `in` when the layer knows it without
+    /// measuring (the virtual card's cable), seconds; negative when it must be measured.
+    virtual double KnownRoundTripSeconds(unsigned /*in*/, unsigned /*out*/) { return -1.0; }
+    /// The rate a device runs at without conversion (a sound server's own rate, a JACK
+    /// server's rate), Hz; 0 when it has none of its own (a card that runs any of its
+    /// rates alike). A first start opens the device at it.
+    virtual std::uint32_t DeviceOwnRate(bool /*input*/, unsigned /*deviceId*/) { return 0; }
 
     // Device counts.
     virtual unsigned WaveInGetNumDevs() = 0;
@@ -276,6 +293,7 @@ enum class AudioBackend {
     Auto,       // real devices through PortAudio when any exist, plus the virtual card
     Virtual,    // the virtual loopback card only
     PortAudio,  // real devices through PortAudio (error when PortAudio cannot start)
+    Jack,       // PortAudio's JACK host API (a JACK server, or PipeWire's pipewire-jack)
 };
 
 /// Result of reading the backend choice.
@@ -286,8 +304,8 @@ struct AudioBackendChoice {
 
 /// Reads the backend choice: `option` (the `--audio` value) when non-empty, else
 /// `environment` (the value of SONVERA_AUDIO, nullptr when unset) when non-empty, else
-/// Auto. Accepts "virtual", "portaudio", "auto" (case-insensitive); anything else is an
-/// error naming the bad value and the accepted ones.
+/// Auto. Accepts "virtual", "portaudio", "jack", "auto" (case-insensitive); anything
+/// else is an error naming the bad value and the accepted ones.
 AudioBackendChoice ParseAudioBackend(std::string_view option, const char* environment);
 
 /// The simulated device under test between the loopback card's right output and right
@@ -323,7 +341,7 @@ std::string DutFromOptions(std::string_view option, const char* environment, Dut
 /// after them but never beyond slot 2, the last one the program can select; without real
 /// devices it is device 0. Auto falls back to the virtual
 /// card alone when PortAudio cannot start. Returns nullptr and sets `error` only when
-/// PortAudio was asked for explicitly and cannot start. The virtual card runs on the
+/// PortAudio (or its JACK host API) was asked for explicitly and cannot start. The virtual card runs on the
 /// real-time clock here.
 std::unique_ptr<WaveLayer> CreateWaveLayer(AudioBackend backend, const DutConfig& dut,
                                            std::string& error);

@@ -17,14 +17,29 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
-  # device test rig (PulseAudio null sink reached through the ALSA plugin)
+  # device test rigs: PulseAudio (a null sink reached through the ALSA plugin) and
+  # PipeWire (its own server, session manager, pulse and JACK services, a D-Bus of its own)
   pulseaudio pulseaudio-utils libasound2-plugins
+  pipewire pipewire-bin wireplumber pipewire-pulse pipewire-jack dbus-daemon
   # looking at the program as a user does
   xvfb xauth imagemagick poppler-utils
   # installing: the icon's PNG, the validators of the desktop entry and the metadata,
   # the Debian package's dependencies (dpkg-shlibdeps) and its check
   librsvg2-bin desktop-file-utils appstream dpkg-dev lintian
 )
+
+# PipeWire's ALSA plugin conflicts with pulseaudio in Debian 12: it is only downloaded
+# here; the PipeWire rig unpacks it into the build tree (tests/platform/pipewire_rig_start.sh).
+fetch_pipewire_alsa() {
+  ls /var/cache/apt/archives/pipewire-alsa_*.deb >/dev/null 2>&1 && return 0
+  (cd /var/cache/apt/archives 2>/dev/null && $SUDO apt-get download pipewire-alsa >/dev/null 2>&1) ||
+    echo "install-deps: pipewire-alsa could not be downloaded; the PipeWire rig tests will skip" >&2
+}
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -34,15 +49,12 @@ for p in "${PACKAGES[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  fetch_pipewire_alsa
   exit 0
-fi
-
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then
-  SUDO="sudo"
 fi
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fetch_pipewire_alsa

@@ -203,6 +203,8 @@ void TMainForm::Reset1Click()
     // The start set the output to 25 %; the output plays what the "Out" slider shows.
     engine_.SetOutputVolume(state_.settings.Volume.GenOutVolume);
     generatorPage_->ShowOutputVolume(engine_.GetOutputVolume());
+    // The round trip of the devices as they are now; its line goes to the feature list.
+    engine_.MeasureRoundTrip();
     // On the oscilloscope page the trace goes on with the new engine (elsewhere this
     // does nothing).
     scope_->StartOrun();

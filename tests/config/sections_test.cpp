@@ -644,9 +644,9 @@ TEST(SoundSection, ReadRules)
     DeviceFormat start;
     SetDeviceFormat(start, 8, true, 22050);
     start.UserRate = 1;
-    const auto readOne = [&](const std::string& text, const std::string& name = "Card") {
+    const auto readOne = [&](const std::string& text, const std::string& name = "Card", std::uint32_t own = 0) {
         std::array<DeviceFormat, 3> in{start, start, start}, out{start, start, start};
-        ReadSoundSection(ProfileFile::InMemory(text), {name, "", ""}, {"", "", ""}, in, out);
+        ReadSoundSection(ProfileFile::InMemory(text), {name, "", ""}, {"", "", ""}, in, out, {own, 0, 0});
         return in[0];
     };
     // Absent keys give 16 bits, 44100 Hz, 55200, no swap.
@@ -655,6 +655,10 @@ TEST(SoundSection, ReadRules)
     EXPECT_EQ(d.Format.SamplesPerSec, 44100u);
     EXPECT_EQ(d.UserRate, 55200);
     EXPECT_EQ(d.SwapFlag, 0);
+    // A device with a rate of its own (a sound server's) starts at it; a stored rate stays.
+    EXPECT_EQ(readOne("", "Card", 48000).Format.SamplesPerSec, 48000u);
+    EXPECT_EQ(readOne("", "Card", 48000).Format.AvgBytesPerSec, 48000u * 4u);
+    EXPECT_EQ(readOne("[SDSOUND]\nCardsf=96000\n", "Card", 48000).Format.SamplesPerSec, 96000u);
     // 0 leaves bits, swap flag and rate as they were.
     d = readOne("[SDSOUND]\nCarddb=0\nCardsf=0\n");
     EXPECT_EQ(d.Format.BitsPerSample, 8);

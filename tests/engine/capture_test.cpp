@@ -83,6 +83,56 @@ TEST_F(CaptureTest, SinePlayedAndRecordedComesBackAtLevelAndFrequencyRightOnEven
     EXPECT_LT(test::ToneAmplitude(v.data(), 0, 4410, 2000.0, kRate), 1e-3);
 }
 
+TEST_F(CaptureTest, BlockStartsOnlyAfterTheToneArrivedThroughTheCableAndSettled)
+{
+    // A round trip of 50 ms: a block begun with the tone would hold 50 ms of silence.
+    card.SetCableLatency(0.05);
+    engine.MeasureRoundTrip(true);  // probed with the burst, though the card knows it
+    EXPECT_NEAR(engine.RoundTripSeconds(), 0.05, 1.0 / kRate);
+    // A restart forgets it until it is measured again.
+    engine.ShutdownSoundEngine();
+    ASSERT_EQ(engine.InitSoundEngine(), 0);
+    engine.SetOutputVolume(100);
+    EXPECT_LT(engine.RoundTripSeconds(), 0.0);
+    engine.MeasureRoundTrip(true);
+    EXPECT_NEAR(engine.RoundTripSeconds(), 0.05, 1.0 / kRate);
+    ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(0, 0)), 0);
+    const std::vector<float> v = Capture(4410);
+    ASSERT_EQ(v.size(), 8820u);
+    // Its first and last 10 periods carry the tone alike.
+    const double first = test::ToneAmplitude(v.data(), 1, 441, 1000.0, kRate);
+    const double last = test::ToneAmplitude(v.data() + 2 * (4410 - 441), 1, 441, 1000.0, kRate);
+    EXPECT_NEAR(first, 32767.0 / 32768.0, 1e-3);
+    EXPECT_NEAR(last, first, 1e-4);
+    EXPECT_EQ(engine.DroppedBlocks(), 0);  // too early is no gap
+}
+
+TEST_F(CaptureTest, BlocksWithGapsAreRecordedAgainAndCountedUntilTheEngineGivesUpNamingTheDevice)
+{
+    ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(0, 0)), 0);
+    const struct {
+        int gaps;
+        bool block;
+    } cases[] = {{3, true}, {SoundEngine::kMaxLostBlocksInRow + 1, false}};
+    for (const auto& c : cases) {
+        engine.ResetDroppedBlocks();
+        card.InjectInputGaps(c.gaps, 17);  // 17 frames: not a whole period of 1 kHz
+        const std::vector<float> v = Capture(4410);
+        EXPECT_EQ(engine.DroppedBlocks(), std::min(c.gaps, SoundEngine::kMaxLostBlocksInRow + 1));
+        if (c.block) {
+            // One unbroken stretch: exactly the sine, 100 whole periods, nothing beside it.
+            ASSERT_EQ(v.size(), 8820u);
+            EXPECT_NEAR(test::ChannelRms(v.data(), 1, 4410),
+                        test::ToneAmplitude(v.data(), 1, 4410, 1000.0, kRate) / std::sqrt(2.0), 1e-5);
+        } else {
+            EXPECT_TRUE(v.empty());
+            EXPECT_EQ(engine.EngineError(), SoundEngine::kEngineFramesLost);
+            EXPECT_NE(engine.DeviceErrorText(SoundEngine::kEngineFramesLost).find("\"Sonvera Loopback\""),
+                      std::string::npos);
+        }
+    }
+}
+
 TEST_F(CaptureTest, SwapFlagPutsTheLeftInputOnEvenPositions)
 {
     engine.SetSwapFlags(true, false);

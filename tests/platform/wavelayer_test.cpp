@@ -110,6 +110,7 @@ TEST(AudioBackendOption, AcceptsTheThreeNamesFromOptionOrEnvironment)
 {
     EXPECT_EQ(ParseAudioBackend("virtual", nullptr).backend, AudioBackend::Virtual);
     EXPECT_EQ(ParseAudioBackend("PortAudio", nullptr).backend, AudioBackend::PortAudio);
+    EXPECT_EQ(ParseAudioBackend("jack", nullptr).backend, AudioBackend::Jack);
     EXPECT_EQ(ParseAudioBackend("auto", "virtual").backend, AudioBackend::Auto);
     EXPECT_EQ(ParseAudioBackend("", "virtual").backend, AudioBackend::Virtual);
     EXPECT_EQ(ParseAudioBackend("", nullptr).backend, AudioBackend::Auto);
@@ -119,11 +120,11 @@ TEST(AudioBackendOption, AcceptsTheThreeNamesFromOptionOrEnvironment)
 
 TEST(AudioBackendOption, UnknownNameIsAnErrorNamingSourceAndChoices)
 {
-    const auto fromOption = ParseAudioBackend("jack", nullptr);
-    EXPECT_EQ(fromOption.error, "--audio: unknown audio backend 'jack' (use virtual, portaudio or auto)");
+    const auto fromOption = ParseAudioBackend("oss", nullptr);
+    EXPECT_EQ(fromOption.error, "--audio: unknown audio backend 'oss' (use virtual, portaudio, jack or auto)");
     const auto fromEnv = ParseAudioBackend("", "alsa");
     EXPECT_EQ(fromEnv.error,
-              "SONVERA_AUDIO: unknown audio backend 'alsa' (use virtual, portaudio or auto)");
+              "SONVERA_AUDIO: unknown audio backend 'alsa' (use virtual, portaudio, jack or auto)");
 }
 
 TEST(WaveErrorTexts, KnownCodesHaveTheirOwnTextAndUnknownCodesSaySo)

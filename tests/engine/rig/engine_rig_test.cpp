@@ -104,6 +104,9 @@ TEST_F(EngineRig, ReportListsTheServerDevices)
     }
     EXPECT_TRUE(realIn) << engine_->DeviceReportText();
     EXPECT_NE(summary_.find(" / "), std::string::npos);
+    // The rig's daemon runs at PulseAudio's default sample rate, 44100 Hz.
+    EXPECT_NE(engine_->DeviceReportText().find("Own rate in 0: 44100 Hz"), std::string::npos)
+        << engine_->DeviceReportText();
 }
 
 TEST_F(EngineRig, SinePlayedIsRecordedFromTheMonitorAtItsLevelAndFrequency)
@@ -150,18 +153,27 @@ TEST_F(EngineRig, LogSweepThroughTheServerIsFlatAndItsDelayTheSameFromRunToRun)
     std::vector<double> delays;
     for (const LogSweepMode mode :
          {LogSweepMode::Reference, LogSweepMode::Reference, LogSweepMode::Stereo, LogSweepMode::Stereo}) {
-        int done = 0;
-        ASSERT_EQ(engine_->StartPlayRecord(played, played.size() + 24000, [&] { ++done; }), 0);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (done == 0 && std::chrono::steady_clock::now() < limit) {
-            if (port_->Pump() == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        }
-        ASSERT_EQ(done, 1);
         std::vector<float> right, left;
         int over = 0;
-        ASSERT_TRUE(engine_->TakePlayRecording(right, left, over));
+        // A recording that lost frames (a busy machine) is never handed out: swept again.
+        bool taken = false;
+        for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
+            int done = 0;
+            ASSERT_EQ(engine_->StartPlayRecord(played, played.size() + 24000, [&] { ++done; }), 0);
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (done == 0 && std::chrono::steady_clock::now() < limit) {
+                if (port_->Pump() == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+            ASSERT_EQ(done, 1);
+            taken = engine_->TakePlayRecording(right, left, over);
+            if (!taken) {
+                ASSERT_EQ(engine_->EngineError(), SoundEngine::kEngineFramesLost);
+                std::printf("[ rig ] the recording lost frames: swept again\n");
+            }
+        }
+        ASSERT_TRUE(taken);
         EXPECT_EQ(over, 0);
         const LogSweepResult r =
             AnalyseLogSweep(design, {right.data(), left.data(), right.size(), played.data()}, mode, 48);
