@@ -117,7 +117,8 @@ TDiagramm::TDiagramm(ProfileFile* file, std::unique_ptr<ProfileFile> own, QWidge
     QFont resultFont(QStringLiteral("DejaVu Sans"));
     resultFont.setPixelSize(12);
     Edit2->setFont(resultFont);
-    connect(Edit2, &QLineEdit::textChanged, this,
+    // What the user types is the line in either language; what a run writes comes in both.
+    connect(Edit2, &QLineEdit::textEdited, this,
             [this](const QString& t) { model.SetResultLine(t.toStdString()); });
 
     optionsDialog = std::make_unique<Tdiadlg>(this);
@@ -170,7 +171,20 @@ bool TDiagramm::PrepareDiagram(const std::string& comment, int lastIndex, int fr
 
 void TDiagramm::SetResultLine(const std::string& text)
 {
-    Edit2->setText(QString::fromStdString(text));
+    SetResultLine(text, text);
+}
+
+void TDiagramm::SetResultLine(const std::string& german, const std::string& english)
+{
+    model.SetResultLine(german, english);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
+}
+
+void TDiagramm::ShowResult(const DiagramResult& kept)
+{
+    model.ShowResult(kept);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
+    update();
 }
 
 std::string TDiagramm::GetComment() const
@@ -181,6 +195,7 @@ std::string TDiagramm::GetComment() const
 void TDiagramm::SetDiagramTexts(char language)
 {
     model.SetDiagramTexts(language);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
 }
 
 void TDiagramm::RepaintCurves()

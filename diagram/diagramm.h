@@ -38,6 +38,10 @@ public:
     bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
                         float& levelMin, float& levelMax);
     void SetResultLine(const std::string& text);
+    /// The result line in both languages; the window shows the one of its language.
+    void SetResultLine(const std::string& german, const std::string& english);
+    /// Shows a result a page kept (DiagramModel::ShowResult) and repaints.
+    void ShowResult(const DiagramResult& kept);
     std::string GetComment() const;
     void SetDiagramTexts(char language);
     void ResetCursor(bool clearMeasurement);

@@ -156,6 +156,8 @@ void SpectrumRun::LeaveSpectrumPage()
 {
     FftSettings& fft = settings_.Fft;
     if (SpectrumPageActive) {
+        // What was typed as the comment after the last run stays with the page.
+        fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
         int fmin = 0, fmax = 0;
         diagram_.GetFreqRange(fmin, fmax);
         fft.FftXMin = fmin;
@@ -291,43 +293,58 @@ void SpectrumRun::ComposeResultLines()
     AnalysisParams params;
     ApplyAnalysisSettings(params);
     const WeightingFilter& weighting = filter_;
-    const std::string& LL = texts_->leftLabel;
-    const std::string& RL = texts_->rightLabel;
+    // Each line is measured once and written in both languages, so that it follows a
+    // switch of the language while it is shown.
+    const auto show = [&](const auto& line) {
+        diagram_.SetResultLines({Cut(line(kGermanTexts), kLineMaxChars), Cut(line(kEnglishTexts), kLineMaxChars)},
+                                texts_ == &kEnglishTexts ? 'E' : 'D');
+    };
 
     if (a.NoiseMeasure) {
         const double vl = MeasureLevel(left, params, weighting);
         const double vr = MeasureLevel(right, params, weighting);
-        diagram_.SetResultLine(Cut("Level: " + LL + FormatFixed(vl, 2) + "dB" + RL + FormatFixed(vr, 2) +
-                                       "dB   Filter: " + filter_.AnaFilterName,
-                                   kLineMaxChars));
+        show([&](const SpectrumTexts& t) {
+            return "Level: " + t.leftLabel + FormatFixed(vl, 2) + "dB" + t.rightLabel + FormatFixed(vr, 2) +
+                   "dB   Filter: " + filter_.AnaFilterName;
+        });
     }
     if (a.ThdMeasure) {
-        auto part = [&](std::span<const float> spectrum) {
+        struct Part {
+            double fundamental;
+            double thd;
+            ThdNCase kind;
+        };
+        auto measure = [&](std::span<const float> spectrum) {
             ThdNCase kind = ThdNCase::Ratio;
             const double t = MeasureThdN(spectrum, params, weighting, kAnalysisLevelOffset, kAnalysisLevelFactor, &kind);
             a.Fundamental = params.Fundamental;
-            if (params.Fundamental != 0.0) {
-                // A band the notch covers whole measured nothing: no level to show.
-                const std::string tText = kind == ThdNCase::NotchCoversBand ? texts_->bandInNotch
-                                                                            : FormatFixed(t, 1) + "dB";
-                return FormatFixed(params.Fundamental, 0) + "Hz " + tText;
-            }
-            return texts_->noFundamental;
+            return Part{params.Fundamental, t, kind};
         };
-        const std::string leftPart = part(left);
-        const std::string rightPart = part(right);
-        diagram_.SetResultLine(Cut("THD+N: " + LL + leftPart + " | " + RL + rightPart +
-                                       " |   Filter: " + filter_.AnaFilterName,
-                                   kLineMaxChars));
+        auto text = [](const Part& p, const SpectrumTexts& t) {
+            if (p.fundamental != 0.0) {
+                // A band the notch covers whole measured nothing: no level to show.
+                const std::string tText = p.kind == ThdNCase::NotchCoversBand ? t.bandInNotch
+                                                                              : FormatFixed(p.thd, 1) + "dB";
+                return FormatFixed(p.fundamental, 0) + "Hz " + tText;
+            }
+            return t.noFundamental;
+        };
+        const Part leftPart = measure(left);
+        const Part rightPart = measure(right);
+        show([&](const SpectrumTexts& t) {
+            return "THD+N: " + t.leftLabel + text(leftPart, t) + " | " + t.rightLabel + text(rightPart, t) +
+                   " |   Filter: " + filter_.AnaFilterName;
+        });
     }
     if (RunMode == 2) {
         const double A = MeasureLevel(left, params, weighting);
         const double B = MeasureLevel(right, params, weighting);
         currentLevel_ = (A != 0.0 && B != 0.0) ? (A + B) * 0.5 : -192.0;
         triggerLevel_ = 20.0 * std::log10(a.FundThreshold);
-        diagram_.SetResultLine(Cut("act. level " + FormatFixed(currentLevel_, 2) + "dB    trigg level " +
-                                       FormatFixed(triggerLevel_, 1) + "dB",
-                                   kLineMaxChars));
+        show([&](const SpectrumTexts&) {
+            return "act. level " + FormatFixed(currentLevel_, 2) + "dB    trigg level " + FormatFixed(triggerLevel_, 1) +
+                   "dB";
+        });
     }
 }
 

@@ -454,7 +454,7 @@ QPixmap TMainForm::FlagPicture() const
 void TMainForm::LeavePage(int page)
 {
     switch (page) {
-    case 0: run_->LeaveSpectrumPage(); break;
+    case 0: spectrumPage_->Leave(); break;
     case 1: LeaveGeneratorPage(); break;
     case 2: LeaveScopePage(); break;
     default: break;
@@ -464,7 +464,7 @@ void TMainForm::LeavePage(int page)
 void TMainForm::EnterPage(int page)
 {
     switch (page) {
-    case 0: run_->EnterSpectrumPage(); break;
+    case 0: spectrumPage_->Enter(); break;
     case 1: EnterGeneratorPage(); break;
     case 2: EnterScopePage(); break;
     default: break;

@@ -329,15 +329,6 @@ void TWavegen::GstopClick()
     Refresh();
 }
 
-void TWavegen::SetStayOnTop(bool onTop)
-{
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (visible) {
-        show();  // changing the flags hides a window
-    }
-}
-
 QFileDialog* TWavegen::UserOpenDialog()
 {
     if (OpenDialog1 == nullptr) {

@@ -46,8 +46,6 @@ public:
     void SetGeneratorTexts(char language);
     /// Stops the generator output (engine and user wave).
     void GstopClick();
-    /// Keeps the window above the main window while the generator page is current.
-    void SetStayOnTop(bool onTop);
 
     GeneratorControl& Control() { return control_; }
     /// Shows the control's `Display` in the widgets without firing their handlers.
