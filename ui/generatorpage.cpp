@@ -114,6 +114,9 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
         state_.settings.Volume.GenOutVolume = 100 - p;
         engine_.SetOutputVolume(100 - p);
         ShowOutputVolume(engine_.GetOutputVolume());
+        if (wavegen_ != nullptr) {
+            wavegen_->ShowOutputVolume();
+        }
     });
 }
 

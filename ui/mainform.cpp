@@ -318,6 +318,13 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
         windows.wavegen->SetHelpHandler([](int context) { Help().ShowContext(context); });
         windows.wavegen->onOutputFormat = [this] { ShowWaveFormatDialog(false); };
         windows.wavegen->onReport = [this](const RunReport& report) { ReportRun(report); };
+        // "Ana." and the generator page's "Out" set the same output level: what the user
+        // set on either stays, also across page changes.
+        windows.wavegen->onOutputVolume = [this](int volume) {
+            state_.settings.Volume.GenOutVolume = volume;
+            generatorPage_->SetOutputSlider(100 - volume);
+            generatorPage_->ShowOutputVolume(volume);
+        };
     }
     if (windows.featDlg) {
         windows.featDlg->SetReportLines(engine_.DeviceReport());

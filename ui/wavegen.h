@@ -60,6 +60,12 @@ public:
     /// The open dialog of `UserBut`, created on first use.
     QFileDialog* UserOpenDialog();
 
+    /// Called with the output volume in percent as the device has it after the user moved
+    /// "Ana.", so that the level set here stays the program's output level.
+    std::function<void(int)> onOutputVolume;
+    /// Shows the device's output volume as it is now on "Ana." (set elsewhere since).
+    void ShowOutputVolume();
+
     /// Called with what the generator did or why Start was refused (the status line).
     std::function<void(const RunReport&)> onReport;
     /// The typed frequency takes effect now (what the field's pause timer does); with
@@ -78,7 +84,6 @@ private:
     void BuildControls();
     void Connect();
     void UserButClick();
-    void ShowOutputVolume();
     void StartClicked();
     void Report(RunEvent event, Refusal refusal = Refusal::None, const std::string& detail = {});
 

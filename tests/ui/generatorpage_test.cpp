@@ -258,6 +258,21 @@ TEST_F(GeneratorPageTest, TheLevelSlidersSetInputLineAndOutputVolume)
     EXPECT_EQ(Find<QScrollBar>("ScrollBar1")->value(), 80);
 }
 
+TEST_F(GeneratorPageTest, TheLevelSetOnTheGeneratorsAnaStaysWhenThePageIsEntered)
+{
+    TWavegen* gen = program->Windows().wavegen;
+    gen->show();
+    gen->findChild<QScrollBar*>(QStringLiteral("ScrollBar2"))->setValue(0);  // "Ana." 100 %
+    ShowGeneratorPage();
+    EXPECT_EQ(program->Engine().GetOutputVolume(), 100);
+    EXPECT_EQ(Find<QLabel>("Label8")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(gen->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("100%"));
+
+    // And the page's "Out" shows on "Ana.".
+    Find<QScrollBar>("ScrollBar2")->setValue(40);
+    EXPECT_EQ(gen->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("60%"));
+}
+
 TEST_F(GeneratorPageTest, LeavingThePageKeepsTheDiagramsLevelRangeForTheSweep)
 {
     ShowGeneratorPage();
