@@ -42,6 +42,7 @@ public:
     void StartClick();
     void StopClick();
     void Curve2Change(int index);
+    void OfferCurves();
 
     LogSweepRun& Run() { return run_; }
 
