@@ -101,6 +101,12 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     QObject::connect(Button2, &QPushButton::clicked, page, [this] { sweep_->Button2Click(); });
     QObject::connect(Button1, &QPushButton::clicked, page, [this] { sweep_->Button1Click(); });
     QObject::connect(LogSweepBut, &QPushButton::clicked, page, [this] {
+        // The first time beside the main window, not over its device line; after that
+        // where the user left it.
+        if (!logSweepPlaced_) {
+            host_.PlaceBesideMainWindow(logSweep_);
+            logSweepPlaced_ = true;
+        }
         logSweep_->show();
         logSweep_->raise();
         logSweep_->activateWindow();

@@ -116,6 +116,7 @@ private:
     std::unique_ptr<SweepRun> sweep_;
     std::optional<DiagramResult> kept_;  // what the diagram showed when the page was left
     TLogSweep* logSweep_ = nullptr;  // a child window of the main window
+    bool logSweepPlaced_ = false;
     TWavegen* wavegen_ = nullptr;
     Twobbeldlg* wobbelDlg_ = nullptr;
     bool active_ = false;

@@ -25,6 +25,7 @@
 #include "tests/ui/uitestsupport.h"
 #include "ui/logsweep.h"
 #include "ui/sonveraprogram.h"
+#include "ui/wavegen.h"
 
 namespace sonvera {
 namespace {
@@ -110,6 +111,15 @@ TEST_F(LogSweepWindowTest, StartShowsLevelAndThdInTheDiagramAndPhaseOnRequest)
         ++lines;
     }
     EXPECT_EQ(lines, 479);  // 20 Hz * 2^(i/48) up to 20 kHz
+}
+
+TEST_F(LogSweepWindowTest, OpensBesideTheMainWindowAndTheGenerator)
+{
+    Open(LoopbackClock::Instant);
+    ASSERT_TRUE(Window().isVisible());
+    EXPECT_FALSE(Window().frameGeometry().intersects(program->Main().frameGeometry()))
+        << Window().frameGeometry().x() << "," << Window().frameGeometry().y();
+    EXPECT_FALSE(Window().frameGeometry().intersects(program->Windows().wavegen->frameGeometry()));
 }
 
 TEST_F(LogSweepWindowTest, TheLeftLevelIsOfferedOnlyWhereTheModeMeasuresIt)
