@@ -215,11 +215,11 @@ void TDiagramm::ResetCursor(bool clearMeasurement)
     model.ResetCursor(clearMeasurement);
 }
 
-bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize)
+bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize, int curveWidth)
 {
     bool ok = DiagramRenderer::LayoutImage(model, image, width, height, fontSize, false);
     if (ok) {
-        renderer.RenderDiagram(model, image, true, GetComment(), Edit2->x());
+        renderer.RenderDiagram(model, image, true, GetComment(), Edit2->x(), curveWidth);
     }
     // The layout values are shared: lay the screen out again with the diagram's own ranges.
     float lo = model.LevelMin;

@@ -51,7 +51,7 @@ public:
 
     /// Draws the diagram for printing or copying into `image` (W x H, font size F), then
     /// lays out the screen bitmap again. Returns false when the layout failed.
-    bool RenderForPrint(QImage& image, int width, int height, int fontSize);
+    bool RenderForPrint(QImage& image, int width, int height, int fontSize, int curveWidth = 1);
 
     void LoadDiagramOptions();
     void SaveDiagramOptions() const;

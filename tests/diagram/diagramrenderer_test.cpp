@@ -130,6 +130,30 @@ TEST_F(DiagramRenderTest, StoredPointsAreDrawnWhereTheyMapAndOutsideValuesJustOu
     }
 }
 
+TEST_F(DiagramRenderTest, WideCurvesForPrintKeepTheGridAtOnePixel)
+{
+    Prepare(100, 10000, -100, 0, false, 1);
+    const float a[2] = {-50, -20};
+    model.StoreDiagramPoint(a, 2, 0, 1000.0f);
+    model.StoreDiagramPoint(a, 2, 1, 3000.0f);
+    const int x = DiagramRound(model.FreqToX(2000));
+    const int y = model.LevelToY1(-50);
+    const auto thickness = [&](QRgb colour, int column, int from, int to) {
+        int rows = 0;
+        for (int row = from; row <= to; ++row) {
+            rows += At(column, row) == colour ? 1 : 0;
+        }
+        return rows;
+    };
+    for (const int width : {1, 5}) {
+        renderer.RenderDiagram(model, image, true, "", -1, width);
+        EXPECT_EQ(thickness(Rgb(kLine1), x, y - 10, y + 10), width) << width;
+    }
+    // A horizontal grid line (the -20 dB one) is still one row.
+    const int grid = model.LevelToY1(-20);
+    EXPECT_EQ(thickness(At(x, grid), x, grid - 3, grid + 3), 1);
+}
+
 TEST_F(DiagramRenderTest, EmptySlotsBetweenPointsAreSkipped)
 {
     Prepare(100, 10000, -100, 0, false, 4);
