@@ -169,17 +169,21 @@ bool ScopeModel::HasTrace() const
 
 void ScopeModel::LeftButtonDown(int x)
 {
-    // A new measurement: the last one's lines and reading go.
+    // A new measurement: a kept one's lines and reading go.
+    if (x2_ >= 0) {
+        label1_ = kTimeIdle;
+    }
     x1_ = x;
     x2_ = -1;
-    label1_ = kTimeIdle;
 }
 
 void ScopeModel::RightButtonDown(int y)
 {
+    if (y2_ >= 0) {
+        label2_ = kVoltIdle;
+    }
     y1_ = y;
     y2_ = -1;
-    label2_ = kVoltIdle;
 }
 
 void ScopeModel::MouseMove(int x, int y, bool leftHeld, bool rightHeld)

@@ -149,9 +149,15 @@ TEST_F(DiagramRenderTest, WideCurvesForPrintKeepTheGridAtOnePixel)
         renderer.RenderDiagram(model, image, true, "", -1, width);
         EXPECT_EQ(thickness(Rgb(kLine1), x, y - 10, y + 10), width) << width;
     }
-    // A horizontal grid line (the -20 dB one) is still one row.
-    const int grid = model.LevelToY1(-20);
-    EXPECT_EQ(thickness(At(x, grid), x, grid - 3, grid + 3), 1);
+    // The first horizontal grid line under the top is still one row.
+    const QRgb gridColour = Rgb(model.Options.ColGrid);
+    const int column = x + 3;  // beside a vertical grid line at 2 kHz
+    int grid = model.Layout().PlotRect.top + 2;
+    while (grid < y && At(column, grid) != gridColour) {
+        ++grid;
+    }
+    ASSERT_LT(grid, y);
+    EXPECT_EQ(thickness(gridColour, column, grid - 3, grid + 3), 1);
 }
 
 TEST_F(DiagramRenderTest, EmptySlotsBetweenPointsAreSkipped)
