@@ -126,7 +126,8 @@ TDiagramm::TDiagramm(ProfileFile* file, std::unique_ptr<ProfileFile> own, QWidge
     QFont resultFont(QStringLiteral("DejaVu Sans"));
     resultFont.setPixelSize(12);
     Edit2->setFont(resultFont);
-    connect(Edit2, &QLineEdit::textChanged, this,
+    // What the user types is the line in either language; what a run writes comes in both.
+    connect(Edit2, &QLineEdit::textEdited, this,
             [this](const QString& t) { model.SetResultLine(t.toStdString()); });
 
     optionsDialog = std::make_unique<Tdiadlg>(this);
@@ -183,7 +184,20 @@ bool TDiagramm::PrepareDiagram(const std::string& comment, int lastIndex, int fr
 
 void TDiagramm::SetResultLine(const std::string& text)
 {
-    Edit2->setText(QString::fromStdString(text));
+    SetResultLine(text, text);
+}
+
+void TDiagramm::SetResultLine(const std::string& german, const std::string& english)
+{
+    model.SetResultLine(german, english);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
+}
+
+void TDiagramm::ShowResult(const DiagramResult& kept)
+{
+    model.ShowResult(kept);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
+    update();
 }
 
 std::string TDiagramm::GetComment() const
@@ -194,6 +208,7 @@ std::string TDiagramm::GetComment() const
 void TDiagramm::SetDiagramTexts(char language)
 {
     model.SetDiagramTexts(language);
+    Edit2->setText(QString::fromStdString(model.ResultLine()));
     if (language != 'D' && language != 'E') {
         return;
     }
@@ -434,11 +449,11 @@ void TDiagramm::ResetZoomClick()
     update();
 }
 
-bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize)
+bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSize, int curveWidth)
 {
     bool ok = DiagramRenderer::LayoutImage(model, image, width, height, fontSize, false);
     if (ok) {
-        renderer.RenderDiagram(model, image, true, GetComment(), Edit2->x());
+        renderer.RenderDiagram(model, image, true, GetComment(), Edit2->x(), curveWidth);
     }
     // The layout values are shared: lay the screen out again with the diagram's own ranges.
     float lo = model.LevelMin;

@@ -49,6 +49,10 @@ public:
     bool PrepareDiagram(const std::string& comment, int lastIndex, int freqMin, int freqMax,
                         float& levelMin, float& levelMax);
     void SetResultLine(const std::string& text);
+    /// The result line in both languages; the window shows the one of its language.
+    void SetResultLine(const std::string& german, const std::string& english);
+    /// Shows a result a page kept (DiagramModel::ShowResult) and repaints.
+    void ShowResult(const DiagramResult& kept);
     std::string GetComment() const;
     void SetDiagramTexts(char language);
     /// Ends the measurement of the cursor; with the flag (a page change) the markers too.
@@ -62,7 +66,7 @@ public:
 
     /// Draws the diagram for printing or copying into `image` (W x H, font size F), then
     /// lays out the screen bitmap again. Returns false when the layout failed.
-    bool RenderForPrint(QImage& image, int width, int height, int fontSize);
+    bool RenderForPrint(QImage& image, int width, int height, int fontSize, int curveWidth = 1);
 
     void LoadDiagramOptions();
     void SaveDiagramOptions() const;

@@ -344,6 +344,61 @@ std::string DiagramModel::GetComment() const
     return CutUtf8(comment, 255);
 }
 
+DiagramResult DiagramModel::KeepResult() const
+{
+    DiagramResult r;
+    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, HasStorage() ? MaxDiagramPoints : 0));
+    r.freq.assign(FreqArray.begin(), FreqArray.begin() + static_cast<std::ptrdiff_t>(used));
+    r.curve1.assign(Curve1Array.begin(), Curve1Array.begin() + static_cast<std::ptrdiff_t>(used));
+    r.curve2.assign(Curve2Array.begin(), Curve2Array.begin() + static_cast<std::ptrdiff_t>(used));
+    r.PointCount = PointCount;
+    r.FreqMin = FreqMin;
+    r.FreqMax = FreqMax;
+    r.LevelMin = LevelMin;
+    r.LevelMax = LevelMax;
+    r.Level2Min = Level2Min;
+    r.Level2Max = Level2Max;
+    r.Axis1Shown = Axis1Shown;
+    r.Axis2Shown = Axis2Shown;
+    r.DrawCurve1 = Options.DrawCurve1 != 0;
+    r.DrawCurve2 = Options.DrawCurve2 != 0;
+    r.Axis2Unit = Axis2Unit;
+    r.WrapCurve2OnExport = WrapCurve2OnExport;
+    r.resultGerman = resultGerman;
+    r.resultEnglish = resultEnglish;
+    return r;
+}
+
+void DiagramModel::ShowResult(const DiagramResult& r)
+{
+    if (!HasStorage()) {
+        return;
+    }
+    ClearDiagramData();
+    const std::size_t n = std::min({r.freq.size(), r.curve1.size(), r.curve2.size(), FreqArray.size()});
+    std::copy_n(r.freq.begin(), n, FreqArray.begin());
+    std::copy_n(r.curve1.begin(), n, Curve1Array.begin());
+    std::copy_n(r.curve2.begin(), n, Curve2Array.begin());
+    PointCount = std::clamp(r.PointCount, 0, MaxDiagramPoints);
+    FreqMin = r.FreqMin;
+    FreqMax = r.FreqMax;
+    LevelMin = r.LevelMin;
+    LevelMax = r.LevelMax;
+    Level2Min = r.Level2Min;
+    Level2Max = r.Level2Max;
+    Axis1Shown = r.Axis1Shown;
+    Axis2Shown = r.Axis2Shown;
+    Options.DrawCurve1 = r.DrawCurve1 ? 1 : 0;
+    Options.DrawCurve2 = r.DrawCurve2 ? 1 : 0;
+    Axis2Unit = r.Axis2Unit;
+    WrapCurve2OnExport = r.WrapCurve2OnExport;
+    SetResultLine(r.resultGerman, r.resultEnglish);
+    if (onOptionsChanged) {
+        onOptionsChanged();
+    }
+    LayoutScreen(true);
+}
+
 void DiagramModel::SetScreen(int width, int height, const DiagramTextMetrics& metrics)
 {
     screenWidth = width;

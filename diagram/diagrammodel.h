@@ -136,6 +136,27 @@ std::string SmoothingName(int n);
 /// Reads "1/N" (or "N") of kSmoothingFractions; "0", "none" and "" are 0. False otherwise.
 bool ParseSmoothing(const std::string& text, int& n);
 
+/// What the diagram shows of one measurement: its points, ranges, the curves and axes
+/// shown and the result line. A notebook page keeps it while another page uses the
+/// diagram, and shows it again when it comes back.
+struct DiagramResult {
+    std::vector<float> freq, curve1, curve2;  // the slots in use
+    std::int32_t PointCount = 0;
+    std::int32_t FreqMin = 99;
+    std::int32_t FreqMax = 99;
+    float LevelMin = 99.0f;
+    float LevelMax = 99.0f;
+    float Level2Min = -90.0f;
+    float Level2Max = 90.0f;
+    bool Axis1Shown = true;
+    bool Axis2Shown = false;
+    bool DrawCurve1 = true;
+    bool DrawCurve2 = false;
+    std::string Axis2Unit;
+    bool WrapCurve2OnExport = false;
+    std::string resultGerman, resultEnglish;
+};
+
 /// The diagram's data, ranges, layout and measuring cursor, free of any toolkit: the
 /// window draws and forwards events, this class decides. It also holds what compares
 /// measurements: the overlays of each page, the smoothing and the difference to a
@@ -167,8 +188,21 @@ public:
     int GetLastIndex() const { return PointCount - 1; }
     std::string GetComment() const;
     void SetComment(const std::string& text) { comment = text; }
-    void SetResultLine(const std::string& text) { resultLine = text; }
-    const std::string& ResultLine() const { return resultLine; }
+    /// A result line that reads the same in both languages (or was typed by the user).
+    void SetResultLine(const std::string& text) { SetResultLine(text, text); }
+    /// The result line in both languages: the one of the diagram's language is shown,
+    /// also after a switch.
+    void SetResultLine(const std::string& german, const std::string& english)
+    {
+        resultGerman = german;
+        resultEnglish = english;
+    }
+    const std::string& ResultLine() const { return language == 'E' ? resultEnglish : resultGerman; }
+    /// What is shown now, to be shown again by ShowResult (the comment is not part of it).
+    DiagramResult KeepResult() const;
+    /// Shows a kept result: its points, ranges, curves, axes and result line, laid out
+    /// for the screen.
+    void ShowResult(const DiagramResult& kept);
     /// Frees the point storage (window destruction); stores and exports fail afterwards.
     void FreeStorage();
     bool HasStorage() const { return !FreqArray.empty(); }
@@ -424,7 +458,8 @@ private:
     char language = 'D';
     std::uint64_t pointsGeneration = 0;
     std::string comment;
-    std::string resultLine;
+    std::string resultGerman;
+    std::string resultEnglish;
 };
 
 /// The level readout of the measuring cursor for a difference of d dB, for example

@@ -89,7 +89,7 @@ bool DiagramRenderer::LayoutImage(DiagramModel& model, QImage& image, int width,
 }
 
 int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
-                                   const std::string& comment, int resultLineLeft)
+                                   const std::string& comment, int resultLineLeft, int curveWidth)
 {
     const DiagramRect r = m.Layout().PlotRect;
     if (r.bottom < r.top || image.isNull()) {
@@ -98,9 +98,11 @@ int DiagramRenderer::RenderDiagram(DiagramModel& m, QImage& image, bool print,
     QPainter p(&image);
     // The curves and the cursor never reach the texts of the bands, so drawing them after
     // the title gives the same picture as drawing them before it.
+    overlayWidth = curveWidth;
     const int width = DrawBackground(m, p, print, comment, resultLineLeft);
+    overlayWidth = 1;
     p.end();
-    DrawCurves(m, image, nullptr);
+    DrawCurves(m, image, nullptr, curveWidth);
     DrawLegend(m, image);
     if (!print && HasCursor(m)) {
         p.begin(&image);
@@ -431,13 +433,13 @@ int DiagramRenderer::DrawBackground(DiagramModel& m, QPainter& p, bool print,
     return r.right - titleWidth - r.left - 8;
 }
 
-void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<RowSpan>* spans)
+void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<RowSpan>* spans, int curveWidth)
 {
     // 6. The curves, one polyline each (one per piece where a curve has gaps). On the
-    // 32-bit formats of the diagram's images the lines go straight into the pixels, with
-    // the pixels QPainter gives them; other images are painted.
-    const bool direct =
-        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32_Premultiplied;
+    // 32-bit formats of the diagram's images one-pixel lines go straight into the pixels,
+    // with the pixels QPainter gives them; wider lines and other images are painted.
+    const bool direct = curveWidth <= 1 && (image.format() == QImage::Format_RGB32 ||
+                                            image.format() == QImage::Format_ARGB32_Premultiplied);
     std::optional<QPainter> p;
     if (!direct) {
         p.emplace(&image);
@@ -454,7 +456,13 @@ void DiagramRenderer::DrawCurves(DiagramModel& m, QImage& image, std::vector<Row
         const auto& src = m.Polyline();
         const Colour colour = curve == 1 ? o.ColLine1 : o.ColLine2;
         if (p) {
-            p->setPen(Pen(colour));
+            QPen pen = Pen(colour);
+            if (curveWidth > 1) {
+                pen.setWidth(curveWidth);
+                pen.setCapStyle(Qt::RoundCap);
+                pen.setJoinStyle(Qt::RoundJoin);
+            }
+            p->setPen(pen);
         }
         // Each piece between two gaps is one polyline (a lone vertex one point).
         int piece = 0;
@@ -528,6 +536,9 @@ void DiagramRenderer::DrawOverlays(const DiagramModel& m, QPainter& p)
     for (const ShownCurve& c : m.ShownOverlays()) {
         const int n = m.CollectOverlay(c, overlayPoints);
         QPen pen = Pen(c.colour);
+        if (overlayWidth > 1) {
+            pen.setWidth(overlayWidth);  // a print's curves, as wide as the diagram's own
+        }
         if (c.dashed) {
             pen.setStyle(Qt::DashLine);
         }

@@ -45,8 +45,10 @@ public:
     /// Draws everything; print mode leaves out the cursor and draws comment and result
     /// line (the latter at column resultLineLeft, or where the window's result line sits
     /// when negative). Returns the width the comment line may take left of the title.
+    /// The curves are `curveWidth` pixels wide (a print's picture needs wider ones than
+    /// the screen's one pixel); grid and axes stay one pixel.
     int RenderDiagram(DiagramModel& model, QImage& image, bool print, const std::string& comment,
-                      int resultLineLeft = -1);
+                      int resultLineLeft = -1, int curveWidth = 1);
 
     /// Brings the window's picture without the cursor (`screen`, an image laid out for
     /// the window) up to date with the model and returns the region that changed: all of
@@ -109,7 +111,7 @@ private:
                        int resultLineLeft);
     // Draws the curves; with `strips` also notes, per strip of kStripWidth columns from
     // PlotRect.left - 1 on, the rows their lines may touch.
-    void DrawCurves(DiagramModel& model, QImage& image, std::vector<RowSpan>* strips);
+    void DrawCurves(DiagramModel& model, QImage& image, std::vector<RowSpan>* strips, int curveWidth = 1);
     void DrawCursor(const DiagramModel& model, QPainter& p);
     // The overlays' curves, under the diagram's own (part of the background).
     void DrawOverlays(const DiagramModel& model, QPainter& p);
@@ -127,6 +129,7 @@ private:
 
     std::vector<QPoint> vertices;
     std::vector<PixelPoint> overlayPoints;
+    int overlayWidth = 1;  // the pen of the overlays while a picture is rendered
     QImage background;
     BackgroundKey backgroundKey;
     bool backgroundDrawn = false;

@@ -63,6 +63,7 @@ const LogSweepTexts kEnglishTexts{
 };
 
 const std::string kDegreeSign = "\u00B0";
+constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 // The axes' ranges. The left axis spans 60 dB (120 when the level needs more) from a
 // top in whole 10 dB; the right axis spans the same (or twice) in dB, or 360 degrees
@@ -287,16 +288,21 @@ void LogSweepRun::Done()
 
 std::string LogSweepRun::ResultLine() const
 {
+    return ResultLineIn(*texts_);
+}
+
+std::string LogSweepRun::ResultLineIn(const LogSweepTexts& t) const
+{
     if (!hasResult_) {
         return {};
     }
     const double delay = result_.DelaySamples();
     const double rate = result_.rateHz > 0 ? result_.rateHz : 1.0;
     const LogSweepChannel& r = result_.right;
-    std::string line = texts_->delay + " " + FormatReal(delay, 1) + " " + texts_->samples + " (" +
-                       FormatReal(1000.0 * delay / rate, 3) + " ms), " + texts_->band + " " +
+    std::string line = t.delay + " " + FormatReal(delay, 1) + " " + t.samples + " (" +
+                       FormatReal(1000.0 * delay / rate, 3) + " ms), " + t.band + " " +
                        FormatReal(result_.bandLowHz, 0) + " - " + FormatReal(result_.bandHighHz, 0) + " Hz, " +
-                       texts_->window + " " + FormatReal(1000.0 * static_cast<double>(r.windowFrames) / rate, 1) +
+                       t.window + " " + FormatReal(1000.0 * static_cast<double>(r.windowFrames) / rate, 1) +
                        " ms";
     if (result_.mode == LogSweepMode::Stereo) {
         // Each input against the played sweep: the left input's delay is the round trip.
@@ -305,7 +311,7 @@ std::string LogSweepRun::ResultLine() const
                 FormatReal(1000.0 * trip / rate, 3) + " ms)";
     }
     if (overloads_ > 0) {
-        line += ", " + texts_->overload + " " + std::to_string(overloads_);
+        line += ", " + t.overload + " " + std::to_string(overloads_);
     }
     return line;
 }
@@ -326,20 +332,20 @@ void LogSweepRun::ShowResult()
     case LogSweepCurve::H4: second = &right.harmonicDb[2]; phase = false; break;
     case LogSweepCurve::H5: second = &right.harmonicDb[3]; phase = false; break;
     case LogSweepCurve::LeftLevel:
-        // Only a stereo sweep measured the left input on its own.
-        if (result_.mode == LogSweepMode::Stereo) {
-            second = &result_.left.levelDb;
-            phase = false;
-        }
+        // Only a stereo sweep measured the left input on its own; after a sweep with the
+        // reference there is nothing to draw, and nothing else is drawn in its place.
+        second = result_.mode == LogSweepMode::Stereo ? &result_.left.levelDb : nullptr;
+        phase = false;
         break;
     }
+    const bool drawSecond = second != nullptr;
 
     const std::size_t count = result_.freqHz.size();
     double lo1 = std::numeric_limits<double>::infinity(), hi1 = -lo1, lo2 = lo1, hi2 = -lo1;
     for (std::size_t i = 0; i < count; ++i) {
         lo1 = std::min(lo1, right.levelDb[i]);
         hi1 = std::max(hi1, right.levelDb[i]);
-        if (std::isfinite((*second)[i])) {
+        if (drawSecond && std::isfinite((*second)[i])) {
             lo2 = std::min(lo2, (*second)[i]);
             hi2 = std::max(hi2, (*second)[i]);
         }
@@ -348,20 +354,23 @@ void LogSweepRun::ShowResult()
     LevelRange(lo1, hi1, levelMin, levelMax);
     SecondRange(lo2, hi2, phase, static_cast<double>(levelMax) - levelMin, secondMin, secondMax);
 
-    diagram_.SetCurvesShown(true, true);
-    diagram_.SetAxesShown(true, true);
+    diagram_.SetCurvesShown(true, drawSecond);
+    diagram_.SetAxesShown(true, drawSecond);
+    // The unit first: the right band is sized for the labels with their unit.
+    diagram_.SetSecondAxis(phase ? kDegreeSign : std::string("dB"), phase);
     diagram_.ResetDiagramScales();
     const auto freqMin = static_cast<int>(std::floor(result_.bandLowHz));
     const auto freqMax = static_cast<int>(std::ceil(result_.bandHighHz));
     diagram_.PrepareDiagram(diagram_.GetComment(), static_cast<int>(count) - 1, freqMin, freqMax, levelMin, levelMax);
     diagram_.SetLevelRange(levelMax, levelMin);
     diagram_.SetSecondRange(secondMax, secondMin);
-    diagram_.SetSecondAxis(phase ? kDegreeSign : std::string("dB"), phase);
     for (std::size_t i = 0; i < count; ++i) {
-        const float values[2] = {static_cast<float>(right.levelDb[i]), static_cast<float>((*second)[i])};
+        const float values[2] = {static_cast<float>(right.levelDb[i]),
+                                 drawSecond ? static_cast<float>((*second)[i]) : kNoValue};
         diagram_.StoreDiagramPoint(values, 2, static_cast<int>(i), static_cast<float>(result_.freqHz[i]));
     }
-    diagram_.SetResultLine(ResultLine());
+    diagram_.SetResultLines({ResultLineIn(kGermanTexts), ResultLineIn(kEnglishTexts)},
+                            texts_ == &kEnglishTexts ? 'E' : 'D');
     diagram_.Repaint();
 }
 

@@ -90,6 +90,8 @@ public:
     int Overloads() const { return overloads_; }
     /// The line under the diagram: delay, band and window length.
     std::string ResultLine() const;
+    /// The same in the language of `texts`.
+    std::string ResultLineIn(const LogSweepTexts& texts) const;
     /// Stores the result into the diagram with the current choice of the second curve.
     void ShowResult();
 

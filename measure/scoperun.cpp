@@ -279,6 +279,7 @@ void ScopeRun::ScopeBlockDone()
         // A refused point (outside the view's storage) is skipped; the block goes on.
         display_.StoreScopePoint(e, s.ScopeTrigCh1, vpd2, vpd1, x, y2, y1);
     }
+    display_.ShowTriggerLevel(s.ScopeTrigCh1, trigLevel_ + (s.ScopeTrigCh1 ? yPos1_ : yPos2_));
     display_.RepaintScope();
 
     if (running_) {
@@ -331,16 +332,30 @@ void ScopeRun::SpinButton3DownClick()
 void ScopeRun::SCRyposCh1Scroll(int position)
 {
     yPos1_ = static_cast<float>(-position) * 0.1f + 4.0f;
+    ShowTriggerLevel();
 }
 
 void ScopeRun::SCRyposch2Scroll(int position)
 {
     yPos2_ = static_cast<float>(-position) * 0.1f + 4.0f;
+    ShowTriggerLevel();
 }
 
 void ScopeRun::SCRtrigScroll(int position)
 {
     trigLevel_ = static_cast<float>(-position) * 0.01f;
+    ShowTriggerLevel();
+}
+
+void ScopeRun::ShowTriggerLevel()
+{
+    // The trigger compares the channel's scaled value with the level, so on the screen it
+    // lies at the level above the channel's zero line.
+    const bool ch1 = settings_.Scope.ScopeTrigCh1;
+    display_.ShowTriggerLevel(ch1, trigLevel_ + (ch1 ? yPos1_ : yPos2_));
+    if (!running_) {
+        display_.RepaintScope();
+    }
 }
 
 void ScopeRun::CheckBox1Click(bool checked)

@@ -45,6 +45,9 @@ public:
                                  float ch2, float ch1) = 0;
     /// Repaint at once (after a block).
     virtual void RepaintScope() = 0;
+    /// Where the trigger level lies on the screen: in the trigger channel (1 or 2), in
+    /// divisions from the screen's bottom like the points.
+    virtual void ShowTriggerLevel(bool /*channel1*/, float /*divisions*/) {}
 };
 
 /// The oscilloscope page's controls and the main window's services the run touches.
@@ -108,6 +111,8 @@ public:
     void SCRyposCh1Scroll(int position);
     void SCRyposch2Scroll(int position);
     void SCRtrigScroll(int position);
+    /// Hands the view the trigger level as it lies on the screen now.
+    void ShowTriggerLevel();
     void CheckBox1Click(bool checked);
     void CheckBox3Click(bool checked);
     void CheckBox2Click(bool checked);

@@ -174,6 +174,8 @@ void SpectrumRun::LeaveSpectrumPage()
 {
     FftSettings& fft = settings_.Fft;
     if (SpectrumPageActive) {
+        // What was typed as the comment after the last run stays with the page.
+        fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
         int fmin = 0, fmax = 0;
         diagram_.GetFreqRange(fmin, fmax);
         fft.FftXMin = fmin;
@@ -306,10 +308,9 @@ void SpectrumRun::ApplyAnalysisSettings(AnalysisParams& params) const
     params.AnaWindow = std::max(transform_.WindowTableIndex(), 0);
 }
 
-std::string SpectrumRun::DroppedText() const
+std::string SpectrumRun::DroppedText(const SpectrumTexts& t, int dropped)
 {
-    const int dropped = engine_.DroppedBlocks();
-    return dropped > 0 ? texts_->droppedLead + std::to_string(dropped) + texts_->droppedTail : std::string();
+    return dropped > 0 ? t.droppedLead + std::to_string(dropped) + t.droppedTail : std::string();
 }
 
 void SpectrumRun::ComposeResultLines()
@@ -325,51 +326,69 @@ void SpectrumRun::ComposeResultLines()
     AnalysisParams params;
     ApplyAnalysisSettings(params);
     const WeightingFilter& weighting = filter_;
-    const std::string& LL = texts_->leftLabel;
-    const std::string& RL = texts_->rightLabel;
+    // Each line is measured once and written in both languages, so that it follows a
+    // switch of the language while it is shown.
+    const auto show = [&](const auto& line) {
+        diagram_.SetResultLines({Cut(line(kGermanTexts), kLineMaxChars), Cut(line(kEnglishTexts), kLineMaxChars)},
+                                texts_ == &kEnglishTexts ? 'E' : 'D');
+    };
 
     if (a.NoiseMeasure) {
-        auto part = [&](const ChannelSpectrum& spectrum) {
-            bool tooCoarse = false;
-            const double v = MeasureLevel(spectrum, params, weighting, &tooCoarse);
-            return tooCoarse ? texts_->resolutionTooCoarse : FormatFixed(v, 2) + "dB";
+        bool coarseLeft = false, coarseRight = false;
+        const double vl = MeasureLevel(left, params, weighting, &coarseLeft);
+        const double vr = MeasureLevel(right, params, weighting, &coarseRight);
+        const int dropped = engine_.DroppedBlocks();
+        auto level = [](double v, bool tooCoarse, const SpectrumTexts& t) {
+            return tooCoarse ? t.resolutionTooCoarse : FormatFixed(v, 2) + "dB";
         };
-        diagram_.SetResultLine(Cut("Level: " + LL + part(left) + RL + part(right) + "   Filter: " +
-                                       filter_.AnaFilterName + DroppedText(),
-                                   kLineMaxChars));
+        show([&](const SpectrumTexts& t) {
+            return "Level: " + t.leftLabel + level(vl, coarseLeft, t) + t.rightLabel + level(vr, coarseRight, t) +
+                   "   Filter: " + filter_.AnaFilterName + DroppedText(t, dropped);
+        });
     }
     if (a.ThdMeasure) {
-        auto part = [&](const ChannelSpectrum& spectrum) {
+        struct Part {
+            double fundamental;
+            double thd;
+            ThdNCase kind;
+        };
+        auto measure = [&](const ChannelSpectrum& spectrum) {
             ThdNCase kind = ThdNCase::Ratio;
             const double t = MeasureThdN(spectrum, params, weighting, &kind);
             a.Fundamental = params.Fundamental;
+            return Part{params.Fundamental, t, kind};
+        };
+        auto text = [](const Part& p, const SpectrumTexts& t) {
             // A band the notch covers whole, or a fundamental the bins cannot separate from
             // 0 Hz or its second harmonic, measured nothing: no level to show.
-            std::string tText = FormatFixed(t, 1) + "dB";
-            if (kind == ThdNCase::NotchCoversBand) {
-                tText = texts_->bandInNotch;
-            } else if (kind == ThdNCase::ResolutionTooCoarse) {
-                tText = texts_->resolutionTooCoarse;
+            std::string tText = FormatFixed(p.thd, 1) + "dB";
+            if (p.kind == ThdNCase::NotchCoversBand) {
+                tText = t.bandInNotch;
+            } else if (p.kind == ThdNCase::ResolutionTooCoarse) {
+                tText = t.resolutionTooCoarse;
             }
-            if (params.Fundamental != 0.0) {
-                return FormatFixed(params.Fundamental, 0) + "Hz " + tText;
+            if (p.fundamental != 0.0) {
+                return FormatFixed(p.fundamental, 0) + "Hz " + tText;
             }
-            return kind == ThdNCase::ResolutionTooCoarse ? tText : texts_->noFundamental;
+            return p.kind == ThdNCase::ResolutionTooCoarse ? tText : t.noFundamental;
         };
-        const std::string leftPart = part(left);
-        const std::string rightPart = part(right);
-        diagram_.SetResultLine(Cut("THD+N: " + LL + leftPart + " | " + RL + rightPart +
-                                       " |   Filter: " + filter_.AnaFilterName + DroppedText(),
-                                   kLineMaxChars));
+        const Part leftPart = measure(left);
+        const Part rightPart = measure(right);
+        const int dropped = engine_.DroppedBlocks();
+        show([&](const SpectrumTexts& t) {
+            return "THD+N: " + t.leftLabel + text(leftPart, t) + " | " + t.rightLabel + text(rightPart, t) +
+                   " |   Filter: " + filter_.AnaFilterName + DroppedText(t, dropped);
+        });
     }
     if (RunMode == 2) {
         const double A = MeasureLevel(left, params, weighting);
         const double B = MeasureLevel(right, params, weighting);
         currentLevel_ = (A != 0.0 && B != 0.0) ? (A + B) * 0.5 : -192.0;
         triggerLevel_ = 20.0 * std::log10(a.FundThreshold);
-        diagram_.SetResultLine(Cut("act. level " + FormatFixed(currentLevel_, 2) + "dB    trigg level " +
-                                       FormatFixed(triggerLevel_, 1) + "dB",
-                                   kLineMaxChars));
+        show([&](const SpectrumTexts&) {
+            return "act. level " + FormatFixed(currentLevel_, 2) + "dB    trigg level " + FormatFixed(triggerLevel_, 1) +
+                   "dB";
+        });
     }
 }
 

@@ -12,6 +12,7 @@
 #include "dsp/sampleweighting.h"
 #include "dsp/spectrum.h"
 #include "dsp/weighting.h"
+#include "measure/resultline.h"
 #include "measure/runstatus.h"
 
 namespace sonvera {
@@ -34,6 +35,9 @@ public:
     virtual void GetLevelRange(float& min, float& max) const = 0;
     virtual bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz) = 0;
     virtual void SetResultLine(const std::string& text) = 0;
+    /// The result line in both languages: shown in `language`, unless the diagram follows
+    /// the interface's language itself (the program's diagram window does).
+    virtual void SetResultLines(const ResultLine& line, char language) { SetResultLine(line.In(language)); }
     virtual std::string GetComment() const = 0;
     virtual void Repaint() = 0;
     virtual void Show(bool visible) = 0;
@@ -165,7 +169,7 @@ private:
     int InputBits() const;
     void ComposeResultLines();
     /// What follows the reading when blocks with gaps were recorded again ("" if none).
-    std::string DroppedText() const;
+    static std::string DroppedText(const SpectrumTexts& t, int dropped);
     void TakeChannel(const float* block, int frames, int offset, std::vector<float>& spectrum,
                      std::vector<float>& weighted);
     void AddToAverage();

@@ -193,6 +193,8 @@ void SweepRun::LeaveGeneratorPage()
     diagram_.SetAxesShown(true, false);
     diagram_.SetSecondAxis(kDegreeSign, false);
     if (GeneratorPageActive) {
+        // What was typed as the comment after the last sweep stays with the page.
+        settings_.Sweep.SweepComment = diagram_.GetComment();
         float lmin = 0.0f, lmax = 0.0f;
         diagram_.GetLevelRange(lmin, lmax);
         settings_.Sweep.SweepYMin = lmin;
@@ -365,6 +367,12 @@ void SweepRun::SweepStepDone()
     // below 65536 Hz.
     const int index = pendingIndex_;
     const int frequency = pendingFrequency_;
+    if (!GeneratorPageActive) {
+        // The page was left while this step recorded: the diagram belongs to another page
+        // now, and the sweep has ended.
+        SweepToneOn = false;
+        return;
+    }
     const int frames = count / 2;
     lastPoint_ = MeasureSweepBlock(data, frames, frequency, pendingRate_, settings_.Sweep.SweepWithRef, inCorrection_);
     ++stepsMeasured_;
@@ -396,8 +404,11 @@ void SweepRun::ReportSilentSteps()
     if (stepsSilent_ == 0) {
         return;
     }
-    diagram_.SetResultLine(texts_->silentLead + std::to_string(stepsSilent_) + texts_->silentMiddle +
-                           std::to_string(stepsMeasured_) + texts_->silentTail);
+    const auto line = [&](const SweepTexts& t) {
+        return t.silentLead + std::to_string(stepsSilent_) + t.silentMiddle + std::to_string(stepsMeasured_) +
+               t.silentTail;
+    };
+    diagram_.SetResultLines({line(kGermanTexts), line(kEnglishTexts)}, texts_ == &kEnglishTexts ? 'E' : 'D');
     diagram_.Repaint();
 }
 

@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "dsp/curve.h"
+#include "measure/resultline.h"
 #include "measure/runstatus.h"
 
 namespace sonvera {
@@ -31,6 +32,9 @@ public:
     virtual void GetLevelRange(float& min, float& max) const = 0;
     virtual bool StoreDiagramPoint(const float* values, int mode, int index, float freqHz) = 0;
     virtual void SetResultLine(const std::string& text) = 0;
+    /// The result line in both languages: shown in `language`, unless the diagram follows
+    /// the interface's language itself (the program's diagram window does).
+    virtual void SetResultLines(const ResultLine& line, char language) { SetResultLine(line.In(language)); }
     virtual std::string GetComment() const = 0;
     virtual void Repaint() = 0;
     virtual void Show(bool visible) = 0;

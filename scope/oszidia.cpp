@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFrame>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -125,6 +126,14 @@ void TOszidia::changeEvent(QEvent* event)
         model_.LayoutScope(width(), height());
         update();
     }
+}
+
+void TOszidia::hideEvent(QHideEvent* event)
+{
+    // Hidden with its page: the cursor readings of this visit end.
+    model_.ClearCursors();
+    SyncLabels();
+    QWidget::hideEvent(event);
 }
 
 void TOszidia::closeEvent(QCloseEvent* event)

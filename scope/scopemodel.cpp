@@ -169,12 +169,21 @@ bool ScopeModel::HasTrace() const
 
 void ScopeModel::LeftButtonDown(int x)
 {
+    // A new measurement: a kept one's lines and reading go.
+    if (x2_ >= 0) {
+        label1_ = kTimeIdle;
+    }
     x1_ = x;
+    x2_ = -1;
 }
 
 void ScopeModel::RightButtonDown(int y)
 {
+    if (y2_ >= 0) {
+        label2_ = kVoltIdle;
+    }
     y1_ = y;
+    y2_ = -1;
 }
 
 void ScopeModel::MouseMove(int x, int y, bool leftHeld, bool rightHeld)
@@ -206,16 +215,32 @@ void ScopeModel::MouseMove(int x, int y, bool leftHeld, bool rightHeld)
 
 void ScopeModel::LeftButtonUp()
 {
-    x1_ = -1;
-    x2_ = -1;
-    label1_ = kTimeIdle;
+    // The lines and the reading stay until the next click, so the value can be read
+    // and written down; a click without a drag leaves nothing.
+    if (x2_ < 0) {
+        x1_ = -1;
+    }
 }
 
 void ScopeModel::RightButtonUp()
 {
-    y1_ = -1;
-    y2_ = -1;
+    if (y2_ < 0) {
+        y1_ = -1;
+    }
+}
+
+void ScopeModel::ClearCursors()
+{
+    x1_ = x2_ = y1_ = y2_ = -1;
+    label1_ = kTimeIdle;
     label2_ = kVoltIdle;
+}
+
+void ScopeModel::SetTriggerMark(bool channel1, float divisions)
+{
+    triggerShown_ = true;
+    triggerCh1_ = channel1;
+    triggerLevel_ = divisions;
 }
 
 void ScopeModel::ToggleIllumination()

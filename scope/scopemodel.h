@@ -80,6 +80,15 @@ public:
     void LeftButtonUp();
     void RightButtonUp();
 
+    /// Ends both measurements: no cursor lines, the idle readouts (a page change).
+    void ClearCursors();
+
+    /// The trigger level to mark at the screen's edge, in the trigger channel's colour.
+    void SetTriggerMark(bool channel1, float divisions);
+    bool TriggerMarkShown() const { return triggerShown_; }
+    bool TriggerMarkChannel1() const { return triggerCh1_; }
+    float TriggerMarkLevel() const { return triggerLevel_; }
+
     /// "Illum.": switches the background between teal and aqua.
     void ToggleIllumination();
 
@@ -128,6 +137,9 @@ private:
     bool useCh1Volts_ = false;
     std::string label1_ = kTimeInitial;
     std::string label2_ = kVoltInitial;
+    bool triggerShown_ = false;
+    bool triggerCh1_ = true;
+    float triggerLevel_ = 0.0f;
     int clientWidth_ = 0, clientHeight_ = 0;
     ScopeRect band_;
     ScopeRect screen_;

@@ -21,6 +21,9 @@ QPen Pen(Colour c)
     return pen;
 }
 
+constexpr int kTriggerMarkHalf = 4;    // half the mark's height in pixels
+constexpr int kTriggerMarkLength = 8;  // its length into the screen
+
 }  // namespace
 
 QFont ScopeRenderer::ScopeFont()
@@ -93,6 +96,20 @@ void ScopeRenderer::RenderScope(const ScopeModel& model, QImage& image)
     };
     drawTrace(model.ScopeCh1(), ScopeModel::kChannel1);
     drawTrace(model.ScopeCh2(), ScopeModel::kChannel2);
+
+    if (model.TriggerMarkShown()) {
+        // A small triangle at the right edge pointing at the trigger level, kept on the
+        // screen when the level lies beyond it.
+        const int y = std::clamp(model.MapY(model.TriggerMarkLevel()), s.top + kTriggerMarkHalf,
+                                 s.bottom - 1 - kTriggerMarkHalf);
+        const int tip = s.right - 1 - kTriggerMarkLength;
+        const QPoint mark[3] = {QPoint(tip, y), QPoint(s.right - 1, y - kTriggerMarkHalf),
+                                QPoint(s.right - 1, y + kTriggerMarkHalf)};
+        const QColor colour(ScopeQRgb(model.TriggerMarkChannel1() ? ScopeModel::kChannel1 : ScopeModel::kChannel2));
+        p.setPen(Pen(model.TriggerMarkChannel1() ? ScopeModel::kChannel1 : ScopeModel::kChannel2));
+        p.setBrush(colour);
+        p.drawPolygon(mark, 3);
+    }
 }
 
 }  // namespace sonvera

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "diagram/diagramm.h"
@@ -59,6 +60,11 @@ public:
     {
         if (window) window->SetResultLine(text);
     }
+    void SetResultLines(const ResultLine& line, char /*language*/) override
+    {
+        // The window shows the line in its own language, and follows a switch.
+        if (window) window->SetResultLine(line.german, line.english);
+    }
     std::string GetComment() const override { return window ? window->GetComment() : std::string(); }
     void Repaint() override
     {
@@ -81,6 +87,26 @@ public:
         if (window) {
             window->Model().Axis2Unit = unit;
             window->Model().WrapCurve2OnExport = wrapOnExport;
+            window->Model().LayoutScreen(false);  // the right band fits the labels with their unit
+        }
+    }
+
+    /// What the diagram shows now, for the page that leaves it.
+    std::optional<DiagramResult> KeepResult() const
+    {
+        return window ? std::optional<DiagramResult>(window->Model().KeepResult()) : std::nullopt;
+    }
+    /// Shows what a page kept when it was left; with nothing kept, no result line stands
+    /// under the page's curves.
+    void ShowKeptResult(const std::optional<DiagramResult>& kept)
+    {
+        if (window == nullptr) {
+            return;
+        }
+        if (kept) {
+            window->ShowResult(*kept);
+        } else {
+            window->SetResultLine("");
         }
     }
 };

@@ -27,7 +27,7 @@ using mainpage::Q;
 
 GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ProfileFile& profile,
                              ShellState& state, DiagramLink& diagram, PageHost& host, QWidget* window)
-    : engine_(engine), state_(state), host_(host)
+    : engine_(engine), state_(state), host_(host), diagram_(diagram)
 {
     sweep_ = std::make_unique<SweepRun>(engine_, state_.settings, static_cast<SweepDiagram&>(diagram),
                                         static_cast<SweepPageView&>(*this), state_.InCorrection,
@@ -101,6 +101,12 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     QObject::connect(Button2, &QPushButton::clicked, page, [this] { sweep_->Button2Click(); });
     QObject::connect(Button1, &QPushButton::clicked, page, [this] { sweep_->Button1Click(); });
     QObject::connect(LogSweepBut, &QPushButton::clicked, page, [this] {
+        // The first time beside the main window, not over its device line; after that
+        // where the user left it.
+        if (!logSweepPlaced_) {
+            host_.PlaceBesideMainWindow(logSweep_);
+            logSweepPlaced_ = true;
+        }
         logSweep_->show();
         logSweep_->raise();
         logSweep_->activateWindow();
@@ -114,6 +120,9 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
         state_.settings.Volume.GenOutVolume = 100 - p;
         engine_.SetOutputVolume(100 - p);
         ShowOutputVolume(engine_.GetOutputVolume());
+        if (wavegen_ != nullptr) {
+            wavegen_->ShowOutputVolume();
+        }
     });
 }
 
@@ -127,12 +136,18 @@ void GeneratorPage::Enter()
 {
     active_ = true;
     sweep_->EnterGeneratorPage();
+    diagram_.ShowKeptResult(kept_);
 }
 
 void GeneratorPage::Leave()
 {
     active_ = false;
     logSweep_->LeavePage();
+    // The stepped sweep or the log sweep, whichever ran last; of a sweep in flight what
+    // it measured so far (the step recording now is not stored any more).
+    if (sweep_->GeneratorPageActive) {
+        kept_ = diagram_.KeepResult();
+    }
     sweep_->LeaveGeneratorPage();
 }
 
@@ -238,7 +253,6 @@ void GeneratorPage::ShowGeneratorOnPage(bool pageShown)
     if (gen == nullptr) {
         return;
     }
-    gen->SetStayOnTop(pageShown);
     if (pageShown) {
         // Back over its group, where it stood from there when the page was left.
         if (generatorOffset_) {
@@ -246,6 +260,7 @@ void GeneratorPage::ShowGeneratorOnPage(bool pageShown)
             generatorOffset_.reset();
         }
         gen->show();
+        gen->raise();
     } else if (!generatorOffset_) {
         generatorOffset_ = gen->pos() - DockPoint();
     }

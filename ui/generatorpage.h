@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "diagram/diagrammodel.h"
 #include "measure/sweeprun.h"
 
 class QGroupBox;
@@ -45,6 +46,9 @@ public:
     /// The generator window and the sweep settings dialog, once they exist.
     void AttachWindows(TWavegen* generator, Twobbeldlg* sweepDialog);
 
+    /// Entering the page shows the result it had when it was left (the stepped sweep's
+    /// or the log sweep's curves and result line; the comment comes back from the
+    /// settings); leaving keeps it. One result is kept, until a new run replaces it.
     void Enter();
     void Leave();
     /// Whether the page is the one shown.
@@ -108,8 +112,11 @@ private:
     SoundEngine& engine_;
     ShellState& state_;
     PageHost& host_;
+    DiagramLink& diagram_;
     std::unique_ptr<SweepRun> sweep_;
+    std::optional<DiagramResult> kept_;  // what the diagram showed when the page was left
     TLogSweep* logSweep_ = nullptr;  // a child window of the main window
+    bool logSweepPlaced_ = false;
     TWavegen* wavegen_ = nullptr;
     Twobbeldlg* wobbelDlg_ = nullptr;
     bool active_ = false;

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTimer>
 
 #include <algorithm>
@@ -150,6 +151,7 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
     connect(LogClose, &QPushButton::clicked, this, &QDialog::hide);
     connect(LogCurve2, &QComboBox::activated, this, &TLogSweep::Curve2Change);
     connect(LogImpulse, &QPushButton::clicked, this, &TLogSweep::ImpulseClick);
+    connect(LogStereo, &QRadioButton::toggled, this, &TLogSweep::OfferCurves);
     connect(timer_, &QTimer::timeout, this, &TLogSweep::Tick);
 
     ReadLogSweepSection(profile_, settings_);
@@ -230,6 +232,22 @@ void TLogSweep::FillControls()
     LogRef->setChecked(settings_.LogSweepWithRef);
     LogStereo->setChecked(!settings_.LogSweepWithRef);
     LogCurve2->setCurrentIndex(static_cast<int>(settings_.LogSweepCurve2));
+    OfferCurves();
+}
+
+void TLogSweep::OfferCurves()
+{
+    // The left input is measured on its own only without the reference: its level is
+    // offered in stereo mode alone, and a choice of it falls back to the phase.
+    const bool stereo = LogStereo->isChecked();
+    auto* items = qobject_cast<QStandardItemModel*>(LogCurve2->model());
+    if (items != nullptr) {
+        items->item(static_cast<int>(LogSweepCurve::LeftLevel))->setEnabled(stereo);
+    }
+    if (!stereo && LogCurve2->currentIndex() == static_cast<int>(LogSweepCurve::LeftLevel)) {
+        LogCurve2->setCurrentIndex(static_cast<int>(LogSweepCurve::Phase));
+        Curve2Change(LogCurve2->currentIndex());
+    }
 }
 
 bool TLogSweep::ReadControls(bool warn)

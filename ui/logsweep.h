@@ -46,6 +46,7 @@ public:
     void Curve2Change(int index);
     void ImpulseClick();
     TImpulse& ImpulseWindow() { return *impulse_; }
+    void OfferCurves();
 
     LogSweepRun& Run() { return run_; }
 

@@ -318,6 +318,13 @@ void TMainForm::AttachWindows(const MainFormWindows& windows)
         windows.wavegen->SetHelpHandler([](int context) { Help().ShowContext(context); });
         windows.wavegen->onOutputFormat = [this] { ShowWaveFormatDialog(false); };
         windows.wavegen->onReport = [this](const RunReport& report) { ReportRun(report); };
+        // "Ana." and the generator page's "Out" set the same output level: what the user
+        // set on either stays, also across page changes.
+        windows.wavegen->onOutputVolume = [this](int volume) {
+            state_.settings.Volume.GenOutVolume = volume;
+            generatorPage_->SetOutputSlider(100 - volume);
+            generatorPage_->ShowOutputVolume(volume);
+        };
     }
     if (windows.featDlg) {
         windows.featDlg->SetReportLines(engine_.DeviceReport());
@@ -454,7 +461,7 @@ QPixmap TMainForm::FlagPicture() const
 void TMainForm::LeavePage(int page)
 {
     switch (page) {
-    case 0: run_->LeaveSpectrumPage(); break;
+    case 0: spectrumPage_->Leave(); break;
     case 1: LeaveGeneratorPage(); break;
     case 2: LeaveScopePage(); break;
     default: break;
@@ -464,7 +471,7 @@ void TMainForm::LeavePage(int page)
 void TMainForm::EnterPage(int page)
 {
     switch (page) {
-    case 0: run_->EnterSpectrumPage(); break;
+    case 0: spectrumPage_->Enter(); break;
     case 1: EnterGeneratorPage(); break;
     case 2: EnterScopePage(); break;
     default: break;

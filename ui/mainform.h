@@ -216,6 +216,7 @@ private:
     void PostToMainWindow(int message) override;
     void CloseMainWindow() override;
     void ShowScopeView(bool show) override;
+    void PlaceBesideMainWindow(QWidget* window) override;
     // CurveMessageSink.
     void Warning(const std::string& text) override;
 

@@ -179,6 +179,18 @@ void TMainForm::KeepGeneratorOffThePage()
     }
 }
 
+void TMainForm::PlaceBesideMainWindow(QWidget* window)
+{
+    QList<QRect> others;
+    for (QWidget* w : std::initializer_list<QWidget*>{windows_.diagramm, windows_.oszidia, windows_.wavegen}) {
+        if (w != nullptr && w != window && w->isVisible()) {
+            others.append(w->frameGeometry());
+        }
+    }
+    const QSize frame = window->size().grownBy(Decoration(window));
+    window->move(placement::BesideAnchor(frameGeometry(), frame, MainScreen(), others).topLeft());
+}
+
 void TMainForm::ShowScopeView(bool show)
 {
     TOszidia* view = windows_.oszidia;

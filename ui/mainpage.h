@@ -40,6 +40,9 @@ public:
     virtual void CloseMainWindow() = 0;
     /// Shows the oscilloscope view beside the main window, or hides it.
     virtual void ShowScopeView(bool show) = 0;
+    /// Moves `window` (not shown yet) beside the main window, off it and off the other
+    /// windows shown where the screen has room.
+    virtual void PlaceBesideMainWindow(QWidget* window) = 0;
     /// Whether the main window has shut down (nothing may run any more).
     virtual bool Closed() const = 0;
     virtual int CurrentPage() const = 0;

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QPrinter>
 
+#include <algorithm>
+#include <cmath>
+
 #include "diagram/diagramm.h"
 
 namespace sonvera {
@@ -13,6 +16,11 @@ PrintLayout ComputePrintLayout(int dpi, int pageWidth, int pageHeight, bool land
 {
     PrintLayout p;
     p.fontSize = dpi / 75 * 2;
+    // A curve one pixel of the work picture wide is four printer dots: a hairline on a
+    // fine printer. Curves print at least 0.35 mm wide, and always wider than the grid's
+    // one pixel.
+    const double dotsPerCurve = kMinCurveWidthMm / 25.4 * std::max(dpi, 1);
+    p.curveWidth = std::max(2, static_cast<int>(std::ceil(dotsPerCurve / 4.0)));
     const int m = dpi * 2 / 3;
     if (landscape) {
         p.x0 = 0;
@@ -64,7 +72,7 @@ bool PrintDiagram(QPrinter& printer, TDiagramm& diagram, std::vector<std::string
     QImage work;
     // The work picture is drawn at a quarter of the print size and stretched four times.
     if (layout.width >= 4 && layout.height >= 4 &&
-        diagram.RenderForPrint(work, layout.width / 4, layout.height / 4, layout.fontSize)) {
+        diagram.RenderForPrint(work, layout.width / 4, layout.height / 4, layout.fontSize, layout.curveWidth)) {
         printer.setDocName(QStringLiteral("Sonvera V1.3"));
         QPainter painter;
         if (painter.begin(&printer)) {

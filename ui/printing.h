@@ -10,12 +10,16 @@ namespace sonvera {
 class TDiagramm;
 
 /// Where the diagram goes on a printed page, in printer pixels.
+/// The narrowest a printed curve may be.
+inline constexpr double kMinCurveWidthMm = 0.35;
+
 struct PrintLayout {
     int fontSize = 0;  // the diagram's font size for this resolution
     int x0 = 0;
     int y0 = 0;
     int width = 0;   // printed width (the work picture is a quarter of it, stretched 4x)
     int height = 0;  // printed height
+    int curveWidth = 1;  // the curves' width in pixels of the work picture
 };
 
 /// The page layout for a printer of `dpi` dots per inch whose printable area is

@@ -36,6 +36,10 @@ public:
     {
         if (window) window->RepaintScope();
     }
+    void ShowTriggerLevel(bool channel1, float divisions) override
+    {
+        if (window) window->Model().SetTriggerMark(channel1, divisions);
+    }
 };
 
 namespace {

@@ -162,8 +162,11 @@ int SonveraProgram::Start()
     windows_.diagramm = add("TDiagramm", std::make_unique<TDiagramm>(profile_));
     // The diagram window creates its options dialog with itself; it is the twelfth.
     Created("Tdiadlg");
+    // A window of the main window's: kept over it by the window manager, never over the
+    // dialogs the program opens.
     windows_.wavegen = add("TWavegen", std::make_unique<TWavegen>(*engine_, state_.settings.Generator,
-                                                                         state_.OutCorrection, profile_));
+                                                                         state_.OutCorrection, profile_,
+                                                                         mainForm_.get()));
     mainForm_->AttachWindows(windows_);
     started_ = true;
     return 0;

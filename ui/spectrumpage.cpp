@@ -23,7 +23,7 @@ using mainpage::Q;
 
 SpectrumPage::SpectrumPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ShellState& state,
                            DiagramLink& diagram, PageHost& host)
-    : state_(state), host_(host)
+    : state_(state), host_(host), diagram_(diagram)
 {
     run_ = std::make_unique<SpectrumRun>(engine, state_.settings, diagram, static_cast<SpectrumPageView&>(*this),
                                          state_.filter, state_.InCorrection);
@@ -31,6 +31,20 @@ SpectrumPage::SpectrumPage(QWidget* page, std::vector<QWidget*>& layout, SoundEn
 }
 
 SpectrumPage::~SpectrumPage() = default;
+
+void SpectrumPage::Enter()
+{
+    run_->EnterSpectrumPage();
+    diagram_.ShowKeptResult(kept_);
+}
+
+void SpectrumPage::Leave()
+{
+    if (run_->SpectrumPageActive) {
+        kept_ = diagram_.KeepResult();
+    }
+    run_->LeaveSpectrumPage();
+}
 
 void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
 {

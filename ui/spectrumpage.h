@@ -3,9 +3,11 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "diagram/diagrammodel.h"
 #include "measure/spectrumrun.h"
 
 class QButtonGroup;
@@ -36,6 +38,12 @@ public:
     SpectrumPage& operator=(const SpectrumPage&) = delete;
 
     SpectrumRun& Run() { return *run_; }
+
+    /// Entering the page shows the result it had when it was left (curves, result line;
+    /// the comment comes back from the settings); leaving keeps it. One result is kept,
+    /// until a new run of this page replaces it.
+    void Enter();
+    void Leave();
 
     /// The page's controls a run may lock.
     std::vector<QWidget*> Lockables() const;
@@ -93,7 +101,9 @@ private:
 
     ShellState& state_;
     PageHost& host_;
+    DiagramLink& diagram_;
     std::unique_ptr<SpectrumRun> run_;
+    std::optional<DiagramResult> kept_;  // what the diagram showed when the page was left
     QButtonGroup* fftWinButtons_ = nullptr;
     QButtonGroup* fftPointsButtons_ = nullptr;
     QButtonGroup* runningButtons_ = nullptr;

@@ -223,6 +223,10 @@ void TWavegen::Connect()
     connect(ScrollBar2, &QScrollBar::valueChanged, this, [this](int p) {
         control_.ScrollBar2Scroll(p);
         Refresh();
+        const int volume = engine_.GetOutputVolume();
+        if (onOutputVolume && volume >= 0) {
+            onOutputVolume(volume);
+        }
     });
     connect(waveforms_, &QButtonGroup::idClicked, this, [this](int id) {
         control_.RadioGroup1Click(id);
@@ -329,15 +333,6 @@ void TWavegen::GstopClick()
     Refresh();
 }
 
-void TWavegen::SetStayOnTop(bool onTop)
-{
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (visible) {
-        show();  // changing the flags hides a window
-    }
-}
-
 QFileDialog* TWavegen::UserOpenDialog()
 {
     if (OpenDialog1 == nullptr) {
@@ -374,6 +369,7 @@ void TWavegen::ShowOutputVolume()
     const QSignalBlocker block(ScrollBar2);
     ScrollBar2->setValue(100 - std::clamp(volume, 0, 100));
     control_.Display.volumeLabel = std::to_string(volume) + "%";
+    Refresh();
 }
 
 void TWavegen::closeEvent(QCloseEvent* event)

@@ -46,8 +46,6 @@ public:
     void SetGeneratorTexts(char language);
     /// Stops the generator output (engine and user wave).
     void GstopClick();
-    /// Keeps the window above the main window while the generator page is current.
-    void SetStayOnTop(bool onTop);
 
     GeneratorControl& Control() { return control_; }
     /// Shows the control's `Display` in the widgets without firing their handlers.
@@ -61,6 +59,12 @@ public:
 
     /// The open dialog of `UserBut`, created on first use.
     QFileDialog* UserOpenDialog();
+
+    /// Called with the output volume in percent as the device has it after the user moved
+    /// "Ana.", so that the level set here stays the program's output level.
+    std::function<void(int)> onOutputVolume;
+    /// Shows the device's output volume as it is now on "Ana." (set elsewhere since).
+    void ShowOutputVolume();
 
     /// Called with what the generator did or why Start was refused (the status line).
     std::function<void(const RunReport&)> onReport;
@@ -80,7 +84,6 @@ private:
     void BuildControls();
     void Connect();
     void UserButClick();
-    void ShowOutputVolume();
     void StartClicked();
     void Report(RunEvent event, Refusal refusal = Refusal::None, const std::string& detail = {});
 

@@ -642,6 +642,45 @@ TEST(CursorReadouts, PointLevelSlopeAndFaults)
     EXPECT_EQ(d.ratioWord, "fach");
 }
 
+TEST(KeptResult, ComesBackWholeAndItsLineFollowsTheLanguage)
+{
+    DiagramModel d = MakeDiagram(20, 20000, -60, 10, 9);
+    d.Axis2Shown = true;
+    d.Options.DrawCurve2 = 1;
+    d.Axis2Unit = "dB";
+    const float v[2] = {-3.0f, 45.0f};
+    ASSERT_FALSE(d.StoreDiagramPoint(v, 2, 4, 1000.0f));
+    d.SetResultLine("Verz\xC3\xB6gerung 1", "Delay 1");
+    EXPECT_EQ(d.ResultLine(), "Verz\xC3\xB6gerung 1");
+    d.SetDiagramTexts('E');
+    EXPECT_EQ(d.ResultLine(), "Delay 1");
+    const DiagramResult kept = d.KeepResult();
+
+    // Another page uses the diagram: other points, one axis, no line.
+    d.ResetDiagramScales();
+    d.Axis2Shown = false;
+    d.Options.DrawCurve2 = 0;
+    float lo = -110.0f, hi = 0.0f;
+    ASSERT_FALSE(d.PrepareDiagram("", 50, 10, 28000, lo, hi));
+    ASSERT_EQ(d.PointCount, 51);
+    d.SetResultLine("");
+
+    d.ShowResult(kept);
+    EXPECT_EQ(d.PointCount, 10);
+    EXPECT_EQ(d.FreqMin, 20);
+    EXPECT_EQ(d.FreqMax, 20000);
+    EXPECT_EQ(d.LevelMin, -60.0f);
+    EXPECT_EQ(d.FreqArray[4], 1000.0f);
+    EXPECT_EQ(d.Curve1Array[4], -3.0f);
+    EXPECT_EQ(d.Curve2Array[4], 45.0f);
+    EXPECT_TRUE(d.Axis2Shown);
+    EXPECT_EQ(d.Options.DrawCurve2, 1);
+    EXPECT_EQ(d.Axis2Unit, "dB");
+    EXPECT_EQ(d.ResultLine(), "Delay 1");
+    d.SetDiagramTexts('D');
+    EXPECT_EQ(d.ResultLine(), "Verz\xC3\xB6gerung 1");
+}
+
 TEST(ApplyOptions, TakesRangesAndKeepsCurveTwoOnTheLeftScale)
 {
     DiagramModel d = MakeDiagram(10, 28000, -110, 0);

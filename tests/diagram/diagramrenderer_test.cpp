@@ -130,6 +130,36 @@ TEST_F(DiagramRenderTest, StoredPointsAreDrawnWhereTheyMapAndOutsideValuesJustOu
     }
 }
 
+TEST_F(DiagramRenderTest, WideCurvesForPrintKeepTheGridAtOnePixel)
+{
+    Prepare(100, 10000, -100, 0, false, 1);
+    const float a[2] = {-50, -20};
+    model.StoreDiagramPoint(a, 2, 0, 1000.0f);
+    model.StoreDiagramPoint(a, 2, 1, 3000.0f);
+    const int x = DiagramRound(model.FreqToX(2000));
+    const int y = model.LevelToY1(-50);
+    const auto thickness = [&](QRgb colour, int column, int from, int to) {
+        int rows = 0;
+        for (int row = from; row <= to; ++row) {
+            rows += At(column, row) == colour ? 1 : 0;
+        }
+        return rows;
+    };
+    for (const int width : {1, 5}) {
+        renderer.RenderDiagram(model, image, true, "", -1, width);
+        EXPECT_EQ(thickness(Rgb(kLine1), x, y - 10, y + 10), width) << width;
+    }
+    // The first horizontal grid line under the top is still one row.
+    const QRgb gridColour = Rgb(model.Options.ColGrid);
+    const int column = x + 3;  // beside a vertical grid line at 2 kHz
+    int grid = model.Layout().PlotRect.top + 2;
+    while (grid < y && At(column, grid) != gridColour) {
+        ++grid;
+    }
+    ASSERT_LT(grid, y);
+    EXPECT_EQ(thickness(gridColour, column, grid - 3, grid + 3), 1);
+}
+
 TEST_F(DiagramRenderTest, EmptySlotsBetweenPointsAreSkipped)
 {
     Prepare(100, 10000, -100, 0, false, 4);

@@ -48,7 +48,7 @@ TEST_F(OszidiaTest, ControlsCarryTheirLayoutNamesAndTexts)
     EXPECT_FALSE(view.windowFlags() & Qt::WindowCloseButtonHint);
 }
 
-TEST_F(OszidiaTest, DraggingTheMouseShowsTheReadoutsAndReleasingResetsThem)
+TEST_F(OszidiaTest, DraggingTheMouseShowsTheReadoutsUntilTheViewIsHidden)
 {
     view.resize(260, 270);
     view.PrepareScope("", 512, false, 0.0f, 0.01f, 0.0f, 8.0f);
@@ -57,12 +57,17 @@ TEST_F(OszidiaTest, DraggingTheMouseShowsTheReadoutsAndReleasingResetsThem)
     Mouse(QEvent::MouseMove, 66, 100, Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(Text("Label1"), QStringLiteral("1.000ms / 1.000kHz"));
     Mouse(QEvent::MouseButtonRelease, 66, 100, Qt::LeftButton, Qt::NoButton);
-    EXPECT_EQ(Text("Label1"), QStringLiteral("Time / Frequ."));
+    EXPECT_EQ(Text("Label1"), QStringLiteral("1.000ms / 1.000kHz"));
 
     Mouse(QEvent::MouseButtonPress, 40, 100, Qt::RightButton, Qt::RightButton);
     Mouse(QEvent::MouseMove, 40, 160, Qt::NoButton, Qt::RightButton);  // 2 divisions
     EXPECT_EQ(Text("Label2"), QStringLiteral("400.000mV"));
     Mouse(QEvent::MouseButtonRelease, 40, 160, Qt::RightButton, Qt::NoButton);
+    EXPECT_EQ(Text("Label2"), QStringLiteral("400.000mV"));
+
+    view.show();
+    view.hide();
+    EXPECT_EQ(Text("Label1"), QStringLiteral("Time / Frequ."));
     EXPECT_EQ(Text("Label2"), QStringLiteral("Volt"));
 }
 

@@ -144,10 +144,16 @@ TEST(ScopeModel, TimeCursorReadoutsInMillisecondsAndKilohertz)
     EXPECT_EQ(m.Label1Text(), "2.500ms / 0.400kHz");
     m.MouseMove(14, 100, true, false);  // left of the start: the distance counts
     EXPECT_EQ(m.Label1Text(), "1.000ms / 1.000kHz");
+    // Released, the lines and the reading stay; the next click starts anew.
     m.LeftButtonUp();
-    EXPECT_EQ(m.CursorX1(), -1);
+    EXPECT_EQ(m.CursorX1(), 40);
+    EXPECT_EQ(m.CursorX2(), 14);
+    EXPECT_EQ(m.Label1Text(), "1.000ms / 1.000kHz");
+    m.LeftButtonDown(50);
     EXPECT_EQ(m.CursorX2(), -1);
     EXPECT_EQ(m.Label1Text(), "Time / Frequ.");
+    m.LeftButtonUp();  // a click without a drag leaves nothing
+    EXPECT_EQ(m.CursorX1(), -1);
 }
 
 TEST(ScopeModel, MovingBackToTheStartColumnLeavesTheTimeReadout)
@@ -196,7 +202,11 @@ TEST(ScopeModel, VoltageCursorUsesTheTriggerChannelsVoltsPerDivision)
     m.MouseMove(5, 100, false, true);  // back at the start row: unchanged
     EXPECT_EQ(m.Label2Text(), "100.000mV");
     m.RightButtonUp();
+    EXPECT_EQ(m.CursorY1(), 100);
+    EXPECT_EQ(m.Label2Text(), "100.000mV");
+    m.ClearCursors();  // a page change
     EXPECT_EQ(m.CursorY1(), -1);
+    EXPECT_EQ(m.CursorY2(), -1);
     EXPECT_EQ(m.Label2Text(), "Volt");
 }
 

@@ -125,6 +125,24 @@ TEST_F(ScopeRendererTest, CursorLinesOnlyWhenBothEndsArePositive)
     EXPECT_EQ(At(5, 160), ScopeModel::kCursor);
 }
 
+TEST_F(ScopeRendererTest, TheTriggerLevelIsAMarkAtTheRightEdgeInTheTriggerChannelsColour)
+{
+    renderer.RenderScope(model, image);
+    const int edge = model.Screen().right - 2;
+    const int row = model.MapY(5.0f);
+    EXPECT_NE(At(edge, row), ScopeModel::kChannel2);
+
+    model.SetTriggerMark(false, 5.0f);
+    renderer.RenderScope(model, image);
+    EXPECT_EQ(At(edge, row), ScopeModel::kChannel2);
+    EXPECT_EQ(At(model.Screen().right - 8, row), ScopeModel::kChannel2);  // its tip
+    EXPECT_NE(At(model.Screen().right - 12, row), ScopeModel::kChannel2);
+
+    model.SetTriggerMark(true, 20.0f);  // above the screen: kept at its top
+    renderer.RenderScope(model, image);
+    EXPECT_EQ(At(edge, model.Screen().top + 4), ScopeModel::kChannel1);
+}
+
 TEST_F(ScopeRendererTest, IlluminationShowsAquaBackground)
 {
     model.ToggleIllumination();

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
@@ -101,7 +102,6 @@ TEST_F(GeneratorPageTest, EnteringThePageShowsDiagramAndGeneratorAndTheLevelSlid
     EXPECT_TRUE(program->Diagram()->isVisible());
     TWavegen* gen = program->Windows().wavegen;
     EXPECT_TRUE(gen->isVisible());
-    EXPECT_TRUE(gen->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_FALSE(Main().findChild<QMenu*>(QStringLiteral("Analyse1"))->isEnabled());
     EXPECT_EQ(Find<QPushButton>("wobbelnBut")->text(), QStringLiteral("START"));
     // Vertical sliders have their top at 100 %.
@@ -112,11 +112,6 @@ TEST_F(GeneratorPageTest, EnteringThePageShowsDiagramAndGeneratorAndTheLevelSlid
     EXPECT_EQ(Find<QLabel>("Label7")->text(),
               QString::number(program->Engine().GetLineVolume(program->Engine().InputLine())) + "%");
     EXPECT_TRUE(Diagram().ResultLine().empty());
-
-    // Leaving the page hides the diagram and lets the generator go back into the window order.
-    Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(0);
-    test::ProcessEvents(5);
-    EXPECT_FALSE(gen->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
 TEST_F(GeneratorPageTest, StartMeasuresEveryStepThroughTheDeviceAndUnlocksTheControlsAtTheEnd)
@@ -263,6 +258,21 @@ TEST_F(GeneratorPageTest, TheLevelSlidersSetInputLineAndOutputVolume)
     EXPECT_EQ(Find<QScrollBar>("ScrollBar1")->value(), 80);
 }
 
+TEST_F(GeneratorPageTest, TheLevelSetOnTheGeneratorsAnaStaysWhenThePageIsEntered)
+{
+    TWavegen* gen = program->Windows().wavegen;
+    gen->show();
+    gen->findChild<QScrollBar*>(QStringLiteral("ScrollBar2"))->setValue(0);  // "Ana." 100 %
+    ShowGeneratorPage();
+    EXPECT_EQ(program->Engine().GetOutputVolume(), 100);
+    EXPECT_EQ(Find<QLabel>("Label8")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(gen->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("100%"));
+
+    // And the page's "Out" shows on "Ana.".
+    Find<QScrollBar>("ScrollBar2")->setValue(40);
+    EXPECT_EQ(gen->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("60%"));
+}
+
 TEST_F(GeneratorPageTest, LeavingThePageKeepsTheDiagramsLevelRangeForTheSweep)
 {
     ShowGeneratorPage();
@@ -272,6 +282,29 @@ TEST_F(GeneratorPageTest, LeavingThePageKeepsTheDiagramsLevelRangeForTheSweep)
     EXPECT_FLOAT_EQ(static_cast<float>(S().Sweep.SweepYMax), 12.0f);
     EXPECT_FLOAT_EQ(static_cast<float>(S().Sweep.SweepYMin), -60.0f);
     EXPECT_FALSE(program->Diagram()->isVisible());
+}
+
+TEST_F(GeneratorPageTest, APageChangeKeepsTheSweepsCurvesLineAndCommentAndShowsNoForeignLine)
+{
+    ShowGeneratorPage();
+    Click("wobbelnBut");
+    ASSERT_TRUE(SweepEnds());
+    program->Diagram()->SetResultLine("Verz\xC3\xB6gerung 1", "Delay 1");
+    auto* edicomment = program->Diagram()->findChild<QLineEdit*>(QStringLiteral("Edicomment"));
+    ASSERT_NE(edicomment, nullptr);
+    edicomment->setText(QStringLiteral("DUT 1"));
+    const std::vector<float> curve(Diagram().Curve1Array.begin(), Diagram().Curve1Array.begin() + 5);
+
+    Find<QTabWidget>("TabbedNotebook1")->setCurrentIndex(0);
+    test::ProcessEvents(5);
+    EXPECT_TRUE(Diagram().ResultLine().empty());  // the spectrum page has no result yet
+
+    ShowGeneratorPage();
+    EXPECT_EQ(std::vector<float>(Diagram().Curve1Array.begin(), Diagram().Curve1Array.begin() + 5), curve);
+    EXPECT_EQ(Diagram().ResultLine(), "Verz\xC3\xB6gerung 1");
+    EXPECT_EQ(program->Diagram()->GetComment(), "DUT 1");
+    Main().ApplyLanguage('E');
+    EXPECT_EQ(Diagram().ResultLine(), "Delay 1");
 }
 
 TEST_F(GeneratorPageTest, ResetSoundsystemStopsARunningSweep)

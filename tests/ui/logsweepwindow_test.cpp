@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
@@ -23,6 +25,7 @@
 #include "tests/ui/uitestsupport.h"
 #include "ui/logsweep.h"
 #include "ui/sonveraprogram.h"
+#include "ui/wavegen.h"
 
 namespace sonvera {
 namespace {
@@ -108,6 +111,30 @@ TEST_F(LogSweepWindowTest, StartShowsLevelAndThdInTheDiagramAndPhaseOnRequest)
         ++lines;
     }
     EXPECT_EQ(lines, 479);  // 20 Hz * 2^(i/48) up to 20 kHz
+}
+
+TEST_F(LogSweepWindowTest, OpensBesideTheMainWindowAndTheGenerator)
+{
+    Open(LoopbackClock::Instant);
+    ASSERT_TRUE(Window().isVisible());
+    EXPECT_FALSE(Window().frameGeometry().intersects(program->Main().frameGeometry()))
+        << Window().frameGeometry().x() << "," << Window().frameGeometry().y();
+    EXPECT_FALSE(Window().frameGeometry().intersects(program->Windows().wavegen->frameGeometry()));
+}
+
+TEST_F(LogSweepWindowTest, TheLeftLevelIsOfferedOnlyWhereTheModeMeasuresIt)
+{
+    Open(LoopbackClock::Instant);
+    auto* curves = qobject_cast<QStandardItemModel*>(Find<QComboBox>("LogCurve2")->model());
+    ASSERT_NE(curves, nullptr);
+    const int left = static_cast<int>(LogSweepCurve::LeftLevel);
+    Find<QRadioButton>("LogStereo")->click();
+    EXPECT_TRUE(curves->item(left)->isEnabled());
+    Find<QComboBox>("LogCurve2")->setCurrentIndex(left);
+
+    Find<QRadioButton>("LogRef")->click();
+    EXPECT_FALSE(curves->item(left)->isEnabled());
+    EXPECT_EQ(Find<QComboBox>("LogCurve2")->currentIndex(), static_cast<int>(LogSweepCurve::Phase));
 }
 
 TEST_F(LogSweepWindowTest, StopEndsARunningSweepAndHidingWritesTheSection)

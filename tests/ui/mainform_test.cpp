@@ -309,14 +309,15 @@ TEST_F(ProgramTest, PageChangesRunTheLeaveAndEnterRoutines)
     EXPECT_TRUE(program->Diagram()->isVisible());  // the sweep's diagram
     EXPECT_TRUE(main.Sweep().GeneratorPageActive);
     EXPECT_TRUE(program->Windows().wavegen->isVisible());
-    EXPECT_TRUE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
+    // Kept over the main window as its own, never over the dialogs the program opens.
+    EXPECT_EQ(program->Windows().wavegen->parentWidget(), &main);
+    EXPECT_FALSE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
 
     tabs->setCurrentIndex(2);
     test::ProcessEvents();
     EXPECT_TRUE(program->Windows().oszidia->isVisible());
     EXPECT_FALSE(Find<QAction>("Eichen1")->isEnabled());
     EXPECT_FALSE(Find<QMenu>("AudioDevices1")->isEnabled());
-    EXPECT_FALSE(program->Windows().wavegen->windowFlags() & Qt::WindowStaysOnTopHint);
 
     tabs->setCurrentIndex(0);
     test::ProcessEvents();

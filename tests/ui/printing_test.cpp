@@ -61,6 +61,16 @@ TEST(PrintLayout, TruncatingDivisionAtOddResolutions)
     EXPECT_EQ(ComputePrintLayout(600, 1, 1, true).fontSize, 16);
 }
 
+TEST(PrintLayout, CurvesPrintAtLeastAThirdOfAMillimetreAndWiderThanTheGrid)
+{
+    for (const int dpi : {72, 300, 600, 1200, 2400}) {
+        const PrintLayout p = ComputePrintLayout(dpi, 2400, 3300, false);
+        // The work picture is stretched four times onto the printer's dots.
+        EXPECT_GE(4.0 * p.curveWidth / dpi * 25.4, 0.35) << dpi;
+        EXPECT_GE(p.curveWidth, 2) << dpi;
+    }
+}
+
 TEST(PrintLayout, ReportLinesStartEmptyAndNameEveryValue)
 {
     PrinterFacts f;

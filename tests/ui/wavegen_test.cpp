@@ -489,17 +489,6 @@ TEST_F(WavegenTest, HelpButtonAsksForItsOwnPage)
     EXPECT_TRUE(page.readAll().contains("Generator"));
 }
 
-TEST_F(WavegenTest, StayOnTopKeepsAVisibleWindowVisible)
-{
-    Make();
-    window->SetStayOnTop(true);
-    EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(window->isVisible());
-    window->SetStayOnTop(false);
-    EXPECT_FALSE(window->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(window->isVisible());
-}
-
 TEST(WavegenInProgram, TheProgramsGeneratorReadsGenAndSpeaksTheSavedLanguage)
 {
     test::App();
