@@ -27,16 +27,17 @@ const char* const kPlotUsage =
     "                        [--ymin DB --ymax DB] [--width W --height H] [--comment TEXT]\n"
     "                        [--columns 2|3]\n"
     "  TABLE       a diagram table saved as text (frequency and one or two curves),\n"
-    "              a regular file of at most 4 MiB and 8182 points\n"
+    "              a regular file of at most 64 MiB and 524290 points\n"
     "  --png FILE  the picture to write (default: TABLE with the extension .png)\n"
     "  --width W, --height H   170..20000 x 120..20000 pixels (default 1000 x 700)\n"
     "  --columns   numbers per point when the table has one number per line\n";
 
 namespace {
 
-/// Longest table read: 8182 points of three numbers with room for any separator and
-/// blanks (512 bytes a point); more cannot be a table the diagram can hold.
-constexpr std::size_t kMaxTableBytes = 4u << 20;
+/// Longest table read: the 524288 bins of the longest spectrum's export (about 25 bytes a
+/// line) with room for wider separators and blanks (128 bytes a point); more cannot be a
+/// table the diagram can hold.
+constexpr std::size_t kMaxTableBytes = 64u << 20;
 
 /// A whole number of --fmin, --fmax, --width, --height, --columns; a real of --ymin, --ymax.
 template <typename T>

@@ -46,12 +46,12 @@ std::string LevelReadoutText(double d, const std::string& ratioWord)
 DiagramModel::DiagramModel()
 {
     try {
-        FreqArray.assign(MaxDiagramPoints, 0.0f);
-        Curve1Array.assign(MaxDiagramPoints, 0.0f);
-        Curve2Array.assign(MaxDiagramPoints, 0.0f);
+        FreqArray.assign(kInitialPoints, 0.0f);
+        Curve1Array.assign(kInitialPoints, 0.0f);
+        Curve2Array.assign(kInitialPoints, 0.0f);
         PolylineBuffer.assign(kPolylineCapacity, PixelPoint{});
-        slotColumn.assign(MaxDiagramPoints, 0);
-        slotColumnFreq.assign(MaxDiagramPoints, std::numeric_limits<float>::quiet_NaN());
+        slotColumn.assign(kInitialPoints, 0);
+        slotColumnFreq.assign(kInitialPoints, std::numeric_limits<float>::quiet_NaN());
     } catch (const std::bad_alloc&) {
         std::exit(1);  // without point storage the program cannot show any result
     }
@@ -93,6 +93,24 @@ bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex,
     if (lastIndex < -1 || lastIndex >= MaxDiagramPoints) {
         return true;
     }
+    if (HasStorage() && lastIndex >= Capacity()) {
+        // A longer measurement than any before: the storage grows to it, once.
+        const auto points = static_cast<std::size_t>(lastIndex) + 1;
+        try {
+            FreqArray.resize(points, 0.0f);
+            Curve1Array.resize(points, 0.0f);
+            Curve2Array.resize(points, 0.0f);
+            slotColumn.resize(points, 0);
+            slotColumnFreq.resize(points, std::numeric_limits<float>::quiet_NaN());
+        } catch (const std::bad_alloc&) {
+            const auto kept = static_cast<std::size_t>(Capacity());
+            for (auto* a : {&FreqArray, &Curve1Array, &Curve2Array, &slotColumnFreq}) {
+                a->resize(kept);
+            }
+            slotColumn.resize(kept);
+            return true;
+        }
+    }
     PointCount = lastIndex + 1;
     return !LayoutScreen(true);
 }
@@ -121,7 +139,7 @@ void DiagramModel::ResetDiagramScales()
 
 bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, float freqHz)
 {
-    if (!HasStorage() || values == nullptr || index < 0 || index >= MaxDiagramPoints) {
+    if (!HasStorage() || values == nullptr || index < 0 || index >= Capacity()) {
         return true;
     }
     const auto i = static_cast<std::size_t>(index);
@@ -481,7 +499,7 @@ int DiagramModel::CollectCurve(int curve)
     if (!HasStorage()) {
         return 0;
     }
-    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
+    const int used = std::clamp(PointCount, 0, Capacity());
     int l = -1;
     for (int i = 0; i < used; ++i) {
         if (FreqArray[static_cast<std::size_t>(i)] > FreqMin) {
@@ -626,7 +644,7 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
     }
     std::string text;
     std::string line;
-    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    const int used = HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0;
     for (int i = 0; i < used; ++i) {
         const auto s = static_cast<std::size_t>(i);
         const float f = FreqArray[s];

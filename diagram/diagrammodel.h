@@ -87,7 +87,11 @@ enum class ScrollCode { LineLeft, LineRight, Other };
 /// window draws and forwards events, this class decides.
 class DiagramModel {
 public:
-    static constexpr int MaxDiagramPoints = 8182;
+    /// Most points per curve: the 524288 bins of a 1048576-point spectrum and the two
+    /// slots the spectrum run prepares beyond them. The storage starts at kInitialPoints
+    /// and grows (once per longer measurement, in PrepareDiagram) up to this.
+    static constexpr int MaxDiagramPoints = 524288 + 2;
+    static constexpr int kInitialPoints = 8182;
     static constexpr int kPolylineCapacity = 16384;
     static constexpr float kUnset = 99.0f;  // a range with both bounds 99 is not set yet
     static constexpr int kScreenFontSize = 8;
@@ -117,6 +121,8 @@ public:
     /// Frees the point storage (window destruction); stores and exports fail afterwards.
     void FreeStorage();
     bool HasStorage() const { return !FreqArray.empty(); }
+    /// Points the storage holds now.
+    int Capacity() const { return static_cast<int>(FreqArray.size()); }
     /// Counts the changes of the stored points (stores, clearing, freeing), so that a
     /// picture of them knows when it is out of date.
     std::uint64_t PointsGeneration() const { return pointsGeneration; }
