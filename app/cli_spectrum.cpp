@@ -27,7 +27,7 @@ const char* const kSpectrumUsage =
     "         [--average N] [--rate 8000..192000] [--bits 8|16|24] [--tone FREQ[:LEVELDB]]\n"
     "         [--input FILE.wav [--skip SECONDS]] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
-    "Prints one line per bin (frequency, left and right level in dB), then '# ' lines: clipping\n"
+    "Prints one line per bin from 0 Hz (frequency, left and right level in dB), then '# ' lines: clipping\n"
     "('Over n') and the result line. --input analyses a wave file at its own rate and depth,\n"
     "--skip starting that many seconds into it.\n";
 
@@ -263,6 +263,26 @@ std::string CheckSpectrumOptions(const SpectrumOptions& o)
     return "";
 }
 
+/// Every bin of the spectrum the run stored, 0 Hz up to the last below half the rate, one
+/// line each in the form of the diagram's text export (frequency and both levels with two
+/// decimals, CR LF), whatever frequency range the diagram shows.
+std::string BinTable(const DiagramModel& model, int bins, const std::string& separator)
+{
+    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    const auto count = static_cast<std::size_t>(std::clamp(bins, 0, model.Capacity()));
+    std::string text;
+    text.reserve(count * 26);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += FormatFixed(model.FreqArray[i], 2);
+        text += sep;
+        text += FormatFixed(model.Curve1Array[i], 2);
+        text += sep;
+        text += FormatFixed(model.Curve2Array[i], 2);
+        text += "\r\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 int RunSpectrumCommand(CliContext& ctx)
@@ -420,7 +440,7 @@ int RunSpectrumCommand(CliContext& ctx)
     }
 
     // The results: files first, each whole or not at all, then standard output.
-    const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    const std::string table = BinTable(diagram.model, fft.FftPoints / 2, o.sep.value_or(","));
     std::string png, pngError;
     if (o.png) {
         png = DiagramPicture(diagram.model, pngError);

@@ -84,12 +84,13 @@ bool SpectrumRun::SizeArrays(int points)
 {
     // Room for one block of the size (at least the arrays' first size), sums for its bins.
     const auto values = static_cast<std::size_t>(std::max(points, kArrayValues));
+    const auto bins = static_cast<std::size_t>(std::max(points / 2, kArrayValues));
     try {
         for (std::vector<float>* a : {&SpectrumLeft, &SpectrumRight, &WeightedLeft, &WeightedRight}) {
             a->assign(values, 0.0f);
         }
         for (std::vector<double>* a : {&SumLeft, &SumRight, &WeightedSumLeft, &WeightedSumRight}) {
-            a->assign(values, 0.0);
+            a->assign(bins, 0.0);
         }
     } catch (const std::bad_alloc&) {
         return false;

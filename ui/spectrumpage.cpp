@@ -59,9 +59,11 @@ void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
     }
     // The fifth choice: a button without text beside the list of the longer sizes; the
     // list's entry is the size the button stands for.
-    auto* longer = Place<QRadioButton>(FFTpointsgroup, L, "FFTpointsgroup4", 8, 114, 20, 20);
+    auto* longer = Place<QRadioButton>(FFTpointsgroup, L, "FFTpointsgroup4", 8, 114, 18, 20);
     fftPointsButtons_->addButton(longer, 4);
-    FFTpointsCombo = Place<QComboBox>(FFTpointsgroup, L, "FFTpointsCombo", 28, 112, 70, 22);
+    FFTpointsCombo = Place<QComboBox>(FFTpointsgroup, L, "FFTpointsCombo", 24, 112, 78, 22);
+    // Narrow padding, so that "1048576" fits beside the button.
+    FFTpointsCombo->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"));
     for (int item = 4; item < SpectrumRun::kPointsItemCount; ++item) {
         FFTpointsCombo->addItem(QString::number(SpectrumRun::PointsForItem(item)));
     }

@@ -132,7 +132,7 @@ TEST(PrepareDiagram, FailsBeyondTheStorageAndBeforeActivation)
     EXPECT_EQ(d.Capacity(), DiagramModel::MaxDiagramPoints);
     const float two[2] = {-1.0f, -2.0f};
     EXPECT_FALSE(d.StoreDiagramPoint(two, 2, DiagramModel::MaxDiagramPoints - 1, 27000.0f));
-    EXPECT_NE(d.DiagramText(",").find("27000.00,-1.00,-2.00"), std::string::npos);
+    EXPECT_NE(d.DiagramText(",").find("27000.00,-1.00"), std::string::npos);
 
     DiagramModel never;
     EXPECT_TRUE(never.PrepareDiagram("", 50, 10, 28000, lo, hi));

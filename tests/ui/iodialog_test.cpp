@@ -115,7 +115,7 @@ TEST_F(WaveFormatDialogTest, ThirtyThreeNamedButtonsInThreeColumnsWithBu8OnItsOw
 TEST_F(WaveFormatDialogTest, HighRatesAreOfferedAndTheUserRateStopsAt192000)
 {
     Open(true);
-    for (const char* name : {"b88824", "b9624", "b17624", "b19224"}) {
+    for (const char* name : {"b8824", "b9624", "b17624", "b19224"}) {
         EXPECT_TRUE(B(name)->isEnabled()) << name;  // the virtual card takes up to 200 kHz
     }
     B("b19224")->click();
