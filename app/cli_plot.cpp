@@ -25,7 +25,7 @@ const char* const kPlotUsage =
     "                        [--fmin HZ --fmax HZ] [--ymin DB --ymax DB]\n"
     "                        [--width W --height H] [--comment TEXT] [--columns 2|3]\n"
     "  TABLE       a diagram table saved as text (frequency and its curves),\n"
-    "              a regular file of at most 4 MiB and 8182 points; several tables are\n"
+    "              a regular file of at most 64 MiB and 524290 points; several tables are\n"
     "              drawn in one diagram, each in its own colour, named in a legend\n"
     "  --png FILE  the picture to write (default: the first TABLE with the extension\n"
     "              .png, unless --out is given)\n"

@@ -1,6 +1,7 @@
 // sonvera-cli spectrum: one spectrum run of the analyser without a window.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +9,8 @@
 #include "app/cli.h"
 #include "app/clisession.h"
 #include "app/waitingport.h"
+#include "config/numberformat.h"
+#include "config/profilevalues.h"
 #include "config/sections.h"
 #include "diagram/diagrammodel.h"
 #include "dsp/window.h"
@@ -20,11 +23,13 @@ namespace sonvera {
 
 const char* const kSpectrumUsage =
     "Usage: sonvera-cli spectrum [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC]\n"
-    "         [--in-device N] [--out-device N] [--points 512|1024|2048|4096] [--window INDEX|NAME]\n"
-    "         [--average N] [--rate HZ] [--bits 8|16|24] [--tone FREQ[:LEVELDB]] [--input FILE.wav] [--thd | --level]\n"
+    "         [--in-device N] [--out-device N] [--points 512|1024|...|1048576] [--window INDEX|NAME]\n"
+    "         [--average N] [--rate 8000..192000] [--bits 8|16|24] [--tone FREQ[:LEVELDB]]\n"
+    "         [--input FILE.wav [--skip SECONDS]] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
-    "Prints one line per bin (frequency, left and right level in dB), then '# ' lines: clipping\n"
-    "('Over n') and the result line. --input analyses a wave file at its own rate and depth.\n";
+    "Prints one line per bin from 0 Hz (frequency, left and right level in dB), then '# ' lines: clipping\n"
+    "('Over n') and the result line. --input analyses a wave file at its own rate and depth,\n"
+    "--skip starting that many seconds into it.\n";
 
 namespace {
 
@@ -119,6 +124,7 @@ struct SpectrumOptions {
     int toneDb = 0;
     bool thd = false, level = false;
     std::optional<std::string> filter, out, sep, png, input;
+    std::optional<double> skipSeconds;
     char lang = 0;
 };
 
@@ -136,11 +142,19 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
     } else if (name == "--out-device") {
         return integer(o.outDevice, 0, 2);
     } else if (name == "--points") {
-        const std::string error = integer(o.points, 512, 4096);
-        if (error.empty() && SpectrumRun::ItemForPoints(*o.points) < 0) {
-            return "--points must be 512, 1024, 2048 or 4096";
+        const auto v = cursor.Take();
+        int n = 0;
+        if (!v || !ParseWholeNumber(*v, n) || SpectrumRun::ItemForPoints(n) < 0) {
+            return "--points must be a power of two from 512 to 1048576";
         }
-        return error;
+        o.points = n;
+    } else if (name == "--skip") {
+        const auto v = cursor.Take();
+        const auto seconds = v ? ParseReal(*v) : std::nullopt;
+        if (!seconds || !std::isfinite(*seconds) || *seconds < 0.0 || *seconds > 1e6) {
+            return "--skip needs a number of seconds from 0 up";
+        }
+        o.skipSeconds = *seconds;
     } else if (name == "--window") {
         const auto v = cursor.Take();
         int n = -1;
@@ -160,7 +174,7 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
     } else if (name == "--average") {
         return integer(o.average, 1, 9999);
     } else if (name == "--rate") {
-        return integer(o.rate, 1000, 200000);
+        return integer(o.rate, 8000, 192000);
     } else if (name == "--bits") {
         const std::string error = integer(o.bits, 8, 24);
         if (error.empty() && *o.bits != 8 && *o.bits != 16 && *o.bits != 24) {
@@ -240,10 +254,33 @@ std::string CheckSpectrumOptions(const SpectrumOptions& o)
         return "--input takes the place of the input device at the file's rate and depth: no --tone, --rate, "
                "--bits or --in-device with it";
     }
+    if (o.skipSeconds && !o.input) {
+        return "--skip needs --input: it starts the analysis later in the file";
+    }
     if (o.fmin && o.fmax && *o.fmin >= *o.fmax) {
         return "--fmin must be below --fmax";
     }
     return "";
+}
+
+/// Every bin of the spectrum the run stored, 0 Hz up to the last below half the rate, one
+/// line each in the form of the diagram's text export (frequency and both levels with two
+/// decimals, CR LF), whatever frequency range the diagram shows.
+std::string BinTable(const DiagramModel& model, int bins, const std::string& separator)
+{
+    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    const auto count = static_cast<std::size_t>(std::clamp(bins, 0, model.Capacity()));
+    std::string text;
+    text.reserve(count * 26);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += FormatFixed(model.FreqArray[i], 2);
+        text += sep;
+        text += FormatFixed(model.Curve1Array[i], 2);
+        text += sep;
+        text += FormatFixed(model.Curve2Array[i], 2);
+        text += "\r\n";
+    }
+    return text;
 }
 
 }  // namespace
@@ -317,10 +354,22 @@ int RunSpectrumCommand(CliContext& ctx)
     // Everything is checked before anything is measured or written.
     if (fileCard != nullptr) {
         const std::size_t needed = static_cast<std::size_t>(fft.FftPoints) * static_cast<std::size_t>(fft.FftAverage);
-        if (fileCard->input.Frames() < needed) {
-            return ctx.Fail(1, *o.input + " holds " + std::to_string(fileCard->input.Frames()) + " frames; " +
-                                   std::to_string(fft.FftAverage) + " blocks of " + std::to_string(fft.FftPoints) +
-                                   " need " + std::to_string(needed));
+        const std::size_t frames = fileCard->input.Frames();
+        const auto skip = static_cast<std::size_t>(std::llround(o.skipSeconds.value_or(0.0) * fileCard->input.Rate()));
+        const std::string blocks =
+            std::to_string(fft.FftAverage) + " blocks of " + std::to_string(fft.FftPoints) + " need " + std::to_string(needed);
+        if (skip >= frames) {
+            return ctx.Fail(1, *o.input + " holds " + std::to_string(frames) + " frames (" +
+                                   FormatFixed(static_cast<double>(frames) / fileCard->input.Rate(), 3) +
+                                   " s): --skip " + FormatFixed(*o.skipSeconds, 3) + " s lies beyond its end");
+        }
+        if (frames - skip < needed) {
+            return ctx.Fail(1, *o.input + " holds " + std::to_string(frames) + " frames" +
+                                   (skip > 0 ? ", " + std::to_string(frames - skip) + " after --skip" : std::string()) +
+                                   "; " + blocks);
+        }
+        if (const std::string error = fileCard->input.Skip(skip); !error.empty()) {
+            return ctx.Fail(1, error);
         }
     }
     if (o.toneHz) {
@@ -391,7 +440,7 @@ int RunSpectrumCommand(CliContext& ctx)
     }
 
     // The results: files first, each whole or not at all, then standard output.
-    const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    const std::string table = BinTable(diagram.model, fft.FftPoints / 2, o.sep.value_or(","));
     std::string png, pngError;
     if (o.png) {
         png = DiagramPicture(diagram.model, pngError);

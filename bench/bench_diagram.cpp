@@ -106,6 +106,24 @@ void BM_DiagramUpdate(benchmark::State& state)
 }
 BENCHMARK(BM_DiagramUpdate)->Arg(4096)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
+// The text export of a 1048576-point spectrum: 524288 lines of frequency and both levels,
+// in seconds per export (the goal is under one).
+void BM_ExportLongSpectrum(benchmark::State& state)
+{
+    EnsureApplication();
+    sonvera::DiagramModel model;
+    QImage image;
+    Fill(model, image, 1 << 20, 0.0f);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const std::string text = model.DiagramText(",");
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_ExportLongSpectrum)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -77,12 +77,12 @@ std::string LevelReadoutText(double d, const std::string& ratioWord)
 DiagramModel::DiagramModel()
 {
     try {
-        FreqArray.assign(MaxDiagramPoints, 0.0f);
-        Curve1Array.assign(MaxDiagramPoints, 0.0f);
-        Curve2Array.assign(MaxDiagramPoints, 0.0f);
+        FreqArray.assign(kInitialPoints, 0.0f);
+        Curve1Array.assign(kInitialPoints, 0.0f);
+        Curve2Array.assign(kInitialPoints, 0.0f);
         PolylineBuffer.assign(kPolylineCapacity, PixelPoint{});
-        slotColumn.assign(MaxDiagramPoints, 0);
-        slotColumnFreq.assign(MaxDiagramPoints, std::numeric_limits<float>::quiet_NaN());
+        slotColumn.assign(kInitialPoints, 0);
+        slotColumnFreq.assign(kInitialPoints, std::numeric_limits<float>::quiet_NaN());
     } catch (const std::bad_alloc&) {
         std::exit(1);  // without point storage the program cannot show any result
     }
@@ -124,8 +124,35 @@ bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex,
     if (lastIndex < -1 || lastIndex >= MaxDiagramPoints) {
         return true;
     }
+    if (HasStorage() && lastIndex >= Capacity() && !GrowStorage(static_cast<std::size_t>(lastIndex) + 1)) {
+        return true;
+    }
     PointCount = lastIndex + 1;
     return !LayoutScreen(true);
+}
+
+bool DiagramModel::GrowStorage(std::size_t points)
+{
+    // A longer measurement than any before: the storage grows to it, once.
+    const auto kept = static_cast<std::size_t>(Capacity());
+    if (points <= kept) {
+        return true;
+    }
+    try {
+        FreqArray.resize(points, 0.0f);
+        Curve1Array.resize(points, 0.0f);
+        Curve2Array.resize(points, 0.0f);
+        slotColumn.resize(points, 0);
+        slotColumnFreq.resize(points, std::numeric_limits<float>::quiet_NaN());
+    } catch (const std::bad_alloc&) {
+        // Back to the size every array had (shrinking never allocates).
+        for (auto* a : {&FreqArray, &Curve1Array, &Curve2Array, &slotColumnFreq}) {
+            a->resize(std::min(a->size(), kept));
+        }
+        slotColumn.resize(std::min(slotColumn.size(), kept));
+        return false;
+    }
+    return true;
 }
 
 void DiagramModel::ClearDiagramData()
@@ -153,7 +180,7 @@ void DiagramModel::ResetDiagramScales()
 
 bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, float freqHz)
 {
-    if (!HasStorage() || values == nullptr || index < 0 || index >= MaxDiagramPoints) {
+    if (!HasStorage() || values == nullptr || index < 0 || index >= Capacity()) {
         return true;
     }
     const auto i = static_cast<std::size_t>(index);
@@ -347,7 +374,7 @@ std::string DiagramModel::GetComment() const
 DiagramResult DiagramModel::KeepResult() const
 {
     DiagramResult r;
-    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, HasStorage() ? MaxDiagramPoints : 0));
+    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity()));
     r.freq.assign(FreqArray.begin(), FreqArray.begin() + static_cast<std::ptrdiff_t>(used));
     r.curve1.assign(Curve1Array.begin(), Curve1Array.begin() + static_cast<std::ptrdiff_t>(used));
     r.curve2.assign(Curve2Array.begin(), Curve2Array.begin() + static_cast<std::ptrdiff_t>(used));
@@ -375,11 +402,13 @@ void DiagramModel::ShowResult(const DiagramResult& r)
         return;
     }
     ClearDiagramData();
+    // The storage may have been given back and made anew since the result was kept.
+    GrowStorage(std::min({r.freq.size(), r.curve1.size(), r.curve2.size()}));
     const std::size_t n = std::min({r.freq.size(), r.curve1.size(), r.curve2.size(), FreqArray.size()});
     std::copy_n(r.freq.begin(), n, FreqArray.begin());
     std::copy_n(r.curve1.begin(), n, Curve1Array.begin());
     std::copy_n(r.curve2.begin(), n, Curve2Array.begin());
-    PointCount = std::clamp(r.PointCount, 0, MaxDiagramPoints);
+    PointCount = std::clamp(r.PointCount, 0, static_cast<int>(n));
     FreqMin = r.FreqMin;
     FreqMax = r.FreqMax;
     LevelMin = r.LevelMin;
@@ -811,7 +840,7 @@ int DiagramModel::CollectCurve(int curve)
     if (!HasStorage()) {
         return 0;
     }
-    const int used = std::clamp(PointCount, 0, MaxDiagramPoints);
+    const int used = std::clamp(PointCount, 0, Capacity());
     int l = 0;
     int m = 0;
     if (!CurveRange(FreqArray.data(), used, FreqMin, FreqMax, l, m)) {
@@ -863,7 +892,7 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
     } else if (separator == "\\n") {
         sep = "\r\n";
     }
-    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    const int used = HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0;
     const std::vector<ShownCurve>& overlays = ShownOverlays();
     const float* const shown1 = ShownValues(1);
     const float* const shown2 = ShownValues(2);
@@ -1354,7 +1383,7 @@ OverlayResult DiagramModel::SetDifference(bool on)
             }
         }
     };
-    const std::size_t used = HasStorage() ? static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints)) : 0;
+    const std::size_t used = HasStorage() ? static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity())) : 0;
     if (Options.DrawCurve1) {
         take(FreqArray.data(), ShownValues(1), used);
     }
@@ -1376,7 +1405,7 @@ OverlayResult DiagramModel::KeepCurves(const std::string& name, std::uint64_t* i
 {
     Overlay o;
     o.name = name;
-    const int used = HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0;
+    const int used = HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0;
     const bool one = Options.DrawCurve1 != 0;
     const bool two = Options.DrawCurve2 != 0;
     if (!one && !two) {
@@ -1494,7 +1523,7 @@ void DiagramModel::UpdateShown() const
         shownCurve2.clear();
         return;
     }
-    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+    const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity()));
     shownCurve1 = Curve1Array;
     shownCurve2 = Curve2Array;
     const bool phase2 = isPhase(Axis2Shown, Axis2Unit);
@@ -1562,7 +1591,7 @@ double DiagramModel::ShownValueAt(const CurveRef& ref, double freqHz) const
         return std::numeric_limits<double>::quiet_NaN();
     }
     if (ref.overlay == 0) {
-        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity()));
         return CurveValueAt(FreqArray.data(), ShownValues(ref.curve), used, freqHz);
     }
     const ShownCurve* c = FindShown(ref);
@@ -1600,7 +1629,7 @@ std::vector<LegendLine> DiagramModel::Legend() const
                          (de ? "Gl\u00E4ttung " : "Smoothing ") + SmoothingName(Smoothing()) + (de ? " Okt." : " oct.")});
     }
     // The measurement's curves that have a point in range.
-    const auto used = static_cast<std::size_t>(HasStorage() ? std::clamp(PointCount, 0, MaxDiagramPoints) : 0);
+    const auto used = static_cast<std::size_t>(HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0);
     for (int curve = 1; curve <= 2; ++curve) {
         if ((curve == 1 ? Options.DrawCurve1 : Options.DrawCurve2) == 0) {
             continue;
@@ -1657,7 +1686,7 @@ CurveRef DiagramModel::ChosenCurve() const
     }
     for (const CurveRef ref : {CurveRef{0, 1}, CurveRef{0, 2}}) {
         if (CurveShown(ref)) {
-            const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+            const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity()));
             const float* v = ShownValues(ref.curve);
             for (std::size_t i = 0; i < used; ++i) {
                 if (FreqArray[i] > 0.0f && std::isfinite(v[i])) {
@@ -1679,7 +1708,7 @@ bool DiagramModel::PeakMarker(const CurveRef& ref)
     double peak = 0.0;
     bool found = false;
     if (ref.overlay == 0) {
-        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, MaxDiagramPoints));
+        const auto used = static_cast<std::size_t>(std::clamp(PointCount, 0, Capacity()));
         found = CurvePeak(FreqArray.data(), ShownValues(ref.curve), used, FreqMin, FreqMax, peakHz, peak);
     } else if (const ShownCurve* c = FindShown(ref)) {
         found = CurvePeak(c->freqHz.data(), c->values.data(), std::min(c->freqHz.size(), c->values.size()),

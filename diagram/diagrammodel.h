@@ -163,7 +163,11 @@ struct DiagramResult {
 /// reference overlay of the curves shown, zooming, and markers on the curves.
 class DiagramModel {
 public:
-    static constexpr int MaxDiagramPoints = 8182;
+    /// Most points per curve: the 524288 bins of a 1048576-point spectrum and the two
+    /// slots the spectrum run prepares beyond them. The storage starts at kInitialPoints
+    /// and grows (once per longer measurement, in PrepareDiagram) up to this.
+    static constexpr int MaxDiagramPoints = 524288 + 2;
+    static constexpr int kInitialPoints = 8182;
     static constexpr int kPolylineCapacity = 16384;
     static constexpr float kUnset = 99.0f;  // a range with both bounds 99 is not set yet
     static constexpr int kScreenFontSize = 8;
@@ -206,6 +210,11 @@ public:
     /// Frees the point storage (window destruction); stores and exports fail afterwards.
     void FreeStorage();
     bool HasStorage() const { return !FreqArray.empty(); }
+    /// Grows every point array to `points` (never shrinks); false, sizes unchanged, when
+    /// the memory is not there.
+    bool GrowStorage(std::size_t points);
+    /// Points the storage holds now.
+    int Capacity() const { return static_cast<int>(FreqArray.size()); }
     /// Counts the changes of the stored points (stores, clearing, freeing), so that a
     /// picture of them knows when it is out of date.
     std::uint64_t PointsGeneration() const { return pointsGeneration; }

@@ -25,7 +25,7 @@ bool ShownLevels(const DiagramModel& model, double& low, double& high)
             }
         }
     };
-    const auto used = static_cast<std::size_t>(std::clamp(model.PointCount, 0, DiagramModel::MaxDiagramPoints));
+    const auto used = static_cast<std::size_t>(std::clamp(model.PointCount, 0, model.Capacity()));
     for (int curve = 1; curve <= 2; ++curve) {
         if ((curve == 1 ? model.Options.DrawCurve1 : model.Options.DrawCurve2) != 0) {
             take(model.ShownValues(curve), used);

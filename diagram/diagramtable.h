@@ -26,9 +26,10 @@ struct DiagramTable {
     const std::vector<float>& Values(int k) const;
 };
 
-/// Longest table file read: 8182 points of three numbers with room for any separator and
-/// blanks (512 bytes a point); more cannot be a table the diagram can hold.
-inline constexpr std::size_t kMaxTableBytes = 4u << 20;
+/// Longest table file read: the 524288 bins of the longest spectrum's export (about 25
+/// bytes a line) with room for wider separators and blanks (128 bytes a point); more cannot
+/// be a table the diagram can hold.
+inline constexpr std::size_t kMaxTableBytes = 64u << 20;
 
 /// Reads a table file: a regular file (no pipe or device), at most kMaxTableBytes.
 /// Returns "" or the reason it could not be read.

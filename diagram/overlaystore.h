@@ -89,7 +89,7 @@ public:
     /// out, its name cut to kMaxNameBytes, a free colour when it has none) and saves it.
     /// NotSaved still keeps it for the session. `id` receives the new overlay's id.
     OverlayResult Keep(int page, Overlay overlay, std::uint64_t* id = nullptr);
-    /// Reads a table file (regular, at most 4 MiB) and keeps it as overlays: one table of
+    /// Reads a table file (regular, at most kMaxTableBytes) and keeps it as overlays: one table of
     /// one or two value columns is one overlay named `name`; a wide table with a header
     /// gives one overlay per named curve (a column "X (2)" after "X" is X's curve 2);
     /// a wide table without one, one overlay of its first two columns. Curve 2 goes on

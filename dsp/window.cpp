@@ -84,8 +84,12 @@ bool IsValidTransformSize(int n) {
     return n >= 2 && n <= kWindowTableSize && (n & (n - 1)) == 0;
 }
 
+bool IsValidSpectrumSize(int n) {
+    return n >= 2 && n <= kMaxSpectrumSize && (n & (n - 1)) == 0;
+}
+
 bool FillWindow(int windowIndex, int n, float* out) {
-    if (!IsWindowIndex(windowIndex) || !IsValidTransformSize(n) || out == nullptr) {
+    if (!IsWindowIndex(windowIndex) || !IsValidSpectrumSize(n) || out == nullptr) {
         return false;
     }
     const WindowCoefficients& c = kCoefficients[static_cast<std::size_t>(windowIndex)];

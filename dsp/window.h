@@ -9,8 +9,13 @@
 namespace sonvera {
 
 constexpr int kWindowCount = 9;
-/// Largest transform size the window table (and the transform) supports.
+/// Largest size of the program's own transform (fft.h).
 constexpr int kWindowTableSize = 8192;
+/// Sizes of the spectrum analyser: its own transform up to kOwnTransformMaxSize points,
+/// single-precision FFTW above, up to kMaxSpectrumSize.
+constexpr int kMinSpectrumSize = 512;
+constexpr int kOwnTransformMaxSize = 4096;
+constexpr int kMaxSpectrumSize = 1 << 20;
 
 /// Item texts of the window choice, in index order.
 constexpr std::array<std::string_view, kWindowCount> kWindowNames = {
@@ -32,10 +37,12 @@ constexpr double kWindowCoherentGain = 0.5;
 
 /// True for a power of two from 2 up to kWindowTableSize.
 bool IsValidTransformSize(int n);
+/// True for a power of two from 2 up to kMaxSpectrumSize (a window or spectrum size).
+bool IsValidSpectrumSize(int n);
 
 /// Writes the n weights of the periodic window (divisor n) into out[0..n-1], scaled to the
 /// coherent gain kWindowCoherentGain exactly. Returns false (out untouched) for an index
-/// outside 0..8 or an invalid size.
+/// outside 0..8 or a size IsValidSpectrumSize refuses.
 bool FillWindow(int windowIndex, int n, float* out);
 
 /// The shape of a window's spectrum, from its coefficients (exact for periodic windows of

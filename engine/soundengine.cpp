@@ -339,14 +339,33 @@ int SoundEngine::OpenCapture(int frames, std::uint32_t userValue)
     DeviceFormat& device = CurrentIn();
     RefreshFormat(device);
     const WaveFormat& format = device.Format;
-    // The block must fit the device buffer and the sample buffer.
-    if (frames <= 0 || frames > kMaxCaptureFrames ||
-        static_cast<std::uint64_t>(frames) * format.BlockAlign > kDeviceBufferBytes) {
+    if (frames <= 0 || frames > kMaxCaptureFrames || format.BlockAlign == 0) {
         engineError_ = static_cast<int>(kMmInvalidParam);
         return engineError_;
     }
     captureFrames_ = frames;
     captureUser_ = userValue;
+    // A longer block or a wider format than before: the buffers grow to it once.
+    const auto needBytes = static_cast<std::uint64_t>(frames) * format.BlockAlign;
+    const auto needValues = static_cast<std::size_t>(frames) * 2u;
+    if (needBytes > captureCapacityBytes_) {
+        std::unique_ptr<char[]> grown(new (std::nothrow) char[needBytes]());
+        if (!grown) {
+            engineError_ = 3;
+            return 3;
+        }
+        captureBuffer_ = std::move(grown);
+        captureCapacityBytes_ = static_cast<std::uint32_t>(needBytes);
+    }
+    if (needValues > sampleCapacity_) {
+        std::unique_ptr<float[]> grown(new (std::nothrow) float[needValues]());
+        if (!grown) {
+            engineError_ = 3;
+            return 3;
+        }
+        sampleBuffer_ = std::move(grown);
+        sampleCapacity_ = needValues;
+    }
 
     const auto deviceId = static_cast<unsigned>(inDeviceIndex_);
     MmResult r = layer_.WaveInOpen(nullptr, deviceId, format, nullptr, kWaveOpenQuery);
@@ -396,6 +415,8 @@ int SoundEngine::OpenCapture(int frames, std::uint32_t userValue)
     // Started before the call: the instant clock completes the block inside it.
     captureStarted_ = true;
     blockInFlight_ = true;
+    captureStartedAt_ = std::chrono::steady_clock::now();
+    captureSeconds_ = format.SamplesPerSec > 0 ? static_cast<double>(frames) / format.SamplesPerSec : 0.0;
     r = layer_.WaveInStart(inHandle_);
     if (r != kMmNoError) {
         captureStarted_ = false;
@@ -463,6 +484,32 @@ void SoundEngine::RecordAgain()
     }
 }
 
+void SoundEngine::CancelCapture()
+{
+    if (!blockInFlight_ || !Started()) {
+        return;
+    }
+    CloseCaptureForShutdown();
+    // The buffer the reset handed back is reported like a finished block; that completion
+    // belongs to the cancelled block and must not reach the handler.
+    ++session_;
+    captureSeconds_ = 0.0;
+}
+
+double SoundEngine::CaptureSeconds() const
+{
+    return blockInFlight_ ? captureSeconds_ : 0.0;
+}
+
+double SoundEngine::CaptureSecondsRecorded() const
+{
+    if (!blockInFlight_) {
+        return 0.0;
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - captureStartedAt_;
+    return std::min(elapsed.count(), captureSeconds_);
+}
+
 const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount, std::uint32_t& userValue)
 {
     engineError_ = 0;
@@ -508,12 +555,12 @@ const float* SoundEngine::TakeCapturedBlock(int& valueCount, int& overloadCount,
     }
 
     // Read after the reset: a block taken early is then no longer being written.
-    const std::uint32_t bytesRecorded = std::min(h.bytesRecorded, kDeviceBufferBytes);
+    const std::uint32_t bytesRecorded = std::min(h.bytesRecorded, captureCapacityBytes_);
     // The depth the block was recorded with, even if the setting changed meanwhile.
     const ConvertedBlock block =
         ConvertCapturedBlock(reinterpret_cast<const std::uint8_t*>(captureBuffer_.get()),
                              bytesRecorded, capturedBits_, CurrentIn().SwapFlag,
-                             sampleBuffer_.get(), kSampleBufferValues);
+                             sampleBuffer_.get(), sampleCapacity_);
     blockValueCount_ = block.valueCount;
     overloadCount_ = block.overloadCount;
     valueCount = block.valueCount;
@@ -750,6 +797,7 @@ int SoundEngine::InitSoundEngine()
         captureHeader_.reset(allocate([] { return new (std::nothrow) WaveHeader(); }));
         if (captureHeader_) {
             captureBuffer_.reset(allocate([] { return new (std::nothrow) char[kDeviceBufferBytes](); }));
+            captureCapacityBytes_ = captureBuffer_ ? kDeviceBufferBytes : 0;
         }
         if (captureBuffer_) {
             playbackHeader_.reset(allocate([] { return new (std::nothrow) WaveHeader(); }));
@@ -759,6 +807,7 @@ int SoundEngine::InitSoundEngine()
         }
         if (playbackBuffer_) {
             sampleBuffer_.reset(allocate([] { return new (std::nothrow) float[kSampleBufferValues](); }));
+            sampleCapacity_ = sampleBuffer_ ? kSampleBufferValues : 0;
         }
         if (!sampleBuffer_) {
             FreeBuffers();
@@ -806,6 +855,8 @@ void SoundEngine::FreeBuffers()
     playbackHeader_.reset();
     playbackBuffer_.reset();
     sampleBuffer_.reset();
+    captureCapacityBytes_ = 0;
+    sampleCapacity_ = 0;
     lastCompletedHeader_ = nullptr;
 }
 

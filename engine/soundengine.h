@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,8 +50,10 @@ public:
     static constexpr int kAuxLineCount = 10;
     /// Number of selectable devices of each kind.
     static constexpr int kDeviceSlots = 3;
-    /// Largest frame count of one captured block (the sample buffer's pairs).
-    static constexpr int kMaxCaptureFrames = 8190;
+    /// Largest frame count of one captured block. The capture and sample buffers start
+    /// at 65520 bytes and 16380 values and grow when a longer block or a wider format
+    /// asks for more (never per block: only when the size or the format changes).
+    static constexpr int kMaxCaptureFrames = 1 << 20;
     /// Engine error: the input device could not be closed after a block.
     static constexpr int kEngineCloseFailed = 9;
     /// Engine error: the input device kept losing frames (kMaxLostBlocksInRow blocks in
@@ -143,6 +146,15 @@ public:
     /// The last round trip measured for the current devices and formats, seconds; a
     /// negative value when unknown.
     double RoundTripSeconds() const;
+    /// STOP during a block: resets and closes the input device at once and drops the
+    /// block; its completion, if still on its way, is ignored. Nothing happens when no
+    /// block is in flight.
+    void CancelCapture();
+    /// Of the block in flight: its length and how much of it has been recorded, in
+    /// seconds at the block's rate (the device records in real time from its start);
+    /// both 0 when no block is in flight.
+    double CaptureSeconds() const;
+    double CaptureSecondsRecorded() const;
 
     const float* SampleBuffer() const { return sampleBuffer_.get(); }
     int BlockValueCount() const { return blockValueCount_; }
@@ -309,6 +321,10 @@ private:
     std::unique_ptr<WaveHeader> captureHeader_;
     std::unique_ptr<char[]> captureBuffer_;
     std::unique_ptr<float[]> sampleBuffer_;
+    std::uint32_t captureCapacityBytes_ = 0;  // of captureBuffer_
+    std::size_t sampleCapacity_ = 0;          // values of sampleBuffer_
+    std::chrono::steady_clock::time_point captureStartedAt_{};
+    double captureSeconds_ = 0.0;  // length of the block in flight
     WaveInHandle inHandle_{};
     bool captureOpen_ = false;
     bool captureStarted_ = false;

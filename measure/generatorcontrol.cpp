@@ -187,16 +187,28 @@ void GeneratorControl::GstopClick()
     SetLevelControlsEnabled(true);
 }
 
+int GeneratorMaxHz(int outputRateHz)
+{
+    return std::max(kGeneratorMaxHz, static_cast<int>(0.45 * outputRateHz));
+}
+
+int GeneratorControl::MaxHz() const
+{
+    int in = 0, out = 0;
+    engine_.GetSampleRates(in, out);
+    return GeneratorMaxHz(out);
+}
+
 void GeneratorControl::StepFrequency(int delta)
 {
     const int f = gen_.GenFrequency + delta;
-    if (f >= kGeneratorMinHz && f <= kGeneratorMaxHz) {
+    if (f >= kGeneratorMinHz && f <= MaxHz()) {
         gen_.GenFrequency = f;
     }
     ApplyGenerator(false);
 }
 
-std::optional<int> GeneratorControl::ParseTypedFrequency(const std::string& text)
+std::optional<int> GeneratorControl::ParseTypedFrequency(const std::string& text, int maxHz)
 {
     std::string number = text;
     while (!number.empty() && (number.back() == ' ' || number.back() == '\t')) {
@@ -210,7 +222,7 @@ std::optional<int> GeneratorControl::ParseTypedFrequency(const std::string& text
         }
     }
     int f = 0;
-    if (!ParseDialogInteger(number, f) || f < kGeneratorMinHz || f > kGeneratorMaxHz) {
+    if (!ParseDialogInteger(number, f) || f < kGeneratorMinHz || f > maxHz) {
         return std::nullopt;
     }
     return f;
@@ -225,7 +237,7 @@ void GeneratorControl::GfreqTextChange(const std::string& text)
 
 bool GeneratorControl::GfreqTextCommit(const std::string& text)
 {
-    const std::optional<int> f = ParseTypedFrequency(text);
+    const std::optional<int> f = ParseTypedFrequency(text, MaxHz());
     if (!f) {
         return false;
     }

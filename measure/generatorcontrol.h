@@ -39,9 +39,11 @@ struct GeneratorDisplay {
     std::string volumeLabel = "100%";       // `Label3`
 };
 
-/// Lowest and highest frequency the window sets, Hz.
+/// Lowest and highest frequency the window sets, Hz; at output rates above 62222 Hz the
+/// highest is 0.45 of the rate instead (86400 Hz at 192000 Hz).
 inline constexpr int kGeneratorMinHz = 10;
 inline constexpr int kGeneratorMaxHz = 28000;
+int GeneratorMaxHz(int outputRateHz);
 
 /// The generator window's logic.
 class GeneratorControl {
@@ -72,12 +74,14 @@ public:
     /// A keystroke in `GfreqText`: the text changes, nothing plays yet.
     void GfreqTextChange(const std::string& text);
     /// The typed text takes effect (the field was left, Enter, or a pause in typing):
-    /// a frequency of 10..28000 Hz, with or without the unit "Hz", becomes
+    /// a frequency of 10..MaxHz() Hz, with or without the unit "Hz", becomes
     /// `GenFrequency` and restarts a playing signal. Returns false for any other text,
     /// which changes nothing.
     bool GfreqTextCommit(const std::string& text);
     /// The frequency `text` names, or nothing when it names none the window takes.
-    static std::optional<int> ParseTypedFrequency(const std::string& text);
+    static std::optional<int> ParseTypedFrequency(const std::string& text, int maxHz = kGeneratorMaxHz);
+    /// The highest frequency the window sets at the current output rate.
+    int MaxHz() const;
     void ScrollBar4Scroll(int position);  // left level
     void ScrollBar1Scroll(int position);  // right level
     void PhLChange(const std::string& text);

@@ -1,5 +1,6 @@
 #include "measure/runstatus.h"
 
+#include "config/numberformat.h"
 #include "measure/generatorcontrol.h"
 
 namespace sonvera {
@@ -21,6 +22,8 @@ struct StatusWords {
     const char* reasons[8];  // by Refusal
     const char* notTaken;
     const char* locked;
+    const char* recordedOf;  // between the recorded and the total seconds
+    const char* recordedEnd;
 };
 
 const StatusWords kGerman{
@@ -41,6 +44,8 @@ const StatusWords kGerman{
      "gesperrt, solange das Wobbeln spielt (erst STOP)", "keine Frequenz eingestellt", ""},
     " nicht übernommen (",
     "Gesperrt, solange eine Messung läuft",
+    " s von ",
+    " s aufgenommen",
 };
 
 const StatusWords kEnglish{
@@ -60,6 +65,8 @@ const StatusWords kEnglish{
      "locked while the sweep plays (press STOP first)", "no frequency set", ""},
     " not taken (",
     "Locked while a measurement runs",
+    " s of ",
+    " s recorded",
 };
 
 const StatusWords& WordsFor(char language)
@@ -97,13 +104,16 @@ std::string RunStatusText(const RunReport& r, char language)
         return name + ": " + std::to_string(r.freqHz) + " Hz" + w.aboveHalfRate;
     case RunEvent::DeviceError:
         return name + w.deviceError + r.detail + ")";
+    case RunEvent::Recording:
+        return name + ": " + FormatFixed(r.recordedSeconds, 1) + w.recordedOf + FormatFixed(r.totalSeconds, 1) +
+               w.recordedEnd;
     case RunEvent::Refused:
         break;
     }
     const std::string control = r.control.empty() ? name : r.control;
     if (r.refusal == Refusal::InvalidFrequency) {
         return control + ": \"" + r.detail + "\"" + w.notTaken + std::to_string(kGeneratorMinHz) + ".." +
-               std::to_string(kGeneratorMaxHz) + " Hz)";
+               std::to_string(r.freqHz > kGeneratorMaxHz ? r.freqHz : kGeneratorMaxHz) + " Hz)";
     }
     return control + ": " + w.reasons[static_cast<int>(r.refusal)];
 }

@@ -18,6 +18,7 @@ enum class RunEvent {
     AboveHalfRate,   // a sweep step at `freqHz` lies above half the sample rate
     DeviceError,     // ended by the sound device; `detail` holds the device's error text
     Refused,         // a command did nothing; `refusal` says why, `control` names it
+    Recording,       // a long block: `recordedSeconds` of `totalSeconds` are recorded
 };
 
 enum class Refusal {
@@ -44,6 +45,8 @@ struct RunReport {
     Refusal refusal = Refusal::None;
     std::string control;  // caption of the refused control; empty: the measurement's name
     std::string detail;
+    double recordedSeconds = 0.0;
+    double totalSeconds = 0.0;
 };
 
 /// The text of `report` in German ('D') or English (any other letter).

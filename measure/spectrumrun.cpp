@@ -7,6 +7,7 @@
 #include <span>
 
 #include "config/numberformat.h"
+#include "dsp/window.h"
 #include "engine/soundengine.h"
 #include "measure/prompt.h"
 
@@ -75,23 +76,48 @@ void SpectrumRun::SetLanguage(char language)
 
 int SpectrumRun::PointsForItem(int index)
 {
-    switch (index) {
-    case 0: return 512;
-    case 2: return 2048;
-    case 3: return 4096;
-    default: return 1024;
+    if (index < 0 || index >= kPointsItemCount) {
+        return 1024;
     }
+    return kMinSpectrumSize << index;
 }
 
 int SpectrumRun::ItemForPoints(int points)
 {
-    switch (points) {
-    case 512: return 0;
-    case 1024: return 1;
-    case 2048: return 2;
-    case 4096: return 3;
-    default: return -1;
+    for (int index = 0; index < kPointsItemCount; ++index) {
+        if (PointsForItem(index) == points) {
+            return index;
+        }
     }
+    return -1;
+}
+
+bool SpectrumRun::SizeArrays(int points)
+{
+    // Room for one block of the size (at least the arrays' first size), sums for its bins.
+    const auto values = static_cast<std::size_t>(std::max(points, kArrayValues));
+    const auto bins = static_cast<std::size_t>(std::max(points / 2, kArrayValues));
+    try {
+        for (std::vector<float>* a : {&SpectrumLeft, &SpectrumRight, &WeightedLeft, &WeightedRight}) {
+            a->assign(values, 0.0f);
+        }
+        for (std::vector<double>* a : {&SumLeft, &SumRight, &WeightedSumLeft, &WeightedSumRight}) {
+            a->assign(bins, 0.0);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+double SpectrumRun::BlockSeconds() const
+{
+    return Running ? engine_.CaptureSeconds() : 0.0;
+}
+
+double SpectrumRun::BlockSecondsRecorded() const
+{
+    return Running ? engine_.CaptureSecondsRecorded() : 0.0;
 }
 
 int SpectrumRun::InputRate() const
@@ -116,16 +142,10 @@ void SpectrumRun::RefreshInputLabels()
 void SpectrumRun::EnterSpectrumPage()
 {
     FftSettings& fft = settings_.Fft;
-    try {
-        SpectrumLeft.assign(kArrayValues, 0.0f);
-        SpectrumRight.assign(kArrayValues, 0.0f);
-        SumLeft.assign(kArrayValues, 0.0);
-        SumRight.assign(kArrayValues, 0.0);
-        WeightedLeft.assign(kArrayValues, 0.0f);
-        WeightedRight.assign(kArrayValues, 0.0f);
-        WeightedSumLeft.assign(kArrayValues, 0.0);
-        WeightedSumRight.assign(kArrayValues, 0.0);
-    } catch (const std::bad_alloc&) {
+    if (ItemForPoints(fft.FftPoints) < 0) {
+        fft.FftPoints = 1024;
+    }
+    if (!SizeArrays(fft.FftPoints)) {
         Prompts().Show(Prompt{PromptKind::Error, "Memory Error ( <256k )", false, 0});
         view_.CloseMainWindow();
         return;
@@ -135,12 +155,7 @@ void SpectrumRun::EnterSpectrumPage()
     view_.SelectRunMode(1);
     RunMode = 1;
     view_.SelectFftWindow(fft.FftWindow);
-    int item = ItemForPoints(fft.FftPoints);
-    if (item < 0) {
-        item = 1;
-        fft.FftPoints = 1024;
-    }
-    view_.SelectFftPointsItem(item);
+    view_.SelectFftPointsItem(ItemForPoints(fft.FftPoints));
 
     RefreshInputLabels();
 
@@ -198,6 +213,7 @@ void SpectrumRun::LeaveSpectrumPage()
     weightedBlocks_ = 0;
     SpectrumPageActive = false;
     if (Running) {
+        engine_.CancelCapture();  // the next page must not inherit a long block
         view_.ReportRun({Measurement::Spectrum, RunEvent::Stopped});
     }
     SetRunning(false);
@@ -277,6 +293,8 @@ void SpectrumRun::StopButtonClick()
 {
     settings_.Fft.FftComment = Cut(diagram_.GetComment(), kLineMaxChars);
     if (Running) {
+        // A long block would keep the device for seconds: it ends now, unanalysed.
+        engine_.CancelCapture();
         view_.ReportRun({Measurement::Spectrum, RunEvent::Stopped});
     }
     SetRunning(false);
@@ -491,7 +509,7 @@ void SpectrumRun::SpectrumBlockDone()
     // A block recorded with another size than the arrays were built for (the page was
     // left and entered again meanwhile) is not analysed.
     const bool usable = block != nullptr && Running && SpectrumPageActive && valueCount >= 2 &&
-                        valueCount / 2 <= kArrayValues;
+                        static_cast<std::size_t>(valueCount / 2) <= SpectrumLeft.size();
     if (usable) {
         ++blocksTaken_;
         view_.SetOverloadLabel(overloads != 0 ? "Over " + std::to_string(overloads) : std::string("."));
@@ -569,7 +587,15 @@ void SpectrumRun::RunningGroupClick(int index)
 
 void SpectrumRun::FFTpointsgroupClick(int index)
 {
-    settings_.Fft.FftPoints = PointsForItem(index);
+    const int points = PointsForItem(index);
+    // The page's arrays follow the size (while the page is current; entering sizes them).
+    if (SpectrumPageActive && points != settings_.Fft.FftPoints && !SizeArrays(points)) {
+        SizeArrays(settings_.Fft.FftPoints);
+        ShowWarningPrompt("Memory Error");
+        view_.SelectFftPointsItem(ItemForPoints(settings_.Fft.FftPoints));
+        return;
+    }
+    settings_.Fft.FftPoints = points;
     diagram_.ClearDiagramData();
     transform_.BuildWindowTable(settings_.Fft.FftWindow, settings_.Fft.FftPoints);
     std::fill(SumLeft.begin(), SumLeft.end(), 0.0);

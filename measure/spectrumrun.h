@@ -105,8 +105,11 @@ inline constexpr int kDeviceErrorHelpContext = 17;
 /// The spectrum measurement run of the analyser page (all on one thread).
 class SpectrumRun {
 public:
-    /// Values in the page's arrays (16380 single-precision reals each).
+    /// Values in the page's arrays at least (16380 single-precision reals each); sizes
+    /// beyond get arrays of their own length, made when the size changes.
     static constexpr int kArrayValues = 16380;
+    /// Items of the FFT size choice: 512, 1024, ..., 1048576 points.
+    static constexpr int kPointsItemCount = 12;
     /// Longest result line and comment, in characters.
     static constexpr std::size_t kLineMaxChars = 120;
 
@@ -160,13 +163,21 @@ public:
     /// Results shown since construction (completed averages).
     int ResultsShown() const { return resultsShown_; }
 
-    /// The items of the FFT size group and the sizes they stand for.
+    /// The items of the FFT size choice (0 = 512 .. 11 = 1048576) and the sizes they stand
+    /// for; an item outside stands for 1024, a size that is no item gives -1.
     static int PointsForItem(int index);
     static int ItemForPoints(int points);
+
+    /// The block being recorded for the run: its length and how much of it is recorded,
+    /// in seconds (0 and 0 while none is).
+    double BlockSeconds() const;
+    double BlockSecondsRecorded() const;
 
 private:
     int InputRate() const;
     int InputBits() const;
+    /// (Re)makes the page's arrays for a size; false when they cannot be had.
+    bool SizeArrays(int points);
     void ComposeResultLines();
     /// What follows the reading when blocks with gaps were recorded again ("" if none).
     static std::string DroppedText(const SpectrumTexts& t, int dropped);

@@ -45,8 +45,9 @@ std::string MeasuringTimeText(int outputRateHz, int inputBits);
 /// The dialog's logic on a working copy of the sweep record.
 class SweepSettingsModel {
 public:
-    /// Highest sweep frequency the dialog accepts, Hz.
-    static constexpr int kMaxFrequency = 55200;
+    /// Highest sweep frequency the dialog accepts, Hz: 0.45 of the highest rate, 192000 Hz
+    /// (a sweep still ends at half the rate it runs at).
+    static constexpr int kMaxFrequency = 86400;
 
     /// Copies `record` into the working copy, shows it, fills the correction file labels
     /// and the measuring time.

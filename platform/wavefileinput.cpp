@@ -178,6 +178,21 @@ std::string WaveFileInput::Load(const std::string& path, std::size_t maxFrames)
     return "";
 }
 
+std::string WaveFileInput::Skip(std::size_t frames)
+{
+    if (!source_ || frames > frames_) {
+        return path_ + ": cannot start " + std::to_string(frames) + " frames in (the file holds " +
+               std::to_string(frames_) + ")";
+    }
+    if (sf_seek(source_->file, static_cast<sf_count_t>(frames), SEEK_SET) < 0) {
+        return path_ + ": cannot start " + std::to_string(frames) + " frames in (" + sf_strerror(source_->file) + ")";
+    }
+    samples_.clear();
+    next_ = 0;
+    framesRead_ = frames;
+    return "";
+}
+
 void WaveFileInput::FillBlock(char* data, std::uint32_t bytesRecorded, const WaveFormat& format)
 {
     const int bits = format.BitsPerSample;

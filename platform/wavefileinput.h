@@ -41,6 +41,10 @@ public:
     /// The frames read by Load, interleaved left, right, full scale 1.0.
     const std::vector<float>& Samples() const { return samples_; }
 
+    /// After Open: the next block starts `frames` frames into the file (they are passed
+    /// over, not read). Returns "" or the reason (beyond the end, or a failed seek).
+    std::string Skip(std::size_t frames);
+
     /// Overwrites the whole frames of a recorded block (`bytesRecorded` bytes at `data`)
     /// with the next frames of the file in `format` (8, 16 or 32 bits, 2 channels);
     /// after the last frame of the file the block is filled with silence.

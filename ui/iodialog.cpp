@@ -18,9 +18,12 @@ namespace {
 
 constexpr int kColumnX[3] = {110, 160, 210};
 constexpr int kFirstRowY = 44;
-constexpr int kRowPitch = 24;
+constexpr int kRowPitch = 22;
 
-const char* const kRowNames[7] = {"8", "11", "22", "32", "44", "48", "u"};
+const char* const kRowNames[TIOdialog::kRowCount] = {"8", "11", "22", "32", "44", "48", "88", "96", "176", "192", "u"};
+// Below the rows: the swap check box, then the buttons.
+constexpr int kCheckBoxY = kFirstRowY + TIOdialog::kRowCount * kRowPitch + 4;
+constexpr int kButtonY = kCheckBoxY + 36;
 
 /// Unchecks a radio button, also one that its siblings keep exclusive.
 void Uncheck(QRadioButton* button)
@@ -48,20 +51,20 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
     setObjectName(QStringLiteral("TIOdialog"));
     setProperty("helpContext", kHelpContext);  // the page F1 opens
     setWindowTitle(QStringLiteral("Wave input options"));
-    setFixedSize(360, 300);
+    setFixedSize(360, kButtonY + 40);
 
     Caption(this, QStringLiteral("Sample rate"), 10, 4, 90)->setObjectName(QStringLiteral("Label1"));
     Caption(this, QStringLiteral("Bits/Sample"), kColumnX[0], 4, 140)->setObjectName(QStringLiteral("Label2"));
     for (int c = 0; c < 3; ++c) {
         Caption(this, QString::number(kBits[static_cast<std::size_t>(c)]), kColumnX[c], 22, 40);
     }
-    for (int r = 0; r < 7; ++r) {
+    for (int r = 0; r < kRowCount; ++r) {
         const int y = kFirstRowY + r * kRowPitch;
-        Caption(this, r < 6 ? QString::number(kRates[static_cast<std::size_t>(r)]) + QStringLiteral(" Hz")
-                            : QStringLiteral("User"),
+        Caption(this, r < kUserRow ? QString::number(kRates[static_cast<std::size_t>(r)]) + QStringLiteral(" Hz")
+                                   : QStringLiteral("User"),
                 10, y, 70);
     }
-    const int userY = kFirstRowY + 6 * kRowPitch;
+    const int userY = kFirstRowY + kUserRow * kRowPitch;
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(48, userY, 52, 20);
@@ -69,12 +72,12 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
     Edit1->setStyleSheet(QStringLiteral("background: yellow"));
     Caption(this, QStringLiteral("Hz"), 260, userY, 30);
 
-    // The twenty grouped buttons share one plain container; the 8-bit user button stands
+    // The thirty-two grouped buttons share one plain container; the 8-bit user button stands
     // on a small panel of its own beside it: it is no member of their group and may stay
     // checked beside one of them.
     auto* grid = new QWidget(this);
     grid->setObjectName(QStringLiteral("Grid"));
-    grid->setGeometry(0, 0, width(), 220);
+    grid->setGeometry(0, 0, width(), kCheckBoxY - 2);
     grid->lower();  // below the captions and the user rate field
     auto* panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("Panel1"));
@@ -82,8 +85,8 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
     panel->setGeometry(kColumnX[0] - 4, userY - 2, 28, 24);
 
     for (int c = 0; c < 3; ++c) {
-        for (int r = 0; r < 7; ++r) {
-            const bool own = c == 0 && r == 6;
+        for (int r = 0; r < kRowCount; ++r) {
+            const bool own = c == 0 && r == kUserRow;
             auto* b = new QRadioButton(own ? static_cast<QWidget*>(panel) : grid);
             const std::string name = std::string("b") + kRowNames[r] + std::to_string(kBits[static_cast<std::size_t>(c)]);
             b->setObjectName(QString::fromStdString(name));
@@ -98,12 +101,12 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
 
     CheckBox1 = new QCheckBox(this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(10, 222, 300, 20);
+    CheckBox1->setGeometry(10, kCheckBoxY, 300, 20);
 
     auto button = [this](const char* name, const char* text, int x) {
         auto* b = new QPushButton(QString::fromLatin1(text), this);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(x, 260, 90, 28);
+        b->setGeometry(x, kButtonY, 90, 28);
         b->setAutoDefault(false);
         return b;
     };
@@ -124,7 +127,7 @@ TIOdialog::TIOdialog(SoundEngine& engine, QWidget* parent)
 
 QRadioButton* TIOdialog::Button(int column, int row) const
 {
-    if (column < 0 || column > 2 || row < 0 || row > 6) {
+    if (column < 0 || column > 2 || row < 0 || row >= kRowCount) {
         return nullptr;
     }
     return buttons_[static_cast<std::size_t>(column)][static_cast<std::size_t>(row)];
@@ -166,9 +169,9 @@ void TIOdialog::FormActivate()
     bool checked = false;
     for (int c = 0; c < 3; ++c) {
         const int bits = kBits[static_cast<std::size_t>(c)];
-        for (int r = 0; r < 7; ++r) {
+        for (int r = 0; r < kRowCount; ++r) {
             QRadioButton* b = Button(c, r);
-            b->setEnabled(engine_.QueryFormat(RowRate(r), bits, input_));
+            b->setEnabled(RateAllowed(RowRate(r)) && engine_.QueryFormat(RowRate(r), bits, input_));
             Uncheck(b);
             if (!checked && RowRate(r) == rate_ && bits == bits_) {
                 b->setChecked(true);
@@ -181,8 +184,8 @@ void TIOdialog::FormActivate()
 void TIOdialog::EnableUserButtons()
 {
     for (int c = 0; c < 3; ++c) {
-        QRadioButton* b = Button(c, 6);
-        b->setEnabled(engine_.QueryFormat(userRate_, kBits[static_cast<std::size_t>(c)], input_));
+        QRadioButton* b = Button(c, kUserRow);
+        b->setEnabled(RateAllowed(userRate_) && engine_.QueryFormat(userRate_, kBits[static_cast<std::size_t>(c)], input_));
         Uncheck(b);
     }
 }
@@ -201,7 +204,7 @@ void TIOdialog::Edit1Change(const QString& text)
 void TIOdialog::BitBtn1Click()
 {
     for (int c = 0; c < 3; ++c) {
-        for (int r = 0; r < 7; ++r) {
+        for (int r = 0; r < kRowCount; ++r) {
             if (Button(c, r)->isChecked()) {
                 rate_ = RowRate(r);
                 bits_ = kBits[static_cast<std::size_t>(c)];

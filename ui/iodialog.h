@@ -22,8 +22,14 @@ class TIOdialog : public QDialog {
 public:
     /// Help page of the dialog.
     static constexpr int kHelpContext = 14;
-    /// The rates of the six fixed rows; the seventh row is the user rate.
-    static constexpr std::array<int, 6> kRates{8000, 11025, 22050, 32000, 44100, 48000};
+    /// The rates of the ten fixed rows; the row after them is the user rate.
+    static constexpr std::array<int, 10> kRates{8000, 11025, 22050, 32000, 44100, 48000,
+                                                88200, 96000, 176400, 192000};
+    static constexpr int kUserRow = static_cast<int>(kRates.size());
+    static constexpr int kRowCount = kUserRow + 1;
+    /// The user rate's range (a rate outside leaves its buttons disabled).
+    static constexpr int kMinUserRate = 8000;
+    static constexpr int kMaxUserRate = 192000;
     static constexpr std::array<int, 3> kBits{8, 16, 24};
 
     explicit TIOdialog(SoundEngine& engine, QWidget* parent = nullptr);
@@ -42,7 +48,7 @@ public:
     /// The swap check box's text of language 'D' or 'E'; other letters change nothing.
     void SetTexts(char language);
 
-    /// The radio button of a bit depth column (0..2) and row (0..5 fixed rates, 6 user).
+    /// The radio button of a bit depth column (0..2) and row (0..9 fixed rates, 10 user).
     QRadioButton* Button(int column, int row) const;
     int CurrentRate() const { return rate_; }
     int CurrentBits() const { return bits_; }
@@ -55,8 +61,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    int RowRate(int row) const { return row < 6 ? kRates[static_cast<std::size_t>(row)] : userRate_; }
+    int RowRate(int row) const { return row < kUserRow ? kRates[static_cast<std::size_t>(row)] : userRate_; }
     void EnableUserButtons();
+    static bool RateAllowed(int rate) { return rate >= kMinUserRate && rate <= kMaxUserRate; }
 
     SoundEngine& engine_;
     bool input_ = true;
@@ -65,7 +72,7 @@ private:
     int userRate_ = 0;
     std::function<void(int)> helpHandler_;
 
-    std::array<std::array<QRadioButton*, 7>, 3> buttons_{};
+    std::array<std::array<QRadioButton*, kRowCount>, 3> buttons_{};
     QLineEdit* Edit1 = nullptr;
     QCheckBox* CheckBox1 = nullptr;
     QPushButton* BitBtn1 = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTimer>
 
 #include "measure/appmessages.h"
 #include "ui/diagramlink.h"
@@ -59,7 +61,7 @@ void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
         b->setText(Q(windows[i]));
         fftWinButtons_->addButton(b, i);
     }
-    FFTpointsgroup = Place<QGroupBox>(page0, L, "FFTpointsgroup", 136, 4, 104, 118);
+    FFTpointsgroup = Place<QGroupBox>(page0, L, "FFTpointsgroup", 136, 4, 104, 142);
     FFTpointsgroup->setTitle(QStringLiteral("FFT-Punkte"));
     fftPointsButtons_ = new QButtonGroup(page0);
     const char* const sizes[] = {"512", "1024", "2048", "4096"};
@@ -69,13 +71,23 @@ void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
         b->setText(Q(sizes[i]));
         fftPointsButtons_->addButton(b, i);
     }
-    RunningGroup = Place<QGroupBox>(page0, L, "RunningGroup", 136, 126, 104, 110);
+    // The fifth choice: a button without text beside the list of the longer sizes; the
+    // list's entry is the size the button stands for.
+    auto* longer = Place<QRadioButton>(FFTpointsgroup, L, "FFTpointsgroup4", 8, 114, 18, 20);
+    fftPointsButtons_->addButton(longer, 4);
+    FFTpointsCombo = Place<QComboBox>(FFTpointsgroup, L, "FFTpointsCombo", 24, 112, 78, 22);
+    // Narrow padding, so that "1048576" fits beside the button.
+    FFTpointsCombo->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"));
+    for (int item = 4; item < SpectrumRun::kPointsItemCount; ++item) {
+        FFTpointsCombo->addItem(QString::number(SpectrumRun::PointsForItem(item)));
+    }
+    RunningGroup = Place<QGroupBox>(page0, L, "RunningGroup", 136, 150, 104, 86);
     RunningGroup->setTitle(QStringLiteral("Betrieb"));
     runningButtons_ = new QButtonGroup(page0);
     const char* const modes[] = {"einzeln", "fortlaufend", "Trigger"};
     for (int i = 0; i < 3; ++i) {
         const std::string name = "RunningGroup" + std::to_string(i);
-        auto* b = Place<QRadioButton>(RunningGroup, L, name.c_str(), 8, 20 + i * 27, 90, 22);
+        auto* b = Place<QRadioButton>(RunningGroup, L, name.c_str(), 8, 18 + i * 21, 90, 20);
         b->setText(Q(modes[i]));
         runningButtons_->addButton(b, i);
     }
@@ -120,8 +132,16 @@ void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
     QObject::connect(StartButton, &QPushButton::clicked, page0, [this] { run_->StartButtonClick(); });
     QObject::connect(StopButton, &QPushButton::clicked, page0, [this] { run_->StopButtonClick(); });
     QObject::connect(fftWinButtons_, &QButtonGroup::idClicked, page0, [this](int i) { run_->FFTwinGroupClick(i); });
-    QObject::connect(fftPointsButtons_, &QButtonGroup::idClicked, page0,
-                     [this](int i) { run_->FFTpointsgroupClick(i); });
+    QObject::connect(fftPointsButtons_, &QButtonGroup::idClicked, page0, [this](int i) {
+        run_->FFTpointsgroupClick(i < 4 ? i : 4 + FFTpointsCombo->currentIndex());
+    });
+    QObject::connect(FFTpointsCombo, &QComboBox::activated, page0, [this](int i) {
+        fftPointsButtons_->button(4)->setChecked(true);
+        run_->FFTpointsgroupClick(4 + i);
+    });
+    progressTimer_ = new QTimer(page0);
+    progressTimer_->setInterval(250);
+    QObject::connect(progressTimer_, &QTimer::timeout, page0, [this] { ShowBlockProgress(); });
     QObject::connect(runningButtons_, &QButtonGroup::idClicked, page0, [this](int i) { run_->RunningGroupClick(i); });
     QObject::connect(MeasureLeft, &QCheckBox::clicked, page0, [this](bool c) { run_->MeasureLeftClick(c); });
     QObject::connect(MeasureRight, &QCheckBox::clicked, page0, [this](bool c) { run_->MeasureRightClick(c); });
@@ -217,9 +237,26 @@ void SpectrumPage::SelectFftWindow(int index)
 
 void SpectrumPage::SelectFftPointsItem(int index)
 {
+    if (index >= 4 && index < SpectrumRun::kPointsItemCount) {
+        const QSignalBlocker block(FFTpointsCombo);
+        FFTpointsCombo->setCurrentIndex(index - 4);
+        index = 4;
+    }
     if (QAbstractButton* b = fftPointsButtons_->button(index)) {
         b->setChecked(true);
     }
+}
+
+void SpectrumPage::ShowBlockProgress()
+{
+    const double total = run_->BlockSeconds();
+    if (total <= 1.0) {
+        return;  // a block of a second or less needs no progress
+    }
+    RunReport progress{Measurement::Spectrum, RunEvent::Recording};
+    progress.recordedSeconds = run_->BlockSecondsRecorded();
+    progress.totalSeconds = total;
+    host_.ReportRun(progress);
 }
 
 void SpectrumPage::SetInputFormatLabels(const std::string& bits, const std::string& rate)
@@ -267,6 +304,12 @@ void SpectrumPage::CloseMainWindow()
 void SpectrumPage::ReportRun(const RunReport& report)
 {
     host_.ReportRun(report);
+    // While a run goes on, its long blocks show their progress.
+    if (report.event == RunEvent::Running) {
+        progressTimer_->start();
+    } else if (report.event != RunEvent::Refused) {
+        progressTimer_->stop();
+    }
 }
 
 }  // namespace sonvera

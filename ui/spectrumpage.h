@@ -12,6 +12,8 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
+class QTimer;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -61,6 +63,8 @@ public:
     QPushButton* StopButton = nullptr;
     QGroupBox* FFTwinGroup = nullptr;
     QGroupBox* FFTpointsgroup = nullptr;
+    /// The sizes beyond 4096: the fifth choice of the group with its list of sizes.
+    QComboBox* FFTpointsCombo = nullptr;
     QGroupBox* RunningGroup = nullptr;
     QGroupBox* MeasureGroup = nullptr;
     QLabel* Overload = nullptr;
@@ -79,6 +83,8 @@ public:
 
 private:
     void BuildPage(QWidget* page, std::vector<QWidget*>& layout);
+    /// The status line's progress of a block longer than a second.
+    void ShowBlockProgress();
 
     // SpectrumPageView.
     void SetOverloadLabel(const std::string& text) override;
@@ -107,6 +113,7 @@ private:
     QButtonGroup* fftWinButtons_ = nullptr;
     QButtonGroup* fftPointsButtons_ = nullptr;
     QButtonGroup* runningButtons_ = nullptr;
+    QTimer* progressTimer_ = nullptr;
 };
 
 }  // namespace sonvera

@@ -301,6 +301,9 @@ void TWavegen::Report(RunEvent event, Refusal refusal, const std::string& detail
         report.refusal = refusal;
         report.control = event == RunEvent::Refused && refusal != Refusal::InvalidFrequency ? "Start" : "";
         report.detail = detail;
+        if (refusal == Refusal::InvalidFrequency) {
+            report.freqHz = control_.MaxHz();  // the range named in the refusal
+        }
         onReport(report);
     }
 }

@@ -59,8 +59,8 @@ struct StatusRow {
 TEST(CliOptions, EveryCommandChecksItsOptionsAndLimitsBeforeItPrintsOrWrites)
 {
     Scratch s;
-    // A table file far beyond any table of 8182 points.
-    testing::WriteBytes(s.big, std::string(5u << 20, '\n'));
+    // A table file far beyond any table the diagram can hold.
+    testing::WriteBytes(s.big, std::string(65u << 20, '\n'));
     const StatusRow rows[] = {
         // One pass from left to right: a value is a value, whatever it looks like.
         {"plot {TAB} --comment --version --png {OUT}", 0, "3 points\n"},
@@ -74,6 +74,16 @@ TEST(CliOptions, EveryCommandChecksItsOptionsAndLimitsBeforeItPrintsOrWrites)
         {"plot {TAB} --width 100", 2, ""},
         {"plot {TAB} --ymin 5 --ymax 1", 2, ""},
         {"spectrum --input {IN} --bits 24", 2, ""},
+        // Sizes that are no power of two from 512 to 1048576, rates outside 8000..192000, a
+        // start beyond the file's end or without a file.
+        {"spectrum --points 3000", 2, ""},
+        {"spectrum --points 2097152", 2, ""},
+        {"spectrum --points 256", 2, ""},
+        {"spectrum --rate 7999", 2, ""},
+        {"spectrum --rate 192001", 2, ""},
+        {"spectrum --skip 1", 2, ""},
+        {"spectrum --input {IN} --skip -1", 2, ""},
+        {"spectrum --input {IN} --skip 1000", 1, ""},
         // Tones the rate cannot carry, and no frame at all.
         {"spectrum --tone 30000 --rate 44100", 2, ""},
         {"spectrum --tone 22050 --rate 44100", 2, ""},

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,7 +84,7 @@ TEST(SpectrumCommand, ToneShowsAtItsBinAndLevelWithOneLinePerBin)
     // magnitude of a/4, shown as the peak in dBFS, 20 log10(a).
     const SpectrumResult r = RunSpectrum("--tone 11025:-6 --points 4096 --window None");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 2047u);  // bins 1..2047: bin 0 lies below the diagram's lowest frequency
+    ASSERT_EQ(r.lines.size(), 2048u);  // bins 0..2047, whatever range the diagram shows
     std::size_t peak = 0;
     double best = -1e9;
     for (std::size_t i = 0; i < r.lines.size(); ++i) {
@@ -174,7 +175,7 @@ TEST(SpectrumCommand, WaveFileInputIsAnalysedLikeARecording)
     WriteToneWave(wav, 20000, 0.005);  // 1 % third harmonic
     const SpectrumResult r = RunSpectrum("--input '" + wav + "' --thd --points 4096 --window 4 --average 4");
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.lines.size(), 2047u);
+    EXPECT_EQ(r.lines.size(), 2048u);
     ASSERT_EQ(r.resultLine.rfind("THD+N:  LI ", 0), 0u) << r.resultLine;
     const double left = std::atof(r.resultLine.c_str() + r.resultLine.find("Hz ") + 3);
     EXPECT_NEAR(left, -40.0, 0.05) << r.resultLine;  // 1 % reads -40.0 dB
@@ -182,6 +183,83 @@ TEST(SpectrumCommand, WaveFileInputIsAnalysedLikeARecording)
     const std::size_t re = r.resultLine.find(" |  RE ");
     ASSERT_NE(re, std::string::npos);
     EXPECT_EQ(r.resultLine.substr(11, re - 11), r.resultLine.substr(re + 7, re - 11)) << r.resultLine;
+}
+
+/// Writes a stereo 24-bit wave file at 96 kHz: 997 Hz at -1 dBFS plus white noise of RMS
+/// noiseDb on both channels (the same on both). Returns the THD+N an ideal analyser reads
+/// in the band 100 .. 20000 Hz and the mean power of the noise as written (quantised).
+struct NoisyTone {
+    double thdnDb = 0.0;
+    double noisePower = 0.0;
+};
+NoisyTone WriteNoisyTone96(const std::string& path, int frames, double noiseDb)
+{
+    auto u32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<const char*>(&v), 2); };
+    const double rate = 96000.0;
+    std::ofstream o(path, std::ios::binary);
+    const auto bytes = static_cast<std::uint32_t>(frames) * 6u;
+    o.write("RIFF", 4);
+    u32(o, 36 + bytes);
+    o.write("WAVEfmt ", 8);
+    u32(o, 16);
+    u16(o, 1);
+    u16(o, 2);
+    u32(o, 96000);
+    u32(o, 96000 * 6);
+    u16(o, 6);
+    u16(o, 24);
+    o.write("data", 4);
+    u32(o, bytes);
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> noise(0.0, std::pow(10.0, noiseDb / 20.0));
+    const double amplitude = std::pow(10.0, -1.0 / 20.0);
+    const double full = 8388608.0;
+    double tonePower = 0.0, noisePower = 0.0;
+    for (int n = 0; n < frames; ++n) {
+        const double t = amplitude * std::sin(2.0 * 3.14159265358979323846 * 997.0 * n / rate);
+        const auto v = static_cast<std::int32_t>(std::lround((t + noise(rng)) * full));
+        const double e = v / full - t;  // the noise as written
+        tonePower += t * t;
+        noisePower += e * e;
+        for (int c = 0; c < 2; ++c) o.write(reinterpret_cast<const char*>(&v), 3);  // little-endian
+    }
+    tonePower /= frames;
+    noisePower /= frames;
+    // White noise holds its power evenly from 0 to half the rate.
+    const double inBand = noisePower * (20000.0 - 100.0) / (rate / 2.0);
+    return {10.0 * std::log10(inBand / (tonePower + noisePower)), noisePower};
+}
+
+TEST(SpectrumCommand, NoiseFloorAndThdNOfA24BitFileAt96kHzWith65536Points)
+{
+    // -130 dBFS of noise under a -1 dBFS tone, 16 averages of 65536 points through
+    // "Rife-Vinc3" (whose leakage lies far below the noise): THD+N within 0.5 dB of the
+    // samples' own ratio, and the mean power of the bins from 5 to 15 kHz within 1 dB of
+    // what the noise leaves in a bin: 4 * ENBW / N of its power on the scale where a sine's
+    // peak bin reads its amplitude.
+    testing::TempDir dir;
+    const std::string wav = dir.File("f96.wav");
+    constexpr int n = 65536;
+    const NoisyTone ref = WriteNoisyTone96(wav, 16 * n + 1000, -130.0);
+    const SpectrumResult r = RunSpectrum("--input '" + wav + "' --thd --points 65536 --average 16 --window 8");
+    ASSERT_EQ(r.status, 0) << r.resultLine;
+    ASSERT_EQ(r.lines.size(), static_cast<std::size_t>(n / 2));
+    const double thdn = std::atof(r.resultLine.c_str() + r.resultLine.find("Hz ") + 3);
+    EXPECT_NEAR(thdn, ref.thdnDb, 0.5) << r.resultLine << " reference " << ref.thdnDb;
+    double power = 0.0;
+    int bins = 0;
+    for (const std::string& line : r.lines) {
+        const std::vector<double> f = Fields(line, ',');
+        if (f[0] >= 5000.0 && f[0] <= 15000.0) {
+            const double m = std::exp((f[1] - 12.6) / 8.722);  // back from the default scale
+            power += 16.0 * m * m;
+            ++bins;
+        }
+    }
+    const double enbw = 2.6265306;  // of Rife-Vinc3, from its coefficients
+    const double expected = 10.0 * std::log10(ref.noisePower * 4.0 * enbw / n);
+    EXPECT_NEAR(10.0 * std::log10(power / bins), expected, 1.0) << bins;
 }
 
 TEST(SpectrumCommand, ShortMissingOrBrokenWaveFilesAreFailures)

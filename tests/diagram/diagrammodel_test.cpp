@@ -129,6 +129,11 @@ TEST(PrepareDiagram, FailsBeyondTheStorageAndBeforeActivation)
     EXPECT_TRUE(d.PrepareDiagram("", DiagramModel::MaxDiagramPoints, 10, 28000, lo, hi));
     EXPECT_EQ(d.PointCount, 51);  // unchanged
     EXPECT_FALSE(d.PrepareDiagram("", DiagramModel::MaxDiagramPoints - 1, 10, 28000, lo, hi));
+    // The storage grew to the longest spectrum: its last slot takes a point and exports it.
+    EXPECT_EQ(d.Capacity(), DiagramModel::MaxDiagramPoints);
+    const float two[2] = {-1.0f, -2.0f};
+    EXPECT_FALSE(d.StoreDiagramPoint(two, 2, DiagramModel::MaxDiagramPoints - 1, 27000.0f));
+    EXPECT_NE(d.DiagramText(",").find("27000.00,-1.00"), std::string::npos);
 
     DiagramModel never;
     EXPECT_TRUE(never.PrepareDiagram("", 50, 10, 28000, lo, hi));

@@ -103,7 +103,7 @@ TEST(DiagramTable, RejectsWhatIsNoTable)
         big += std::to_string(i + 1) + ",0\n";
     }
     EXPECT_FALSE(ParseDiagramTable(big, 0, t, error));
-    EXPECT_NE(error.find("8182"), std::string::npos);
+    EXPECT_NE(error.find(std::to_string(DiagramModel::MaxDiagramPoints)), std::string::npos);
 }
 
 TEST(DiagramPlot, DrawsATableInPrintModeAndRefusesBadRanges)

@@ -287,11 +287,38 @@ TEST_F(CaptureTest, LateCompletionReachesTheLastHandlerWhichCanStillTakeTheBlock
 TEST_F(CaptureTest, BlockThatDoesNotFitIsRefusedWithInvalidParameter)
 {
     EXPECT_EQ(engine.StartCapture(0, 0, [] {}), static_cast<int>(kMmInvalidParam));
-    EXPECT_EQ(engine.StartCapture(8191, 0, [] {}), static_cast<int>(kMmInvalidParam));
+    EXPECT_EQ(engine.StartCapture(SoundEngine::kMaxCaptureFrames + 1, 0, [] {}), static_cast<int>(kMmInvalidParam));
     EXPECT_EQ(engine.EngineError(), static_cast<int>(kMmInvalidParam));
     EXPECT_FALSE(engine.CaptureOpen());
-    engine.SetFormatBits(24, 24);
-    EXPECT_EQ(Capture(8190).size(), 16380u);  // 65520 bytes, the largest block
+}
+
+TEST_F(CaptureTest, LongBlocksAtEveryDepthComeBackWholeWithTheTone)
+{
+    // The buffers grow to a block far beyond the first 65520 bytes, for 8, 16 and 24 bits.
+    ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(-6, -6)), 0);
+    for (int bits : {24, 16, 8}) {
+        engine.SetFormatBits(bits, bits);
+        const int frames = 176400;  // 4 s, exactly 4000 periods
+        const std::vector<float> v = Capture(frames);
+        ASSERT_EQ(v.size(), 2u * frames) << bits;
+        const double last = test::ToneAmplitude(v.data() + 2 * (frames - 4410), 1, 4410, 1000.0, kRate);
+        EXPECT_NEAR(20.0 * std::log10(last), -6.0, 0.05) << bits;
+    }
+    engine.StopPlayback();
+}
+
+TEST_F(CaptureTest, CancelledBlockClosesTheDeviceAndNeverReachesTheHandler)
+{
+    int calls = 0;
+    ASSERT_EQ(engine.StartCapture(SoundEngine::kMaxCaptureFrames, 0, [&] { ++calls; }), 0);
+    EXPECT_NEAR(engine.CaptureSeconds(), SoundEngine::kMaxCaptureFrames / kRate, 1e-9);
+    EXPECT_LE(engine.CaptureSecondsRecorded(), engine.CaptureSeconds());
+    engine.CancelCapture();
+    port.Pump();
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(engine.CaptureOpen());
+    EXPECT_EQ(engine.CaptureSeconds(), 0.0);
+    EXPECT_EQ(Capture(1024).size(), 2048u);  // the next block records as usual
 }
 
 // ---- Failure paths ---------------------------------------------------------------------

@@ -108,6 +108,20 @@ TEST_F(GeneratorControlTest, CoarseAndFineStepsStayWithinTheRangeWithoutClamping
     EXPECT_FALSE(engine.PlaybackActive());
 }
 
+TEST(GeneratorRange, HighRatesReachTo045OfTheRateAndTheCommonRatesKeep28000)
+{
+    struct Row {
+        int rate;
+        int maxHz;
+    };
+    for (const Row r : {Row{44100, 28000}, Row{48000, 28000}, Row{96000, 43200}, Row{192000, 86400}}) {
+        EXPECT_EQ(GeneratorMaxHz(r.rate), r.maxHz) << r.rate;
+        const int maxHz = GeneratorMaxHz(r.rate);
+        EXPECT_EQ(GeneratorControl::ParseTypedFrequency(std::to_string(r.maxHz), maxHz), r.maxHz) << r.rate;
+        EXPECT_FALSE(GeneratorControl::ParseTypedFrequency(std::to_string(r.maxHz + 1), maxHz)) << r.rate;
+    }
+}
+
 TEST_F(GeneratorControlTest, ATypedFrequencyIsReadWithOrWithoutItsUnitAndOnlyInTheRange)
 {
     struct Row {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -443,6 +444,51 @@ TEST_F(SpectrumRunNoiseTest, NoiseReadsItsLevelFromOneBlockAndFromAHundred)
     run.RunningGroupClick(0);
     EXPECT_NEAR(RightLevelAfter(1), -20.0, 0.4);  // one block of 2048 bins scatters by 0.1 dB
     EXPECT_NEAR(RightLevelAfter(100), -20.0, 0.1);
+}
+
+TEST_F(SpectrumRunTest, LongSizesAreKeptRecordedWholeAndReadTheToneAtTheSameLevel)
+{
+    // The peak of a 1 kHz tone through the Flat-Top window, at 4096 points and beyond: the
+    // same level within 0.05 dB, every bin stored; a size is kept in the settings as it is.
+    GeneratorParams tone;
+    tone.frequencyHz = 1000;
+    tone.levelLeftDb = -6;
+    tone.levelRightDb = -6;
+    ASSERT_EQ(engine.StartPlayback(1000, -1, tone), 0);  // looped for all the blocks
+    settings.Fft.FftWindow = 5;
+    std::vector<double> peaks;
+    for (int points : {4096, 16384, 131072}) {
+        settings.Fft.FftPoints = points;
+        diagram = RecordingDiagram{};
+        run.EnterSpectrumPage();
+        EXPECT_EQ(view.pointsItem, SpectrumRun::ItemForPoints(points));
+        EXPECT_EQ(SpectrumRun::PointsForItem(view.pointsItem), points);
+        run.RunningGroupClick(0);
+        run.StartButtonClick();
+        RunLoop();
+        EXPECT_EQ(settings.Fft.FftPoints, points);
+        ASSERT_EQ(diagram.stores, points / 2) << points;
+        peaks.push_back(*std::max_element(diagram.left.begin(), diagram.left.end()));
+        run.LeaveSpectrumPage();
+    }
+    engine.StopPlayback();
+    for (double peak : peaks) EXPECT_NEAR(peak, peaks[0], 0.05);
+}
+
+TEST_F(SpectrumRunTest, StopEndsALongBlockAtOnceAndNothingOfItIsShown)
+{
+    settings.Fft.FftPoints = 1 << 20;
+    run.EnterSpectrumPage();
+    run.RunningGroupClick(1);
+    run.StartButtonClick();
+    ASSERT_TRUE(run.Running);
+    EXPECT_NEAR(run.BlockSeconds(), (1 << 20) / 48000.0, 1e-9);
+    run.StopButtonClick();
+    EXPECT_FALSE(engine.CaptureOpen());
+    EXPECT_EQ(run.BlockSeconds(), 0.0);
+    RunLoop();
+    EXPECT_EQ(run.BlocksTaken(), 0);
+    EXPECT_EQ(diagram.stores, 0);
 }
 
 /// The right channel passes a device under test with a cubic term: a sine of amplitude x

@@ -114,10 +114,10 @@ TEST_F(SweepSettingsModelTest, OtherSpinsStopAtTheirLimits)
     model.SettleUp();
     EXPECT_EQ(model.Controls.settle, "1");
 
-    record.SweepTo = 55200;
+    record.SweepTo = SweepSettingsModel::kMaxFrequency;  // 86400 Hz: 0.45 of 192000 Hz
     Open();
     model.ToUp();
-    EXPECT_EQ(model.Work().SweepTo, 55200);
+    EXPECT_EQ(model.Work().SweepTo, 86400);
 }
 
 TEST_F(SweepSettingsModelTest, LevelSpinReachesOffAndZeroExactly)
@@ -179,7 +179,7 @@ TEST_F(SweepSettingsModelTest, OkClampsInTheDocumentedOrder)
 {
     Open();
     model.Controls.from = "0";
-    model.Controls.to = "60000";
+    model.Controls.to = "90000";
     model.Controls.settle = "250000";
     model.Controls.level = "-250.5";
     model.Controls.phaseMin = "-400";
@@ -188,7 +188,7 @@ TEST_F(SweepSettingsModelTest, OkClampsInTheDocumentedOrder)
     SweepSettings out;
     model.ReadSweepDialog(out);
     EXPECT_EQ(out.SweepFrom, 1);
-    EXPECT_EQ(out.SweepTo, 55200);
+    EXPECT_EQ(out.SweepTo, 86400);
     EXPECT_EQ(out.SweepSettleTime, 100000);
     EXPECT_EQ(out.SweepLevel, -200.0f);
     EXPECT_EQ(out.SweepPhaseMin, -180.0f);

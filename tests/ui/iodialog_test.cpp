@@ -97,20 +97,36 @@ protected:
     TIOdialog dialog{engine};
 };
 
-TEST_F(WaveFormatDialogTest, TwentyOneNamedButtonsInThreeColumnsWithBu8OnItsOwnPanel)
+TEST_F(WaveFormatDialogTest, ThirtyThreeNamedButtonsInThreeColumnsWithBu8OnItsOwnPanel)
 {
-    const char* const names[3][7] = {{"b88", "b118", "b228", "b328", "b448", "b488", "bu8"},
-                                     {"b816", "b1116", "b2216", "b3216", "b4416", "b4816", "bu16"},
-                                     {"b824", "b1124", "b2224", "b3224", "b4424", "b4824", "bu24"}};
+    const char* const rows[TIOdialog::kRowCount] = {"8", "11", "22", "32", "44", "48", "88", "96", "176", "192", "u"};
     for (int c = 0; c < 3; ++c) {
-        for (int r = 0; r < 7; ++r) {
-            QRadioButton* b = B(names[c][r]);
-            ASSERT_NE(b, nullptr) << names[c][r];
+        for (int r = 0; r < TIOdialog::kRowCount; ++r) {
+            const std::string name = std::string("b") + rows[r] + std::to_string(TIOdialog::kBits[static_cast<std::size_t>(c)]);
+            QRadioButton* b = B(name.c_str());
+            ASSERT_NE(b, nullptr) << name;
             EXPECT_EQ(b, dialog.Button(c, r));
         }
     }
     EXPECT_NE(B("bu8")->parentWidget(), B("b88")->parentWidget());
     EXPECT_EQ(B("bu16")->parentWidget(), B("b88")->parentWidget());
+}
+
+TEST_F(WaveFormatDialogTest, HighRatesAreOfferedAndTheUserRateStopsAt192000)
+{
+    Open(true);
+    for (const char* name : {"b8824", "b9624", "b17624", "b19224"}) {
+        EXPECT_TRUE(B(name)->isEnabled()) << name;  // the virtual card takes up to 200 kHz
+    }
+    B("b19224")->click();
+    TypeUserRate("192001");
+    EXPECT_FALSE(B("bu24")->isEnabled());
+    TypeUserRate("192000");
+    EXPECT_TRUE(B("bu24")->isEnabled());
+    dialog.findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+    int in = 0, out = 0;
+    engine.GetSampleRates(in, out);
+    EXPECT_EQ(in, 192000);
 }
 
 TEST_F(WaveFormatDialogTest, OpensWithTheDevicesFormatCheckedAndEveryFormatItAccepts)

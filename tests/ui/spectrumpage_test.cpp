@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -98,6 +100,30 @@ TEST_F(SpectrumPageTest, SingleRunWithFourAveragesCountsDownAndShowsThePeakAtThe
     // A full-scale tone at a quarter of the rate sits on the extremes every other sample.
     EXPECT_TRUE(Find<QLabel>("Overload")->text().startsWith(QStringLiteral("Over "))) << Find<QLabel>("Overload")->text().toStdString();
     EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(SpectrumPageTest, TheFifthSizeChoiceTakesTheLongerSizesFromItsList)
+{
+    auto* combo = Find<QComboBox>("FFTpointsCombo");
+    auto* fifth = Find<QRadioButton>("FFTpointsgroup4");
+    ASSERT_NE(combo, nullptr);
+    ASSERT_NE(fifth, nullptr);
+    ASSERT_EQ(combo->count(), 8);
+    EXPECT_EQ(combo->itemText(0), QStringLiteral("8192"));
+    EXPECT_EQ(combo->itemText(7), QStringLiteral("1048576"));
+    int& points = program->Main().AppSettings().Fft.FftPoints;
+    combo->setCurrentIndex(7);
+    emit combo->activated(7);
+    EXPECT_EQ(points, 1048576);
+    EXPECT_TRUE(fifth->isChecked());
+    Find<QRadioButton>("FFTpointsgroup1")->click();
+    EXPECT_EQ(points, 1024);
+    fifth->click();  // the list's entry
+    EXPECT_EQ(points, 1048576);
+    // The group fits above the mode group, the list inside it.
+    const QRect group = Find<QGroupBox>("FFTpointsgroup")->geometry();
+    EXPECT_LT(group.bottom(), Find<QGroupBox>("RunningGroup")->geometry().top());
+    EXPECT_LE(combo->geometry().bottom(), group.height());
 }
 
 TEST_F(SpectrumPageTest, ContinuousRunGoesOnUntilStopAndTheLateBlockIsIgnored)

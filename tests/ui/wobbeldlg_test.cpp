@@ -191,10 +191,10 @@ TEST_F(WobbeldlgTest, ArrowButtonsFollowTheSpinRules)
     EXPECT_EQ(TextOf("Eto"), QStringLiteral("20000"));
     Click("SpinButton2Up");
     EXPECT_EQ(TextOf("Eto"), QStringLiteral("20100"));
-    record.SweepTo = 55200;
+    record.SweepTo = 86400;
     Show();
     Click("SpinButton2Up");
-    EXPECT_EQ(TextOf("Eto"), QStringLiteral("55200"));
+    EXPECT_EQ(TextOf("Eto"), QStringLiteral("86400"));
 
     record.SweepSteps = 1000;
     record.SweepLevel = -99.9f;
@@ -270,16 +270,16 @@ TEST_F(WobbeldlgTest, OkClampsWhatTheControlsHold)
     Type(Edit("digPeg"), QStringLiteral("12"));
     Type(Edit("EPmin"), QStringLiteral("-400"));
     Type(Edit("Esteps"), QStringLiteral("0"));
-    Type(Edit("Eto"), QStringLiteral("60000"));
+    Type(Edit("Eto"), QStringLiteral("90000"));
     r = Ok();
     EXPECT_EQ(r.SweepSettleTime, 100000);
     EXPECT_EQ(r.SweepLevel, 0.0f);
     EXPECT_EQ(r.SweepPhaseMin, -180.0f);
     EXPECT_EQ(r.SweepSteps, 1);
-    EXPECT_EQ(r.SweepTo, 55200);
+    EXPECT_EQ(r.SweepTo, 86400);
     // After OK the controls show what was stored.
     EXPECT_EQ(TextOf("Sstart"), QStringLiteral("100000"));
-    EXPECT_EQ(TextOf("Eto"), QStringLiteral("55200"));
+    EXPECT_EQ(TextOf("Eto"), QStringLiteral("86400"));
 }
 
 TEST_F(WobbeldlgTest, OkAndCancelCloseTheDialogAndCancelKeepsTheRecord)
