@@ -157,7 +157,7 @@ TEST_F(EngineRig, LogSweepThroughTheServerIsFlatAndItsDelayTheSameFromRunToRun)
         int over = 0;
         // A recording that lost frames (a busy machine) is never handed out: swept again.
         bool taken = false;
-        for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
+        for (int attempt = 0; attempt < 5 && !taken; ++attempt) {
             int done = 0;
             ASSERT_EQ(engine_->StartPlayRecord(played, played.size() + 24000, [&] { ++done; }), 0);
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
