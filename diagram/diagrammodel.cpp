@@ -16,6 +16,20 @@ namespace sonvera {
 
 namespace {
 
+// The width of a UTF-8 text in the target's font; without a measure, a character width
+// per character.
+int LabelWidth(const DiagramTextMetrics& metrics, const std::string& label)
+{
+    if (metrics.textWidth) {
+        return metrics.textWidth(label);
+    }
+    int w = 0;
+    for (const char c : label) {
+        w += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? metrics.charWidth : 0;
+    }
+    return w;
+}
+
 // Cuts a text to at most n bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(const std::string& text, std::size_t n)
 {
@@ -452,8 +466,19 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
     g.fontSize = fontSize;
     g.topBand = 4 * fontSize;
     g.bottomBand = 5 * fontSize;
-    g.leftBand = 3 * fontSize + fontSize * g.LabelDecimals;
-    g.rightBand = Axis2Shown ? RightAxisBand(width, fontSize, metrics) : fontSize;
+    // The left labels end half a character left of the plot; the wider of the two end
+    // values gets another half character at the edge.
+    int leftWidest = 0;
+    for (const float v : {LevelMin, LevelMax}) {
+        leftWidest = std::max(leftWidest, LabelWidth(metrics, FormatFixed(v, g.LabelDecimals, 3)));
+    }
+    g.leftBand = std::max(3 * fontSize + fontSize * g.LabelDecimals,
+                          std::min(leftWidest + metrics.charWidth, width / 3));
+    // The last frequency label ("20kHz", "22.05kHz" at most) is centred on the plot's
+    // right edge: half of it and half a character lie in the right band.
+    const int endLabelHalf = (LabelWidth(metrics, "20.00kHz") + metrics.charWidth + 1) / 2;
+    g.rightBand = std::max(Axis2Shown ? RightAxisBand(width, fontSize, metrics) : fontSize,
+                           std::min(endLabelHalf, width / 3));
     g.PlotRect = {g.leftBand, g.topBand, width - g.rightBand, height - g.bottomBand};
     g.CharHeight = metrics.charHeight;
     g.CharWidth = metrics.charWidth;
@@ -549,16 +574,7 @@ int DiagramModel::RightAxisBand(int width, int fontSize, const DiagramTextMetric
     // the target, so absurd ranges still leave a plot.
     int widest = 0;
     for (const double v : {static_cast<double>(Level2Min), static_cast<double>(Level2Max)}) {
-        const std::string label = FormatFixed(v, 1, 5) + Axis2Unit;
-        int w = 0;
-        if (metrics.textWidth) {
-            w = metrics.textWidth(label);
-        } else {
-            for (const char c : label) {
-                w += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? metrics.charWidth : 0;
-            }
-        }
-        widest = std::max(widest, w);
+        widest = std::max(widest, LabelWidth(metrics, FormatFixed(v, 1, 5) + Axis2Unit));
     }
     const int band = std::max(4 * fontSize, widest + metrics.charWidth);
     return std::max(fontSize, std::min(band, width / 3));

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 #include "config/numberformat.h"
@@ -47,10 +48,10 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
 
     Label1 = Text(this, "Label1", "Frequenz low", 8, 10, 90);
     Edit1 = Place<QLineEdit>(this, "Edit1", 100, 8, 80, 22);
-    Text(this, "Label5", "Hz", 186, 10, 30);
+    Label5 = Text(this, "Label5", "Hz", 186, 10, 30);
     Label2 = Text(this, "Label2", "Frequenz high", 8, 36, 90);
     Edit2 = Place<QLineEdit>(this, "Edit2", 100, 34, 80, 22);
-    Text(this, "Label6", "Hz", 186, 36, 30);
+    Label6 = Text(this, "Label6", "Hz", 186, 36, 30);
     Label3 = Text(this, "Label3", "Filter", 8, 62, 90);
     ComboBox1 = Place<QComboBox>(this, "ComboBox1", 100, 60, 140, 22);
     for (const Weighting& w : Weightings()) {
@@ -84,6 +85,42 @@ TAnaly::TAnaly(AnalysisSettings& analysis, WeightingFilter& filter, CurveFileLoa
 
     ReadStartFilter(profile_, analysis_, filter_, loader_);
     FillControls();
+    FitToTexts();
+}
+
+void TAnaly::FitToTexts()
+{
+    // The designed places hold; a caption wider than its column pushes the fields right,
+    // and a text wider than the dialog widens it.
+    const auto textWidth = [](const QWidget* w, const QString& text) {
+        return w->fontMetrics().horizontalAdvance(text) + 2;
+    };
+    constexpr int kGap = 6;
+    int captions = 0;
+    for (const QLabel* label : {Label1, Label2, Label3}) {
+        captions = std::max(captions, textWidth(label, label->text()));
+    }
+    const int fieldX = std::max(100, Label1->x() + captions + kGap);
+    for (QLabel* label : {Label1, Label2, Label3}) {
+        label->resize(fieldX - kGap - label->x(), label->height());
+    }
+    Edit1->move(fieldX, Edit1->y());
+    Edit2->move(fieldX, Edit2->y());
+    ComboBox1->move(fieldX, ComboBox1->y());
+    for (QLabel* unit : {Label5, Label6}) {
+        unit->setGeometry(fieldX + Edit1->width() + kGap, unit->y(), textWidth(unit, unit->text()), unit->height());
+    }
+    CheckBox1->resize(std::max(230, CheckBox1->sizeHint().width()), CheckBox1->height());
+    for (QLabel* label : {Label7, Label4}) {
+        label->resize(textWidth(label, label->text()), label->height());
+    }
+    int right = BitBtn3->geometry().right();
+    for (const QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Label6),
+                             static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(CheckBox1),
+                             static_cast<QWidget*>(Label7), static_cast<QWidget*>(Label4)}) {
+        right = std::max(right, w->geometry().right());
+    }
+    setFixedSize(std::max(249, right + 1 + 8), 206);
 }
 
 TAnaly::~TAnaly()
@@ -200,6 +237,7 @@ void TAnaly::SetAnalysisTexts(char language)
     CheckBox1->setText(de ? QStringLiteral("Grundwelle automatisch") : QStringLiteral("Fundamental automatic"));
     Label7->setText(de ? QStringLiteral("Hz manuell") : QStringLiteral("Hz manually"));
     Label4->setText(de ? QStringLiteral("dB Schwellwert Automatik") : QStringLiteral("dB treshhold automatic"));
+    FitToTexts();
 }
 
 }  // namespace sonvera

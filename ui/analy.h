@@ -49,6 +49,9 @@ protected:
 
 private:
     void WriteSection();
+    /// Moves the fields right of the widest caption and widens the dialog so that every
+    /// text of the current language shows whole in the dialog's font.
+    void FitToTexts();
 
     AnalysisSettings& analysis_;
     WeightingFilter& filter_;
@@ -63,6 +66,8 @@ private:
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
     QLabel* Label7;
     QLineEdit* Edit1;
     QLineEdit* Edit2;

@@ -202,14 +202,15 @@ TEST(LayoutDiagram, BandsAndScalesFollowTheFontSize)
 {
     DiagramModel d = MakeDiagram(10, 28000, -110, 0, 50, 1000, 700);
     const DiagramLayout& g = d.Layout();
-    // LabelDecimals starts at 1, so the first left band is 3F + F.
+    // LabelDecimals starts at 1: the left band holds "-110.0" (6 x 7) and a character;
+    // the right band half of "20.00kHz" (8 x 7) and half a character.
     EXPECT_EQ(g.topBand, 32);
     EXPECT_EQ(g.bottomBand, 40);
-    EXPECT_EQ(g.rightBand, 8);
-    EXPECT_EQ(g.PlotRect.left, 32);
-    EXPECT_EQ(g.PlotRect.right, 992);
+    EXPECT_EQ(g.rightBand, 32);
+    EXPECT_EQ(g.PlotRect.left, 49);
+    EXPECT_EQ(g.PlotRect.right, 968);
     EXPECT_EQ(g.PlotRect.bottom, 660);
-    const double plotW = 960.0;
+    const double plotW = 919.0;
     const double plotH = 628.0;
     EXPECT_DOUBLE_EQ(g.LogScale, plotW / std::log(2800.0));
     EXPECT_DOUBLE_EQ(g.LevelScale1, plotH / 110.0);
@@ -219,9 +220,9 @@ TEST(LayoutDiagram, BandsAndScalesFollowTheFontSize)
     EXPECT_FLOAT_EQ(g.LevelStep1, 5.0f);
     EXPECT_EQ(g.LabelDecimals, 0);
     EXPECT_FLOAT_EQ(g.LevelStep2, 5.0f);
-    // A second layout uses the decimals found by the first.
+    // A second layout uses the decimals found by the first: "-110" and a character.
     ASSERT_TRUE(d.LayoutScreen(false));
-    EXPECT_EQ(d.Layout().leftBand, 24);
+    EXPECT_EQ(d.Layout().leftBand, 35);
 }
 
 TEST(LayoutDiagram, TheRightBandHoldsTheWidestLabelOfTheSecondAxisInTheTargetsFont)
@@ -245,8 +246,8 @@ TEST(LayoutDiagram, FrequencyLabelStepIs2000For10To28000OnA1000PixelPlot)
     d.LevelMax = 0;
     d.Level2Min = -110;
     d.Level2Max = 0;
-    // F = 8, decimals 1: L = 32, R = 8, so a 1040-pixel target has a 1000-pixel plot.
-    ASSERT_TRUE(d.LayoutDiagram(1040, 700, 8, DiagramTextMetrics{7, 13, 30, {}}, false));
+    // F = 8, decimals 1: L = 49, R = 32, so a 1081-pixel target has a 1000-pixel plot.
+    ASSERT_TRUE(d.LayoutDiagram(1081, 700, 8, DiagramTextMetrics{7, 13, 30, {}}, false));
     EXPECT_EQ(d.Layout().PlotRect.right - d.Layout().PlotRect.left, 1000);
     EXPECT_EQ(d.Layout().FreqStep, 2000);  // 22 slots, raw step 27990 div 22 = 1272
 }
@@ -291,7 +292,7 @@ TEST(Mappings, LinearClampsAndLogarithmicDoesNot)
     EXPECT_DOUBLE_EQ(d.FreqToX(30000), p.right);
     EXPECT_DOUBLE_EQ(d.FreqToX(10), p.left);
     EXPECT_DOUBLE_EQ(d.FreqToX(28000), p.right);
-    EXPECT_NEAR(d.XToFreq(p.left + 480), 10 + 480 * 27990.0 / 960, 1e-2);
+    EXPECT_NEAR(d.XToFreq(p.left + 480), 10 + 480 * 27990.0 / (p.right - p.left), 1e-2);
 
     d.Options.XLog = 1;
     EXPECT_LT(d.FreqToX(5), p.left);
@@ -578,7 +579,7 @@ TEST(CursorReadouts, PointLevelSlopeAndFaults)
     // A plot 2 pixels per dB high, log axis 100..1600 Hz over 400 pixels (100 per octave).
     DiagramModel d;
     d.Activate();
-    d.SetScreen(32 + 400 + 8, 32 + 200 + 40, DiagramTextMetrics{7, 13, 42, {}});
+    d.SetScreen(49 + 400 + 32, 32 + 200 + 40, DiagramTextMetrics{7, 13, 42, {}});
     float lo = -100;
     float hi = 0;
     ASSERT_FALSE(d.PrepareDiagram("", 50, 100, 1600, lo, hi));

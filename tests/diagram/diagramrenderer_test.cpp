@@ -406,3 +406,37 @@ TEST_F(DiagramRenderTest, OverlaysLieUnderTheCurvesAndTheLegendOverThemInEveryUp
     EXPECT_TRUE(changed.intersects(QRect(corner, r.top, r.right - corner, 60)));
     EXPECT_EQ(At(x, model.LevelToY1(-50.0)), Rgb(kOverlay));  // the overlay stays in the picture
 }
+
+TEST_F(DiagramRenderTest, TheBandsHoldTheWidestLabelOfEachAxisInThePicturesFont)
+{
+    // A level range with two decimals, a second axis in decibels, and the last frequency
+    // label centred on the plot's right edge.
+    struct Case {
+        float levelMin, levelMax;
+        bool axis2;
+    };
+    for (const Case c : {Case{-100.5f, -99.9f, false}, Case{-100.0f, 0.0f, true}}) {
+        Prepare(20, 20000, -100, 0);
+        const DiagramTextMetrics font = DiagramRenderer::Metrics(8, &image);
+        model.SetAxesShown(true, c.axis2);
+        model.SetSecondRange(0, -100);
+        model.Axis2Unit = "dB";
+        model.LevelMin = c.levelMin;
+        model.LevelMax = c.levelMax;
+        // The second layout uses the decimals the first found.
+        ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+        ASSERT_TRUE(DiagramRenderer::LayoutImage(model, image, 1000, 700, 8, false));
+        const DiagramLayout& g = model.Layout();
+        const int cw = g.CharWidth;
+        const std::string left = FormatFixed(c.levelMin, g.LabelDecimals, 3);
+        EXPECT_GE(g.leftBand, font.textWidth(left) + cw / 2) << left;
+        EXPECT_GE(g.width - g.PlotRect.right, font.textWidth("20kHz") / 2) << c.levelMin;
+        if (c.axis2) {
+            EXPECT_GE(g.rightBand, cw / 2 + font.textWidth("-100.0dB"));
+        }
+        renderer.RenderDiagram(model, image, false, "");
+        if (const char* dir = std::getenv("SONVERA_RENDER_DIR")) {
+            image.save(QString::fromUtf8(dir) + QStringLiteral("/diagram_labels_%1.png").arg(c.axis2));
+        }
+    }
+}
