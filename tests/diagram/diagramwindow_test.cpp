@@ -558,14 +558,16 @@ TEST_F(DiagramWindowTest, AClickReadsTheNearestCurveBetweenItsPoints)
         EXPECT_NEAR(m.ShownValueAt(m.MarkerA.ref, m.MarkerA.freqHz), expected(f), 0.01) << f << " Hz";
         EXPECT_NE(m.PointReadout.find("Messung"), std::string::npos) << m.PointReadout;
         EXPECT_EQ(m.PointReadout.rfind(FormatFixed(f, 0) + "Hz/", 0), 0u) << m.PointReadout;
-        // The second click, on curve 2, ends the measurement with marker B there.
-        const QPointF other(x + 40, m.LevelToY1(expected(m.XToFreq(x + 40)) - 20.0));
+        // The second click, on curve 2 (below its last point), ends the measurement with
+        // marker B there.
+        const int x2 = std::min(x + 40, static_cast<int>(m.FreqToX(16000.0)));
+        const QPointF other(x2, m.LevelToY1(expected(m.XToFreq(x2)) - 20.0));
         QMouseEvent down2(QEvent::MouseButtonPress, other, other, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QMouseEvent up2(QEvent::MouseButtonRelease, other, other, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &down2);
         QCoreApplication::sendEvent(window.get(), &up2);
         EXPECT_FALSE(m.MeasureActive);
-        ASSERT_TRUE(m.MarkerB.set);
+        ASSERT_TRUE(m.MarkerB.set) << dx;
         EXPECT_EQ(m.MarkerB.ref, (CurveRef{0, 2}));
         ASSERT_EQ(m.MarkerTexts().size(), 3u);  // A, B and their difference
     }
