@@ -238,7 +238,11 @@ HarmonicWindow HarmonicWindowOf(const LogSweepDesign& d, int k, long pre, long p
     const double before = d.HarmonicAdvance(k + 1) - advance;
     const double after = advance - d.HarmonicAdvance(k - 1);
     HarmonicWindow w;
-    w.pre = std::max<long>(1, static_cast<long>(before / 4.0));
+    // A quarter of the way towards the next harmonic, but never further back than the
+    // sweep is long: beyond that the response holds nothing of the sweep, and a window
+    // reaching there would need transforms longer than the recording.
+    const double room = std::max(1.0, static_cast<double>(d.sweepFrames) - advance);
+    w.pre = std::max<long>(1, static_cast<long>(std::min(before / 4.0, room)));
     const long longest = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
     w.transform = static_cast<long>(FineSize(4 * static_cast<std::size_t>(w.pre + longest), 16384));
     w.post = std::min(longest, static_cast<long>(after) - w.pre);
@@ -616,11 +620,11 @@ LogSweepAnalysisPlan PlanLogSweepAnalysis(const LogSweepDesign& d, std::size_t r
     // only noise.
     double reach = lead;
     if (plan.topHarmonic >= 2) {
-        const double advance = d.HarmonicAdvance(plan.topHarmonic);
-        reach = std::max(reach, advance + (d.HarmonicAdvance(plan.topHarmonic + 1) - advance) / 4.0);
+        const HarmonicWindow top = HarmonicWindowOf(d, plan.topHarmonic, 1, 1);
+        reach = std::max(reach, d.HarmonicAdvance(plan.topHarmonic) + static_cast<double>(top.pre));
     }
     if ((plan.topHarmonic + 1) * d.startHz < d.endHz) {
-        reach = std::max(reach, d.HarmonicAdvance(plan.topHarmonic + 1));
+        reach = std::max(reach, std::min(d.HarmonicAdvance(plan.topHarmonic + 1), static_cast<double>(d.sweepFrames)));
     }
     plan.reachFrames = static_cast<std::size_t>(std::ceil(reach));
     plan.transformFrames =
