@@ -7,7 +7,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -178,18 +177,6 @@ void TLogSweep::showEvent(QShowEvent* e)
 {
     // Shown, the window may change its settings: they are written when it goes.
     changed_ = true;
-    if (!placed_ && parentWidget() != nullptr) {
-        // The first time under the main window, where it hides neither the page nor the
-        // diagram beside it; on the screen in any case.
-        placed_ = true;
-        QPoint at = parentWidget()->frameGeometry().bottomLeft() + QPoint(0, 8);
-        if (const QScreen* screen = parentWidget()->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - frameGeometry().width())));
-            at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - frameGeometry().height())));
-        }
-        move(at);
-    }
     QDialog::showEvent(e);
 }
 

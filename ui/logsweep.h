@@ -72,7 +72,6 @@ private:
     char language_ = 'D';
     bool runningShown_ = false;
     bool changed_ = false;  // shown since the section was last written
-    bool placed_ = false;   // placed under the main window on its first showing
 
     QLabel* FromLabel;
     QLabel* ToLabel;
