@@ -193,8 +193,6 @@ std::string WriteStereoWave(const std::string& path, const std::vector<float>& s
         out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
         return out.Error();
     }
-    // The integer formats round to the nearest step (without it libsndfile truncates).
-    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     std::vector<float> frames(2 * samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
         frames[2 * i] = frames[2 * i + 1] = samples[i];
