@@ -69,8 +69,9 @@ MarkerSearch FindTimingMarkers(const float* samples, std::size_t frames, std::si
                                double spacingFrames, double tolerance);
 
 /// The recording on another time base: y[m] = x(m * ratio) for every m with m * ratio
-/// within the recording, interpolated with a Kaiser-windowed sinc (flat within 0.001 dB
-/// to 0.45 of the rate; lowered in cut-off by 1 / ratio when ratio > 1 so nothing folds).
+/// within the recording, interpolated with a Kaiser-windowed sinc of 96 taps (a sine at
+/// 0.46 of the rate keeps its level within 0.002 dB at a ratio of 1.001; the cut-off is
+/// lowered by 1 / ratio when ratio > 1, so nothing folds).
 std::vector<float> ResampleByRatio(const float* samples, std::size_t frames, std::size_t stride, double ratio);
 
 }  // namespace sonvera
