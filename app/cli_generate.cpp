@@ -175,38 +175,6 @@ void ReadFrame(const char* frame, int bits, int (&out)[2])
     }
 }
 
-/// Writes `samples` on both channels of a wave file `path` at `rate` and `bits`, whole or
-/// not at all: "" or the reason.
-std::string WriteStereoWave(const std::string& path, const std::vector<float>& samples, int rate, int bits)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT);
-    OutputFile out(path);
-    if (!out.Open()) {
-        return out.Error();
-    }
-    errno = 0;
-    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) {
-        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
-        return out.Error();
-    }
-    std::vector<float> frames(2 * samples.size());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        frames[2 * i] = frames[2 * i + 1] = samples[i];
-    }
-    const auto count = static_cast<sf_count_t>(samples.size());
-    const bool ok = sf_writef_float(file, frames.data(), count) == count;
-    const std::string sndfileError = sf_strerror(file);
-    if (sf_close(file) != 0 || !ok) {
-        out.Fail(sndfileError);
-        return out.Error();
-    }
-    return out.Commit() ? std::string() : out.Error();
-}
-
 /// generate --wave logsweep: the sweep file with its timing markers.
 int GenerateLogSweep(CliContext& ctx, const GenerateOptions& o)
 {
@@ -234,7 +202,14 @@ int GenerateLogSweep(CliContext& ctx, const GenerateOptions& o)
     }
     const LogSweepDesign design = DesignLogSweep(p);
     const std::vector<float> samples = MakeMarkedLogSweep(design);
-    if (const std::string error = WriteStereoWave(o.out, samples, p.rateHz, o.bits); !error.empty()) {
+    std::vector<float> frames(2 * samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        frames[2 * i] = frames[2 * i + 1] = samples[i];
+    }
+    const int format =
+        SF_FORMAT_WAV | (o.bits == 16 ? SF_FORMAT_PCM_16 : o.bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT);
+    if (const std::string error = WriteWaveFile(o.out, frames.data(), samples.size(), 2, p.rateHz, format);
+        !error.empty()) {
         return ctx.Fail(1, error);
     }
     const MarkedSweepLayout layout = LayOutMarkedSweep(design);

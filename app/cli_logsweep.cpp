@@ -216,28 +216,31 @@ std::string WriteImpulse(const LogSweepResult& r, const std::string& path)
             data[(offset + i) * channels.size() + c] = channels[c]->impulse[i];
         }
     }
-    SF_INFO info{};
-    info.samplerate = r.rateHz;
-    info.channels = static_cast<int>(channels.size());
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    OutputFile out(path);
-    if (!out.Open()) {
-        return out.Error();
+    return WriteWaveFile(path, data.data(), frames, static_cast<int>(channels.size()), r.rateHz,
+                         SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+}
+
+/// The options that set the sweep's values into the settings.
+void ApplyOptions(const LogSweepOptions& o, LogSweepSettings& s)
+{
+    if (o.from) s.LogSweepFrom = *o.from;
+    if (o.to) s.LogSweepTo = *o.to;
+    if (o.seconds) s.LogSweepSeconds = *o.seconds;
+    if (o.level) s.LogSweepLevel = *o.level;
+    if (o.points) s.LogSweepPointsPerOctave = *o.points;
+}
+
+/// The outputs checked before anything is measured: 0 or the status.
+int CheckOutputsOf(CliSession& session, const LogSweepOptions& o)
+{
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
     }
-    errno = 0;
-    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) {
-        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
-        return out.Error();
-    }
-    const auto count = static_cast<sf_count_t>(frames);
-    const bool ok = sf_writef_float(file, data.data(), count) == count;
-    const std::string sndfileError = sf_strerror(file);
-    if (sf_close(file) != 0 || !ok) {
-        out.Fail(sndfileError);
-        return out.Error();
-    }
-    return out.Commit() ? std::string() : out.Error();
+    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
+    return session.CheckOutputs(outputs, waveFiles);
 }
 
 /// Writes the table (standard output or --out), the impulse response and the picture.
@@ -313,11 +316,7 @@ int RunRecording(CliContext& ctx, LogSweepOptions& o)
     }
     session.Inputs().Add(*o.input);
     LogSweepSettings& s = session.settings.LogSweep;
-    if (o.from) s.LogSweepFrom = *o.from;
-    if (o.to) s.LogSweepTo = *o.to;
-    if (o.seconds) s.LogSweepSeconds = *o.seconds;
-    if (o.level) s.LogSweepLevel = *o.level;
-    if (o.points) s.LogSweepPointsPerOctave = *o.points;
+    ApplyOptions(o, s);
     const LogSweepInputMode mode = o.mono                  ? LogSweepInputMode::Mono
                                    : o.withRef.value_or(false) ? LogSweepInputMode::Reference
                                                                : LogSweepInputMode::Stereo;
@@ -328,14 +327,7 @@ int RunRecording(CliContext& ctx, LogSweepOptions& o)
         e != LogSweepParamError::FromAboveRateShare && e != LogSweepParamError::BandTooNarrow) {
         return ctx.Fail(2, LogSweepParamMessage(e, params));
     }
-    std::vector<std::string> outputs;
-    for (const auto* target : {&o.out, &o.png}) {
-        if (*target) {
-            outputs.push_back(**target);
-        }
-    }
-    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
-    if (const int status = session.CheckOutputs(outputs, waveFiles); status != 0) {
+    if (const int status = CheckOutputsOf(session, o); status != 0) {
         return status;
     }
 
@@ -389,12 +381,8 @@ int RunLogSweepCommand(CliContext& ctx)
     }
     SoundEngine& engine = session.Engine();
     LogSweepSettings& s = session.settings.LogSweep;
-    if (o.from) s.LogSweepFrom = *o.from;
-    if (o.to) s.LogSweepTo = *o.to;
-    if (o.seconds) s.LogSweepSeconds = *o.seconds;
-    if (o.level) s.LogSweepLevel = *o.level;
+    ApplyOptions(o, s);
     if (o.withRef) s.LogSweepWithRef = *o.withRef;
-    if (o.points) s.LogSweepPointsPerOctave = *o.points;
 
     // Everything is checked before anything is played or written.
     int rateIn = 0, rateOut = 0;
@@ -404,14 +392,7 @@ int RunLogSweepCommand(CliContext& ctx)
     if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
         return ctx.Fail(2, LogSweepParamMessage(e, params));
     }
-    std::vector<std::string> outputs;
-    for (const auto* target : {&o.out, &o.png}) {
-        if (*target) {
-            outputs.push_back(**target);
-        }
-    }
-    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
-    if (const int status = session.CheckOutputs(outputs, waveFiles); status != 0) {
+    if (const int status = CheckOutputsOf(session, o); status != 0) {
         return status;
     }
     engine.SetSampleRates(rate, rate);
