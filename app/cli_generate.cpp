@@ -37,7 +37,7 @@ const char* const kGenerateUsage =
     "The frequency of sin and sqr lies below half the rate; files above 4 GiB are written as RF64.\n"
     "logsweep writes the log sweep as 'logsweep' plays it (its settings where no option is given),\n"
     "after two timing markers on both channels, for 'logsweep --input' to analyse a recording of\n"
-    "it; --bits 32 writes floating-point samples.\n";
+    "it; its rate is 48000 Hz unless --rate is given, --bits 32 writes floating-point samples.\n";
 
 namespace {
 

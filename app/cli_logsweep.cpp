@@ -276,6 +276,10 @@ int RecordingFailure(CliContext& ctx, const LogSweepFileOutcome& r, const std::s
     case LogSweepFileProblem::None: return 0;
     case LogSweepFileProblem::FileUnreadable: return ctx.Fail(1, path + ": " + r.fileError);
     case LogSweepFileProblem::BadParams:
+        if (r.paramError == LogSweepParamError::RateOutOfRange) {
+            return ctx.Fail(1, path + " is recorded at " + std::to_string(r.fileRateHz) +
+                                   " Hz: the log sweep needs 8000 to 192000 Hz");
+        }
         return ctx.Fail(2, LogSweepParamMessage(r.paramError, r.design.params) + ", at the recording's rate");
     case LogSweepFileProblem::NoMarker:
         return ctx.Fail(1, path + " holds no timing marker: record the file 'generate --wave logsweep' writes, "

@@ -151,7 +151,6 @@ LogSweepFileOutcome AnalyseLogSweepFile(const std::string& path, LogSweepParams 
 
     LogSweepRecording recording;
     recording.frames = recordFrames;
-    recording.played = played.data();
     LogSweepMode analysed = LogSweepMode::Reference;
     switch (mode) {
     case LogSweepInputMode::Reference:
@@ -170,6 +169,7 @@ LogSweepFileOutcome AnalyseLogSweepFile(const std::string& path, LogSweepParams 
         recording.right = recLeft.data();
         break;
     }
+    recording.played = played.data();
     out.result = AnalyseLogSweep(design, recording, analysed, pointsPerOctave);
     switch (out.result.error) {
     case LogSweepError::None: break;
