@@ -9,6 +9,9 @@
 
 namespace sonvera {
 
+enum class LogSweepParamError;
+struct LogSweepParams;
+
 struct CliCommand;
 
 /// Everything a subcommand of sonvera-cli gets: the common options and its own arguments,
@@ -60,6 +63,9 @@ extern const char* const kSpectrumUsage;
 extern const char* const kSweepUsage;
 extern const char* const kGenerateUsage;
 extern const char* const kLogSweepUsage;
+
+/// The text of a log sweep parameter error, naming the option.
+std::string LogSweepParamMessage(LogSweepParamError error, const LogSweepParams& params);
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

@@ -17,9 +17,13 @@
 #include "app/clisession.h"
 #include "app/options.h"
 #include "app/outputfile.h"
+#include "config/configpath.h"
+#include "config/profilefile.h"
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "dsp/analysis.h"
+#include "dsp/logsweep.h"
+#include "dsp/timingmarker.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 
@@ -28,7 +32,12 @@ namespace sonvera {
 const char* const kGenerateUsage =
     "Usage: sonvera-cli generate --wave sin|sqr|white|pink [--freq HZ] [--level-l DB] [--level-r DB]\n"
     "         [--phase-l DEG] [--phase-r DEG] [--rate HZ] [--bits 8|16|24] --seconds S --out FILE.wav\n"
-    "The frequency of sin and sqr lies below half the rate; files above 4 GiB are written as RF64.\n";
+    "       sonvera-cli [--config FILE] generate --wave logsweep [--from HZ] [--to HZ] [--seconds S]\n"
+    "         [--level DB] [--rate HZ] [--bits 16|24|32] --out FILE.wav\n"
+    "The frequency of sin and sqr lies below half the rate; files above 4 GiB are written as RF64.\n"
+    "logsweep writes the log sweep as 'logsweep' plays it (its settings where no option is given),\n"
+    "after two timing markers on both channels, for 'logsweep --input' to analyse a recording of\n"
+    "it; its rate is 48000 Hz unless --rate is given, --bits 32 writes floating-point samples.\n";
 
 namespace {
 
@@ -43,7 +52,11 @@ struct GenerateOptions {
     int bits = 16;
     std::optional<double> seconds;
     std::string out;
+    std::optional<int> rateGiven;
+    std::optional<double> from, to, level;  // the log sweep's
 };
+
+constexpr int kWaveLogSweep = 4;
 
 /// Takes one option of the command; returns "" or the error.
 std::string ParseGenerateOption(OptionCursor& cursor, GenerateOptions& o)
@@ -52,16 +65,23 @@ std::string ParseGenerateOption(OptionCursor& cursor, GenerateOptions& o)
     auto integer = [&](int& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--wave") {
         const auto v = cursor.Take();
-        const char* names[] = {"sin", "sqr", "white", "pink"};
+        const char* names[] = {"sin", "sqr", "white", "pink", "logsweep"};
         o.waveform.reset();
-        for (int k = 0; k < 4 && v; ++k) {
+        for (int k = 0; k < 5 && v; ++k) {
             if (*v == names[k]) {
                 o.waveform = k;
             }
         }
         if (!o.waveform) {
-            return "--wave must be sin, sqr, white or pink";
+            return "--wave must be sin, sqr, white, pink or logsweep";
         }
+    } else if (name == "--from" || name == "--to" || name == "--level") {
+        const auto v = cursor.Take();
+        const auto parsed = v ? ParseReal(*v) : std::nullopt;
+        if (!parsed) {
+            return name + (name == "--level" ? " needs a level in dB" : " needs a frequency in Hz");
+        }
+        (name == "--from" ? o.from : name == "--to" ? o.to : o.level) = *parsed;
     } else if (name == "--freq") {
         return integer(o.freq, 1, 100000);
     } else if (name == "--level-l") {
@@ -73,11 +93,13 @@ std::string ParseGenerateOption(OptionCursor& cursor, GenerateOptions& o)
     } else if (name == "--phase-r") {
         return integer(o.phaseR, -100000, 100000);
     } else if (name == "--rate") {
-        return integer(o.rate, 1000, 200000);
+        const std::string error = integer(o.rate, 1000, 200000);
+        o.rateGiven = o.rate;
+        return error;
     } else if (name == "--bits") {
-        const std::string error = integer(o.bits, 8, 24);
-        if (error.empty() && o.bits != 8 && o.bits != 16 && o.bits != 24) {
-            return "--bits must be 8, 16 or 24";
+        const std::string error = integer(o.bits, 8, 32);
+        if (error.empty() && o.bits != 8 && o.bits != 16 && o.bits != 24 && o.bits != 32) {
+            return "--bits must be 8, 16 or 24 (16, 24 or 32 for logsweep)";
         }
         return error;
     } else if (name == "--seconds") {
@@ -103,6 +125,18 @@ std::string CheckGenerateOptions(const GenerateOptions& o)
 {
     if (!o.waveform) {
         return "--wave is required";
+    }
+    if (*o.waveform == kWaveLogSweep) {
+        if (o.out.empty()) {
+            return "--out is required";
+        }
+        return o.bits == 8 ? "--bits must be 16, 24 or 32 for logsweep" : "";
+    }
+    if (o.from || o.to || o.level) {
+        return "--from, --to and --level are for --wave logsweep (sin and sqr take --freq, --level-l, --level-r)";
+    }
+    if (o.bits == 32) {
+        return "--bits must be 8, 16 or 24";
     }
     if (!o.seconds) {
         return "--seconds is required";
@@ -141,6 +175,50 @@ void ReadFrame(const char* frame, int bits, int (&out)[2])
     }
 }
 
+/// generate --wave logsweep: the sweep file with its timing markers.
+int GenerateLogSweep(CliContext& ctx, const GenerateOptions& o)
+{
+    // The log sweep's settings as 'logsweep' reads them, then the options.
+    const std::string configPath = ConfigFilePath(ctx.options.configPath);
+    ProfileFile profile(configPath);
+    FileProblem problem;
+    if (profile.BeginReading(&problem) == ProfileFile::Status::Unreadable) {
+        return ctx.Fail(1, "cannot read '" + configPath + "': " + DescribeFileProblem(problem));
+    }
+    LogSweepSettings s;
+    ReadLogSweepSection(profile, s);
+    LogSweepParams p;
+    p.fromHz = o.from.value_or(s.LogSweepFrom);
+    p.toHz = o.to.value_or(s.LogSweepTo);
+    p.seconds = o.seconds.value_or(s.LogSweepSeconds);
+    p.levelDb = o.level.value_or(s.LogSweepLevel);
+    p.rateHz = o.rateGiven.value_or(48000);
+    if (const LogSweepParamError e = CheckLogSweepParams(p); e != LogSweepParamError::None) {
+        return ctx.Fail(2, LogSweepParamMessage(e, p));
+    }
+    OutputTargets targets;
+    if (std::string error; const int status = targets.Check(o.out, true, error)) {
+        return ctx.Fail(status, error);
+    }
+    const LogSweepDesign design = DesignLogSweep(p);
+    const std::vector<float> samples = MakeMarkedLogSweep(design);
+    std::vector<float> frames(2 * samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        frames[2 * i] = frames[2 * i + 1] = samples[i];
+    }
+    const int format =
+        SF_FORMAT_WAV | (o.bits == 16 ? SF_FORMAT_PCM_16 : o.bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT);
+    if (const std::string error = WriteWaveFile(o.out, frames.data(), samples.size(), 2, p.rateHz, format);
+        !error.empty()) {
+        return ctx.Fail(1, error);
+    }
+    const MarkedSweepLayout layout = LayOutMarkedSweep(design);
+    std::cerr << "sonvera-cli generate: " << samples.size() << " frames, timing markers at frames "
+              << layout.firstMarker << " and " << layout.secondMarker << ", the sweep from frame " << layout.sweepStart
+              << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int RunGenerateCommand(CliContext& ctx)
@@ -152,6 +230,9 @@ int RunGenerateCommand(CliContext& ctx)
     }
     if (const std::string error = CheckGenerateOptions(o); !error.empty()) {
         return ctx.Fail(2, error);
+    }
+    if (*o.waveform == kWaveLogSweep) {
+        return GenerateLogSweep(ctx, o);
     }
     OutputTargets targets;
     if (std::string error; const int status = targets.Check(o.out, true, error)) {

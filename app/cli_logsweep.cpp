@@ -1,10 +1,12 @@
 // sonvera-cli logsweep: one exponential sine sweep, deconvolved, without a window.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -18,8 +20,10 @@
 #include "config/profilevalues.h"
 #include "diagram/diagrammodel.h"
 #include "engine/soundengine.h"
+#include "measure/logsweepfile.h"
 #include "measure/logsweeprun.h"
 #include "measure/sweeprun.h"
+#include "platform/loopbackcard.h"
 
 namespace sonvera {
 
@@ -28,70 +32,21 @@ const char* const kLogSweepUsage =
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
     "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"
+    "       sonvera-cli [--config FILE] logsweep --input REC.wav [--from HZ] [--to HZ] [--seconds S]\n"
+    "         [--level DB] [--ref|--stereo|--mono] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
+    "         [--ir-out FILE.wav] [--png FILE]\n"
     "Plays one exponential sine sweep and records both inputs; prints '# ' lines (settings,\n"
     "delay, window, band), then one line per frequency: frequency, level dB, phase degrees,\n"
     "H2, H3, H4, H5 and THD in dB relative to the fundamental ('nan' where a harmonic lies\n"
     "above the band). With --stereo each input is measured against the played sweep: the\n"
-    "right input's columns, then the left input's (level, phase, H2 .. H5, THD).\n";
-
-namespace {
-
-struct LogSweepOptions {
-    std::optional<int> inDevice, outDevice, rate, points;
-    std::optional<double> from, to, seconds, level;
-    std::optional<bool> withRef;
-    std::optional<std::string> out, sep, irOut, png;
-};
-
-/// Takes one option of the command; returns "" or the error.
-std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
-{
-    const std::string& name = cursor.Name();
-    auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
-    auto real = [&](std::optional<double>& target, const char* what) -> std::string {
-        const auto v = cursor.Take();
-        const auto x = v ? ParseReal(*v) : std::nullopt;
-        if (!x) {
-            return name + " needs " + what;
-        }
-        target = *x;
-        return "";
-    };
-    if (name == "--ref" || name == "--stereo") {
-        if (o.withRef && *o.withRef != (name == "--ref")) {
-            return "--ref and --stereo exclude each other";
-        }
-        o.withRef = name == "--ref";
-    } else if (name == "--in-device") {
-        return integer(o.inDevice, 0, 2);
-    } else if (name == "--out-device") {
-        return integer(o.outDevice, 0, 2);
-    } else if (name == "--rate") {
-        return integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
-    } else if (name == "--points-per-octave") {
-        return integer(o.points, 1, kLogSweepMaxPointsPerOctave);
-    } else if (name == "--from") {
-        return real(o.from, "a frequency in Hz");
-    } else if (name == "--to") {
-        return real(o.to, "a frequency in Hz");
-    } else if (name == "--seconds") {
-        return real(o.seconds, "a duration in seconds");
-    } else if (name == "--level") {
-        return real(o.level, "a level in dB");
-    } else if (name == "--out" || name == "--sep" || name == "--ir-out" || name == "--png") {
-        const auto v = cursor.Take();
-        if (!v || v->empty()) {
-            return name + " needs a value that is not empty";
-        }
-        (name == "--out" ? o.out : name == "--sep" ? o.sep : name == "--png" ? o.png : o.irOut) = *v;
-    } else {
-        return "unknown option '" + cursor.Argument() + "'";
-    }
-    return "";
-}
+    "right input's columns, then the left input's (level, phase, H2 .. H5, THD).\n"
+    "--input analyses a recording of the file 'generate --wave logsweep' wrote (the same\n"
+    "--from, --to, --seconds and --level) at the recording's rate: found by its timing markers,\n"
+    "both channels against the sweep (--stereo, the default), the left one (--mono, always for\n"
+    "a file whose channels are equal) or the right against the left (--ref).\n";
 
 /// The text of a parameter error, naming the option.
-std::string ParamError(LogSweepParamError e, const LogSweepParams& p)
+std::string LogSweepParamMessage(LogSweepParamError e, const LogSweepParams& p)
 {
     switch (e) {
     case LogSweepParamError::None: return "";
@@ -118,20 +73,88 @@ std::string ParamError(LogSweepParamError e, const LogSweepParams& p)
     return "";
 }
 
+
+namespace {
+
+struct LogSweepOptions {
+    std::optional<int> inDevice, outDevice, rate, points;
+    std::optional<double> from, to, seconds, level;
+    std::optional<bool> withRef;
+    bool mono = false;
+    std::optional<std::string> out, sep, irOut, png, input;
+};
+
+/// Takes one option of the command; returns "" or the error.
+std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
+{
+    const std::string& name = cursor.Name();
+    auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
+    auto real = [&](std::optional<double>& target, const char* what) -> std::string {
+        const auto v = cursor.Take();
+        const auto x = v ? ParseReal(*v) : std::nullopt;
+        if (!x) {
+            return name + " needs " + what;
+        }
+        target = *x;
+        return "";
+    };
+    if (name == "--ref" || name == "--stereo") {
+        if ((o.withRef && *o.withRef != (name == "--ref")) || o.mono) {
+            return o.mono ? "--mono, --ref and --stereo exclude each other" : "--ref and --stereo exclude each other";
+        }
+        o.withRef = name == "--ref";
+    } else if (name == "--mono") {
+        if (o.withRef) {
+            return "--mono, --ref and --stereo exclude each other";
+        }
+        o.mono = true;
+    } else if (name == "--in-device") {
+        return integer(o.inDevice, 0, 2);
+    } else if (name == "--out-device") {
+        return integer(o.outDevice, 0, 2);
+    } else if (name == "--rate") {
+        return integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
+    } else if (name == "--points-per-octave") {
+        return integer(o.points, 1, kLogSweepMaxPointsPerOctave);
+    } else if (name == "--from") {
+        return real(o.from, "a frequency in Hz");
+    } else if (name == "--to") {
+        return real(o.to, "a frequency in Hz");
+    } else if (name == "--seconds") {
+        return real(o.seconds, "a duration in seconds");
+    } else if (name == "--level") {
+        return real(o.level, "a level in dB");
+    } else if (name == "--out" || name == "--sep" || name == "--ir-out" || name == "--png" || name == "--input") {
+        const auto v = cursor.Take();
+        if (!v || v->empty()) {
+            return name + " needs a value that is not empty";
+        }
+        (name == "--out"     ? o.out
+         : name == "--sep"   ? o.sep
+         : name == "--png"   ? o.png
+         : name == "--input" ? o.input
+                             : o.irOut) = *v;
+    } else {
+        return "unknown option '" + cursor.Argument() + "'";
+    }
+    return "";
+}
+
 std::string Number(double v, int decimals)
 {
     return std::isfinite(v) ? FormatReal(v, decimals) : std::string("nan");
 }
 
 /// The '# ' lines and the table.
-std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::string& sep)
+std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::string& sep,
+                  const std::string& recordingLines = {}, bool mono = false)
 {
     const LogSweepResult& r = run.Result();
     const double rate = r.rateHz;
     std::ostringstream text;
     text << "# logsweep from " << Number(s.LogSweepFrom, 2) << " Hz to " << Number(s.LogSweepTo, 2) << " Hz, "
          << Number(s.LogSweepSeconds, 2) << " s, " << Number(s.LogSweepLevel, 1) << " dB, " << r.rateHz << " Hz, "
-         << (r.mode == LogSweepMode::Reference ? "with reference" : "stereo") << ", "
+         << (mono ? "mono" : r.mode == LogSweepMode::Reference ? "with reference" : "stereo") << ", "
          << s.LogSweepPointsPerOctave << " points per octave\n";
     text << "# delay " << Number(r.DelaySamples(), 1) << " samples " << Number(1000.0 * r.DelaySamples() / rate, 3)
          << " ms\n";
@@ -151,6 +174,7 @@ std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::
     if (run.Overloads() > 0) {
         text << "# overload " << run.Overloads() << " samples\n";
     }
+    text << recordingLines;
     auto columns = [&](const LogSweepChannel& c, std::size_t i) {
         text << sep << Number(c.levelDb[i], 2) << sep << Number(WrapDegrees(c.phaseDeg[i]), 2);
         for (const auto& h : c.harmonicDb) {
@@ -192,28 +216,150 @@ std::string WriteImpulse(const LogSweepResult& r, const std::string& path)
             data[(offset + i) * channels.size() + c] = channels[c]->impulse[i];
         }
     }
-    SF_INFO info{};
-    info.samplerate = r.rateHz;
-    info.channels = static_cast<int>(channels.size());
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    OutputFile out(path);
-    if (!out.Open()) {
-        return out.Error();
+    return WriteWaveFile(path, data.data(), frames, static_cast<int>(channels.size()), r.rateHz,
+                         SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+}
+
+/// The options that set the sweep's values into the settings.
+void ApplyOptions(const LogSweepOptions& o, LogSweepSettings& s)
+{
+    if (o.from) s.LogSweepFrom = *o.from;
+    if (o.to) s.LogSweepTo = *o.to;
+    if (o.seconds) s.LogSweepSeconds = *o.seconds;
+    if (o.level) s.LogSweepLevel = *o.level;
+    if (o.points) s.LogSweepPointsPerOctave = *o.points;
+}
+
+/// The outputs checked before anything is measured: 0 or the status.
+int CheckOutputsOf(CliSession& session, const LogSweepOptions& o)
+{
+    std::vector<std::string> outputs;
+    for (const auto* target : {&o.out, &o.png}) {
+        if (*target) {
+            outputs.push_back(**target);
+        }
     }
-    errno = 0;
-    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) {
-        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
-        return out.Error();
+    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
+    return session.CheckOutputs(outputs, waveFiles);
+}
+
+/// Writes the table (standard output or --out), the impulse response and the picture.
+int WriteResults(CliContext& ctx, const LogSweepOptions& o, const std::string& table, const LogSweepRun& run,
+                 SweepModelDiagram& diagram)
+{
+    // Files first, each whole or not at all, then standard output.
+    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
+        return 1;
     }
-    const auto count = static_cast<sf_count_t>(frames);
-    const bool ok = sf_writef_float(file, data.data(), count) == count;
-    const std::string sndfileError = sf_strerror(file);
-    if (sf_close(file) != 0 || !ok) {
-        out.Fail(sndfileError);
-        return out.Error();
+    if (o.irOut) {
+        if (const std::string error = WriteImpulse(run.Result(), *o.irOut); !error.empty()) {
+            return ctx.Fail(1, error);
+        }
     }
-    return out.Commit() ? std::string() : out.Error();
+    if (o.png) {
+        std::string pngError;
+        const std::string png = DiagramPicture(diagram.model, pngError);
+        if (png.empty()) {
+            return ctx.Fail(1, pngError);
+        }
+        if (ctx.WriteFile(*o.png, png) != 0) {
+            return 1;
+        }
+    }
+    return o.out ? 0 : ctx.Print(table);
+}
+
+/// Why a recording was not analysed, naming what is missing; the status is 2 for values.
+int RecordingFailure(CliContext& ctx, const LogSweepFileOutcome& r, const std::string& path)
+{
+    switch (r.problem) {
+    case LogSweepFileProblem::None: return 0;
+    case LogSweepFileProblem::FileUnreadable: return ctx.Fail(1, path + ": " + r.fileError);
+    case LogSweepFileProblem::BadParams:
+        if (r.paramError == LogSweepParamError::RateOutOfRange) {
+            return ctx.Fail(1, path + " is recorded at " + std::to_string(r.fileRateHz) +
+                                   " Hz: the log sweep needs 8000 to 192000 Hz");
+        }
+        return ctx.Fail(2, LogSweepParamMessage(r.paramError, r.design.params) + ", at the recording's rate");
+    case LogSweepFileProblem::NoMarker:
+        return ctx.Fail(1, path + " holds no timing marker: record the file 'generate --wave logsweep' writes, "
+                               "or give --ref when its left channel carries the played sweep");
+    case LogSweepFileProblem::OneMarker:
+        return ctx.Fail(1, path + " holds one timing marker but not the second one "
+                               "0.5 s after it: the recording starts too late or is not of the sweep file");
+    case LogSweepFileProblem::RateMismatch:
+        return ctx.Fail(1, path + ": its timing markers show a rate of " + FormatReal(r.recorderRateHz, 1) +
+                               " Hz, the file says " + std::to_string(r.fileRateHz) +
+                               " Hz (more than 1 % apart): record at the sweep file's rate");
+    case LogSweepFileProblem::SweepCut:
+        return ctx.Fail(1, path + " ends " + FormatReal(r.missingSeconds, 2) +
+                               " s before the sweep does: the recording stopped early, or --seconds, --from "
+                               "or --to differ from the sweep file's");
+    case LogSweepFileProblem::NoSignalLeft:
+        return ctx.Fail(1, path + ": no sweep in the left channel (or --seconds, --from, --to differ from the "
+                               "sweep file's)");
+    case LogSweepFileProblem::NoSignalRight:
+        return ctx.Fail(1, path + ": no sweep in the right channel (or --seconds, --from, --to differ from the "
+                               "sweep file's)");
+    case LogSweepFileProblem::NoMemory: return ctx.Fail(1, "not enough memory for the analysis of " + path);
+    }
+    return 1;
+}
+
+/// logsweep --input: a recording of the sweep file, analysed as a played sweep.
+int RunRecording(CliContext& ctx, LogSweepOptions& o)
+{
+    if (o.inDevice || o.outDevice || o.rate) {
+        return ctx.Fail(2, "--input takes the place of the devices at the recording's rate: no --in-device, "
+                           "--out-device or --rate");
+    }
+    CliSession session(ctx);
+    if (const int status = session.Start(std::make_unique<LoopbackCard>(DutConfig{}, LoopbackClock::Instant));
+        status != 0) {
+        return status;
+    }
+    session.Inputs().Add(*o.input);
+    LogSweepSettings& s = session.settings.LogSweep;
+    ApplyOptions(o, s);
+    const LogSweepInputMode mode = o.mono                  ? LogSweepInputMode::Mono
+                                   : o.withRef.value_or(false) ? LogSweepInputMode::Reference
+                                                               : LogSweepInputMode::Stereo;
+    // Values that are wrong at any rate are refused before the file is read.
+    LogSweepParams params = LogSweepParamsFrom(s, 48000);
+    if (const LogSweepParamError e = CheckLogSweepParams(params);
+        e != LogSweepParamError::None && e != LogSweepParamError::ToAboveHalfRate &&
+        e != LogSweepParamError::FromAboveRateShare && e != LogSweepParamError::BandTooNarrow) {
+        return ctx.Fail(2, LogSweepParamMessage(e, params));
+    }
+    if (const int status = CheckOutputsOf(session, o); status != 0) {
+        return status;
+    }
+
+    const int points = std::clamp(s.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    LogSweepFileOutcome outcome = AnalyseLogSweepFile(*o.input, LogSweepParamsFrom(s, 0), mode, points);
+    if (outcome.problem != LogSweepFileProblem::None) {
+        return RecordingFailure(ctx, outcome, *o.input);
+    }
+    const bool mono = outcome.mode == LogSweepInputMode::Mono;
+    std::ostringstream lines;
+    lines << "# recording " << *o.input << ", ";
+    if (outcome.markersFound) {
+        lines << "timing marker at frame " << Number(outcome.markerFrame, 2) << ", sweep " << outcome.offsetFrames
+              << " frames after the file's, recorder rate " << Number(outcome.recorderRateHz, 2) << " Hz"
+              << (outcome.rateCorrected ? ", corrected to the file's" : "") << "\n";
+    } else {
+        lines << "no timing marker: the sweep taken from the recording's start\n";
+    }
+
+    SweepModelDiagram diagram;
+    diagram.model.Activate();
+    LogSweepView view;
+    LogSweepRun run(session.Engine(), s, diagram, view);
+    run.SetLanguage('E');
+    if (!run.ShowRecording(std::move(outcome))) {
+        return 1;  // the box has said why
+    }
+    return WriteResults(ctx, o, Table(run, s, o.sep.value_or(","), lines.str(), mono), run, diagram);
 }
 
 }  // namespace
@@ -224,6 +370,12 @@ int RunLogSweepCommand(CliContext& ctx)
     if (const int status = ctx.ReadOptions([&](OptionCursor& c) { return ParseLogSweepOption(c, o); }); status >= 0) {
         return status;
     }
+    if (o.input) {
+        return RunRecording(ctx, o);
+    }
+    if (o.mono) {
+        return ctx.Fail(2, "--mono needs --input: a played sweep records both inputs");
+    }
     CliSession session(ctx);
     if (const int status = session.Start(); status != 0) {
         return status;
@@ -233,12 +385,8 @@ int RunLogSweepCommand(CliContext& ctx)
     }
     SoundEngine& engine = session.Engine();
     LogSweepSettings& s = session.settings.LogSweep;
-    if (o.from) s.LogSweepFrom = *o.from;
-    if (o.to) s.LogSweepTo = *o.to;
-    if (o.seconds) s.LogSweepSeconds = *o.seconds;
-    if (o.level) s.LogSweepLevel = *o.level;
+    ApplyOptions(o, s);
     if (o.withRef) s.LogSweepWithRef = *o.withRef;
-    if (o.points) s.LogSweepPointsPerOctave = *o.points;
 
     // Everything is checked before anything is played or written.
     int rateIn = 0, rateOut = 0;
@@ -246,16 +394,9 @@ int RunLogSweepCommand(CliContext& ctx)
     const int rate = o.rate.value_or(rateOut);
     const LogSweepParams params = LogSweepParamsFrom(s, rate);
     if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
-        return ctx.Fail(2, ParamError(e, params));
+        return ctx.Fail(2, LogSweepParamMessage(e, params));
     }
-    std::vector<std::string> outputs;
-    for (const auto* target : {&o.out, &o.png}) {
-        if (*target) {
-            outputs.push_back(**target);
-        }
-    }
-    const std::vector<std::string> waveFiles = o.irOut ? std::vector<std::string>{*o.irOut} : std::vector<std::string>{};
-    if (const int status = session.CheckOutputs(outputs, waveFiles); status != 0) {
+    if (const int status = CheckOutputsOf(session, o); status != 0) {
         return status;
     }
     engine.SetSampleRates(rate, rate);
@@ -281,27 +422,7 @@ int RunLogSweepCommand(CliContext& ctx)
         return 1;  // the box has said why
     }
 
-    // The results: files first, each whole or not at all, then standard output.
-    const std::string table = Table(run, s, o.sep.value_or(","));
-    if (o.out && ctx.WriteFile(*o.out, table) != 0) {
-        return 1;
-    }
-    if (o.irOut) {
-        if (const std::string error = WriteImpulse(run.Result(), *o.irOut); !error.empty()) {
-            return ctx.Fail(1, error);
-        }
-    }
-    if (o.png) {
-        std::string pngError;
-        const std::string png = DiagramPicture(diagram.model, pngError);
-        if (png.empty()) {
-            return ctx.Fail(1, pngError);
-        }
-        if (ctx.WriteFile(*o.png, png) != 0) {
-            return 1;
-        }
-    }
-    return o.out ? 0 : ctx.Print(table);
+    return WriteResults(ctx, o, Table(run, s, o.sep.value_or(",")), run, diagram);
 }
 
 }  // namespace sonvera

@@ -1,5 +1,7 @@
 #include "app/outputfile.h"
 
+#include <sndfile.h>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -284,6 +286,33 @@ std::string WriteStandardOutput(std::string_view bytes)
 {
     int e = 0;
     return WriteAll(STDOUT_FILENO, bytes, e) ? std::string() : "standard output: " + Reason(e);
+}
+
+std::string WriteWaveFile(const std::string& path, const float* samples, std::size_t frames, int channels, int rate,
+                          int format)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    OutputFile out(path);
+    if (!out.Open()) {
+        return out.Error();
+    }
+    errno = 0;
+    SNDFILE* file = sf_open_fd(out.Descriptor(), SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) {
+        out.Fail(errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
+        return out.Error();
+    }
+    const auto count = static_cast<sf_count_t>(frames);
+    const bool ok = sf_writef_float(file, samples, count) == count;
+    const std::string sndfileError = sf_strerror(file);
+    if (sf_close(file) != 0 || !ok) {
+        out.Fail(sndfileError);
+        return out.Error();
+    }
+    return out.Commit() ? std::string() : out.Error();
 }
 
 }  // namespace sonvera

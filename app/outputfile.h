@@ -96,4 +96,10 @@ std::string WriteOutputFile(const std::string& target, std::string_view bytes);
 /// Writes all of `bytes` to standard output; "" or "standard output: reason".
 std::string WriteStandardOutput(std::string_view bytes);
 
+/// Writes `frames` interleaved frames of `channels` float samples (full scale 1.0) as a wave
+/// file of libsndfile's `format` (SF_FORMAT_WAV | subtype) at `rate`, whole or not at all
+/// (see OutputFile): "" or the reason.
+std::string WriteWaveFile(const std::string& path, const float* samples, std::size_t frames, int channels, int rate,
+                          int format);
+
 }  // namespace sonvera

@@ -36,6 +36,12 @@ const LogSweepTexts kGermanTexts{
     "Fenster",
     "Over",
     "Umlaufzeit",
+    "Aufnahme analysieren…",
+    "Aufnahme nicht lesbar: %1 ! ",
+    "Keine Zeitmarke in der Aufnahme ! ",
+    "Nur eine Zeitmarke in der Aufnahme ! ",
+    "Aufnahme mit %1 Hz, Sweep mit %2 Hz ! ",
+    "Die Aufnahme endet %1 s vor dem Sweep ! ",
 };
 
 const LogSweepTexts kEnglishTexts{
@@ -60,6 +66,12 @@ const LogSweepTexts kEnglishTexts{
     "window",
     "Over",
     "round trip",
+    "Analyse recording…",
+    "Cannot read the recording: %1 ! ",
+    "No timing marker in the recording ! ",
+    "Only one timing marker in the recording ! ",
+    "Recording at %1 Hz, sweep at %2 Hz ! ",
+    "The recording ends %1 s before the sweep does ! ",
 };
 
 const std::string kDegreeSign = "\u00B0";
@@ -130,6 +142,33 @@ std::string LogSweepParamText(LogSweepParamError error, const LogSweepTexts& t)
     case LogSweepParamError::RateOutOfRange: return t.rateOutOfRange;
     case LogSweepParamError::FromAboveRateShare: return t.fromAboveRateShare;
     case LogSweepParamError::BandTooNarrow: return t.bandTooNarrow;
+    }
+    return {};
+}
+
+std::string LogSweepFileProblemText(const LogSweepFileOutcome& o, const LogSweepTexts& t)
+{
+    auto with = [](std::string text, const std::string& one, const std::string& two = {}) {
+        if (const auto at = text.find("%1"); at != std::string::npos) {
+            text.replace(at, 2, one);
+        }
+        if (const auto at = text.find("%2"); at != std::string::npos) {
+            text.replace(at, 2, two);
+        }
+        return text;
+    };
+    switch (o.problem) {
+    case LogSweepFileProblem::None: return {};
+    case LogSweepFileProblem::FileUnreadable: return with(t.fileUnreadable, o.fileError);
+    case LogSweepFileProblem::BadParams: return LogSweepParamText(o.paramError, t);
+    case LogSweepFileProblem::NoMarker: return t.noMarker;
+    case LogSweepFileProblem::OneMarker: return t.oneMarker;
+    case LogSweepFileProblem::RateMismatch:
+        return with(t.rateMismatch, FormatReal(o.recorderRateHz, 0), std::to_string(o.fileRateHz));
+    case LogSweepFileProblem::SweepCut: return with(t.sweepCut, FormatReal(o.missingSeconds, 2));
+    case LogSweepFileProblem::NoSignalLeft: return t.noSignalLeft;
+    case LogSweepFileProblem::NoSignalRight: return t.noSignalRight;
+    case LogSweepFileProblem::NoMemory: return t.noMemory;
     }
     return {};
 }
@@ -219,6 +258,34 @@ bool LogSweepRun::Start()
         Fail(texts_->stopped, true, code);
         return false;
     }
+    return true;
+}
+
+bool LogSweepRun::AnalyseRecording(const std::string& path, LogSweepInputMode mode)
+{
+    if (Running()) {
+        return false;
+    }
+    const int points = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    return ShowRecording(AnalyseLogSweepFile(path, LogSweepParamsFrom(settings_, 0), mode, points));
+}
+
+bool LogSweepRun::ShowRecording(LogSweepFileOutcome outcome)
+{
+    if (Running()) {
+        return false;
+    }
+    if (outcome.problem != LogSweepFileProblem::None) {
+        Fail(LogSweepFileProblemText(outcome, *texts_), false, 0);
+        return false;
+    }
+    design_ = outcome.design;
+    result_ = std::move(outcome.result);
+    overloads_ = 0;
+    hasResult_ = true;
+    ShowResult();
+    view_.SetRunning(false);
+    view_.SetStatus(ResultLine());
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "dsp/logsweep.h"
 #include "dsp/logsweepanalysis.h"
+#include "measure/logsweepfile.h"
 
 namespace sonvera {
 
@@ -50,7 +51,17 @@ struct LogSweepTexts {
     std::string window;
     std::string overload;  // before the count of clipped samples
     std::string roundTrip;  // stereo: before the left input's delay against the played sweep
+    // A recording analysed from a file ("%1", "%2": the numbers).
+    std::string analyseRecording;  // the button
+    std::string fileUnreadable;    // %1: the reason
+    std::string noMarker;
+    std::string oneMarker;
+    std::string rateMismatch;      // %1: the recording's rate, %2: the file's
+    std::string sweepCut;          // %1: seconds missing
 };
+
+/// Why a recording was not analysed, in the language of `texts` ("" when it was).
+std::string LogSweepFileProblemText(const LogSweepFileOutcome& outcome, const LogSweepTexts& texts);
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
 const LogSweepTexts* LogSweepTextsFor(char language);
@@ -75,6 +86,13 @@ public:
     void Stop();
     /// The completion: takes the recording, analyses it and shows the result.
     void Done();
+
+    /// "Analyse recording...": the wave file `path` as a recording of the sweep file made
+    /// with the settings (see measure/logsweepfile.h), shown like a played sweep's result.
+    /// False when it was not analysed (the status line and a warning box say why).
+    bool AnalyseRecording(const std::string& path, LogSweepInputMode mode);
+    /// Shows an analysed recording; false (with the status and a warning) for a problem.
+    bool ShowRecording(LogSweepFileOutcome outcome);
 
     /// A sweep is in flight (a restart of the sound engine ends it too).
     bool Running() const;

@@ -1,6 +1,7 @@
 #include "ui/logsweep.h"
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -121,6 +122,7 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
     PointsLabel = Place<QLabel>(this, "PointsLabel", 10, 66, 100, 20);
     LogPoints = Place<QSpinBox>(this, "LogPoints", 112, 64, 70, 22);
     LogPoints->setRange(1, kLogSweepMaxPointsPerOctave);
+    LogRecording = Place<QPushButton>(this, "LogRecording", 190, 63, 160, 24);
     LogMode = Place<QGroupBox>(this, "LogMode", 10, 92, 340, 52);
     LogRef = Place<QRadioButton>(LogMode, "LogRef", 8, 22, 150, 22);
     LogStereo = Place<QRadioButton>(LogMode, "LogStereo", 170, 22, 166, 22);
@@ -150,6 +152,7 @@ TLogSweep::TLogSweep(SoundEngine& engine, ProfileFile& profile, LogSweepSettings
     connect(LogClose, &QPushButton::clicked, this, &QDialog::hide);
     connect(LogCurve2, &QComboBox::activated, this, &TLogSweep::Curve2Change);
     connect(LogImpulse, &QPushButton::clicked, this, &TLogSweep::ImpulseClick);
+    connect(LogRecording, &QPushButton::clicked, this, &TLogSweep::RecordingClick);
     connect(LogStereo, &QRadioButton::toggled, this, &TLogSweep::OfferCurves);
     connect(timer_, &QTimer::timeout, this, &TLogSweep::Tick);
 
@@ -202,6 +205,7 @@ void TLogSweep::SetTexts(char language)
     }
     LogClose->setText(QString::fromUtf8(t.close));
     LogImpulse->setText(QString::fromUtf8(t.impulse));
+    LogRecording->setText(QString::fromStdString(LogSweepTextsFor(language)->analyseRecording));
     impulse_->SetTexts(language);
     run_.SetLanguage(language);
     if (!run_.Running() && run_.HasResult()) {
@@ -298,6 +302,28 @@ void TLogSweep::ImpulseClick()
     impulse_->raise();
 }
 
+void TLogSweep::RecordingClick()
+{
+    if (run_.Running() || !ReadControls(true)) {
+        return;
+    }
+    const QString path = QFileDialog::getOpenFileName(
+        this, QString::fromStdString(LogSweepTextsFor(language_)->analyseRecording), QString(),
+        QStringLiteral("Wave (*.wav *.WAV);;* (*)"));
+    if (!path.isEmpty()) {
+        AnalyseRecordingFile(path);
+    }
+}
+
+bool TLogSweep::AnalyseRecordingFile(const QString& path)
+{
+    if (run_.Running() || !ReadControls(false)) {
+        return false;
+    }
+    return run_.AnalyseRecording(path.toStdString(),
+                                 settings_.LogSweepWithRef ? LogSweepInputMode::Reference : LogSweepInputMode::Stereo);
+}
+
 void TLogSweep::LeavePage()
 {
     run_.Stop();
@@ -317,7 +343,7 @@ void TLogSweep::SetRunning(bool running)
 {
     runningShown_ = running;
     for (QWidget* w : std::initializer_list<QWidget*>{LogFrom, LogTo, LogSeconds, LogLevel, LogPoints, LogMode,
-                                                      LogStart}) {
+                                                      LogStart, LogRecording}) {
         w->setEnabled(!running);
     }
     LogStop->setEnabled(running);

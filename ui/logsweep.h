@@ -27,7 +27,8 @@ class TImpulse;
 
 /// The log sweep window of the generator page ("Log-Sweep"): band, duration, level,
 /// points per octave, reference or stereo, what the diagram's second curve shows;
-/// START, STOP, a progress bar and the result line; "Impulsantwort" shows the last
+/// START, STOP, a progress bar and the result line; "Analyse recording..." analyses a
+/// recording of the sweep file made elsewhere; "Impulsantwort" shows the last
 /// result's impulse response with its window (TImpulse). Thin over LogSweepRun; reads section
 /// LOGSWEEP when created and writes it when it is hidden, or destroyed after being shown.
 class TLogSweep : public QDialog, private LogSweepView {
@@ -45,6 +46,11 @@ public:
     void StopClick();
     void Curve2Change(int index);
     void ImpulseClick();
+    /// "Analyse recording...": asks for a wave file, then AnalyseRecordingFile.
+    void RecordingClick();
+    /// The file as a recording of the sweep file of the typed settings, in the chosen
+    /// mode (a file with equal channels as one channel); the result shows as a sweep's.
+    bool AnalyseRecordingFile(const QString& path);
     TImpulse& ImpulseWindow() { return *impulse_; }
     void OfferCurves();
 
@@ -94,6 +100,7 @@ private:
     QProgressBar* LogProgress;
     QLabel* LogStatus;
     QPushButton* LogImpulse;
+    QPushButton* LogRecording;
     TImpulse* impulse_;
     QTimer* timer_;
 };

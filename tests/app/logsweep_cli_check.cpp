@@ -110,5 +110,46 @@ TEST(LogSweepCommand, BadValuesGiveOneLineAndStatusTwoAndNoSignalIsAnError)
     EXPECT_EQ(silent.errors, "sonvera-cli logsweep: No signal at the right input ! \n");
 }
 
+TEST(LogSweepCommand, AnalysesARecordingOfTheGeneratedFileAndSaysWhatIsMissing)
+{
+    testing::TempDir dir;
+    const std::string sweep = dir.File("s.wav"), tone = dir.File("tone.wav"), ir = dir.File("ir.wav");
+    auto generate = [&](const std::string& arguments) {
+        return testing::RunCommand(std::string("'") + SONVERA_CLI + "' --config '" + dir.File("absent.cfg") +
+                                   "' generate " + arguments + " 2>/dev/null")
+            .status;
+    };
+    ASSERT_EQ(generate("--wave logsweep --seconds 1 --rate 44100 --bits 24 --out '" + sweep + "'"), 0);
+    ASSERT_EQ(generate("--wave sin --seconds 4 --out '" + tone + "'"), 0);
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string firstLine;  // of the table's '# ' lines, or of the errors
+    };
+    const Case cases[] = {
+        {"--input '" + sweep + "' --seconds 1 --ir-out '" + ir + "'", 0,
+         "# logsweep from 20.00 Hz to 20000.00 Hz, 1.00 s, -6.0 dB, 44100 Hz, mono, 48 points per octave"},
+        {"--input '" + tone + "'", 1, "sonvera-cli logsweep: " + tone + " holds no timing marker"},
+        {"--input '" + sweep + "' --seconds 3", 1, "sonvera-cli logsweep: " + sweep + " ends "},
+        {"--input '" + dir.File("none.wav") + "'", 1, "sonvera-cli logsweep: " + dir.File("none.wav") + ": "},
+        {"--input '" + sweep + "' --to 30000", 2, "sonvera-cli logsweep: --to 30000 Hz lies above half the rate"},
+        {"--input '" + sweep + "' --rate 48000", 2, "sonvera-cli logsweep: --input takes the place of the devices"},
+        {"--mono", 2, "sonvera-cli logsweep: --mono needs --input"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = LogSweep("", c.arguments);
+        EXPECT_EQ(r.status, c.status) << c.arguments << "\n" << r.errors;
+        const std::string first = c.status == 0 ? (r.comments.empty() ? "" : r.comments[0]) : r.errors;
+        EXPECT_EQ(first.rfind(c.firstLine, 0), 0u) << first;
+        if (c.status == 0) {
+            ASSERT_GE(r.comments.size(), 5u);
+            EXPECT_EQ(r.comments[1], "# delay 0.0 samples 0.000 ms");
+            EXPECT_EQ(r.comments[4].rfind("# recording ", 0), 0u);
+            EXPECT_EQ(r.rows.size(), 479u);
+            EXPECT_FALSE(testing::ReadBytes(ir).empty());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace sonvera

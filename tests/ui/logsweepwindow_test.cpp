@@ -12,6 +12,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <sndfile.h>
+
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -20,6 +22,7 @@
 
 #include "config/profilefile.h"
 #include "diagram/diagramm.h"
+#include "dsp/timingmarker.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "tests/ui/uitestsupport.h"
@@ -155,6 +158,51 @@ TEST_F(LogSweepWindowTest, StopEndsARunningSweepAndHidingWritesTheSection)
     ProfileFile file(configPath);
     EXPECT_EQ(file.GetString("LOGSWEEP", "SECONDS", "", 199), "4.5");
     EXPECT_EQ(file.GetString("LOGSWEEP", "MODE", "", 199), "REF");
+}
+
+}  // namespace
+}  // namespace sonvera
+
+namespace sonvera {
+namespace {
+
+void WriteMonoFloatWave(const std::string& path, const std::vector<float>& samples, int rate)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+TEST_F(LogSweepWindowTest, AnalyseRecordingShowsAFileLikeASweepInBothLanguages)
+{
+    Open(LoopbackClock::Instant);
+    QPushButton* button = Find<QPushButton>("LogRecording");
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("Aufnahme analysieren…"));
+    Window().SetTexts('E');
+    EXPECT_EQ(button->text(), QStringLiteral("Analyse recording…"));
+    Window().SetTexts('D');
+
+    // The sweep file of the window's settings, written as one channel at 48 kHz.
+    const std::vector<float> samples = MakeMarkedLogSweep(DesignLogSweep(LogSweepParamsFrom(LogSweepSettings{}, 48000)));
+    const QString path = dir.filePath(QStringLiteral("rec.wav"));
+    WriteMonoFloatWave(path.toStdString(), samples, 48000);
+    ASSERT_TRUE(Window().AnalyseRecordingFile(path));
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(Diagram().ResultLine().rfind("Verzögerung 0.0 Samples (0.000 ms), Band 20 - 20000 Hz", 0), 0u)
+        << Diagram().ResultLine();
+    EXPECT_TRUE(Find<QPushButton>("LogImpulse")->isEnabled());
+
+    // A file without the markers: the box says so.
+    WriteMonoFloatWave(path.toStdString(), std::vector<float>(48000 * 6, 0.0f), 48000);
+    EXPECT_FALSE(Window().AnalyseRecordingFile(path));
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Keine Zeitmarke in der Aufnahme ! ");
 }
 
 }  // namespace
