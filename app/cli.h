@@ -52,6 +52,7 @@ int RunSpectrumCommand(CliContext& ctx);
 int RunSweepCommand(CliContext& ctx);
 int RunGenerateCommand(CliContext& ctx);
 int RunLogSweepCommand(CliContext& ctx);
+int RunDistortionCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -60,6 +61,7 @@ extern const char* const kSpectrumUsage;
 extern const char* const kSweepUsage;
 extern const char* const kGenerateUsage;
 extern const char* const kLogSweepUsage;
+extern const char* const kDistortionUsage;
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

@@ -28,6 +28,8 @@ const CliCommand kCommands[] = {
      &RunGenerateCommand},
     {"logsweep", "one exponential sine sweep: level, phase, harmonics and delay per frequency", kLogSweepUsage,
      &RunLogSweepCommand},
+    {"distortion", "THD, THD+N, SINAD, ENOB, noise and each harmonic of both channels", kDistortionUsage,
+     &RunDistortionCommand},
 };
 
 std::string Usage(const std::string& configOption)
