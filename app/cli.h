@@ -53,6 +53,7 @@ int RunSweepCommand(CliContext& ctx);
 int RunGenerateCommand(CliContext& ctx);
 int RunLogSweepCommand(CliContext& ctx);
 int RunDistortionCommand(CliContext& ctx);
+int RunImdCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -62,6 +63,7 @@ extern const char* const kSweepUsage;
 extern const char* const kGenerateUsage;
 extern const char* const kLogSweepUsage;
 extern const char* const kDistortionUsage;
+extern const char* const kImdUsage;
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

@@ -30,6 +30,7 @@ const CliCommand kCommands[] = {
      &RunLogSweepCommand},
     {"distortion", "THD, THD+N, SINAD, ENOB, noise and each harmonic of both channels", kDistortionUsage,
      &RunDistortionCommand},
+    {"imd", "two-tone intermodulation of both channels: SMPTE, DIN or CCIF", kImdUsage, &RunImdCommand},
 };
 
 std::string Usage(const std::string& configOption)
