@@ -54,6 +54,8 @@ int RunGenerateCommand(CliContext& ctx);
 int RunLogSweepCommand(CliContext& ctx);
 int RunDistortionCommand(CliContext& ctx);
 int RunImdCommand(CliContext& ctx);
+int RunCrosstalkCommand(CliContext& ctx);
+int RunNoiseCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -64,6 +66,8 @@ extern const char* const kGenerateUsage;
 extern const char* const kLogSweepUsage;
 extern const char* const kDistortionUsage;
 extern const char* const kImdUsage;
+extern const char* const kCrosstalkUsage;
+extern const char* const kNoiseUsage;
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

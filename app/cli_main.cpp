@@ -31,6 +31,10 @@ const CliCommand kCommands[] = {
     {"distortion", "THD, THD+N, SINAD, ENOB, noise and each harmonic of both channels", kDistortionUsage,
      &RunDistortionCommand},
     {"imd", "two-tone intermodulation of both channels: SMPTE, DIN or CCIF", kImdUsage, &RunImdCommand},
+    {"noise", "idle channel noise, dynamic range and signal-to-noise ratio of both channels", kNoiseUsage,
+     &RunNoiseCommand},
+    {"crosstalk", "crosstalk between the channels at one frequency or over a sweep", kCrosstalkUsage,
+     &RunCrosstalkCommand},
 };
 
 std::string Usage(const std::string& configOption)

@@ -146,10 +146,44 @@ double ToneAmplitude(const ChannelSpectrum& spectrum, const DistortionParams& pa
     return std::sqrt(2.0 * BinsMeanSquare(flat, a, WeightingFilter(), lobe.first, lobe.last));
 }
 
+ToneAtFrequency ToneWithFloor(const ChannelSpectrum& spectrum, const DistortionParams& params, double freqHz)
+{
+    ToneAtFrequency t;
+    t.amplitude = ToneAmplitude(spectrum, params, freqHz);
+    const AnalysisParams a = AnalysisOf(params);
+    const std::size_t bins = BinCount(spectrum, params);
+    const double centre = freqHz * params.fftSize / params.sampleRateHz;
+    const int half = ShapeOfWindow(params.window).lobeHalfWidthBins;
+    const ChannelSpectrum flat(spectrum.magnitudes);
+    double sum = 0.0;
+    int count = 0;
+    for (const int side : {-1, 1}) {
+        const BinRange r = BinsAround(centre + side * 11.5 * half, 8.5 * half, bins);
+        if (r.last < r.first || (side < 0 && r.first == 0)) {
+            continue;  // 0 Hz holds what is no noise
+        }
+        sum += BinsMeanSquare(flat, a, WeightingFilter(), r.first, r.last);
+        count += r.last - r.first + 1;
+    }
+    const BinRange lobe = LobeBins(centre, a, bins);
+    if (count > 0) {
+        const double lobeNoise = sum / count * (lobe.last - lobe.first + 1);
+        constexpr double kMarginPower = 10.0;  // 10 dB
+        t.floor = std::sqrt(2.0 * lobeNoise * kMarginPower);
+    }
+    t.aboveFloor = t.amplitude > t.floor;
+    return t;
+}
+
 double BandLevelDb(const ChannelSpectrum& spectrum, const DistortionParams& params, const WeightingFilter& weighting)
 {
     const BinRange band = BandOf(params, BinCount(spectrum, params));
     if (band.last < band.first) return kZeroMagnitudeDb;
+    const auto plain = spectrum.magnitudes.subspan(static_cast<std::size_t>(band.first),
+                                                   static_cast<std::size_t>(band.last - band.first + 1));
+    if (std::all_of(plain.begin(), plain.end(), [](float m) { return m == 0.0f; })) {
+        return -INFINITY;  // digital silence
+    }
     return Db(BinsMeanSquare(spectrum, AnalysisOf(params), weighting, band.first, band.last));
 }
 

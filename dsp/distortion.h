@@ -73,8 +73,22 @@ DistortionReading MeasureDistortion(const ChannelSpectrum& spectrum, const Disto
 /// main lobe around that frequency. 0 when the lobe lies outside the spectrum.
 double ToneAmplitude(const ChannelSpectrum& spectrum, const DistortionParams& params, double freqHz);
 
+/// A tone's amplitude at a known frequency beside the noise around it: `floor` is the
+/// amplitude the lobe would read from the noise alone, times the margin a tone must stand
+/// above it (10 dB), estimated from the mean power of the bins from three to twenty lobe
+/// half-widths away on both sides. `aboveFloor` is false when the amplitude does not
+/// exceed the floor: the tone is then hidden in the noise and only "below floor" is known.
+struct ToneAtFrequency {
+    double amplitude = 0.0;
+    double floor = 0.0;
+    bool aboveFloor = false;
+};
+ToneAtFrequency ToneWithFloor(const ChannelSpectrum& spectrum, const DistortionParams& params, double freqHz);
+
 /// The flat RMS (re full scale 1.0) of the band, in dB; with the band's noise alone when
 /// the signal is silence (the idle channel noise). Weighted as MeasureDistortion's noise.
+/// Minus infinity when every bin of the band is exactly 0 (digital silence);
+/// kZeroMagnitudeDb for a band without bins.
 double BandLevelDb(const ChannelSpectrum& spectrum, const DistortionParams& params, const WeightingFilter& weighting);
 
 /// "smpte", "din", "ccif" (exactly); false for any other name.
