@@ -56,6 +56,7 @@ int RunDistortionCommand(CliContext& ctx);
 int RunImdCommand(CliContext& ctx);
 int RunCrosstalkCommand(CliContext& ctx);
 int RunNoiseCommand(CliContext& ctx);
+int RunLevelSweepCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -68,6 +69,7 @@ extern const char* const kDistortionUsage;
 extern const char* const kImdUsage;
 extern const char* const kCrosstalkUsage;
 extern const char* const kNoiseUsage;
+extern const char* const kLevelSweepUsage;
 
 /// A whole number in decimal digits with an optional sign (nothing else).
 bool ParseWholeNumber(const std::string& text, int& value);

@@ -35,6 +35,8 @@ const CliCommand kCommands[] = {
      &RunNoiseCommand},
     {"crosstalk", "crosstalk between the channels at one frequency or over a sweep", kCrosstalkUsage,
      &RunCrosstalkCommand},
+    {"levelsweep", "THD+N and THD against the output level, and the level where THD+N passes 1 %",
+     kLevelSweepUsage, &RunLevelSweepCommand},
 };
 
 std::string Usage(const std::string& configOption)
