@@ -44,13 +44,7 @@ std::string ParseCrosstalkOption(OptionCursor& cursor, CrosstalkOptions& o)
         return TakeWholeNumber(cursor, 1, 1000, o.steps);
     }
     if (name == "--level") {
-        const auto v = cursor.Take();
-        const auto db = v ? ParseReal(*v) : std::nullopt;
-        if (!db || !std::isfinite(*db) || *db > 0.0 || *db < -100.0) {
-            return "--level needs a level in dB from -100 to 0";
-        }
-        o.levelDb = *db;
-        return "";
+        return TakeLevelDb(cursor, o.levelDb);
     }
     return "unknown option '" + cursor.Argument() + "'";
 }
@@ -97,9 +91,7 @@ int RunCrosstalkCommand(CliContext& ctx)
     if (const std::string error = CheckCrosstalkOptions(o); !error.empty()) {
         return ctx.Fail(2, error);
     }
-    o.capture.points = o.capture.points.value_or(65536);
-    o.capture.window = o.capture.window.value_or(kDistortionWindow);
-    o.capture.average = o.capture.average.value_or(1);
+    o.capture.MeasurementDefaults(1);
     std::vector<int> freqs;
     if (o.steps) {
         SweepSettings sweep;

@@ -93,9 +93,7 @@ int RunDistortionCommand(CliContext& ctx)
         return ctx.Fail(2, error);
     }
     const bool plays = !o.capture.input;
-    o.capture.points = o.capture.points.value_or(65536);
-    o.capture.window = o.capture.window.value_or(kDistortionWindow);
-    o.capture.average = o.capture.average.value_or(1);
+    o.capture.MeasurementDefaults(1);
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, plays); status != 0) {

@@ -45,13 +45,7 @@ std::string ParseImdOption(OptionCursor& cursor, ImdOptions& o)
         return "";
     }
     if (name == "--level") {
-        const auto v = cursor.Take();
-        const auto db = v ? ParseReal(*v) : std::nullopt;
-        if (!db || !std::isfinite(*db) || *db > 0.0 || *db < -100.0) {
-            return "--level needs a level in dB from -100 to 0";
-        }
-        o.levelDb = *db;
-        return "";
+        return TakeLevelDb(cursor, o.levelDb);
     }
     return "unknown option '" + cursor.Argument() + "'";
 }
@@ -82,9 +76,7 @@ int RunImdCommand(CliContext& ctx)
         return ctx.Fail(2, error);
     }
     const bool plays = !o.capture.input;
-    o.capture.points = o.capture.points.value_or(65536);
-    o.capture.window = o.capture.window.value_or(kDistortionWindow);
-    o.capture.average = o.capture.average.value_or(1);
+    o.capture.MeasurementDefaults(1);
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, plays); status != 0) {

@@ -45,19 +45,16 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
     if (name == "--freq") {
         return TakeWholeNumber(cursor, 1, 100000, o.freq);
     }
-    if (name == "--from" || name == "--to" || name == "--step") {
+    if (name == "--from" || name == "--to") {
+        return TakeLevelDb(cursor, name == "--from" ? o.from : o.to);
+    }
+    if (name == "--step") {
         const auto v = cursor.Take();
         const auto db = v ? ParseReal(*v) : std::nullopt;
-        if (name == "--step") {
-            if (!db || !std::isfinite(*db) || *db < 0.01 || *db > 100.0) {
-                return "--step needs a step in dB from 0.01 to 100";
-            }
-            o.step = *db;
-        } else if (!db || !std::isfinite(*db) || *db > 0.0 || *db < -100.0) {
-            return name + " needs a level in dB from -100 to 0";
-        } else {
-            (name == "--from" ? o.from : o.to) = *db;
+        if (!db || !std::isfinite(*db) || *db < 0.01 || *db > 100.0) {
+            return "--step needs a step in dB from 0.01 to 100";
         }
+        o.step = *db;
         return "";
     }
     if (name == "--channel") {
@@ -89,9 +86,7 @@ int RunLevelSweepCommand(CliContext& ctx)
     if ((o.to - o.from) / o.step > 10000.0) {
         return ctx.Fail(2, "--step is too small for the range: more than 10000 levels");
     }
-    o.capture.points = o.capture.points.value_or(65536);
-    o.capture.window = o.capture.window.value_or(kDistortionWindow);
-    o.capture.average = o.capture.average.value_or(1);
+    o.capture.MeasurementDefaults(1);
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, true); status != 0) {

@@ -52,9 +52,7 @@ int RunNoiseCommand(CliContext& ctx)
     if (o.capture.input || o.capture.skipSeconds) {
         return ctx.Fail(2, "--input has no place here: the noise is read with the output silent, then with a tone");
     }
-    o.capture.points = o.capture.points.value_or(65536);
-    o.capture.window = o.capture.window.value_or(kDistortionWindow);
-    o.capture.average = o.capture.average.value_or(4);
+    o.capture.MeasurementDefaults(4);
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, true); status != 0) {

@@ -57,6 +57,24 @@ std::string CliPage::OverloadNote() const
     return text + "\n";
 }
 
+void CaptureOptions::MeasurementDefaults(int blocks)
+{
+    points = points.value_or(65536);
+    window = window.value_or(kDistortionWindow);
+    average = average.value_or(blocks);
+}
+
+std::string TakeLevelDb(OptionCursor& cursor, double& db)
+{
+    const auto v = cursor.Take();
+    const auto level = v ? ParseReal(*v) : std::nullopt;
+    if (!level || !std::isfinite(*level) || *level > 0.0 || *level < -100.0) {
+        return cursor.Name() + " needs a level in dB from -100 to 0";
+    }
+    db = *level;
+    return "";
+}
+
 std::optional<std::string> ParseCaptureOption(OptionCursor& cursor, CaptureOptions& o)
 {
     const std::string& name = cursor.Name();

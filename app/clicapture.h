@@ -84,7 +84,14 @@ struct CaptureOptions {
     std::optional<int> inDevice, outDevice, points, window, average, rate, bits;
     std::optional<std::string> input;
     std::optional<double> skipSeconds;
+    /// What the distortion measurements take unless told: 65536 points, the window
+    /// kDistortionWindow and `average` blocks.
+    void MeasurementDefaults(int average);
 };
+
+/// Takes the current option's value as a level in dB from -100 to 0: "" or the error
+/// ("NAME needs a level in dB from -100 to 0").
+std::string TakeLevelDb(OptionCursor& cursor, double& db);
 
 /// Takes one of the shared options (--in-device, --out-device, --points, --window,
 /// --average, --rate, --bits, --input, --skip): "" when taken, the error when its value is

@@ -42,9 +42,13 @@ Readings RunCli(const std::string& arguments)
     out.status = r.status;
     out.output = r.output;
     std::istringstream in(r.output);
-    std::string key, value;
-    while (in >> key && std::getline(in, value)) {
-        out.values[key] = value.substr(value.find_first_not_of(' '));
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t blank = line.rfind(' ');  // "KEY VALUE", "# KEY VALUE", "left.status no signal"
+        const std::size_t split = line.rfind("no signal") != std::string::npos ? line.find(' ') : blank;
+        if (split != std::string::npos) {
+            out.values[line.substr(0, split)] = line.substr(split + 1);
+        }
     }
     return out;
 }
@@ -148,6 +152,10 @@ TEST(DistortionCommands, VirtualCardReadsItsDeviceModel)
     EXPECT_EQ(RunCli(kVirtual + "gain=0 distortion --tone 5000 --rate 48000").values.at("left.h5_dbc"), "nan");
     const Readings silent = RunCli(kVirtual + "noise=-110 crosstalk --freq 1000 --rate 48000");
     EXPECT_EQ(silent.values.at("left_to_right_db").substr(0, 2), "<-") << silent.output;
+    // THD+N passes 1 % where h3·A² does: between -3 dB (0.95 %) and -2 dB (1.20 %).
+    const std::string levels = " levelsweep --from -6 --to 0 --step 1 --points 16384";
+    EXPECT_EQ(RunCli(kVirtual + "h3=0.019" + levels).values.at("# max_level_dbfs"), "-2.00");
+    EXPECT_EQ(RunCli(kVirtual + "h3=0.001" + levels).values.at("# max_level_dbfs"), "nan");
 }
 
 TEST(DistortionCommands, GeneratedFilesReadTheirContent)
