@@ -55,6 +55,11 @@ int RunSpectrumCommand(CliContext& ctx);
 int RunSweepCommand(CliContext& ctx);
 int RunGenerateCommand(CliContext& ctx);
 int RunLogSweepCommand(CliContext& ctx);
+int RunDistortionCommand(CliContext& ctx);
+int RunImdCommand(CliContext& ctx);
+int RunCrosstalkCommand(CliContext& ctx);
+int RunNoiseCommand(CliContext& ctx);
+int RunLevelSweepCommand(CliContext& ctx);
 extern const char* const kSettingsUsage;
 extern const char* const kPlotUsage;
 extern const char* const kScopeUsage;
@@ -63,6 +68,11 @@ extern const char* const kSpectrumUsage;
 extern const char* const kSweepUsage;
 extern const char* const kGenerateUsage;
 extern const char* const kLogSweepUsage;
+extern const char* const kDistortionUsage;
+extern const char* const kImdUsage;
+extern const char* const kCrosstalkUsage;
+extern const char* const kNoiseUsage;
+extern const char* const kLevelSweepUsage;
 
 /// The text of a log sweep parameter error, naming the option.
 std::string LogSweepParamMessage(LogSweepParamError error, const LogSweepParams& params);

@@ -28,6 +28,15 @@ const CliCommand kCommands[] = {
      &RunGenerateCommand},
     {"logsweep", "one exponential sine sweep: level, phase, harmonics and delay per frequency", kLogSweepUsage,
      &RunLogSweepCommand},
+    {"distortion", "THD, THD+N, SINAD, ENOB, noise and each harmonic of both channels", kDistortionUsage,
+     &RunDistortionCommand},
+    {"imd", "two-tone intermodulation of both channels: SMPTE, DIN or CCIF", kImdUsage, &RunImdCommand},
+    {"noise", "idle channel noise, dynamic range and signal-to-noise ratio of both channels", kNoiseUsage,
+     &RunNoiseCommand},
+    {"crosstalk", "crosstalk between the channels at one frequency or over a sweep", kCrosstalkUsage,
+     &RunCrosstalkCommand},
+    {"levelsweep", "THD+N and THD against the output level, and the level where THD+N passes 1 %",
+     kLevelSweepUsage, &RunLevelSweepCommand},
 };
 
 std::string Usage(const std::string& configOption)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "app/clicapture.h"
 #include "app/clisession.h"
 #include "app/waitingport.h"
 #include "config/numberformat.h"
@@ -33,98 +34,13 @@ const char* const kSpectrumUsage =
 
 namespace {
 
-/// The virtual card with its input replaced by the frames of a wave file: each recorded
-/// buffer is overwritten with the file's next frames, encoded in the device's format,
-/// before the engine takes it, so the block passes the same conversion as a recording.
-/// The file is read block by block, only as far as the run goes.
-class FileInputCard : public LoopbackCard {
-public:
-    FileInputCard() : LoopbackCard(DutConfig{}, LoopbackClock::Instant) {}
-
-    WaveFileInput input;
-
-    MmResult WaveInOpen(WaveInHandle* handle, unsigned deviceId, const WaveFormat& format, WavePost post,
-                        std::uint32_t flags) override
-    {
-        if ((flags & kWaveOpenQuery) != 0) {
-            return LoopbackCard::WaveInOpen(handle, deviceId, format, std::move(post), flags);
-        }
-        format_ = format;
-        WavePost fill = [this, post = std::move(post)](WaveMessage message, WaveHeader* header) {
-            if (message == WaveMessage::InData && header != nullptr) {
-                input.FillBlock(header->data, header->bytesRecorded, format_);
-            }
-            if (post) {
-                post(message, header);
-            }
-        };
-        return LoopbackCard::WaveInOpen(handle, deviceId, format, std::move(fill), flags);
-    }
-
-private:
-    WaveFormat format_;
-};
-
-/// The diagram of the run: the model alone, laid out for a printed page.
-class ModelDiagram : public SpectrumDiagram {
-public:
-    DiagramModel model;
-
-    bool PrepareDiagram(const std::string& c, int last, int fmin, int fmax, float& lmin, float& lmax) override
-    {
-        return model.PrepareDiagram(c, last, fmin, fmax, lmin, lmax);
-    }
-    void ClearDiagramData() override { model.ClearDiagramData(); }
-    void ResetDiagramScales() override { model.ResetDiagramScales(); }
-    void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
-    void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
-    void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
-    void GetFreqRange(int& min, int& max) const override { model.GetFreqRange(min, max); }
-    void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
-    bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
-    {
-        return model.StoreDiagramPoint(v, mode, index, f);
-    }
-    void SetResultLine(const std::string& t) override { model.SetResultLine(t); }
-    std::string GetComment() const override { return model.GetComment(); }
-    void Repaint() override {}
-    void Show(bool) override {}
-};
-
-/// The page without widgets: the averaging count, the queued next block, and the
-/// largest overload of any block.
-class CliPage : public SpectrumPageView {
-public:
-    int average = -1;
-    int nextQueued = 0;
-    int blocks = 0;
-    int clippedBlocks = 0;
-    std::string worstOverload;
-    int worstCount = 0;
-    int AverVal() const override { return average; }
-    void SetOverloadLabel(const std::string& text) override
-    {
-        ++blocks;
-        if (text.rfind("Over ", 0) != 0) {
-            return;
-        }
-        ++clippedBlocks;
-        const int count = std::atoi(text.c_str() + 5);
-        if (count > worstCount || worstOverload.empty()) {
-            worstCount = count;
-            worstOverload = text;
-        }
-    }
-    void PostSpectrumNext() override { ++nextQueued; }
-};
-
 struct SpectrumOptions {
-    std::optional<int> inDevice, outDevice, points, window, average, rate, bits, fmin, fmax;
+    CaptureOptions capture;
+    std::optional<int> fmin, fmax;
     std::optional<int> toneHz;
     int toneDb = 0;
     bool thd = false, level = false;
-    std::optional<std::string> filter, out, sep, png, input;
-    std::optional<double> skipSeconds;
+    std::optional<std::string> filter, out, sep, png;
     char lang = 0;
 };
 
@@ -133,70 +49,25 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
 {
     const std::string& name = cursor.Name();
     auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
+    if (auto shared = ParseCaptureOption(cursor, o.capture)) {
+        return *shared;
+    }
     if (name == "--thd") {
         o.thd = true;
     } else if (name == "--level") {
         o.level = true;
-    } else if (name == "--in-device") {
-        return integer(o.inDevice, 0, 2);
-    } else if (name == "--out-device") {
-        return integer(o.outDevice, 0, 2);
-    } else if (name == "--points") {
-        const auto v = cursor.Take();
-        int n = 0;
-        if (!v || !ParseWholeNumber(*v, n) || SpectrumRun::ItemForPoints(n) < 0) {
-            return "--points must be a power of two from 512 to 1048576";
-        }
-        o.points = n;
-    } else if (name == "--skip") {
-        const auto v = cursor.Take();
-        const auto seconds = v ? ParseReal(*v) : std::nullopt;
-        if (!seconds || !std::isfinite(*seconds) || *seconds < 0.0 || *seconds > 1e6) {
-            return "--skip needs a number of seconds from 0 up";
-        }
-        o.skipSeconds = *seconds;
-    } else if (name == "--window") {
-        const auto v = cursor.Take();
-        int n = -1;
-        if (v && ParseWholeNumber(*v, n) && n >= 0 && n < kWindowCount) {
-            o.window = n;
-        } else if (v) {
-            for (int k = 0; k < kWindowCount; ++k) {
-                if (*v == kWindowNames[static_cast<std::size_t>(k)]) {
-                    o.window = k;
-                }
-            }
-        }
-        if (!v || !o.window) {
-            return "--window needs 0..8 or a window name (None, Hamming, van Hann, Blackman, Bla/Harris, "
-                   "Flat-Top, Rife-Vinc1, Rife-Vinc2, Rife-Vinc3)";
-        }
-    } else if (name == "--average") {
-        return integer(o.average, 1, 9999);
-    } else if (name == "--rate") {
-        return integer(o.rate, 8000, 192000);
-    } else if (name == "--bits") {
-        const std::string error = integer(o.bits, 8, 24);
-        if (error.empty() && *o.bits != 8 && *o.bits != 16 && *o.bits != 24) {
-            return "--bits must be 8, 16 or 24";
-        }
-        return error;
     } else if (name == "--fmin") {
         return integer(o.fmin, 0, 200000);
     } else if (name == "--fmax") {
         return integer(o.fmax, 1, 200000);
     } else if (name == "--tone") {
-        const auto v = cursor.Take();
-        const std::string text = v.value_or("");
-        const auto colon = text.find(':');
-        int hz = 0, db = 0;
-        if (!v || !ParseWholeNumber(text.substr(0, colon), hz) || hz < 1 || hz > 100000 ||
-            (colon != std::string::npos && (!ParseWholeNumber(text.substr(colon + 1), db) || db > 0 || db < -100))) {
-            return "--tone needs FREQ[:LEVELDB] with a frequency in Hz and a level from -100 to 0 dB";
+        int hz = 0;
+        const std::string error = ParseToneValue(cursor.Take(), hz, o.toneDb);
+        if (!error.empty()) {
+            return error;
         }
         o.toneHz = hz;
-        o.toneDb = db;
-    } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png" || name == "--input") {
+    } else if (name == "--filter" || name == "--out" || name == "--sep" || name == "--png") {
         const auto v = cursor.Take();
         if (!v || v->empty()) {
             return name + " needs a value that is not empty";
@@ -204,8 +75,7 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
         (name == "--filter" ? o.filter
          : name == "--out"  ? o.out
          : name == "--sep"  ? o.sep
-         : name == "--png"  ? o.png
-                            : o.input) = *v;
+                            : o.png) = *v;
     } else if (name == "--lang") {
         const auto v = cursor.Take();
         if (!v || (*v != "D" && *v != "E")) {
@@ -250,12 +120,8 @@ std::string CheckSpectrumOptions(const SpectrumOptions& o)
     if (o.thd && o.level) {
         return "--thd and --level exclude each other";
     }
-    if (o.input && (o.toneHz || o.rate || o.inDevice || o.bits)) {
-        return "--input takes the place of the input device at the file's rate and depth: no --tone, --rate, "
-               "--bits or --in-device with it";
-    }
-    if (o.skipSeconds && !o.input) {
-        return "--skip needs --input: it starts the analysis later in the file";
+    if (const std::string error = CheckCaptureOptions(o.capture, o.toneHz.has_value()); !error.empty()) {
+        return error;
     }
     if (o.fmin && o.fmax && *o.fmin >= *o.fmax) {
         return "--fmin must be below --fmax";
@@ -296,46 +162,16 @@ int RunSpectrumCommand(CliContext& ctx)
         return ctx.Fail(2, error);
     }
 
-    CliSession session(ctx);
-    std::unique_ptr<FileInputCard> card;
-    FileInputCard* fileCard = nullptr;
-    if (o.input) {
-        card = std::make_unique<FileInputCard>();
-        if (const std::string error = card->input.Open(*o.input); !error.empty()) {
-            return ctx.Fail(1, error);
-        }
-        fileCard = card.get();
-        session.Inputs().Add(*o.input);
-    }
-    if (const int status = session.Start(std::move(card)); status != 0) {
+    CliCapture capture(ctx);
+    if (const int status = capture.Open(o.capture, o.toneHz.has_value()); status != 0) {
         return status;
     }
-    if (const int status = session.SelectDevices(o.inDevice, o.outDevice, o.toneHz.has_value()); status != 0) {
-        return status;
-    }
+    CliSession& session = capture.Session();
     SoundEngine& engine = session.Engine();
-    const int inDevice = engine.InDeviceIndex();
-    const int outDevice = engine.OutDeviceIndex();
-    DeviceFormat& in = engine.InDeviceFormats()[static_cast<std::size_t>(inDevice)];
-    DeviceFormat& out = engine.OutDeviceFormats()[static_cast<std::size_t>(outDevice)];
-    if (fileCard != nullptr) {
-        // The file's samples reach the analysis as they are: captured at the file's own
-        // depth and rate, whatever the configuration holds for the device.
-        SetDeviceFormat(in, fileCard->input.Bits(), false, static_cast<std::uint32_t>(fileCard->input.Rate()));
-    } else if (o.rate || o.bits) {
-        int bitsIn = 0, bitsOut = 0, rateIn = 0, rateOut = 0;
-        engine.GetFormatBits(bitsIn, bitsOut);
-        engine.GetSampleRates(rateIn, rateOut);
-        SetDeviceFormat(in, o.bits.value_or(bitsIn), in.SwapFlag != 0, static_cast<std::uint32_t>(o.rate.value_or(rateIn)));
-        SetDeviceFormat(out, o.bits.value_or(bitsOut), out.SwapFlag != 0,
-                        static_cast<std::uint32_t>(o.rate.value_or(rateOut)));
-    }
+    FileInputCard* fileCard = capture.File();
 
     Settings& settings = session.settings;
     FftSettings& fft = settings.Fft;
-    if (o.points) fft.FftPoints = *o.points;
-    if (o.window) fft.FftWindow = *o.window;
-    if (o.average) fft.FftAverage = *o.average;
     if (o.fmin) settings.Analysis.AnaFreqLow = *o.fmin;
     if (o.fmax) settings.Analysis.AnaFreqHigh = *o.fmax;
     if (o.thd || o.level) {
@@ -352,32 +188,11 @@ int RunSpectrumCommand(CliContext& ctx)
     }
 
     // Everything is checked before anything is measured or written.
-    if (fileCard != nullptr) {
-        const std::size_t needed = static_cast<std::size_t>(fft.FftPoints) * static_cast<std::size_t>(fft.FftAverage);
-        const std::size_t frames = fileCard->input.Frames();
-        const auto skip = static_cast<std::size_t>(std::llround(o.skipSeconds.value_or(0.0) * fileCard->input.Rate()));
-        const std::string blocks =
-            std::to_string(fft.FftAverage) + " blocks of " + std::to_string(fft.FftPoints) + " need " + std::to_string(needed);
-        if (skip >= frames) {
-            return ctx.Fail(1, *o.input + " holds " + std::to_string(frames) + " frames (" +
-                                   FormatFixed(static_cast<double>(frames) / fileCard->input.Rate(), 3) +
-                                   " s): --skip " + FormatFixed(*o.skipSeconds, 3) + " s lies beyond its end");
-        }
-        if (frames - skip < needed) {
-            return ctx.Fail(1, *o.input + " holds " + std::to_string(frames) + " frames" +
-                                   (skip > 0 ? ", " + std::to_string(frames - skip) + " after --skip" : std::string()) +
-                                   "; " + blocks);
-        }
-        if (const std::string error = fileCard->input.Skip(skip); !error.empty()) {
-            return ctx.Fail(1, error);
-        }
+    if (const int status = capture.CheckFileLength(fft.FftAverage); status != 0) {
+        return status;
     }
     if (o.toneHz) {
-        int rateIn = 0, rateOut = 0, bitsIn = 0, bitsOut = 0;
-        engine.GetSampleRates(rateIn, rateOut);
-        engine.GetFormatBits(bitsIn, bitsOut);
-        if (const std::string problem = ToneProblem(*o.toneHz, rateOut, bitsOut == 24 ? 4 : bitsOut / 8);
-            !problem.empty()) {
+        if (const std::string problem = capture.ToneProblemOf(*o.toneHz); !problem.empty()) {
             return ctx.Fail(2, "--tone: " + problem);
         }
     }
@@ -398,41 +213,17 @@ int RunSpectrumCommand(CliContext& ctx)
     SpectrumRun run(engine, settings, diagram, page, session.Filter, session.InCorrection);
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
 
+    StartSignal play;
     if (o.toneHz) {
         GeneratorParams tone;
         tone.frequencyHz = *o.toneHz;
         tone.levelLeftDb = o.toneDb;
         tone.levelRightDb = o.toneDb;
-        engine.SetOutputVolume(100);
-        // The tone loops for the whole run.
-        if (const int error = engine.StartPlayback(*o.toneHz, -1, tone); error != 0) {
-            return ctx.Fail(1, "the tone could not be played (" + WaveOutErrorText(static_cast<MmResult>(error)) + ")");
-        }
+        play = [tone](SoundEngine& e) { return e.StartPlayback(tone.frequencyHz, -1, tone); };
     }
-
-    run.EnterSpectrumPage();
-    run.RunningGroupClick(0);
-    run.StartButtonClick();
-    int status = 0;
-    if (!run.Running) {
-        status = ctx.Fail(1, "the measurement could not be started");
-    }
-    while (status == 0 && (run.Running || page.nextQueued > 0)) {
-        if (page.nextQueued > 0) {
-            --page.nextQueued;
-            run.SpectrumNext();
-            continue;
-        }
-        if (!session.Port().DeliverOne(std::chrono::seconds(10))) {
-            status = ctx.Fail(1, "no block arrived from the input device within 10 s");
-        }
-    }
-    engine.StopPlayback();
+    int status = DriveSpectrumRun(ctx, session, run, page, play);
     if (status == 0 && fileCard != nullptr && !fileCard->input.ReadError().empty()) {
         status = ctx.Fail(1, fileCard->input.ReadError());
-    }
-    if (status == 0 && run.ResultsShown() == 0) {
-        status = ctx.Fail(1, "the measurement ended without a result");
     }
     if (status != 0) {
         run.LeaveSpectrumPage();
@@ -447,13 +238,7 @@ int RunSpectrumCommand(CliContext& ctx)
     }
     run.LeaveSpectrumPage();
     std::string text = o.out ? std::string() : table;
-    if (!page.worstOverload.empty()) {
-        text += "# " + page.worstOverload;
-        if (page.blocks > 1) {
-            text += " (" + std::to_string(page.clippedBlocks) + " of " + std::to_string(page.blocks) + " blocks)";
-        }
-        text += "\n";
-    }
+    text += page.OverloadNote();
     if (engine.DroppedBlocks() > 0) {
         text += "# dropped " + std::to_string(engine.DroppedBlocks()) + " blocks with gaps (recorded again)\n";
     }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
+#include <numeric>
 
 namespace sonvera {
 
@@ -151,6 +153,46 @@ bool Generator::FillGeneratorBuffer(void* buffer, std::size_t bufferBytes, int b
     default:
         return false;
     }
+}
+
+std::vector<float> SineLoop(std::span<const SineComponent> components, int rateHz)
+{
+    if (components.empty() || rateHz <= 0) {
+        return {};
+    }
+    int divisor = rateHz;
+    for (const SineComponent& c : components) {
+        if (c.frequencyHz <= 0) {
+            return {};
+        }
+        divisor = std::gcd(divisor, c.frequencyHz);
+    }
+    const auto frames = static_cast<std::size_t>(rateHz / divisor);
+    std::vector<float> loop(frames, 0.0f);
+    for (std::size_t j = 0; j < frames; ++j) {
+        double x = 0.0;
+        for (const SineComponent& c : components) {
+            // The phase of whole cycles is dropped before the sine: exact for every frame.
+            const auto cycles = static_cast<std::int64_t>(c.frequencyHz) * static_cast<std::int64_t>(j) % rateHz;
+            x += c.amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(cycles) / rateHz);
+        }
+        loop[j] = static_cast<float>(x);
+    }
+    return loop;
+}
+
+std::vector<SineComponent> TwoTones(TwoToneTest test, double peakDb)
+{
+    const double peak = std::pow(10.0, peakDb / 20.0);
+    switch (test) {
+    case TwoToneTest::Smpte:
+        return {{60, 0.8 * peak}, {7000, 0.2 * peak}};
+    case TwoToneTest::Din:
+        return {{250, 0.8 * peak}, {8000, 0.2 * peak}};
+    case TwoToneTest::Ccif:
+        break;
+    }
+    return {{19000, 0.5 * peak}, {20000, 0.5 * peak}};
 }
 
 }  // namespace sonvera

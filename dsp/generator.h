@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "dsp/generatorparams.h"
 #include "dsp/noisegenerator.h"
@@ -14,6 +16,24 @@ namespace sonvera {
 /// Fills the generator's output buffer. One object lives for the whole run: it owns the
 /// noise generator (seeded once with 0, never reseeded) and the pink-noise bank, whose
 /// states carry over from buffer to buffer.
+/// One sine of a sum the generator loops: whole Hz, amplitude re full scale, phase 0.
+struct SineComponent {
+    int frequencyHz = 1000;
+    double amplitude = 1.0;
+};
+
+/// The shortest loop that holds whole periods of every component: rateHz / gcd(rateHz,
+/// f1, f2, ...) frames (one second at most), frame j the sum of the sines at j/rateHz, so
+/// that the loop joins without a phase step however the tones divide the rate. Empty for
+/// no component, a frequency not above 0 or a rate not above 0.
+std::vector<float> SineLoop(std::span<const SineComponent> components, int rateHz);
+
+/// The two tones of an intermodulation test, the lower first: SMPTE 60 Hz + 7 kHz and DIN
+/// 250 Hz + 8 kHz at 4:1, CCIF 19 kHz + 20 kHz at 1:1, their sum peaking at `peakDb` re
+/// full scale.
+enum class TwoToneTest { Smpte, Din, Ccif };
+std::vector<SineComponent> TwoTones(TwoToneTest test, double peakDb);
+
 class Generator {
 public:
     /// Writes interleaved stereo frames (left sample first) into `buffer`: as many whole

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/blockconvert.h"
 #include "engine/soundengine.h"
 
 namespace sonvera {
@@ -283,6 +284,43 @@ void SoundEngine::StopPlayRecord()
     ClosePlayRecord();
     playRecordInBuffer_ = {};
     playRecordOutBuffer_ = {};
+}
+
+int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right)
+{
+    engineError_ = 0;
+    if (playbackActive_ || playbackOpen_) {
+        return 0;
+    }
+    if (!Started()) {
+        engineError_ = 3;
+        return 3;
+    }
+    const int valueBytes = BytesPerValue(CurrentOut().Format.BitsPerSample);
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(valueBytes);
+    if (left.empty() || left.size() != right.size() || left.size() > 0xFFFFFFFFu / frameBytes) {
+        engineError_ = static_cast<int>(kMmInvalidParam);
+        return engineError_;
+    }
+    try {
+        loopedSignal_.assign(left.size() * frameBytes, 0);
+    } catch (const std::bad_alloc&) {
+        engineError_ = 3;
+        return 3;
+    }
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        StoreSample(loopedSignal_.data() + i * frameBytes, valueBytes, left[i]);
+        StoreSample(loopedSignal_.data() + i * frameBytes + valueBytes, valueBytes, right[i]);
+    }
+    // Measurements count from the signal's arrival; a device in use is measured later.
+    MeasureRoundTrip();
+    if (const int code = OpenPlayback(); code != 0) {
+        return code;
+    }
+    playbackParams_ = GeneratorParams{};
+    loopResidue_ = 0;
+    playbackLength_ = static_cast<std::uint32_t>(loopedSignal_.size());
+    return WritePlayback(loopedSignal_.data(), playbackLength_, true);
 }
 
 }  // namespace sonvera

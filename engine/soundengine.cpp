@@ -684,6 +684,26 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
     // Measurements count from the tone's arrival; a device in use is measured later.
     MeasureRoundTrip();
 
+    if (const int code = OpenPlayback(); code != 0) {
+        return code;
+    }
+    playbackParams_ = params;
+    const WaveFormat& format = CurrentOut().Format;
+
+    const LoopLength length = ComputeLoopLength(params.waveform, freqHz, format.SamplesPerSec,
+                                                BytesPerValue(format.BitsPerSample), durationMs);
+    loopResidue_ = length.residue;
+    playbackLength_ = length.bytes;
+    GeneratorParams synth = playbackParams_;
+    synth.frequencyHz = freqHz;
+    generator_.FillGeneratorBuffer(playbackBuffer_.get(), length.bytes, format.BitsPerSample,
+                                   static_cast<int>(format.SamplesPerSec), synth);
+
+    return WritePlayback(playbackBuffer_.get(), length.bytes, durationMs == -1);
+}
+
+int SoundEngine::OpenPlayback()
+{
     DeviceFormat& device = CurrentOut();
     RefreshFormat(device);
     const WaveFormat& format = device.Format;
@@ -703,22 +723,16 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
         return engineError_;
     }
     playbackOpen_ = true;
-    playbackParams_ = params;
+    return 0;
+}
 
-    const LoopLength length = ComputeLoopLength(params.waveform, freqHz, format.SamplesPerSec,
-                                                BytesPerValue(format.BitsPerSample), durationMs);
-    loopResidue_ = length.residue;
-    playbackLength_ = length.bytes;
-    GeneratorParams synth = playbackParams_;
-    synth.frequencyHz = freqHz;
-    generator_.FillGeneratorBuffer(playbackBuffer_.get(), length.bytes, format.BitsPerSample,
-                                   static_cast<int>(format.SamplesPerSec), synth);
-
+int SoundEngine::WritePlayback(char* data, std::uint32_t bytes, bool looped)
+{
     WaveHeader& h = *playbackHeader_;
     h = WaveHeader{};
-    h.data = playbackBuffer_.get();
-    h.bufferLength = length.bytes;
-    if (durationMs == -1) {
+    h.data = data;
+    h.bufferLength = bytes;
+    if (looped) {
         h.flags = kWhdrBeginLoop | kWhdrEndLoop;
         h.loops = 1000000;
     } else {
@@ -726,7 +740,7 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
         h.loops = 1;
     }
 
-    r = layer_.WaveOutPrepareHeader(outHandle_, &h);
+    MmResult r = layer_.WaveOutPrepareHeader(outHandle_, &h);
     if (r != kMmNoError) {
         ReportDeviceError("waveOutPrepHeader Error ", r, false);
         engineError_ = static_cast<int>(r);

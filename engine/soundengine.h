@@ -182,6 +182,15 @@ public:
     /// device; durationMs -1 loops. Returns 0 when playing, or when a signal already
     /// plays (then nothing changes).
     int StartPlayback(int freqHz, int durationMs, const GeneratorParams& params);
+    /// Plays the frames of `left` and `right` (full scale 1.0, as many of each) looped on
+    /// the current output device until StopPlayback, in the device's format with the
+    /// generator's full scale: a signal that must loop without a phase step (a tone whose
+    /// whole periods need more than one device buffer, two tones). Measurements wait for
+    /// its arrival as for a looped tone. Returns 0 (also while something plays: nothing
+    /// changes then), 3 when the engine is not started or the memory cannot be had,
+    /// kMmInvalidParam for channels of no or unequal length or beyond 4 GiB, else the
+    /// failing call's code.
+    int StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right);
     void StopPlayback();
     bool PlaybackActive() const { return playbackActive_; }
     bool PlaybackOpen() const { return playbackOpen_; }
@@ -274,6 +283,10 @@ public:
     void AppendReport(std::string line);
 
 private:
+    /// Opens the current output device for a signal (playbackOpen_); 0 or the error.
+    int OpenPlayback();
+    /// Queues `bytes` of `data` on the open output, looped or once, and starts it.
+    int WritePlayback(char* data, std::uint32_t bytes, bool looped);
     /// Opens, queues and starts one block (StartCapture after its checks).
     int OpenCapture(int frames, std::uint32_t userValue);
     /// Whether a finished block may go to its handler; else it is recorded again.
@@ -348,6 +361,7 @@ private:
     // Playback.
     std::unique_ptr<WaveHeader> playbackHeader_;
     std::unique_ptr<char[]> playbackBuffer_;
+    std::vector<char> loopedSignal_;  // the frames of StartLoopedSignal
     WaveOutHandle outHandle_{};
     bool playbackOpen_ = false;
     bool playbackActive_ = false;

@@ -339,6 +339,7 @@ struct LoopbackCard::Impl {
         const int bits = inFormat.BitsPerSample;
         const double lineLeft = LineInFactor(false);
         const double lineRight = LineInFactor(true);
+        const double cross = dut.crosstalk ? std::pow(10.0, dut.crosstalkDb / 20.0) : 0.0;
         // At the common rates a frame is a whole number of ticks: one multiplication a
         // frame instead of FrameTick's divisions (the same ticks).
         const std::int64_t frameTicks = kTicksPerSecond % rate == 0 ? kTicksPerSecond / rate : 0;
@@ -347,8 +348,10 @@ struct LoopbackCard::Impl {
             const std::int64_t tick = (frameTicks != 0 ? inBlockStart + i * frameTicks
                                                        : FrameTick(inBlockStart, i, rate)) +
                                       (i >= half ? gapSkip : 0);
-            const double left = OutputAt(tick - latencyTicks).first * lineLeft;
-            const double right = DutAt(tick, delayTicks) * lineRight;
+            const double wire = OutputAt(tick - latencyTicks).first;
+            const double device = DutAt(tick, delayTicks);
+            const double left = (wire + cross * device) * lineLeft;
+            const double right = (device + cross * wire) * lineRight;
             char* frame = h->data + static_cast<std::size_t>(i) * inFormat.BlockAlign;
             if (inFormat.Channels == 2) {
                 WriteSample(frame, bits, left);

@@ -209,7 +209,7 @@ std::string ParseDutSpec(std::string_view spec, DutConfig& dut)
     std::string_view rest = spec;
     if (Trim(rest).empty()) {
         return "device under test: empty specification (use name=value pairs: gain=DB, "
-               "hp=HZ, lp=HZ, h2=FRACTION, h3=FRACTION, noise=DBFS, delay=SAMPLES)";
+               "hp=HZ, lp=HZ, h2=FRACTION, h3=FRACTION, noise=DBFS, delay=SAMPLES, xtalk=DB)";
     }
     while (true) {
         const std::size_t comma = rest.find(',');
@@ -259,9 +259,15 @@ std::string ParseDutSpec(std::string_view spec, DutConfig& dut)
                 return bad + " (whole number of samples from 0 to 1000000)";
             }
             parsed.delaySamples = static_cast<int>(v);
+        } else if (name == "xtalk") {
+            if (!isNumber || v > 0.0 || v < -200.0) {
+                return bad + " (crosstalk in dB from -200 to 0)";
+            }
+            parsed.crosstalk = true;
+            parsed.crosstalkDb = v;
         } else {
             return "device under test: unknown name '" + name +
-                   "' (known: gain, hp, lp, h2, h3, noise, delay)";
+                   "' (known: gain, hp, lp, h2, h3, noise, delay, xtalk)";
         }
         if (comma == std::string_view::npos) {
             break;

@@ -319,6 +319,10 @@ struct DutConfig {
     bool noise = false;        // noise given?
     double noiseDbfs = -200.0; // noise=DBFS: white noise RMS re full scale 1.0
     int delaySamples = 0;      // delay=SAMPLES (input frames)
+    /// xtalk=DB: each input also carries the other input's signal this far down (the
+    /// inputs' crosstalk, the same both ways); without it the inputs are independent.
+    bool crosstalk = false;
+    double crosstalkDb = -200.0;
 };
 
 /// The DUT used when neither `--dut` nor SONVERA_DUT gives one: a slight roll-off
@@ -326,7 +330,7 @@ struct DutConfig {
 /// noise floor, no gain, no delay.
 DutConfig DefaultDut();
 
-/// Parses a DUT spec ("gain=-3,hp=20,lp=20000,h2=0.001,h3=0.0005,noise=-100,delay=12").
+/// Parses a DUT spec ("gain=-3,hp=20,lp=20000,h2=0.001,h3=0.0005,noise=-100,delay=12,xtalk=-90").
 /// Names absent from the spec take the ideal value (no gain, filter, distortion, noise
 /// or delay). Returns the empty string on success (and sets `dut`), else a clear error
 /// text naming the bad item (and leaves `dut` unchanged).

@@ -530,5 +530,37 @@ TEST(PinkNoise, ShelfStateCarriesOverIntoTheNextBufferWhileOctaveSectionsRestart
     }
 }
 
+TEST(SineLoop, HoldsWholePeriodsOfEveryToneAndJoinsWithoutAStep)
+{
+    struct Case {
+        std::vector<SineComponent> tones;
+        int rate;
+        std::size_t frames;  // rate / gcd(rate, every frequency)
+    };
+    const Case cases[] = {
+        {{{997, 0.5}}, 48000, 48000},
+        {{{1000, 0.5}}, 44100, 441},
+        {{{60, 0.4}, {7000, 0.1}}, 48000, 2400},
+        {{{19000, 0.25}, {20000, 0.25}}, 44100, 441},
+    };
+    for (const Case& c : cases) {
+        const std::vector<float> loop = SineLoop(c.tones, c.rate);
+        ASSERT_EQ(loop.size(), c.frames) << c.rate;
+        // Played twice over, frame j is the sum of the sines at j / rate, across the join too.
+        double worst = 0.0;
+        for (std::size_t j = 0; j < 2 * loop.size(); j += 7) {
+            double x = 0.0;
+            for (const SineComponent& t : c.tones) {
+                x += t.amplitude * std::sin(2.0 * 3.14159265358979323846 * t.frequencyHz * static_cast<double>(j) / c.rate);
+            }
+            worst = std::max(worst, std::abs(x - loop[j % loop.size()]));
+        }
+        EXPECT_LT(worst, 1e-7) << c.rate;
+    }
+    EXPECT_TRUE(SineLoop({}, 48000).empty());
+    const SineComponent zero{0, 1.0};
+    EXPECT_TRUE(SineLoop(std::span<const SineComponent>(&zero, 1), 48000).empty());
+}
+
 }  // namespace
 }  // namespace sonvera

@@ -66,6 +66,7 @@ TEST(DutSpec, BadSpecsAreRejectedWithAReasonAndLeaveTheConfigAlone)
         {"delay=1.5", "for delay"},
         {"delay=-1", "for delay"},
         {"delay=2000000", "for delay"},
+        {"xtalk=1", "for xtalk"},
         {"gain=1,gain=2", "given twice"},
         {"gain=1;hp=3", "bad value"},
         {"gain=1,0", "not name=value"},
