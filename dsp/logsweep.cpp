@@ -75,20 +75,6 @@ double LogSweepDesign::BandTopHz() const
     return std::min(params.toHz, flatToHz);
 }
 
-double LogSweepDesign::EnvelopeAt(double hz) const
-{
-    if (!(hz > startHz && hz < endHz)) {
-        return 0.0;
-    }
-    if (hz < flatFromHz) {
-        return Raised(std::log(hz / startHz) / std::log(flatFromHz / startHz));
-    }
-    if (hz > flatToHz) {
-        return Raised(std::log(endHz / hz) / std::log(endHz / flatToHz));
-    }
-    return 1.0;
-}
-
 LogSweepDesign DesignLogSweep(const LogSweepParams& p)
 {
     LogSweepDesign d;
@@ -133,12 +119,21 @@ std::vector<float> MakeLogSweep(const LogSweepDesign& d)
     const double rate = d.params.rateHz;
     const double l = d.rateConstantS;
     const double f1 = d.params.fromHz;
+    const double tFlatFrom = l * std::log(d.flatFromHz / f1);
+    const double tFlatTo = l * std::log(d.flatToHz / f1);
+    const double tEnd = l * std::log(d.endHz / f1);
     for (std::size_t n = 0; n < d.sweepFrames; ++n) {
         const double t = d.startTimeS + static_cast<double>(n) / rate;
         // The phase of f(t) = f1 exp(t / L), zero at t = 0; the k-th harmonic's phase k
         // times it is the same law shifted by L ln k (plus a constant).
         const double phase = 2.0 * std::numbers::pi * f1 * l * std::expm1(t / l);
-        out[n] = static_cast<float>(d.amplitude * d.EnvelopeAt(f1 * std::exp(t / l)) * std::sin(phase));
+        double envelope = 1.0;
+        if (t < tFlatFrom) {
+            envelope = Raised((t - d.startTimeS) / (tFlatFrom - d.startTimeS));
+        } else if (t > tFlatTo) {
+            envelope = Raised((tEnd - t) / (tEnd - tFlatTo));
+        }
+        out[n] = static_cast<float>(d.amplitude * envelope * std::sin(phase));
     }
     return out;
 }

@@ -82,10 +82,6 @@ struct LogSweepDesign {
     /// The upper edge of what the sweep measures: toHz, or flatToHz when half the
     /// sample rate left no room for the fade above toHz.
     double BandTopHz() const;
-    /// The sweep's envelope (0 .. 1) while its instantaneous frequency is `hz`: 1 from
-    /// flatFromHz to flatToHz, the fades' raised cosines down to startHz and up to endHz,
-    /// 0 beyond.
-    double EnvelopeAt(double hz) const;
 };
 
 /// The design for valid `params` (checked with CheckLogSweepParams first).

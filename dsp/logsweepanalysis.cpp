@@ -56,12 +56,12 @@ constexpr double kLogFloorNepers = 27.6;
 // minimum phase takes the measured level up to this share of the way through the
 // fade-out; beyond that the window's cut of the response's steep end would bend it.
 constexpr double kLowEdgeShareOfFade = 0.5;
-constexpr double kHighEdgeShareOfFade = 0.9;
+constexpr double kHighEdgeShareOfFade = 0.95;
 // The slope with which the level is continued above the band is fitted over this many
 // octaves of the warped frequency below the band's edge: near half the rate a sixth of an
 // octave in frequency spans a wide range there, and a corner close below the edge (a
 // low-pass at the band's top) leaves the slope far from its asymptote.
-constexpr double kHighSlopeWarpedOctaves = 0.5;
+constexpr double kHighSlopeWarpedOctaves = 0.2;
 // Bins more than 60 dB below the strongest take no part in the delay fit.
 constexpr double kFitFloor = 1e-3;
 // The deconvolution's transforms hold the recording and this many frames more.
@@ -293,7 +293,10 @@ HarmonicWindow HarmonicWindowOf(const LogSweepDesign& d, int k, long pre, long p
     w.pre = std::max<long>(1, static_cast<long>(std::min(before / 4.0, room)));
     const long longest = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
     w.transform = static_cast<long>(FineSize(4 * static_cast<std::size_t>(w.pre + longest), 16384));
-    w.post = std::min(longest, static_cast<long>(after) - w.pre);
+    // Half the way to the next later response at the most: the linear one's lead-in (its
+    // low band continued below the sweep's start rings on both sides of its peak) stays
+    // out of the 2nd harmonic's window.
+    w.post = std::min(longest, static_cast<long>(after / 2.0));
     return w;
 }
 
