@@ -52,16 +52,23 @@ constexpr double kFadeOutShare = 0.25;
 // Log magnitudes below the largest by this many nepers (240 dB) count as that floor.
 constexpr double kLogFloorNepers = 27.6;
 // The quotient holds the device's response wherever the sweep put power, also within its
-// fades: it is continued below the middle of the fade-in (in log frequency), and the
+// fades: it is continued only below the first tenth of the fade-in (in log frequency;
+// the sweep is 30 dB down there), so that little of a high-pass's response below the band
+// is guessed (the guess rings on both sides of the response's peak), and the
 // minimum phase takes the measured level up to this share of the way through the
 // fade-out; beyond that the window's cut of the response's steep end would bend it.
-constexpr double kLowEdgeShareOfFade = 0.5;
+constexpr double kLowEdgeShareOfFade = 0.1;
 constexpr double kHighEdgeShareOfFade = 0.95;
 // The slope with which the level is continued above the band is fitted over this many
 // octaves of the warped frequency below the band's edge: near half the rate a sixth of an
 // octave in frequency spans a wide range there, and a corner close below the edge (a
 // low-pass at the band's top) leaves the slope far from its asymptote.
 constexpr double kHighSlopeWarpedOctaves = 0.2;
+// Within the fade-out the measured level is taken only as far up as the response, as the
+// sweep excited it (its level times the sweep's envelope), lies within this share (45 dB)
+// of the strongest in the band: above that a low-pass in the band leaves the level to the
+// noise, whose slope would make up a delay.
+constexpr double kExcitedEdgeShare = 0.0056;
 // Bins more than 60 dB below the strongest take no part in the delay fit.
 constexpr double kFitFloor = 1e-3;
 // The deconvolution's transforms hold the recording and this many frames more.
@@ -337,6 +344,9 @@ private:
                                  std::vector<float>* keep, std::vector<float>* weights = nullptr) const;
     /// The minimum phase belonging to the magnitudes |s| (bins of a transform).
     std::vector<double> MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const;
+    /// The highest bin at or below kHi whose level the sweep excited well (see
+    /// kExcitedEdgeShare); s holds the bins of a transform of m points.
+    std::size_t ExcitedEdge(const std::vector<Complex>& s, std::size_t kLo, std::size_t kHi, double m) const;
     /// Where the minimum phase stops taking the measured level (see kHighEdgeShareOfFade).
     double HighEdgeHz() const { return d_.flatToHz * std::pow(d_.endHz / d_.flatToHz, kHighEdgeShareOfFade); }
     /// The pure delay's part below a sample: the slope of the excess phase over the band.
@@ -387,6 +397,24 @@ std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, lon
     return std::vector<Complex>(t.Spectrum(), t.Spectrum() + t.Bins());
 }
 
+std::size_t ChannelAnalyser::ExcitedEdge(const std::vector<Complex>& s, std::size_t kLo, std::size_t kHi, double m) const
+{
+    double strongest = 0.0;
+    for (std::size_t k = kLo; k <= kHi; ++k) {
+        strongest = std::max(strongest, std::abs(s[k]));
+    }
+    const double fade = std::log(d_.endHz / d_.flatToHz);
+    const auto excited = [&](std::size_t k) {
+        const double f = static_cast<double>(k) * rate_ / m;
+        const double envelope = f <= d_.flatToHz || !(fade > 0.0) ? 1.0 : Raised(std::log(d_.endHz / f) / fade);
+        return std::abs(s[k]) * envelope;
+    };
+    while (kHi > kLo + 1 && excited(kHi) < kExcitedEdgeShare * strongest) {
+        --kHi;
+    }
+    return kHi;
+}
+
 std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const
 {
     // Beyond the sweep's flat band the log magnitude is continued as a power of the
@@ -405,8 +433,9 @@ std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::v
     const auto warped = [&](std::size_t k) { return std::log(std::tan(kPi * static_cast<double>(k) / m)); };
     const std::size_t kLo =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(d_.flatFromHz * m / rate_)), 1, bins - 3);
-    const std::size_t kHi = std::clamp<std::size_t>(
+    std::size_t kHi = std::clamp<std::size_t>(
         static_cast<std::size_t>(std::floor(std::min(HighEdgeHz(), 0.499 * rate_) * m / rate_)), kLo + 1, bins - 2);
+    kHi = ExcitedEdge(s, kLo, kHi, m);
     const auto edgeSlope = [&](std::size_t from, std::size_t to) {
         std::vector<double> x, y;
         for (std::size_t k = from; k <= to; ++k) {
