@@ -206,8 +206,8 @@ double SlopeBesideInverse(const std::vector<double>& x, const std::vector<double
     return det(withR) / whole / unit;
 }
 
-// Below the sweep's flat band the quotient holds nothing but the fade's edge and noise;
-// cut off there, it would ring for as long as a period of the edge and smear the lowest
+// Below `edgeHz` (early in the sweep's fade-in) the quotient holds little but the fade's
+// edge and noise; cut off there, it would ring for as long as a period of the edge and smear the lowest
 // frequencies of every window. It is continued instead from its value, its slope in
 // level (a power of f, 0 .. 12) and its slope in phase over the third of an octave
 // above the edge: smooth, so the responses stay short. No harmonic reaches down there
