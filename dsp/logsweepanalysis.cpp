@@ -51,6 +51,24 @@ constexpr double kMaxPostSeconds = 0.5;
 constexpr double kFadeOutShare = 0.25;
 // Log magnitudes below the largest by this many nepers (240 dB) count as that floor.
 constexpr double kLogFloorNepers = 27.6;
+// The quotient holds the device's response wherever the sweep put power, also within its
+// fades: it is continued only below the first tenth of the fade-in (in log frequency;
+// the sweep is 30 dB down there), so that little of a high-pass's response below the band
+// is guessed (the guess rings on both sides of the response's peak), and the
+// minimum phase takes the measured level up to this share of the way through the
+// fade-out; beyond that the window's cut of the response's steep end would bend it.
+constexpr double kLowEdgeShareOfFade = 0.1;
+constexpr double kHighEdgeShareOfFade = 0.95;
+// The slope with which the level is continued above the band is fitted over this many
+// octaves of the warped frequency below the band's edge: near half the rate a sixth of an
+// octave in frequency spans a wide range there, and a corner close below the edge (a
+// low-pass at the band's top) leaves the slope far from its asymptote.
+constexpr double kHighSlopeWarpedOctaves = 0.2;
+// Within the fade-out the measured level is taken only as far up as the response, as the
+// sweep excited it (its level times the sweep's envelope), lies within this share (45 dB)
+// of the strongest in the band: above that a low-pass in the band leaves the level to the
+// noise, whose slope would make up a delay.
+constexpr double kExcitedEdgeShare = 0.0056;
 // Bins more than 60 dB below the strongest take no part in the delay fit.
 constexpr double kFitFloor = 1e-3;
 // The deconvolution's transforms hold the recording and this many frames more.
@@ -151,8 +169,45 @@ double Slope(const std::vector<double>& x, const std::vector<double>& y)
     return den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
 }
 
-// Below the sweep's flat band the quotient holds nothing but the fade's edge and noise;
-// cut off there, it would ring for as long as a period of the edge and smear the lowest
+// The slope b of the least-squares fit y = a + b x + c / x (x > 0). Where x spans less
+// than kInverseTermSpan the two terms cannot be told apart, and the plain line is fitted.
+constexpr double kInverseTermSpan = 4.0;
+
+double SlopeBesideInverse(const std::vector<double>& x, const std::vector<double>& y)
+{
+    if (x.size() < 4 || x.back() < kInverseTermSpan * x.front()) {
+        return Slope(x, y);
+    }
+    const double unit = x.front();  // x in units of the first one keeps the sums of one size
+    double g[3][3] = {}, r[3] = {};
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double v[3] = {1.0, x[i] / unit, unit / x[i]};
+        for (int a = 0; a < 3; ++a) {
+            r[a] += v[a] * y[i];
+            for (int b = 0; b < 3; ++b) {
+                g[a][b] += v[a] * v[b];
+            }
+        }
+    }
+    const auto det = [](const double (&m)[3][3]) {
+        return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+               m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    };
+    const double whole = det(g);
+    if (!(std::abs(whole) > 0.0)) {
+        return Slope(x, y);
+    }
+    double withR[3][3];
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            withR[a][b] = b == 1 ? r[a] : g[a][b];
+        }
+    }
+    return det(withR) / whole / unit;
+}
+
+// Below `edgeHz` (early in the sweep's fade-in) the quotient holds little but the fade's
+// edge and noise; cut off there, it would ring for as long as a period of the edge and smear the lowest
 // frequencies of every window. It is continued instead from its value, its slope in
 // level (a power of f, 0 .. 12) and its slope in phase over the third of an octave
 // above the edge: smooth, so the responses stay short. No harmonic reaches down there
@@ -207,7 +262,7 @@ void Deconvolve(RealTransform& y, const Complex* ref, const LogSweepDesign& d)
         const double power = std::norm(ref[k]) + kRegularisation * c / f;
         s[k] = power > 0.0 ? s[k] * std::conj(ref[k]) / power : Complex();
     }
-    ContinueBelowBand(s, bins, binHz, d.flatFromHz);
+    ContinueBelowBand(s, bins, binHz, d.startHz * std::pow(d.flatFromHz / d.startHz, kLowEdgeShareOfFade));
     y.Inverse();
 }
 
@@ -245,7 +300,10 @@ HarmonicWindow HarmonicWindowOf(const LogSweepDesign& d, int k, long pre, long p
     w.pre = std::max<long>(1, static_cast<long>(std::min(before / 4.0, room)));
     const long longest = std::max<long>({1, post, static_cast<long>(after / 2.0) - (k == 2 ? pre : 0)});
     w.transform = static_cast<long>(FineSize(4 * static_cast<std::size_t>(w.pre + longest), 16384));
-    w.post = std::min(longest, static_cast<long>(after) - w.pre);
+    // Half the way to the next later response at the most: the linear one's lead-in (its
+    // low band continued below the sweep's start rings on both sides of its peak) stays
+    // out of the 2nd harmonic's window.
+    w.post = std::min(longest, static_cast<long>(after / 2.0));
     return w;
 }
 
@@ -286,6 +344,11 @@ private:
                                  std::vector<float>* keep, std::vector<float>* weights = nullptr) const;
     /// The minimum phase belonging to the magnitudes |s| (bins of a transform).
     std::vector<double> MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const;
+    /// The highest bin at or below kHi whose level the sweep excited well (see
+    /// kExcitedEdgeShare); s holds the bins of a transform of m points.
+    std::size_t ExcitedEdge(const std::vector<Complex>& s, std::size_t kLo, std::size_t kHi, double m) const;
+    /// Where the minimum phase stops taking the measured level (see kHighEdgeShareOfFade).
+    double HighEdgeHz() const { return d_.flatToHz * std::pow(d_.endHz / d_.flatToHz, kHighEdgeShareOfFade); }
     /// The pure delay's part below a sample: the slope of the excess phase over the band.
     double ResidualDelay(const std::vector<Complex>& s, const std::vector<double>& minimum) const;
     void Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const;
@@ -334,6 +397,24 @@ std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, lon
     return std::vector<Complex>(t.Spectrum(), t.Spectrum() + t.Bins());
 }
 
+std::size_t ChannelAnalyser::ExcitedEdge(const std::vector<Complex>& s, std::size_t kLo, std::size_t kHi, double m) const
+{
+    double strongest = 0.0;
+    for (std::size_t k = kLo; k <= kHi; ++k) {
+        strongest = std::max(strongest, std::abs(s[k]));
+    }
+    const double fade = std::log(d_.endHz / d_.flatToHz);
+    const auto excited = [&](std::size_t k) {
+        const double f = static_cast<double>(k) * rate_ / m;
+        const double envelope = f <= d_.flatToHz || !(fade > 0.0) ? 1.0 : Raised(std::log(d_.endHz / f) / fade);
+        return std::abs(s[k]) * envelope;
+    };
+    while (kHi > kLo + 1 && excited(kHi) < kExcitedEdgeShare * strongest) {
+        --kHi;
+    }
+    return kHi;
+}
+
 std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const
 {
     // Beyond the sweep's flat band the log magnitude is continued as a power of the
@@ -352,8 +433,9 @@ std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::v
     const auto warped = [&](std::size_t k) { return std::log(std::tan(kPi * static_cast<double>(k) / m)); };
     const std::size_t kLo =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(d_.flatFromHz * m / rate_)), 1, bins - 3);
-    const std::size_t kHi = std::clamp<std::size_t>(
-        static_cast<std::size_t>(std::floor(std::min(d_.flatToHz, 0.499 * rate_) * m / rate_)), kLo + 1, bins - 2);
+    std::size_t kHi = std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::floor(std::min(HighEdgeHz(), 0.499 * rate_) * m / rate_)), kLo + 1, bins - 2);
+    kHi = ExcitedEdge(s, kLo, kHi, m);
     const auto edgeSlope = [&](std::size_t from, std::size_t to) {
         std::vector<double> x, y;
         for (std::size_t k = from; k <= to; ++k) {
@@ -362,11 +444,13 @@ std::vector<double> ChannelAnalyser::MinimumPhase(RealTransform& t, const std::v
         }
         return Slope(x, y);
     };
-    // A third of an octave above the lower edge, a sixth below the upper one.
+    // A third of an octave above the lower edge; below the upper one a stretch of the
+    // warped frequency (see kHighSlopeWarpedOctaves).
     const std::size_t loFitEnd = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(kLo * std::cbrt(2.0))),
                                                          kLo + 1, kHi);
-    const std::size_t hiFitStart = std::clamp<std::size_t>(static_cast<std::size_t>(kHi / std::pow(2.0, 1.0 / 6.0)),
-                                                           kLo, kHi - 1);
+    const double hiFitWarped = std::tan(kPi * static_cast<double>(kHi) / m) / std::exp2(kHighSlopeWarpedOctaves);
+    const std::size_t hiFitStart =
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::atan(hiFitWarped) / kPi * m), kLo, kHi - 1);
     const double slopeLo = std::clamp(edgeSlope(kLo, loFitEnd), 0.0, kMaxEdgeSlope);
     const double slopeHi = std::clamp(edgeSlope(hiFitStart, kHi), -kMaxEdgeSlope, 0.0);
     for (std::size_t k = 0; k < bins; ++k) {
@@ -426,7 +510,10 @@ double ChannelAnalyser::ResidualDelay(const std::vector<Complex>& s, const std::
             y.push_back(unwrapped);
         }
     }
-    return -Slope(x, y) * m / (2.0 * kPi);
+    // A pure delay is the excess phase's slope. The level continued below the band leaves
+    // a minimum phase wrong by a term falling as 1/f above it (the Hilbert transform of a
+    // change confined to low frequencies): fitted beside the slope, it no longer tilts it.
+    return -SlopeBesideInverse(x, y) * m / (2.0 * kPi);
 }
 
 void ChannelAnalyser::Harmonics(LogSweepChannel& out, const std::vector<double>& level, long pre, long post) const

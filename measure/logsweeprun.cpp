@@ -374,7 +374,7 @@ std::string LogSweepRun::ResultLineIn(const LogSweepTexts& t) const
     if (result_.mode == LogSweepMode::Stereo) {
         // Each input against the played sweep: the left input's delay is the round trip.
         const double trip = result_.left.delaySamples;
-        line += ", " + texts_->roundTrip + " " + FormatReal(trip, 1) + " " + texts_->samples + " (" +
+        line += ", " + t.roundTrip + " " + FormatReal(trip, 1) + " " + t.samples + " (" +
                 FormatReal(1000.0 * trip / rate, 3) + " ms)";
     }
     if (overloads_ > 0) {

@@ -64,16 +64,17 @@ public:
     PromptService* previous = nullptr;
 };
 
-/// An engine on the virtual card at 48 kHz, 16 bits, full output volume.
+/// An engine on the virtual card at 48 kHz (or `rateHz`), 16 bits, full output volume.
 struct Bench {
-    explicit Bench(const DutConfig& dut, LoopbackClock clock = LoopbackClock::Instant) : card(dut, clock)
+    explicit Bench(const DutConfig& dut, LoopbackClock clock = LoopbackClock::Instant, int rateHz = 48000)
+        : card(dut, clock)
     {
         int in = 0, out = 0;
         std::uint32_t formats = 0;
         engine.BuildDeviceReport(in, out, formats);
         engine.InitSoundEngine();
         engine.SetOutputVolume(100);
-        engine.SetSampleRates(48000, 48000);
+        engine.SetSampleRates(rateHz, rateHz);
         run.SetLanguage('E');
     }
     ~Bench() { engine.ShutdownSoundEngine(); }
@@ -128,6 +129,70 @@ TEST(LogSweepRun, LevelPhaseAndDelayThroughFiltersMatchTheAnalyticResponse)
     EXPECT_TRUE(b.diagram.wrapped);
     EXPECT_EQ(b.diagram.resultLine.rfind("Delay 37.0 samples (0.771 ms), band 20 - 20000 Hz, window ", 0), 0u)
         << b.diagram.resultLine;
+}
+
+TEST(LogSweepRun, DelayPhaseAndHarmonicsOfDevicesWithoutPureDelayMatchTheirModel)
+{
+    // y = x + 2 h2 x^2 + 4 h3 x^3 ahead of the filters: relative to the fundamental at f,
+    // the k-th harmonic is hk A^(k-1) |H(k f)| / |H(f)| (A = -6 dB). The bands keep every
+    // harmonic the device makes below half the rate (above it, it would alias).
+    struct Row {
+        int rateHz;
+        double highHz, lowHz, h2, h3, toHz;
+        bool stereo;
+    };
+    const Row rows[] = {
+        {44100, 10, 20000, 0.0, 0.0, 20000, false},  // the card's usual filters
+        {48000, 10, 20000, 0.01, 0.0, 20000, true},  // H2 through them
+        {48000, 0, 0, 0.003, 0.0, 20000, false},
+        {48000, 0, 0, 0.0, 0.005, 6000, true},        // H3
+    };
+    const double a = std::pow(10.0, -6.0 / 20.0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.rateHz << " Hz, hp " << row.highHz << ", h2 " << row.h2 << ", h3 "
+                                        << row.h3 << (row.stereo ? ", stereo" : ", with reference"));
+        DutConfig dut;
+        dut.highPassHz = row.highHz;
+        dut.lowPassHz = row.lowHz;
+        dut.h2 = row.h2;
+        dut.h3 = row.h3;
+        Bench b(dut, LoopbackClock::Instant, row.rateHz);
+        b.settings.LogSweepTo = row.toHz;
+        b.settings.LogSweepWithRef = !row.stereo;
+        ASSERT_TRUE(b.run.Start());
+        b.port.Pump();
+        ASSERT_TRUE(b.run.HasResult());
+        const LogSweepResult& r = b.run.Result();
+        EXPECT_NEAR(r.DelaySamples(), 0.0, 0.05);
+        if (row.stereo) {
+            EXPECT_NEAR(r.left.delaySamples, 0.0, 0.05);
+            EXPECT_NE(b.diagram.resultLine.find(", round trip 0.0 samples (0.000 ms)"), std::string::npos)
+                << b.diagram.resultLine;
+            // Each language's line names the round trip in its own words.
+            EXPECT_NE(b.run.ResultLineIn(*LogSweepTextsFor('D')).find(", Umlaufzeit 0.0 Samples (0.000 ms)"),
+                      std::string::npos);
+        }
+        const auto response = [&](double f) {
+            return row.highHz > 0 ? Butterworth(f, row.rateHz, row.highHz, row.lowHz) : std::complex<double>(1.0);
+        };
+        const double hk[] = {row.h2, row.h3 * a};
+        for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+            const double f = r.freqHz[i];
+            EXPECT_NEAR(std::remainder(r.right.phaseDeg[i] - std::arg(response(f)) * 180.0 / std::numbers::pi, 360.0),
+                        0.0, 0.5)
+                << f << " Hz";
+            for (int k = 2; k <= 3; ++k) {
+                const double h = r.right.harmonicDb[static_cast<std::size_t>(k - 2)][i];
+                if (k * f > row.toHz * (1 + 1e-9)) {
+                    continue;
+                }
+                if (k <= 3 && hk[k - 2] > 0.0) {
+                    const double model = hk[k - 2] * a * std::abs(response(k * f)) / std::abs(response(f));
+                    EXPECT_NEAR(h, 20.0 * std::log10(model), 0.5) << "H" << k << " at " << f << " Hz";
+                }
+            }
+        }
+    }
 }
 
 TEST(LogSweepRun, TheNarrowestBandReadsTheLevelOfTheDevice)
