@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "app/cli.h"
@@ -14,6 +15,7 @@
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "diagram/diagrammodel.h"
+#include "dsp/generator.h"
 #include "dsp/window.h"
 #include "engine/soundengine.h"
 #include "measure/spectrumrun.h"
@@ -215,11 +217,14 @@ int RunSpectrumCommand(CliContext& ctx)
 
     StartSignal play;
     if (o.toneHz) {
-        GeneratorParams tone;
-        tone.frequencyHz = *o.toneHz;
-        tone.levelLeftDb = o.toneDb;
-        tone.levelRightDb = o.toneDb;
-        play = [tone](SoundEngine& e) { return e.StartPlayback(tone.frequencyHz, -1, tone); };
+        // Whole periods looped: a tone whose period does not fit the generator's one
+        // buffer (997 Hz at 48 kHz repeats only after 48000 frames) would jump in phase
+        // at every join and read its own loop as distortion.
+        int rateIn = 0, rateOut = 0;
+        engine.GetSampleRates(rateIn, rateOut);
+        const SineComponent sine{*o.toneHz, Generator::LevelAmplitude(o.toneDb)};
+        const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), rateOut);
+        play = [tone](SoundEngine& e) { return e.StartLoopedSignal(tone, tone); };
     }
     int status = DriveSpectrumRun(ctx, session, run, page, play);
     if (status == 0 && fileCard != nullptr && !fileCard->input.ReadError().empty()) {
