@@ -122,6 +122,19 @@ TEST(SpectrumCommand, ThdOfADeviceWithACubicTermInBothLanguages)
     EXPECT_EQ(en.resultLine.rfind("THD+N:  le ", 0), 0u) << en.resultLine;
 }
 
+TEST(SpectrumCommand, AToneWhosePeriodDoesNotFitABufferPlaysWithoutAPhaseJump)
+{
+    // 997 Hz at 48 kHz repeats whole only after 48000 frames: a loop cut shorter jumps
+    // in phase at every join, which read -71.5 dB of THD+N on the ideal wire.
+    for (const char* hz : {"997", "1000"}) {
+        const SpectrumResult r =
+            RunSpectrum(std::string("--tone ") + hz + ":-1 --thd --rate 48000 --bits 24 --points 65536 --window 8");
+        ASSERT_EQ(r.status, 0);
+        const double thd = std::atof(r.resultLine.c_str() + r.resultLine.find("Hz ") + 3);
+        EXPECT_LT(thd, -130.0) << hz << " Hz: " << r.resultLine;
+    }
+}
+
 TEST(SpectrumCommand, LevelLineSeparatorFileAndPicture)
 {
     testing::TempDir dir;
