@@ -6,7 +6,7 @@
 
 #include "app/cli.h"
 #include "app/clisession.h"
-#include "app/sweepmodeldiagram.h"
+#include "app/modeldiagram.h"
 #include "app/waitingport.h"
 #include "config/profilevalues.h"
 #include "diagram/diagrammodel.h"

@@ -10,7 +10,7 @@
 
 #include "app/cli.h"
 #include "app/clisession.h"
-#include "diagram/diagrammodel.h"
+#include "app/modeldiagram.h"
 #include "dsp/distortion.h"
 #include "dsp/generatorparams.h"
 #include "measure/spectrumrun.h"
@@ -34,32 +34,6 @@ public:
 
 private:
     WaveFormat format_;
-};
-
-/// The diagram of a run: the model alone, laid out for a printed page.
-class ModelDiagram : public SpectrumDiagram {
-public:
-    DiagramModel model;
-
-    bool PrepareDiagram(const std::string& c, int last, int fmin, int fmax, float& lmin, float& lmax) override
-    {
-        return model.PrepareDiagram(c, last, fmin, fmax, lmin, lmax);
-    }
-    void ClearDiagramData() override { model.ClearDiagramData(); }
-    void ResetDiagramScales() override { model.ResetDiagramScales(); }
-    void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
-    void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
-    void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
-    void GetFreqRange(int& min, int& max) const override { model.GetFreqRange(min, max); }
-    void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
-    bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
-    {
-        return model.StoreDiagramPoint(v, mode, index, f);
-    }
-    void SetResultLine(const std::string& t) override { model.SetResultLine(t); }
-    std::string GetComment() const override { return model.GetComment(); }
-    void Repaint() override {}
-    void Show(bool) override {}
 };
 
 /// The page without widgets: the averaging count, the queued next block, and the

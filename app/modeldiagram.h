@@ -1,14 +1,17 @@
 #pragma once
+// The diagrams of the command-line tool's runs: the model alone, nothing shown.
 
 #include <string>
 
 #include "diagram/diagrammodel.h"
+#include "measure/spectrumrun.h"
 #include "measure/sweeprun.h"
 
 namespace sonvera {
 
-/// The diagram of a sweep run in the command-line tool: the model alone, nothing shown.
-class SweepModelDiagram : public SweepDiagram {
+/// What every run's diagram does, passed to the model: `Diagram` is the run's interface.
+template <class Diagram>
+class ModelBackedDiagram : public Diagram {
 public:
     DiagramModel model;
 
@@ -21,7 +24,6 @@ public:
     void SetCurvesShown(bool a, bool b) override { model.SetCurvesShown(a, b); }
     void SetAxesShown(bool a, bool b) override { model.SetAxesShown(a, b); }
     void SetLevelRange(float max, float min) override { model.SetLevelRange(max, min); }
-    void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
     void GetLevelRange(float& min, float& max) const override { model.GetLevelRange(min, max); }
     bool StoreDiagramPoint(const float* v, int mode, int index, float f) override
     {
@@ -31,6 +33,18 @@ public:
     std::string GetComment() const override { return model.GetComment(); }
     void Repaint() override {}
     void Show(bool) override {}
+};
+
+/// The diagram of a spectrum run.
+class ModelDiagram : public ModelBackedDiagram<SpectrumDiagram> {
+public:
+    void GetFreqRange(int& min, int& max) const override { model.GetFreqRange(min, max); }
+};
+
+/// The diagram of a sweep run (stepped or logarithmic).
+class SweepModelDiagram : public ModelBackedDiagram<SweepDiagram> {
+public:
+    void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
     void SetSecondAxis(const std::string& unit, bool wrap) override
     {
         model.Axis2Unit = unit;
