@@ -8,6 +8,7 @@
 #include "config/profilevalues.h"
 #include "dsp/distortion.h"
 #include "dsp/generator.h"
+#include "measure/distortionmeter.h"
 #include "measure/sweeprun.h"
 
 namespace sonvera {
@@ -68,15 +69,12 @@ std::string CheckCrosstalkOptions(const CrosstalkOptions& o)
 }
 
 /// The crosstalk of one direction as printed: dB, "<FLOOR", or "no signal".
-std::string Ratio(double driven, const ToneAtFrequency& undriven, double threshold)
+std::string Ratio(const CrosstalkReading& r)
 {
-    if (!(driven > threshold)) {
+    if (!r.signal) {
         return "no signal";
     }
-    if (!undriven.aboveFloor) {
-        return "<" + Number(20.0 * std::log10(undriven.floor / driven), 2);
-    }
-    return Number(20.0 * std::log10(undriven.amplitude / driven), 2);
+    return (r.belowFloor ? "<" : "") + Number(r.db, 2);
 }
 
 }  // namespace
@@ -115,7 +113,6 @@ int RunCrosstalkCommand(CliContext& ctx)
         }
     }
     const DistortionParams params = ReadingParams(capture, BandOptions{});
-    const double threshold = std::pow(10.0, params.thresholdDb / 20.0);
     std::string text = o.steps ? "# freq_hz,left_to_right_db,right_to_left_db\n" : "";
     int read = 0;
     for (const int f : freqs) {
@@ -127,8 +124,7 @@ int RunCrosstalkCommand(CliContext& ctx)
             if (const int status = driven == 0 ? capture.Run(tone, silence) : capture.Run(silence, tone); status != 0) {
                 return status;
             }
-            const double drivenAmplitude = ToneAmplitude(capture.Channel(driven), params, f);
-            ratios[driven] = Ratio(drivenAmplitude, ToneWithFloor(capture.Channel(1 - driven), params, f), threshold);
+            ratios[driven] = Ratio(MeasureCrosstalk(capture.Channel(driven), capture.Channel(1 - driven), params, f));
             read += ratios[driven] != "no signal" ? 1 : 0;
         }
         text += o.steps ? std::to_string(f) + ".00," + ratios[0] + "," + ratios[1] + "\n"

@@ -6,6 +6,7 @@
 #include "app/clicapture.h"
 #include "dsp/distortion.h"
 #include "dsp/generator.h"
+#include "measure/distortionmeter.h"
 
 namespace sonvera {
 
@@ -59,8 +60,8 @@ int RunNoiseCommand(CliContext& ctx)
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
-    constexpr int kToneHz = 997;
-    constexpr double kToneDb = -60.0;
+    constexpr int kToneHz = kDistortionToneHz;
+    constexpr double kToneDb = kDynamicRangeToneDb;
     if (const std::string problem = capture.ToneProblemOf(kToneHz); !problem.empty()) {
         return ctx.Fail(2, problem);
     }
@@ -91,10 +92,8 @@ int RunNoiseCommand(CliContext& ctx)
             continue;
         }
         ++measured;
-        // A full-scale sine's RMS is 1/sqrt(2) of full scale: -3.01 dB on the noise's scale.
-        const double fullScaleSineDb = 10.0 * std::log10(0.5);
-        text += channel + ".dynamic_range_db " + Number(-kToneDb - r.thdnDb, 2) + "\n";
-        text += channel + ".snr_db " + Number(fullScaleSineDb - idle[c], 2) + "\n";
+        text += channel + ".dynamic_range_db " + Number(DynamicRangeDb(r.thdnDb), 2) + "\n";
+        text += channel + ".snr_db " + Number(SnrDb(idle[c]), 2) + "\n";
     }
     if (const int status = ctx.Print(text + BandNote(o.band, params) + capture.Notes()); status != 0) {
         return status;

@@ -10,6 +10,7 @@
 #include "config/profilevalues.h"
 #include "dsp/window.h"
 #include "engine/soundengine.h"
+#include "measure/distortionmeter.h"
 
 namespace sonvera {
 
@@ -377,14 +378,8 @@ std::string ParseToneValue(const std::optional<std::string>& value, int& hz, int
 
 DistortionParams ReadingParams(CliCapture& capture, const BandOptions& band)
 {
-    DistortionParams p;
     const FftSettings& fft = capture.Config().Fft;
-    p.sampleRateHz = capture.InputRate();
-    p.fftSize = fft.FftPoints;
-    p.window = fft.FftWindow;
-    p.bandLowHz = band.lowHz;
-    p.bandHighHz = std::min(band.highHz, p.sampleRateHz / 2.0 * (1.0 - 2.0 / p.fftSize));
-    return p;
+    return DistortionParamsFor(capture.InputRate(), fft.FftPoints, fft.FftWindow, band.lowHz, band.highHz);
 }
 
 std::string BandNote(const BandOptions& band, const DistortionParams& params)

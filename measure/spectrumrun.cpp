@@ -544,6 +544,9 @@ void SpectrumRun::SpectrumBlockDone()
             if (Running) {
                 StoreSpectrum();
             }
+            if (ResultTaken) {
+                ResultTaken();
+            }
         }
     }
 

@@ -3,6 +3,7 @@
 // averaged, converted to calibrated dB and handed to the diagram; the next block is
 // requested by a posted message, never from inside the completion handler.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,10 @@ public:
     int BlocksTaken() const { return blocksTaken_; }
     /// Results shown since construction (completed averages).
     int ResultsShown() const { return resultsShown_; }
+    /// Called after each completed average has been shown, before the run asks for its
+    /// next block (a window that reads the averaged spectra, such as the distortion
+    /// analyser, and may change what the output plays in between).
+    std::function<void()> ResultTaken;
 
     /// The items of the FFT size choice (0 = 512 .. 11 = 1048576) and the sizes they stand
     /// for; an item outside stands for 1024, a size that is no item gives -1.

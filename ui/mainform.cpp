@@ -35,6 +35,7 @@
 #include "ui/helpwindow.h"
 #include "ui/iodialog.h"
 #include "ui/koredit.h"
+#include "ui/distortion.h"
 #include "ui/logsweep.h"
 #include "ui/scopepage.h"
 #include "ui/shellwindows.h"
@@ -84,6 +85,8 @@ const CaptionRow kCaptions[] = {
     {"Kommentar1", "Kommentar", "&Remark"},
     {"EditCopyItem", "&Kopieren", "&Copy"},
     {"Analyse1", "&Analyse", "&Analyze"},
+    {"Klirranalysator1", "&Klirranalysator …", "&Distortion analyser …"},
+    {"DistortionBut", "Klirranalysator …", "Distortion analyser …"},
     {"Korrektur1", "&Korrektur", "&Correction"},
     {"LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", "Open &Input Correction File"},
     {"Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", "Input Correction active"},
@@ -208,7 +211,7 @@ void TMainForm::BuildPages()
     StatusLine->setText(QStringLiteral("Sonvera"));
 
     PageHost& host = *this;
-    spectrumPage_ = std::make_unique<SpectrumPage>(page0, L, engine_, state_, *diagramLink_, host);
+    spectrumPage_ = std::make_unique<SpectrumPage>(page0, L, engine_, state_, *diagramLink_, host, this);
     generatorPage_ = std::make_unique<GeneratorPage>(page1, L, engine_, profile_, state_, *diagramLink_, host, this);
     scopePage_ = std::make_unique<ScopePage>(page2, L, engine_, state_, host);
     run_ = &spectrumPage_->Run();
@@ -426,6 +429,7 @@ void TMainForm::ApplyLanguage(char letter)
     if (windows_.analy) windows_.analy->SetAnalysisTexts(letter);
     if (windows_.korEdit) windows_.korEdit->SetTexts(letter);
     LogSweep().SetTexts(letter);
+    spectrumPage_->Distortion().SetTexts(letter);
     loader_->SetCurveMessages(letter);
     if (windows_.diagramm) {
         windows_.diagramm->SetDiagramTexts(letter);

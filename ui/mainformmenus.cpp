@@ -86,6 +86,8 @@ void TMainForm::BuildMenus()
     item(analyse, "THDN1", "&THD+Noise", [this] { THDN1Click(); })->setCheckable(true);
     item(analyse, "Noise1", "&Level", [this] { Noise1Click(); })->setCheckable(true);
     item(analyse, "Parameter1", "&Parameter", [this] { Parameter1Click(); });
+    analyse->addSeparator();
+    item(analyse, "Klirranalysator1", "&Klirranalysator …", [this] { spectrumPage_->ShowDistortion(); });
 
     QMenu* correction = menu(nullptr, "Korrektur1", "&Korrektur");
     item(correction, "LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei",

@@ -14,6 +14,7 @@
 
 #include "measure/appmessages.h"
 #include "ui/diagramlink.h"
+#include "ui/distortion.h"
 #include "ui/flagpicture.h"
 #include "ui/mainpage.h"
 #include "ui/shellstate.h"
@@ -24,11 +25,12 @@ using mainpage::Place;
 using mainpage::Q;
 
 SpectrumPage::SpectrumPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ShellState& state,
-                           DiagramLink& diagram, PageHost& host)
+                           DiagramLink& diagram, PageHost& host, QWidget* window)
     : state_(state), host_(host), diagram_(diagram)
 {
     run_ = std::make_unique<SpectrumRun>(engine, state_.settings, diagram, static_cast<SpectrumPageView&>(*this),
                                          state_.filter, state_.InCorrection);
+    distortion_ = new TDistortion(*run_, engine, state_.settings, state_.filter, diagram, window);
     BuildPage(page, layout);
 }
 
@@ -42,10 +44,23 @@ void SpectrumPage::Enter()
 
 void SpectrumPage::Leave()
 {
+    // The analyser's window ends its signal and goes with the page.
+    distortion_->hide();
     if (run_->SpectrumPageActive) {
         kept_ = diagram_.KeepResult();
     }
     run_->LeaveSpectrumPage();
+}
+
+void SpectrumPage::ShowDistortion()
+{
+    if (!distortionPlaced_) {
+        host_.PlaceBesideMainWindow(distortion_);
+        distortionPlaced_ = true;
+    }
+    distortion_->show();
+    distortion_->raise();
+    distortion_->activateWindow();
 }
 
 void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
@@ -125,12 +140,15 @@ void SpectrumPage::BuildPage(QWidget* page0, std::vector<QWidget*>& L)
     StopButton->setText(QStringLiteral("STOP"));
     coract = Place<QLabel>(page0, L, "coract", 456, 118, 128, 18);
     coract->setText(QStringLiteral("."));
+    DistortionBut = Place<QPushButton>(page0, L, "DistortionBut", 456, 146, 128, 28);
+    DistortionBut->setText(Q("Klirranalysator …"));
     Image1 = Place<QLabel>(page0, L, "Image1", 456, 200, 58, 18);
     Image1->setPixmap(DrawLanguageFlags());
     Image1->hide();
 
     QObject::connect(StartButton, &QPushButton::clicked, page0, [this] { run_->StartButtonClick(); });
     QObject::connect(StopButton, &QPushButton::clicked, page0, [this] { run_->StopButtonClick(); });
+    QObject::connect(DistortionBut, &QPushButton::clicked, page0, [this] { ShowDistortion(); });
     QObject::connect(fftWinButtons_, &QButtonGroup::idClicked, page0, [this](int i) { run_->FFTwinGroupClick(i); });
     QObject::connect(fftPointsButtons_, &QButtonGroup::idClicked, page0, [this](int i) {
         run_->FFTpointsgroupClick(i < 4 ? i : 4 + FFTpointsCombo->currentIndex());

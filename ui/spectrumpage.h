@@ -26,6 +26,7 @@ namespace sonvera {
 class DiagramLink;
 class PageHost;
 class SoundEngine;
+class TDistortion;
 struct ShellState;
 
 /// The spectrum analyser's page of the main window: its controls (named as in the
@@ -34,12 +35,16 @@ class SpectrumPage : private SpectrumPageView {
 public:
     /// Builds the controls on `page`, adding them to `layout`.
     SpectrumPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ShellState& state,
-                 DiagramLink& diagram, PageHost& host);
+                 DiagramLink& diagram, PageHost& host, QWidget* window);
     ~SpectrumPage() override;
     SpectrumPage(const SpectrumPage&) = delete;
     SpectrumPage& operator=(const SpectrumPage&) = delete;
 
     SpectrumRun& Run() { return *run_; }
+    /// The distortion analyser over this page's run (a window of its own).
+    TDistortion& Distortion() { return *distortion_; }
+    /// "Klirranalysator ...": shows it, the first time beside the main window.
+    void ShowDistortion();
 
     /// Entering the page shows the result it had when it was left (curves, result line;
     /// the comment comes back from the settings); leaving keeps it. One result is kept,
@@ -61,6 +66,7 @@ public:
     // Controls.
     QPushButton* StartButton = nullptr;
     QPushButton* StopButton = nullptr;
+    QPushButton* DistortionBut = nullptr;
     QGroupBox* FFTwinGroup = nullptr;
     QGroupBox* FFTpointsgroup = nullptr;
     /// The sizes beyond 4096: the fifth choice of the group with its list of sizes.
@@ -114,6 +120,8 @@ private:
     QButtonGroup* fftPointsButtons_ = nullptr;
     QButtonGroup* runningButtons_ = nullptr;
     QTimer* progressTimer_ = nullptr;
+    TDistortion* distortion_ = nullptr;
+    bool distortionPlaced_ = false;
 };
 
 }  // namespace sonvera
