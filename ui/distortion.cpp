@@ -283,6 +283,7 @@ void TDistortion::StopClick()
         playing_ = false;
     }
     run_.RunningGroupClick(previousRunMode_);
+    ShowReadings();
 }
 
 void TDistortion::Watch()

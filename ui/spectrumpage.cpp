@@ -34,7 +34,11 @@ SpectrumPage::SpectrumPage(QWidget* page, std::vector<QWidget*>& layout, SoundEn
     BuildPage(page, layout);
 }
 
-SpectrumPage::~SpectrumPage() = default;
+SpectrumPage::~SpectrumPage()
+{
+    // The window reads and drives the run: it goes first.
+    delete distortion_;
+}
 
 void SpectrumPage::Enter()
 {
