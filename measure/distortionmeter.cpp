@@ -92,10 +92,13 @@ std::string Db(double v, const char* unit)
     return FormatFixed(v, 2) + " " + unit;
 }
 
-/// A percentage with at least three significant digits down to 0.000001 %.
+/// A percentage with three significant digits (two decimals at least, nine at most), so
+/// that a residue of -160 dB does not read as 0.
 std::string Percent(double pct)
 {
-    const int decimals = pct >= 1.0 ? 3 : pct >= 0.01 ? 4 : 6;
+    const int decimals = pct > 0.0 && std::isfinite(pct)
+                             ? std::clamp(2 - static_cast<int>(std::floor(std::log10(pct))), 2, 9)
+                             : 2;
     return FormatFixed(pct, decimals) + " %";
 }
 
@@ -258,7 +261,7 @@ std::vector<MeterRow> DistortionMeter::Rows(char language) const
     case DistortionMode::Thd: {
         auto thd = [&](auto show) {
             return [&, show](int c) -> std::string {
-                if (!read) return t.pending;
+                if (!read) return kNoValue;
                 if (thd_[c].outcome != DistortionOutcome::Measured) {
                     return rows.empty() ? Outcome(thd_[c].outcome, language) : kNoValue;
                 }
@@ -280,7 +283,7 @@ std::vector<MeterRow> DistortionMeter::Rows(char language) const
         rows.push_back({t.standard, StandardName(settings_.imdTest), StandardName(settings_.imdTest)});
         auto imd = [&](bool first, auto show) {
             return [&, first, show](int c) -> std::string {
-                if (!read) return t.pending;
+                if (!read) return kNoValue;
                 if (imd_[c].outcome == DistortionOutcome::NoSignal) return first ? t.noSignal : kNoValue;
                 if (imd_[c].outcome != DistortionOutcome::Measured) {
                     return first ? Outcome(imd_[c].outcome, language) : kNoValue;
@@ -301,10 +304,12 @@ std::vector<MeterRow> DistortionMeter::Rows(char language) const
         const std::string output =
             phase_ == 0 ? std::string(t.silent) : std::to_string(kDistortionToneHz) + " Hz, -60 dBFS";
         rows.push_back({t.output, output, output});
-        perChannel(t.idleNoise, [&](int c) { return idleRead_ ? Db(idleDb_[c], "dBFS") : std::string(t.pending); });
+        // Before the first result nothing is read; then the part still missing is on its way.
+        const std::string pending = read ? t.pending : kNoValue;
+        perChannel(t.idleNoise, [&](int c) { return idleRead_ ? Db(idleDb_[c], "dBFS") : pending; });
         auto tone = [&](bool first, auto show) {
             return [&, first, show](int c) -> std::string {
-                if (!toneRead_ || !idleRead_) return t.pending;
+                if (!toneRead_ || !idleRead_) return pending;
                 if (lowTone_[c].outcome != DistortionOutcome::Measured) {
                     return first ? Outcome(lowTone_[c].outcome, language) : kNoValue;
                 }
@@ -320,7 +325,7 @@ std::vector<MeterRow> DistortionMeter::Rows(char language) const
         rows.push_back({t.frequency, freq, freq});
         perChannel(t.crosstalk, [&](int c) -> std::string {
             const std::string lead = c == 0 ? "L→R " : "R→L ";
-            if (!crossRead_[c]) return lead + t.pending;
+            if (!crossRead_[c]) return lead + (read ? t.pending : kNoValue);
             const CrosstalkReading& x = cross_[c];
             if (!x.signal) return lead + t.noSignal;
             return lead + (x.belowFloor ? "< " : "") + Db(x.db, "dB");

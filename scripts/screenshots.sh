@@ -5,6 +5,7 @@
 #   scripts/screenshots.sh [BUILD_DIR] [WIDTHxHEIGHT] [OUT_DIR] [all|pages|compare]
 #
 # Defaults: build/asan, 1600x1000, docs, all ("pages": the first start and the pages;
+# "distortion": the distortion analyser in both languages;
 # "compare": overlays, markers, their difference and its print, the log sweep's impulse response). Needs Xvfb, xdotool, xwininfo and ImageMagick's
 # import (packages xvfb, xdotool, x11-utils, imagemagick); openbox (package openbox) draws
 # the window frames when it is installed. The display number is $SCREENSHOT_DISPLAY or :59.
@@ -135,6 +136,39 @@ click "$main" 341 30
 xdotool key Return        # the notice about the help pages
 sleep 1
 shot mainwindow-en.png
+stop
+fi
+
+if want distortion; then
+# The distortion analyser on the analyser's run: Rife-Vinc3, 65536 points, the band
+# 20 Hz..20 kHz, 48 kHz, 24 bits, the output at full volume; the right channel passes a
+# device with 0.1 % second and 0.05 % third harmonic over -120 dBFS noise, the left is
+# the card's own loop.
+rm -f "$work/snv13.cfg"
+cat >"$work/snv13.cfg" <<'CFG'
+[FFT]
+WIN=8
+SAMPLES=65536
+[ANALYSE]
+FVON=20
+FBIS=20000
+[VOLUME]
+FGVOLUME=100
+[SDSOUND]
+Sonvera_Loopbackdb=32
+Sonvera_Loopbacksf=48000
+CFG
+start "h2=0.001,h3=0.0005,noise=-120"
+click "$main" 521 202     # "Klirranalysator ..."
+click Klirranalysator 50 507 10   # its START, then a few results
+import -window "$(xdotool search --name "^Klirranalysator\$" | head -1)" "$out/distortion.png"
+echo "$out/distortion.png"
+click "$main" 321 7       # the menu "Einstellungen", then its language flags
+click "$main" 341 30
+xdotool key Return        # the notice about the help pages
+sleep 2
+import -window "$(xdotool search --name "^Distortion analyser\$" | head -1)" "$out/distortion-en.png"
+echo "$out/distortion-en.png"
 stop
 fi
 

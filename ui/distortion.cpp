@@ -143,8 +143,8 @@ TDistortion::TDistortion(SpectrumRun& run, SoundEngine& engine, Settings& settin
     connect(DistPlay, &QCheckBox::clicked, this, [this] { ModeChanged(); });
 
     run_.ResultTaken = [this] { ResultTaken(); };
-    meter_.Configure(ChosenSettings());
     SetTexts('D');
+    ModeChanged();
 }
 
 TDistortion::~TDistortion()
@@ -358,7 +358,9 @@ void TDistortion::ShowReadings()
     DistSettings->setText(Q(std::to_string(fft.FftPoints) + (en ? " points, " : " Punkte, ") + windowName + ", " +
                             std::to_string(fft.FftAverage) + (en ? " averaged, " : " gemittelt, ") + "Band " +
                             std::to_string(a.AnaFreqLow) + "–" + std::to_string(a.AnaFreqHigh) + " Hz" +
-                            (filter_.Standard() != StandardWeighting::None ? ", " + a.AnaFilterName : "")));
+                            (filter_.Standard() != StandardWeighting::None ? ", " + a.AnaFilterName : "") +
+                            // The test signal plays at the output's volume (the generator's slider).
+                            (en ? ", output " : ", Ausgang ") + std::to_string(engine_.GetOutputVolume()) + " %"));
     LeftHeader->setText(en ? QStringLiteral("Left") : QStringLiteral("Links"));
     RightHeader->setText(en ? QStringLiteral("Right") : QStringLiteral("Rechts"));
     const std::vector<MeterRow> rows = meter_.Rows(language_);
