@@ -20,9 +20,9 @@ DistortionParams DistortionParamsFor(double rateHz, int fftSize, int window, dou
     return p;
 }
 
-double DynamicRangeDb(double thdnDb)
+double DynamicRangeDb(double thdnDb, double toneDb)
 {
-    return -kDynamicRangeToneDb - thdnDb;
+    return -toneDb - thdnDb;
 }
 
 double SnrDb(double idleNoiseDb)
@@ -316,7 +316,11 @@ std::vector<MeterRow> DistortionMeter::Rows(char language) const
                 return show(c);
             };
         };
-        perChannel(t.dynamicRange, tone(true, [&](int c) { return Db(DynamicRangeDb(lowTone_[c].thdnDb), "dB"); }));
+        // The residue over the tone as it arrives: an output below full volume or a device
+        // with gain moves the tone away from -60 dB, and full scale stays the reference.
+        perChannel(t.dynamicRange, tone(true, [&](int c) {
+                       return Db(DynamicRangeDb(lowTone_[c].thdnDb, lowTone_[c].fundamentalDb), "dB");
+                   }));
         perChannel(t.snr, tone(false, [&](int c) { return Db(SnrDb(idleDb_[c]), "dB"); }));
         break;
     }

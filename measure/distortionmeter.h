@@ -27,8 +27,9 @@ inline constexpr int kCrosstalkToneHz = 1000;
 /// `window`: the band's top held to the last bin below half the rate.
 DistortionParams DistortionParamsFor(double rateHz, int fftSize, int window, double bandLowHz, double bandHighHz);
 
-/// Dynamic range of a channel whose -60 dB tone reads `thdnDb`: 60 dB + the ratio negated.
-double DynamicRangeDb(double thdnDb);
+/// Dynamic range of a channel whose tone, arriving at `toneDb` re full scale (nominally
+/// -60 dB), reads `thdnDb`: full scale over the residue, -toneDb - thdnDb.
+double DynamicRangeDb(double thdnDb, double toneDb = kDynamicRangeToneDb);
 /// Signal-to-noise ratio: a full-scale sine (RMS -3.01 dB re full scale) over the idle noise.
 double SnrDb(double idleNoiseDb);
 

@@ -108,6 +108,8 @@ TDistortion::TDistortion(SpectrumRun& run, SoundEngine& engine, Settings& settin
     DistHarmonics->verticalHeader()->setDefaultSectionSize(DistHarmonics->fontMetrics().height() + 4);
     DistHarmonics->setMinimumHeight(10 * (DistHarmonics->fontMetrics().height() + 4));
     top->addWidget(DistHarmonics, 1);
+    // Without the table (the other modes) the rows stay together and the buttons below.
+    top->addStretch(0);
 
     auto* buttons = new QHBoxLayout;
     auto button = [&](const char* name) {
@@ -369,6 +371,9 @@ void TDistortion::ShowReadings()
         rowLabels_[r]->setText(shown ? Q(rows[r].label) : QString());
         leftValues_[r]->setText(shown ? Q(rows[r].left) : QString());
         rightValues_[r]->setText(shown ? Q(rows[r].right) : QString());
+        for (QLabel* label : {rowLabels_[r], leftValues_[r], rightValues_[r]}) {
+            label->setVisible(shown);
+        }
     }
     const std::vector<MeterRow> harmonics = meter_.HarmonicRows(language_);
     DistHarmonics->setVisible(meter_.Settings().mode == DistortionMode::Thd);

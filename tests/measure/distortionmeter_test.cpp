@@ -116,10 +116,11 @@ TEST(DistortionMeter, NoiseReadsIdleNoiseDynamicRangeAndSnr)
     DistortionMeter meter;
     meter.Configure({DistortionMode::Noise});
     EXPECT_EQ(Row(meter.Rows('D'), "Dynamikumfang").left, "–");
-    // Idle: a residue of amplitude 1e-4 (RMS -83.01 dB): SNR 80.00 dB. With the -60 dB tone a
-    // residue of 1e-6: THD+N -60.00 dB, dynamic range 120.00 dB. The right input stays silent.
+    // Idle: a residue of amplitude 1e-4 (RMS -83.01 dB): SNR 80.00 dB. The tone arrives 6.02 dB
+    // below -60 dB (a half-volume output) with a residue 60 dB under it: full scale over the
+    // residue, 126.02 dB. The right input stays silent.
     const std::vector<float> idle = SpectrumOf({{5000, 1e-4}});
-    const std::vector<float> tone = SpectrumOf({{997, 1e-3}, {5000, 1e-6}});
+    const std::vector<float> tone = SpectrumOf({{997, 0.5e-3}, {5000, 0.5e-6}});
     const std::vector<float> silence(kPoints / 2, 0.0f);
     meter.Take(ChannelSpectrum(idle), ChannelSpectrum(silence), kParams, WeightingFilter{});
     EXPECT_EQ(Row(meter.Rows('D'), "Dynamikumfang").left, "wird gemessen …");
@@ -127,7 +128,7 @@ TEST(DistortionMeter, NoiseReadsIdleNoiseDynamicRangeAndSnr)
     const std::vector<MeterRow> rows = meter.Rows('D');
     EXPECT_EQ(Row(rows, "Ruhegeräusch").left, "-83.01 dBFS");
     EXPECT_EQ(Row(rows, "Ruhegeräusch").right, "−∞ dBFS");
-    EXPECT_EQ(Row(rows, "Dynamikumfang").left, "120.00 dB");
+    EXPECT_EQ(Row(rows, "Dynamikumfang").left, "126.02 dB");
     EXPECT_EQ(Row(rows, "Störabstand").left, "80.00 dB");
     EXPECT_EQ(Row(rows, "Dynamikumfang").right, "keine Grundwelle");
     EXPECT_EQ(Row(rows, "Störabstand").right, "–");
