@@ -285,6 +285,11 @@ void TDistortion::StopClick()
         playing_ = false;
     }
     run_.RunningGroupClick(previousRunMode_);
+    // The mode change clears the diagram's result line: the last readings stay under the
+    // spectrum they belong to.
+    if (meter_.Results() > 0) {
+        diagram_.SetResultLines(meter_.Summary(), language_);
+    }
     ShowReadings();
 }
 

@@ -81,6 +81,7 @@ TEST_F(DistortionWindowTest, StartPlaysTheToneShowsLiveReadingsAndStopEndsBoth)
     EXPECT_FALSE(Run().Running);
     EXPECT_FALSE(program->Engine().PlaybackActive());
     EXPECT_EQ(Run().RunMode, modeBefore);
+    EXPECT_EQ(program->Diagram()->Model().ResultLine().rfind("Grundwelle ", 0), 0u);
     EXPECT_TRUE(Find<QPushButton>("DistStart")->isEnabled());
 
     program->Main().ApplyLanguage('E');
