@@ -79,6 +79,24 @@ TEST(DistortionMeter, ThdReadsHarmonicsOfTheToneAndNamesTheSilentChannel)
     EXPECT_EQ(meter.Summary().english.rfind("Fundamental 997.00 Hz / no fundamental | THD -59.59 dB", 0), 0u);
 }
 
+TEST(DistortionMeter, CcifReadsTheDifferenceToneAndNamesTheStandard)
+{
+    DistortionMeterSettings s;
+    s.mode = DistortionMode::Imd;
+    s.imdTest = TwoToneTest::Ccif;
+    DistortionMeter meter;
+    meter.Configure(s);
+    // 19 and 20 kHz at 0.5 each, the difference tone at 1 kHz 1e-3: d2 = 1e-3 / 1 = -60 dB.
+    const std::vector<float> left = SpectrumOf({{19000, 0.5}, {20000, 0.5}, {1000, 1e-3}});
+    const std::vector<float> right(kPoints / 2, 0.0f);
+    meter.Take(ChannelSpectrum(left), ChannelSpectrum(right), kParams, WeightingFilter{});
+    const std::vector<MeterRow> rows = meter.Rows('E');
+    EXPECT_EQ(Row(rows, "Standard").left, "CCIF 19 kHz + 20 kHz 1:1");
+    EXPECT_EQ(Row(rows, "d2").left, "-60.00 dB");
+    EXPECT_EQ(Row(rows, "d2").right, "no signal");
+    EXPECT_EQ(Row(rows, "d3").right, "–");
+}
+
 TEST(DistortionMeter, TwoPartReadingsAlternateWhatTheOutputPlays)
 {
     // Noise: the output silent (idle noise), then the 997 Hz tone at -60 dB; crosstalk: the
