@@ -30,12 +30,12 @@
 #include "scope/oszidia.h"
 #include "ui/analy.h"
 #include "ui/diagramlink.h"
+#include "ui/distortion.h"
 #include "ui/featdlg.h"
 #include "ui/generatorpage.h"
 #include "ui/helpwindow.h"
 #include "ui/iodialog.h"
 #include "ui/koredit.h"
-#include "ui/distortion.h"
 #include "ui/logsweep.h"
 #include "ui/scopepage.h"
 #include "ui/shellwindows.h"
@@ -86,7 +86,7 @@ const CaptionRow kCaptions[] = {
     {"EditCopyItem", "&Kopieren", "&Copy"},
     {"Analyse1", "&Analyse", "&Analyze"},
     {"Klirranalysator1", "&Klirranalysator …", "&Distortion analyser …"},
-    {"DistortionBut", "Klirranalysator …", "Distortion analyser …"},
+    {"DistortionBut", "Klirranalysator …", "Distortion …"},
     {"Korrektur1", "&Korrektur", "&Correction"},
     {"LadeEingangskorrekturdatei1", "Lade &Eingangskorrekturdatei", "Open &Input Correction File"},
     {"Eingangskorrekturaktiv1", "Eingangskorrektur aktiv", "Input Correction active"},
