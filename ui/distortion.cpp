@@ -27,6 +27,7 @@ namespace {
 
 /// Rows of large readings the window holds (the THD mode's seven).
 constexpr int kReadingRows = 7;
+constexpr int kHelpContext = 20;
 
 QString Q(const std::string& s)
 {
@@ -40,6 +41,7 @@ TDistortion::TDistortion(SpectrumRun& run, SoundEngine& engine, Settings& settin
     : QDialog(parent), run_(run), engine_(engine), settings_(settings), filter_(filter), diagram_(diagram)
 {
     setObjectName(QStringLiteral("TDistortion"));
+    setProperty("helpContext", kHelpContext);  // the page F1 opens
     auto* top = new QVBoxLayout(this);
 
     auto* choices = new QHBoxLayout;

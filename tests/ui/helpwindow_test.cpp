@@ -20,7 +20,7 @@ TEST(HelpWindow, EveryContextOfTheProgramHasAGermanPage)
     } pages[] = {{2, "Inhalt"},     {6, "Spektrumanalyser"}, {9, "Frequenzgenerator"}, {10, "Oszilloskop"},
                  {17, "Soundkarte"}, {19, "Analyse-Parameter"}, {50, "Spektrumanalyser"}, {51, "Frequenzgenerator"},
                  {52, "Oszilloskop"}, {3, "Eichung"}, {11, "Feature-Liste"}, {14, "Kanaltausch"},
-                 {16, "Diagramm-Optionen"}};
+                 {16, "Diagramm-Optionen"}, {20, "Klirranalysator"}};
     for (const auto& page : pages) {
         help.ShowContext(page.context);
         EXPECT_EQ(help.CurrentContext(), page.context);
