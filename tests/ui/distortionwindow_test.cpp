@@ -109,5 +109,33 @@ TEST_F(DistortionWindowTest, CrosstalkDrivesEachChannelInTurnAndTheAnalyserStopE
     EXPECT_FALSE(Window().Started());
 }
 
+TEST_F(DistortionWindowTest, DeviceFaultsEndTheSignalAndSaySo)
+{
+    // The output cannot open: START says so and measures nothing.
+    card->InjectFault(WaveCall::WaveOutOpen, kMmAllocated);
+    Find<QPushButton>("DistStart")->click();
+    EXPECT_FALSE(Run().Running);
+    EXPECT_FALSE(program->Engine().PlaybackActive());
+    EXPECT_TRUE(Find<QLabel>("DistStatus")->text().startsWith(QStringLiteral("Testsignal nicht abspielbar: ")))
+        << Find<QLabel>("DistStatus")->text().toStdString();
+    EXPECT_TRUE(Find<QPushButton>("DistStart")->isEnabled());
+
+    // The input fails in the running loop: the run's device box, and the signal stops too.
+    card->ClearFaults();
+    Find<QPushButton>("DistStart")->click();
+    ASSERT_TRUE(test::ProcessUntil([&] { return Window().Meter().Results() >= 1; }, 4000));
+    card->InjectFault(WaveCall::WaveInStart, kMmError);
+    QElapsedTimer waited;
+    waited.start();
+    while (Window().Started() && waited.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_FALSE(Window().Started());
+    EXPECT_FALSE(Run().Running);
+    EXPECT_FALSE(program->Engine().PlaybackActive());
+    EXPECT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(Find<QLabel>("DistStatus")->text(), QStringLiteral("Messung beendet"));
+}
+
 }  // namespace
 }  // namespace sonvera
