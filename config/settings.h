@@ -61,7 +61,10 @@ struct FftSettings {
 struct SweepSettings {
     bool SweepWithRef = true;     // mono with the left channel as reference
     bool SweepLinear = false;     // false: logarithmic spacing
-    bool SweepPhase = false;
+    bool SweepPhase = false;      // curve 2 shown (with reference)
+    /// What curve 2 shows with reference: kSweepCurve2Phase, or one of the distortion
+    /// readings of the right input (THD, THD+N, H2..H5 in dB re the fundamental).
+    int SweepCurve2 = 0;
     int SweepSettleTime = 100;    // ms between tone start and capture start
     int SweepSteps = 50;
     int SweepFrom = 20;           // Hz

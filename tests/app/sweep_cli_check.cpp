@@ -140,6 +140,20 @@ TEST(SweepCommand, ASilentDeviceReadsNothingWithoutPhaseAndSaysSoInACommentLine)
     EXPECT_EQ(r.notes, std::vector<std::string>{"# Input without signal at 3 of 3 steps"});
 }
 
+TEST(SweepCommand, DistortionAddsTheSixReadingsUnderAHeaderAndNanAboveTheBand)
+{
+    const CliResult r = RunSweep("h2=0.001", "--from 1000 --to 8000 --steps 1 --log --phase --level -1 --distortion");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.notes, std::vector<std::string>{"# hz,ratio_db,phase_deg,thd_db,thdn_db,h2_db,h3_db,h4_db,h5_db"});
+    ASSERT_EQ(r.lines.size(), 2u);
+    for (const std::string& line : r.lines) {
+        EXPECT_EQ(Fields(line).size(), 9u) << line;
+    }
+    // 8 kHz: H2 at 16 kHz lies in the band, H3..H5 above 20 kHz do not.
+    EXPECT_NEAR(Fields(r.lines[1])[5], 20.0 * std::log10(0.001 * std::pow(10.0, -1.0 / 20.0)), 0.2) << r.lines[1];
+    EXPECT_EQ(r.lines[1].substr(r.lines[1].size() - 12), ",nan,nan,nan") << r.lines[1];
+}
+
 TEST(SweepCommand, StereoPrintsRightThenLeftLevelWithTheChosenSeparator)
 {
     testing::TempDir dir;
