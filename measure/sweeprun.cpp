@@ -35,7 +35,7 @@ const std::string kDegreeSign = "\u00B0";
 
 // Curve 2's axis while it shows a distortion reading, dB re the fundamental.
 constexpr float kDistortionAxisMax = 0.0f;
-constexpr float kDistortionAxisMin = -140.0f;
+constexpr float kDistortionAxisMin = -125.0f;  // 5 dB a division on the default grid
 
 }  // namespace
 
