@@ -17,7 +17,7 @@ namespace sonvera {
 namespace {
 
 constexpr int kWindowCount = 9;       // FFT windows "None" .. "Rife-Vinc3"
-constexpr int kWaveformCount = 5;     // generator "Sin", "Sqr", "white", "pink", "User"
+constexpr int kWaveformCount = 8;     // generator "Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"
 constexpr int kMaxAverage = 9999;     // range of the spin box AverVal
 constexpr int kMinSweepSteps = 1;     // range of the sweep dialog's step count
 constexpr int kMaxSweepSteps = 1000;

@@ -116,7 +116,7 @@ struct GeneratorSettings {
     int GenPhaseR = 0;        // degrees
     int GenVolL = 0;          // dB
     int GenVolR = 0;          // dB
-    int GenMode = 0;          // "Sin", "Sqr", "white", "pink", "User"
+    int GenMode = 0;          // "Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"
     std::string GenUserFile;
 };
 
