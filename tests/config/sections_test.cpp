@@ -746,7 +746,8 @@ TEST(GeneratorSection, DefaultsFallbacksAndWaveformRange)
     EXPECT_EQ(g.GenUserFile, "");
     EXPECT_EQ(ReadGenerator("[GEN]\nFGEN=99999\n").GenFrequency, 99999);  // no range check
     EXPECT_EQ(ReadGenerator("[GEN]\nMODE=3\n").GenMode, 3);
-    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=5\n").GenMode, 0);
+    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=7\n").GenMode, 7);  // CCIF, the last waveform
+    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=8\n").GenMode, 0);
     EXPECT_EQ(ReadGenerator("[GEN]\nMODE=-1\n").GenMode, 0);
 }
 
