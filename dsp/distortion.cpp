@@ -121,8 +121,11 @@ DistortionReading MeasureDistortion(const ChannelSpectrum& spectrum, const Disto
         r.harmonicsDbc.push_back(Db(p / fundamental));
         skip.push_back(hl);
     }
-    r.thdDb = Db(harmonicPower / fundamental);
-    r.thdPct = 100.0 * std::sqrt(harmonicPower / fundamental);
+    // Without any harmonic in the band there is no THD to tell, not a perfect device.
+    const bool anyHarmonic =
+        std::any_of(r.harmonicsDbc.begin(), r.harmonicsDbc.end(), [](double h) { return !std::isnan(h); });
+    r.thdDb = anyHarmonic ? Db(harmonicPower / fundamental) : NAN;
+    r.thdPct = anyHarmonic ? 100.0 * std::sqrt(harmonicPower / fundamental) : NAN;
 
     // The fundamental counts whole, also where its notch reaches past an edge of the band
     // (a tone at 20 Hz): cut at the edge it would leave THD+N too high.

@@ -129,10 +129,7 @@ SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offse
     if (r.outcome != DistortionOutcome::Measured) {
         return out;
     }
-    // THD over no harmonic at all (each above the band) is no reading, not a clean device.
-    const bool anyHarmonic =
-        std::any_of(r.harmonicsDbc.begin(), r.harmonicsDbc.end(), [](double h) { return std::isfinite(h); });
-    out[0] = anyHarmonic ? static_cast<float>(r.thdDb) : kNoValue;
+    out[0] = static_cast<float>(r.thdDb);
     out[1] = static_cast<float>(r.thdnDb);
     for (std::size_t h = 0; h < 4 && h < r.harmonicsDbc.size(); ++h) {
         out[h + 2] = static_cast<float>(r.harmonicsDbc[h]);
