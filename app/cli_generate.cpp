@@ -22,8 +22,10 @@
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "dsp/analysis.h"
+#include "dsp/generator.h"
 #include "dsp/logsweep.h"
 #include "dsp/timingmarker.h"
+#include "engine/blockconvert.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 
@@ -257,17 +259,29 @@ int RunGenerateCommand(CliContext& ctx)
     params.phaseLeftDeg = o.phaseL;
     params.phaseRightDeg = o.phaseR;
     params.waveform = *o.waveform;
-    if (const int error = engine.StartPlayback(o.freq, -1, params); error != 0) {
+    const int containerBytes = o.bits == 8 ? 1 : o.bits == 16 ? 2 : 4;
+    const std::size_t frameBytes = static_cast<std::size_t>(containerBytes) * 2;
+    std::vector<char> buffer;
+    if (params.waveform == kWaveSine) {
+        // The sine as the generator window plays it: a loop of whole periods.
+        const std::vector<float> left = GeneratorLoop(params, true, o.rate);
+        const std::vector<float> right = GeneratorLoop(params, false, o.rate);
+        buffer.assign(left.size() * frameBytes, 0);
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            StoreSample(buffer.data() + i * frameBytes, containerBytes, left[i]);
+            StoreSample(buffer.data() + i * frameBytes + containerBytes, containerBytes, right[i]);
+        }
+    } else if (const int error = engine.StartPlayback(o.freq, -1, params); error != 0) {
         const std::string text = engine.DeviceErrorText(static_cast<std::uint32_t>(error));
         engine.ShutdownSoundEngine();
         return ctx.Fail(1, "the signal could not be generated (" + text + ")");
+    } else {
+        const std::size_t frames = engine.PlaybackLength() / frameBytes;
+        buffer.assign(engine.PlaybackBuffer(), engine.PlaybackBuffer() + frames * frameBytes);
+        engine.StopPlayback();
     }
-    const int containerBytes = o.bits == 8 ? 1 : o.bits == 16 ? 2 : 4;
-    const std::size_t frameBytes = static_cast<std::size_t>(containerBytes) * 2;
-    const std::size_t bufferFrames = engine.PlaybackLength() / frameBytes;
-    std::vector<char> buffer(engine.PlaybackBuffer(), engine.PlaybackBuffer() + bufferFrames * frameBytes);
-    engine.StopPlayback();
     engine.ShutdownSoundEngine();
+    const std::size_t bufferFrames = buffer.size() / frameBytes;
     if (bufferFrames == 0) {
         return ctx.Fail(1, "the generator produced no samples");
     }

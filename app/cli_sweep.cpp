@@ -1,10 +1,12 @@
 // sonvera-cli sweep: one frequency sweep of the generator page without a window.
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/cli.h"
+#include "app/clicapture.h"
 #include "app/clisession.h"
 #include "app/modeldiagram.h"
 #include "app/waitingport.h"
@@ -72,6 +74,7 @@ struct SweepOptions {
     std::optional<int> inDevice, outDevice, from, to, steps, settle;
     std::optional<bool> linear, withRef;
     bool phase = false;
+    bool distortion = false;
     std::optional<double> level;
     std::optional<std::string> out, sep, png;
     char lang = 0;
@@ -94,6 +97,8 @@ std::string ParseSweepOption(OptionCursor& cursor, SweepOptions& o)
         o.withRef = name == "--ref";
     } else if (name == "--phase") {
         o.phase = true;
+    } else if (name == "--distortion") {
+        o.distortion = true;
     } else if (name == "--in-device") {
         return integer(o.inDevice, 0, 2);
     } else if (name == "--out-device") {
@@ -142,6 +147,40 @@ std::string CheckSweepOptions(const SweepOptions& o)
     return "";
 }
 
+/// The table of a sweep that measured distortion: a header naming the columns, then per
+/// stored step the diagram's values (as its table shows them) and the six readings.
+std::string DistortionTable(const SweepRun& run, const SweepSettings& s, const std::string& separator)
+{
+    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    const bool second = !s.SweepWithRef || s.SweepPhase;
+    std::string text = "# hz" + sep + (s.SweepWithRef ? "ratio_db" : "right_db");
+    if (second) {
+        text += sep + (!s.SweepWithRef                        ? "left_db"
+                       : s.SweepCurve2 >= kSweepCurve2Thd ? kSweepDistortionNames[static_cast<std::size_t>(
+                                                                std::min(s.SweepCurve2, kSweepDistortionReadings) - 1)]
+                                                          : "phase_deg");
+    }
+    for (const char* name : kSweepDistortionNames) {
+        text += sep + name;
+    }
+    text += "\r\n";
+    for (const SweepStepRecord& step : run.StoredSteps()) {
+        const SweepPoint& p = step.point;
+        if (!std::isfinite(p.v1) && !(second && std::isfinite(p.v2))) {
+            continue;  // a step without a reference has no line, as in the diagram's table
+        }
+        text += Number(step.freqHz, 2) + sep + Number(p.v1, 2);
+        if (second) {
+            text += sep + Number(p.v2, 2);
+        }
+        for (const float v : p.distortion) {
+            text += sep + Number(v, 2);
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 int RunSweepCommand(CliContext& ctx)
@@ -169,7 +208,10 @@ int RunSweepCommand(CliContext& ctx)
     if (o.steps) s.SweepSteps = *o.steps;
     if (o.linear) s.SweepLinear = *o.linear;
     if (o.withRef) s.SweepWithRef = *o.withRef;
-    if (o.phase) s.SweepPhase = true;
+    if (o.phase) {
+        s.SweepPhase = true;
+        s.SweepCurve2 = kSweepCurve2Phase;
+    }
     if (!s.SweepWithRef) s.SweepPhase = false;
     if (o.level) s.SweepLevel = static_cast<float>(*o.level);
     if (o.settle) s.SweepSettleTime = *o.settle;
@@ -211,6 +253,7 @@ int RunSweepCommand(CliContext& ctx)
     SweepRun run(engine, settings, diagram, page, session.InCorrection, session.OutCorrection);
     runShown = &run;
     run.SetLanguage(o.lang != 0 ? o.lang : settings.Main.UiLanguage);
+    run.MeasureDistortionEachStep = o.distortion;
 
     run.EnterGeneratorPage();
     run.wobbelnButClick();
@@ -236,7 +279,8 @@ int RunSweepCommand(CliContext& ctx)
     if (status == 0 && run.PointsStored() == 0) {
         status = ctx.Fail(1, "the sweep ended without a point");
     }
-    const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    const std::string table = o.distortion ? DistortionTable(run, s, o.sep.value_or(","))
+                                           : diagram.model.DiagramText(o.sep.value_or(","));
     std::string png, pngError;
     if (status == 0 && o.png) {
         png = DiagramPicture(diagram.model, pngError);

@@ -17,7 +17,7 @@ namespace sonvera {
 namespace {
 
 constexpr int kWindowCount = 9;       // FFT windows "None" .. "Rife-Vinc3"
-constexpr int kWaveformCount = 5;     // generator "Sin", "Sqr", "white", "pink", "User"
+constexpr int kWaveformCount = 8;     // generator "Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"
 constexpr int kMaxAverage = 9999;     // range of the spin box AverVal
 constexpr int kMinSweepSteps = 1;     // range of the sweep dialog's step count
 constexpr int kMaxSweepSteps = 1000;
@@ -311,6 +311,11 @@ void ReadSweep(const SectionReader& r, SweepSettings& sweep)
     sweep.SweepLinear = r.Text("METHODE", "LOG") != "LOG";
     sweep.SweepWithRef = r.Text("REFMESS", "Refmess") == "Refmess";
     sweep.SweepPhase = r.Boolean("PHASE", "FALSE");
+    // Curve 2's reading: 0 phase, 1 THD, 2 THD+N, 3..6 H2..H5; anything else is phase.
+    sweep.SweepCurve2 = IntegerOrSpecial(r, "CURVE2", "0", 0, 0);
+    if (sweep.SweepCurve2 < 0 || sweep.SweepCurve2 > 6) {
+        sweep.SweepCurve2 = 0;
+    }
     sweep.SweepComment = CutUtf8(r.Text("COMMENT", "Kommentar:"), kCommentMaxChars);
     sweep.SweepYMin = r.SingleRangeOr("DIAYMIN", "-45", -45.0);  // the diagram holds floats
     sweep.SweepYMax = r.SingleRangeOr("DIAYMAX", "5", 5.0);
@@ -439,6 +444,7 @@ void WriteMainSections(ProfileFile& file, const Settings& s)
     sweep.Text("METHODE", s.Sweep.SweepLinear ? "LIN" : "LOG");
     sweep.Text("REFMESS", s.Sweep.SweepWithRef ? "Refmess" : "norefmess");
     sweep.Boolean("PHASE", s.Sweep.SweepPhase);
+    sweep.Integer("CURVE2", s.Sweep.SweepCurve2);
     sweep.Text("COMMENT", s.Sweep.SweepComment);
     sweep.Real("DIAYMIN", s.Sweep.SweepYMin, 0);
     sweep.Real("DIAYMAX", s.Sweep.SweepYMax, 0);

@@ -61,7 +61,10 @@ struct FftSettings {
 struct SweepSettings {
     bool SweepWithRef = true;     // mono with the left channel as reference
     bool SweepLinear = false;     // false: logarithmic spacing
-    bool SweepPhase = false;
+    bool SweepPhase = false;      // curve 2 shown (with reference)
+    /// What curve 2 shows with reference: kSweepCurve2Phase, or one of the distortion
+    /// readings of the right input (THD, THD+N, H2..H5 in dB re the fundamental).
+    int SweepCurve2 = 0;
     int SweepSettleTime = 100;    // ms between tone start and capture start
     int SweepSteps = 50;
     int SweepFrom = 20;           // Hz
@@ -113,7 +116,7 @@ struct GeneratorSettings {
     int GenPhaseR = 0;        // degrees
     int GenVolL = 0;          // dB
     int GenVolR = 0;          // dB
-    int GenMode = 0;          // "Sin", "Sqr", "white", "pink", "User"
+    int GenMode = 0;          // "Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"
     std::string GenUserFile;
 };
 

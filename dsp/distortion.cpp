@@ -121,11 +121,16 @@ DistortionReading MeasureDistortion(const ChannelSpectrum& spectrum, const Disto
         r.harmonicsDbc.push_back(Db(p / fundamental));
         skip.push_back(hl);
     }
-    r.thdDb = Db(harmonicPower / fundamental);
-    r.thdPct = 100.0 * std::sqrt(harmonicPower / fundamental);
+    // Without any harmonic in the band there is no THD to tell, not a perfect device.
+    const bool anyHarmonic =
+        std::any_of(r.harmonicsDbc.begin(), r.harmonicsDbc.end(), [](double h) { return !std::isnan(h); });
+    r.thdDb = anyHarmonic ? Db(harmonicPower / fundamental) : NAN;
+    r.thdPct = anyHarmonic ? 100.0 * std::sqrt(harmonicPower / fundamental) : NAN;
 
-    const double total = BinsMeanSquare(spectrum, a, weighting, band.first, band.last);
+    // The fundamental counts whole, also where its notch reaches past an edge of the band
+    // (a tone at 20 Hz): cut at the edge it would leave THD+N too high.
     const double rest = BinsMeanSquare(spectrum, a, weighting, band.first, band.last, notch);
+    const double total = rest + BinsMeanSquare(spectrum, a, weighting, notch.first, notch.last);
     const double ratio = total > 0.0 ? rest / total : 0.0;
     r.thdnDb = Db(ratio);
     r.thdnPct = 100.0 * std::sqrt(ratio);

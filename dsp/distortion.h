@@ -51,7 +51,8 @@ struct DistortionReading {
     DistortionOutcome outcome = DistortionOutcome::NoSignal;
     double fundamentalHz = 0.0;    // interpolated between the bins
     double fundamentalDb = 0.0;    // amplitude re full scale
-    double thdDb = 0.0;            // power of H2..HK (those in the band) over the fundamental
+    double thdDb = 0.0;            // power of H2..HK (those in the band) over the fundamental;
+                                   // NaN (also thdPct) when no harmonic lies in the band
     double thdPct = 0.0;
     double thdnDb = 0.0;           // band power outside the notch over the band's power
     double thdnPct = 0.0;

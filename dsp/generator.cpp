@@ -174,7 +174,8 @@ std::vector<float> SineLoop(std::span<const SineComponent> components, int rateH
         for (const SineComponent& c : components) {
             // The phase of whole cycles is dropped before the sine: exact for every frame.
             const auto cycles = static_cast<std::int64_t>(c.frequencyHz) * static_cast<std::int64_t>(j) % rateHz;
-            x += c.amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(cycles) / rateHz);
+            x += c.amplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(cycles) / rateHz +
+                                        c.phaseDeg * std::numbers::pi / 180.0);
         }
         loop[j] = static_cast<float>(x);
     }
@@ -193,6 +194,32 @@ std::vector<SineComponent> TwoTones(TwoToneTest test, double peakDb)
         break;
     }
     return {{19000, 0.5 * peak}, {20000, 0.5 * peak}};
+}
+
+std::vector<float> GeneratorLoop(const GeneratorParams& params, bool left, int rateHz)
+{
+    const std::int32_t level = left ? params.levelLeftDb : params.levelRightDb;
+    const double amplitude = level <= kGeneratorSilentDb ? 0.0 : std::pow(10.0, level / 20.0);
+    std::vector<SineComponent> tones;
+    switch (params.waveform) {
+    case kWaveSine:
+        tones.push_back({params.frequencyHz, amplitude, static_cast<double>(left ? params.phaseLeftDeg : params.phaseRightDeg)});
+        break;
+    case kWaveSmpte:
+    case kWaveDin:
+    case kWaveCcif:
+        tones = TwoTones(params.waveform == kWaveSmpte ? TwoToneTest::Smpte
+                         : params.waveform == kWaveDin ? TwoToneTest::Din
+                                                       : TwoToneTest::Ccif,
+                         0.0);
+        for (SineComponent& t : tones) {
+            t.amplitude *= amplitude;
+        }
+        break;
+    default:
+        return {};
+    }
+    return SineLoop(tones, rateHz);
 }
 
 }  // namespace sonvera

@@ -16,10 +16,12 @@ namespace sonvera {
 /// Fills the generator's output buffer. One object lives for the whole run: it owns the
 /// noise generator (seeded once with 0, never reseeded) and the pink-noise bank, whose
 /// states carry over from buffer to buffer.
-/// One sine of a sum the generator loops: whole Hz, amplitude re full scale, phase 0.
+/// One sine of a sum the generator loops: whole Hz, amplitude re full scale, phase in
+/// degrees at frame 0.
 struct SineComponent {
     int frequencyHz = 1000;
     double amplitude = 1.0;
+    double phaseDeg = 0.0;
 };
 
 /// The shortest loop that holds whole periods of every component: rateHz / gcd(rateHz,
@@ -33,6 +35,13 @@ std::vector<float> SineLoop(std::span<const SineComponent> components, int rateH
 /// full scale.
 enum class TwoToneTest { Smpte, Din, Ccif };
 std::vector<SineComponent> TwoTones(TwoToneTest test, double peakDb);
+
+/// One channel of what the generator window loops for a sine or a two-tone waveform of
+/// `params` (the left channel's level and phase, or the right's): SineLoop of the sine at
+/// the channel's level and phase, or of the two tones peaking at the channel's level (their
+/// phase is 0); a channel at kGeneratorSilentDb or below is silence of the same length.
+/// Both channels have the same length. Empty for other waveforms or no valid loop.
+std::vector<float> GeneratorLoop(const GeneratorParams& params, bool left, int rateHz);
 
 class Generator {
 public:

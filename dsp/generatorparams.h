@@ -14,7 +14,13 @@ enum GeneratorWaveform : std::int32_t {
     kWaveWhiteNoise = 2,
     kWavePinkNoise = 3,
     kWaveUserFile = 4,  // played from a wave file, never synthesised
+    // Two tones whose sum peaks at the channel's level, looped over whole periods:
+    kWaveSmpte = 5,  // 60 Hz + 7 kHz at 4:1
+    kWaveDin = 6,    // 250 Hz + 8 kHz at 4:1
+    kWaveCcif = 7,   // 19 kHz + 20 kHz at 1:1
 };
+/// How many waveforms there are (0 .. kGeneratorWaveformCount - 1).
+constexpr std::int32_t kGeneratorWaveformCount = 8;
 
 /// Level that silences a channel completely.
 constexpr std::int32_t kGeneratorSilentDb = -100;

@@ -1,5 +1,7 @@
 #include "engine/blockconvert.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace sonvera {
@@ -68,6 +70,28 @@ ConvertedBlock ConvertCapturedBlock(const std::uint8_t* data, std::size_t bytesR
     result.valueCount = static_cast<int>(count);
     result.overloadCount = overloads;
     return result;
+}
+
+void StoreSample(char* p, int bytes, double x)
+{
+    switch (bytes) {
+    case 1: {
+        const double v = std::clamp(std::nearbyint(x * 127.0), -127.0, 127.0);
+        *p = static_cast<char>(static_cast<unsigned char>(128 + static_cast<int>(v)));
+        break;
+    }
+    case 2: {
+        const auto v = static_cast<std::int16_t>(std::clamp(std::nearbyint(x * 32767.0), -32767.0, 32767.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    default: {
+        const auto v = static_cast<std::int32_t>(
+            std::clamp(std::nearbyint(x * 2147483392.0), -2147483392.0, 2147483392.0));
+        std::memcpy(p, &v, sizeof v);
+        break;
+    }
+    }
 }
 
 }  // namespace sonvera

@@ -28,4 +28,8 @@ ConvertedBlock ConvertCapturedBlock(const std::uint8_t* data, std::size_t bytesR
 /// Bytes one value of the given bit depth occupies in a recorded block: 1, 2 or 4.
 int BytesPerValue(int bits);
 
+/// One value (full scale 1.0) as a PCM sample of `bytes` bytes (1, 2, else 4), with the
+/// generator's full scales (127, 32767, 2^31 - 256), rounded to nearest and clipped.
+void StoreSample(char* p, int bytes, double x);
+
 }  // namespace sonvera

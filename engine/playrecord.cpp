@@ -27,30 +27,6 @@ WaveFormat StereoPcm(std::uint32_t rateHz, std::uint16_t bits)
     return f;
 }
 
-// One value (full scale 1.0) as a PCM sample of `bytes` bytes, with the generator's full
-// scales (127, 32767, 2^31 - 256), rounded to nearest and clipped.
-void StoreSample(char* p, int bytes, double x)
-{
-    switch (bytes) {
-    case 1: {
-        const double v = std::clamp(std::nearbyint(x * 127.0), -127.0, 127.0);
-        *p = static_cast<char>(static_cast<unsigned char>(128 + static_cast<int>(v)));
-        break;
-    }
-    case 2: {
-        const auto v = static_cast<std::int16_t>(std::clamp(std::nearbyint(x * 32767.0), -32767.0, 32767.0));
-        std::memcpy(p, &v, sizeof v);
-        break;
-    }
-    default: {
-        const auto v = static_cast<std::int32_t>(
-            std::clamp(std::nearbyint(x * 2147483392.0), -2147483392.0, 2147483392.0));
-        std::memcpy(p, &v, sizeof v);
-        break;
-    }
-    }
-}
-
 // One recorded PCM sample as a real (full scale 1.0); overloads as the block conversion
 // counts them.
 float LoadSample(const char* p, int bytes, int& overloads)

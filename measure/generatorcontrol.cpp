@@ -7,6 +7,7 @@
 #include "config/profilevalues.h"
 #include "config/sections.h"
 #include "dsp/analysis.h"
+#include "dsp/generator.h"
 #include "engine/soundengine.h"
 #include "measure/prompt.h"
 
@@ -108,7 +109,7 @@ int GeneratorControl::ApplyGenerator(bool start)
                 params.levelRightDb = corrected(params.levelRightDb);
             }
             lastPlayed_ = params;
-            result = engine_.StartPlayback(gen_.GenFrequency, -1, params);
+            result = StartSignal(params);
         }
     }
     UpdateFreqText();
@@ -129,6 +130,20 @@ int GeneratorControl::ApplyGenerator(bool start)
     return result;
 }
 
+int GeneratorControl::StartSignal(const GeneratorParams& params)
+{
+    if (params.waveform != kWaveSine && params.waveform != kWaveSmpte && params.waveform != kWaveDin &&
+        params.waveform != kWaveCcif) {
+        return engine_.StartPlayback(params.frequencyHz, -1, params);
+    }
+    // Whole periods of every tone, so the loop joins without a phase step at any frequency.
+    int rateIn = 0, rateOut = 0;
+    engine_.GetSampleRates(rateIn, rateOut);
+    const std::vector<float> left = GeneratorLoop(params, true, rateOut);
+    const std::vector<float> right = GeneratorLoop(params, false, rateOut);
+    return engine_.StartLoopedSignal(left, right);
+}
+
 void GeneratorControl::UpdateFreqText()
 {
     Display.freqColour = kColourWhite;
@@ -142,6 +157,15 @@ void GeneratorControl::UpdateFreqText()
         break;
     case kWaveUserFile:
         Display.freqText = BareFileName(gen_.GenUserFile);
+        break;
+    case kWaveSmpte:
+        Display.freqText = "SMPTE";
+        break;
+    case kWaveDin:
+        Display.freqText = "DIN";
+        break;
+    case kWaveCcif:
+        Display.freqText = "CCIF";
         break;
     default:
         Display.freqText = std::to_string(gen_.GenFrequency) + "Hz";
@@ -285,7 +309,7 @@ void GeneratorControl::PhRChange(const std::string& text)
 
 void GeneratorControl::RadioGroup1Click(int index)
 {
-    if (index < kWaveSine || index > kWaveUserFile) {
+    if (index < kWaveSine || index >= kGeneratorWaveformCount) {
         return;
     }
     gen_.GenMode = index;

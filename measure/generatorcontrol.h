@@ -107,6 +107,9 @@ public:
 
 private:
     void StepFrequency(int delta);
+    /// Starts `params` on the engine: a sine or two tones as a loop of whole periods, the
+    /// other waveforms as the engine synthesises them. 0 or the engine's error code.
+    int StartSignal(const GeneratorParams& params);
     void SetLevelControlsEnabled(bool enabled) { Display.levelControlsEnabled = enabled; }
 
     SoundEngine& engine_;

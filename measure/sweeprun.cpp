@@ -5,12 +5,16 @@
 #include <complex>
 #include <limits>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "config/profilevalues.h"
 #include "dsp/analysis.h"
+#include "dsp/distortion.h"
+#include "dsp/generator.h"
 #include "dsp/generatorparams.h"
 #include "dsp/sinefit.h"
+#include "dsp/window.h"
 #include "engine/soundengine.h"
 #include "measure/prompt.h"
 #include "measure/spectrumrun.h"
@@ -29,7 +33,14 @@ constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 const std::string kDegreeSign = "\u00B0";
 
+// Curve 2's axis while it shows a distortion reading, dB re the fundamental.
+constexpr float kDistortionAxisMax = 0.0f;
+constexpr float kDistortionAxisMin = -125.0f;  // 5 dB a division on the default grid
+
 }  // namespace
+
+const std::array<const char*, kSweepDistortionReadings> kSweepDistortionNames = {"thd_db", "thdn_db", "h2_db",
+                                                                                  "h3_db",  "h4_db",   "h5_db"};
 
 const SweepTexts* SweepTextsFor(char language)
 {
@@ -74,6 +85,56 @@ int SweepFramesFor(int rateHz, int bytesPerSample)
     const long long b = std::max(1, bytesPerSample);
     const long long ms = std::min(65520000LL / (r * b * 2), 65520000LL / (r * 8));
     return static_cast<int>(ms * r / 1000);
+}
+
+int SweepDistortionFrames(int rateHz, int freqHz)
+{
+    if (rateHz <= 0 || freqHz <= 0) {
+        return 0;
+    }
+    constexpr int kMostFrames = 1 << 18;
+    const double wanted = std::max(rateHz / 3.0, 20.0 * rateHz / freqHz);
+    int n = 2;
+    while (n < kMostFrames && n < wanted) {
+        n *= 2;
+    }
+    return n;
+}
+
+SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offset, int freqHz, int rateHz,
+                                       SpectrumTransform& transform)
+{
+    SweepDistortion out = SweepPoint::NoDistortion();
+    const int n = SweepDistortionFrames(rateHz, freqHz);
+    if (block == nullptr || n == 0 || frames < n || !transform.BuildWindowTable(kDistortionWindow, n)) {
+        return out;
+    }
+    std::vector<float> samples(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        samples[static_cast<std::size_t>(i)] = block[2 * i + offset];
+    }
+    if (!transform.ComputeSpectrum(samples.data(), n)) {
+        return out;
+    }
+    DistortionParams params;
+    params.sampleRateHz = rateHz;
+    params.fftSize = n;
+    params.bandLowHz = std::min(params.bandLowHz, freqHz - 1.0);
+    params.bandHighHz =
+        std::min(std::max(params.bandHighHz, freqHz + 1.0), (n / 2 - 1) * static_cast<double>(rateHz) / n);
+    params.harmonics = 5;
+    const DistortionReading r =
+        MeasureDistortion(ChannelSpectrum(std::span<const float>(samples.data(), static_cast<std::size_t>(n / 2))),
+                          params, WeightingFilter());
+    if (r.outcome != DistortionOutcome::Measured) {
+        return out;
+    }
+    out[0] = static_cast<float>(r.thdDb);
+    out[1] = static_cast<float>(r.thdnDb);
+    for (std::size_t h = 0; h < 4 && h < r.harmonicsDbc.size(); ++h) {
+        out[h + 2] = static_cast<float>(r.harmonicsDbc[h]);
+    }
+    return out;
 }
 
 namespace {
@@ -174,12 +235,11 @@ void SweepRun::EnterGeneratorPage()
     }
     diagram_.SetCurvesShown(true, s.SweepPhase);
     diagram_.SetAxesShown(true, s.SweepPhase);
-    diagram_.SetSecondAxis(kDegreeSign, false);
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 1, s.SweepFrom, s.SweepTo, levelMin, levelMax);
     diagram_.SetLevelRange(static_cast<float>(s.SweepYMax), static_cast<float>(s.SweepYMin));
-    diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+    SetUpSecondAxis();
     view_.ShowGeneratorOnPage(true);
     view_.PlaceGenerator(false);
     GeneratorPageActive = true;
@@ -222,7 +282,7 @@ void SweepRun::wobbelnButClick()
         return;
     }
     diagram_.ClearDiagramData();
-    diagram_.SetSecondAxis(kDegreeSign, false);
+    steps_.clear();
     view_.SetInputLevel(settings_.Volume.GenInVolume);
     diagram_.SetResultLine("");
     SweepRunning = true;
@@ -233,8 +293,9 @@ void SweepRun::wobbelnButClick()
     float levelMax = static_cast<float>(s.SweepYMax);
     diagram_.PrepareDiagram(s.SweepComment, s.SweepSteps + 2, s.SweepFrom, s.SweepTo, levelMin, levelMax);
     if (s.SweepWithRef) {
-        diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+        SetUpSecondAxis();
     } else {
+        diagram_.SetSecondAxis(kDegreeSign, false);
         diagram_.SetSecondRange(static_cast<float>(s.SweepYMax), static_cast<float>(s.SweepYMin));
     }
     view_.PostSweepStep();
@@ -252,6 +313,9 @@ void SweepRun::SweepStep()
 
     SweepFrequency = SweepStepFrequency(s, SweepIndex);
     SweepFrames = SweepFramesFor(rate, bytes);
+    if (MeasuresDistortion() && SweepFrames > 0) {
+        SweepFrames = std::max(SweepFrames, SweepDistortionFrames(rate, SweepFrequency));
+    }
     view_.SetFreqText(std::to_string(SweepFrequency) + " ");
 
     if (SweepFrequency > rate / 2 || SweepFrequency < 1 || SweepFrames <= 0) {
@@ -290,7 +354,7 @@ void SweepRun::SweepStep()
     params.levelLeftDb = params.levelRightDb = static_cast<std::int32_t>(std::isfinite(level) ? level : -100.0);
     params.phaseLeftDeg = params.phaseRightDeg = 0;
     params.waveform = kWaveSine;
-    if (const int code = engine_.StartPlayback(SweepFrequency, -1, params); code != 0) {
+    if (const int code = StartStepTone(params); code != 0) {
         view_.SetSweepLockedControlsEnabled(true);
         dowoberr(code);
         return;
@@ -323,6 +387,34 @@ void SweepRun::SweepStep()
     SweepIndex += 1;
     if (SweepIndex > s.SweepSteps) {
         SweepRunning = false;
+    }
+}
+
+bool SweepRun::MeasuresDistortion() const
+{
+    const SweepSettings& s = settings_.Sweep;
+    return MeasureDistortionEachStep || (s.SweepWithRef && s.SweepPhase && s.SweepCurve2 >= kSweepCurve2Thd);
+}
+
+int SweepRun::StartStepTone(const GeneratorParams& params)
+{
+    if (!MeasuresDistortion()) {
+        return engine_.StartPlayback(params.frequencyHz, -1, params);
+    }
+    const SineComponent sine{params.frequencyHz, Generator::LevelAmplitude(params.levelRightDb)};
+    const std::vector<float> loop = SineLoop(std::span<const SineComponent>(&sine, 1), OutputRate());
+    return engine_.StartLoopedSignal(loop, loop);
+}
+
+void SweepRun::SetUpSecondAxis()
+{
+    const SweepSettings& s = settings_.Sweep;
+    if (s.SweepWithRef && s.SweepCurve2 >= kSweepCurve2Thd) {
+        diagram_.SetSecondAxis("dB", false);
+        diagram_.SetSecondRange(kDistortionAxisMax, kDistortionAxisMin);
+    } else {
+        diagram_.SetSecondAxis(kDegreeSign, false);
+        diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
     }
 }
 
@@ -374,7 +466,15 @@ void SweepRun::SweepStepDone()
         return;
     }
     const int frames = count / 2;
-    lastPoint_ = MeasureSweepBlock(data, frames, frequency, pendingRate_, settings_.Sweep.SweepWithRef, inCorrection_);
+    const SweepSettings& s = settings_.Sweep;
+    lastPoint_ = MeasureSweepBlock(data, frames, frequency, pendingRate_, s.SweepWithRef, inCorrection_);
+    if (MeasuresDistortion()) {
+        lastPoint_.distortion = MeasureSweepDistortion(data, frames, 0, frequency, pendingRate_, transform_);
+        if (s.SweepWithRef && s.SweepCurve2 >= kSweepCurve2Thd && !std::isnan(lastPoint_.v1)) {
+            lastPoint_.v2 = lastPoint_.distortion[static_cast<std::size_t>(
+                std::min(s.SweepCurve2 - kSweepCurve2Thd, kSweepDistortionReadings - 1))];
+        }
+    }
     ++stepsMeasured_;
     if (lastPoint_.leftSilent || lastPoint_.rightSilent) {
         ++stepsSilent_;
@@ -385,6 +485,7 @@ void SweepRun::SweepStepDone()
     const float values[2] = {lastPoint_.v1, lastPoint_.v2};
     if (!diagram_.StoreDiagramPoint(values, 2, index, static_cast<float>(frequency))) {
         ++pointsStored_;
+        steps_.push_back({frequency, lastPoint_});
         diagram_.Repaint();
     }
     if (SweepRunning) {
@@ -448,7 +549,7 @@ void SweepRun::WobDialogButClick()
         const SweepSettings& s = settings_.Sweep;
         diagram_.SetCurvesShown(true, s.SweepPhase);
         diagram_.SetAxesShown(true, s.SweepPhase);
-        diagram_.SetSecondRange(s.SweepPhaseMax, s.SweepPhaseMin);
+        SetUpSecondAxis();
     }
     view_.SetStartCaption("START ");
     diagram_.Repaint();

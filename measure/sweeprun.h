@@ -4,17 +4,22 @@
 // left input as reference, or the level of each input in stereo) stored in the diagram.
 // The next step is requested by a posted message, never from inside the completion.
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "dsp/curve.h"
+#include "dsp/spectrum.h"
 #include "measure/resultline.h"
 #include "measure/runstatus.h"
 
 namespace sonvera {
 
 class SoundEngine;
+struct GeneratorParams;
 
 /// The diagram operations the sweep needs (the diagram window's model in the program,
 /// a recorder in tests). Failure flags are true on failure.
@@ -113,6 +118,20 @@ int SweepStepFrequency(const SweepSettings& sweep, int index);
 /// that is not positive.
 int SweepFramesFor(int rateHz, int bytesPerSample);
 
+/// The distortion readings of a step, in this order: THD, THD+N, H2, H3, H4, H5, each in
+/// dB re the fundamental. NaN where there is no reading: a harmonic above the band
+/// (20 kHz, or the last bin below half the rate), THD without any harmonic in the band,
+/// and every reading of an input without a tone the readings can resolve.
+constexpr int kSweepDistortionReadings = 6;
+using SweepDistortion = std::array<float, kSweepDistortionReadings>;
+/// The columns' names as the text tables print them.
+extern const std::array<const char*, kSweepDistortionReadings> kSweepDistortionNames;
+
+/// SweepSettings::SweepCurve2: curve 2 shows the phase, or distortion reading
+/// SweepCurve2 - 1 (kSweepCurve2Thd .. kSweepCurve2Thd + 5).
+constexpr int kSweepCurve2Phase = 0;
+constexpr int kSweepCurve2Thd = 1;
+
 /// One step's measurement on an interleaved (right, left) block of `frames` frames.
 /// A value that does not exist is NaN: the phase of a silent right input, and both
 /// values of a step whose reference (left) input was silent, which has no point.
@@ -121,7 +140,35 @@ struct SweepPoint {
     float v2 = 0.0f;
     bool rightSilent = false;  // the input carried no tone at the step frequency
     bool leftSilent = false;
+    /// The right input's distortion, when the step measured it (else all NaN).
+    SweepDistortion distortion = NoDistortion();
+    static SweepDistortion NoDistortion()
+    {
+        SweepDistortion d;
+        d.fill(std::numeric_limits<float>::quiet_NaN());
+        return d;
+    }
 };
+
+/// One stored step: its frequency and its measurement.
+struct SweepStepRecord {
+    int freqHz = 0;
+    SweepPoint point;
+};
+
+/// Frames of a step at `freqHz` that measures distortion at `rateHz`: the power of two at
+/// or above a third of a second and 20 periods' worth of bins (so that the transform's bins
+/// part the fundamental from 0 Hz and from its harmonics), at most 262144: 16384 at 48 kHz
+/// from 60 Hz up, 65536 at 20 Hz. 0 for a rate or frequency not above 0.
+int SweepDistortionFrames(int rateHz, int freqHz);
+
+/// The distortion readings of one input (`offset` 0 right, 1 left) of an interleaved block
+/// with a tone at `freqHz`: the first SweepDistortionFrames frames (fewer frames: no
+/// reading) windowed with the distortion readings' window, band 20 Hz .. 20 kHz (held below
+/// half the rate, and widened by 1 Hz to hold a tone at its edge), harmonics up to H5.
+/// `transform` is reused from step to step.
+SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offset, int freqHz, int rateHz,
+                                       SpectrumTransform& transform);
 
 /// Measures the tone at `freqHz` in each input by a least-squares sine fit of the whole
 /// block (constant removed), so level and phase hold from a few periods per block up to
@@ -172,13 +219,26 @@ public:
     int SweepFrames = 8000;
     bool GeneratorPageActive = false;
 
+    /// Whether every step also measures the right input's distortion (curve 2 showing a
+    /// distortion reading measures it too). Such a step plays its tone as a loop of whole
+    /// periods, so that no phase step at the loop's joins reads as distortion, and records
+    /// SweepDistortionFrames at least.
+    bool MeasureDistortionEachStep = false;
+    bool MeasuresDistortion() const;
+
     /// Points stored since construction (for tests and the command-line tool).
     int PointsStored() const { return pointsStored_; }
+    /// The steps of the current (or last) sweep that stored a point, in order.
+    const std::vector<SweepStepRecord>& StoredSteps() const { return steps_; }
     /// The last point measured.
     SweepPoint LastPoint() const { return lastPoint_; }
 
 private:
     void SetUpCurves();
+    /// Curve 2's axis: degrees with the phase range, or dB for a distortion reading.
+    void SetUpSecondAxis();
+    /// Plays the step's tone at `levelDb`: 0 or the engine's error code.
+    int StartStepTone(const GeneratorParams& params);
     int OutputRate() const;
     /// Writes the notice about silent inputs into the result line (nothing when none was).
     void ReportSilentSteps();
@@ -202,6 +262,8 @@ private:
     int stepsMeasured_ = 0;  // steps of the current sweep with a block
     int stepsSilent_ = 0;    // of these, steps at which an input carried no signal
     SweepPoint lastPoint_;
+    std::vector<SweepStepRecord> steps_;
+    SpectrumTransform transform_;
     int shownStep_ = 0;  // the step the status line shows (1-based), 0 before the first
 };
 

@@ -24,7 +24,8 @@ const SweepDialogTexts kGerman{"Wobbel Dialog",
                                "Korrektur Dateien",
                                "Eingang:",
                                "Ausgang:",
-                               "Pegel dig."};
+                               "Pegel dig.",
+                               "Kurve 2:"};
 const SweepDialogTexts kEnglish{"Wobbel dialog",
                                 "Frequency from                to",
                                 "Step count",
@@ -37,7 +38,8 @@ const SweepDialogTexts kEnglish{"Wobbel dialog",
                                 "Correction files",
                                 "Input:",
                                 "Output:",
-                                "Level dig."};
+                                "Level dig.",
+                                "Curve 2:"};
 
 bool ReadInteger(const std::string& text, int& value)
 {
@@ -67,6 +69,8 @@ float TenthOf(double level)
 }
 
 }  // namespace
+
+const std::array<const char*, 7> kSweepCurve2Items = {"Phase", "THD", "THD+N", "H2", "H3", "H4", "H5"};
 
 const SweepDialogTexts* SweepDialogTextsFor(char language)
 {
@@ -107,6 +111,7 @@ void SweepSettingsModel::ShowSweepValues()
     Controls.messungItem = work_.SweepWithRef ? 0 : 1;
     Controls.linear = work_.SweepLinear;
     Controls.phase = work_.SweepPhase;
+    Controls.curve2 = work_.SweepCurve2;
     Controls.from = std::to_string(work_.SweepFrom);
     Controls.to = std::to_string(work_.SweepTo);
     Controls.steps = std::to_string(work_.SweepSteps);
@@ -319,6 +324,14 @@ void SweepSettingsModel::PhaseButClicked(bool checked)
     work_.SweepPhase = Controls.phase;
 }
 
+void SweepSettingsModel::Curve2Chosen(int item)
+{
+    if (item >= 0 && item < static_cast<int>(kSweepCurve2Items.size())) {
+        Controls.curve2 = item;
+        work_.SweepCurve2 = item;
+    }
+}
+
 void SweepSettingsModel::DefaultClicked()
 {
     work_.SweepFrom = 10;
@@ -326,6 +339,7 @@ void SweepSettingsModel::DefaultClicked()
     work_.SweepSteps = 50;
     SweepFrames = 8000;
     work_.SweepPhase = false;
+    work_.SweepCurve2 = 0;
     work_.SweepPhaseMin = -90.0f;
     work_.SweepPhaseMax = 90.0f;
     work_.SweepLevel = 0.0f;
@@ -340,6 +354,7 @@ void SweepSettingsModel::ReadSweepDialog(SweepSettings& record)
     w.SweepLinear = Controls.linear;
     // The phase measurement exists only with the reference mode.
     w.SweepPhase = Controls.phase && w.SweepWithRef;
+    w.SweepCurve2 = std::clamp(Controls.curve2, 0, static_cast<int>(kSweepCurve2Items.size()) - 1);
 
     double pmin = w.SweepPhaseMin, pmax = w.SweepPhaseMax;
     ReadReal(Controls.phaseMin, pmin);

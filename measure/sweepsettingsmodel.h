@@ -3,6 +3,7 @@
 // what every control shows, the spin button and edit rules, "default", and the clamping
 // of the values when the dialog is closed with OK.
 
+#include <array>
 #include <string>
 
 #include "config/settings.h"
@@ -25,7 +26,12 @@ struct SweepDialogTexts {
     std::string label6;     // input
     std::string label7;     // output
     std::string label8;     // digital level
+    std::string curve2Label;  // what curve 2 shows with reference
 };
+
+/// The choices of curve 2 with reference, in SweepSettings::SweepCurve2's order: the
+/// phase, then the right input's distortion readings (the same in both languages).
+extern const std::array<const char*, 7> kSweepCurve2Items;
 
 /// German ('D') or English ('E') captions; nullptr for any other letter.
 const SweepDialogTexts* SweepDialogTextsFor(char language);
@@ -35,6 +41,7 @@ struct SweepDialogControls {
     int messungItem = 0;  // 0 mono with left reference, 1 stereo
     bool linear = false;  // `linearbut` checked; `logbutton` shows the opposite
     bool phase = false;   // `PhaseBut`
+    int curve2 = 0;       // `Curve2Box`: an index of kSweepCurve2Items, enabled with `PhaseBut`
     std::string from, to, steps, settle, phaseMin, phaseMax, level;
 };
 
@@ -89,6 +96,8 @@ public:
     void LinearClicked(bool linearChecked);
     void MessungClicked(int item);
     void PhaseButClicked(bool checked);
+    /// An item of `Curve2Box` (others change nothing).
+    void Curve2Chosen(int item);
     void DefaultClicked();
 
     const SweepSettings& Work() const { return work_; }

@@ -116,10 +116,11 @@ void TWavegen::BuildControls()
     RadioGroup1 = Place<QGroupBox>(this, "RadioGroup1", 4, 66, 76, 128);
     RadioGroup1->setTitle(QStringLiteral("Form"));
     waveforms_ = new QButtonGroup(this);
-    const char* const items[5] = {"Sin", "Sqr", "white", "pink", "User"};
-    for (int i = 0; i < 5; ++i) {
+    // Eight waveforms in the group's height: the rows stand closer than the other controls'.
+    const char* const items[kGeneratorWaveformCount] = {"Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"};
+    for (int i = 0; i < kGeneratorWaveformCount; ++i) {
         const std::string name = "RadioGroup1" + std::to_string(i);
-        auto* b = Place<QRadioButton>(RadioGroup1, name.c_str(), 8, 18 + i * 21, 64, 20);
+        auto* b = Place<QRadioButton>(RadioGroup1, name.c_str(), 6, 16 + i * 14, 68, 14);
         b->setText(QString::fromLatin1(items[i]));
         waveforms_->addButton(b, i);
     }

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,7 +22,7 @@ using namespace placing;
 namespace {
 
 constexpr int kWidth = 420;
-constexpr int kHeight = 366;
+constexpr int kHeight = 396;
 
 QString Text(const std::string& s)
 {
@@ -110,8 +111,15 @@ void Twobbeldlg::BuildControls()
     messungItems_->addButton(MessungRb0, 0);
     messungItems_->addButton(MessungRb1, 1);
 
+    // What curve 2 shows with the reference: the phase or a distortion reading.
+    Label17 = PlaceLabel(this, "Label17", QStringLiteral("Kurve 2:"), 18, 265, 70);
+    Curve2Box = Place<QComboBox>(this, "Curve2Box", 90, 262, 122, 22);
+    for (const char* item : kSweepCurve2Items) {
+        Curve2Box->addItem(QString::fromLatin1(item));
+    }
+
     // Correction files.
-    GroupBox3 = Place<QGroupBox>(this, "GroupBox3", 10, 260, 400, 62);
+    GroupBox3 = Place<QGroupBox>(this, "GroupBox3", 10, 290, 400, 62);
     GroupBox3->setTitle(QStringLiteral("Korrektur Datei"));
     Label6 = PlaceLabel(GroupBox3, "Label6", QStringLiteral("Eingang:"), 8, 20, 76);
     Label7 = PlaceLabel(GroupBox3, "Label7", QStringLiteral("Ausgang:"), 8, 38, 76);
@@ -123,7 +131,7 @@ void Twobbeldlg::BuildControls()
 
     // Buttons.
     auto button = [this](const char* name, const char* text, int x) {
-        auto* b = Place<QPushButton>(this, name, x, 332, 92, 26);
+        auto* b = Place<QPushButton>(this, name, x, 362, 92, 26);
         b->setText(QString::fromLatin1(text));
         b->setAutoDefault(false);
         return b;
@@ -177,6 +185,10 @@ void Twobbeldlg::Connect()
         model_.PhaseButClicked(checked);
         Refresh();
     });
+    connect(Curve2Box, &QComboBox::activated, this, [this](int item) {
+        model_.Curve2Chosen(item);
+        Refresh();
+    });
     connect(defaultBtn, &QPushButton::clicked, this, [this] {
         model_.DefaultClicked();
         Refresh();
@@ -208,7 +220,7 @@ void Twobbeldlg::Refresh()
 {
     const SweepDialogControls& c = model_.Controls;
     const QSignalBlocker b1(Efrom), b2(Eto), b3(Esteps), b4(EPmin), b5(EPmax), b6(digPeg), b7(Sstart);
-    const QSignalBlocker b8(linearbut), b9(logbutton), b10(PhaseBut), b11(messungItems_);
+    const QSignalBlocker b8(linearbut), b9(logbutton), b10(PhaseBut), b11(messungItems_), b12(Curve2Box);
     ShowText(Efrom, Text(c.from));
     ShowText(Eto, Text(c.to));
     ShowText(Esteps, Text(c.steps));
@@ -219,6 +231,9 @@ void Twobbeldlg::Refresh()
     linearbut->setChecked(c.linear);
     logbutton->setChecked(!c.linear);
     PhaseBut->setChecked(c.phase);
+    Curve2Box->setCurrentIndex(c.curve2);
+    Curve2Box->setEnabled(c.phase);
+    Label17->setEnabled(c.phase);
     (c.messungItem == 0 ? MessungRb0 : MessungRb1)->setChecked(true);
     Label4->setText(Text(model_.InFileLabel));
     Label4->setEnabled(model_.InFileLabelEnabled);
@@ -261,6 +276,7 @@ void Twobbeldlg::SetTexts(char language)
     Label6->setText(Text(t->label6));
     Label7->setText(Text(t->label7));
     Label8->setText(Text(t->label8));
+    Label17->setText(Text(t->curve2Label));
 }
 
 }  // namespace sonvera

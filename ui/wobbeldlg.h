@@ -14,6 +14,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -64,6 +65,8 @@ private:
     QLabel* Label7 = nullptr;
     QLabel* Label8 = nullptr;
     QLabel* messzeit = nullptr;
+    QLabel* Label17 = nullptr;  // "Kurve 2:"
+    QComboBox* Curve2Box = nullptr;
     QLineEdit* Efrom = nullptr;
     QLineEdit* Eto = nullptr;
     QLineEdit* Esteps = nullptr;

@@ -150,6 +150,10 @@ TEST(DistortionCommands, VirtualCardReadsItsDeviceModel)
     // Above the band a harmonic is not measured; on its own the card's inputs do not cross
     // at all, and the reading is the floor the noise sets, never a number.
     EXPECT_EQ(RunCli(kVirtual + "gain=0 distortion --tone 5000 --rate 48000").values.at("left.h5_dbc"), "nan");
+    // With every harmonic above the band there is no THD, never a perfect -192 dB.
+    const Readings high = RunCli(kVirtual + "gain=0 distortion --tone 15000 --rate 48000");
+    EXPECT_EQ(high.values.at("left.thd_db"), "nan") << high.output;
+    EXPECT_EQ(high.values.at("left.thd_pct"), "nan") << high.output;
     const Readings silent = RunCli(kVirtual + "noise=-110 crosstalk --freq 1000 --rate 48000");
     EXPECT_EQ(silent.values.at("left_to_right_db").substr(0, 2), "<-") << silent.output;
     // THD+N passes 1 % where h3·A² does: between -3 dB (0.95 %) and -2 dB (1.20 %).

@@ -417,7 +417,7 @@ TEST(MainSections, WritesEveryKeyInTheProgramsOrder)
         "VOLUME.FGINVOLUME", "VOLUME.PEGFAK",  "VOLUME.PEGOFS",  "VOLUME.INCHANNEL", "FFT.WIN",
         "FFT.SAMPLES",     "FFT.AVERAGE",      "FFT.COMMENT",    "FFT.DIAYMIN",     "FFT.DIAYMAX",
         "FFT.DIAXMIN",     "FFT.DIAXMAX",      "WOB.FROM",       "WOB.TO",          "WOB.STEPS",
-        "WOB.METHODE",     "WOB.REFMESS",      "WOB.PHASE",      "WOB.COMMENT",     "WOB.DIAYMIN",
+        "WOB.METHODE",     "WOB.REFMESS",      "WOB.PHASE",      "WOB.CURVE2",     "WOB.COMMENT",     "WOB.DIAYMIN",
         "WOB.DIAYMAX",     "WOB.PMIN",         "WOB.PMAX",       "WOB.PEGDIG",      "WOB.STARTMESS",
         "OSZI.DIV1",       "OSZI.DIV2",        "OSZI.TB",        "OSZI.GND1",       "OSZI.GND2",
         "OSZI.TRIPOS",     "OSZI.TRICH1",      "DIAGRAMM.WIDTH", "DIAGRAMM.HEIGHT", "DIAGRAMM.LEFT",
@@ -471,7 +471,7 @@ TEST(RoundTrip, MainSectionsComeBackUnchanged)
     s.Calib = {301.5, 77.2};
     s.Volume = {35, 80, 8.6859, -3.25, 4};
     s.Fft = {3, 4096, 250, "Messung A: 1 kHz", -120.0, 10.0, 20, 22000, 5.0};
-    s.Sweep = {false, true, true, 250, 200, 10, 40000, -180.0f, 45.0f, -12.5f, "Sweep B", -60.0, 12.0};
+    s.Sweep = {false, true, true, 3, 250, 200, 10, 40000, -180.0f, 45.0f, -12.5f, "Sweep B", -60.0, 12.0};
     s.Scope = {3, 7, 11, true, false, false, true};
     s.Diagram = {800, 600, 33, 44};
 
@@ -746,7 +746,8 @@ TEST(GeneratorSection, DefaultsFallbacksAndWaveformRange)
     EXPECT_EQ(g.GenUserFile, "");
     EXPECT_EQ(ReadGenerator("[GEN]\nFGEN=99999\n").GenFrequency, 99999);  // no range check
     EXPECT_EQ(ReadGenerator("[GEN]\nMODE=3\n").GenMode, 3);
-    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=5\n").GenMode, 0);
+    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=7\n").GenMode, 7);  // CCIF, the last waveform
+    EXPECT_EQ(ReadGenerator("[GEN]\nMODE=8\n").GenMode, 0);
     EXPECT_EQ(ReadGenerator("[GEN]\nMODE=-1\n").GenMode, 0);
 }
 

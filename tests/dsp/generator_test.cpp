@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -560,6 +561,48 @@ TEST(SineLoop, HoldsWholePeriodsOfEveryToneAndJoinsWithoutAStep)
     EXPECT_TRUE(SineLoop({}, 48000).empty());
     const SineComponent zero{0, 1.0};
     EXPECT_TRUE(SineLoop(std::span<const SineComponent>(&zero, 1), 48000).empty());
+}
+
+TEST(GeneratorLoop, EachChannelAtItsLevelAndPhaseAndTwoTonesPeakingAtTheLevel)
+{
+    const double pi = 3.14159265358979323846;
+    struct Case {
+        std::int32_t waveform;
+        std::vector<std::array<double, 3>> tones;  // Hz, share of the level's amplitude, degrees (left)
+        std::size_t frames;
+    };
+    const Case cases[] = {
+        {kWaveSine, {{997, 1.0, 30.0}}, 48000},
+        {kWaveSmpte, {{60, 0.8, 0}, {7000, 0.2, 0}}, 2400},
+        {kWaveDin, {{250, 0.8, 0}, {8000, 0.2, 0}}, 192},
+        {kWaveCcif, {{19000, 0.5, 0}, {20000, 0.5, 0}}, 48},
+    };
+    for (const Case& c : cases) {
+        GeneratorParams p;
+        p.waveform = c.waveform;
+        p.frequencyHz = 997;
+        p.levelLeftDb = -6;
+        p.levelRightDb = kGeneratorSilentDb;
+        p.phaseLeftDeg = 30;
+        const std::vector<float> left = GeneratorLoop(p, true, 48000);
+        const std::vector<float> right = GeneratorLoop(p, false, 48000);
+        ASSERT_EQ(left.size(), c.frames) << c.waveform;
+        ASSERT_EQ(right.size(), c.frames) << c.waveform;
+        const double a = std::pow(10.0, -6.0 / 20.0);
+        double worst = 0.0;
+        for (std::size_t j = 0; j < c.frames; ++j) {
+            double x = 0.0;
+            for (const auto& [f, share, deg] : c.tones) {
+                x += a * share * std::sin(2.0 * pi * f * static_cast<double>(j) / 48000.0 + deg * pi / 180.0);
+            }
+            worst = std::max(worst, std::abs(x - left[j]));
+            ASSERT_EQ(right[j], 0.0f) << j;  // "OFF" is silence
+        }
+        EXPECT_LT(worst, 1e-6) << c.waveform;
+    }
+    GeneratorParams square;
+    square.waveform = kWaveSquare;
+    EXPECT_TRUE(GeneratorLoop(square, true, 48000).empty());
 }
 
 }  // namespace

@@ -11,10 +11,13 @@
 
 #include "config/profilefile.h"
 #include "config/sections.h"
+#include "dsp/distortion.h"
+#include "dsp/spectrum.h"
 #include "engine/soundengine.h"
 #include "measure/generatorcontrol.h"
 #include "measure/prompt.h"
 #include "platform/loopbackcard.h"
+#include "tests/engine/enginetestsupport.h"
 
 namespace sonvera {
 namespace {
@@ -168,6 +171,72 @@ TEST_F(GeneratorControlTest, ChangesWhilePlayingRestartWithTheNewSettings)
     EXPECT_FALSE(engine.PlaybackActive());
     EXPECT_EQ(control.Display.panelColour, kColourBlack);
     EXPECT_TRUE(control.Display.optEnabled);
+}
+
+TEST_F(GeneratorControlTest, SineAndTwoTonesLoopOverWholePeriodsAndReadCleanOnTheIdealWire)
+{
+    test::QueuePort port{engine};
+    SetDeviceFormat(engine.InDeviceFormats()[0], 24, false, 48000);
+    SetDeviceFormat(engine.OutDeviceFormats()[0], 24, false, 48000);
+    settings.GenFrequency = 997;  // no whole period fits the engine's own buffer
+    control.ScrollBar4Scroll(1);
+    control.ScrollBar1Scroll(1);
+    control.ScrollBar2Scroll(0);  // the card's volume at 100 %
+    const struct {
+        int waveform;
+        const char* text;
+    } cases[] = {{kWaveSine, "997Hz"}, {kWaveSmpte, "SMPTE"}, {kWaveDin, "DIN"}, {kWaveCcif, "CCIF"}};
+    for (const auto& c : cases) {
+        control.RadioGroup1Click(c.waveform);
+        if (!engine.PlaybackActive()) {
+            control.GstartClick();
+        }
+        ASSERT_TRUE(engine.PlaybackActive()) << c.text;
+        EXPECT_EQ(control.Display.freqText, c.text);
+        EXPECT_EQ(control.Display.precOut, "0");
+        constexpr int n = 65536;
+        bool done = false;
+        ASSERT_EQ(engine.StartCapture(n, 0, [&] { done = true; }), 0);
+        for (int i = 0; i < 100 && !done; ++i) {
+            card.AdvanceInstantClock(100);
+            port.Pump();
+        }
+        ASSERT_TRUE(done) << c.text;
+        int count = 0, overload = 0;
+        std::uint32_t user = 0;
+        const float* block = engine.TakeCapturedBlock(count, overload, user);
+        ASSERT_NE(block, nullptr);
+        ASSERT_EQ(count, 2 * n);
+        std::vector<float> right(n);
+        for (int i = 0; i < n; ++i) {
+            right[static_cast<std::size_t>(i)] = block[2 * i];
+        }
+        SpectrumTransform transform;
+        ASSERT_TRUE(transform.BuildWindowTable(kDistortionWindow, n));
+        ASSERT_TRUE(transform.ComputeSpectrum(right.data(), n));
+        const ChannelSpectrum spectrum(std::span<const float>(right.data(), n / 2));
+        DistortionParams params;
+        params.fftSize = n;
+        if (c.waveform == kWaveSine) {
+            const DistortionReading r = MeasureDistortion(spectrum, params, WeightingFilter());
+            ASSERT_EQ(r.outcome, DistortionOutcome::Measured);
+            EXPECT_NEAR(r.fundamentalDb, -1.0, 0.01);
+            EXPECT_LT(r.thdnDb, -125.0);  // 24 bits; a phase step at each join reads about -71 dB
+        } else {
+            TwoToneTest test = c.waveform == kWaveSmpte ? TwoToneTest::Smpte
+                               : c.waveform == kWaveDin ? TwoToneTest::Din
+                                                        : TwoToneTest::Ccif;
+            const ImdReading r = MeasureImd(spectrum, params, test);
+            ASSERT_EQ(r.outcome, DistortionOutcome::Measured) << c.text;
+            EXPECT_LT(test == TwoToneTest::Ccif ? std::max(r.d2Db, r.d3Db) : r.imdDb, -120.0) << c.text;
+            // The sum peaks at the level: the tones stand at 4:1 or 1:1 of -1 dB.
+            const double upper = test == TwoToneTest::Ccif ? 0.5 : 0.2;
+            const double f = test == TwoToneTest::Smpte ? 7000 : test == TwoToneTest::Din ? 8000 : 20000;
+            EXPECT_NEAR(20.0 * std::log10(ToneAmplitude(spectrum, params, f)),
+                        20.0 * std::log10(upper * std::pow(10.0, -1.0 / 20.0)), 0.01)
+                << c.text;
+        }
+    }
 }
 
 TEST_F(GeneratorControlTest, OutputCorrectionRaisesTheSineOnlyAndOffStaysOff)

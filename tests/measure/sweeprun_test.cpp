@@ -656,5 +656,73 @@ TEST_F(SweepStereoTest, ASilentRightInputReadsNothingAndTheNoticeCountsTheSteps)
     }
 }
 
+/// The virtual card's nonlinearity: y = x + 2·h2·x² + 4·h3·x³ on the right input, so a
+/// sine of amplitude A gets H2 = h2·A and H3 = h3·A² relative to its fundamental.
+class SweepDistortionTest : public SweepRunTest {
+protected:
+    static DutConfig Nonlinear()
+    {
+        DutConfig d;
+        d.h2 = 0.001;
+        d.h3 = 0.0005;
+        return d;
+    }
+    SweepDistortionTest() : SweepRunTest(Nonlinear()) {}
+};
+
+TEST_F(SweepDistortionTest, EachStepReadsTheModelsHarmonicsWithNanAboveTheBand)
+{
+    const double a = std::pow(10.0, -1.0 / 20.0);
+    const double h2 = 20.0 * std::log10(0.001 * a), h3 = 20.0 * std::log10(0.0005 * a * a);
+    const double thd = 10.0 * std::log10(std::pow(10.0, h2 / 10.0) + std::pow(10.0, h3 / 10.0));
+    settings.Sweep.SweepLevel = -1.0f;
+    settings.Sweep.SweepLinear = true;
+    settings.Sweep.SweepSteps = 0;  // a linear sweep without steps plays its start
+    run.MeasureDistortionEachStep = true;
+    // 997 Hz has no whole period in any buffer of the old tone loop; 7 kHz has H3 at
+    // 21 kHz, above the band.
+    for (const int f : {20, 997, 7000}) {
+        settings.Sweep.SweepFrom = f;
+        settings.Sweep.SweepTo = f + 1;
+        run.EnterGeneratorPage();
+        run.wobbelnButClick();
+        RunLoop();
+        ASSERT_EQ(run.StoredSteps().size(), 1u) << f;
+        const SweepDistortion d = run.StoredSteps()[0].point.distortion;
+        EXPECT_NEAR(d[2], h2, 0.2) << f;
+        if (f < 7000) {
+            EXPECT_NEAR(d[0], thd, 0.2) << f;
+            EXPECT_NEAR(d[3], h3, 0.2) << f;
+            EXPECT_NEAR(d[1], thd, 0.05) << f;  // 16 bits: the harmonics alone, also at the band edge
+        } else {
+            EXPECT_NEAR(d[0], h2, 0.2);
+            EXPECT_TRUE(std::isnan(d[3]) && std::isnan(d[4]) && std::isnan(d[5]));
+        }
+        // The level reading stays the sine fit's: the fundamental passes with gain 1.
+        EXPECT_NEAR(run.StoredSteps()[0].point.v1, 0.0, 0.02) << f;
+        run.LeaveGeneratorPage();
+    }
+}
+
+TEST_F(SweepDistortionTest, CurveTwoShowsTheChosenReadingOnADecibelAxis)
+{
+    settings.Sweep.SweepLevel = -1.0f;
+    settings.Sweep.SweepFrom = 1000;
+    settings.Sweep.SweepTo = 2000;
+    settings.Sweep.SweepSteps = 1;
+    settings.Sweep.SweepPhase = true;
+    settings.Sweep.SweepCurve2 = kSweepCurve2Thd + 3;  // H3
+    run.EnterGeneratorPage();
+    EXPECT_EQ(diagram.secondMax, 0.0f);
+    EXPECT_LT(diagram.secondMin, -100.0f);
+    run.wobbelnButClick();
+    RunLoop();
+    ASSERT_EQ(diagram.points.size(), 2u);
+    for (const auto& [k, p] : diagram.points) {
+        EXPECT_EQ(p.v2, run.StoredSteps()[static_cast<std::size_t>(k)].point.distortion[3]);
+        EXPECT_NEAR(p.v2, 20.0 * std::log10(0.0005 * std::pow(10.0, -2.0 / 20.0)), 0.2);
+    }
+}
+
 }  // namespace
 }  // namespace sonvera

@@ -165,8 +165,8 @@ TEST_F(WavegenTest, FixedToolWindowWithEveryNamedControl)
     EXPECT_EQ(Find<QLabel>("Label2")->text(), QStringLiteral("Ana."));
     EXPECT_EQ(Find<QLabel>("Label5")->text(), QString::fromUtf8("Phase°"));
     EXPECT_EQ(Find<QGroupBox>("RadioGroup1")->title(), QStringLiteral("Form"));
-    const QStringList items{"Sin", "Sqr", "white", "pink", "User"};
-    for (int i = 0; i < 5; ++i) {
+    const QStringList items{"Sin", "Sqr", "white", "pink", "User", "SMPTE", "DIN", "CCIF"};
+    for (int i = 0; i < 8; ++i) {
         const std::string name = "RadioGroup1" + std::to_string(i);
         EXPECT_EQ(Find<QRadioButton>(name.c_str())->text(), items[i]);
     }
@@ -379,6 +379,9 @@ TEST_F(WavegenTest, WaveformItemsSetTheModeAndTheDisplay)
     EXPECT_EQ(FreqText(), QStringLiteral("1000Hz"));
     EXPECT_EQ(FreqFont(), QColor(Qt::white));
     EXPECT_EQ(settings.GenMode, 1);
+    Click("RadioGroup17");
+    EXPECT_EQ(settings.GenMode, 7);
+    EXPECT_EQ(FreqText(), QStringLiteral("CCIF"));
 }
 
 TEST_F(WavegenTest, UserFileFromTheOpenDialogLoopsAndLocksLevelAndPhase)

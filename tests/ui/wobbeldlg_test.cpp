@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -325,6 +326,26 @@ TEST_F(WobbeldlgTest, StereoClearsThePhaseMeasurement)
     EXPECT_TRUE(r.SweepPhase);
 }
 
+TEST_F(WobbeldlgTest, CurveTwoChoiceGoesWithThePhaseMeasurementAndReachesTheRecord)
+{
+    record.SweepPhase = false;
+    record.SweepCurve2 = 2;
+    Show();
+    auto* box = Find<QComboBox>("Curve2Box");
+    ASSERT_EQ(box->count(), 7);
+    EXPECT_EQ(box->itemText(0), QStringLiteral("Phase"));
+    EXPECT_EQ(box->itemText(2), QStringLiteral("THD+N"));
+    EXPECT_EQ(box->currentIndex(), 2);
+    EXPECT_FALSE(box->isEnabled());
+    Click("PhaseBut");
+    EXPECT_TRUE(box->isEnabled());
+    box->setCurrentIndex(4);
+    emit box->activated(4);
+    EXPECT_EQ(Ok().SweepCurve2, 4);
+    Click("MessungRb1");
+    EXPECT_FALSE(box->isEnabled());
+}
+
 TEST_F(WobbeldlgTest, SpacingButtonsAndDefaultButton)
 {
     record.SweepLinear = false;
@@ -368,6 +389,7 @@ TEST_F(WobbeldlgTest, TextsInBothLanguages)
     EXPECT_EQ(Find<QLabel>("Label6")->text(), QStringLiteral("Input:"));
     EXPECT_EQ(Find<QLabel>("Label7")->text(), QStringLiteral("Output:"));
     EXPECT_EQ(Find<QLabel>("Label8")->text(), QStringLiteral("Level dig."));
+    EXPECT_EQ(Find<QLabel>("Label17")->text(), QStringLiteral("Curve 2:"));
     EXPECT_EQ(Find<QPushButton>("CancelBtn")->text(), QStringLiteral("Abbruch"));  // the same in both
 
     dialog.SetTexts('x');
@@ -379,6 +401,7 @@ TEST_F(WobbeldlgTest, TextsInBothLanguages)
     EXPECT_EQ(Find<QRadioButton>("MessungRb1")->text(), QStringLiteral("Stereo, keine Ref."));
     EXPECT_EQ(Find<QGroupBox>("GroupBox3")->title(), QStringLiteral("Korrektur Dateien"));
     EXPECT_EQ(Find<QLabel>("Label8")->text(), QStringLiteral("Pegel dig."));
+    EXPECT_EQ(Find<QLabel>("Label17")->text(), QStringLiteral("Kurve 2:"));
 }
 
 TEST_F(WobbeldlgTest, HelpButtonAsksForTheSweepPage)
