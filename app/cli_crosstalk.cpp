@@ -27,6 +27,7 @@ namespace {
 
 struct CrosstalkOptions {
     CaptureOptions capture;
+    ResultOptions result;
     std::optional<int> freq, from, to, steps;
     double levelDb = -1.0;
 };
@@ -35,6 +36,9 @@ std::string ParseCrosstalkOption(OptionCursor& cursor, CrosstalkOptions& o)
 {
     if (auto shared = ParseCaptureOption(cursor, o.capture)) {
         return *shared;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     const std::string& name = cursor.Name();
     if (name == "--freq" || name == "--from" || name == "--to") {
@@ -68,15 +72,15 @@ std::string CheckCrosstalkOptions(const CrosstalkOptions& o)
 }
 
 /// The crosstalk of one direction as printed: dB, "<FLOOR", or "no signal".
-std::string Ratio(double driven, const ToneAtFrequency& undriven, double threshold)
+ResultValue Ratio(double driven, const ToneAtFrequency& undriven, double threshold)
 {
     if (!(driven > threshold)) {
-        return "no signal";
+        return ResultValue::Text("no signal");
     }
     if (!undriven.aboveFloor) {
-        return "<" + Number(20.0 * std::log10(undriven.floor / driven), 2);
+        return ResultValue::Below(20.0 * std::log10(undriven.floor / driven), 2);
     }
-    return Number(20.0 * std::log10(undriven.amplitude / driven), 2);
+    return ResultValue::Number(20.0 * std::log10(undriven.amplitude / driven), 2);
 }
 
 }  // namespace
@@ -109,6 +113,11 @@ int RunCrosstalkCommand(CliContext& ctx)
     if (const int status = capture.Open(o.capture, true); status != 0) {
         return status;
     }
+    if (const int status = LoadLimits(ctx, o.result, o.steps ? LimitsUse::Curve : LimitsUse::Readings,
+                                      capture.Session().Inputs());
+        status != 0) {
+        return status;
+    }
     for (const int f : freqs) {
         if (const std::string problem = capture.ToneProblemOf(f); !problem.empty()) {
             return ctx.Fail(2, problem);
@@ -116,28 +125,46 @@ int RunCrosstalkCommand(CliContext& ctx)
     }
     const DistortionParams params = ReadingParams(capture, BandOptions{});
     const double threshold = std::pow(10.0, params.thresholdDb / 20.0);
-    std::string text = o.steps ? "# freq_hz,left_to_right_db,right_to_left_db\n" : "";
+    CliResult result("crosstalk");
+    CaptureSettings(capture, result);
+    if (o.steps) {
+        result.settings["from_hz"] = *o.from;
+        result.settings["to_hz"] = *o.to;
+        result.settings["steps"] = *o.steps;
+        result.points.columns = {{"freq_hz", "Hz"}, {"left_to_right_db", "dB", true}, {"right_to_left_db", "dB", true}};
+    } else {
+        result.settings["freq_hz"] = freqs.front();
+    }
+    result.settings["level_db"] = o.levelDb;
     int read = 0;
     for (const int f : freqs) {
         const SineComponent sine{f, std::pow(10.0, o.levelDb / 20.0)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
         const std::vector<float> silence(tone.size(), 0.0f);
-        std::string ratios[2];
+        ResultValue ratios[2];
         for (int driven = 0; driven < 2; ++driven) {
             if (const int status = driven == 0 ? capture.Run(tone, silence) : capture.Run(silence, tone); status != 0) {
                 return status;
             }
             const double drivenAmplitude = ToneAmplitude(capture.Channel(driven), params, f);
             ratios[driven] = Ratio(drivenAmplitude, ToneWithFloor(capture.Channel(1 - driven), params, f), threshold);
-            read += ratios[driven] != "no signal" ? 1 : 0;
+            read += ratios[driven].text != "no signal" ? 1 : 0;
         }
-        text += o.steps ? std::to_string(f) + ".00," + ratios[0] + "," + ratios[1] + "\n"
-                        : "left_to_right_db " + ratios[0] + "\nright_to_left_db " + ratios[1] + "\n";
+        if (o.steps) {
+            result.points.AddRow({ResultValue::Number(f, 2), ratios[0], ratios[1]});
+        } else {
+            result.AddReadingValue("", "left_to_right_db", ratios[0]);
+            result.AddReadingValue("", "right_to_left_db", ratios[1]);
+        }
     }
-    if (const int status = ctx.Print(text + capture.Notes()); status != 0) {
+    result.AddNotices(capture.Notes());
+    const std::string text = o.steps ? "# freq_hz,left_to_right_db,right_to_left_db\n" + result.points.Text(",", "\n")
+                                     : result.ReadingLines();
+    const int status = PrintResult(ctx, o.result, result, text + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
-    return read > 0 ? 0 : ctx.Fail(1, "no input carried the tone it was driven with");
+    return read > 0 ? status : ctx.Fail(1, "no input carried the tone it was driven with");
 }
 
 }  // namespace sonvera

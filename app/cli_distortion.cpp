@@ -27,6 +27,7 @@ namespace {
 
 struct DistortionOptions {
     CaptureOptions capture;
+    ResultOptions result;
     BandOptions band;
     std::optional<int> toneHz;
     int toneDb = -1;
@@ -40,6 +41,9 @@ std::string ParseDistortionOption(OptionCursor& cursor, DistortionOptions& o)
     }
     if (auto band = ParseBandOption(cursor, o.band, true)) {
         return *band;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     const std::string& name = cursor.Name();
     if (name == "--tone") {
@@ -56,28 +60,25 @@ std::string ParseDistortionOption(OptionCursor& cursor, DistortionOptions& o)
     return "unknown option '" + cursor.Argument() + "'";
 }
 
-std::string DistortionLines(const std::string& channel, const DistortionReading& r)
+void AddDistortionReadings(const std::string& channel, const DistortionReading& r, CliResult& result)
 {
     if (r.outcome != DistortionOutcome::Measured) {
-        return channel + ".status " + OutcomeText(r.outcome) + "\n";
+        result.AddReadingText(channel, "status", OutcomeText(r.outcome));
+        return;
     }
-    std::string text;
-    auto line = [&](const std::string& key, double v, int decimals) {
-        text += channel + "." + key + " " + Number(v, decimals) + "\n";
-    };
-    line("fundamental_hz", r.fundamentalHz, 2);
-    line("fundamental_dbfs", r.fundamentalDb, 2);
-    line("thd_db", r.thdDb, 2);
-    line("thd_pct", r.thdPct, 6);
-    line("thdn_db", r.thdnDb, 2);
-    line("thdn_pct", r.thdnPct, 6);
-    line("sinad_db", r.sinadDb, 2);
-    line("enob_bits", r.enobBits, 2);
-    line("noise_dbfs", r.noiseDb, 2);
+    auto reading = [&](const std::string& key, double v, int decimals) { result.AddReading(channel, key, v, decimals); };
+    reading("fundamental_hz", r.fundamentalHz, 2);
+    reading("fundamental_dbfs", r.fundamentalDb, 2);
+    reading("thd_db", r.thdDb, 2);
+    reading("thd_pct", r.thdPct, 6);
+    reading("thdn_db", r.thdnDb, 2);
+    reading("thdn_pct", r.thdnPct, 6);
+    reading("sinad_db", r.sinadDb, 2);
+    reading("enob_bits", r.enobBits, 2);
+    reading("noise_dbfs", r.noiseDb, 2);
     for (std::size_t h = 0; h < r.harmonicsDbc.size(); ++h) {
-        line("h" + std::to_string(h + 2) + "_dbc", r.harmonicsDbc[h], 2);
+        reading("h" + std::to_string(h + 2) + "_dbc", r.harmonicsDbc[h], 2);
     }
-    return text;
 }
 
 }  // namespace
@@ -97,6 +98,9 @@ int RunDistortionCommand(CliContext& ctx)
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, plays); status != 0) {
+        return status;
+    }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Readings, capture.Session().Inputs()); status != 0) {
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
@@ -120,15 +124,23 @@ int RunDistortionCommand(CliContext& ctx)
     const WeightingFilter& weighting = capture.Session().Filter;
     const DistortionReading left = MeasureDistortion(capture.Channel(0), params, weighting);
     const DistortionReading right = MeasureDistortion(capture.Channel(1), params, weighting);
-    const std::string text =
-        DistortionLines("left", left) + DistortionLines("right", right) + BandNote(o.band, params) + capture.Notes();
-    if (const int status = ctx.Print(text); status != 0) {
+    CliResult result("distortion");
+    CaptureSettings(capture, result);
+    BandSettings(o.band, params, result);
+    result.settings["tone_hz"] = plays ? nlohmann::ordered_json(o.toneHz.value_or(997)) : nlohmann::ordered_json();
+    result.settings["tone_db"] = plays ? nlohmann::ordered_json(o.toneDb) : nlohmann::ordered_json();
+    result.settings["harmonics"] = o.harmonics;
+    AddDistortionReadings("left", left, result);
+    AddDistortionReadings("right", right, result);
+    result.AddNotices(BandNote(o.band, params) + capture.Notes());
+    const int status = PrintResult(ctx, o.result, result, result.ReadingLines() + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
     if (left.outcome != DistortionOutcome::Measured && right.outcome != DistortionOutcome::Measured) {
         return ctx.Fail(1, "neither channel holds a tone to measure");
     }
-    return 0;
+    return status;
 }
 
 }  // namespace sonvera

@@ -24,6 +24,7 @@ namespace {
 struct NoiseOptions {
     CaptureOptions capture;
     BandOptions band;
+    ResultOptions result;
 };
 
 std::string ParseNoiseOption(OptionCursor& cursor, NoiseOptions& o)
@@ -37,6 +38,9 @@ std::string ParseNoiseOption(OptionCursor& cursor, NoiseOptions& o)
             return "--weighting must be none, A or 468";
         }
         return *band;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     return "unknown option '" + cursor.Argument() + "'";
 }
@@ -56,6 +60,9 @@ int RunNoiseCommand(CliContext& ctx)
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, true); status != 0) {
+        return status;
+    }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Readings, capture.Session().Inputs()); status != 0) {
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
@@ -80,26 +87,30 @@ int RunNoiseCommand(CliContext& ctx)
     if (const int status = capture.Run(tone, tone); status != 0) {
         return status;
     }
-    std::string text;
+    CliResult result("noise");
+    CaptureSettings(capture, result);
+    BandSettings(o.band, params, result);
     int measured = 0;
     for (int c = 0; c < 2; ++c) {
         const std::string channel = c == 0 ? "left" : "right";
         const DistortionReading r = MeasureDistortion(capture.Channel(c), params, weighting);
-        text += channel + ".noise_dbfs " + Number(idle[c], 2) + "\n";
+        result.AddReading(channel, "noise_dbfs", idle[c], 2);
         if (r.outcome != DistortionOutcome::Measured) {
-            text += channel + ".status " + OutcomeText(r.outcome) + "\n";
+            result.AddReadingText(channel, "status", OutcomeText(r.outcome));
             continue;
         }
         ++measured;
         // A full-scale sine's RMS is 1/sqrt(2) of full scale: -3.01 dB on the noise's scale.
         const double fullScaleSineDb = 10.0 * std::log10(0.5);
-        text += channel + ".dynamic_range_db " + Number(-kToneDb - r.thdnDb, 2) + "\n";
-        text += channel + ".snr_db " + Number(fullScaleSineDb - idle[c], 2) + "\n";
+        result.AddReading(channel, "dynamic_range_db", -kToneDb - r.thdnDb, 2);
+        result.AddReading(channel, "snr_db", fullScaleSineDb - idle[c], 2);
     }
-    if (const int status = ctx.Print(text + BandNote(o.band, params) + capture.Notes()); status != 0) {
+    result.AddNotices(BandNote(o.band, params) + capture.Notes());
+    const int status = PrintResult(ctx, o.result, result, result.ReadingLines() + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
-    return measured > 0 ? 0 : ctx.Fail(1, "neither channel carried the -60 dB tone");
+    return measured > 0 ? status : ctx.Fail(1, "neither channel carried the -60 dB tone");
 }
 
 }  // namespace sonvera

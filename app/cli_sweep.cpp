@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/cli.h"
+#include "app/cliresult.h"
 #include "app/clisession.h"
 #include "app/modeldiagram.h"
 #include "app/waitingport.h"
@@ -75,12 +76,16 @@ struct SweepOptions {
     std::optional<double> level;
     std::optional<std::string> out, sep, png;
     char lang = 0;
+    ResultOptions result;
 };
 
 /// Takes one option of the command; returns "" or the error.
 std::string ParseSweepOption(OptionCursor& cursor, SweepOptions& o)
 {
     const std::string& name = cursor.Name();
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
+    }
     auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--lin" || name == "--log") {
         if (o.linear && *o.linear != (name == "--lin")) {
@@ -142,6 +147,30 @@ std::string CheckSweepOptions(const SweepOptions& o)
     return "";
 }
 
+/// The sweep's points as the diagram's text export holds them: the frequency, then the
+/// measurement's curves (the level ratio and the phase with reference, the right and left
+/// levels in stereo) and any overlay shown.
+void AddSweepPoints(const DiagramModel& model, const SweepSettings& s, ResultTable& table)
+{
+    const ExportedTable exported = model.ExportTable();
+    table.columns = {{"frequency_hz", "Hz"}};
+    for (std::size_t c = 0; c < exported.curves.size(); ++c) {
+        switch (exported.curves[c]) {
+        case 1: table.columns.push_back(s.SweepWithRef ? ResultColumn{"level_db", "dB", true} : ResultColumn{"right_db", "dB", true}); break;
+        case 2: table.columns.push_back(s.SweepWithRef ? ResultColumn{"phase_deg", "deg"} : ResultColumn{"left_db", "dB", true}); break;
+        default: table.columns.push_back({exported.names[c], ""}); break;
+        }
+    }
+    table.Reserve(exported.rows.size(), table.columns.size());
+    for (std::size_t r = 0; r < exported.rows.size(); ++r) {
+        std::vector<ResultValue> row{ResultValue::Number(exported.freqHz[r], 2)};
+        for (const double v : exported.rows[r]) {
+            row.push_back(ResultValue::Number(v, 2));
+        }
+        table.AddRow(row);
+    }
+}
+
 }  // namespace
 
 int RunSweepCommand(CliContext& ctx)
@@ -200,6 +229,9 @@ int RunSweepCommand(CliContext& ctx)
             outputs.push_back(**target);
         }
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Curve, session.Inputs()); status != 0) {
+        return status;
+    }
     if (const int status = session.CheckOutputs(outputs); status != 0) {
         return status;
     }
@@ -237,6 +269,18 @@ int RunSweepCommand(CliContext& ctx)
         status = ctx.Fail(1, "the sweep ended without a point");
     }
     const std::string table = diagram.model.DiagramText(o.sep.value_or(","));
+    CliResult result("sweep");
+    result.settings["rate_hz"] = rateIn;
+    result.settings["bits"] = bitsIn;
+    result.settings["from_hz"] = s.SweepFrom;
+    result.settings["to_hz"] = s.SweepTo;
+    result.settings["steps"] = s.SweepSteps;
+    result.settings["spacing"] = s.SweepLinear ? "lin" : "log";
+    result.settings["mode"] = s.SweepWithRef ? "ref" : "stereo";
+    result.settings["phase"] = s.SweepPhase;
+    result.settings["level_db"] = s.SweepLevel;
+    result.settings["settle_ms"] = s.SweepSettleTime;
+    AddSweepPoints(diagram.model, s, result.points);
     std::string png, pngError;
     if (status == 0 && o.png) {
         png = DiagramPicture(diagram.model, pngError);
@@ -247,14 +291,13 @@ int RunSweepCommand(CliContext& ctx)
     }
 
     // The results: files first, each whole or not at all, then standard output.
-    std::string text = o.out ? std::string() : table;
     if (page.clippedSteps > 0) {
-        text += "# clipped at " + std::to_string(page.clippedSteps) + " of " + std::to_string(run.PointsStored()) +
-                " steps: " + page.clipped + "\n";
+        result.notices.push_back("clipped at " + std::to_string(page.clippedSteps) + " of " +
+                                 std::to_string(run.PointsStored()) + " steps: " + page.clipped);
     }
     // The sweep's notice (inputs without signal) follows as a comment line.
     if (!diagram.model.ResultLine().empty()) {
-        text += "# " + diagram.model.ResultLine() + "\n";
+        result.notices.push_back(diagram.model.ResultLine());
     }
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {
         return 1;
@@ -265,7 +308,7 @@ int RunSweepCommand(CliContext& ctx)
     if (o.png && ctx.WriteFile(*o.png, png) != 0) {
         return 1;
     }
-    return ctx.Print(text);
+    return PrintResult(ctx, o.result, result, (o.out ? std::string() : table) + result.NoticeLines());
 }
 
 }  // namespace sonvera
