@@ -16,12 +16,15 @@ const char* const kCrosstalkUsage =
     "Usage: sonvera-cli crosstalk [--freq HZ | --from HZ --to HZ --steps N] [--level DB] [--config FILE]\n"
     "         [--audio ...] [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576]\n"
     "         [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the tone (1000 Hz at -1 dB unless given) on the left output, then on the right, and reads\n"
     "the undriven input at the tone's frequency over the driven one. One frequency prints\n"
     "'left_to_right_db VALUE' and 'right_to_left_db VALUE'; a sweep (N+1 logarithmic steps) prints\n"
     "'# freq_hz,left_to_right_db,right_to_left_db' and one line per frequency. A crosstalk hidden in\n"
     "the noise prints the measurement floor as '<FLOOR' (it lies below); a driven input without the\n"
-    "tone prints 'no signal'. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n";
+    "tone prints 'no signal'. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

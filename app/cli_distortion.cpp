@@ -16,12 +16,15 @@ const char* const kDistortionUsage =
     "         [--in-device N] [--out-device N] [--tone FREQ[:LEVELDB] | --input FILE.wav [--skip SECONDS]]\n"
     "         [--points 512|...|1048576] [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
     "         [--bandwidth 20k|22k|80k|LO:HI] [--harmonics K] [--weighting none|A|468|NAME]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the tone (997 Hz at -1 dB unless given) and prints per channel 'CHANNEL.KEY VALUE' lines:\n"
     "fundamental_hz, fundamental_dbfs (the tone's amplitude re full scale), thd_db, thd_pct, thdn_db,\n"
     "thdn_pct, sinad_db, enob_bits, noise_dbfs (RMS re full scale of the band without the tone and its\n"
     "harmonics), h2_dbc .. hK_dbc (nan above the band). A channel without a reading prints\n"
     "'CHANNEL.status' and why. Defaults: 65536 points, window Rife-Vinc3, 1 block, band 20 Hz..20 kHz,\n"
-    "K = 10, no weighting. --input analyses a wave file instead of playing.\n";
+    "K = 10, no weighting. --input analyses a wave file instead of playing.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

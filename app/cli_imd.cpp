@@ -14,12 +14,15 @@ const char* const kImdUsage =
     "Usage: sonvera-cli imd --standard smpte|din|ccif [--level DB] [--config FILE] [--audio ...] [--dut SPEC]\n"
     "         [--in-device N] [--out-device N] [--input FILE.wav [--skip SECONDS]] [--points 512|...|1048576]\n"
     "         [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the standard's two tones, their sum peaking at --level dB re full scale (-1 unless given):\n"
     "SMPTE 60 Hz + 7 kHz and DIN 250 Hz + 8 kHz at 4:1, CCIF 19 kHz + 20 kHz at 1:1; or analyses a wave\n"
     "file holding them. Prints per channel 'CHANNEL.KEY VALUE': SMPTE and DIN imd_db and imd_pct (the\n"
     "sidebands fH +- n*fL, n = 1..3, power-summed, over the upper tone); CCIF d2_db = A(f2-f1) /\n"
     "(A(f1) + A(f2)) and d3_db = (A(2f1-f2) + A(2f2-f1)) / (A(f1) + A(f2)). A channel without both\n"
-    "tones prints 'CHANNEL.status' and why. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n";
+    "tones prints 'CHANNEL.status' and why. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

@@ -16,12 +16,15 @@ const char* const kLevelSweepUsage =
     "         [--bandwidth 20k|22k|80k|LO:HI] [--weighting none|A|468|NAME] [--config FILE] [--audio ...]\n"
     "         [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576] [--window INDEX|NAME]\n"
     "         [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the tone (997 Hz unless given) at each output level from --from to --to (dB re full scale,\n"
     "-60 to 0 in steps of 1 unless given) and prints '# level_dbfs,read_dbfs,thdn_db,thd_db', then one\n"
     "line per level: the output level, the level read at the input (--channel, right unless given),\n"
     "THD+N and THD (dB re the fundamental; 'no signal' where the input carries no tone). Last comes\n"
     "'# max_level_dbfs L': the first output level whose THD+N exceeds 1 %, or nan when none does.\n"
-    "Defaults: 65536 points, window Rife-Vinc3, 1 block, band 20 Hz..20 kHz.\n";
+    "Defaults: 65536 points, window Rife-Vinc3, 1 block, band 20 Hz..20 kHz.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

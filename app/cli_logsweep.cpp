@@ -34,6 +34,7 @@ const char* const kLogSweepUsage =
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
     "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "       sonvera-cli [--config FILE] logsweep --input REC.wav [--from HZ] [--to HZ] [--seconds S]\n"
     "         [--level DB] [--ref|--stereo|--mono] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"
@@ -45,7 +46,9 @@ const char* const kLogSweepUsage =
     "--input analyses a recording of the file 'generate --wave logsweep' wrote (the same\n"
     "--from, --to, --seconds and --level) at the recording's rate: found by its timing markers,\n"
     "both channels against the sweep (--stereo, the default), the left one (--mono, always for\n"
-    "a file whose channels are equal) or the right against the left (--ref).\n";
+    "a file whose channels are equal) or the right against the left (--ref).\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 /// The text of a parameter error, naming the option.
 std::string LogSweepParamMessage(LogSweepParamError e, const LogSweepParams& p)

@@ -13,11 +13,14 @@ const char* const kNoiseUsage =
     "Usage: sonvera-cli noise [--weighting none|A|468] [--bandwidth 20k|22k|LO:HI] [--config FILE]\n"
     "         [--audio ...] [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576]\n"
     "         [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Records with the output playing silence, then with 997 Hz at -60 dB, and prints per channel\n"
     "'CHANNEL.KEY VALUE': noise_dbfs (the idle noise's RMS re full scale 1.0 in the band, weighted),\n"
     "dynamic_range_db (60 dB plus the -60 dB tone's THD+N ratio negated) and snr_db (a full-scale\n"
     "sine's RMS over the idle noise). A channel without the tone prints 'CHANNEL.status' and why.\n"
-    "Defaults: 65536 points, window Rife-Vinc3, 4 blocks, band 20 Hz..20 kHz, no weighting.\n";
+    "Defaults: 65536 points, window Rife-Vinc3, 4 blocks, band 20 Hz..20 kHz, no weighting.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

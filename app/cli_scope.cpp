@@ -27,6 +27,7 @@ const char* const kScopeUsage =
     "         [--div1 1..14] [--div2 1..14] [--trigger ch1|ch2] [--slope rising|falling]\n"
     "         [--trigger-level DIV] [--gnd1] [--gnd2] [--tone FREQ[:LEVELDB]]\n"
     "         [--out FILE] [--png FILE]\n"
+    "         [--json]\n"
     "  --timebase       time per division: 1 = 50us, 2 = 100us, 3 = 200us, 4 = 500us,\n"
     "                   5 = 1ms, 6 = 2ms, 7 = 5ms, 8 = 10ms (default: the configuration)\n"
     "  --div1, --div2   volts per division of channel 1 (right input) and 2 (left input):\n"
@@ -36,7 +37,8 @@ const char* const kScopeUsage =
     "  --tone           play a sine of FREQ Hz (below half the output rate) at LEVELDB\n"
     "                   (0 .. -100, default 0) meanwhile\n"
     "  --out FILE       the points as text (default: standard output)\n"
-    "  --png FILE       the oscilloscope view as a picture\n";
+    "  --png FILE       the oscilloscope view as a picture\n"
+    "  --json           one JSON document in place of the text\n";
 
 namespace {
 

@@ -30,9 +30,12 @@ const char* const kSpectrumUsage =
     "         [--average N] [--rate 8000..192000] [--bits 8|16|24] [--tone FREQ[:LEVELDB]]\n"
     "         [--input FILE.wav [--skip SECONDS]] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "Prints one line per bin from 0 Hz (frequency, left and right level in dB), then '# ' lines: clipping\n"
     "('Over n') and the result line. --input analyses a wave file at its own rate and depth,\n"
-    "--skip starting that many seconds into it.\n";
+    "--skip starting that many seconds into it.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

@@ -22,9 +22,12 @@ const char* const kSweepUsage =
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--steps N] [--lin|--log]\n"
     "         [--ref|--stereo] [--phase] [--level DB] [--settle MS] [--lang D|E]\n"
     "         [--out FILE] [--sep SEP] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "Prints one line per step: frequency, then level ratio (dB) and phase (degrees) with\n"
     "reference, or the right and left input levels (dB) in stereo; then a '# ' line naming\n"
-    "the steps whose block clipped. The end frequency must lie below half the output rate.\n";
+    "the steps whose block clipped. The end frequency must lie below half the output rate.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 

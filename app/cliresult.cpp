@@ -174,10 +174,16 @@ LimitsOutcome CliResult::Check(const Limits& limits) const
 
 std::string CliResult::Json(const LimitsOutcome* limits) const
 {
-    Document doc = Document::object();
-    doc["command"] = command_;
-    doc["version"] = SONVERA_VERSION;
-    doc["settings"] = settings;
+    // Laid out for both readers: one member a line, one row of the points a line. A name
+    // from outside (a file name) may hold bytes that are no UTF-8: they are replaced.
+    const auto dump = [](const Document& v) { return v.dump(-1, ' ', false, Document::error_handler_t::replace); };
+    std::string out = "{\n";
+    const auto member = [&](const char* key, const std::string& value) {
+        out += std::string(out.size() > 2 ? ",\n" : "") + "  \"" + key + "\": " + value;
+    };
+    member("command", dump(command_));
+    member("version", dump(SONVERA_VERSION));
+    member("settings", dump(settings));
     Document results = Document::object();
     for (const ResultReading& r : readings) {
         if (r.channel.empty()) {
@@ -186,21 +192,23 @@ std::string CliResult::Json(const LimitsOutcome* limits) const
             results[r.channel][r.key] = Value(r.value);
         }
     }
-    doc["results"] = results;
-    Document columns = Document::array(), units = Document::array(), rows = Document::array();
+    member("results", dump(results));
+    Document columns = Document::array(), units = Document::array();
     for (const ResultColumn& c : points.columns) {
         columns.push_back(c.name);
         units.push_back(c.unit);
     }
+    std::string rows;
     for (std::size_t r = 0; r < points.Rows(); ++r) {
         Document values = Document::array();
         for (std::size_t c = 0; c < points.RowSize(r); ++c) {
             values.push_back(Value(points.Cell(r, c)));
         }
-        rows.push_back(std::move(values));
+        rows += (r == 0 ? "\n    " : ",\n    ") + dump(values);
     }
-    doc["points"] = {{"columns", columns}, {"units", units}, {"rows", rows}};
-    doc["notices"] = notices;
+    member("points", "{\"columns\": " + dump(columns) + ", \"units\": " + dump(units) + ", \"rows\": [" + rows +
+                         (rows.empty() ? "]}" : "\n  ]}"));
+    member("notices", dump(notices));
     if (limits != nullptr) {
         Document failing = Document::array();
         for (const LimitFailure& f : limits->failures) {
@@ -213,13 +221,12 @@ std::string CliResult::Json(const LimitsOutcome* limits) const
             point["upper"] = Bound(f.upper);
             failing.push_back(std::move(point));
         }
-        doc["limits"] = {{"passed", limits->Passed()},
-                         {"checked", limits->checked},
-                         {"failed", limits->failures.size()},
-                         {"failures", failing}};
+        member("limits", dump(Document{{"passed", limits->Passed()},
+                                       {"checked", limits->checked},
+                                       {"failed", limits->failures.size()},
+                                       {"failures", failing}}));
     }
-    // A name from outside (a file name) may hold bytes that are no UTF-8: they are replaced.
-    return doc.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
+    return out + "\n}\n";
 }
 
 }  // namespace sonvera
