@@ -285,6 +285,11 @@ int RunSweepCommand(CliContext& ctx)
     result.settings["settle_ms"] = s.SweepSettleTime;
     AddSweepPoints(diagram.model, s, result.points);
     std::string png, pngError;
+    if (o.result.limitsPath) {
+        // The picture shows the limits the points are checked against.
+        const LimitCurves curves = o.result.limits.Sample(s.SweepFrom, s.SweepTo, 256);
+        diagram.SetLimitCurves(&curves);
+    }
     if (status == 0 && o.png) {
         png = DiagramPicture(diagram.model, pngError);
     }

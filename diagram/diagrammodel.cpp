@@ -1579,6 +1579,29 @@ const float* DiagramModel::ShownValues(int curve) const
     return curve == 2 ? Curve2Array.data() : Curve1Array.data();
 }
 
+void DiagramModel::SetLimitCurves(const std::vector<float>& freqHz, const std::vector<float>& lower,
+                                  const std::vector<float>& upper)
+{
+    limitCurves.clear();
+    for (const std::vector<float>* bound : {&lower, &upper}) {
+        ShownCurve c;
+        c.colour = Options.ColText;
+        c.dashed = true;
+        c.freqHz = freqHz;
+        c.values = *bound;
+        limitCurves.push_back(std::move(c));
+    }
+    ++limitGeneration;
+}
+
+void DiagramModel::ClearLimitCurves()
+{
+    if (!limitCurves.empty()) {
+        limitCurves.clear();
+        ++limitGeneration;
+    }
+}
+
 const std::vector<ShownCurve>& DiagramModel::ShownOverlays() const
 {
     UpdateShown();
@@ -1588,7 +1611,7 @@ const std::vector<ShownCurve>& DiagramModel::ShownOverlays() const
 std::uint64_t DiagramModel::OverlaysGeneration() const
 {
     UpdateShown();
-    return shownGeneration;
+    return shownGeneration + limitGeneration;
 }
 
 const ShownCurve* DiagramModel::FindShown(const CurveRef& ref) const

@@ -328,7 +328,13 @@ public:
     const float* ShownValues(int curve) const;
     /// The visible overlays' curves as shown, in drawing order.
     const std::vector<ShownCurve>& ShownOverlays() const;
-    /// Changes whenever what ShownOverlays gives changes.
+    /// The bounds a measurement is checked against, drawn as dashed curves in the text's
+    /// colour (NaN where a bound is absent); not part of the table or the export.
+    void SetLimitCurves(const std::vector<float>& freqHz, const std::vector<float>& lower,
+                        const std::vector<float>& upper);
+    void ClearLimitCurves();
+    const std::vector<ShownCurve>& LimitCurves() const { return limitCurves; }
+    /// Changes whenever what ShownOverlays or LimitCurves give changes.
     std::uint64_t OverlaysGeneration() const;
     /// The value of a shown curve at a frequency, straight between its points; NaN
     /// where it has none.
@@ -471,6 +477,8 @@ private:
     mutable std::vector<float> shownCurve1;
     mutable std::vector<float> shownCurve2;
     mutable std::vector<ShownCurve> shownOverlays;
+    std::vector<ShownCurve> limitCurves;
+    std::uint64_t limitGeneration = 0;  // counts changes of the limit curves
     mutable std::uint64_t shownGeneration = 0;
 
     DiagramLayout layout;

@@ -1,5 +1,6 @@
 #include "measure/limits.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -137,6 +138,37 @@ Bounds Limits::At(double hz) const
     b.lower = between(a.lower, c.lower);
     b.upper = between(a.upper, c.upper);
     return b;
+}
+
+LimitCurves Limits::Sample(double fromHz, double toHz, int points) const
+{
+    LimitCurves out;
+    if (curve.empty()) {
+        return out;
+    }
+    const double lo = std::max(fromHz, curve.front().hz);
+    const double hi = std::min(toHz, curve.back().hz);
+    if (!(lo <= hi) || points < 2) {
+        return out;
+    }
+    std::vector<double> at;
+    for (int i = 0; i < points; ++i) {
+        at.push_back(lo * std::pow(hi / lo, static_cast<double>(i) / (points - 1)));
+    }
+    for (const LimitPoint& p : curve) {
+        if (p.hz > lo && p.hz < hi) {
+            at.push_back(p.hz);
+        }
+    }
+    std::sort(at.begin(), at.end());
+    const float none = std::nanf("");
+    for (const double hz : at) {
+        const Bounds b = At(hz);
+        out.freqHz.push_back(static_cast<float>(hz));
+        out.lower.push_back(b.lower ? static_cast<float>(*b.lower) : none);
+        out.upper.push_back(b.upper ? static_cast<float>(*b.upper) : none);
+    }
+    return out;
 }
 
 std::string ParseLimits(std::string_view text, Limits& limits)

@@ -32,9 +32,18 @@ struct Bounds {
     std::optional<double> lower, upper;
 };
 
+/// The curve's bounds at frequencies for drawing: NaN where a bound is absent.
+struct LimitCurves {
+    std::vector<float> freqHz, lower, upper;
+};
+
 struct Limits {
     std::vector<LimitPoint> curve;  // by rising frequency
     std::vector<ReadingLimit> readings;
+
+    /// The bounds from `fromHz` to `toHz` (where the curve reaches): `points` frequencies
+    /// spaced evenly on a logarithmic axis and the curve's own lines among them.
+    LimitCurves Sample(double fromHz, double toHz, int points) const;
 
     /// The curve's bounds at `hz`: a line's own values at its frequency, between two lines
     /// the bound both give interpolated linearly over the logarithm of the frequency

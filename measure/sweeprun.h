@@ -5,10 +5,12 @@
 // The next step is requested by a posted message, never from inside the completion.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "config/settings.h"
 #include "dsp/curve.h"
+#include "measure/limits.h"
 #include "measure/resultline.h"
 #include "measure/runstatus.h"
 
@@ -41,6 +43,8 @@ public:
     /// The right axis' unit and whether the text export wraps curve 2 into -180 .. 180
     /// (the stepped sweep: degrees, not wrapped; the log sweep sets its own).
     virtual void SetSecondAxis(const std::string& /*unit*/, bool /*wrapOnExport*/) {}
+    /// The limits the sweep checks, drawn as two dashed curves; nullptr takes them away.
+    virtual void SetLimitCurves(const LimitCurves* /*curves*/) {}
 };
 
 /// The controls of the generator page the sweep reads and writes. Every routine but the
@@ -98,6 +102,10 @@ struct SweepTexts {
     std::string silentLead;
     std::string silentMiddle;
     std::string silentTail;
+    // The limits' verdict: lead, "PASS" or "FAIL n", of, checked, points.
+    std::string limitsLead;
+    std::string limitsOf;
+    std::string limitsPoints;
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -172,6 +180,14 @@ public:
     int SweepFrames = 8000;
     bool GeneratorPageActive = false;
 
+    /// The limits each step's levels are checked against (the level ratio with reference,
+    /// both levels in stereo), drawn in the diagram; the result line says at the end
+    /// whether the sweep passed. nullopt: none.
+    void SetLimits(std::optional<Limits> limits);
+    const std::optional<Limits>& CurrentLimits() const { return limits_; }
+    /// What the checks of the last sweep found.
+    const LimitsOutcome& LimitsResult() const { return limitsOutcome_; }
+
     /// Points stored since construction (for tests and the command-line tool).
     int PointsStored() const { return pointsStored_; }
     /// The last point measured.
@@ -180,8 +196,11 @@ public:
 private:
     void SetUpCurves();
     int OutputRate() const;
-    /// Writes the notice about silent inputs into the result line (nothing when none was).
+    /// Writes the notice about silent inputs and the limits' verdict into the result line
+    /// (nothing when there is neither).
     void ReportSilentSteps();
+    /// Draws the limits over the sweep's range, or takes them away.
+    void ShowLimitCurves();
     /// A report on step `step` (1-based) at the current frequency; 0: on no step (a sweep
     /// finished, or stopped before its first step).
     RunReport StepReport(RunEvent event, int step) const;
@@ -195,6 +214,8 @@ private:
     const SweepTexts* texts_;
     // The step in flight, as started (the user value carries it too, but only 16 bits
     // of frequency; rates above 131 kHz allow more).
+    std::optional<Limits> limits_;
+    LimitsOutcome limitsOutcome_;
     int pendingIndex_ = 0;
     int pendingFrequency_ = 0;
     int pendingRate_ = 0;
