@@ -72,10 +72,12 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     FreqText->setText(QStringLiteral("0"));
     auto* hz = Place<QLabel>(WobbelGroup, L, "FreqUnit", 132, 64, 32, 20);
     hz->setText(QStringLiteral("Hz"));
-    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 76, 28);
+    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 62, 28);
     WobDialogBut->setText(QStringLiteral("Setup"));
-    LimitsBut = Place<QPushButton>(WobbelGroup, L, "LimitsBut", 94, 98, 76, 28);
+    LimitsBut = Place<QPushButton>(WobbelGroup, L, "LimitsBut", 78, 98, 92, 28);
     LimitsBut->setText(Q("Grenzwerte…"));
+    // Its menu opens on a click; the caption needs the arrow's room.
+    LimitsBut->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; width: 0px; }"));
     WobOverload = Place<QLabel>(WobbelGroup, L, "WobOverload", 10, 128, 160, 18);
     WobOverload->setStyleSheet(QStringLiteral("color: red"));
     WobOverload->setToolTip(Q("evtl. Übersteuerung"));
