@@ -61,13 +61,13 @@ public:
     std::string Text(const std::string& sep, const std::string& lineEnd) const;
 
 private:
-    struct Text_ {
+    struct CellText {
         std::string text;
         bool below = false;
     };
     std::vector<double> numbers_;
     std::vector<std::size_t> rowStart_;
-    std::vector<std::pair<std::size_t, Text_>> texts_;  // by rising cell index
+    std::vector<std::pair<std::size_t, CellText>> texts_;  // by rising cell index
 };
 
 /// One reading of a run ("left.thd_db"); `channel` is empty for a reading of no channel.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QMenu>
 #include <QGroupBox>
@@ -44,7 +45,7 @@ GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, Sound
     Limits limits;
     bool unreadable = false;
     if (const std::string path = ReadSweepLimitsFile(profile_);
-        !path.empty() && ReadLimitsFile(path, limits, unreadable).empty()) {
+        !path.empty() && ReadLimitsFile(path, limits, unreadable).empty() && !limits.curve.empty()) {
         limitsPath_ = path;
         sweep_->SetLimits(std::move(limits));
     }
@@ -132,7 +133,7 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     QObject::connect(chooseLimits, &QAction::triggered, page, [this] {
         const bool de = state_.settings.Main.UiLanguage != 'E';
         const QString path = QFileDialog::getOpenFileName(LimitsBut, de ? QStringLiteral("Grenzwerte") : QStringLiteral("Limits"),
-                                                          QString::fromStdString(limitsPath_),
+                                                          QFile::decodeName(limitsPath_.c_str()),
                                                           QStringLiteral("* (*)"));
         if (!path.isEmpty()) {
             LoadLimitsFile(path);
@@ -200,7 +201,7 @@ std::vector<QWidget*> GeneratorPage::Lockables() const
 bool GeneratorPage::LoadLimitsFile(const QString& path)
 {
     std::optional<Limits> limits;
-    const std::string name = path.toStdString();
+    const std::string name = QFile::encodeName(path).toStdString();  // the file's name byte for byte
     if (!name.empty()) {
         limits.emplace();
         bool unreadable = false;
@@ -227,7 +228,7 @@ void GeneratorPage::ShowLimitsName()
 {
     const bool de = state_.settings.Main.UiLanguage != 'E';
     LimitsBut->setToolTip(limitsPath_.empty() ? (de ? QStringLiteral("Keine Grenzwerte") : QStringLiteral("No limits"))
-                                              : QString::fromStdString(limitsPath_));
+                                              : QFile::decodeName(limitsPath_.c_str()));
 }
 
 void GeneratorPage::ShowOutputVolume(int percent)
