@@ -17,17 +17,21 @@ const char* const kCrosstalkUsage =
     "Usage: sonvera-cli crosstalk [--freq HZ | --from HZ --to HZ --steps N] [--level DB] [--config FILE]\n"
     "         [--audio ...] [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576]\n"
     "         [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the tone (1000 Hz at -1 dB unless given) on the left output, then on the right, and reads\n"
     "the undriven input at the tone's frequency over the driven one. One frequency prints\n"
     "'left_to_right_db VALUE' and 'right_to_left_db VALUE'; a sweep (N+1 logarithmic steps) prints\n"
     "'# freq_hz,left_to_right_db,right_to_left_db' and one line per frequency. A crosstalk hidden in\n"
     "the noise prints the measurement floor as '<FLOOR' (it lies below); a driven input without the\n"
-    "tone prints 'no signal'. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n";
+    "tone prints 'no signal'. Defaults: 65536 points, window Rife-Vinc3, 1 block.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 
 struct CrosstalkOptions {
     CaptureOptions capture;
+    ResultOptions result;
     std::optional<int> freq, from, to, steps;
     double levelDb = -1.0;
 };
@@ -36,6 +40,9 @@ std::string ParseCrosstalkOption(OptionCursor& cursor, CrosstalkOptions& o)
 {
     if (auto shared = ParseCaptureOption(cursor, o.capture)) {
         return *shared;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     const std::string& name = cursor.Name();
     if (name == "--freq" || name == "--from" || name == "--to") {
@@ -69,12 +76,12 @@ std::string CheckCrosstalkOptions(const CrosstalkOptions& o)
 }
 
 /// The crosstalk of one direction as printed: dB, "<FLOOR", or "no signal".
-std::string Ratio(const CrosstalkReading& r)
+ResultValue Ratio(const CrosstalkReading& r)
 {
     if (!r.signal) {
-        return "no signal";
+        return ResultValue::Text("no signal");
     }
-    return (r.belowFloor ? "<" : "") + Number(r.db, 2);
+    return r.belowFloor ? ResultValue::Below(r.db, 2) : ResultValue::Number(r.db, 2);
 }
 
 }  // namespace
@@ -107,33 +114,56 @@ int RunCrosstalkCommand(CliContext& ctx)
     if (const int status = capture.Open(o.capture, true); status != 0) {
         return status;
     }
+    if (const int status = LoadLimits(ctx, o.result, o.steps ? LimitsUse::Curve : LimitsUse::Readings,
+                                      capture.Session().Inputs());
+        status != 0) {
+        return status;
+    }
     for (const int f : freqs) {
         if (const std::string problem = capture.ToneProblemOf(f); !problem.empty()) {
             return ctx.Fail(2, problem);
         }
     }
     const DistortionParams params = ReadingParams(capture, BandOptions{});
-    std::string text = o.steps ? "# freq_hz,left_to_right_db,right_to_left_db\n" : "";
+    CliResult result("crosstalk");
+    CaptureSettings(capture, result);
+    if (o.steps) {
+        result.settings["from_hz"] = *o.from;
+        result.settings["to_hz"] = *o.to;
+        result.settings["steps"] = *o.steps;
+        result.points.columns = {{"freq_hz", "Hz"}, {"left_to_right_db", "dB", true}, {"right_to_left_db", "dB", true}};
+    } else {
+        result.settings["freq_hz"] = freqs.front();
+    }
+    result.settings["level_db"] = o.levelDb;
     int read = 0;
     for (const int f : freqs) {
         const SineComponent sine{f, std::pow(10.0, o.levelDb / 20.0)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
         const std::vector<float> silence(tone.size(), 0.0f);
-        std::string ratios[2];
+        ResultValue ratios[2];
         for (int driven = 0; driven < 2; ++driven) {
             if (const int status = driven == 0 ? capture.Run(tone, silence) : capture.Run(silence, tone); status != 0) {
                 return status;
             }
             ratios[driven] = Ratio(MeasureCrosstalk(capture.Channel(driven), capture.Channel(1 - driven), params, f));
-            read += ratios[driven] != "no signal" ? 1 : 0;
+            read += ratios[driven].text != "no signal" ? 1 : 0;
         }
-        text += o.steps ? std::to_string(f) + ".00," + ratios[0] + "," + ratios[1] + "\n"
-                        : "left_to_right_db " + ratios[0] + "\nright_to_left_db " + ratios[1] + "\n";
+        if (o.steps) {
+            result.points.AddRow({ResultValue::Number(f, 2), ratios[0], ratios[1]});
+        } else {
+            result.AddReadingValue("", "left_to_right_db", ratios[0]);
+            result.AddReadingValue("", "right_to_left_db", ratios[1]);
+        }
     }
-    if (const int status = ctx.Print(text + capture.Notes()); status != 0) {
+    result.AddNotices(capture.Notes());
+    const std::string text = o.steps ? "# freq_hz,left_to_right_db,right_to_left_db\n" + result.points.Text(",", "\n")
+                                     : result.ReadingLines();
+    const int status = PrintResult(ctx, o.result, result, text + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
-    return read > 0 ? 0 : ctx.Fail(1, "no input carried the tone it was driven with");
+    return read > 0 ? status : ctx.Fail(1, "no input carried the tone it was driven with");
 }
 
 }  // namespace sonvera

@@ -16,18 +16,22 @@ const char* const kLevelSweepUsage =
     "         [--bandwidth 20k|22k|80k|LO:HI] [--weighting none|A|468|NAME] [--config FILE] [--audio ...]\n"
     "         [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576] [--window INDEX|NAME]\n"
     "         [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Plays the tone (997 Hz unless given) at each output level from --from to --to (dB re full scale,\n"
     "-60 to 0 in steps of 1 unless given) and prints '# level_dbfs,read_dbfs,thdn_db,thd_db', then one\n"
     "line per level: the output level, the level read at the input (--channel, right unless given),\n"
     "THD+N and THD (dB re the fundamental; 'no signal' where the input carries no tone). Last comes\n"
     "'# max_level_dbfs L': the first output level whose THD+N exceeds 1 %, or nan when none does.\n"
-    "Defaults: 65536 points, window Rife-Vinc3, 1 block, band 20 Hz..20 kHz.\n";
+    "Defaults: 65536 points, window Rife-Vinc3, 1 block, band 20 Hz..20 kHz.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 
 struct LevelSweepOptions {
     CaptureOptions capture;
     BandOptions band;
+    ResultOptions result;
     int freq = 997;
     double from = -60.0, to = 0.0, step = 1.0;
     int channel = 1;
@@ -40,6 +44,9 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
     }
     if (auto band = ParseBandOption(cursor, o.band, true)) {
         return *band;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     const std::string& name = cursor.Name();
     if (name == "--freq") {
@@ -92,12 +99,23 @@ int RunLevelSweepCommand(CliContext& ctx)
     if (const int status = capture.Open(o.capture, true); status != 0) {
         return status;
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Readings, capture.Session().Inputs()); status != 0) {
+        return status;
+    }
     capture.Session().Filter.SelectFilter(o.band.weighting);
     if (const std::string problem = capture.ToneProblemOf(o.freq); !problem.empty()) {
         return ctx.Fail(2, "--freq: " + problem);
     }
     const DistortionParams params = ReadingParams(capture, o.band);
-    std::string text = "# level_dbfs,read_dbfs,thdn_db,thd_db\n";
+    CliResult result("levelsweep");
+    CaptureSettings(capture, result);
+    BandSettings(o.band, params, result);
+    result.settings["freq_hz"] = o.freq;
+    result.settings["from_db"] = o.from;
+    result.settings["to_db"] = o.to;
+    result.settings["step_db"] = o.step;
+    result.settings["channel"] = o.channel == 0 ? "left" : "right";
+    result.points.columns = {{"level_dbfs", "dBFS"}, {"read_dbfs", "dBFS"}, {"thdn_db", "dB"}, {"thd_db", "dB"}};
     std::optional<double> maxLevel;
     int measured = 0;
     const int count = static_cast<int>(std::floor((o.to - o.from) / o.step + 1e-9)) + 1;
@@ -109,22 +127,26 @@ int RunLevelSweepCommand(CliContext& ctx)
             return status;
         }
         const DistortionReading r = MeasureDistortion(capture.Channel(o.channel), params, capture.Session().Filter);
-        text += Number(level, 2) + ",";
         if (r.outcome != DistortionOutcome::Measured) {
-            text += OutcomeText(r.outcome) + "\n";
+            result.points.AddRow({ResultValue::Number(level, 2), ResultValue::Text(OutcomeText(r.outcome))});
             continue;
         }
         ++measured;
-        text += Number(r.fundamentalDb, 2) + "," + Number(r.thdnDb, 2) + "," + Number(r.thdDb, 2) + "\n";
+        result.points.AddRow({ResultValue::Number(level, 2), ResultValue::Number(r.fundamentalDb, 2),
+                                      ResultValue::Number(r.thdnDb, 2), ResultValue::Number(r.thdDb, 2)});
         if (!maxLevel && r.thdnPct > 1.0) {
             maxLevel = level;
         }
     }
-    text += "# max_level_dbfs " + (maxLevel ? Number(*maxLevel, 2) : std::string("nan")) + "\n";
-    if (const int status = ctx.Print(text + BandNote(o.band, params) + capture.Notes()); status != 0) {
+    const ResultValue max = ResultValue::Number(maxLevel.value_or(std::nan("")), 2);
+    result.AddReadingValue("", "max_level_dbfs", max);
+    result.AddNotices("# max_level_dbfs " + max.Shown() + "\n" + BandNote(o.band, params) + capture.Notes());
+    const std::string text = "# level_dbfs,read_dbfs,thdn_db,thd_db\n" + result.points.Text(",", "\n");
+    const int status = PrintResult(ctx, o.result, result, text + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
-    return measured > 0 ? 0 : ctx.Fail(1, "the input carried the tone at no level");
+    return measured > 0 ? status : ctx.Fail(1, "the input carried the tone at no level");
 }
 
 }  // namespace sonvera

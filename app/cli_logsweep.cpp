@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/cliresult.h"
 #include "app/clisession.h"
 #include "app/outputfile.h"
 #include "app/modeldiagram.h"
@@ -24,6 +25,7 @@
 #include "measure/logsweeprun.h"
 #include "measure/sweeprun.h"
 #include "platform/loopbackcard.h"
+#include "platform/wavefileinput.h"
 
 namespace sonvera {
 
@@ -32,6 +34,7 @@ const char* const kLogSweepUsage =
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
     "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "       sonvera-cli [--config FILE] logsweep --input REC.wav [--from HZ] [--to HZ] [--seconds S]\n"
     "         [--level DB] [--ref|--stereo|--mono] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
     "         [--ir-out FILE.wav] [--png FILE]\n"
@@ -43,7 +46,9 @@ const char* const kLogSweepUsage =
     "--input analyses a recording of the file 'generate --wave logsweep' wrote (the same\n"
     "--from, --to, --seconds and --level) at the recording's rate: found by its timing markers,\n"
     "both channels against the sweep (--stereo, the default), the left one (--mono, always for\n"
-    "a file whose channels are equal) or the right against the left (--ref).\n";
+    "a file whose channels are equal) or the right against the left (--ref).\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 /// The text of a parameter error, naming the option.
 std::string LogSweepParamMessage(LogSweepParamError e, const LogSweepParams& p)
@@ -82,12 +87,16 @@ struct LogSweepOptions {
     std::optional<bool> withRef;
     bool mono = false;
     std::optional<std::string> out, sep, irOut, png, input;
+    ResultOptions result;
 };
 
 /// Takes one option of the command; returns "" or the error.
 std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
 {
     const std::string& name = cursor.Name();
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
+    }
     auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     auto real = [&](std::optional<double>& target, const char* what) -> std::string {
         const auto v = cursor.Take();
@@ -145,17 +154,32 @@ std::string Number(double v, int decimals)
     return std::isfinite(v) ? FormatReal(v, decimals) : std::string("nan");
 }
 
-/// The '# ' lines and the table.
-std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::string& sep,
-                  const std::string& recordingLines = {}, bool mono = false)
+/// The run's result: its settings, the '# ' lines and the points.
+CliResult ResultOf(const LogSweepRun& run, const LogSweepSettings& s, int bits, const std::string& recordingLines = {},
+                   bool mono = false)
 {
     const LogSweepResult& r = run.Result();
     const double rate = r.rateHz;
+    CliResult result("logsweep");
+    const char* mode = mono ? "mono" : r.mode == LogSweepMode::Reference ? "with reference" : "stereo";
+    result.settings["rate_hz"] = r.rateHz;
+    result.settings["bits"] = bits;
+    result.settings["from_hz"] = s.LogSweepFrom;
+    result.settings["to_hz"] = s.LogSweepTo;
+    result.settings["seconds"] = s.LogSweepSeconds;
+    result.settings["level_db"] = s.LogSweepLevel;
+    result.settings["mode"] = mono ? "mono" : r.mode == LogSweepMode::Reference ? "ref" : "stereo";
+    result.settings["points_per_octave"] = s.LogSweepPointsPerOctave;
+    result.AddReading("", "delay_samples", r.DelaySamples(), 1);
+    if (r.mode == LogSweepMode::Stereo) {
+        result.AddReading("right", "delay_samples", r.right.delaySamples, 1);
+        result.AddReading("left", "delay_samples", r.left.delaySamples, 1);
+    }
+
     std::ostringstream text;
     text << "# logsweep from " << Number(s.LogSweepFrom, 2) << " Hz to " << Number(s.LogSweepTo, 2) << " Hz, "
          << Number(s.LogSweepSeconds, 2) << " s, " << Number(s.LogSweepLevel, 1) << " dB, " << r.rateHz << " Hz, "
-         << (mono ? "mono" : r.mode == LogSweepMode::Reference ? "with reference" : "stereo") << ", "
-         << s.LogSweepPointsPerOctave << " points per octave\n";
+         << mode << ", " << s.LogSweepPointsPerOctave << " points per octave\n";
     text << "# delay " << Number(r.DelaySamples(), 1) << " samples " << Number(1000.0 * r.DelaySamples() / rate, 3)
          << " ms\n";
     auto window = [&](const LogSweepChannel& c) {
@@ -175,22 +199,43 @@ std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::
         text << "# overload " << run.Overloads() << " samples\n";
     }
     text << recordingLines;
-    auto columns = [&](const LogSweepChannel& c, std::size_t i) {
-        text << sep << Number(c.levelDb[i], 2) << sep << Number(WrapDegrees(c.phaseDeg[i]), 2);
-        for (const auto& h : c.harmonicDb) {
-            text << sep << Number(h[i], 2);
-        }
-        text << sep << Number(c.thdDb[i], 2);
-    };
-    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
-        text << Number(r.freqHz[i], 2);
-        columns(r.right, i);
-        if (r.mode == LogSweepMode::Stereo) {
-            columns(r.left, i);
-        }
-        text << "\n";
+    result.AddNotices(text.str());
+
+    ResultTable& table = result.points;
+    table.columns = {{"frequency_hz", "Hz"}};
+    std::vector<const LogSweepChannel*> channels{&r.right};
+    if (r.mode == LogSweepMode::Stereo) {
+        channels.push_back(&r.left);
     }
-    return text.str();
+    for (const LogSweepChannel* c : channels) {
+        const std::string prefix = r.mode != LogSweepMode::Stereo ? "" : c == &r.right ? "right_" : "left_";
+        table.columns.push_back({prefix + "level_db", "dB", true});
+        table.columns.push_back({prefix + "phase_deg", "deg"});
+        for (std::size_t h = 0; h < c->harmonicDb.size(); ++h) {
+            table.columns.push_back({prefix + "h" + std::to_string(h + 2) + "_db", "dB"});
+        }
+        table.columns.push_back({prefix + "thd_db", "dB"});
+    }
+    std::vector<ResultValue> row;
+    for (std::size_t i = 0; i < r.freqHz.size(); ++i) {
+        row.assign(1, ResultValue::Number(r.freqHz[i], 2));
+        for (const LogSweepChannel* c : channels) {
+            row.push_back(ResultValue::Number(c->levelDb[i], 2));
+            row.push_back(ResultValue::Number(WrapDegrees(c->phaseDeg[i]), 2));
+            for (const auto& h : c->harmonicDb) {
+                row.push_back(ResultValue::Number(h[i], 2));
+            }
+            row.push_back(ResultValue::Number(c->thdDb[i], 2));
+        }
+        table.AddRow(row);
+    }
+    return result;
+}
+
+/// The '# ' lines, then the table.
+std::string TextOf(const CliResult& result, const std::string& sep)
+{
+    return result.NoticeLines() + result.points.Text(sep, "\n");
 }
 
 /// Writes the windowed linear impulse response(s) as 32-bit float to `path`, whole or
@@ -244,9 +289,10 @@ int CheckOutputsOf(CliSession& session, const LogSweepOptions& o)
 }
 
 /// Writes the table (standard output or --out), the impulse response and the picture.
-int WriteResults(CliContext& ctx, const LogSweepOptions& o, const std::string& table, const LogSweepRun& run,
+int WriteResults(CliContext& ctx, const LogSweepOptions& o, const CliResult& result, const LogSweepRun& run,
                  SweepModelDiagram& diagram)
 {
+    const std::string table = TextOf(result, o.sep.value_or(","));
     // Files first, each whole or not at all, then standard output.
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {
         return 1;
@@ -266,7 +312,7 @@ int WriteResults(CliContext& ctx, const LogSweepOptions& o, const std::string& t
             return 1;
         }
     }
-    return o.out ? 0 : ctx.Print(table);
+    return PrintResult(ctx, o.result, result, o.out ? std::string() : table);
 }
 
 /// Why a recording was not analysed, naming what is missing; the status is 2 for values.
@@ -331,9 +377,14 @@ int RunRecording(CliContext& ctx, LogSweepOptions& o)
         e != LogSweepParamError::FromAboveRateShare && e != LogSweepParamError::BandTooNarrow) {
         return ctx.Fail(2, LogSweepParamMessage(e, params));
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Curve, session.Inputs()); status != 0) {
+        return status;
+    }
     if (const int status = CheckOutputsOf(session, o); status != 0) {
         return status;
     }
+    WaveFileInput wave;
+    const int bits = wave.Open(*o.input).empty() ? wave.Bits() : 0;
 
     const int points = std::clamp(s.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
     LogSweepFileOutcome outcome = AnalyseLogSweepFile(*o.input, LogSweepParamsFrom(s, 0), mode, points);
@@ -359,7 +410,9 @@ int RunRecording(CliContext& ctx, LogSweepOptions& o)
     if (!run.ShowRecording(std::move(outcome))) {
         return 1;  // the box has said why
     }
-    return WriteResults(ctx, o, Table(run, s, o.sep.value_or(","), lines.str(), mono), run, diagram);
+    CliResult result = ResultOf(run, s, bits, lines.str(), mono);
+    result.settings["input"] = *o.input;
+    return WriteResults(ctx, o, result, run, diagram);
 }
 
 }  // namespace
@@ -396,6 +449,9 @@ int RunLogSweepCommand(CliContext& ctx)
     if (const LogSweepParamError e = CheckLogSweepParams(params); e != LogSweepParamError::None) {
         return ctx.Fail(2, LogSweepParamMessage(e, params));
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Curve, session.Inputs()); status != 0) {
+        return status;
+    }
     if (const int status = CheckOutputsOf(session, o); status != 0) {
         return status;
     }
@@ -422,7 +478,9 @@ int RunLogSweepCommand(CliContext& ctx)
         return 1;  // the box has said why
     }
 
-    return WriteResults(ctx, o, Table(run, s, o.sep.value_or(",")), run, diagram);
+    int bitsIn = 0, bitsOut = 0;
+    engine.GetFormatBits(bitsIn, bitsOut);
+    return WriteResults(ctx, o, ResultOf(run, s, bitsIn), run, diagram);
 }
 
 }  // namespace sonvera

@@ -14,17 +14,21 @@ const char* const kNoiseUsage =
     "Usage: sonvera-cli noise [--weighting none|A|468] [--bandwidth 20k|22k|LO:HI] [--config FILE]\n"
     "         [--audio ...] [--dut SPEC] [--in-device N] [--out-device N] [--points 512|...|1048576]\n"
     "         [--window INDEX|NAME] [--average N] [--rate HZ] [--bits 8|16|24]\n"
+    "         [--json] [--limits FILE]\n"
     "Records with the output playing silence, then with 997 Hz at -60 dB, and prints per channel\n"
     "'CHANNEL.KEY VALUE': noise_dbfs (the idle noise's RMS re full scale 1.0 in the band, weighted),\n"
     "dynamic_range_db (60 dB plus the -60 dB tone's THD+N ratio negated) and snr_db (a full-scale\n"
     "sine's RMS over the idle noise). A channel without the tone prints 'CHANNEL.status' and why.\n"
-    "Defaults: 65536 points, window Rife-Vinc3, 4 blocks, band 20 Hz..20 kHz, no weighting.\n";
+    "Defaults: 65536 points, window Rife-Vinc3, 4 blocks, band 20 Hz..20 kHz, no weighting.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 
 struct NoiseOptions {
     CaptureOptions capture;
     BandOptions band;
+    ResultOptions result;
 };
 
 std::string ParseNoiseOption(OptionCursor& cursor, NoiseOptions& o)
@@ -38,6 +42,9 @@ std::string ParseNoiseOption(OptionCursor& cursor, NoiseOptions& o)
             return "--weighting must be none, A or 468";
         }
         return *band;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     return "unknown option '" + cursor.Argument() + "'";
 }
@@ -57,6 +64,9 @@ int RunNoiseCommand(CliContext& ctx)
 
     CliCapture capture(ctx);
     if (const int status = capture.Open(o.capture, true); status != 0) {
+        return status;
+    }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Readings, capture.Session().Inputs()); status != 0) {
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
@@ -81,24 +91,28 @@ int RunNoiseCommand(CliContext& ctx)
     if (const int status = capture.Run(tone, tone); status != 0) {
         return status;
     }
-    std::string text;
+    CliResult result("noise");
+    CaptureSettings(capture, result);
+    BandSettings(o.band, params, result);
     int measured = 0;
     for (int c = 0; c < 2; ++c) {
         const std::string channel = c == 0 ? "left" : "right";
         const DistortionReading r = MeasureDistortion(capture.Channel(c), params, weighting);
-        text += channel + ".noise_dbfs " + Number(idle[c], 2) + "\n";
+        result.AddReading(channel, "noise_dbfs", idle[c], 2);
         if (r.outcome != DistortionOutcome::Measured) {
-            text += channel + ".status " + OutcomeText(r.outcome) + "\n";
+            result.AddReadingText(channel, "status", OutcomeText(r.outcome));
             continue;
         }
         ++measured;
-        text += channel + ".dynamic_range_db " + Number(DynamicRangeDb(r.thdnDb), 2) + "\n";
-        text += channel + ".snr_db " + Number(SnrDb(idle[c]), 2) + "\n";
+        result.AddReading(channel, "dynamic_range_db", DynamicRangeDb(r.thdnDb), 2);
+        result.AddReading(channel, "snr_db", SnrDb(idle[c]), 2);
     }
-    if (const int status = ctx.Print(text + BandNote(o.band, params) + capture.Notes()); status != 0) {
+    result.AddNotices(BandNote(o.band, params) + capture.Notes());
+    const int status = PrintResult(ctx, o.result, result, result.ReadingLines() + result.NoticeLines());
+    if (status == 1) {
         return status;
     }
-    return measured > 0 ? 0 : ctx.Fail(1, "neither channel carried the -60 dB tone");
+    return measured > 0 ? status : ctx.Fail(1, "neither channel carried the -60 dB tone");
 }
 
 }  // namespace sonvera

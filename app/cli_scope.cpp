@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/cli.h"
+#include "app/cliresult.h"
 #include "app/clisession.h"
 #include "app/waitingport.h"
 #include "config/numberformat.h"
@@ -26,6 +27,7 @@ const char* const kScopeUsage =
     "         [--div1 1..14] [--div2 1..14] [--trigger ch1|ch2] [--slope rising|falling]\n"
     "         [--trigger-level DIV] [--gnd1] [--gnd2] [--tone FREQ[:LEVELDB]]\n"
     "         [--out FILE] [--png FILE]\n"
+    "         [--json]\n"
     "  --timebase       time per division: 1 = 50us, 2 = 100us, 3 = 200us, 4 = 500us,\n"
     "                   5 = 1ms, 6 = 2ms, 7 = 5ms, 8 = 10ms (default: the configuration)\n"
     "  --div1, --div2   volts per division of channel 1 (right input) and 2 (left input):\n"
@@ -35,7 +37,8 @@ const char* const kScopeUsage =
     "  --tone           play a sine of FREQ Hz (below half the output rate) at LEVELDB\n"
     "                   (0 .. -100, default 0) meanwhile\n"
     "  --out FILE       the points as text (default: standard output)\n"
-    "  --png FILE       the oscilloscope view as a picture\n";
+    "  --png FILE       the oscilloscope view as a picture\n"
+    "  --json           one JSON document in place of the text\n";
 
 namespace {
 
@@ -102,6 +105,7 @@ struct ScopeOptions {
     int toneDb = 0;
     std::string outPath;
     std::string pngPath;
+    ResultOptions result;
 };
 
 /// Takes one option of the command; returns "" or the error.
@@ -109,6 +113,9 @@ std::string ParseScopeOption(OptionCursor& cursor, ScopeOptions& o)
 {
     const std::string& arg = cursor.Name();
     const auto whole = [&](int lo, int hi, int& out) { return TakeWholeNumber(cursor, lo, hi, out); };
+    if (auto result = ParseResultOption(cursor, o.result, false)) {
+        return *result;
+    }
     if (arg == "--timebase") {
         return whole(1, 8, o.timebase);
     } else if (arg == "--div1") {
@@ -279,24 +286,44 @@ int RunScopeCommand(CliContext& ctx)
     }
 
     const ScopeModel& m = view.Model();
-    std::ostringstream text;
-    int inRate = 0, outRate = 0;
+    std::ostringstream notes;
+    int inRate = 0, outRate = 0, inBits = 0, outBits = 0;
     engine.GetSampleRates(inRate, outRate);
-    text << "# time base " << Timebase(s.ScopeTimebase).caption << "/div, " << inRate << " Hz, "
-         << run.ScopeFrames() << " frames; channel 1 " << VoltsPerDiv(s.ScopeDiv1).caption
-         << "/div, channel 2 " << VoltsPerDiv(s.ScopeDiv2).caption << "/div\n"
-         << "# trigger " << (s.ScopeTrigCh1 ? "ch1" : "ch2") << ' '
-         << (s.ScopeTrigRising ? "rising" : "falling") << " at " << Num(run.ScopeTrigLevel(), 2)
-         << " div: " << (run.LastTriggered() ? "found at frame " : "not found, trace from frame ")
-         << run.LastTriggerFrame() << "\n";
+    engine.GetFormatBits(inBits, outBits);
+    notes << "# time base " << Timebase(s.ScopeTimebase).caption << "/div, " << inRate << " Hz, "
+          << run.ScopeFrames() << " frames; channel 1 " << VoltsPerDiv(s.ScopeDiv1).caption
+          << "/div, channel 2 " << VoltsPerDiv(s.ScopeDiv2).caption << "/div\n"
+          << "# trigger " << (s.ScopeTrigCh1 ? "ch1" : "ch2") << ' '
+          << (s.ScopeTrigRising ? "rising" : "falling") << " at " << Num(run.ScopeTrigLevel(), 2)
+          << " div: " << (run.LastTriggered() ? "found at frame " : "not found, trace from frame ")
+          << run.LastTriggerFrame() << "\n";
     if (!controls.overload.empty()) {
-        text << "# " << controls.overload << "\n";
+        notes << "# " << controls.overload << "\n";
     }
-    text << "# time_s ch1_div ch2_div\n";
+    CliResult result("scope");
+    result.settings["rate_hz"] = inRate;
+    result.settings["bits"] = inBits;
+    result.settings["frames"] = run.ScopeFrames();
+    result.settings["timebase"] = std::string(Timebase(s.ScopeTimebase).caption) + "/div";
+    result.settings["div1"] = std::string(VoltsPerDiv(s.ScopeDiv1).caption) + "/div";
+    result.settings["div2"] = std::string(VoltsPerDiv(s.ScopeDiv2).caption) + "/div";
+    result.settings["trigger"] = s.ScopeTrigCh1 ? "ch1" : "ch2";
+    result.settings["slope"] = s.ScopeTrigRising ? "rising" : "falling";
+    result.settings["trigger_level_div"] = run.ScopeTrigLevel();
+    result.settings["gnd1"] = s.ScopeGnd1;
+    result.settings["gnd2"] = s.ScopeGnd2;
+    result.settings["tone_hz"] = o.toneHz != 0 ? nlohmann::ordered_json(o.toneHz) : nlohmann::ordered_json();
+    result.settings["tone_db"] = o.toneHz != 0 ? nlohmann::ordered_json(o.toneDb) : nlohmann::ordered_json();
+    result.AddReading("", "triggered", run.LastTriggered() ? 1.0 : 0.0, 0);
+    result.AddReading("", "trigger_frame", static_cast<double>(run.LastTriggerFrame()), 0);
+    result.AddNotices(notes.str());
+    result.points.columns = {{"time_s", "s", false, 7}, {"ch1_div", "div", false, 4}, {"ch2_div", "div", false, 4}};
+    result.points.Reserve(m.ScopeTime().size(), 3);
     for (std::size_t i = 0; i < m.ScopeTime().size(); ++i) {
-        text << Num(m.ScopeTime()[i], 7) << ' ' << Num(m.ScopeCh1()[i], 4) << ' ' << Num(m.ScopeCh2()[i], 4)
-             << '\n';
+        result.points.AddRow({ResultValue::Number(m.ScopeTime()[i], 7), ResultValue::Number(m.ScopeCh1()[i], 4),
+                              ResultValue::Number(m.ScopeCh2()[i], 4)});
     }
+    const std::string text = notes.str() + "# time_s ch1_div ch2_div\n" + result.points.Text(" ", "\n");
     std::string png;
     if (!o.pngPath.empty()) {
         view.RenderNow();
@@ -307,13 +334,16 @@ int RunScopeCommand(CliContext& ctx)
     }
 
     // The results: files first, each whole or not at all, then standard output.
-    if (!o.outPath.empty() && ctx.WriteFile(o.outPath, text.str()) != 0) {
+    if (!o.outPath.empty() && ctx.WriteFile(o.outPath, text) != 0) {
         return 1;
     }
     if (!o.pngPath.empty() && ctx.WriteFile(o.pngPath, png) != 0) {
         return 1;
     }
-    return o.outPath.empty() ? ctx.Print(text.str()) : 0;
+    if (!o.outPath.empty() && !o.result.json) {
+        return 0;
+    }
+    return PrintResult(ctx, o.result, result, text);
 }
 
 }  // namespace sonvera

@@ -30,14 +30,18 @@ const char* const kSpectrumUsage =
     "         [--average N] [--rate 8000..192000] [--bits 8|16|24] [--tone FREQ[:LEVELDB]]\n"
     "         [--input FILE.wav [--skip SECONDS]] [--thd | --level]\n"
     "         [--filter NAME] [--fmin HZ] [--fmax HZ] [--lang D|E] [--out FILE] [--sep SEP] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "Prints one line per bin from 0 Hz (frequency, left and right level in dB), then '# ' lines: clipping\n"
     "('Over n') and the result line. --input analyses a wave file at its own rate and depth,\n"
-    "--skip starting that many seconds into it.\n";
+    "--skip starting that many seconds into it.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 
 struct SpectrumOptions {
     CaptureOptions capture;
+    ResultOptions result;
     std::optional<int> fmin, fmax;
     std::optional<int> toneHz;
     int toneDb = 0;
@@ -53,6 +57,9 @@ std::string ParseSpectrumOption(OptionCursor& cursor, SpectrumOptions& o)
     auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (auto shared = ParseCaptureOption(cursor, o.capture)) {
         return *shared;
+    }
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
     }
     if (name == "--thd") {
         o.thd = true;
@@ -131,24 +138,17 @@ std::string CheckSpectrumOptions(const SpectrumOptions& o)
     return "";
 }
 
-/// Every bin of the spectrum the run stored, 0 Hz up to the last below half the rate, one
-/// line each in the form of the diagram's text export (frequency and both levels with two
-/// decimals, CR LF), whatever frequency range the diagram shows.
-std::string BinTable(const DiagramModel& model, int bins, const std::string& separator)
+/// Every bin of the spectrum the run stored, 0 Hz up to the last below half the rate,
+/// whatever frequency range the diagram shows: the frequency and both levels.
+void AddBins(const DiagramModel& model, int bins, ResultTable& table)
 {
-    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    table.columns = {{"frequency_hz", "Hz"}, {"left_db", "dB", true}, {"right_db", "dB", true}};
     const auto count = static_cast<std::size_t>(std::clamp(bins, 0, model.Capacity()));
-    std::string text;
-    text.reserve(count * 26);
+    table.Reserve(count, 3);
     for (std::size_t i = 0; i < count; ++i) {
-        text += FormatFixed(model.FreqArray[i], 2);
-        text += sep;
-        text += FormatFixed(model.Curve1Array[i], 2);
-        text += sep;
-        text += FormatFixed(model.Curve2Array[i], 2);
-        text += "\r\n";
+        table.AddRow({ResultValue::Number(model.FreqArray[i], 2), ResultValue::Number(model.Curve1Array[i], 2),
+                              ResultValue::Number(model.Curve2Array[i], 2)});
     }
-    return text;
 }
 
 }  // namespace
@@ -193,6 +193,9 @@ int RunSpectrumCommand(CliContext& ctx)
     if (const int status = capture.CheckFileLength(fft.FftAverage); status != 0) {
         return status;
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Curve, session.Inputs()); status != 0) {
+        return status;
+    }
     if (o.toneHz) {
         if (const std::string problem = capture.ToneProblemOf(*o.toneHz); !problem.empty()) {
             return ctx.Fail(2, "--tone: " + problem);
@@ -235,19 +238,31 @@ int RunSpectrumCommand(CliContext& ctx)
         return status;
     }
 
-    // The results: files first, each whole or not at all, then standard output.
-    const std::string table = BinTable(diagram.model, fft.FftPoints / 2, o.sep.value_or(","));
+    // The results: files first, each whole or not at all, then standard output. The bins
+    // are written in the form of the diagram's text export (two decimals, CR LF).
+    CliResult result("spectrum");
+    CaptureSettings(capture, result);
+    result.settings["filter"] = session.Filter.AnaFilterName;
+    result.settings["fmin_hz"] = settings.Analysis.AnaFreqLow;
+    result.settings["fmax_hz"] = settings.Analysis.AnaFreqHigh;
+    result.settings["reading"] = settings.Analysis.ThdMeasure ? "thd" : settings.Analysis.NoiseMeasure ? "level" : "none";
+    result.settings["tone_hz"] = o.toneHz ? nlohmann::ordered_json(*o.toneHz) : nlohmann::ordered_json();
+    result.settings["tone_db"] = o.toneHz ? nlohmann::ordered_json(o.toneDb) : nlohmann::ordered_json();
+    AddBins(diagram.model, fft.FftPoints / 2, result.points);
+    const std::string separator = o.sep.value_or(",");
+    const std::string table =
+        result.points.Text(separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator, "\r\n");
     std::string png, pngError;
     if (o.png) {
         png = DiagramPicture(diagram.model, pngError);
     }
     run.LeaveSpectrumPage();
-    std::string text = o.out ? std::string() : table;
-    text += page.OverloadNote();
+    std::string notes = page.OverloadNote();
     if (engine.DroppedBlocks() > 0) {
-        text += "# dropped " + std::to_string(engine.DroppedBlocks()) + " blocks with gaps (recorded again)\n";
+        notes += "# dropped " + std::to_string(engine.DroppedBlocks()) + " blocks with gaps (recorded again)\n";
     }
-    text += "# " + diagram.model.ResultLine() + "\n";
+    notes += "# " + diagram.model.ResultLine() + "\n";
+    result.AddNotices(notes);
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {
         return 1;
     }
@@ -257,7 +272,7 @@ int RunSpectrumCommand(CliContext& ctx)
     if (o.png && ctx.WriteFile(*o.png, png) != 0) {
         return 1;
     }
-    return ctx.Print(text);
+    return PrintResult(ctx, o.result, result, (o.out ? std::string() : table) + result.NoticeLines());
 }
 
 }  // namespace sonvera

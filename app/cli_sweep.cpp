@@ -7,6 +7,7 @@
 
 #include "app/cli.h"
 #include "app/clicapture.h"
+#include "app/cliresult.h"
 #include "app/clisession.h"
 #include "app/modeldiagram.h"
 #include "app/waitingport.h"
@@ -23,9 +24,12 @@ const char* const kSweepUsage =
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--steps N] [--lin|--log]\n"
     "         [--ref|--stereo] [--phase] [--level DB] [--settle MS] [--lang D|E]\n"
     "         [--out FILE] [--sep SEP] [--png FILE]\n"
+    "         [--json] [--limits FILE]\n"
     "Prints one line per step: frequency, then level ratio (dB) and phase (degrees) with\n"
     "reference, or the right and left input levels (dB) in stereo; then a '# ' line naming\n"
-    "the steps whose block clipped. The end frequency must lie below half the output rate.\n";
+    "the steps whose block clipped. The end frequency must lie below half the output rate.\n"
+    "--json prints one JSON document in place of the text; --limits FILE checks the results against\n"
+    "the file's limits and adds '# limits: PASS' or '# limits: FAIL n of m points' (exit status 3 on FAIL).\n";
 
 namespace {
 
@@ -78,12 +82,16 @@ struct SweepOptions {
     std::optional<double> level;
     std::optional<std::string> out, sep, png;
     char lang = 0;
+    ResultOptions result;
 };
 
 /// Takes one option of the command; returns "" or the error.
 std::string ParseSweepOption(OptionCursor& cursor, SweepOptions& o)
 {
     const std::string& name = cursor.Name();
+    if (auto result = ParseResultOption(cursor, o.result, true)) {
+        return *result;
+    }
     auto integer = [&](std::optional<int>& target, int lo, int hi) { return TakeWholeNumber(cursor, lo, hi, target); };
     if (name == "--lin" || name == "--log") {
         if (o.linear && *o.linear != (name == "--lin")) {
@@ -147,38 +155,81 @@ std::string CheckSweepOptions(const SweepOptions& o)
     return "";
 }
 
-/// The table of a sweep that measured distortion: a header naming the columns, then per
-/// stored step the diagram's values (as its table shows them) and the six readings.
-std::string DistortionTable(const SweepRun& run, const SweepSettings& s, const std::string& separator)
+/// Curve 2's column: the left level in stereo; with reference the phase, or the distortion
+/// reading curve 2 shows.
+ResultColumn SecondColumn(const SweepSettings& s)
 {
-    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    if (!s.SweepWithRef) {
+        return {"left_db", "dB", true};
+    }
+    if (s.SweepCurve2 >= kSweepCurve2Thd) {
+        return {kSweepDistortionNames[static_cast<std::size_t>(std::min(s.SweepCurve2, kSweepDistortionReadings) - 1)],
+                "dB"};
+    }
+    return {"phase_deg", "deg"};
+}
+
+/// The points of a sweep that measured distortion: per stored step the diagram's values
+/// (as its table shows them) and the six readings; the header names the columns.
+void AddDistortionPoints(const SweepRun& run, const SweepSettings& s, ResultTable& table)
+{
     const bool second = !s.SweepWithRef || s.SweepPhase;
-    std::string text = "# hz" + sep + (s.SweepWithRef ? "ratio_db" : "right_db");
+    table.columns = {{"hz", "Hz"}, {s.SweepWithRef ? "ratio_db" : "right_db", "dB", true}};
     if (second) {
-        text += sep + (!s.SweepWithRef                        ? "left_db"
-                       : s.SweepCurve2 >= kSweepCurve2Thd ? kSweepDistortionNames[static_cast<std::size_t>(
-                                                                std::min(s.SweepCurve2, kSweepDistortionReadings) - 1)]
-                                                          : "phase_deg");
+        table.columns.push_back(SecondColumn(s));
     }
     for (const char* name : kSweepDistortionNames) {
-        text += sep + name;
+        table.columns.push_back({name, "dB"});
     }
-    text += "\r\n";
     for (const SweepStepRecord& step : run.StoredSteps()) {
         const SweepPoint& p = step.point;
         if (!std::isfinite(p.v1) && !(second && std::isfinite(p.v2))) {
             continue;  // a step without a reference has no line, as in the diagram's table
         }
-        text += Number(step.freqHz, 2) + sep + Number(p.v1, 2);
+        std::vector<ResultValue> row{ResultValue::Number(step.freqHz, 2), ResultValue::Number(p.v1, 2)};
         if (second) {
-            text += sep + Number(p.v2, 2);
+            row.push_back(ResultValue::Number(p.v2, 2));
         }
         for (const float v : p.distortion) {
-            text += sep + Number(v, 2);
+            row.push_back(ResultValue::Number(v, 2));
         }
-        text += "\r\n";
+        table.AddRow(row);
     }
-    return text;
+}
+
+/// The text of a sweep that measured distortion: a header naming the columns, then the rows.
+std::string DistortionTable(const ResultTable& table, const std::string& separator)
+{
+    const std::string sep = separator == "\\t" ? "\t" : separator == "\\n" ? "\r\n" : separator;
+    std::string text = "#";
+    for (std::size_t c = 0; c < table.columns.size(); ++c) {
+        text += (c == 0 ? " " : sep) + table.columns[c].name;
+    }
+    return text + "\r\n" + table.Text(sep, "\r\n");
+}
+
+/// The sweep's points as the diagram's text export holds them: the frequency, then the
+/// measurement's curves (the level ratio and the phase with reference, the right and left
+/// levels in stereo) and any overlay shown.
+void AddSweepPoints(const DiagramModel& model, const SweepSettings& s, ResultTable& table)
+{
+    const ExportedTable exported = model.ExportTable();
+    table.columns = {{"frequency_hz", "Hz"}};
+    for (std::size_t c = 0; c < exported.curves.size(); ++c) {
+        switch (exported.curves[c]) {
+        case 1: table.columns.push_back(s.SweepWithRef ? ResultColumn{"level_db", "dB", true} : ResultColumn{"right_db", "dB", true}); break;
+        case 2: table.columns.push_back(SecondColumn(s)); break;
+        default: table.columns.push_back({exported.names[c], ""}); break;
+        }
+    }
+    table.Reserve(exported.rows.size(), table.columns.size());
+    for (std::size_t r = 0; r < exported.rows.size(); ++r) {
+        std::vector<ResultValue> row{ResultValue::Number(exported.freqHz[r], 2)};
+        for (const double v : exported.rows[r]) {
+            row.push_back(ResultValue::Number(v, 2));
+        }
+        table.AddRow(row);
+    }
 }
 
 }  // namespace
@@ -242,6 +293,9 @@ int RunSweepCommand(CliContext& ctx)
             outputs.push_back(**target);
         }
     }
+    if (const int status = LoadLimits(ctx, o.result, LimitsUse::Curve, session.Inputs()); status != 0) {
+        return status;
+    }
     if (const int status = session.CheckOutputs(outputs); status != 0) {
         return status;
     }
@@ -279,9 +333,31 @@ int RunSweepCommand(CliContext& ctx)
     if (status == 0 && run.PointsStored() == 0) {
         status = ctx.Fail(1, "the sweep ended without a point");
     }
-    const std::string table = o.distortion ? DistortionTable(run, s, o.sep.value_or(","))
+    CliResult result("sweep");
+    result.settings["rate_hz"] = rateIn;
+    result.settings["bits"] = bitsIn;
+    result.settings["from_hz"] = s.SweepFrom;
+    result.settings["to_hz"] = s.SweepTo;
+    result.settings["steps"] = s.SweepSteps;
+    result.settings["spacing"] = s.SweepLinear ? "lin" : "log";
+    result.settings["mode"] = s.SweepWithRef ? "ref" : "stereo";
+    result.settings["phase"] = s.SweepPhase;
+    result.settings["level_db"] = s.SweepLevel;
+    result.settings["settle_ms"] = s.SweepSettleTime;
+    result.settings["distortion"] = o.distortion;
+    if (o.distortion) {
+        AddDistortionPoints(run, s, result.points);
+    } else {
+        AddSweepPoints(diagram.model, s, result.points);
+    }
+    const std::string table = o.distortion ? DistortionTable(result.points, o.sep.value_or(","))
                                            : diagram.model.DiagramText(o.sep.value_or(","));
     std::string png, pngError;
+    if (o.result.limitsPath) {
+        // The picture shows the limits the points are checked against.
+        const LimitCurves curves = o.result.limits.Sample(s.SweepFrom, s.SweepTo, 256);
+        diagram.SetLimitCurves(&curves);
+    }
     if (status == 0 && o.png) {
         png = DiagramPicture(diagram.model, pngError);
     }
@@ -291,14 +367,13 @@ int RunSweepCommand(CliContext& ctx)
     }
 
     // The results: files first, each whole or not at all, then standard output.
-    std::string text = o.out ? std::string() : table;
     if (page.clippedSteps > 0) {
-        text += "# clipped at " + std::to_string(page.clippedSteps) + " of " + std::to_string(run.PointsStored()) +
-                " steps: " + page.clipped + "\n";
+        result.notices.push_back("clipped at " + std::to_string(page.clippedSteps) + " of " +
+                                 std::to_string(run.PointsStored()) + " steps: " + page.clipped);
     }
     // The sweep's notice (inputs without signal) follows as a comment line.
     if (!diagram.model.ResultLine().empty()) {
-        text += "# " + diagram.model.ResultLine() + "\n";
+        result.notices.push_back(diagram.model.ResultLine());
     }
     if (o.out && ctx.WriteFile(*o.out, table) != 0) {
         return 1;
@@ -309,7 +384,7 @@ int RunSweepCommand(CliContext& ctx)
     if (o.png && ctx.WriteFile(*o.png, png) != 0) {
         return 1;
     }
-    return ctx.Print(text);
+    return PrintResult(ctx, o.result, result, (o.out ? std::string() : table) + result.NoticeLines());
 }
 
 }  // namespace sonvera

@@ -416,6 +416,29 @@ std::string Number(double v, int decimals)
     return FormatFixed(v, decimals);
 }
 
+void CaptureSettings(CliCapture& capture, CliResult& result)
+{
+    if (capture.File() != nullptr && capture.InputName()) {
+        result.settings["input"] = *capture.InputName();
+        result.settings["skip_s"] = capture.SkipSeconds().value_or(0.0);
+    }
+    int bitsIn = 0, bitsOut = 0;
+    capture.Engine().GetFormatBits(bitsIn, bitsOut);
+    const FftSettings& fft = capture.Config().Fft;
+    result.settings["rate_hz"] = capture.InputRate();
+    result.settings["bits"] = bitsIn;
+    result.settings["points"] = fft.FftPoints;
+    result.settings["window"] = std::string(kWindowNames[static_cast<std::size_t>(std::clamp(fft.FftWindow, 0, kWindowCount - 1))]);
+    result.settings["average"] = fft.FftAverage;
+}
+
+void BandSettings(const BandOptions& band, const DistortionParams& params, CliResult& result)
+{
+    result.settings["band_low_hz"] = params.bandLowHz;
+    result.settings["band_high_hz"] = params.bandHighHz;
+    result.settings["weighting"] = band.weighting;
+}
+
 std::string CliCapture::Notes() const
 {
     std::string text = notes_.OverloadNote();

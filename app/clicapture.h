@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "app/cliresult.h"
 #include "app/clisession.h"
 #include "app/modeldiagram.h"
 #include "dsp/distortion.h"
@@ -102,6 +103,12 @@ std::string OutcomeText(DistortionOutcome outcome);
 /// and "inf" for the infinities.
 std::string Number(double v, int decimals);
 
+/// The capture's settings into a result: the wave file read (when one is), the rate and
+/// bits of the input, the transform's points, window and blocks averaged.
+void CaptureSettings(CliCapture& capture, CliResult& result);
+/// The band a reading covers and its weighting into a result.
+void BandSettings(const BandOptions& band, const DistortionParams& params, CliResult& result);
+
 /// Starts what plays during a run on the engine: 0 or the engine's error code.
 using StartSignal = std::function<int(SoundEngine&)>;
 
@@ -137,6 +144,8 @@ public:
     Settings& Config() { return session_.settings; }
     FileInputCard* File() { return fileCard_; }
     int InputRate() const { return inputRate_; }
+    const std::optional<std::string>& InputName() const { return inputName_; }
+    const std::optional<double>& SkipSeconds() const { return skipSeconds_; }
     /// The averaged magnitudes of the last run (bins 0..N/2-1), and with a standard
     /// weighting those of the filtered samples (else empty).
     const std::vector<float>& Left() const { return left_; }

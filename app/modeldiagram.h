@@ -45,6 +45,14 @@ public:
 class SweepModelDiagram : public ModelBackedDiagram<SweepDiagram> {
 public:
     void SetSecondRange(float max, float min) override { model.SetSecondRange(max, min); }
+    void SetLimitCurves(const LimitCurves* curves) override
+    {
+        if (curves == nullptr) {
+            model.ClearLimitCurves();
+        } else {
+            model.SetLimitCurves(curves->freqHz, curves->lower, curves->upper);
+        }
+    }
     void SetSecondAxis(const std::string& unit, bool wrap) override
     {
         model.Axis2Unit = unit;

@@ -691,6 +691,17 @@ void ReadLogSweepSection(const ProfileFile& file, LogSweepSettings& l)
     l.LogSweepPointsPerOctave = points >= 1 && points <= 200 ? points : defaults.LogSweepPointsPerOctave;
 }
 
+std::string ReadSweepLimitsFile(const ProfileFile& file)
+{
+    constexpr std::size_t kPathBufferSize = 4097;  // a whole path, never cut
+    return SectionReader(file, "LIMITS", kPathBufferSize).Text("SWEEP", "");
+}
+
+void WriteSweepLimitsFile(ProfileFile& file, const std::string& path)
+{
+    SectionWriter(file, "LIMITS").Text("SWEEP", path);
+}
+
 void WriteLogSweepSection(ProfileFile& file, const LogSweepSettings& l)
 {
     // Reals in their shortest form: they read back as written, so a pair such as FROM

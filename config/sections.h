@@ -93,6 +93,9 @@ void WriteDiagramOptions(ProfileFile& file, const DiagramOptions& options);
 /// "H3", "H4", "H5", "LEFT".
 void ReadLogSweepSection(const ProfileFile& file, LogSweepSettings& logSweep);
 void WriteLogSweepSection(ProfileFile& file, const LogSweepSettings& logSweep);
+/// Section LIMITS, key SWEEP: the limits file of the stepped sweep ("" none).
+std::string ReadSweepLimitsFile(const ProfileFile& file);
+void WriteSweepLimitsFile(ProfileFile& file, const std::string& path);
 /// The CURVE2 word of a curve, and the curve of a word (nullopt for an unknown one).
 std::string_view LogSweepCurveName(LogSweepCurve curve);
 std::optional<LogSweepCurve> LogSweepCurveFromName(std::string_view name);

@@ -900,14 +900,9 @@ int DiagramModel::CollectOverlay(const ShownCurve& c, std::vector<PixelPoint>& o
                           layout.CharHeight / 8, out.data());
 }
 
-std::string DiagramModel::DiagramText(const std::string& separator) const
+ExportedTable DiagramModel::ExportTable() const
 {
-    std::string sep = separator;
-    if (separator == "\\t") {
-        sep = "\t";
-    } else if (separator == "\\n") {
-        sep = "\r\n";
-    }
+    ExportedTable table;
     const int used = HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0;
     const std::vector<ShownCurve>& overlays = ShownOverlays();
     const float* const shown1 = ShownValues(1);
@@ -915,8 +910,8 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
     const auto inRange = [&](float f) { return FreqMin <= f && f <= FreqMax; };
     // The table of the measurement alone is the export as it always was; with overlays,
     // smoothing or a difference a header names the columns and says what was done.
-    const bool plain = overlays.empty() && Smoothing() == 0 && !DifferenceShown() && MeasurementName.empty();
-    bool measured = plain;
+    table.plain = overlays.empty() && Smoothing() == 0 && !DifferenceShown() && MeasurementName.empty();
+    bool measured = table.plain;
     for (int i = 0; i < used && !measured; ++i) {
         const auto s = static_cast<std::size_t>(i);
         measured = inRange(FreqArray[s]) && FreqArray[s] != 0.0f &&
@@ -924,51 +919,33 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
     }
     const bool column1 = measured && Options.DrawCurve1;
     const bool column2 = measured && Options.DrawCurve2;
-    const auto number = [&](double v) { return FormatFixed(v, 2); };
-
-    std::string text;
-    if (!plain) {
-        const bool de = language == 'D';
-        const auto name = [&](std::string n) {
-            // A name holds neither the separator nor a line break.
-            for (const std::string& cut : {sep, std::string("\r"), std::string("\n")}) {
-                for (std::size_t at; !cut.empty() && (at = n.find(cut)) != std::string::npos;) {
-                    n.replace(at, cut.size(), " ");
-                }
-            }
-            return n;
-        };
-        if (Smoothing() > 0) {
-            text += (de ? "# Gl\u00E4ttung " : "# smoothing ") + SmoothingName(Smoothing()) + (de ? " Oktave" : " octave") + "\r\n";
-        }
-        if (DifferenceShown()) {
-            text += (de ? "# Differenz zu " : "# difference to ") + CurveName({Overlays.Page(page).referenceId, 1}) + "\r\n";
-        }
-        std::string header = "# Hz";
-        if (column1) {
-            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName({0, 1}));
-        }
-        if (column2) {
-            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName({0, 2}));
-        }
-        for (const ShownCurve& c : overlays) {
-            header += (sep == "\r\n" ? "\t" : sep) + name(CurveName(c.ref));
-        }
-        text += header + "\r\n";
+    const bool de = language == 'D';
+    if (Smoothing() > 0) {
+        table.notes.push_back((de ? "Gl\u00E4ttung " : "smoothing ") + SmoothingName(Smoothing()) + (de ? " Oktave" : " octave"));
     }
-    const auto row = [&](float f, const std::vector<double>& values) {
+    if (DifferenceShown()) {
+        table.notes.push_back((de ? "Differenz zu " : "difference to ") + CurveName({Overlays.Page(page).referenceId, 1}));
+    }
+    if (column1 || (table.plain && Options.DrawCurve1)) {
+        table.names.push_back(CurveName({0, 1}));
+        table.curves.push_back(1);
+    }
+    if (column2 || (table.plain && Options.DrawCurve2)) {
+        table.names.push_back(CurveName({0, 2}));
+        table.curves.push_back(2);
+    }
+    for (const ShownCurve& c : overlays) {
+        table.names.push_back(CurveName(c.ref));
+        table.curves.push_back(0);
+    }
+    const auto row = [&](float f, std::vector<double>&& values) {
         // A point without any shown value (a sweep step without a reference) has no line.
         if (!values.empty() && std::none_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); })) {
             return;
         }
-        text += FormatFixed(f, 2);
-        for (const double v : values) {
-            text += sep;
-            text += number(v);
-        }
-        text += "\r\n";
+        table.freqHz.push_back(f);
+        table.rows.push_back(std::move(values));
     };
-    std::vector<double> values;
     const auto wrap2 = [&](double v) {
         if (WrapCurve2OnExport && std::isfinite(v)) {
             v = std::remainder(v, 360.0);
@@ -976,14 +953,14 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
         }
         return v;
     };
-    if (measured || plain) {
+    if (measured || table.plain) {
         for (int i = 0; i < used; ++i) {
             const auto s = static_cast<std::size_t>(i);
             const float f = FreqArray[s];
             if (!inRange(f)) {
                 continue;
             }
-            values.clear();
+            std::vector<double> values;
             if (Options.DrawCurve1) {
                 values.push_back(shown1[s]);
             }
@@ -993,7 +970,7 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
             for (const ShownCurve& c : overlays) {
                 values.push_back(SortedCurveValueAt(c.freqHz.data(), c.values.data(), c.values.size(), f));
             }
-            row(f, values);
+            row(f, std::move(values));
         }
     } else if (!overlays.empty()) {
         // Without a measurement the first overlay's points make the rows.
@@ -1002,12 +979,52 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
             if (!inRange(f)) {
                 continue;
             }
-            values.clear();
+            std::vector<double> values;
             for (const ShownCurve& c : overlays) {
                 values.push_back(SortedCurveValueAt(c.freqHz.data(), c.values.data(), c.values.size(), f));
             }
-            row(f, values);
+            row(f, std::move(values));
         }
+    }
+    return table;
+}
+
+std::string DiagramModel::DiagramText(const std::string& separator) const
+{
+    std::string sep = separator;
+    if (separator == "\\t") {
+        sep = "\t";
+    } else if (separator == "\\n") {
+        sep = "\r\n";
+    }
+    const ExportedTable table = ExportTable();
+    std::string text;
+    if (!table.plain) {
+        for (const std::string& note : table.notes) {
+            text += "# " + note + "\r\n";
+        }
+        const auto name = [&](std::string n) {
+            // A name holds neither the separator nor a line break.
+            for (const std::string& cut : {sep, std::string("\r"), std::string("\n")}) {
+                for (std::size_t at; !cut.empty() && (at = n.find(cut)) != std::string::npos;) {
+                    n.replace(at, cut.size(), " ");
+                }
+            }
+            return n;
+        };
+        std::string header = "# Hz";
+        for (const std::string& n : table.names) {
+            header += (sep == "\r\n" ? "\t" : sep) + name(n);
+        }
+        text += header + "\r\n";
+    }
+    for (std::size_t r = 0; r < table.rows.size(); ++r) {
+        text += FormatFixed(table.freqHz[r], 2);
+        for (const double v : table.rows[r]) {
+            text += sep;
+            text += FormatFixed(v, 2);
+        }
+        text += "\r\n";
     }
     return text;
 }
@@ -1562,6 +1579,29 @@ const float* DiagramModel::ShownValues(int curve) const
     return curve == 2 ? Curve2Array.data() : Curve1Array.data();
 }
 
+void DiagramModel::SetLimitCurves(const std::vector<float>& freqHz, const std::vector<float>& lower,
+                                  const std::vector<float>& upper)
+{
+    limitCurves.clear();
+    for (const std::vector<float>* bound : {&lower, &upper}) {
+        ShownCurve c;
+        c.colour = Options.ColText;
+        c.dashed = true;
+        c.freqHz = freqHz;
+        c.values = *bound;
+        limitCurves.push_back(std::move(c));
+    }
+    ++limitGeneration;
+}
+
+void DiagramModel::ClearLimitCurves()
+{
+    if (!limitCurves.empty()) {
+        limitCurves.clear();
+        ++limitGeneration;
+    }
+}
+
 const std::vector<ShownCurve>& DiagramModel::ShownOverlays() const
 {
     UpdateShown();
@@ -1571,7 +1611,7 @@ const std::vector<ShownCurve>& DiagramModel::ShownOverlays() const
 std::uint64_t DiagramModel::OverlaysGeneration() const
 {
     UpdateShown();
-    return shownGeneration;
+    return shownGeneration + limitGeneration;
 }
 
 const ShownCurve* DiagramModel::FindShown(const CurveRef& ref) const

@@ -13,6 +13,17 @@ namespace sonvera {
 
 /// Sizes of the texts the layout needs, measured in the target's font by the caller, so
 /// that the model itself never touches fonts.
+/// The stored points in range, as the text export writes them: what was done to the
+/// values, the value columns' curve names, and one row per point that has a value.
+struct ExportedTable {
+    std::vector<std::string> notes;  // smoothing, difference: one line each
+    std::vector<std::string> names;  // the curve of each value column
+    std::vector<int> curves;         // of each value column: 1 or 2 the measurement's, 0 an overlay
+    bool plain = true;               // the measurement alone: the export has no header
+    std::vector<float> freqHz;
+    std::vector<std::vector<double>> rows;
+};
+
 struct DiagramTextMetrics {
     int charWidth = 7;        // width of "8"
     int charHeight = 13;      // height of "8"
@@ -263,6 +274,9 @@ public:
     int CollectOverlay(const ShownCurve& curve, std::vector<PixelPoint>& out) const;
     const std::vector<PixelPoint>& Polyline() const { return PolylineBuffer; }
 
+    /// The stored points in range as a table: what the text export prints and the command
+    /// line's results hold.
+    ExportedTable ExportTable() const;
     /// The stored points in range as text, one line each (CR LF): the frequency and the
     /// curves shown, separated by `separator` ("\\t" is a tab, "\\n" a line break).
     std::string DiagramText(const std::string& separator) const;
@@ -314,7 +328,13 @@ public:
     const float* ShownValues(int curve) const;
     /// The visible overlays' curves as shown, in drawing order.
     const std::vector<ShownCurve>& ShownOverlays() const;
-    /// Changes whenever what ShownOverlays gives changes.
+    /// The bounds a measurement is checked against, drawn as dashed curves in the text's
+    /// colour (NaN where a bound is absent); not part of the table or the export.
+    void SetLimitCurves(const std::vector<float>& freqHz, const std::vector<float>& lower,
+                        const std::vector<float>& upper);
+    void ClearLimitCurves();
+    const std::vector<ShownCurve>& LimitCurves() const { return limitCurves; }
+    /// Changes whenever what ShownOverlays or LimitCurves give changes.
     std::uint64_t OverlaysGeneration() const;
     /// The value of a shown curve at a frequency, straight between its points; NaN
     /// where it has none.
@@ -457,6 +477,8 @@ private:
     mutable std::vector<float> shownCurve1;
     mutable std::vector<float> shownCurve2;
     mutable std::vector<ShownCurve> shownOverlays;
+    std::vector<ShownCurve> limitCurves;
+    std::uint64_t limitGeneration = 0;  // counts changes of the limit curves
     mutable std::uint64_t shownGeneration = 0;
 
     DiagramLayout layout;

@@ -533,7 +533,15 @@ void DiagramRenderer::DrawCursor(const DiagramModel& m, QPainter& p)
 void DiagramRenderer::DrawOverlays(const DiagramModel& m, QPainter& p)
 {
     const DiagramRect r = m.Layout().PlotRect;
+    std::vector<const ShownCurve*> curves;
     for (const ShownCurve& c : m.ShownOverlays()) {
+        curves.push_back(&c);
+    }
+    for (const ShownCurve& c : m.LimitCurves()) {
+        curves.push_back(&c);
+    }
+    for (const ShownCurve* shown : curves) {
+        const ShownCurve& c = *shown;
         const int n = m.CollectOverlay(c, overlayPoints);
         QPen pen = Pen(c.colour);
         if (overlayWidth > 1) {

@@ -24,9 +24,9 @@ namespace sonvera {
 namespace {
 
 const SweepTexts kGermanTexts{"Ausgabefreq. > Samplefrequenz/2 ! Wobbeln stoppt ", "Eingang ohne Signal bei ", " von ",
-                               " Schritten"};
+                               " Schritten", "Grenzwerte: ", " von ", " Punkten"};
 const SweepTexts kEnglishTexts{"Outfreq. > Samplefreq./2 ! Stop Wobbling ", "Input without signal at ", " of ",
-                               " steps"};
+                               " steps", "limits: ", " of ", " points"};
 
 constexpr float kSilentLevelDb = static_cast<float>(kZeroMagnitudeDb);
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
@@ -244,6 +244,7 @@ void SweepRun::EnterGeneratorPage()
     view_.PlaceGenerator(false);
     GeneratorPageActive = true;
     diagram_.SetResultLine("");
+    ShowLimitCurves();
 }
 
 void SweepRun::LeaveGeneratorPage()
@@ -262,6 +263,7 @@ void SweepRun::LeaveGeneratorPage()
         diagram_.ResetDiagramScales();
     }
     GeneratorPageActive = false;
+    diagram_.SetLimitCurves(nullptr);
     diagram_.Show(false);
     view_.ShowGeneratorOnPage(false);
 }
@@ -288,6 +290,7 @@ void SweepRun::wobbelnButClick()
     SweepRunning = true;
     SweepIndex = 0;
     stepsMeasured_ = stepsSilent_ = 0;
+    limitsOutcome_ = {};
     shownStep_ = 0;
     float levelMin = static_cast<float>(s.SweepYMin);
     float levelMax = static_cast<float>(s.SweepYMax);
@@ -298,6 +301,7 @@ void SweepRun::wobbelnButClick()
         diagram_.SetSecondAxis(kDegreeSign, false);
         diagram_.SetSecondRange(static_cast<float>(s.SweepYMax), static_cast<float>(s.SweepYMin));
     }
+    ShowLimitCurves();
     view_.PostSweepStep();
     view_.SetSweepLockedControlsEnabled(false);
 }
@@ -483,6 +487,16 @@ void SweepRun::SweepStepDone()
     // A step without a reference stores its frequency with no values: the curves have a
     // gap there and the table no line.
     const float values[2] = {lastPoint_.v1, lastPoint_.v2};
+    if (limits_ && !(lastPoint_.leftSilent && settings_.Sweep.SweepWithRef)) {
+        // The levels as the diagram shows them: the ratio with reference, both inputs in
+        // stereo. A step without a reference has no point and is not checked.
+        if (settings_.Sweep.SweepWithRef) {
+            limitsOutcome_.CheckPoint(*limits_, "level_db", frequency, lastPoint_.v1);
+        } else {
+            limitsOutcome_.CheckPoint(*limits_, "right_db", frequency, lastPoint_.v1);
+            limitsOutcome_.CheckPoint(*limits_, "left_db", frequency, lastPoint_.v2);
+        }
+    }
     if (!diagram_.StoreDiagramPoint(values, 2, index, static_cast<float>(frequency))) {
         ++pointsStored_;
         steps_.push_back({frequency, lastPoint_});
@@ -500,14 +514,46 @@ void SweepRun::SweepStepDone()
     SweepToneOn = false;
 }
 
+void SweepRun::SetLimits(std::optional<Limits> limits)
+{
+    limits_ = std::move(limits);
+    limitsOutcome_ = {};
+    if (GeneratorPageActive) {
+        ShowLimitCurves();
+        diagram_.Repaint();
+    }
+}
+
+void SweepRun::ShowLimitCurves()
+{
+    if (!limits_) {
+        diagram_.SetLimitCurves(nullptr);
+        return;
+    }
+    const SweepSettings& s = settings_.Sweep;
+    const LimitCurves curves = limits_->Sample(s.SweepFrom, s.SweepTo, 256);
+    diagram_.SetLimitCurves(&curves);
+}
+
 void SweepRun::ReportSilentSteps()
 {
-    if (stepsSilent_ == 0) {
+    if (stepsSilent_ == 0 && !limits_) {
         return;
     }
     const auto line = [&](const SweepTexts& t) {
-        return t.silentLead + std::to_string(stepsSilent_) + t.silentMiddle + std::to_string(stepsMeasured_) +
-               t.silentTail;
+        std::string text;
+        if (stepsSilent_ > 0) {
+            text = t.silentLead + std::to_string(stepsSilent_) + t.silentMiddle + std::to_string(stepsMeasured_) +
+                   t.silentTail;
+        }
+        if (limits_) {
+            const int failed = static_cast<int>(limitsOutcome_.failures.size());
+            text += (text.empty() ? "" : "; ") + t.limitsLead +
+                    (failed == 0 ? std::string("PASS")
+                                 : "FAIL " + std::to_string(failed) + t.limitsOf + std::to_string(limitsOutcome_.checked) +
+                                       t.limitsPoints);
+        }
+        return text;
     };
     diagram_.SetResultLines({line(kGermanTexts), line(kEnglishTexts)}, texts_ == &kEnglishTexts ? 'E' : 'D');
     diagram_.Repaint();

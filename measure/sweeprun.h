@@ -7,12 +7,14 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "dsp/curve.h"
 #include "dsp/spectrum.h"
+#include "measure/limits.h"
 #include "measure/resultline.h"
 #include "measure/runstatus.h"
 
@@ -46,6 +48,8 @@ public:
     /// The right axis' unit and whether the text export wraps curve 2 into -180 .. 180
     /// (the stepped sweep: degrees, not wrapped; the log sweep sets its own).
     virtual void SetSecondAxis(const std::string& /*unit*/, bool /*wrapOnExport*/) {}
+    /// The limits the sweep checks, drawn as two dashed curves; nullptr takes them away.
+    virtual void SetLimitCurves(const LimitCurves* /*curves*/) {}
 };
 
 /// The controls of the generator page the sweep reads and writes. Every routine but the
@@ -103,6 +107,10 @@ struct SweepTexts {
     std::string silentLead;
     std::string silentMiddle;
     std::string silentTail;
+    // The limits' verdict: lead, "PASS" or "FAIL n", of, checked, points.
+    std::string limitsLead;
+    std::string limitsOf;
+    std::string limitsPoints;
 };
 
 /// German ('D') or English ('E') texts; nullptr for any other letter.
@@ -225,6 +233,13 @@ public:
     /// SweepDistortionFrames at least.
     bool MeasureDistortionEachStep = false;
     bool MeasuresDistortion() const;
+    /// The limits each step's levels are checked against (the level ratio with reference,
+    /// both levels in stereo), drawn in the diagram; the result line says at the end
+    /// whether the sweep passed. nullopt: none.
+    void SetLimits(std::optional<Limits> limits);
+    const std::optional<Limits>& CurrentLimits() const { return limits_; }
+    /// What the checks of the last sweep found.
+    const LimitsOutcome& LimitsResult() const { return limitsOutcome_; }
 
     /// Points stored since construction (for tests and the command-line tool).
     int PointsStored() const { return pointsStored_; }
@@ -240,8 +255,11 @@ private:
     /// Plays the step's tone at `levelDb`: 0 or the engine's error code.
     int StartStepTone(const GeneratorParams& params);
     int OutputRate() const;
-    /// Writes the notice about silent inputs into the result line (nothing when none was).
+    /// Writes the notice about silent inputs and the limits' verdict into the result line
+    /// (nothing when there is neither).
     void ReportSilentSteps();
+    /// Draws the limits over the sweep's range, or takes them away.
+    void ShowLimitCurves();
     /// A report on step `step` (1-based) at the current frequency; 0: on no step (a sweep
     /// finished, or stopped before its first step).
     RunReport StepReport(RunEvent event, int step) const;
@@ -255,6 +273,8 @@ private:
     const SweepTexts* texts_;
     // The step in flight, as started (the user value carries it too, but only 16 bits
     // of frequency; rates above 131 kHz allow more).
+    std::optional<Limits> limits_;
+    LimitsOutcome limitsOutcome_;
     int pendingIndex_ = 0;
     int pendingFrequency_ = 0;
     int pendingRate_ = 0;

@@ -9,6 +9,8 @@ PACKAGES=(
   # GUI: Qt 6 widgets, print support, offscreen and xcb platform plugins
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev
   fonts-dejavu-core
+  # the command line's JSON results
+  nlohmann-json3-dev
   # audio
   portaudio19-dev libasound2-dev libsndfile1-dev
   # the log sweep's long transforms (and the benchmarks' reference)

@@ -82,6 +82,18 @@ public:
             window->activateWindow();
         }
     }
+    void SetLimitCurves(const LimitCurves* curves) override
+    {
+        if (window == nullptr) {
+            return;
+        }
+        if (curves == nullptr) {
+            window->Model().ClearLimitCurves();
+        } else {
+            window->Model().SetLimitCurves(curves->freqHz, curves->lower, curves->upper);
+        }
+        window->RepaintCurves();
+    }
     void SetSecondAxis(const std::string& unit, bool wrapOnExport) override
     {
         if (window) {

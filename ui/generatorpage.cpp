@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -11,7 +14,10 @@
 
 #include <cstdlib>
 
+#include "config/sections.h"
 #include "engine/soundengine.h"
+#include "measure/limits.h"
+#include "measure/prompt.h"
 #include "measure/appmessages.h"
 #include "ui/diagramlink.h"
 #include "ui/logsweep.h"
@@ -27,13 +33,23 @@ using mainpage::Q;
 
 GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, SoundEngine& engine, ProfileFile& profile,
                              ShellState& state, DiagramLink& diagram, PageHost& host, QWidget* window)
-    : engine_(engine), state_(state), host_(host), diagram_(diagram)
+    : engine_(engine), profile_(profile), state_(state), host_(host), diagram_(diagram)
 {
     sweep_ = std::make_unique<SweepRun>(engine_, state_.settings, static_cast<SweepDiagram&>(diagram),
                                         static_cast<SweepPageView&>(*this), state_.InCorrection,
                                         state_.OutCorrection);
     logSweep_ = new TLogSweep(engine_, profile, state_.settings.LogSweep, static_cast<SweepDiagram&>(diagram), window);
     BuildPage(page, layout);
+    // The limits chosen last come back; a file that went away or went wrong since is
+    // left unused (the button's tip says none are in use).
+    Limits limits;
+    bool unreadable = false;
+    if (const std::string path = ReadSweepLimitsFile(profile_);
+        !path.empty() && ReadLimitsFile(path, limits, unreadable).empty() && !limits.curve.empty()) {
+        limitsPath_ = path;
+        sweep_->SetLimits(std::move(limits));
+    }
+    ShowLimitsName();
 }
 
 GeneratorPage::~GeneratorPage() = default;
@@ -57,9 +73,13 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     FreqText->setText(QStringLiteral("0"));
     auto* hz = Place<QLabel>(WobbelGroup, L, "FreqUnit", 132, 64, 32, 20);
     hz->setText(QStringLiteral("Hz"));
-    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 76, 28);
+    WobDialogBut = Place<QPushButton>(WobbelGroup, L, "WobDialogBut", 10, 98, 62, 28);
     WobDialogBut->setText(QStringLiteral("Setup"));
-    WobOverload = Place<QLabel>(WobbelGroup, L, "WobOverload", 94, 104, 80, 18);
+    LimitsBut = Place<QPushButton>(WobbelGroup, L, "LimitsBut", 78, 98, 92, 28);
+    LimitsBut->setText(Q("Grenzwerte…"));
+    // Its menu opens on a click; the caption needs the arrow's room.
+    LimitsBut->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; width: 0px; }"));
+    WobOverload = Place<QLabel>(WobbelGroup, L, "WobOverload", 10, 128, 160, 18);
     WobOverload->setStyleSheet(QStringLiteral("color: red"));
     WobOverload->setToolTip(Q("evtl. Übersteuerung"));
 
@@ -98,6 +118,28 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     QObject::connect(wobbelnBut, &QPushButton::clicked, page, [this] { sweep_->wobbelnButClick(); });
     QObject::connect(STOPbut, &QPushButton::clicked, page, [this] { sweep_->STOPbutClick(); });
     QObject::connect(WobDialogBut, &QPushButton::clicked, page, [this] { sweep_->WobDialogButClick(); });
+    auto* limitsMenu = new QMenu(LimitsBut);
+    QAction* chooseLimits = limitsMenu->addAction(QString());
+    chooseLimits->setObjectName(QStringLiteral("LimitsChooseItem"));
+    QAction* noLimits = limitsMenu->addAction(QString());
+    noLimits->setObjectName(QStringLiteral("LimitsNoneItem"));
+    LimitsBut->setMenu(limitsMenu);
+    QObject::connect(limitsMenu, &QMenu::aboutToShow, page, [this, chooseLimits, noLimits] {
+        const bool de = state_.settings.Main.UiLanguage != 'E';
+        chooseLimits->setText(de ? Q("Datei wählen…") : QStringLiteral("Choose file…"));
+        noLimits->setText(de ? QStringLiteral("Keine Grenzwerte") : QStringLiteral("No limits"));
+        noLimits->setEnabled(!limitsPath_.empty());
+    });
+    QObject::connect(chooseLimits, &QAction::triggered, page, [this] {
+        const bool de = state_.settings.Main.UiLanguage != 'E';
+        const QString path = QFileDialog::getOpenFileName(LimitsBut, de ? QStringLiteral("Grenzwerte") : QStringLiteral("Limits"),
+                                                          QFile::decodeName(limitsPath_.c_str()),
+                                                          QStringLiteral("* (*)"));
+        if (!path.isEmpty()) {
+            LoadLimitsFile(path);
+        }
+    });
+    QObject::connect(noLimits, &QAction::triggered, page, [this] { LoadLimitsFile(QString()); });
     QObject::connect(Button2, &QPushButton::clicked, page, [this] { sweep_->Button2Click(); });
     QObject::connect(Button1, &QPushButton::clicked, page, [this] { sweep_->Button1Click(); });
     QObject::connect(LogSweepBut, &QPushButton::clicked, page, [this] {
@@ -153,7 +195,40 @@ void GeneratorPage::Leave()
 
 std::vector<QWidget*> GeneratorPage::Lockables() const
 {
-    return {wobbelnBut, WobDialogBut, Button2};
+    return {wobbelnBut, WobDialogBut, Button2, LimitsBut};
+}
+
+bool GeneratorPage::LoadLimitsFile(const QString& path)
+{
+    std::optional<Limits> limits;
+    const std::string name = QFile::encodeName(path).toStdString();  // the file's name byte for byte
+    if (!name.empty()) {
+        limits.emplace();
+        bool unreadable = false;
+        if (const std::string error = ReadLimitsFile(name, *limits, unreadable); !error.empty()) {
+            ShowErrorPrompt(error, 0);
+            return false;
+        }
+        if (limits->curve.empty()) {
+            ShowErrorPrompt(name + (state_.settings.Main.UiLanguage != 'E'
+                                        ? ": keine Zeilen FREQUENZ UNTEN OBEN, die der Sweep prüfen kann"
+                                        : ": no lines FREQUENCY LOWER UPPER the sweep can check"),
+                            0);
+            return false;
+        }
+    }
+    limitsPath_ = name;
+    sweep_->SetLimits(std::move(limits));
+    WriteSweepLimitsFile(profile_, limitsPath_);
+    ShowLimitsName();
+    return true;
+}
+
+void GeneratorPage::ShowLimitsName()
+{
+    const bool de = state_.settings.Main.UiLanguage != 'E';
+    LimitsBut->setToolTip(limitsPath_.empty() ? (de ? QStringLiteral("Keine Grenzwerte") : QStringLiteral("No limits"))
+                                              : QFile::decodeName(limitsPath_.c_str()));
 }
 
 void GeneratorPage::ShowOutputVolume(int percent)
@@ -216,6 +291,7 @@ void GeneratorPage::SetStartCaption(const std::string& text)
 void GeneratorPage::SetSweepLockedControlsEnabled(bool enabled)
 {
     Button2->setEnabled(enabled);
+    LimitsBut->setEnabled(enabled);
     WobDialogBut->setEnabled(enabled);
     wobbelnBut->setEnabled(enabled);  // a running sweep shows START greyed
     host_.LockMenus(!enabled);

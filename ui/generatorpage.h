@@ -68,6 +68,10 @@ public:
     void ShowLineLevel(int percent, const QString& lineLevel);
     /// The level group's caption: the name of the recording line.
     void ShowInputLineName(const QString& name);
+    /// Reads `path` as the stepped sweep's limits and keeps its name in the configuration:
+    /// true, or false after saying in a box why it cannot be used (the limits stay as
+    /// they were). An empty path takes the limits away.
+    bool LoadLimitsFile(const QString& path);
     /// The page's controls a run may lock.
     std::vector<QWidget*> Lockables() const;
 
@@ -80,6 +84,7 @@ public:
     QPushButton* wobbelnBut = nullptr;
     QPushButton* STOPbut = nullptr;
     QPushButton* WobDialogBut = nullptr;
+    QPushButton* LimitsBut = nullptr;  // "Grenzwerte…": the limits file
     QLabel* FreqText = nullptr;
     QLabel* WobOverload = nullptr;
     QGroupBox* LevelGroup = nullptr;
@@ -91,6 +96,8 @@ public:
 
 private:
     void BuildPage(QWidget* page, std::vector<QWidget*>& layout);
+    /// The button's tool tip: the limits file in use, or that there is none.
+    void ShowLimitsName();
 
     // SweepPageView.
     void SetOverloadLabel(const std::string& text) override;
@@ -110,7 +117,9 @@ private:
     void ReportRun(const RunReport& report) override;
 
     SoundEngine& engine_;
+    ProfileFile& profile_;
     ShellState& state_;
+    std::string limitsPath_;
     PageHost& host_;
     DiagramLink& diagram_;
     std::unique_ptr<SweepRun> sweep_;

@@ -103,6 +103,7 @@ const CaptionRow kCaptions[] = {
     {"MeasureRight", "rechts", "right"},
     {"Label6", "Mittelwert über", "Averaging over"},
     {"Button1", "zurück", "back"},
+    {"LimitsBut", "Grenzwerte…", "Limits…"},
 };
 
 const char* const kPageCaptions[2][3] = {

@@ -184,6 +184,7 @@ public:
     ScopeRun& Scope() { return *scope_; }
     SweepRun& Sweep() { return *sweep_; }
     TLogSweep& LogSweep();
+    GeneratorPage& Generator() { return *generatorPage_; }
     CurveFileLoader* CurveLoader() { return loader_.get(); }
     Settings& AppSettings() { return state_.settings; }
     int CurrentPage() const override { return currentPage_; }

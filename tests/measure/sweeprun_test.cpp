@@ -50,11 +50,13 @@ public:
     std::string GetComment() const override { return "Kommentar: sweep"; }
     void Repaint() override { ++repaints; }
     void Show(bool v) override { visible = v; }
+    void SetLimitCurves(const LimitCurves* c) override { limitPoints = c != nullptr ? c->freqHz.size() : 0; }
 
     struct Point {
         float f, v1, v2;
     };
     std::map<int, Point> points;
+    std::size_t limitPoints = 0;
     std::string comment, resultLine = "x";
     int preparedLast = 0, preparedMin = 0, preparedMax = 0, clears = 0, resets = 0, repaints = 0;
     bool curve1 = false, curve2 = false, axis1 = false, axis2 = false, visible = false;
@@ -575,6 +577,37 @@ TEST_F(SweepLowPassTest, LogSweepTwentyToTwentyThousandLevelFollowsTheResponseAt
         const auto h = DutResponse(dut_, f, 48000.0);
         EXPECT_NEAR(p.v1, 20.0 * std::log10(std::abs(h)), 0.05) << f;
         EXPECT_NEAR(WrapDegrees(p.v2 - std::arg(h) * 180.0 / std::numbers::pi), 0.0, 0.5) << f;
+    }
+}
+
+TEST_F(SweepLowPassTest, LimitsAreDrawnAndTheResultLineCountsTheStepsOutsideThem)
+{
+    settings.Sweep.SweepFrom = 20;
+    settings.Sweep.SweepTo = 20000;
+    settings.Sweep.SweepSteps = 30;
+    run.SetLanguage('E');
+    // The response is +6 dB up to a few kHz, then falls: the first file holds it, the
+    // second one's band reaches beyond the low-pass's corner.
+    for (const auto& [text, to] : {std::pair{"20 5 7\n2000 5 7\n", 2000.0}, std::pair{"20 5 7\n20000 5 7\n", 20000.0}}) {
+        Limits limits;
+        ASSERT_EQ(ParseLimits(text, limits), "");
+        run.SetLimits(limits);
+        run.EnterGeneratorPage();
+        run.wobbelnButClick();
+        EXPECT_GT(diagram.limitPoints, 0U);
+        RunLoop();
+        int checked = 0, outside = 0;
+        for (int k = 0; k <= 30; ++k) {
+            const double f = std::nearbyint(20.0 * std::pow(1000.0, k / 30.0));
+            const double db = 20.0 * std::log10(std::abs(DutResponse(dut_, f, 48000.0)));
+            checked += f <= to ? 1 : 0;
+            outside += f <= to && (db < 5.0 || db > 7.0) ? 1 : 0;
+        }
+        EXPECT_EQ(diagram.resultLine, outside == 0 ? std::string("limits: PASS")
+                                                   : "limits: FAIL " + std::to_string(outside) + " of " +
+                                                         std::to_string(checked) + " points");
+        run.LeaveGeneratorPage();
+        EXPECT_EQ(diagram.limitPoints, 0U);  // another page's diagram shows no limits
     }
 }
 

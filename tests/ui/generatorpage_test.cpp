@@ -8,18 +8,22 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "config/sections.h"
 #include "diagram/diagramm.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/generatorpage.h"
 #include "ui/iodialog.h"
 #include "ui/sonveraprogram.h"
 #include "ui/wavegen.h"
@@ -143,6 +147,38 @@ TEST_F(GeneratorPageTest, StartMeasuresEveryStepThroughTheDeviceAndUnlocksTheCon
     EXPECT_TRUE(Main().findChild<QMenu*>(QStringLiteral("AudioOutDevice1"))->isEnabled());
     EXPECT_FALSE(program->Engine().PlaybackActive());
     EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(GeneratorPageTest, TheLimitsButtonsFileIsDrawnJudgedAndRemembered)
+{
+    ShowGeneratorPage();
+    EXPECT_EQ(Find<QPushButton>("LimitsBut")->text(), QString::fromUtf8("Grenzwerte…"));
+    const QString limits = dir.filePath(QStringLiteral("limits.txt"));
+    QFile file(limits);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("100 -6.5 -5.5\n10000 -6.5 -5.5\n");  // the device's -6 dB lies inside
+    file.close();
+    ASSERT_TRUE(Main().Generator().LoadLimitsFile(limits));
+    EXPECT_EQ(Diagram().LimitCurves().size(), 2U);
+    Click("wobbelnBut");
+    EXPECT_FALSE(Find<QPushButton>("LimitsBut")->isEnabled());
+    ASSERT_TRUE(SweepEnds());
+    EXPECT_EQ(Diagram().ResultLine(), "Grenzwerte: PASS");
+    EXPECT_EQ(ReadSweepLimitsFile(program->Profile()), limits.toStdString());
+    if (const char* keep = std::getenv("SONVERA_KEEP_PICTURES")) {
+        program->Diagram()->grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/limits-diagram.png"));
+        Main().grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/limits-page.png"));
+    }
+    // A file with a wrong line is refused with its line named; the limits stay.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("100 -6.5\n");
+    file.close();
+    EXPECT_FALSE(Main().Generator().LoadLimitsFile(limits));
+    ASSERT_EQ(prompts.shown.size(), 1U);
+    EXPECT_NE(prompts.shown[0].text.find(", line 1: "), std::string::npos) << prompts.shown[0].text;
+    EXPECT_EQ(Diagram().LimitCurves().size(), 2U);
+    ASSERT_TRUE(Main().Generator().LoadLimitsFile(QString()));
+    EXPECT_TRUE(Diagram().LimitCurves().empty());
 }
 
 TEST_F(GeneratorPageTest, StopEndsTheSweepAfterThePointInFlight)
