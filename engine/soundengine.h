@@ -291,6 +291,9 @@ private:
     int OpenCapture(int frames, std::uint32_t userValue);
     /// Whether a finished block may go to its handler; else it is recorded again.
     bool BlockUsable(const WaveHeader& h);
+    /// The engine's own periodic signal plays and the block's tone turns or steps in level
+    /// at one instant on either input: frames went missing or were inserted on the way.
+    bool ToneStepped(const WaveHeader& h);
     /// Closes the device after a block that is not used and records the block again.
     void RecordAgain();
     /// A looped signal plays (the one the arrival rule waits for).
@@ -366,6 +369,8 @@ private:
     bool playbackOpen_ = false;
     bool playbackActive_ = false;
     GeneratorParams playbackParams_;
+    int playbackFreqHz_ = 0;             // of the periodic signal last started
+    std::vector<float> toneCheckBuffer_;  // a finished block converted for ToneStepped
     std::int64_t loopResidue_ = 0;
     std::uint32_t playbackLength_ = 0;
     Generator generator_;
