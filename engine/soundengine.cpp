@@ -7,7 +7,7 @@
 
 #include "config/profilefile.h"
 #include "config/sections.h"
-#include "dsp/tonecontinuity.h"
+#include "dsp/continuity.h"
 #include "engine/blockconvert.h"
 #include "engine/volume.h"
 

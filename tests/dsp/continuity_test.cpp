@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "dsp/tonecontinuity.h"
+#include "dsp/continuity.h"
 
 using namespace sonvera;
 
@@ -56,7 +56,7 @@ std::vector<float> Record(const Tone& t, int frames, Fault fault = Fault::None, 
     return pair;
 }
 
-ToneContinuity Check(const std::vector<float>& pair, const Tone& t)
+Continuity Check(const std::vector<float>& pair, const Tone& t)
 {
     return CheckToneContinuity(pair.data() + 1, static_cast<int>(pair.size() / 2), 2, t.freqHz, t.rateHz);
 }
@@ -80,7 +80,7 @@ TEST(ToneContinuity, CleanTonesPassWhateverTheirLevelDistortionDriftOrFlutter)
     for (const Tone& t : {Tone{}, quiet, distorted, offset, flutter, cd, low, weak}) {
         SCOPED_TRACE(testing::Message() << t.freqHz << " Hz " << t.levelDb << " dB");
         for (int frames : {4096, 8190}) {
-            const ToneContinuity c = Check(Record(t, frames), t);
+            const Continuity c = Check(Record(t, frames), t);
             EXPECT_TRUE(c.checked);
             EXPECT_FALSE(c.gap) << "step near frame " << c.frame;
         }
@@ -110,11 +110,11 @@ TEST(ToneContinuity, LostOrInsertedFramesAreFoundNearWhereTheyHappened)
         for (int at : {1500, 5000}) {
             SCOPED_TRACE(testing::Message() << c.tone.freqHz << " Hz " << c.tone.levelDb << " dB, fault "
                                             << static_cast<int>(c.fault) << " of " << c.length << " at " << at);
-            const ToneContinuity r = Check(Record(c.tone, 8190, c.fault, c.length, at), c.tone);
+            const Continuity r = Check(Record(c.tone, 8190, c.fault, c.length, at), c.tone);
             EXPECT_TRUE(r.checked);
             EXPECT_TRUE(r.gap);
-            // Within two segments (128 frames long in this block; 480 at 100 Hz).
-            EXPECT_NEAR(r.frame, at, c.tone.freqHz < 500.0 ? 960 : 256);
+            // Within two segments (128 frames long in this block; 480 at 100 Hz) of the fault.
+            EXPECT_NEAR(r.frame, at, (c.tone.freqHz < 500.0 ? 960 : 256) + (c.fault == Fault::Lose ? 0 : c.length));
         }
     }
 }
@@ -125,8 +125,101 @@ TEST(ToneContinuity, BlocksWithoutTheToneOrWithTooFewPeriodsAreNotJudged)
     silent.levelDb = -300.0;
     Tone bass{20.0, 48000.0};  // 2.5 periods: too few one-period segments to compare
     for (const Tone& t : {silent, bass}) {
-        const ToneContinuity c = Check(Record(t, 6000), t);
+        const Continuity c = Check(Record(t, 6000), t);
         EXPECT_FALSE(c.checked);
         EXPECT_FALSE(c.gap);
+    }
+}
+
+namespace {
+
+// A second-order section (the bilinear high- or low-pass of Q 0.707) as a device under test.
+struct Section {
+    double b0, b1, b2, a1, a2, z1 = 0.0, z2 = 0.0;
+    double Run(double x)
+    {
+        const double y = b0 * x + z1;
+        z1 = b1 * x - a1 * y + z2;
+        z2 = b2 * x - a2 * y;
+        return y;
+    }
+};
+
+Section Pass(bool high, double cornerHz, double rateHz)
+{
+    const double w = 2.0 * std::numbers::pi * cornerHz / rateHz;
+    const double alpha = std::sin(w) / std::sqrt(2.0);
+    const double c = std::cos(w);
+    const double a0 = 1.0 + alpha;
+    const double b = (high ? 1.0 + c : 1.0 - c) / 2.0 / a0;
+    return {b, high ? -2.0 * b : 2.0 * b, b, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+struct SweepCase {
+    bool device = false;  // through a 100 Hz high-pass and a 5 kHz low-pass
+    Fault fault = Fault::None;
+    int length = 0;
+    double atSeconds = 0.0;  // into the sweep
+};
+
+// A 1 s exponential sweep 20 Hz .. 20 kHz at 48 kHz with 10 ms fades, recorded after a
+// round trip of 1234 frames with noise at -110 dBFS.
+Continuity SweepThrough(const SweepCase& c)
+{
+    constexpr double kRate = 48000.0;
+    constexpr int kFrames = 48000;
+    constexpr int kTrip = 1234;
+    const double k = std::log(1000.0);
+    std::vector<float> played(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        const double fade = std::min({1.0, i / 480.0, (kFrames - i) / 480.0});
+        played[i] = static_cast<float>(0.5 * fade * std::sin(2.0 * std::numbers::pi * 20.0 / k * (std::exp(k * i / kRate) - 1.0)));
+    }
+    Section high = Pass(true, 100.0, kRate);
+    Section low = Pass(false, 5000.0, kRate);
+    const int frames = kFrames + kTrip + 9600;
+    std::vector<double> y;
+    for (int i = 0; i < frames + c.length; ++i) {
+        const double x = i >= kTrip && i < kTrip + kFrames ? played[i - kTrip] : 0.0;
+        y.push_back(c.device ? low.Run(high.Run(x)) : x);
+    }
+    const int at = kTrip + static_cast<int>(c.atSeconds * kRate);
+    if (c.fault == Fault::Lose) {
+        y.erase(y.begin() + at, y.begin() + at + c.length);
+    } else if (c.fault == Fault::Silence) {
+        y.insert(y.begin() + at, static_cast<std::size_t>(c.length), 0.0);
+    }
+    std::mt19937 random(5);
+    std::normal_distribution<double> gauss(0.0, std::pow(10.0, -110.0 / 20.0));
+    std::vector<float> recorded;
+    for (int i = 0; i < frames; ++i) {
+        recorded.push_back(static_cast<float>(y[i] + gauss(random)));
+    }
+    return CheckSweepContinuity(played.data(), played.size(), recorded.data(), recorded.size(), 1, kRate);
+}
+
+}  // namespace
+
+TEST(SweepContinuity, CleanSweepsPassStraightAndThroughADevice)
+{
+    for (bool device : {false, true}) {
+        const Continuity c = SweepThrough({device});
+        EXPECT_TRUE(c.checked);
+        EXPECT_FALSE(c.gap) << "device " << device << ", step near frame " << c.frame;
+    }
+}
+
+TEST(SweepContinuity, LostOrInsertedFramesAreFoundWhereverTheSweepIsAboveItsLowestOctave)
+{
+    const SweepCase cases[] = {
+        {false, Fault::Lose, 1, 0.5},    {false, Fault::Lose, 64, 0.2},   {true, Fault::Lose, 7, 0.8},
+        {true, Fault::Lose, 1024, 0.35}, {false, Fault::Silence, 480, 0.6}, {true, Fault::Silence, 256, 0.95},
+    };
+    for (const SweepCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "device " << c.device << ", fault " << static_cast<int>(c.fault) << " of "
+                                        << c.length << " at " << c.atSeconds << " s");
+        const Continuity r = SweepThrough(c);
+        EXPECT_TRUE(r.gap);
+        EXPECT_NEAR(r.frame, 1234 + c.atSeconds * 48000.0, 2400.0);
     }
 }
