@@ -174,6 +174,9 @@ std::string Table(const LogSweepRun& run, const LogSweepSettings& s, const std::
     if (run.Overloads() > 0) {
         text << "# overload " << run.Overloads() << " samples\n";
     }
+    if (run.SweptAgain() > 0) {
+        text << "# dropped " << run.SweptAgain() << " sweeps with gaps (swept again)\n";
+    }
     text << recordingLines;
     auto columns = [&](const LogSweepChannel& c, std::size_t i) {
         text << sep << Number(c.levelDb[i], 2) << sep << Number(WrapDegrees(c.phaseDeg[i]), 2);

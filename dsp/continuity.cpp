@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kWindow = 7;  // differences a local trend is drawn through; two of them may be steps
 constexpr int kMinSegments = kWindow + 1;
-constexpr int kScatterWindow = 21;  // differences the scatter around one is taken from
+constexpr int kScatterWindow = 11;  // differences the scatter around one is taken from
 constexpr int kMaxToneSegments = 64;
 constexpr int kMinSegmentFrames = 32;
 constexpr int kMinSweepSegmentFrames = 256;
@@ -72,7 +72,8 @@ double RobustLineAt(const std::vector<double>& d, int from, int at)
 }
 
 // How far each difference stands out of the local trend of its neighbourhood (the window
-// kept whole at the ends), in units of its noise times the robust scatter in such units
+// kept whole at the ends, where the trend extended beyond the window's middle is trusted
+// the less the farther), in units of its noise times the robust scatter in such units
 // of the differences around it (at least 1: a smooth response bends the trend more where
 // it changes fast); a step below `floor` scores below 1.
 std::vector<double> StepScores(const std::vector<double>& d, const std::vector<double>& noise, double floor)
@@ -80,10 +81,12 @@ std::vector<double> StepScores(const std::vector<double>& d, const std::vector<d
     const int n = static_cast<int>(d.size());
     std::vector<double> magnitude(d.size());
     std::vector<double> relative(d.size());
+    std::vector<double> reach(d.size());  // 1, more where the trend is extended beyond its middle
     for (int i = 0; i < n; ++i) {
         const int from = std::clamp(i - kWindow / 2, 0, n - kWindow);
         magnitude[i] = std::abs(d[i] - RobustLineAt(d, from, i));
-        relative[i] = magnitude[i] / noise[i];
+        reach[i] = 1.0 + std::abs(i - (from + kWindow / 2));
+        relative[i] = magnitude[i] / (noise[i] * reach[i]);
     }
     std::vector<double> scores(d.size());
     for (int i = 0; i < n; ++i) {
@@ -91,7 +94,7 @@ std::vector<double> StepScores(const std::vector<double>& d, const std::vector<d
         const int from = std::clamp(i - width / 2, 0, n - width);
         const double scatter =
             std::max(1.4826 * Median(std::vector<double>(relative.begin() + from, relative.begin() + from + width)), 1.0);
-        scores[i] = magnitude[i] / std::max(kStepSigmas * scatter * noise[i], floor);
+        scores[i] = magnitude[i] / std::max(kStepSigmas * scatter * noise[i] * reach[i], floor);
     }
     return scores;
 }

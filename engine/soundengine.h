@@ -214,7 +214,9 @@ public:
     /// Ends it (resets and closes both devices) and converts what was recorded into the
     /// right and left input (full scale 1.0; the swap flag applied). False, with nothing
     /// converted, when a device could not be closed (EngineError 9; the next start or the
-    /// shutdown tries again) or nothing ran.
+    /// shutdown tries again), when frames were lost (kEngineFramesLost, counted in
+    /// DroppedBlocks: the device said so, or an input steps against the signal played)
+    /// or nothing ran.
     bool TakePlayRecording(std::vector<float>& right, std::vector<float>& left, int& overloadCount);
     /// STOP: resets and closes both devices and drops the recording.
     void StopPlayRecord();
@@ -310,6 +312,9 @@ private:
     /// Resets, unprepares and closes what play-and-record holds open; false when a
     /// device stays open.
     bool ClosePlayRecord();
+    /// The recorded inputs of a play-and-record run step against the signal played (still
+    /// in its buffer): frames went missing or were inserted on the way.
+    bool RecordingStepped(const std::vector<float>& right, const std::vector<float>& left) const;
     void FreeBuffers();
     void DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out);
     void RestoreOutputVolume(int device);
