@@ -124,7 +124,7 @@ int RunCrosstalkCommand(CliContext& ctx)
         const std::vector<float> silence(tone.size(), 0.0f);
         std::string ratios[2];
         for (int driven = 0; driven < 2; ++driven) {
-            if (const int status = driven == 0 ? capture.Run(tone, silence) : capture.Run(silence, tone); status != 0) {
+            if (const int status = driven == 0 ? capture.Run(tone, silence, f) : capture.Run(silence, tone, f); status != 0) {
                 return status;
             }
             const double drivenAmplitude = ToneAmplitude(capture.Channel(driven), params, f);

@@ -322,7 +322,7 @@ void SoundEngine::StopPlayRecord()
     playRecordOutBuffer_ = {};
 }
 
-int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right)
+int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right, int toneHz)
 {
     engineError_ = 0;
     if (playbackActive_ || playbackOpen_) {
@@ -354,6 +354,7 @@ int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::ve
         return code;
     }
     playbackParams_ = GeneratorParams{};
+    playbackFreqHz_ = std::max(0, toneHz);
     loopResidue_ = 0;
     playbackLength_ = static_cast<std::uint32_t>(loopedSignal_.size());
     return WritePlayback(loopedSignal_.data(), playbackLength_, true);

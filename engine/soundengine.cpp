@@ -475,6 +475,8 @@ bool SoundEngine::BlockUsable(const WaveHeader& h)
 
 bool SoundEngine::ToneStepped(const WaveHeader& h)
 {
+    // (A looped signal of its own is one tone when its frequency is known; the
+    // generator's parameters then hold the sine.)
     const bool periodic = playbackParams_.waveform == kWaveSine || playbackParams_.waveform == kWaveSquare;
     const double rate = CurrentIn().Format.SamplesPerSec;
     if (!periodic || playbackFreqHz_ <= 0 || !(rate > 0.0)) {

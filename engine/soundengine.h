@@ -189,8 +189,9 @@ public:
     /// its arrival as for a looped tone. Returns 0 (also while something plays: nothing
     /// changes then), 3 when the engine is not started or the memory cannot be had,
     /// kMmInvalidParam for channels of no or unequal length or beyond 4 GiB, else the
-    /// failing call's code.
-    int StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right);
+    /// failing call's code. `toneHz`: the one tone the signal holds, if it is one (its
+    /// blocks are then checked for steps like the generator's tone's); 0 for any other.
+    int StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right, int toneHz = 0);
     void StopPlayback();
     bool PlaybackActive() const { return playbackActive_; }
     bool PlaybackOpen() const { return playbackOpen_; }
@@ -374,7 +375,7 @@ private:
     bool playbackOpen_ = false;
     bool playbackActive_ = false;
     GeneratorParams playbackParams_;
-    int playbackFreqHz_ = 0;             // of the periodic signal last started
+    int playbackFreqHz_ = 0;             // of the periodic signal playing; 0: none known
     std::vector<float> toneCheckBuffer_;  // a finished block converted for ToneStepped
     std::int64_t loopResidue_ = 0;
     std::uint32_t playbackLength_ = 0;
