@@ -23,6 +23,21 @@ struct Tone {
 
 enum class Fault { None, Lose, Silence, Repeat };
 
+// Loses `length` frames at frame `at`, or inserts as many there: silence, or a repeat of
+// the frames before.
+void Apply(std::vector<double>& x, Fault fault, int length, int at)
+{
+    if (fault == Fault::Lose) {
+        x.erase(x.begin() + at, x.begin() + at + length);
+    } else if (fault == Fault::Silence || fault == Fault::Repeat) {
+        std::vector<double> inserted(static_cast<std::size_t>(length), 0.0);
+        if (fault == Fault::Repeat) {
+            inserted.assign(x.begin() + at - length, x.begin() + at);
+        }
+        x.insert(x.begin() + at, inserted.begin(), inserted.end());
+    }
+}
+
 // `frames` frames of the tone, with `length` frames lost at, silence or a repeat of the
 // frames before inserted at frame `at`, as an interleaved pair (the tone on channel 1).
 std::vector<float> Record(const Tone& t, int frames, Fault fault = Fault::None, int length = 0, int at = 0)
@@ -38,15 +53,7 @@ std::vector<float> Record(const Tone& t, int frames, Fault fault = Fault::None, 
                          t.flutterRad * std::sin(2.0 * std::numbers::pi * 4.0 * n / t.rateHz);
         x.push_back(a * (std::cos(p) + h * std::cos(2.0 * p) + 0.3 * h * std::cos(3.0 * p)));
     }
-    if (fault == Fault::Lose) {
-        x.erase(x.begin() + at, x.begin() + at + length);
-    } else if (fault == Fault::Silence || fault == Fault::Repeat) {
-        std::vector<double> inserted(static_cast<std::size_t>(length), 0.0);
-        if (fault == Fault::Repeat) {
-            inserted.assign(x.begin() + at - length, x.begin() + at);
-        }
-        x.insert(x.begin() + at, inserted.begin(), inserted.end());
-    }
+    Apply(x, fault, length, at);
     x.resize(static_cast<std::size_t>(frames));
     std::vector<float> pair;
     for (double v : x) {
@@ -183,12 +190,7 @@ Continuity SweepThrough(const SweepCase& c)
         const double x = i >= kTrip && i < kTrip + kFrames ? played[i - kTrip] : 0.0;
         y.push_back(c.device ? low.Run(high.Run(x)) : x);
     }
-    const int at = kTrip + static_cast<int>(c.atSeconds * kRate);
-    if (c.fault == Fault::Lose) {
-        y.erase(y.begin() + at, y.begin() + at + c.length);
-    } else if (c.fault == Fault::Silence) {
-        y.insert(y.begin() + at, static_cast<std::size_t>(c.length), 0.0);
-    }
+    Apply(y, c.fault, c.length, kTrip + static_cast<int>(c.atSeconds * kRate));
     std::mt19937 random(5);
     std::normal_distribution<double> gauss(0.0, std::pow(10.0, -110.0 / 20.0));
     std::vector<float> recorded;
