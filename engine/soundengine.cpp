@@ -452,14 +452,16 @@ bool SoundEngine::BlockUsable(const WaveHeader& h)
         ++droppedBlocks_;
         return ++lostInRow_ > kMaxLostBlocksInRow;  // given up: the handler learns it
     }
-    // A signal that never starts playing must not hold the measurement for ever.
-    constexpr double kLongestWaitSeconds = 10.0;
-    if (!SignalPlays() || h.startSeconds < 0.0 || layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds) {
+    if (!SignalPlays() || h.startSeconds < 0.0) {
         lostInRow_ = 0;
         return true;
     }
+    // A signal that never starts playing must not hold the measurement for ever.
+    constexpr double kLongestWaitSeconds = 10.0;
+    const bool waitedLongest = layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds;
     const double start = playbackHeader_->startSeconds;
-    if (start < 0.0 || h.startSeconds < start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_) {
+    if (!waitedLongest &&
+        (start < 0.0 || h.startSeconds < start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_)) {
         lostInRow_ = 0;
         return false;  // from before the arrival: recorded again, not counted
     }
