@@ -143,7 +143,7 @@ int RunCrosstalkCommand(CliContext& ctx)
         const std::vector<float> silence(tone.size(), 0.0f);
         ResultValue ratios[2];
         for (int driven = 0; driven < 2; ++driven) {
-            if (const int status = driven == 0 ? capture.Run(tone, silence) : capture.Run(silence, tone); status != 0) {
+            if (const int status = driven == 0 ? capture.Run(tone, silence, f) : capture.Run(silence, tone, f); status != 0) {
                 return status;
             }
             ratios[driven] = Ratio(MeasureCrosstalk(capture.Channel(driven), capture.Channel(1 - driven), params, f));

@@ -119,7 +119,7 @@ int RunDistortionCommand(CliContext& ctx)
         const SineComponent sine{hz, Generator::LevelAmplitude(o.toneDb)};
         tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
     }
-    if (const int status = capture.Run(tone, tone); status != 0) {
+    if (const int status = capture.Run(tone, tone, plays ? o.toneHz.value_or(997) : 0); status != 0) {
         return status;
     }
     DistortionParams params = ReadingParams(capture, o.band);

@@ -123,7 +123,7 @@ int RunLevelSweepCommand(CliContext& ctx)
         const double level = o.from + i * o.step;
         const SineComponent sine{o.freq, std::pow(10.0, level / 20.0)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
-        if (const int status = capture.Run(tone, tone); status != 0) {
+        if (const int status = capture.Run(tone, tone, o.freq); status != 0) {
             return status;
         }
         const DistortionReading r = MeasureDistortion(capture.Channel(o.channel), params, capture.Session().Filter);

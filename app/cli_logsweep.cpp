@@ -198,6 +198,9 @@ CliResult ResultOf(const LogSweepRun& run, const LogSweepSettings& s, int bits, 
     if (run.Overloads() > 0) {
         text << "# overload " << run.Overloads() << " samples\n";
     }
+    if (run.SweptAgain() > 0) {
+        text << "# dropped " << run.SweptAgain() << " sweeps with gaps (swept again)\n";
+    }
     text << recordingLines;
     result.AddNotices(text.str());
 
@@ -470,9 +473,12 @@ int RunLogSweepCommand(CliContext& ctx)
         return 1;  // the box has said why
     }
     const auto limit = std::chrono::seconds(static_cast<int>(std::ceil(run.RecordingSeconds())) + 20);
-    if (run.Running() && !session.Port().DeliverOne(limit)) {
-        run.Stop();
-        return ctx.Fail(1, "the recording did not come back within " + std::to_string(limit.count()) + " s");
+    // A recording that lost frames is swept again: each sweep's completion is waited for.
+    while (run.Running()) {
+        if (!session.Port().DeliverOne(limit)) {
+            run.Stop();
+            return ctx.Fail(1, "the recording did not come back within " + std::to_string(limit.count()) + " s");
+        }
     }
     if (!run.HasResult()) {
         return 1;  // the box has said why

@@ -88,7 +88,7 @@ int RunNoiseCommand(CliContext& ctx)
     for (int c = 0; c < 2; ++c) {
         idle[c] = BandLevelDb(capture.Channel(c), params, weighting);
     }
-    if (const int status = capture.Run(tone, tone); status != 0) {
+    if (const int status = capture.Run(tone, tone, kToneHz); status != 0) {
         return status;
     }
     CliResult result("noise");

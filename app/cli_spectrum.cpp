@@ -227,7 +227,7 @@ int RunSpectrumCommand(CliContext& ctx)
         engine.GetSampleRates(rateIn, rateOut);
         const SineComponent sine{*o.toneHz, Generator::LevelAmplitude(o.toneDb)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), rateOut);
-        play = [tone](SoundEngine& e) { return e.StartLoopedSignal(tone, tone); };
+        play = [tone, hz = *o.toneHz](SoundEngine& e) { return e.StartLoopedSignal(tone, tone, hz); };
     }
     int status = DriveSpectrumRun(ctx, session, run, page, play);
     if (status == 0 && fileCard != nullptr && !fileCard->input.ReadError().empty()) {

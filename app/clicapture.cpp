@@ -278,7 +278,7 @@ int CliCapture::OutputRate()
     return rateOut;
 }
 
-int CliCapture::Run(const std::vector<float>& left, const std::vector<float>& right)
+int CliCapture::Run(const std::vector<float>& left, const std::vector<float>& right, int toneHz)
 {
     Settings& settings = session_.settings;
     ModelDiagram diagram;
@@ -288,7 +288,7 @@ int CliCapture::Run(const std::vector<float>& left, const std::vector<float>& ri
     SpectrumRun run(Engine(), settings, diagram, page, session_.Filter, session_.InCorrection);
     StartSignal play;
     if (!left.empty()) {
-        play = [&](SoundEngine& engine) { return engine.StartLoopedSignal(left, right); };
+        play = [&](SoundEngine& engine) { return engine.StartLoopedSignal(left, right, toneHz); };
     }
     int status = DriveSpectrumRun(ctx_, session_, run, page, play);
     if (status == 0 && fileCard_ != nullptr && !fileCard_->input.ReadError().empty()) {

@@ -135,7 +135,7 @@ public:
     /// One run of the analyser: plays the frames of `left` and `right` looped (nothing
     /// when they are empty) while the run takes FftAverage blocks, power-averaged. Returns
     /// 0 with the spectra, or the exit status after saying why.
-    int Run(const std::vector<float>& left = {}, const std::vector<float>& right = {});
+    int Run(const std::vector<float>& left = {}, const std::vector<float>& right = {}, int toneHz = 0);
     /// The output's sample rate.
     int OutputRate();
 

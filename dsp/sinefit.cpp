@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace sonvera {
 
@@ -71,27 +72,24 @@ bool SineFit::CarriesTone() const
     return Amplitude() > 5.0 * noiseAmplitude;
 }
 
-SineFit FitSine(const float* samples, int count, int stride, double freqHz, double rateHz)
+namespace {
+
+// The least-squares fit of dc + a·c(n) + b·q(n) to the samples; basis(n) gives c(n) and
+// q(n) as a pair.
+template <typename Basis>
+SineFit FitBasis(const float* samples, int count, int stride, Basis basis)
 {
     SineFit fit;
-    if (samples == nullptr || count < kTerms || stride < 1 || !(rateHz > 0.0) || !(freqHz > 0.0) ||
-        freqHz > rateHz / 2.0) {
-        return fit;
-    }
-    const double w = 2.0 * std::numbers::pi * freqHz / rateHz;
-    // Time counted from the middle keeps the cosine and sine columns nearly orthogonal
-    // to the constant one, whatever the number of periods.
-    const double middle = 0.5 * (count - 1);
     std::array<std::array<double, kTerms>, kTerms> g{};
     std::array<double, kTerms> r{};
     for (int n = 0; n < count; ++n) {
         const double x = samples[static_cast<long>(n) * stride];
-        const double t = w * (n - middle);
-        const std::array<double, kTerms> basis{1.0, std::cos(t), std::sin(t)};
+        const auto [c, q] = basis(n);
+        const std::array<double, kTerms> b{1.0, c, q};
         for (int i = 0; i < kTerms; ++i) {
-            r[i] += basis[i] * x;
+            r[i] += b[i] * x;
             for (int j = i; j < kTerms; ++j) {
-                g[i][j] += basis[i] * basis[j];
+                g[i][j] += b[i] * b[j];
             }
         }
     }
@@ -102,18 +100,43 @@ SineFit FitSine(const float* samples, int count, int stride, double freqHz, doub
     }
     const auto theta = SolveNormalEquations(g, r);
     fit.dc = theta[0];
-    // a·cos(t) + b·sin(t) = Re((a - jb)·e^(jt)).
+    // a·c + b·q = Re((a - jb)·(c + jq)).
     fit.phasor = {theta[1], -theta[2]};
     double residual = 0.0;
     for (int n = 0; n < count; ++n) {
-        const double t = w * (n - middle);
-        const double e = samples[static_cast<long>(n) * stride] - theta[0] - theta[1] * std::cos(t) -
-                         theta[2] * std::sin(t);
+        const auto [c, q] = basis(n);
+        const double e = samples[static_cast<long>(n) * stride] - theta[0] - theta[1] * c - theta[2] * q;
         residual += e * e;
     }
     fit.residualRms = std::sqrt(residual / count);
     fit.count = count;
     return fit;
+}
+
+}  // namespace
+
+SineFit FitSine(const float* samples, int count, int stride, double freqHz, double rateHz)
+{
+    if (samples == nullptr || count < kTerms || stride < 1 || !(rateHz > 0.0) || !(freqHz > 0.0) ||
+        freqHz > rateHz / 2.0) {
+        return {};
+    }
+    const double w = 2.0 * std::numbers::pi * freqHz / rateHz;
+    // Time counted from the middle keeps the cosine and sine columns nearly orthogonal
+    // to the constant one, whatever the number of periods.
+    const double middle = 0.5 * (count - 1);
+    return FitBasis(samples, count, stride, [&](int n) {
+        const double t = w * (n - middle);
+        return std::pair{std::cos(t), std::sin(t)};
+    });
+}
+
+SineFit FitSignal(const float* samples, int count, int stride, const std::complex<double>* signal)
+{
+    if (samples == nullptr || signal == nullptr || count < kTerms || stride < 1) {
+        return {};
+    }
+    return FitBasis(samples, count, stride, [&](int n) { return std::pair{signal[n].real(), signal[n].imag()}; });
 }
 
 }  // namespace sonvera

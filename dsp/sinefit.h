@@ -29,4 +29,9 @@ struct SineFit {
 /// below 3, a stride below 1 or a frequency outside (0, rateHz/2] gives an empty fit.
 SineFit FitSine(const float* samples, int count, int stride, double freqHz, double rateHz);
 
+/// The same fit with the tone given as an analytic signal (its real part and its
+/// quadrature, count values): samples ≈ dc + Re(phasor · signal[n]). For a signal that
+/// changes its frequency, such as a sweep.
+SineFit FitSignal(const float* samples, int count, int stride, const std::complex<double>* signal);
+
 }  // namespace sonvera

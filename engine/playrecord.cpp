@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "dsp/continuity.h"
 #include "engine/blockconvert.h"
 #include "engine/soundengine.h"
 
@@ -248,9 +249,44 @@ bool SoundEngine::TakePlayRecording(std::vector<float>& right, std::vector<float
         left[i] = swap ? second : first;
         right[i] = swap ? first : second;
     }
+    const bool stepped = RecordingStepped(right, left);
     playRecordInBuffer_ = {};
     playRecordOutBuffer_ = {};
+    if (stepped) {
+        // Frames lost or inserted that no flag reported: as a flagged gap.
+        ++droppedBlocks_;
+        right.clear();
+        left.clear();
+        overloadCount = 0;
+        engineError_ = kEngineFramesLost;
+        return false;
+    }
     return true;
+}
+
+bool SoundEngine::RecordingStepped(const std::vector<float>& right, const std::vector<float>& left) const
+{
+    const WaveHeader& out = *playRecordOutHeader_;
+    const int bytes = BytesPerValue(CurrentOut().Format.BitsPerSample);
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(bytes);
+    std::vector<float> played;
+    try {
+        played.resize(std::min<std::size_t>(out.bufferLength, playRecordOutBuffer_.size()) / frameBytes);
+    } catch (const std::bad_alloc&) {
+        return false;  // not judged
+    }
+    int ignored = 0;
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        played[i] = LoadSample(playRecordOutBuffer_.data() + i * frameBytes, bytes, ignored);
+    }
+    const double rate = CurrentIn().Format.SamplesPerSec;
+    // An input that does not carry the signal (an open reference) is not judged.
+    for (const std::vector<float>* input : {&left, &right}) {
+        if (CheckSweepContinuity(played.data(), played.size(), input->data(), input->size(), 1, rate).gap) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SoundEngine::StopPlayRecord()
@@ -262,7 +298,7 @@ void SoundEngine::StopPlayRecord()
     playRecordOutBuffer_ = {};
 }
 
-int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right)
+int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right, int toneHz)
 {
     engineError_ = 0;
     if (playbackActive_ || playbackOpen_) {
@@ -294,6 +330,7 @@ int SoundEngine::StartLoopedSignal(const std::vector<float>& left, const std::ve
         return code;
     }
     playbackParams_ = GeneratorParams{};
+    playbackFreqHz_ = std::max(0, toneHz);
     loopResidue_ = 0;
     playbackLength_ = static_cast<std::uint32_t>(loopedSignal_.size());
     return WritePlayback(loopedSignal_.data(), playbackLength_, true);

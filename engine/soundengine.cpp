@@ -7,6 +7,7 @@
 
 #include "config/profilefile.h"
 #include "config/sections.h"
+#include "dsp/continuity.h"
 #include "engine/blockconvert.h"
 #include "engine/volume.h"
 
@@ -451,17 +452,51 @@ bool SoundEngine::BlockUsable(const WaveHeader& h)
         ++droppedBlocks_;
         return ++lostInRow_ > kMaxLostBlocksInRow;  // given up: the handler learns it
     }
-    lostInRow_ = 0;
     if (!SignalPlays() || h.startSeconds < 0.0) {
+        lostInRow_ = 0;
         return true;
     }
     // A signal that never starts playing must not hold the measurement for ever.
     constexpr double kLongestWaitSeconds = 10.0;
-    if (layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds) {
-        return true;
-    }
+    const bool waitedLongest = layer_.ClockSeconds() - firstTrySeconds_ > kLongestWaitSeconds;
     const double start = playbackHeader_->startSeconds;
-    return start >= 0.0 && h.startSeconds >= start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_;
+    if (!waitedLongest &&
+        (start < 0.0 || h.startSeconds < start + std::max(0.0, roundTripSeconds_) + signalSettleSeconds_)) {
+        lostInRow_ = 0;
+        return false;  // from before the arrival: recorded again, not counted
+    }
+    if (ToneStepped(h)) {
+        // Frames lost or inserted that no flag reported (a driver or a sound server on
+        // the way): counted like a flagged gap.
+        ++droppedBlocks_;
+        return ++lostInRow_ > kMaxLostBlocksInRow;
+    }
+    lostInRow_ = 0;
+    return true;
+}
+
+bool SoundEngine::ToneStepped(const WaveHeader& h)
+{
+    // (A looped signal of its own is one tone when its frequency is known; the
+    // generator's parameters then hold the sine.)
+    const bool periodic = playbackParams_.waveform == kWaveSine || playbackParams_.waveform == kWaveSquare;
+    const double rate = CurrentIn().Format.SamplesPerSec;
+    if (!periodic || playbackFreqHz_ <= 0 || !(rate > 0.0)) {
+        return false;
+    }
+    toneCheckBuffer_.resize(sampleCapacity_);
+    const ConvertedBlock block =
+        ConvertCapturedBlock(reinterpret_cast<const std::uint8_t*>(h.data),
+                             std::min(h.bytesRecorded, captureCapacityBytes_), capturedBits_,
+                             CurrentIn().SwapFlag, toneCheckBuffer_.data(), toneCheckBuffer_.size());
+    const int frames = block.valueCount / 2;
+    for (int channel = 0; channel < 2; ++channel) {
+        // A channel without the tone (an open input, a device that blocks it) is not judged.
+        if (CheckToneContinuity(toneCheckBuffer_.data() + channel, frames, 2, playbackFreqHz_, rate).gap) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SoundEngine::SignalPlays() const
@@ -688,6 +723,7 @@ int SoundEngine::StartPlayback(int freqHz, int durationMs, const GeneratorParams
         return code;
     }
     playbackParams_ = params;
+    playbackFreqHz_ = freqHz;
     const WaveFormat& format = CurrentOut().Format;
 
     const LoopLength length = ComputeLoopLength(params.waveform, freqHz, format.SamplesPerSec,

@@ -189,8 +189,9 @@ public:
     /// its arrival as for a looped tone. Returns 0 (also while something plays: nothing
     /// changes then), 3 when the engine is not started or the memory cannot be had,
     /// kMmInvalidParam for channels of no or unequal length or beyond 4 GiB, else the
-    /// failing call's code.
-    int StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right);
+    /// failing call's code. `toneHz`: the one tone the signal holds, if it is one (its
+    /// blocks are then checked for steps like the generator's tone's); 0 for any other.
+    int StartLoopedSignal(const std::vector<float>& left, const std::vector<float>& right, int toneHz = 0);
     void StopPlayback();
     bool PlaybackActive() const { return playbackActive_; }
     bool PlaybackOpen() const { return playbackOpen_; }
@@ -214,7 +215,9 @@ public:
     /// Ends it (resets and closes both devices) and converts what was recorded into the
     /// right and left input (full scale 1.0; the swap flag applied). False, with nothing
     /// converted, when a device could not be closed (EngineError 9; the next start or the
-    /// shutdown tries again) or nothing ran.
+    /// shutdown tries again), when frames were lost (kEngineFramesLost, counted in
+    /// DroppedBlocks: the device said so, or an input steps against the signal played)
+    /// or nothing ran.
     bool TakePlayRecording(std::vector<float>& right, std::vector<float>& left, int& overloadCount);
     /// STOP: resets and closes both devices and drops the recording.
     void StopPlayRecord();
@@ -291,6 +294,9 @@ private:
     int OpenCapture(int frames, std::uint32_t userValue);
     /// Whether a finished block may go to its handler; else it is recorded again.
     bool BlockUsable(const WaveHeader& h);
+    /// The engine's own periodic signal plays and the block's tone turns or steps in level
+    /// at one instant on either input: frames went missing or were inserted on the way.
+    bool ToneStepped(const WaveHeader& h);
     /// Closes the device after a block that is not used and records the block again.
     void RecordAgain();
     /// A looped signal plays (the one the arrival rule waits for).
@@ -307,6 +313,9 @@ private:
     /// Resets, unprepares and closes what play-and-record holds open; false when a
     /// device stays open.
     bool ClosePlayRecord();
+    /// The recorded inputs of a play-and-record run step against the signal played (still
+    /// in its buffer): frames went missing or were inserted on the way.
+    bool RecordingStepped(const std::vector<float>& right, const std::vector<float>& left) const;
     void FreeBuffers();
     void DeviceNames(std::array<std::string, 3>& in, std::array<std::string, 3>& out);
     void RestoreOutputVolume(int device);
@@ -366,6 +375,8 @@ private:
     bool playbackOpen_ = false;
     bool playbackActive_ = false;
     GeneratorParams playbackParams_;
+    int playbackFreqHz_ = 0;             // of the periodic signal playing; 0: none known
+    std::vector<float> toneCheckBuffer_;  // a finished block converted for ToneStepped
     std::int64_t loopResidue_ = 0;
     std::uint32_t playbackLength_ = 0;
     Generator generator_;

@@ -42,6 +42,7 @@ const LogSweepTexts kGermanTexts{
     "Nur eine Zeitmarke in der Aufnahme ! ",
     "Aufnahme mit %1 Hz, Sweep mit %2 Hz ! ",
     "Die Aufnahme endet %1 s vor dem Sweep ! ",
+    " Sweeps mit Lücken wiederholt",
 };
 
 const LogSweepTexts kEnglishTexts{
@@ -72,6 +73,7 @@ const LogSweepTexts kEnglishTexts{
     "Only one timing marker in the recording ! ",
     "Recording at %1 Hz, sweep at %2 Hz ! ",
     "The recording ends %1 s before the sweep does ! ",
+    " sweeps with gaps swept again",
 };
 
 const std::string kDegreeSign = "\u00B0";
@@ -267,6 +269,7 @@ bool LogSweepRun::AnalyseRecording(const std::string& path, LogSweepInputMode mo
         return false;
     }
     const int points = std::clamp(settings_.LogSweepPointsPerOctave, 1, kLogSweepMaxPointsPerOctave);
+    gapTries_ = 0;  // a file is not swept again
     return ShowRecording(AnalyseLogSweepFile(path, LogSweepParamsFrom(settings_, 0), mode, points));
 }
 
@@ -379,6 +382,9 @@ std::string LogSweepRun::ResultLineIn(const LogSweepTexts& t) const
     }
     if (overloads_ > 0) {
         line += ", " + t.overload + " " + std::to_string(overloads_);
+    }
+    if (gapTries_ > 0) {
+        line += ", " + std::to_string(gapTries_) + t.sweptAgain;
     }
     return line;
 }

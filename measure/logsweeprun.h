@@ -58,6 +58,8 @@ struct LogSweepTexts {
     std::string oneMarker;
     std::string rateMismatch;      // %1: the recording's rate, %2: the file's
     std::string sweepCut;          // %1: seconds missing
+    // After the count of sweeps that lost or gained frames and were swept again.
+    std::string sweptAgain;
 };
 
 /// Why a recording was not analysed, in the language of `texts` ("" when it was).
@@ -106,6 +108,8 @@ public:
     const LogSweepDesign& Design() const { return design_; }
     /// Clipped samples of the last recording.
     int Overloads() const { return overloads_; }
+    /// Sweeps of the last start recorded again because frames were lost or inserted.
+    int SweptAgain() const { return gapTries_; }
     /// The line under the diagram: delay, band and window length.
     std::string ResultLine() const;
     /// The same in the language of `texts`.

@@ -197,6 +197,7 @@ struct LoopbackCard::Impl {
     std::int64_t latencyTicks = 0;  // of the cable, both channels
     int gapBlocks = 0;              // input buffers still to lose frames
     int gapFrames = 64;
+    bool gapFlagged = true;         // the lost frames are reported (kWhdrGap)
     std::int64_t gapSkip = 0;       // ticks the front buffer's frames jump from its middle on
 
     std::atomic<unsigned> postedInData{0};
@@ -390,7 +391,7 @@ struct LoopbackCard::Impl {
             Record(h, inFilled, frames);
             inFilled = 0;
             inQueue.pop_front();
-            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone | (gapSkip != 0 ? kWhdrGap : 0);
+            h->flags = (h->flags & ~kWhdrInQueue) | kWhdrDone | (gapSkip != 0 && gapFlagged ? kWhdrGap : 0);
             h->startSeconds = static_cast<double>(inBlockStart) / kTicksPerSecond;
             inBlockStart = end + gapSkip;
             gapSkip = 0;
@@ -593,11 +594,12 @@ void LoopbackCard::SetCableLatency(double seconds)
     impl_->latencyTicks = static_cast<std::int64_t>(std::llround(std::max(0.0, seconds) * kTicksPerSecond));
 }
 
-void LoopbackCard::InjectInputGaps(int blocks, int lostFrames)
+void LoopbackCard::InjectInputGaps(int blocks, int lostFrames, bool flagged)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->gapBlocks = std::max(0, blocks);
     impl_->gapFrames = std::max(1, lostFrames);
+    impl_->gapFlagged = flagged;
 }
 
 void LoopbackCard::InjectFault(WaveCall call, MmResult code, bool always)

@@ -105,8 +105,9 @@ public:
     void SetCableLatency(double seconds);
     /// The next `blocks` input buffers lose frames in their middle (the time line jumps
     /// by `lostFrames` frames there) and are flagged kWhdrGap, as a real device reports
-    /// an overflow.
-    void InjectInputGaps(int blocks, int lostFrames = 64);
+    /// an overflow; `flagged` false leaves the flag off, as a sound server that loses
+    /// frames without a word.
+    void InjectInputGaps(int blocks, int lostFrames = 64, bool flagged = true);
     /// Counts of completions posted so far (InData, OutDone), for tests.
     unsigned PostedInData() const;
     unsigned PostedOutDone() const;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "dsp/generator.h"
 #include "engine/soundengine.h"
 #include "platform/loopbackcard.h"
 #include "tests/engine/enginetestsupport.h"
@@ -109,14 +111,30 @@ TEST_F(CaptureTest, BlockStartsOnlyAfterTheToneArrivedThroughTheCableAndSettled)
 
 TEST_F(CaptureTest, BlocksWithGapsAreRecordedAgainAndCountedUntilTheEngineGivesUpNamingTheDevice)
 {
-    ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(0, 0)), 0);
+    // Unflagged: frames lost on the way without a word, found in the played tone itself,
+    // the generator's or a loop of the tone's whole periods.
     const struct {
         int gaps;
+        bool flagged;
         bool block;
-    } cases[] = {{3, true}, {SoundEngine::kMaxLostBlocksInRow + 1, false}};
+        bool loop = false;
+    } cases[] = {{3, true, true},
+                 {SoundEngine::kMaxLostBlocksInRow + 1, true, false},
+                 {3, false, true},
+                 {SoundEngine::kMaxLostBlocksInRow + 1, false, false},
+                 {3, false, true, true}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.gaps << " gaps, flagged " << c.flagged << ", loop " << c.loop);
+        if (c.loop) {
+            const SineComponent sine{1000, 1.0};
+            const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), 44100);
+            ASSERT_EQ(engine.StartLoopedSignal(tone, tone, 1000), 0);
+        } else {
+            ASSERT_EQ(engine.StartPlayback(1000, -1, Sine(0, 0)), 0);
+        }
+        Capture(4410);  // the tone has arrived: what is lost now is lost from it
         engine.ResetDroppedBlocks();
-        card.InjectInputGaps(c.gaps, 17);  // 17 frames: not a whole period of 1 kHz
+        card.InjectInputGaps(c.gaps, 17, c.flagged);  // 17 frames: not a whole period of 1 kHz
         const std::vector<float> v = Capture(4410);
         EXPECT_EQ(engine.DroppedBlocks(), std::min(c.gaps, SoundEngine::kMaxLostBlocksInRow + 1));
         if (c.block) {
@@ -129,6 +147,23 @@ TEST_F(CaptureTest, BlocksWithGapsAreRecordedAgainAndCountedUntilTheEngineGivesU
             EXPECT_EQ(engine.EngineError(), SoundEngine::kEngineFramesLost);
             EXPECT_NE(engine.DeviceErrorText(SoundEngine::kEngineFramesLost).find("\"Sonvera Loopback\""),
                       std::string::npos);
+        }
+        engine.StopPlayback();
+    }
+}
+
+TEST_F(CaptureTest, CleanBlocksOfThePlayedToneAreNeverTakenForBlocksWithGaps)
+{
+    for (int db : {0, -20, -60}) {
+        for (int waveform : {kWaveSine, kWaveSquare}) {
+            SCOPED_TRACE(testing::Message() << db << " dB, waveform " << waveform);
+            ASSERT_EQ(engine.StartPlayback(997, -1, Sine(db, db - 6, waveform)), 0);
+            engine.ResetDroppedBlocks();
+            for (int frames : {4096, 8190}) {
+                EXPECT_EQ(Capture(frames).size(), 2u * frames);
+            }
+            EXPECT_EQ(engine.DroppedBlocks(), 0);
+            engine.StopPlayback();
         }
     }
 }

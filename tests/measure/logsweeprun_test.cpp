@@ -267,6 +267,36 @@ TEST(LogSweepRun, AnInputWithoutSignalIsAnErrorNamingItAndShowsNothing)
     EXPECT_EQ(prompts.texts, std::vector<std::string>{"No signal at the right input ! "});
 }
 
+TEST(LogSweepRun, SweepsThatLoseFramesAreSweptAgainAndCountedUntilTheRunGivesUpNamingTheDevice)
+{
+    // Unflagged: frames lost without a word, found against the played sweep.
+    const struct {
+        int gaps;
+        bool flagged;
+    } cases[] = {{1, true}, {2, false}, {3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.gaps << " gaps, flagged " << c.flagged);
+        Bench b(DutConfig{});
+        b.settings.LogSweepSeconds = 1.0;
+        Prompts prompts;
+        b.card.InjectInputGaps(c.gaps, 17, c.flagged);
+        ASSERT_TRUE(b.run.Start());
+        b.port.Pump();
+        EXPECT_EQ(b.engine.DroppedBlocks(), c.gaps);
+        if (c.gaps < 3) {
+            ASSERT_TRUE(b.run.HasResult());
+            EXPECT_NEAR(b.run.Result().DelaySamples(), 0.0, 0.1);
+            const std::string tail = ", " + std::to_string(c.gaps) + " sweeps with gaps swept again";
+            EXPECT_EQ(b.diagram.resultLine.substr(b.diagram.resultLine.size() - tail.size()), tail);
+        } else {
+            EXPECT_FALSE(b.run.HasResult());
+            ASSERT_EQ(prompts.texts.size(), 1u);
+            EXPECT_NE(prompts.texts[0].find("\"Sonvera Loopback\" keeps losing frames"), std::string::npos)
+                << prompts.texts[0];
+        }
+    }
+}
+
 TEST(LogSweepRun, StopEndsASweepInFlightAndTheNextOneMeasures)
 {
     Bench b(DutConfig{}, LoopbackClock::RealTime);
