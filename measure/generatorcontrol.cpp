@@ -141,7 +141,8 @@ int GeneratorControl::StartSignal(const GeneratorParams& params)
     engine_.GetSampleRates(rateIn, rateOut);
     const std::vector<float> left = GeneratorLoop(params, true, rateOut);
     const std::vector<float> right = GeneratorLoop(params, false, rateOut);
-    return engine_.StartLoopedSignal(left, right);
+    // A sine's blocks are checked for steps in its phase (frames lost on the way).
+    return engine_.StartLoopedSignal(left, right, params.waveform == kWaveSine ? params.frequencyHz : 0);
 }
 
 void GeneratorControl::UpdateFreqText()

@@ -407,7 +407,7 @@ int SweepRun::StartStepTone(const GeneratorParams& params)
     }
     const SineComponent sine{params.frequencyHz, Generator::LevelAmplitude(params.levelRightDb)};
     const std::vector<float> loop = SineLoop(std::span<const SineComponent>(&sine, 1), OutputRate());
-    return engine_.StartLoopedSignal(loop, loop);
+    return engine_.StartLoopedSignal(loop, loop, params.frequencyHz);
 }
 
 void SweepRun::SetUpSecondAxis()

@@ -228,7 +228,10 @@ std::string TDistortion::PlaySignal()
     if (signal.left.empty()) {
         return "";
     }
-    if (const int code = engine_.StartLoopedSignal(signal.left, signal.right); code != 0) {
+    // One tone's blocks are checked for steps in its phase (frames lost on the way).
+    const std::vector<int> tones = meter_.PlayedFrequencies();
+    const int toneHz = tones.size() == 1 ? tones.front() : 0;
+    if (const int code = engine_.StartLoopedSignal(signal.left, signal.right, toneHz); code != 0) {
         const std::string detail = engine_.DeviceErrorText(static_cast<std::uint32_t>(code));
         ShowStatus("Testsignal nicht abspielbar: " + detail, "the test signal cannot be played: " + detail);
         return "device";
