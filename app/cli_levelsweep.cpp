@@ -8,6 +8,7 @@
 #include "config/profilevalues.h"
 #include "dsp/distortion.h"
 #include "dsp/generator.h"
+#include "measure/levelsweep.h"
 
 namespace sonvera {
 
@@ -28,8 +29,7 @@ namespace {
 struct LevelSweepOptions {
     CaptureOptions capture;
     BandOptions band;
-    int freq = 997;
-    double from = -60.0, to = 0.0, step = 1.0;
+    LevelSweepPlan plan;
     int channel = 1;
 };
 
@@ -43,10 +43,10 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
     }
     const std::string& name = cursor.Name();
     if (name == "--freq") {
-        return TakeWholeNumber(cursor, 1, 100000, o.freq);
+        return TakeWholeNumber(cursor, 1, 100000, o.plan.freqHz);
     }
     if (name == "--from" || name == "--to") {
-        return TakeLevelDb(cursor, name == "--from" ? o.from : o.to);
+        return TakeLevelDb(cursor, name == "--from" ? o.plan.fromDb : o.plan.toDb);
     }
     if (name == "--step") {
         const auto v = cursor.Take();
@@ -54,7 +54,7 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
         if (!db || !std::isfinite(*db) || *db < 0.01 || *db > 100.0) {
             return "--step needs a step in dB from 0.01 to 100";
         }
-        o.step = *db;
+        o.plan.stepDb = *db;
         return "";
     }
     if (name == "--channel") {
@@ -80,10 +80,11 @@ int RunLevelSweepCommand(CliContext& ctx)
     if (o.capture.input || o.capture.skipSeconds) {
         return ctx.Fail(2, "--input has no place here: the sweep plays each level");
     }
-    if (o.from > o.to) {
+    const LevelSweepPlan& plan = o.plan;
+    if (plan.fromDb > plan.toDb) {
         return ctx.Fail(2, "--from must not lie above --to");
     }
-    if ((o.to - o.from) / o.step > 10000.0) {
+    if (plan.Count() == 0) {
         return ctx.Fail(2, "--step is too small for the range: more than 10000 levels");
     }
     o.capture.MeasurementDefaults(1);
@@ -93,38 +94,34 @@ int RunLevelSweepCommand(CliContext& ctx)
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
-    if (const std::string problem = capture.ToneProblemOf(o.freq); !problem.empty()) {
+    if (const std::string problem = capture.ToneProblemOf(plan.freqHz); !problem.empty()) {
         return ctx.Fail(2, "--freq: " + problem);
     }
     const DistortionParams params = ReadingParams(capture, o.band);
     std::string text = "# level_dbfs,read_dbfs,thdn_db,thd_db\n";
-    std::optional<double> maxLevel;
-    int measured = 0;
-    const int count = static_cast<int>(std::floor((o.to - o.from) / o.step + 1e-9)) + 1;
-    for (int i = 0; i < count; ++i) {
-        const double level = o.from + i * o.step;
-        const SineComponent sine{o.freq, std::pow(10.0, level / 20.0)};
+    LevelSweepResult result;
+    for (int i = 0; i < plan.Count(); ++i) {
+        const double level = plan.LevelAt(i);
+        const SineComponent sine{plan.freqHz, std::pow(10.0, level / 20.0)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
         if (const int status = capture.Run(tone, tone); status != 0) {
             return status;
         }
         const DistortionReading r = MeasureDistortion(capture.Channel(o.channel), params, capture.Session().Filter);
+        result.Add(level, r);
         text += Number(level, 2) + ",";
         if (r.outcome != DistortionOutcome::Measured) {
             text += OutcomeText(r.outcome) + "\n";
             continue;
         }
-        ++measured;
         text += Number(r.fundamentalDb, 2) + "," + Number(r.thdnDb, 2) + "," + Number(r.thdDb, 2) + "\n";
-        if (!maxLevel && r.thdnPct > 1.0) {
-            maxLevel = level;
-        }
     }
+    const std::optional<double> maxLevel = result.MaxLevel();
     text += "# max_level_dbfs " + (maxLevel ? Number(*maxLevel, 2) : std::string("nan")) + "\n";
     if (const int status = ctx.Print(text + BandNote(o.band, params) + capture.Notes()); status != 0) {
         return status;
     }
-    return measured > 0 ? 0 : ctx.Fail(1, "the input carried the tone at no level");
+    return result.Measured() > 0 ? 0 : ctx.Fail(1, "the input carried the tone at no level");
 }
 
 }  // namespace sonvera

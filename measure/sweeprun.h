@@ -46,6 +46,9 @@ public:
     /// The right axis' unit and whether the text export wraps curve 2 into -180 .. 180
     /// (the stepped sweep: degrees, not wrapped; the log sweep sets its own).
     virtual void SetSecondAxis(const std::string& /*unit*/, bool /*wrapOnExport*/) {}
+    /// The horizontal axis shows the output level in dBFS (the level sweep) instead of
+    /// frequency; a change resets the scales.
+    virtual void SetLevelAxis(bool /*level*/) {}
 };
 
 /// The controls of the generator page the sweep reads and writes. Every routine but the
