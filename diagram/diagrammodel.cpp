@@ -901,7 +901,7 @@ int DiagramModel::CollectCurve(int curve)
     }
     const DiagramRect& p = layout.PlotRect;
     const ColumnScale scale{FreqMin, FreqMax, p.left, p.right, layout.LogScale, layout.LinScale,
-                            Options.XLog != 0};
+                            LogX()};
     if (!(scale == columnScale)) {
         std::fill(slotColumnFreq.begin(), slotColumnFreq.end(), std::numeric_limits<float>::quiet_NaN());
         columnScale = scale;

@@ -93,9 +93,11 @@ LevelSweepRun::LevelSweepRun(SoundEngine& engine, SweepDiagram& diagram, LevelSw
 
 bool LevelSweepRun::Start(const LevelSweepPlan& plan, int settleMs)
 {
-    if (running_ || engine_.PlaybackActive() || engine_.PlayRecordRunning() || engine_.CaptureFormats() == 0) {
+    // A block of a stopped run still in flight counts as running until it arrives.
+    const bool busy = running_ || capturing_ || engine_.PlaybackActive() || engine_.PlayRecordRunning();
+    if (busy || engine_.CaptureFormats() == 0) {
         view_.ReportLevelSweepProblem(
-            running_ || engine_.PlaybackActive() || engine_.PlayRecordRunning()
+            busy
                 ? ResultLine{"Pegelsweep: es läuft schon ein Signal", "Level sweep: a signal is playing already"}
                 : ResultLine{"Pegelsweep: kein Eingangsgerät", "Level sweep: no input device"});
         return false;
