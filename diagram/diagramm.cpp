@@ -171,7 +171,7 @@ void TDiagramm::LoadDiagramOptions()
 void TDiagramm::SaveDiagramOptions() const
 {
     if (profile != nullptr) {
-        WriteDiagramOptions(*profile, model.Options);
+        WriteDiagramOptions(*profile, model.StoredOptions());
     }
 }
 

@@ -295,11 +295,25 @@ void DiagramModel::SetXQuantity(XQuantity q)
     if (q == xQuantity) {
         return;
     }
+    if (q == XQuantity::LevelDbfs) {
+        freqAxisMin = Options.FreqMin;
+        freqAxisMax = Options.FreqMax;
+    }
     xQuantity = q;
     zoom.active = false;
     ClearMarkers();
     ResetCursor(true);
     ResetDiagramScales();
+}
+
+DiagramOptions DiagramModel::StoredOptions() const
+{
+    DiagramOptions o = Options;
+    if (LevelAxis()) {
+        o.FreqMin = freqAxisMin;
+        o.FreqMax = freqAxisMax;
+    }
+    return o;
 }
 
 std::string DiagramModel::FreqBoundsRefusal() const

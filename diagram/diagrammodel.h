@@ -246,6 +246,9 @@ public:
     /// Why the frequency bounds of the options dialog and the scroll bars do not apply now,
     /// in the diagram's language; "" when they do.
     std::string FreqBoundsRefusal() const;
+    /// Options as the configuration stores them: on the level axis with the frequency
+    /// bounds the diagram had before it switched, so no level range is stored as one in Hz.
+    DiagramOptions StoredOptions() const;
 
     // --- layout and mappings ------------------------------------------------------------
     /// Lays out a W x H target whose font has size F (points, also the pixel unit of the
@@ -489,6 +492,8 @@ private:
     mutable std::uint64_t shownGeneration = 0;
 
     XQuantity xQuantity = XQuantity::Frequency;
+    std::int32_t freqAxisMin = 0;  // Options' frequency bounds when the level axis came
+    std::int32_t freqAxisMax = 0;
     DiagramLayout layout;
     int screenWidth = 580;
     int screenHeight = 370;

@@ -984,6 +984,8 @@ TEST(DiagramLevelAxis, LabelsExportsReadsAndMarksInDbfsAndHidesOverlaysKeptOverF
     o.freqHz = {100.0f, 1000.0f};
     o.curve1 = {-3.0f, -3.0f};
     ASSERT_TRUE(d.Overlays.Keep(0, o));
+    d.Options.FreqMin = 20;  // as read from the configuration
+    d.Options.FreqMax = 20000;
     d.SetXQuantity(XQuantity::LevelDbfs);
     float lo = -120.0f, hi = 0.0f;
     ASSERT_FALSE(d.PrepareDiagram("", 2, -60, 0, lo, hi));
@@ -1009,6 +1011,14 @@ TEST(DiagramLevelAxis, LabelsExportsReadsAndMarksInDbfsAndHidesOverlaysKeptOverF
     EXPECT_EQ(d.KeepCurves("Keep").problem, OverlayProblem::OtherAxis);
     EXPECT_FALSE(d.FreqBoundsRefusal().empty());
     EXPECT_FALSE(d.ScrollClick(true, ScrollCode::LineRight));
+    // The options dialog's frequency bounds do not apply; the configuration keeps those
+    // the diagram had before.
+    DiagramOptions typed = d.Options;
+    typed.FreqMin = 50;
+    ASSERT_TRUE(d.ApplyOptions(typed));
+    d.GetFreqRange(fmin, fmax);
+    EXPECT_EQ(std::make_pair(fmin, fmax), std::make_pair(-60, 0));
+    EXPECT_EQ(std::make_pair(d.StoredOptions().FreqMin, d.StoredOptions().FreqMax), std::make_pair(20, 20000));
 
     const int middle = (d.Layout().PlotRect.left + d.Layout().PlotRect.right) / 2;
     ASSERT_TRUE(d.MouseDown(MouseButton::Left, middle, d.LevelToY1(-60.0)));
