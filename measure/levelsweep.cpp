@@ -20,7 +20,7 @@ std::string Dbfs(double level)
     return FormatFixed(level, 2) + " dBFS";
 }
 
-// The lowest THD+N reading of the diagram's axis, where a reading below it is drawn.
+// The THD+N axis the run starts with (dB re the fundamental); the user may change it.
 constexpr float kThdnAxisMin = -120.0f;
 constexpr float kThdnAxisMax = 0.0f;
 
