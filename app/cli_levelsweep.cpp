@@ -8,6 +8,7 @@
 #include "config/profilevalues.h"
 #include "dsp/distortion.h"
 #include "dsp/generator.h"
+#include "measure/levelsweep.h"
 
 namespace sonvera {
 
@@ -32,8 +33,7 @@ struct LevelSweepOptions {
     CaptureOptions capture;
     BandOptions band;
     ResultOptions result;
-    int freq = 997;
-    double from = -60.0, to = 0.0, step = 1.0;
+    LevelSweepPlan plan;
     int channel = 1;
 };
 
@@ -50,10 +50,10 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
     }
     const std::string& name = cursor.Name();
     if (name == "--freq") {
-        return TakeWholeNumber(cursor, 1, 100000, o.freq);
+        return TakeWholeNumber(cursor, 1, 100000, o.plan.freqHz);
     }
     if (name == "--from" || name == "--to") {
-        return TakeLevelDb(cursor, name == "--from" ? o.from : o.to);
+        return TakeLevelDb(cursor, name == "--from" ? o.plan.fromDb : o.plan.toDb);
     }
     if (name == "--step") {
         const auto v = cursor.Take();
@@ -61,7 +61,7 @@ std::string ParseLevelSweepOption(OptionCursor& cursor, LevelSweepOptions& o)
         if (!db || !std::isfinite(*db) || *db < 0.01 || *db > 100.0) {
             return "--step needs a step in dB from 0.01 to 100";
         }
-        o.step = *db;
+        o.plan.stepDb = *db;
         return "";
     }
     if (name == "--channel") {
@@ -87,10 +87,11 @@ int RunLevelSweepCommand(CliContext& ctx)
     if (o.capture.input || o.capture.skipSeconds) {
         return ctx.Fail(2, "--input has no place here: the sweep plays each level");
     }
-    if (o.from > o.to) {
+    const LevelSweepPlan& plan = o.plan;
+    if (plan.fromDb > plan.toDb) {
         return ctx.Fail(2, "--from must not lie above --to");
     }
-    if ((o.to - o.from) / o.step > 10000.0) {
+    if (plan.Count() == 0) {
         return ctx.Fail(2, "--step is too small for the range: more than 10000 levels");
     }
     o.capture.MeasurementDefaults(1);
@@ -103,41 +104,37 @@ int RunLevelSweepCommand(CliContext& ctx)
         return status;
     }
     capture.Session().Filter.SelectFilter(o.band.weighting);
-    if (const std::string problem = capture.ToneProblemOf(o.freq); !problem.empty()) {
+    if (const std::string problem = capture.ToneProblemOf(plan.freqHz); !problem.empty()) {
         return ctx.Fail(2, "--freq: " + problem);
     }
     const DistortionParams params = ReadingParams(capture, o.band);
     CliResult result("levelsweep");
     CaptureSettings(capture, result);
     BandSettings(o.band, params, result);
-    result.settings["freq_hz"] = o.freq;
-    result.settings["from_db"] = o.from;
-    result.settings["to_db"] = o.to;
-    result.settings["step_db"] = o.step;
+    result.settings["freq_hz"] = plan.freqHz;
+    result.settings["from_db"] = plan.fromDb;
+    result.settings["to_db"] = plan.toDb;
+    result.settings["step_db"] = plan.stepDb;
     result.settings["channel"] = o.channel == 0 ? "left" : "right";
     result.points.columns = {{"level_dbfs", "dBFS"}, {"read_dbfs", "dBFS"}, {"thdn_db", "dB"}, {"thd_db", "dB"}};
-    std::optional<double> maxLevel;
-    int measured = 0;
-    const int count = static_cast<int>(std::floor((o.to - o.from) / o.step + 1e-9)) + 1;
-    for (int i = 0; i < count; ++i) {
-        const double level = o.from + i * o.step;
-        const SineComponent sine{o.freq, std::pow(10.0, level / 20.0)};
+    LevelSweepResult sweep;
+    for (int i = 0; i < plan.Count(); ++i) {
+        const double level = plan.LevelAt(i);
+        const SineComponent sine{plan.freqHz, std::pow(10.0, level / 20.0)};
         const std::vector<float> tone = SineLoop(std::span<const SineComponent>(&sine, 1), capture.OutputRate());
-        if (const int status = capture.Run(tone, tone, o.freq); status != 0) {
+        if (const int status = capture.Run(tone, tone, plan.freqHz); status != 0) {
             return status;
         }
         const DistortionReading r = MeasureDistortion(capture.Channel(o.channel), params, capture.Session().Filter);
+        sweep.Add(level, r);
         if (r.outcome != DistortionOutcome::Measured) {
             result.points.AddRow({ResultValue::Number(level, 2), ResultValue::Text(OutcomeText(r.outcome))});
             continue;
         }
-        ++measured;
         result.points.AddRow({ResultValue::Number(level, 2), ResultValue::Number(r.fundamentalDb, 2),
-                                      ResultValue::Number(r.thdnDb, 2), ResultValue::Number(r.thdDb, 2)});
-        if (!maxLevel && r.thdnPct > 1.0) {
-            maxLevel = level;
-        }
+                              ResultValue::Number(r.thdnDb, 2), ResultValue::Number(r.thdDb, 2)});
     }
+    const std::optional<double> maxLevel = sweep.MaxLevel();
     const ResultValue max = ResultValue::Number(maxLevel.value_or(std::nan("")), 2);
     result.AddReadingValue("", "max_level_dbfs", max);
     result.AddNotices("# max_level_dbfs " + max.Shown() + "\n" + BandNote(o.band, params) + capture.Notes());
@@ -146,7 +143,7 @@ int RunLevelSweepCommand(CliContext& ctx)
     if (status == 1) {
         return status;
     }
-    return measured > 0 ? status : ctx.Fail(1, "the input carried the tone at no level");
+    return sweep.Measured() > 0 ? status : ctx.Fail(1, "the input carried the tone at no level");
 }
 
 }  // namespace sonvera

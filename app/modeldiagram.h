@@ -58,6 +58,10 @@ public:
         model.Axis2Unit = unit;
         model.WrapCurve2OnExport = wrap;
     }
+    void SetLevelAxis(bool level) override
+    {
+        model.SetXQuantity(level ? XQuantity::LevelDbfs : XQuantity::Frequency);
+    }
 };
 
 }  // namespace sonvera

@@ -194,6 +194,11 @@ Tdiadlg::Tdiadlg(QObject* receiverObject, QWidget* parent) : QDialog(parent), re
     right->addWidget(Edit1, r, 1);
     right->addWidget(new QLabel(QStringLiteral("max"), this), r, 2);
     right->addWidget(Edit2, r++, 3);
+    FreqRefusal = new QLabel(this);
+    FreqRefusal->setObjectName(QStringLiteral("FreqRefusal"));
+    FreqRefusal->setWordWrap(true);
+    FreqRefusal->hide();
+    right->addWidget(FreqRefusal, r++, 0, 1, 4);
     right->addWidget(Label9, r++, 0, 1, 3);
     right->addWidget(new QLabel(QStringLiteral("min"), this), r, 0);
     right->addWidget(Edit3, r, 1);
@@ -394,6 +399,15 @@ void Tdiadlg::SetOptionsTexts(char language)
     messItems[0]->setText(de ? QStringLiteral("Pegel") : QStringLiteral("Level"));
     messItems[1]->setText(de ? QStringLiteral("Frequenz") : QStringLiteral("Frequency"));
     messItems[2]->setText(de ? QStringLiteral("Flanken") : QStringLiteral("Steepness"));
+}
+
+void Tdiadlg::SetFreqBoundsRefusal(const std::string& why)
+{
+    for (QWidget* w : {static_cast<QWidget*>(LogDia), static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit2)}) {
+        w->setEnabled(why.empty());
+    }
+    FreqRefusal->setText(QString::fromStdString(why));
+    FreqRefusal->setVisible(!why.empty());
 }
 
 }  // namespace sonvera

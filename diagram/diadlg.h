@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <array>
+#include <string>
 #include <functional>
 #include <optional>
 
@@ -33,6 +34,9 @@ public:
     DiagramOptions FetchOptions() const { return opts; }
     /// 'D' German, 'E' English; other letters change nothing.
     void SetOptionsTexts(char language);
+    /// Why the frequency bounds and the logarithmic axis do not apply now ("" when they
+    /// do): the controls are disabled and the reason is shown beneath them.
+    void SetFreqBoundsRefusal(const std::string& why);
 
     /// The colour picker: gets the current colour, returns the chosen one or nothing when
     /// cancelled. Replaceable for tests; the default opens QColorDialog.
@@ -62,6 +66,7 @@ private:
     QPushButton* coldefault = nullptr;
     QCheckBox* LogDia = nullptr;
     QLabel* Label8 = nullptr;
+    QLabel* FreqRefusal = nullptr;
     QLabel* Label9 = nullptr;
     QLabel* Label12 = nullptr;
     QLabel* Label13 = nullptr;

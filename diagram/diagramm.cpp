@@ -171,7 +171,7 @@ void TDiagramm::LoadDiagramOptions()
 void TDiagramm::SaveDiagramOptions() const
 {
     if (profile != nullptr) {
-        WriteDiagramOptions(*profile, model.Options);
+        WriteDiagramOptions(*profile, model.StoredOptions());
     }
 }
 
@@ -458,7 +458,8 @@ bool TDiagramm::RenderForPrint(QImage& image, int width, int height, int fontSiz
     // The layout values are shared: lay the screen out again with the diagram's own ranges.
     float lo = model.LevelMin;
     float hi = model.LevelMax;
-    PrepareDiagram(GetComment(), model.GetLastIndex(), model.FreqMin, model.FreqMax, lo, hi);
+    PrepareDiagram(GetComment(), model.GetLastIndex(), static_cast<int>(model.OuterX(model.FreqMin)),
+                   static_cast<int>(model.OuterX(model.FreqMax)), lo, hi);
     update();
     return ok;
 }
@@ -473,6 +474,16 @@ void TDiagramm::PlaceControls()
     place(SpinButton2, c.SpinButton2);
     place(ScrollBarLF, c.ScrollBarLF);
     place(ScrollBarHF, c.ScrollBarHF);
+    // On the level axis the frequency bounds do not apply: the bars and the dialog's
+    // bounds are disabled, and say why.
+    const std::string why = model.FreqBoundsRefusal();
+    for (QScrollBar* bar : {ScrollBarLF, ScrollBarHF}) {
+        bar->setEnabled(why.empty());
+        bar->setToolTip(QString::fromStdString(why));
+    }
+    if (optionsDialog) {
+        optionsDialog->SetFreqBoundsRefusal(why);
+    }
     Edicomment->move(c.Edicomment.x, c.Edicomment.y);
     place(Edit2, c.Edit2);
 }

@@ -117,6 +117,10 @@ bool DiagramModel::PrepareDiagram(const std::string& commentText, int lastIndex,
                                   int freqMaxIn, float& levelMinIo, float& levelMaxIo)
 {
     comment = commentText;
+    if (LevelAxis()) {
+        freqMinIn = static_cast<int>(InnerX(freqMinIn));
+        freqMaxIn = static_cast<int>(InnerX(freqMaxIn));
+    }
     if (LevelMax == kUnset && LevelMin == kUnset) {
         LevelMax = levelMaxIo;
         LevelMin = levelMinIo;
@@ -198,6 +202,7 @@ bool DiagramModel::StoreDiagramPoint(const float* values, int mode, int index, f
         return true;
     }
     const auto i = static_cast<std::size_t>(index);
+    freqHz = static_cast<float>(InnerX(freqHz));
     if (mode == 2) {
         Curve1Array[i] = values[0];
         Curve2Array[i] = values[1];
@@ -276,8 +281,48 @@ void DiagramModel::GetLevelRange(float& min, float& max) const
 
 void DiagramModel::GetFreqRange(int& min, int& max) const
 {
-    min = zoom.active ? zoom.freqMin : FreqMin;
-    max = zoom.active ? zoom.freqMax : FreqMax;
+    min = static_cast<int>(OuterX(zoom.active ? zoom.freqMin : FreqMin));
+    max = static_cast<int>(OuterX(zoom.active ? zoom.freqMax : FreqMax));
+}
+
+double DiagramModel::InnerX(double x) const
+{
+    return LevelAxis() ? std::max(x, 1.0 - kLevelOffset) + kLevelOffset : x;
+}
+
+void DiagramModel::SetXQuantity(XQuantity q)
+{
+    if (q == xQuantity) {
+        return;
+    }
+    if (q == XQuantity::LevelDbfs) {
+        freqAxisMin = Options.FreqMin;
+        freqAxisMax = Options.FreqMax;
+    }
+    xQuantity = q;
+    zoom.active = false;
+    ClearMarkers();
+    ResetCursor(true);
+    ResetDiagramScales();
+}
+
+DiagramOptions DiagramModel::StoredOptions() const
+{
+    DiagramOptions o = Options;
+    if (LevelAxis()) {
+        o.FreqMin = freqAxisMin;
+        o.FreqMax = freqAxisMax;
+    }
+    return o;
+}
+
+std::string DiagramModel::FreqBoundsRefusal() const
+{
+    if (!LevelAxis()) {
+        return {};
+    }
+    return language == 'E' ? "Level axis: its range is set by the level sweep"
+                           : "Pegelachse: ihren Bereich gibt der Pegelsweep vor";
 }
 
 bool DiagramModel::ZoomTo(double freqMinHz, double freqMaxHz, double levelMin, double levelMax)
@@ -364,7 +409,7 @@ bool DiagramModel::WheelZoom(int x, int y, int steps, bool levelAxis)
                                 static_cast<double>(FreqMax));
     double lo = 0.0;
     double hi = 0.0;
-    if (Options.XLog) {
+    if (LogX()) {
         const double u = std::log(f);
         lo = std::exp(u - (u - std::log(static_cast<double>(FreqMin))) * factor);
         hi = std::exp(u + (std::log(static_cast<double>(FreqMax)) - u) * factor);
@@ -405,6 +450,7 @@ DiagramResult DiagramModel::KeepResult() const
     r.DrawCurve2 = Options.DrawCurve2 != 0;
     r.Axis2Unit = Axis2Unit;
     r.WrapCurve2OnExport = WrapCurve2OnExport;
+    r.Quantity = xQuantity;
     r.resultGerman = resultGerman;
     r.resultEnglish = resultEnglish;
     return r;
@@ -415,6 +461,7 @@ void DiagramModel::ShowResult(const DiagramResult& r)
     if (!HasStorage()) {
         return;
     }
+    SetXQuantity(r.Quantity);
     ClearDiagramData();
     // The storage may have been given back and made anew since the result was kept.
     GrowStorage(std::min({r.freq.size(), r.curve1.size(), r.curve2.size()}));
@@ -495,7 +542,9 @@ bool DiagramModel::LayoutDiagram(int width, int height, int fontSize,
             return false;
         }
         const double r = static_cast<double>(FreqMax) / FreqMin;
-        if (r != 1.0) {
+        if (LevelAxis()) {
+            g.LogScale = 1.0;
+        } else if (r != 1.0) {
             if (!(r > 0.0)) {
                 return false;
             }
@@ -615,7 +664,7 @@ double DiagramModel::FreqToX(double freqHz) const
     if (FreqMin == 0 || freqHz == 0.0) {
         return p.left;
     }
-    if (Options.XLog) {
+    if (LogX()) {
         const double q = freqHz / FreqMin;
         if (!(q > 0.0) || !std::isfinite(q)) {
             return p.left;
@@ -634,7 +683,7 @@ double DiagramModel::FreqToX(double freqHz) const
 float DiagramModel::XToFreq(int x) const
 {
     const double dx = x - layout.PlotRect.left;
-    if (Options.XLog) {
+    if (LogX()) {
         if (layout.LogScale == 0.0) {
             return static_cast<float>(FreqMin);
         }
@@ -666,7 +715,7 @@ void DiagramModel::ForEachFreqTick(
 {
     const DiagramRect& p = layout.PlotRect;
     std::string label;
-    if (Options.XLog) {
+    if (LogX()) {
         for (int k = layout.FirstLogTick; k >= 1 && k <= kFreqTickCount; ++k) {
             const FreqTick& t = FreqTickTable[static_cast<std::size_t>(k - 1)];
             const bool last =
@@ -694,7 +743,9 @@ void DiagramModel::ForEachFreqTick(
     for (int i = first; i <= lastIndex && i - first <= 100000; ++i) {
         const long long v = i == first ? FreqMin : static_cast<long long>(i) * layout.FreqStep;
         const bool last = i == lastIndex;
-        if (v >= 1000) {
+        if (LevelAxis()) {
+            label = std::to_string(static_cast<long long>(OuterX(static_cast<double>(v)))) + (last ? "dBFS" : "");
+        } else if (v >= 1000) {
             label = FormatFixed(static_cast<double>(v) / 1000.0, 2, 1) + (last ? "kHz" : "k");
         } else {
             label = std::to_string(v) + (last ? "Hz" : "");
@@ -864,7 +915,7 @@ int DiagramModel::CollectCurve(int curve)
     }
     const DiagramRect& p = layout.PlotRect;
     const ColumnScale scale{FreqMin, FreqMax, p.left, p.right, layout.LogScale, layout.LinScale,
-                            Options.XLog != 0};
+                            LogX()};
     if (!(scale == columnScale)) {
         std::fill(slotColumnFreq.begin(), slotColumnFreq.end(), std::numeric_limits<float>::quiet_NaN());
         columnScale = scale;
@@ -910,7 +961,8 @@ ExportedTable DiagramModel::ExportTable() const
     const auto inRange = [&](float f) { return FreqMin <= f && f <= FreqMax; };
     // The table of the measurement alone is the export as it always was; with overlays,
     // smoothing or a difference a header names the columns and says what was done.
-    table.plain = overlays.empty() && Smoothing() == 0 && !DifferenceShown() && MeasurementName.empty();
+    // A table over level names its first column, so it is never read as one over frequency.
+    table.plain = overlays.empty() && Smoothing() == 0 && !DifferenceShown() && MeasurementName.empty() && !LevelAxis();
     bool measured = table.plain;
     for (int i = 0; i < used && !measured; ++i) {
         const auto s = static_cast<std::size_t>(i);
@@ -943,7 +995,7 @@ ExportedTable DiagramModel::ExportTable() const
         if (!values.empty() && std::none_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); })) {
             return;
         }
-        table.freqHz.push_back(f);
+        table.freqHz.push_back(static_cast<float>(OuterX(f)));
         table.rows.push_back(std::move(values));
     };
     const auto wrap2 = [&](double v) {
@@ -1012,7 +1064,7 @@ std::string DiagramModel::DiagramText(const std::string& separator) const
             }
             return n;
         };
-        std::string header = "# Hz";
+        std::string header = std::string("# ") + XUnit();
         for (const std::string& n : table.names) {
             header += (sep == "\r\n" ? "\t" : sep) + name(n);
         }
@@ -1090,7 +1142,7 @@ bool DiagramModel::MouseDown(MouseButton button, int x, int y)
         savedB = MarkerB;
         startColumn = x;
         startRow = y;
-        const std::string freqText = FormatFixed(XToFreq(x), 0);
+        const std::string freqText = FormatFixed(OuterX(XToFreq(x)), 0);
         if (layout.LevelScale1 == 0.0) {
             return false;
         }
@@ -1111,7 +1163,7 @@ bool DiagramModel::MouseDown(MouseButton button, int x, int y)
         } else if (!MeasureActive) {
             ClearMarkers();
         }
-        PointReadout = CutUtf8(freqText + "Hz/" + valueText, kReadoutMax);
+        PointReadout = CutUtf8(freqText + XUnit() + "/" + valueText, kReadoutMax);
         CursorMode = 4;
     }
     return true;
@@ -1215,7 +1267,7 @@ bool DiagramModel::MeasureMove(int x, int y)
             fault = true;
         } else {
             ratio = std::max(f0, f1) / std::min(f0, f1);
-            FreqReadout = CutUtf8(FormatFixed(f1, 0) + "Hz", kReadoutMax);
+            FreqReadout = CutUtf8(FormatFixed(OuterX(f1), LevelAxis() ? 1 : 0) + XUnit(), kReadoutMax);
             if (!slope) {
                 CursorMode = 1;
             }
@@ -1312,6 +1364,9 @@ bool DiagramModel::SpinClick(int spin, bool up)
 
 bool DiagramModel::ScrollClick(bool high, ScrollCode code)
 {
+    if (LevelAxis()) {
+        return false;  // the level sweep sets the range (FreqBoundsRefusal says so)
+    }
     // Bounds read from a configuration file may lie anywhere in the 32-bit range: step in
     // 64 bits and bring the result back into range, so that no step wraps around.
     const auto toInt32 = [](long long v) {
@@ -1354,8 +1409,12 @@ bool DiagramModel::ScrollClick(bool high, ScrollCode code)
 bool DiagramModel::ApplyOptions(const DiagramOptions& opts)
 {
     Options = opts;
-    FreqMin = opts.FreqMin;
-    FreqMax = opts.FreqMax;
+    if (LevelAxis()) {
+        Options.FreqMin = FreqMin;  // the dialog's frequency bounds do not apply
+        Options.FreqMax = FreqMax;
+    }
+    FreqMin = Options.FreqMin;
+    FreqMax = Options.FreqMax;
     LevelMin = opts.LevelMin;
     LevelMax = opts.LevelMax;
     if (Axis1Shown && !Axis2Shown) {
@@ -1395,7 +1454,7 @@ void DiagramModel::SetSmoothing(int n)
 bool DiagramModel::DifferenceShown() const
 {
     const OverlayPage& p = Overlays.Page(page);
-    return p.difference && Overlays.Find(page, p.referenceId) != nullptr;
+    return !LevelAxis() && p.difference && Overlays.Find(page, p.referenceId) != nullptr;
 }
 
 OverlayResult DiagramModel::SetDifference(bool on)
@@ -1436,6 +1495,9 @@ OverlayResult DiagramModel::SetDifference(bool on)
 
 OverlayResult DiagramModel::KeepCurves(const std::string& name, std::uint64_t* id)
 {
+    if (LevelAxis()) {
+        return {OverlayProblem::OtherAxis, "", ""};
+    }
     Overlay o;
     o.name = name;
     const int used = HasStorage() ? std::clamp(PointCount, 0, Capacity()) : 0;
@@ -1467,7 +1529,7 @@ std::string DiagramModel::UnitOf(bool secondAxis) const
 bool DiagramModel::ShownChanged() const
 {
     const ShownKey key{pointsGeneration, PointCount, Overlays.Generation(), page, Smoothing(),
-                       DifferenceShown(), Axis2Shown, Axis2Unit};
+                       DifferenceShown(), Axis2Shown, Axis2Unit, LevelAxis()};
     return !shownValid || !(key == shownKey);
 }
 
@@ -1477,7 +1539,7 @@ void DiagramModel::UpdateShown() const
         return;
     }
     const ShownKey key{pointsGeneration, PointCount, Overlays.Generation(), page, Smoothing(),
-                       DifferenceShown(), Axis2Shown, Axis2Unit};
+                       DifferenceShown(), Axis2Shown, Axis2Unit, LevelAxis()};
     ShownKey overlaysOf = key;
     ShownKey before = shownKey;
     overlaysOf.points = before.points = 0;
@@ -1530,7 +1592,8 @@ void DiagramModel::UpdateShown() const
     if (overlaysChanged) {
         shownOverlays.clear();
         for (const Overlay& o : p.overlays) {
-            if (!o.visible) {
+            // Overlays are kept over frequency: none is drawn on the level axis.
+            if (!o.visible || key.levelAxis) {
                 continue;
             }
             for (int curve = 1; curve <= (o.HasCurve2() ? 2 : 1); ++curve) {
@@ -1798,11 +1861,11 @@ std::vector<std::string> DiagramModel::MarkerTexts() const
         }
         values[k] = std::isfinite(m.value) ? m.value : ShownValueAt(m.ref, m.freqHz);
         read[k] = true;
-        lines.push_back(std::string(k == 0 ? "A  " : "B  ") + CurveName(m.ref) + ": " + FormatFixed(m.freqHz, 1) +
-                        " Hz  " + FormatFixed(values[k], 2) + " " + UnitOf(axes[k]));
+        lines.push_back(std::string(k == 0 ? "A  " : "B  ") + CurveName(m.ref) + ": " + FormatFixed(OuterX(m.freqHz), 1) +
+                        " " + XUnit() + "  " + FormatFixed(values[k], 2) + " " + UnitOf(axes[k]));
     }
     if (read[0] && read[1]) {
-        std::string line = "\u0394  " + FormatFixed(MarkerB.freqHz - MarkerA.freqHz, 1) + " Hz";
+        std::string line = "\u0394  " + FormatFixed(MarkerB.freqHz - MarkerA.freqHz, 1) + " " + XUnit();
         if (axes[0] == axes[1]) {
             line += "  " + FormatFixed(values[1] - values[0], 2) + " " + UnitOf(axes[0]);
         }

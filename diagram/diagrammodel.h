@@ -131,6 +131,11 @@ struct LegendLine {
     std::string text;
 };
 
+/// What the horizontal axis shows: frequency in Hz (logarithmic or linear, as the options
+/// say) or an output level in dBFS (always linear, negative values allowed; the level
+/// sweep draws against it). The level axis keeps its bounds in FreqMin/FreqMax (whole dB).
+enum class XQuantity { Frequency, LevelDbfs };
+
 /// The range the window had before it was zoomed, to go back to.
 struct ZoomHome {
     bool active = false;
@@ -165,6 +170,7 @@ struct DiagramResult {
     bool DrawCurve2 = false;
     std::string Axis2Unit;
     bool WrapCurve2OnExport = false;
+    XQuantity Quantity = XQuantity::Frequency;
     std::string resultGerman, resultEnglish;
 };
 
@@ -229,6 +235,31 @@ public:
     /// Counts the changes of the stored points (stores, clearing, freeing), so that a
     /// picture of them knows when it is out of date.
     std::uint64_t PointsGeneration() const { return pointsGeneration; }
+
+    /// The horizontal quantity. A change ends zoom, markers and the difference; on the
+    /// level axis overlays (kept over frequency) are hidden and none can be kept, there is
+    /// no smoothing, and the options dialog's and scroll bars' frequency bounds do not apply.
+    void SetXQuantity(XQuantity q);
+    XQuantity Quantity() const { return xQuantity; }
+    bool LevelAxis() const { return xQuantity == XQuantity::LevelDbfs; }
+    /// The horizontal axis is logarithmic (frequency with the options' XLog).
+    bool LogX() const { return Options.XLog != 0 && !LevelAxis(); }
+    /// "Hz" or "dBFS".
+    const char* XUnit() const { return LevelAxis() ? "dBFS" : "Hz"; }
+    /// The level axis keeps its x values (points, bounds, zoom) as level + kLevelOffset, so
+    /// that a stored slot's x stays above 0 as on the frequency axis (0 marks a slot never
+    /// stored); PrepareDiagram, StoreDiagramPoint and GetFreqRange take and give dBFS, and
+    /// every text shows dBFS. Levels at or below -kLevelOffset are held just above it.
+    static constexpr double kLevelOffset = 1000.0;
+    /// The x of the axis' quantity (Hz or dBFS) kept internally, and back.
+    double InnerX(double x) const;
+    double OuterX(double inner) const { return LevelAxis() ? inner - kLevelOffset : inner; }
+    /// Why the frequency bounds of the options dialog and the scroll bars do not apply now,
+    /// in the diagram's language; "" when they do.
+    std::string FreqBoundsRefusal() const;
+    /// Options as the configuration stores them: on the level axis with the frequency
+    /// bounds the diagram had before it switched, so no level range is stored as one in Hz.
+    DiagramOptions StoredOptions() const;
 
     // --- layout and mappings ------------------------------------------------------------
     /// Lays out a W x H target whose font has size F (points, also the pixel unit of the
@@ -313,7 +344,7 @@ public:
     void SetPage(int page);
     int Page() const { return page; }
     /// The smoothing of the page shown (the N of 1/N octave; 0 none), kept in Options.
-    int Smoothing() const { return Options.Smoothing[static_cast<std::size_t>(page)]; }
+    int Smoothing() const { return LevelAxis() ? 0 : Options.Smoothing[static_cast<std::size_t>(page)]; }
     void SetSmoothing(int n);
     /// The curves show their difference to the page's reference overlay.
     bool DifferenceShown() const;
@@ -469,6 +500,7 @@ private:
         bool difference = false;
         bool axis2 = false;
         std::string unit2;
+        bool levelAxis = false;
         bool operator==(const ShownKey&) const = default;
     };
     mutable bool shownValid = false;
@@ -481,6 +513,9 @@ private:
     std::uint64_t limitGeneration = 0;  // counts changes of the limit curves
     mutable std::uint64_t shownGeneration = 0;
 
+    XQuantity xQuantity = XQuantity::Frequency;
+    std::int32_t freqAxisMin = 0;  // Options' frequency bounds when the level axis came
+    std::int32_t freqAxisMax = 0;
     DiagramLayout layout;
     int screenWidth = 580;
     int screenHeight = 370;

@@ -124,7 +124,7 @@ DiagramRenderer::BackgroundKey DiagramRenderer::KeyOf(const DiagramModel& m)
     k.axis1 = m.Axis1Shown;
     k.axis2 = m.Axis2Shown;
     k.hasPoints = m.PointCount != 0;
-    k.log = m.Options.XLog != 0;
+    k.log = m.LogX();
     const DiagramOptions& o = m.Options;
     const Colour colours[6] = {o.ColDia, o.ColMargin, o.ColGrid, o.ColLine1, o.ColLine2, o.ColText};
     std::copy(std::begin(colours), std::end(colours), std::begin(k.colours));

@@ -118,6 +118,9 @@ std::string OverlayMessage(const OverlayResult& r, char language)
         return file + (de ? "nicht gespeichert (" : "not saved (") + r.detail +
                (de ? "); die Überlagerung gilt nur bis zum Programmende"
                    : "); the overlay lasts until the program ends");
+    case OverlayProblem::OtherAxis:
+        return de ? "Überlagerungen gibt es nur über der Frequenz, nicht über dem Pegel"
+                  : "Overlays are kept against frequency only, not against level";
     }
     return {};
 }

@@ -45,6 +45,7 @@ enum class OverlayProblem {
     Unreadable,  // a file could not be read (detail: the reason)
     NotATable,   // a file is no diagram table (detail: the reader's message)
     NotSaved,    // kept for this session only: the folder could not be written (detail)
+    OtherAxis,   // the diagram's horizontal axis is no frequency axis
 };
 
 /// The outcome of an operation, with the file it concerns.

@@ -1,5 +1,7 @@
 #include "measure/sweeprun.h"
 
+#include "measure/levelsweep.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -106,14 +108,7 @@ SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offse
 {
     SweepDistortion out = SweepPoint::NoDistortion();
     const int n = SweepDistortionFrames(rateHz, freqHz);
-    if (block == nullptr || n == 0 || frames < n || !transform.BuildWindowTable(kDistortionWindow, n)) {
-        return out;
-    }
-    std::vector<float> samples(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        samples[static_cast<std::size_t>(i)] = block[2 * i + offset];
-    }
-    if (!transform.ComputeSpectrum(samples.data(), n)) {
+    if (block == nullptr || n == 0 || frames < n) {
         return out;
     }
     DistortionParams params;
@@ -123,9 +118,7 @@ SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offse
     params.bandHighHz =
         std::min(std::max(params.bandHighHz, freqHz + 1.0), (n / 2 - 1) * static_cast<double>(rateHz) / n);
     params.harmonics = 5;
-    const DistortionReading r =
-        MeasureDistortion(ChannelSpectrum(std::span<const float>(samples.data(), static_cast<std::size_t>(n / 2))),
-                          params, WeightingFilter());
+    const DistortionReading r = MeasureBlockDistortion(block, frames, 2, offset, params, transform, WeightingFilter());
     if (r.outcome != DistortionOutcome::Measured) {
         return out;
     }
@@ -215,6 +208,7 @@ int SweepRun::OutputRate() const
 void SweepRun::EnterGeneratorPage()
 {
     SweepSettings& s = settings_.Sweep;
+    diagram_.SetLevelAxis(false);
     diagram_.ResetDiagramScales();
     SweepRunning = SweepToneOn = false;
     SweepIndex = 0;
@@ -253,6 +247,7 @@ void SweepRun::LeaveGeneratorPage()
     diagram_.SetCurvesShown(true, false);
     diagram_.SetAxesShown(true, false);
     diagram_.SetSecondAxis(kDegreeSign, false);
+    diagram_.SetLevelAxis(false);
     if (GeneratorPageActive) {
         // What was typed as the comment after the last sweep stays with the page.
         settings_.Sweep.SweepComment = diagram_.GetComment();
@@ -283,6 +278,7 @@ void SweepRun::wobbelnButClick()
         view_.ReportRun(refused);
         return;
     }
+    diagram_.SetLevelAxis(false);  // a level sweep may have shown its axis
     diagram_.ClearDiagramData();
     steps_.clear();
     view_.SetInputLevel(settings_.Volume.GenInVolume);

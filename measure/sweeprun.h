@@ -50,6 +50,9 @@ public:
     virtual void SetSecondAxis(const std::string& /*unit*/, bool /*wrapOnExport*/) {}
     /// The limits the sweep checks, drawn as two dashed curves; nullptr takes them away.
     virtual void SetLimitCurves(const LimitCurves* /*curves*/) {}
+    /// The horizontal axis shows the output level in dBFS (the level sweep) instead of
+    /// frequency; a change resets the scales.
+    virtual void SetLevelAxis(bool /*level*/) {}
 };
 
 /// The controls of the generator page the sweep reads and writes. Every routine but the

@@ -102,6 +102,12 @@ public:
             window->Model().LayoutScreen(false);  // the right band fits the labels with their unit
         }
     }
+    void SetLevelAxis(bool level) override
+    {
+        if (window) {
+            window->Model().SetXQuantity(level ? XQuantity::LevelDbfs : XQuantity::Frequency);
+        }
+    }
 
     /// What the diagram shows now, for the page that leaves it.
     std::optional<DiagramResult> KeepResult() const

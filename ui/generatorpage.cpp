@@ -20,6 +20,7 @@
 #include "measure/prompt.h"
 #include "measure/appmessages.h"
 #include "ui/diagramlink.h"
+#include "ui/levelsweepwindow.h"
 #include "ui/logsweep.h"
 #include "ui/mainpage.h"
 #include "ui/shellstate.h"
@@ -39,6 +40,9 @@ GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, Sound
                                         static_cast<SweepPageView&>(*this), state_.InCorrection,
                                         state_.OutCorrection);
     logSweep_ = new TLogSweep(engine_, profile, state_.settings.LogSweep, static_cast<SweepDiagram&>(diagram), window);
+    levelSweep_ = new TLevelSweep(engine_, static_cast<SweepDiagram&>(diagram), [this](int ms) { return SettleWait(ms); },
+                                  window);
+    levelSweep_->OtherRunBusy = [this] { return sweep_->SweepRunning || sweep_->SweepToneOn; };
     BuildPage(page, layout);
     // The limits chosen last come back; a file that went away or went wrong since is
     // left unused (the button's tip says none are in use).
@@ -88,8 +92,10 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
     Button1 = Place<QPushButton>(page, L, "Button1", 378, 164, 86, 28);
     Button1->setText(Q("zurück"));
     // The log sweep has a window of its own; this opens it.
-    LogSweepBut = Place<QPushButton>(page, L, "LogSweepBut", 284, 200, 180, 28);
+    LogSweepBut = Place<QPushButton>(page, L, "LogSweepBut", 284, 200, 86, 28);
     LogSweepBut->setText(QStringLiteral("Log-Sweep ..."));
+    // So has the level sweep (THD+N against the output level).
+    LevelSweepBut = Place<QPushButton>(page, L, "LevelSweepBut", 378, 200, 86, 28);
 
     LevelGroup = Place<QGroupBox>(page, L, "LevelGroup", 470, 4, 118, 232);
     LevelGroup->setTitle(QStringLiteral("Level"));
@@ -153,6 +159,16 @@ void GeneratorPage::BuildPage(QWidget* page, std::vector<QWidget*>& L)
         logSweep_->raise();
         logSweep_->activateWindow();
     });
+    QObject::connect(LevelSweepBut, &QPushButton::clicked, page, [this] {
+        if (!levelSweepPlaced_) {
+            host_.PlaceBesideMainWindow(levelSweep_);
+            levelSweepPlaced_ = true;
+        }
+        levelSweep_->show();
+        levelSweep_->raise();
+        levelSweep_->activateWindow();
+    });
+    SetTexts('D');
     // Dragging, the arrows and page clicks all end in a new value.
     QObject::connect(GenInSlider, &QScrollBar::valueChanged, page, [this](int p) {
         state_.settings.Volume.GenInVolume = 100 - p;
@@ -181,10 +197,20 @@ void GeneratorPage::Enter()
     diagram_.ShowKeptResult(kept_);
 }
 
+void GeneratorPage::SetTexts(char language)
+{
+    if (language != 'D' && language != 'E') {
+        return;
+    }
+    LevelSweepBut->setText(language == 'D' ? Q("Pegelsweep …") : Q("Level sweep …"));
+    levelSweep_->SetTexts(language);
+}
+
 void GeneratorPage::Leave()
 {
     active_ = false;
     logSweep_->LeavePage();
+    levelSweep_->Run().Stop();
     // The stepped sweep or the log sweep, whichever ran last; of a sweep in flight what
     // it measured so far (the step recording now is not stored any more).
     if (sweep_->GeneratorPageActive) {

@@ -23,6 +23,7 @@ class DiagramLink;
 class PageHost;
 class ProfileFile;
 class SoundEngine;
+class TLevelSweep;
 class TLogSweep;
 class TWavegen;
 class Twobbeldlg;
@@ -43,6 +44,9 @@ public:
 
     SweepRun& Run() { return *sweep_; }
     TLogSweep& LogSweep() { return *logSweep_; }
+    TLevelSweep& LevelSweep() { return *levelSweep_; }
+    /// The captions that follow the language ('D' or 'E'; others change nothing).
+    void SetTexts(char language);
     /// The generator window and the sweep settings dialog, once they exist.
     void AttachWindows(TWavegen* generator, Twobbeldlg* sweepDialog);
 
@@ -80,6 +84,7 @@ public:
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* LogSweepBut = nullptr;
+    QPushButton* LevelSweepBut = nullptr;  // opens the level sweep's window
     QGroupBox* WobbelGroup = nullptr;
     QPushButton* wobbelnBut = nullptr;
     QPushButton* STOPbut = nullptr;
@@ -125,6 +130,8 @@ private:
     std::unique_ptr<SweepRun> sweep_;
     std::optional<DiagramResult> kept_;  // what the diagram showed when the page was left
     TLogSweep* logSweep_ = nullptr;  // a child window of the main window
+    TLevelSweep* levelSweep_ = nullptr;  // a child window of the main window
+    bool levelSweepPlaced_ = false;
     bool logSweepPlaced_ = false;
     TWavegen* wavegen_ = nullptr;
     Twobbeldlg* wobbelDlg_ = nullptr;

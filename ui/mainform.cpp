@@ -431,6 +431,7 @@ void TMainForm::ApplyLanguage(char letter)
     if (windows_.korEdit) windows_.korEdit->SetTexts(letter);
     LogSweep().SetTexts(letter);
     spectrumPage_->Distortion().SetTexts(letter);
+    if (generatorPage_) generatorPage_->SetTexts(letter);
     loader_->SetCurveMessages(letter);
     if (windows_.diagramm) {
         windows_.diagramm->SetDiagramTexts(letter);

@@ -973,3 +973,62 @@ TEST(DiagramMarkers, PeakOnAnOverlayAndMarkerBFollowingThePointer)
     EXPECT_TRUE(d.Zoomed());
     EXPECT_EQ(d.MarkerA.freqHz, a.freqHz);
 }
+
+TEST(DiagramLevelAxis, LabelsExportsReadsAndMarksInDbfsAndHidesOverlaysKeptOverFrequency)
+{
+    DiagramModel d;
+    d.Activate();
+    d.SetScreen(580, 370, DiagramTextMetrics{7, 13, 42, {}});
+    Overlay o;
+    o.name = "Box";
+    o.freqHz = {100.0f, 1000.0f};
+    o.curve1 = {-3.0f, -3.0f};
+    ASSERT_TRUE(d.Overlays.Keep(0, o));
+    d.Options.FreqMin = 20;  // as read from the configuration
+    d.Options.FreqMax = 20000;
+    d.SetXQuantity(XQuantity::LevelDbfs);
+    float lo = -120.0f, hi = 0.0f;
+    ASSERT_FALSE(d.PrepareDiagram("", 2, -60, 0, lo, hi));
+    int fmin = 0, fmax = 0;
+    d.GetFreqRange(fmin, fmax);
+    EXPECT_EQ(fmin, -60);
+    EXPECT_EQ(fmax, 0);
+    // 0 dBFS is a point like any other, not an empty slot.
+    const float a[1] = {-90.0f}, b[1] = {-60.0f}, c[1] = {-20.5f};
+    ASSERT_FALSE(d.StoreDiagramPoint(a, 1, 0, -60.0f));
+    ASSERT_FALSE(d.StoreDiagramPoint(b, 1, 1, -30.0f));
+    ASSERT_FALSE(d.StoreDiagramPoint(c, 1, 2, 0.0f));
+
+    std::vector<std::pair<int, std::string>> ticks;
+    d.ForEachFreqTick([&](int x, const std::string& label) { ticks.emplace_back(x, label); });
+    ASSERT_GE(ticks.size(), 3u);
+    EXPECT_EQ(ticks.front(), std::make_pair(d.Layout().PlotRect.left, std::string("-60")));
+    EXPECT_EQ(ticks.back(), std::make_pair(d.Layout().PlotRect.right, std::string("0dBFS")));
+    EXPECT_EQ(DiagramRound(d.FreqToX(d.InnerX(-30.0))), (d.Layout().PlotRect.left + d.Layout().PlotRect.right) / 2);
+
+    EXPECT_EQ(d.DiagramText(","), "# dBFS,Messung\r\n-60.00,-90.00\r\n-30.00,-60.00\r\n0.00,-20.50\r\n");
+    EXPECT_TRUE(d.ShownOverlays().empty());
+    EXPECT_EQ(d.KeepCurves("Keep").problem, OverlayProblem::OtherAxis);
+    EXPECT_FALSE(d.FreqBoundsRefusal().empty());
+    EXPECT_FALSE(d.ScrollClick(true, ScrollCode::LineRight));
+    // The options dialog's frequency bounds do not apply; the configuration keeps those
+    // the diagram had before.
+    DiagramOptions typed = d.Options;
+    typed.FreqMin = 50;
+    ASSERT_TRUE(d.ApplyOptions(typed));
+    d.GetFreqRange(fmin, fmax);
+    EXPECT_EQ(std::make_pair(fmin, fmax), std::make_pair(-60, 0));
+    EXPECT_EQ(std::make_pair(d.StoredOptions().FreqMin, d.StoredOptions().FreqMax), std::make_pair(20, 20000));
+
+    const int middle = (d.Layout().PlotRect.left + d.Layout().PlotRect.right) / 2;
+    ASSERT_TRUE(d.MouseDown(MouseButton::Left, middle, d.LevelToY1(-60.0)));
+    EXPECT_EQ(d.PointReadout.rfind("-30dBFS/-60.", 0), 0u) << d.PointReadout;  // within a pixel
+    ASSERT_EQ(d.MarkerTexts().size(), 1u);
+    EXPECT_EQ(d.MarkerTexts()[0].rfind("A  Messung: -30.", 0), 0u) << d.MarkerTexts()[0];
+    EXPECT_NE(d.MarkerTexts()[0].find(" dBFS  -60."), std::string::npos) << d.MarkerTexts()[0];
+
+    // Back on frequency the overlay is drawn again.
+    d.SetXQuantity(XQuantity::Frequency);
+    ASSERT_FALSE(d.PrepareDiagram("", 2, 20, 20000, lo, hi));
+    EXPECT_EQ(d.ShownOverlays().size(), 1u);
+}

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +28,7 @@
 #include "tests/ui/uitestsupport.h"
 #include "ui/generatorpage.h"
 #include "ui/iodialog.h"
+#include "ui/levelsweepwindow.h"
 #include "ui/sonveraprogram.h"
 #include "ui/wavegen.h"
 #include "ui/wobbeldlg.h"
@@ -44,6 +48,8 @@ DutConfig AttenuatingDut()
 /// -6 dB; the left input is the generator's own output (the reference).
 class GeneratorPageTest : public ::testing::Test {
 protected:
+    explicit GeneratorPageTest(DutConfig dut = AttenuatingDut()) : card(dut, LoopbackClock::Instant) {}
+
     void SetUp() override
     {
         test::App();
@@ -92,7 +98,7 @@ protected:
 
     QTemporaryDir dir;
     std::string configPath;
-    LoopbackCard card{AttenuatingDut(), LoopbackClock::Instant};
+    LoopbackCard card;
     test::RecordingPrompts prompts;
     std::unique_ptr<SonveraProgram> program;
 };
@@ -382,6 +388,68 @@ TEST_F(GeneratorPageTest, ClosingTheWindowDuringTheSettleWaitEndsQuietly)
     EXPECT_FALSE(Main().Sweep().SweepToneOn);
     EXPECT_FALSE(program->Engine().CaptureStarted());
     EXPECT_TRUE(prompts.shown.empty());
+}
+
+}  // namespace
+}  // namespace sonvera
+
+namespace sonvera {
+namespace {
+
+DutConfig ThirdHarmonicDut()
+{
+    DutConfig d;
+    d.h3 = 0.019;
+    d.noise = true;
+    d.noiseDbfs = -120.0;
+    return d;
+}
+
+class LevelSweepPageTest : public GeneratorPageTest {
+protected:
+    LevelSweepPageTest() : GeneratorPageTest(ThirdHarmonicDut()) {}
+};
+
+TEST_F(LevelSweepPageTest, TheWindowDrawsThdnAgainstLevelStopsAndGivesTheAxisBackToTheSweep)
+{
+    ShowGeneratorPage();
+    EXPECT_EQ(Find<QPushButton>("LevelSweepBut")->text(), QString::fromUtf8("Pegelsweep …"));
+    Click("LevelSweepBut");
+    auto* window = static_cast<TLevelSweep*>(Main().findChild<QDialog*>(QStringLiteral("LevelSweep")));
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    window->FreqEdit->setValue(997);
+    window->FromEdit->setValue(-40.0);
+    window->ToEdit->setValue(0.0);
+    window->StepEdit->setValue(2.0);
+    window->StartBut->click();
+    EXPECT_FALSE(window->StartBut->isEnabled());
+    ASSERT_TRUE(test::ProcessUntil([&] { return window->StartBut->isEnabled(); }, 30000));
+    EXPECT_TRUE(Diagram().LevelAxis());
+    const std::string table = Diagram().DiagramText(",");
+    for (const char* row : {"# dBFS,Messung\r\n-40.00,", "\r\n-2.00,", "\r\n0.00,"}) {
+        EXPECT_NE(table.find(row), std::string::npos) << row << " in " << table;
+    }
+    EXPECT_EQ(window->Run().Result().Steps().size(), 21u);
+    EXPECT_EQ(Diagram().ResultLine(), "max. Pegel (1 % THD+N) -2.00 dBFS");
+    if (const char* keep = std::getenv("SONVERA_LEVELSWEEP_PNG")) {
+        program->Diagram()->grab().save(QString::fromLocal8Bit(keep));
+    }
+
+    window->FromEdit->setValue(-60.0);
+    window->ToEdit->setValue(0.0);
+    window->StepEdit->setValue(1.0);
+    window->StartBut->click();
+    ASSERT_TRUE(test::ProcessUntil([&] { return window->Run().Result().Steps().size() >= 1; }, 8000));
+    window->StopBut->click();
+    EXPECT_TRUE(window->StartBut->isEnabled());
+    EXPECT_FALSE(program->Engine().PlaybackActive());
+    EXPECT_NE(Diagram().ResultLine().find("(gestoppt)"), std::string::npos) << Diagram().ResultLine();
+
+    Click("wobbelnBut");
+    ASSERT_TRUE(SweepEnds());
+    EXPECT_FALSE(Diagram().LevelAxis());
+    EXPECT_EQ(Main().Sweep().PointsStored(), 5);
 }
 
 }  // namespace
