@@ -53,20 +53,20 @@ TEST(SettingsCommand, MissingFilePrintsEveryDefaultInWriteOrder)
     testing::TempDir dir;
     const RunResult r = RunSettings("--config '" + dir.File("absent.cfg") + "' settings");
     ASSERT_EQ(r.status, 0);
-    // 48 main-window keys, 9 analysis, 7 generator, 13 diagram, 7 log sweep, 3 of the
+    // 49 main-window keys, 9 analysis, 7 generator, 13 diagram, 7 log sweep, 3 of the
     // virtual card's formats
-    ASSERT_EQ(r.lines.size(), 87u);
+    ASSERT_EQ(r.lines.size(), 88u);
     EXPECT_EQ(r.lines.front(), "MAIN.INDEV=0");
-    EXPECT_EQ(r.lines[45], "DIAGRAMM.TOP=0");
-    EXPECT_EQ(r.lines[46], "MAIN.LEFT=200");
-    EXPECT_EQ(r.lines[47], "MAIN.TOP=200");
-    EXPECT_EQ(r.lines[48], "ANALYSE.THDMESS=FALSE");
-    EXPECT_EQ(r.lines[56], "ANALYSE.FILTERFILE=");
-    EXPECT_EQ(r.lines[57], "GEN.FGEN=1000");
-    EXPECT_EQ(r.lines[74], "DIAGPRIV.YDIASTEPS=5.0");
-    EXPECT_EQ(r.lines[76], "DIAGPRIV.SMOOTHWOB=0");
-    EXPECT_EQ(r.lines[83], "LOGSWEEP.POINTS=48");
-    EXPECT_EQ(r.lines[84], "SDSOUND.Sonvera_Loopbackdb=16");
+    EXPECT_EQ(r.lines[46], "DIAGRAMM.TOP=0");
+    EXPECT_EQ(r.lines[47], "MAIN.LEFT=200");
+    EXPECT_EQ(r.lines[48], "MAIN.TOP=200");
+    EXPECT_EQ(r.lines[49], "ANALYSE.THDMESS=FALSE");
+    EXPECT_EQ(r.lines[57], "ANALYSE.FILTERFILE=");
+    EXPECT_EQ(r.lines[58], "GEN.FGEN=1000");
+    EXPECT_EQ(r.lines[75], "DIAGPRIV.YDIASTEPS=5.0");
+    EXPECT_EQ(r.lines[77], "DIAGPRIV.SMOOTHWOB=0");
+    EXPECT_EQ(r.lines[84], "LOGSWEEP.POINTS=48");
+    EXPECT_EQ(r.lines[85], "SDSOUND.Sonvera_Loopbackdb=16");
     EXPECT_EQ(r.values.at("WOB.TO"), "20000");
     EXPECT_EQ(r.values.at("WOB.PMIN"), "-180");
     EXPECT_EQ(r.lines.back(), "SDSOUND.Sonvera_Loopbackusf=55200");
@@ -96,7 +96,7 @@ TEST(SettingsCommand, UnparsableAndOutOfRangeValuesShowTheirFallbacks)
     testing::WriteBytes(path, original);
     const RunResult r = RunSettings("settings --config '" + path + "'");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 87u);
+    ASSERT_EQ(r.lines.size(), 88u);
     const std::map<std::string, std::string> expected{
         {"MAIN.INDEV", "0"},         {"MAIN.OUTDEV", "0"},          {"MAIN.SPRACHE", "E"},
         {"MAIN.LEFT", "200"},        {"EICH.INPUT", "268.0"},       {"EICH.OUTPUT", "123.0"},
@@ -149,7 +149,7 @@ TEST(SettingsCommand, SoundFormatsAreListedForTheDevicesPresentOnly)
                               "Sonvera_Loopbackusf=96000\nOther_Carddb=8\n");
     const RunResult r = RunSettings("--config '" + path + "' settings");
     ASSERT_EQ(r.status, 0);
-    ASSERT_EQ(r.lines.size(), 87u);
+    ASSERT_EQ(r.lines.size(), 88u);
     EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbackdb"), "1032");  // 24 bits swapped, in 32
     EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbacksf"), "44100");  // 0 keeps the rate
     EXPECT_EQ(r.values.at("SDSOUND.Sonvera_Loopbackusf"), "96000");
