@@ -36,6 +36,11 @@ constexpr std::uint32_t kLoopbackTag = 0x80000000u;
 // the stream by force.
 constexpr auto kResetTimeout = std::chrono::milliseconds(2000);
 
+// The least buffering asked of a stream: several periods of a sound server (PipeWire's
+// default period is 1024 frames, 21 ms at 48 kHz), so a callback held up for a moment on
+// a busy machine finds the server still fed.
+constexpr double kMinStreamLatencySeconds = 0.2;
+
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 // ALSA plugin entries that are not devices of their own for a measuring program.
@@ -272,10 +277,13 @@ struct PortAudioLayer::Impl {
         p.channelCount = f.Channels;
         p.sampleFormat = SampleFormatOf(f.BitsPerSample);
         const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-        // The "high" latency of the device: a measurement wants no dropouts on a busy
-        // machine more than it wants a fast reaction (blocks are timed by the engine).
-        p.suggestedLatency =
-            info ? (input ? info->defaultHighInputLatency : info->defaultHighOutputLatency) : 0.05;
+        // A measurement wants no dropouts on a busy machine more than it wants a fast
+        // reaction (blocks are timed by the engine, signals counted from their arrival).
+        // The device's "high" latency is not enough behind a sound server: its ALSA path
+        // offers about 35 ms, less than two of the server's periods, and when the
+        // callback comes late the server plays silence without telling the client.
+        const double high = info ? (input ? info->defaultHighInputLatency : info->defaultHighOutputLatency) : 0.05;
+        p.suggestedLatency = std::max(high, kMinStreamLatencySeconds);
         return p;
     }
 
