@@ -55,9 +55,12 @@ protected:
             Use("cable");
         }
     }
-    static void Use(const std::string& device)
+    static void Use(const std::string& device, int rate = 0)
     {
-        ASSERT_EQ(RunCommand(std::string(SONVERA_RIG_SCRIPTS) + "/pipewire_rig_use.sh " + Rig() + " " + device).status, 0);
+        ASSERT_EQ(RunCommand(std::string(SONVERA_RIG_SCRIPTS) + "/pipewire_rig_use.sh " + Rig() + " " + device + " " +
+                             std::to_string(rate))
+                      .status,
+                  0);
     }
     static testing::CommandResult Cli(const std::string& args)
     {
@@ -102,8 +105,9 @@ TEST_F(PipeWireRig, ToneReadsBothInputsAsTheServersRecorderReadsIt)
         const std::string recorded = Rig() + "/recorded" + std::to_string(rate) + ".wav";
         ASSERT_EQ(RunCommand(std::string(SONVERA_CLI) + " generate --wave sin --freq 1000 --level-l -6 --level-r -6 "
                              "--rate " + std::to_string(rate) + " --seconds 4 --out " + tone + " 2>&1").status, 0);
-        // The graph follows a lone stream's 44.1 kHz (allowed-rates of the rig), so
-        // neither the recorder nor the program goes through a rate conversion.
+        // The graph held at the tone's rate: neither the recorder nor the program goes
+        // through a rate conversion, whichever of their streams comes first.
+        Use("cable", rate);
         RunCommand("(pw-play " + tone + " &) ; sleep 1; timeout 2 pw-record --rate " + std::to_string(rate) + " " +
                    recorded + "; sleep 1.5");
         const std::pair<double, double> reference = ThdOf(RunCommand(std::string(SONVERA_CLI) + " spectrum --input " +

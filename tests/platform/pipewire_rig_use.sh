@@ -1,16 +1,22 @@
 #!/bin/sh
 # Makes the cable (sonvera_test -> sonvera_test_source) or the device under test
 # (sonvera_dut -> sonvera_dut_source) the default devices of the PipeWire rig in DIR, so
-# ALSA's "default" and the pulse plugin reach it. Usage: pipewire_rig_use.sh DIR cable|dut
+# ALSA's "default" and the pulse plugin reach it.
+# Usage: pipewire_rig_use.sh DIR cable|dut [RATE]
 set -u
-dir=${1:?usage: pipewire_rig_use.sh DIR cable|dut}
-# The device under test holds the graph at 48 kHz, the rate its response is computed for;
-# the cable lets the graph follow a lone stream's rate (44.1 or 48 kHz), so neither is
-# converted.
+usage="usage: pipewire_rig_use.sh DIR cable|dut [RATE]"
+dir=${1:?$usage}
+# The device under test holds the graph at 48 kHz, the rate its response is computed for.
+# The cable holds it at RATE where one is given (so neither a recorder nor the program is
+# converted, whichever stream comes first), else lets it follow a lone stream's rate.
 case ${2:-} in
-  cable) sink=sonvera_test force=0 ;;
+  cable) sink=sonvera_test force=${3:-0} ;;
   dut) sink=sonvera_dut force=48000 ;;
-  *) echo "usage: pipewire_rig_use.sh DIR cable|dut" >&2; exit 2 ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
+case $force in
+  0|44100|48000) ;;
+  *) echo "pipewire rig: RATE must be 44100 or 48000, not '$force'" >&2; exit 2 ;;
 esac
 export XDG_RUNTIME_DIR="$dir/run" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/run/bus" PULSE_SERVER="unix:$dir/run/pulse/native"
 id() { pactl list short "$1" | awk -v n="$2" '$2 == n { print $1 }'; }
