@@ -290,13 +290,14 @@ constexpr double kMaxContinuedRise = 4.0;
 // (not smooth at 0 Hz unless an even whole number) or a kink at the edge would leave a
 // slow tail far before the peak, where the harmonics' windows lie: there it read as
 // distortion at their lowest frequencies. No harmonic reaches down there (the k-th starts
-// at k times the sweep's first frequency).
-void ContinueSmoothlyBelowBand(Complex* s, std::size_t bins, double binHz, double edgeHz)
+// at k times the sweep's first frequency). False when no fit could be solved (nothing
+// changed).
+bool ContinueSmoothlyBelowBand(Complex* s, std::size_t bins, double binHz, double edgeHz)
 {
     const auto edge = static_cast<std::size_t>(std::ceil(edgeHz / binHz));
     const auto fitEnd = static_cast<std::size_t>(std::ceil(edgeHz * std::cbrt(2.0) / binHz));
     if (edge < 1 || fitEnd <= edge + 1 || fitEnd >= bins) {
-        return;
+        return true;  // nothing below the edge to continue (as ContinueBelowBand)
     }
     Complex turn;
     double strongest = 0.0;
@@ -364,9 +365,10 @@ void ContinueSmoothlyBelowBand(Complex* s, std::size_t bins, double binHz, doubl
         if (sound || orders == 1) {
             std::copy(continued.begin(), continued.end(), s);
             s[0] = Complex(s[0].real(), 0.0);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 // y's spectrum becomes y / ref (regularised). The sweep's power per bin is c / f within
@@ -406,7 +408,9 @@ void FinishResponses(RealTransform& linear, RealTransform& harmonic, const LogSw
     const double edgeHz = d.startHz * std::pow(d.flatFromHz / d.startHz, kLowEdgeShareOfFade);
     std::copy(linear.Spectrum(), linear.Spectrum() + bins, harmonic.Spectrum());
     ContinueBelowBand(linear.Spectrum(), bins, binHz, edgeHz);
-    ContinueSmoothlyBelowBand(harmonic.Spectrum(), bins, binHz, edgeHz);
+    if (!ContinueSmoothlyBelowBand(harmonic.Spectrum(), bins, binHz, edgeHz)) {
+        ContinueBelowBand(harmonic.Spectrum(), bins, binHz, edgeHz);
+    }
     linear.Inverse();
     harmonic.Inverse();
 }
