@@ -32,8 +32,8 @@ namespace sonvera {
 const char* const kLogSweepUsage =
     "Usage: sonvera-cli [--config FILE] [--audio virtual|portaudio|jack|auto] [--dut SPEC] logsweep\n"
     "         [--in-device N] [--out-device N] [--from HZ] [--to HZ] [--seconds S] [--level DB]\n"
-    "         [--rate HZ] [--ref|--stereo] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
-    "         [--ir-out FILE.wav] [--png FILE]\n"
+    "         [--rate HZ] [--bits 8|16|24] [--ref|--stereo] [--points-per-octave N] [--out FILE]\n"
+    "         [--sep SEP] [--ir-out FILE.wav] [--png FILE]\n"
     "         [--json] [--limits FILE]\n"
     "       sonvera-cli [--config FILE] logsweep --input REC.wav [--from HZ] [--to HZ] [--seconds S]\n"
     "         [--level DB] [--ref|--stereo|--mono] [--points-per-octave N] [--out FILE] [--sep SEP]\n"
@@ -82,7 +82,7 @@ std::string LogSweepParamMessage(LogSweepParamError e, const LogSweepParams& p)
 namespace {
 
 struct LogSweepOptions {
-    std::optional<int> inDevice, outDevice, rate, points;
+    std::optional<int> inDevice, outDevice, rate, bits, points;
     std::optional<double> from, to, seconds, level;
     std::optional<bool> withRef;
     bool mono = false;
@@ -123,6 +123,12 @@ std::string ParseLogSweepOption(OptionCursor& cursor, LogSweepOptions& o)
         return integer(o.outDevice, 0, 2);
     } else if (name == "--rate") {
         return integer(o.rate, kLogSweepMinRateHz, kLogSweepMaxRateHz);
+    } else if (name == "--bits") {
+        const std::string error = integer(o.bits, 8, 24);
+        if (error.empty() && *o.bits != 8 && *o.bits != 16 && *o.bits != 24) {
+            return "--bits must be 8, 16 or 24";
+        }
+        return error;
     } else if (name == "--points-per-octave") {
         return integer(o.points, 1, kLogSweepMaxPointsPerOctave);
     } else if (name == "--from") {
@@ -358,9 +364,9 @@ int RecordingFailure(CliContext& ctx, const LogSweepFileOutcome& r, const std::s
 /// logsweep --input: a recording of the sweep file, analysed as a played sweep.
 int RunRecording(CliContext& ctx, LogSweepOptions& o)
 {
-    if (o.inDevice || o.outDevice || o.rate) {
-        return ctx.Fail(2, "--input takes the place of the devices at the recording's rate: no --in-device, "
-                           "--out-device or --rate");
+    if (o.inDevice || o.outDevice || o.rate || o.bits) {
+        return ctx.Fail(2, "--input takes the place of the devices at the recording's rate and depth: no "
+                           "--in-device, --out-device, --rate or --bits");
     }
     CliSession session(ctx);
     if (const int status = session.Start(std::make_unique<LoopbackCard>(DutConfig{}, LoopbackClock::Instant));
@@ -459,6 +465,9 @@ int RunLogSweepCommand(CliContext& ctx)
         return status;
     }
     engine.SetSampleRates(rate, rate);
+    if (o.bits) {
+        engine.SetFormatBits(*o.bits, *o.bits);
+    }
     // The virtual card's cable has no mixer behind it: it is swept at full volume.
     if (session.InstantClock()) {
         engine.SetOutputVolume(100);

@@ -238,9 +238,142 @@ void ContinueBelowBand(Complex* s, std::size_t bins, double binHz, double edgeHz
     s[0] = Complex((at * std::polar(1.0, -step * static_cast<double>(edge))).real() * (power > 0.0 ? 0.0 : 1.0), 0.0);
 }
 
-// y's spectrum becomes y / ref (regularised); then y holds the impulse response. The
-// sweep's power per bin is c / f within its flat band; c is taken from there.
-void Deconvolve(RealTransform& y, const Complex* ref, const LogSweepDesign& d)
+// Solves the n x n system a x = b (a by rows) by elimination with partial pivoting; b
+// becomes x. False when the system is singular.
+bool SolveSmall(std::vector<double> a, std::vector<double>& b)
+{
+    const std::size_t n = b.size();
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < n; ++r) {
+            if (std::abs(a[r * n + c]) > std::abs(a[pivot * n + c])) {
+                pivot = r;
+            }
+        }
+        if (!(std::abs(a[pivot * n + c]) > 0.0)) {
+            return false;
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            std::swap(a[c * n + j], a[pivot * n + j]);
+        }
+        std::swap(b[c], b[pivot]);
+        for (std::size_t r = 0; r < n; ++r) {
+            if (r != c) {
+                const double f = a[r * n + c] / a[c * n + c];
+                for (std::size_t j = c; j < n; ++j) {
+                    a[r * n + j] -= f * a[c * n + j];
+                }
+                b[r] -= f * b[c];
+            }
+        }
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        b[c] /= a[c * n + c];
+    }
+    return true;
+}
+
+// The continuation below the band meets the quotient at the edge in its value and this many
+// derivatives less one; fewer where the stretch above the edge holds few bins.
+constexpr std::size_t kContinuedOrders = 5;
+// A continuation that rises further above the strongest bin it was fitted to is taken as
+// unsound and made again with one derivative less.
+constexpr double kMaxContinuedRise = 4.0;
+
+// The spectrum of a real response has an even real and an odd imaginary part. Below
+// `edgeHz` it is continued so: with the pure delay's phase (the mean turn from bin to bin)
+// taken out, the quotient over the third of an octave above the edge is fitted by a
+// polynomial of the bin, and below the edge its real part goes on as an even polynomial
+// of the frequency and its imaginary part as an odd one, both meeting the fit at the edge
+// in value and kContinuedOrders - 1 derivatives. Smooth through 0 Hz and at the edge,
+// the continued response stays short on both sides of its peak. A power of the frequency
+// (not smooth at 0 Hz unless an even whole number) or a kink at the edge would leave a
+// slow tail far before the peak, where the harmonics' windows lie: there it read as
+// distortion at their lowest frequencies. No harmonic reaches down there (the k-th starts
+// at k times the sweep's first frequency). False when no fit could be solved (nothing
+// changed).
+bool ContinueSmoothlyBelowBand(Complex* s, std::size_t bins, double binHz, double edgeHz)
+{
+    const auto edge = static_cast<std::size_t>(std::ceil(edgeHz / binHz));
+    const auto fitEnd = static_cast<std::size_t>(std::ceil(edgeHz * std::cbrt(2.0) / binHz));
+    if (edge < 1 || fitEnd <= edge + 1 || fitEnd >= bins) {
+        return true;  // nothing below the edge to continue (as ContinueBelowBand)
+    }
+    Complex turn;
+    double strongest = 0.0;
+    for (std::size_t k = edge; k < fitEnd; ++k) {
+        turn += s[k + 1] * std::conj(s[k]);
+        strongest = std::max(strongest, std::abs(s[k]));
+    }
+    const double step = std::arg(turn);
+    const double e = static_cast<double>(edge);
+    const double scale = static_cast<double>(fitEnd - edge);
+    for (std::size_t orders = std::min(kContinuedOrders, fitEnd - edge); orders >= 1; --orders) {
+        // The fit in u = (k - edge) / scale, 0 .. 1: its coefficients, real and imaginary.
+        std::vector<double> gram(orders * orders, 0.0), re(orders, 0.0), im(orders, 0.0);
+        for (std::size_t k = edge; k <= fitEnd; ++k) {
+            const double u = (static_cast<double>(k) - e) / scale;
+            const Complex t = s[k] * std::polar(1.0, -step * static_cast<double>(k));
+            double ui = 1.0;
+            for (std::size_t i = 0; i < orders; ++i, ui *= u) {
+                re[i] += ui * t.real();
+                im[i] += ui * t.imag();
+                double uj = 1.0;
+                for (std::size_t j = 0; j < orders; ++j, uj *= u) {
+                    gram[i * orders + j] += ui * uj;
+                }
+            }
+        }
+        if (!SolveSmall(gram, re) || !SolveSmall(gram, im)) {
+            continue;
+        }
+        // Derivatives at the edge in x = k / edge (x = 1): j! c_j (edge / scale)^j; the
+        // even polynomial sum a_i x^(2i) and the odd one sum b_i x^(2i+1) meet them.
+        std::vector<double> even(orders * orders), odd(orders * orders);
+        double factorial = 1.0;
+        for (std::size_t j = 0; j < orders; ++j) {
+            factorial *= j > 0 ? static_cast<double>(j) : 1.0;
+            const double chain = factorial * std::pow(e / scale, static_cast<double>(j));
+            re[j] *= chain;
+            im[j] *= chain;
+            for (std::size_t i = 0; i < orders; ++i) {
+                double de = 1.0, dodd = 1.0;
+                for (std::size_t q = 0; q < j; ++q) {
+                    de *= static_cast<double>(2 * i) - static_cast<double>(q);
+                    dodd *= static_cast<double>(2 * i + 1) - static_cast<double>(q);
+                }
+                even[j * orders + i] = de;
+                odd[j * orders + i] = dodd;
+            }
+        }
+        if (!SolveSmall(even, re) || !SolveSmall(odd, im)) {
+            continue;
+        }
+        std::vector<Complex> continued(edge);
+        bool sound = true;
+        for (std::size_t k = 0; k < edge; ++k) {
+            const double x = static_cast<double>(k) / e;
+            double real = 0.0, imag = 0.0;
+            for (std::size_t i = orders; i-- > 0;) {
+                real = real * x * x + re[i];
+                imag = imag * x * x + im[i];
+            }
+            const Complex t(real, imag * x);
+            sound = sound && std::abs(t) <= kMaxContinuedRise * strongest;
+            continued[k] = t * std::polar(1.0, step * static_cast<double>(k));
+        }
+        if (sound || orders == 1) {
+            std::copy(continued.begin(), continued.end(), s);
+            s[0] = Complex(s[0].real(), 0.0);
+            return true;
+        }
+    }
+    return false;
+}
+
+// y's spectrum becomes y / ref (regularised). The sweep's power per bin is c / f within
+// its flat band; c is taken from there.
+void Divide(RealTransform& y, const Complex* ref, const LogSweepDesign& d)
 {
     const std::size_t bins = y.Bins();
     const double binHz = static_cast<double>(d.params.rateHz) / static_cast<double>(y.Size());
@@ -262,8 +395,24 @@ void Deconvolve(RealTransform& y, const Complex* ref, const LogSweepDesign& d)
         const double power = std::norm(ref[k]) + kRegularisation * c / f;
         s[k] = power > 0.0 ? s[k] * std::conj(ref[k]) / power : Complex();
     }
-    ContinueBelowBand(s, bins, binHz, d.startHz * std::pow(d.flatFromHz / d.startHz, kLowEdgeShareOfFade));
-    y.Inverse();
+}
+
+// The quotient in `linear` (see Divide) becomes two impulse responses: `linear` continued
+// below the band for the linear window (its level and phase), `harmonic` (whose spectrum
+// is overwritten) continued smoothly through 0 Hz for the harmonics' windows, which lie
+// far before the peak, where only the smooth continuation leaves nothing.
+void FinishResponses(RealTransform& linear, RealTransform& harmonic, const LogSweepDesign& d)
+{
+    const std::size_t bins = linear.Bins();
+    const double binHz = static_cast<double>(d.params.rateHz) / static_cast<double>(linear.Size());
+    const double edgeHz = d.startHz * std::pow(d.flatFromHz / d.startHz, kLowEdgeShareOfFade);
+    std::copy(linear.Spectrum(), linear.Spectrum() + bins, harmonic.Spectrum());
+    ContinueBelowBand(linear.Spectrum(), bins, binHz, edgeHz);
+    if (!ContinueSmoothlyBelowBand(harmonic.Spectrum(), bins, binHz, edgeHz)) {
+        ContinueBelowBand(harmonic.Spectrum(), bins, binHz, edgeHz);
+    }
+    linear.Inverse();
+    harmonic.Inverse();
 }
 
 /// Smallest power of two at or above max(n, floor), at most 2^23.
@@ -322,26 +471,31 @@ double Interpolate(const std::vector<double>& values, double freqHz, double rate
 /// The analysis of one circular impulse response.
 class ChannelAnalyser {
 public:
+    /// `ir` the response continued for the linear window, `harmonicIr` the one for the
+    /// harmonics' windows (see FinishResponses).
     ChannelAnalyser(const LogSweepDesign& d, const LogSweepAnalysisPlan& plan, const double* ir,
-                    std::size_t recordedFrames, const std::vector<double>& grid, double bandLow, double bandHigh)
-        : d_(d), plan_(plan), ir_(ir), n_(plan.transformFrames), recorded_(recordedFrames), grid_(grid),
-          bandLow_(bandLow), bandHigh_(bandHigh), rate_(d.params.rateHz)
+                    const double* harmonicIr, std::size_t recordedFrames, const std::vector<double>& grid,
+                    double bandLow, double bandHigh)
+        : d_(d), plan_(plan), ir_(ir), harmonicIr_(harmonicIr), n_(plan.transformFrames), recorded_(recordedFrames),
+          grid_(grid), bandLow_(bandLow), bandHigh_(bandHigh), rate_(d.params.rateHz)
     {
     }
 
     LogSweepChannel Run();
 
 private:
-    double At(long lag) const
+    double At(long lag) const { return At(ir_, lag); }
+    double At(const double* ir, long lag) const
     {
         const long n = static_cast<long>(n_);
-        return ir_[static_cast<std::size_t>(((lag % n) + n) % n)];
+        return ir[static_cast<std::size_t>(((lag % n) + n) % n)];
     }
-    /// The response from `pre` samples before `centre` to `post` samples after it,
+    /// The response `ir` from `pre` samples before `centre` to `post` samples after it,
     /// faded in over the first `riseShare` of `pre` and out over the last quarter of
     /// `post`, transformed with `centre` at time 0 (zero padded to the transform's length).
-    std::vector<Complex> Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
-                                 std::vector<float>* keep, std::vector<float>* weights = nullptr) const;
+    std::vector<Complex> Segment(RealTransform& t, const double* ir, long centre, long pre, long post,
+                                 double riseShare, std::vector<float>* keep,
+                                 std::vector<float>* weights = nullptr) const;
     /// The minimum phase belonging to the magnitudes |s| (bins of a transform).
     std::vector<double> MinimumPhase(RealTransform& t, const std::vector<Complex>& s) const;
     /// The highest bin at or below kHi whose level the sweep excited well (see
@@ -356,6 +510,7 @@ private:
     const LogSweepDesign& d_;
     const LogSweepAnalysisPlan& plan_;
     const double* ir_;
+    const double* harmonicIr_;
     std::size_t n_;
     std::size_t recorded_;
     const std::vector<double>& grid_;
@@ -363,8 +518,9 @@ private:
     double rate_;
 };
 
-std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, long pre, long post, double riseShare,
-                                              std::vector<float>* keep, std::vector<float>* weights) const
+std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, const double* ir, long centre, long pre, long post,
+                                              double riseShare, std::vector<float>* keep,
+                                              std::vector<float>* weights) const
 {
     const long m = static_cast<long>(t.Size());
     double* time = t.Time();
@@ -384,7 +540,7 @@ std::vector<Complex> ChannelAnalyser::Segment(RealTransform& t, long centre, lon
         } else if (j >= post - fall) {
             w = Raised((post - j) / fall);
         }
-        const double v = w * At(centre + j);
+        const double v = w * At(ir, centre + j);
         time[((j % m) + m) % m] = v;
         if (keep != nullptr) {
             (*keep)[static_cast<std::size_t>(j + pre)] = static_cast<float>(v);
@@ -531,7 +687,7 @@ void ChannelAnalyser::Harmonics(LogSweepChannel& out, const std::vector<double>&
         const HarmonicWindow w = HarmonicWindowOf(d_, k, pre, post);
         RealTransform t(static_cast<std::size_t>(w.transform));
         const std::vector<Complex> g =
-            Segment(t, centre - std::lround(d_.HarmonicAdvance(k)), w.pre, w.post, 1.0, nullptr);
+            Segment(t, harmonicIr_, centre - std::lround(d_.HarmonicAdvance(k)), w.pre, w.post, 1.0, nullptr);
         std::vector<double> gMag(g.size());
         for (std::size_t b = 0; b < g.size(); ++b) {
             gMag[b] = std::abs(g[b]);
@@ -621,7 +777,7 @@ LogSweepChannel ChannelAnalyser::Run()
     double residual = 0.0;
     {
         RealTransform fine(FineSize(8 * static_cast<std::size_t>(pre + post), 262144));
-        s = Segment(fine, peakLag, pre, post, 0.5, &out.impulse, &out.window);
+        s = Segment(fine, ir_, peakLag, pre, post, 0.5, &out.impulse, &out.window);
         residual = ResidualDelay(s, MinimumPhase(fine, s));
     }
     out.windowStart = peakLag - pre;
@@ -770,19 +926,25 @@ LogSweepResult AnalyseLogSweep(const LogSweepDesign& design, const LogSweepRecor
         RealTransform left(n);
         LoadTransform(right, rec.right, rec.frames);
         LoadTransform(left, rec.left, rec.frames);
+        // No transform beyond these: with reference the left one's spectrum is used up by the
+        // division and takes the right input's response for the harmonics; in stereo the
+        // played one's takes the left input's, then the left one takes the right input's.
         if (mode == LogSweepMode::Reference) {
-            Deconvolve(right, left.Spectrum(), design);
+            Divide(right, left.Spectrum(), design);
+            FinishResponses(right, left, design);
         } else {
             RealTransform played(n);
             LoadTransform(played, rec.played, std::min(rec.frames, design.Frames()));
-            Deconvolve(right, played.Spectrum(), design);
-            Deconvolve(left, played.Spectrum(), design);
-            result.left = ChannelAnalyser(design, plan, left.Time(), rec.frames, result.freqHz, result.bandLowHz,
-                                          result.bandHighHz)
+            Divide(right, played.Spectrum(), design);
+            Divide(left, played.Spectrum(), design);
+            FinishResponses(left, played, design);
+            result.left = ChannelAnalyser(design, plan, left.Time(), played.Time(), rec.frames, result.freqHz,
+                                          result.bandLowHz, result.bandHighHz)
                               .Run();
+            FinishResponses(right, left, design);
         }
-        result.right = ChannelAnalyser(design, plan, right.Time(), rec.frames, result.freqHz, result.bandLowHz,
-                                       result.bandHighHz)
+        result.right = ChannelAnalyser(design, plan, right.Time(), left.Time(), rec.frames, result.freqHz,
+                                       result.bandLowHz, result.bandHighHz)
                            .Run();
     } catch (const std::bad_alloc&) {
         result = LogSweepResult{};

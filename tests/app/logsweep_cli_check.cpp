@@ -134,6 +134,8 @@ TEST(LogSweepCommand, AnalysesARecordingOfTheGeneratedFileAndSaysWhatIsMissing)
         {"--input '" + dir.File("none.wav") + "'", 1, "sonvera-cli logsweep: " + dir.File("none.wav") + ": "},
         {"--input '" + sweep + "' --to 30000", 2, "sonvera-cli logsweep: --to 30000 Hz lies above half the rate"},
         {"--input '" + sweep + "' --rate 48000", 2, "sonvera-cli logsweep: --input takes the place of the devices"},
+        {"--input '" + sweep + "' --bits 24", 2, "sonvera-cli logsweep: --input takes the place of the devices"},
+        {"--bits 12", 2, "sonvera-cli logsweep: --bits must be 8, 16 or 24"},
         {"--mono", 2, "sonvera-cli logsweep: --mono needs --input"},
     };
     for (const Case& c : cases) {
