@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "config/profilefile.h"
 #include "config/profilevalues.h"
 
 namespace sonvera {
@@ -44,11 +45,15 @@ bool IsKeyName(const std::string& key)
     return true;
 }
 
+// A field is named by its first kMaxFieldBytes: a line of one long word stays a short
+// message.
+constexpr std::size_t kMaxFieldBytes = 64;
+
 LimitsError Wrong(LimitsProblem problem, const std::string& field = {})
 {
     LimitsError e;
     e.problem = problem;
-    e.field = field;
+    e.field = field.size() > kMaxFieldBytes ? CutUtf8(field, kMaxFieldBytes) + "..." : field;
     return e;
 }
 
@@ -280,6 +285,7 @@ LimitsError ParseLimitsText(std::string_view text, Limits& limits)
         }
         if (error) {
             error.line = number;
+            limits = Limits{};  // a refused file leaves no limits
             return error;
         }
     }
@@ -291,6 +297,7 @@ LimitsError ParseLimitsText(std::string_view text, Limits& limits)
 
 LimitsError ReadLimits(const std::string& path, Limits& limits)
 {
+    limits = Limits{};
     LimitsError error;
     error.path = path;
     std::error_code code;

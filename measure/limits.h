@@ -96,7 +96,7 @@ std::string LimitsErrorText(const LimitsError& error, char language);
 
 /// Reads the text of a limits file: one limit per line, "#" to the line's end a comment,
 /// blank lines allowed, fields separated by blanks or tabs. Fills `limits`, or names the
-/// first line that cannot be used.
+/// first line that cannot be used and leaves `limits` empty.
 LimitsError ParseLimitsText(std::string_view text, Limits& limits);
 
 /// Reads and parses the file `path` (at most kMaxLimitsBytes of it).

@@ -91,12 +91,13 @@ TEST(Limits, EveryWrongFileIsRefusedInBothLanguagesNamingFileAndLine)
     using namespace std::literals;
     testing::TempDir dir;
     const std::string path = dir.File("l.txt");
+    const std::string longName = std::string(200, 'x') + "- -80\n";  // named by its start
     struct Case {
         std::string_view text;  // none: the path is not a file of that text
         std::string path;
         LimitsProblem problem;
         int line;
-        const char* english;  // the reason's start after "PATH, line N: " or "PATH: "
+        std::string english;  // the reason's start after "PATH, line N: " or "PATH: "
     } const cases[] = {
         {"100 -1\n", path, LimitsProblem::FrequencyFields, 1, "a frequency line needs three fields"},
         {"# c\n100 -1 1\n50 -1 1\n", path, LimitsProblem::NotRising, 3, "the frequencies must rise"},
@@ -110,6 +111,7 @@ TEST(Limits, EveryWrongFileIsRefusedInBothLanguagesNamingFileAndLine)
         {"thd_db x 1\n", path, LimitsProblem::BadBound, 1, "a bound must be a number or '-'"},
         {"center.thd_db -80\n", path, LimitsProblem::BadChannel, 1, "'center.thd_db': a reading's channel is left"},
         {"thd-db -80\n", path, LimitsProblem::NotAName, 1, "'thd-db' is neither"},
+        {longName, path, LimitsProblem::NotAName, 1, "'" + std::string(64, 'x') + "...' is neither"},
         {"thd_db -80\nleft.thd_db -80\nthd_db -90\n", path, LimitsProblem::Repeated, 3, "'thd_db' has bounds already"},
         {"thd_db - -\n", path, LimitsProblem::NoBound, 1, "a reading's line needs at least one bound"},
         {"# only a comment\n\n", path, LimitsProblem::NoLimits, 0, "no limits in the file"},
