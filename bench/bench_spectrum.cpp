@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/ratioreporter.h"
 #include "dsp/analysis.h"
 #include "dsp/spectrum.h"
 #include "dsp/weighting.h"
@@ -105,31 +105,18 @@ BENCHMARK(BM_AnalyseLongBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComputeSpectrum)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096);
 BENCHMARK(BM_FftwRealSpectrum)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096);
 
-// Remembers the processor time per iteration of every run for the closing ratio table
-// (processor time is less disturbed by other work on a shared machine than wall time).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    sonvera::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nsize  ComputeSpectrum / FFTW r2c+magnitudes\n");
     for (int n : {512, 1024, 2048, 4096}) {
-        const std::string ours = "BM_ComputeSpectrum/" + std::to_string(n);
-        const std::string ref = "BM_FftwRealSpectrum/" + std::to_string(n);
-        if (reporter.times.count(ours) != 0 && reporter.times.count(ref) != 0 && reporter.times[ref] > 0) {
-            std::printf("%4d  %.2f\n", n, reporter.times[ours] / reporter.times[ref]);
+        const double ratio = reporter.Ratio("BM_ComputeSpectrum/" + std::to_string(n),
+                                            "BM_FftwRealSpectrum/" + std::to_string(n));
+        if (ratio > 0.0) {
+            std::printf("%4d  %.2f\n", n, ratio);
         }
     }
     benchmark::Shutdown();

@@ -3,6 +3,7 @@
 // frequency, and bounds of single readings, read from a plain text file and checked
 // against a run's results.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,12 +52,60 @@ struct Limits {
     Bounds At(double hz) const;
 };
 
+/// Why a limits file was not used.
+enum class LimitsProblem {
+    None,
+    Directory,        // the path names a folder
+    Unopenable,       // detail: the system's reason
+    Unreadable,       // reading broke off
+    TooLarge,         // more than kMaxLimitsBytes
+    NotText,          // a line holds a NUL byte
+    BadFrequency,     // field: the line's first field
+    FrequencyFields,  // a frequency line without exactly three fields
+    BadDbBound,       // a curve's bound is neither a number nor "-"
+    LowerAboveUpper,
+    NotRising,        // a frequency not above the line's before
+    BadChannel,       // field: the reading's name with a channel other than left/right
+    NotAName,         // field: neither a frequency nor a reading's name
+    BadMaximum,       // "KEY MAX" without a number
+    BadBound,         // a reading's bound is neither a number nor "-"
+    NoBound,          // "KEY - -"
+    ReadingFields,    // a reading's line with other than two or three fields
+    Repeated,         // field: the reading has bounds already
+    NoLimits,         // no line with a limit
+};
+
+/// A limits file is refused beyond this size (its lines are a few dozen bytes each).
+inline constexpr std::size_t kMaxLimitsBytes = 16u << 20;
+
+/// What went wrong with a limits file, to be put into words by LimitsErrorText.
+struct LimitsError {
+    LimitsProblem problem = LimitsProblem::None;
+    std::string path;    // "" for a text not read from a file
+    int line = 0;        // the first line that cannot be used; 0: the file as a whole
+    std::string field;   // the field the reason names
+    std::string detail;  // Unopenable: the system's reason
+    explicit operator bool() const { return problem != LimitsProblem::None; }
+    /// The file could not be read at all (as against a file with a wrong line).
+    bool Unreadable() const;
+};
+
+/// The error in German for 'D', in English otherwise: "PATH, line N: reason" or
+/// "PATH: reason" ("line N: reason" / "reason" without a path).
+std::string LimitsErrorText(const LimitsError& error, char language);
+
 /// Reads the text of a limits file: one limit per line, "#" to the line's end a comment,
-/// blank lines allowed, fields separated by blanks or tabs. Returns "" with `limits`
-/// filled, or "line N: reason" for the first line that cannot be used.
+/// blank lines allowed, fields separated by blanks or tabs. Fills `limits`, or names the
+/// first line that cannot be used and leaves `limits` empty.
+LimitsError ParseLimitsText(std::string_view text, Limits& limits);
+
+/// Reads and parses the file `path` (at most kMaxLimitsBytes of it).
+LimitsError ReadLimits(const std::string& path, Limits& limits);
+
+/// ParseLimitsText's error in English: "" or "line N: reason".
 std::string ParseLimits(std::string_view text, Limits& limits);
 
-/// Reads and parses the file `path`: "" or "PATH: reason" / "PATH, line N: reason", with
+/// ReadLimits's error in English: "" or "PATH: reason" / "PATH, line N: reason", with
 /// `unreadable` set when the file could not be read at all.
 std::string ReadLimitsFile(const std::string& path, Limits& limits, bool& unreadable);
 

@@ -103,6 +103,17 @@ int SweepDistortionFrames(int rateHz, int freqHz)
     return n;
 }
 
+bool SweepShowsDistortion(const SweepSettings& sweep)
+{
+    return sweep.SweepWithRef && sweep.SweepPhase && sweep.SweepCurve2 >= kSweepCurve2Thd;
+}
+
+int SweepStepFrames(int rateHz, int bytesPerSample, int freqHz, bool distortion)
+{
+    const int frames = SweepFramesFor(rateHz, bytesPerSample);
+    return distortion && frames > 0 ? std::max(frames, SweepDistortionFrames(rateHz, freqHz)) : frames;
+}
+
 SweepDistortion MeasureSweepDistortion(const float* block, int frames, int offset, int freqHz, int rateHz,
                                        SpectrumTransform& transform)
 {
@@ -312,10 +323,7 @@ void SweepRun::SweepStep()
     const int bytes = std::max(bitsIn, bitsOut) / 8;
 
     SweepFrequency = SweepStepFrequency(s, SweepIndex);
-    SweepFrames = SweepFramesFor(rate, bytes);
-    if (MeasuresDistortion() && SweepFrames > 0) {
-        SweepFrames = std::max(SweepFrames, SweepDistortionFrames(rate, SweepFrequency));
-    }
+    SweepFrames = SweepStepFrames(rate, bytes, SweepFrequency, MeasuresDistortion());
     view_.SetFreqText(std::to_string(SweepFrequency) + " ");
 
     if (SweepFrequency > rate / 2 || SweepFrequency < 1 || SweepFrames <= 0) {
@@ -392,8 +400,7 @@ void SweepRun::SweepStep()
 
 bool SweepRun::MeasuresDistortion() const
 {
-    const SweepSettings& s = settings_.Sweep;
-    return MeasureDistortionEachStep || (s.SweepWithRef && s.SweepPhase && s.SweepCurve2 >= kSweepCurve2Thd);
+    return MeasureDistortionEachStep || SweepShowsDistortion(settings_.Sweep);
 }
 
 int SweepRun::StartStepTone(const GeneratorParams& params)

@@ -173,6 +173,14 @@ struct SweepStepRecord {
 /// from 60 Hz up, 65536 at 20 Hz. 0 for a rate or frequency not above 0.
 int SweepDistortionFrames(int rateHz, int freqHz);
 
+/// Whether the steps of a sweep set up as `sweep` measure the right input's distortion:
+/// with reference and phase, curve 2 showing a distortion reading.
+bool SweepShowsDistortion(const SweepSettings& sweep);
+
+/// Frames a step at `freqHz` records at `rateHz`: SweepFramesFor, and when it measures
+/// distortion at least SweepDistortionFrames. 0 for a rate that is not positive.
+int SweepStepFrames(int rateHz, int bytesPerSample, int freqHz, bool distortion);
+
 /// The distortion readings of one input (`offset` 0 right, 1 left) of an interleaved block
 /// with a tone at `freqHz`: the first SweepDistortionFrames frames (fewer frames: no
 /// reading) windowed with the distortion readings' window, band 20 Hz .. 20 kHz (held below

@@ -7,6 +7,7 @@
 #include "config/profilevalues.h"
 #include "dsp/analysis.h"
 #include "measure/spectrumrun.h"
+#include "measure/sweeprun.h"
 
 namespace sonvera {
 
@@ -103,7 +104,38 @@ void SweepSettingsModel::ShowSweepDialog(const SweepSettings& record, const Corr
     InFileLabelEnabled = inCorrection.active;
     OutFileLabel = outCorrection.fileName;
     OutFileLabelEnabled = outCorrection.active;
-    MeasuringTime = MeasuringTimeText(outputRateHz, inputBits);
+    outputRateHz_ = outputRateHz;
+    inputBits_ = inputBits;
+}
+
+std::string SweepSettingsModel::MeasuringTime() const
+{
+    if (!outputRateHz_) {
+        return "300";
+    }
+    const int rate = *outputRateHz_;
+    if (rate <= 0 || !SweepShowsDistortion(work_)) {
+        return MeasuringTimeText(rate, inputBits_);
+    }
+    // The steps as the sweep plays them, up to the first outside 1 Hz .. half the rate,
+    // which ends it.
+    long long shortest = 0, longest = 0;
+    const int steps = std::clamp(work_.SweepSteps, 0, 1000);
+    for (int index = 0; index <= steps; ++index) {
+        const int f = SweepStepFrequency(work_, index);
+        if (f < 1 || f > rate / 2) {
+            break;
+        }
+        const long long frames = SweepStepFrames(rate, std::max(inputBits_, 8) / 8, f, true);
+        const long long ms = (frames * 1000 + rate / 2) / rate;
+        shortest = index == 0 ? ms : std::min(shortest, ms);
+        longest = std::max(longest, ms);
+    }
+    if (longest == 0) {
+        return MeasuringTimeText(rate, inputBits_);  // the first step ends the sweep
+    }
+    return shortest == longest ? std::to_string(shortest) + "ms"
+                               : std::to_string(shortest) + "\u2013" + std::to_string(longest) + "ms";
 }
 
 void SweepSettingsModel::ShowSweepValues()

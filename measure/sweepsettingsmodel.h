@@ -4,6 +4,7 @@
 // of the values when the dialog is closed with OK.
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "config/settings.h"
@@ -105,13 +106,17 @@ public:
     /// The correction file labels `Label4` (input) and `Label5` (output).
     std::string InFileLabel, OutFileLabel;
     bool InFileLabelEnabled = false, OutFileLabelEnabled = false;
-    /// `messzeit`.
-    std::string MeasuringTime = "300";
+    /// `messzeit`: the time a step records, MeasuringTimeText, unless the working copy
+    /// measures distortion at every step: then the shortest and the longest block of the
+    /// steps the sweep plays, "341ms" or "341–1365ms" when they differ.
+    std::string MeasuringTime() const;
     /// The record's frames-per-step field ("default" sets 8000; the sweep recomputes it).
     int SweepFrames = 8000;
 
 private:
     SweepSettings work_;
+    std::optional<int> outputRateHz_;  // none until the dialog is shown
+    int inputBits_ = 0;
 };
 
 }  // namespace sonvera

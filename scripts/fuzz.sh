@@ -7,7 +7,7 @@
 # written. Fails at the first finding; the input that failed is kept in
 # build-fuzz/findings/<target>/ and its report is printed.
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: config curve logsweep table overlays wave
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: config curve logsweep table overlays wave limits
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +15,7 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(config curve logsweep table overlays wave)
+  targets=(config curve logsweep table overlays wave limits)
 fi
 case "$seconds" in
   ''|*[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number, not '$seconds'" >&2; exit 2 ;;

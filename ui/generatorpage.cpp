@@ -47,9 +47,8 @@ GeneratorPage::GeneratorPage(QWidget* page, std::vector<QWidget*>& layout, Sound
     // The limits chosen last come back; a file that went away or went wrong since is
     // left unused (the button's tip says none are in use).
     Limits limits;
-    bool unreadable = false;
     if (const std::string path = ReadSweepLimitsFile(profile_);
-        !path.empty() && ReadLimitsFile(path, limits, unreadable).empty() && !limits.curve.empty()) {
+        !path.empty() && !ReadLimits(path, limits) && !limits.curve.empty()) {
         limitsPath_ = path;
         sweep_->SetLimits(std::move(limits));
     }
@@ -230,9 +229,8 @@ bool GeneratorPage::LoadLimitsFile(const QString& path)
     const std::string name = QFile::encodeName(path).toStdString();  // the file's name byte for byte
     if (!name.empty()) {
         limits.emplace();
-        bool unreadable = false;
-        if (const std::string error = ReadLimitsFile(name, *limits, unreadable); !error.empty()) {
-            ShowErrorPrompt(error, 0);
+        if (const LimitsError error = ReadLimits(name, *limits)) {
+            ShowErrorPrompt(LimitsErrorText(error, state_.settings.Main.UiLanguage != 'E' ? 'D' : 'E'), 0);
             return false;
         }
         if (limits->curve.empty()) {

@@ -84,11 +84,12 @@ void Twobbeldlg::BuildControls()
     Sstart = PlaceEdit(this, "Sstart", 88, t + 5, 60);
     PlaceSpinButtons(this, "SpinButton5", 150, t + 5, 16, 22, SpinButton5.up, SpinButton5.down);
     PlaceLabel(this, "Label12", QStringLiteral("ms"), 170, t + 8, 20);
-    PlaceLabel(this, "Label13", QStringLiteral("--------->"), 192, t + 8, 64, 16, Qt::AlignCenter);
-    PlaceLabel(this, "Label14", QStringLiteral("Messung"), 258, t, 64, 16, Qt::AlignCenter);
-    messzeit = PlaceLabel(this, "messzeit", QStringLiteral("300"), 258, t + 16, 64, 16, Qt::AlignCenter);
-    PlaceLabel(this, "Label15", QStringLiteral("Stop"), 326, t, 44, 16, Qt::AlignCenter);
-    PlaceLabel(this, "Label16", QStringLiteral("Sinus"), 326, t + 16, 44, 16, Qt::AlignCenter);
+    PlaceLabel(this, "Label13", QStringLiteral("--------->"), 192, t + 8, 62, 16, Qt::AlignCenter);
+    // Wide enough for the range a distortion sweep's steps take ("341–1365ms").
+    PlaceLabel(this, "Label14", QStringLiteral("Messung"), 256, t, 82, 16, Qt::AlignCenter);
+    messzeit = PlaceLabel(this, "messzeit", QStringLiteral("300"), 256, t + 16, 82, 16, Qt::AlignCenter);
+    PlaceLabel(this, "Label15", QStringLiteral("Stop"), 340, t, 44, 16, Qt::AlignCenter);
+    PlaceLabel(this, "Label16", QStringLiteral("Sinus"), 340, t + 16, 44, 16, Qt::AlignCenter);
 
     // Phase measurement and measuring mode.
     GroupBox2 = Place<QGroupBox>(this, "GroupBox2", 10, 160, 210, 94);
@@ -165,7 +166,10 @@ void Twobbeldlg::Connect()
 
     auto edit = [this](QLineEdit* e, void (SweepSettingsModel::*changed)(const std::string&)) {
         connect(e, &QLineEdit::textEdited, this,
-                [this, changed](const QString& text) { (model_.*changed)(text.toStdString()); });
+                [this, changed](const QString& text) {
+                    (model_.*changed)(text.toStdString());
+                    messzeit->setText(Text(model_.MeasuringTime()));  // the sweep's ends set it
+                });
     };
     edit(Efrom, &SweepSettingsModel::FromChanged);
     edit(Eto, &SweepSettingsModel::ToChanged);
@@ -239,7 +243,7 @@ void Twobbeldlg::Refresh()
     Label4->setEnabled(model_.InFileLabelEnabled);
     Label5->setText(Text(model_.OutFileLabel));
     Label5->setEnabled(model_.OutFileLabelEnabled);
-    messzeit->setText(Text(model_.MeasuringTime));
+    messzeit->setText(Text(model_.MeasuringTime()));
 }
 
 void Twobbeldlg::ShowSweepDialog(const SweepSettings& record, const CorrectionCurve& in, const CorrectionCurve& out,

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <string>
+#include <string_view>
 
 #include "measure/limits.h"
+#include "tests/support/tempdir.h"
 
 namespace sonvera {
 namespace {
@@ -83,37 +86,65 @@ TEST(Limits, OnlyPointsInsideTheRangeCountAndAValueWithoutANumberFails)
     EXPECT_EQ(LimitsOutcome{}.Summary(), "limits: PASS");
 }
 
-TEST(Limits, AWrongLineIsNamedByItsNumber)
+TEST(Limits, EveryWrongFileIsRefusedInBothLanguagesNamingFileAndLine)
 {
+    using namespace std::literals;
+    testing::TempDir dir;
+    const std::string path = dir.File("l.txt");
+    const std::string longName = std::string(200, 'x') + "- -80\n";  // named by its start
     struct Case {
-        const char* text;
-        const char* error;
+        std::string_view text;  // none: the path is not a file of that text
+        std::string path;
+        LimitsProblem problem;
+        int line;
+        std::string english;  // the reason's start after "PATH, line N: " or "PATH: "
     } const cases[] = {
-        {"100 -1\n", "line 1: a frequency line needs three fields"},
-        {"# c\n100 -1 1\n50 -1 1\n", "line 3: the frequencies must rise"},
-        {"100 1 -1\n", "line 1: the lower bound lies above the upper one"},
-        {"100 x 1\n", "line 1: a bound must be a number of dB or '-'"},
-        {"0 -1 1\n", "line 1: the frequency '0' is not a number of Hz above 0"},
-        {"1e999 -1 1\n", "line 1: the frequency '1e999'"},
-        {"\n\nthd_db\n", "line 3: a reading's line is 'KEY MAX' or 'KEY LOWER UPPER'"},
-        {"thd_db -\n", "line 1: a reading's maximum must be a number"},
-        {"center.thd_db -80\n", "line 1: 'center.thd_db': a reading's channel is left or right"},
-        {"thd-db -80\n", "line 1: 'thd-db' is neither"},
-        {"thd_db -80\nthd_db -90\n", "line 2: 'thd_db' has bounds already"},
-        {"thd_db - -\n", "line 1: a reading's line needs at least one bound"},
-        {"# only a comment\n\n", "no limits in the file"},
+        {"100 -1\n", path, LimitsProblem::FrequencyFields, 1, "a frequency line needs three fields"},
+        {"# c\n100 -1 1\n50 -1 1\n", path, LimitsProblem::NotRising, 3, "the frequencies must rise"},
+        {"100 1 -1\n", path, LimitsProblem::LowerAboveUpper, 1, "the lower bound lies above the upper one"},
+        {"100 x 1\n", path, LimitsProblem::BadDbBound, 1, "a bound must be a number of dB or '-'"},
+        {"0 -1 1\n", path, LimitsProblem::BadFrequency, 1, "the frequency '0' is not a number of Hz above 0"},
+        {"1e999 -1 1\n", path, LimitsProblem::BadFrequency, 1, "the frequency '1e999'"},
+        {"100 -1 1\n\0\n"sv, path, LimitsProblem::NotText, 2, "not a text line"},
+        {"\n\nthd_db\n", path, LimitsProblem::ReadingFields, 3, "a reading's line is 'KEY MAX' or 'KEY LOWER UPPER'"},
+        {"thd_db -\n", path, LimitsProblem::BadMaximum, 1, "a reading's maximum must be a number"},
+        {"thd_db x 1\n", path, LimitsProblem::BadBound, 1, "a bound must be a number or '-'"},
+        {"center.thd_db -80\n", path, LimitsProblem::BadChannel, 1, "'center.thd_db': a reading's channel is left"},
+        {"thd-db -80\n", path, LimitsProblem::NotAName, 1, "'thd-db' is neither"},
+        {longName, path, LimitsProblem::NotAName, 1, "'" + std::string(64, 'x') + "...' is neither"},
+        {"thd_db -80\nleft.thd_db -80\nthd_db -90\n", path, LimitsProblem::Repeated, 3, "'thd_db' has bounds already"},
+        {"thd_db - -\n", path, LimitsProblem::NoBound, 1, "a reading's line needs at least one bound"},
+        {"# only a comment\n\n", path, LimitsProblem::NoLimits, 0, "no limits in the file"},
+        {{}, dir.Path().string(), LimitsProblem::Directory, 0, "is a directory"},
+        {{}, "/nonexistent/limits.txt", LimitsProblem::Unopenable, 0, "No such file or directory"},
+        {{}, "/dev/zero", LimitsProblem::TooLarge, 0, "more than 16 MiB"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.path + ": " + std::string(c.text));
+        if (c.text.data() != nullptr) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc)
+                .write(c.text.data(), static_cast<std::streamsize>(c.text.size()));
+        }
         Limits limits;
-        const std::string error = ParseLimits(c.text, limits);
-        EXPECT_EQ(error.rfind(c.error, 0), 0U) << error;
+        const LimitsError error = ReadLimits(c.path, limits);
+        EXPECT_EQ(error.problem, c.problem);
+        EXPECT_EQ(error.line, c.line);
+        const std::string where = c.line > 0 ? ", line " + std::to_string(c.line) + ": " : ": ";
+        const std::string english = LimitsErrorText(error, 'E');
+        EXPECT_EQ(english.rfind(c.path + where + c.english, 0), 0U) << english;
+        const std::string wo = c.line > 0 ? ", Zeile " + std::to_string(c.line) + ": " : ": ";
+        const std::string german = LimitsErrorText(error, 'D');
+        EXPECT_EQ(german.rfind(c.path + wo, 0), 0U) << german;
+        EXPECT_NE(german.substr(c.path.size() + wo.size()), english.substr(c.path.size() + where.size()));
+        EXPECT_EQ(german.find("%1"), std::string::npos) << german;
+        EXPECT_NE(german.find(error.field), std::string::npos) << german;
+        // The English command-line text, and whether the file could be read at all.
+        bool unreadable = false;
+        EXPECT_EQ(ReadLimitsFile(c.path, limits, unreadable), english);
+        EXPECT_EQ(unreadable, c.text.data() == nullptr);
     }
     Limits limits;
-    bool unreadable = false;
-    EXPECT_EQ(ReadLimitsFile("/nonexistent/limits.txt", limits, unreadable),
-              "/nonexistent/limits.txt: No such file or directory");
-    EXPECT_TRUE(unreadable);
+    EXPECT_EQ(ParseLimits("100 -1\n", limits).rfind("line 1: a frequency line", 0), 0U);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST_F(SweepSettingsModelTest, ShowFillsEveryControlAndTheLabels)
     EXPECT_EQ(model.OutFileLabel, "/data/out.cor");
     EXPECT_FALSE(model.OutFileLabelEnabled);
     // 24 bits: min(65520000/144000, 65520000/384000) = min(455, 170).
-    EXPECT_EQ(model.MeasuringTime, "170ms");
+    EXPECT_EQ(model.MeasuringTime(), "170ms");
 }
 
 TEST(MeasuringTimeText, BlockOf65520BytesInMilliseconds)

@@ -175,13 +175,18 @@ TEST_F(GeneratorPageTest, TheLimitsButtonsFileIsDrawnJudgedAndRemembered)
         program->Diagram()->grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/limits-diagram.png"));
         Main().grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/limits-page.png"));
     }
-    // A file with a wrong line is refused with its line named; the limits stay.
+    // A file with a wrong line is refused with its line named, in the window's language;
+    // the limits stay.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("100 -6.5\n");
     file.close();
     EXPECT_FALSE(Main().Generator().LoadLimitsFile(limits));
-    ASSERT_EQ(prompts.shown.size(), 1U);
-    EXPECT_NE(prompts.shown[0].text.find(", line 1: "), std::string::npos) << prompts.shown[0].text;
+    S().Main.UiLanguage = 'E';
+    Main().ApplyLanguage('E');
+    EXPECT_FALSE(Main().Generator().LoadLimitsFile(limits));
+    ASSERT_EQ(prompts.shown.size(), 2U);
+    EXPECT_NE(prompts.shown[0].text.find(", Zeile 1: eine Frequenzzeile"), std::string::npos) << prompts.shown[0].text;
+    EXPECT_NE(prompts.shown[1].text.find(", line 1: a frequency line"), std::string::npos) << prompts.shown[1].text;
     EXPECT_EQ(Diagram().LimitCurves().size(), 2U);
     ASSERT_TRUE(Main().Generator().LoadLimitsFile(QString()));
     EXPECT_TRUE(Diagram().LimitCurves().empty());

@@ -346,6 +346,24 @@ TEST_F(WobbeldlgTest, CurveTwoChoiceGoesWithThePhaseMeasurementAndReachesTheReco
     EXPECT_FALSE(box->isEnabled());
 }
 
+TEST_F(WobbeldlgTest, TheMeasuringTimeIsTheBlockEveryStepRecords)
+{
+    // Distortion on curve 2: a power-of-two block of at least a third of a second and 20
+    // periods, at 48 kHz 16384 frames (341 ms) from 60 Hz up, 65536 (1365 ms) at 20 Hz.
+    record.SweepWithRef = true;
+    record.SweepPhase = true;
+    record.SweepCurve2 = 1;
+    record.SweepFrom = 20;
+    record.SweepTo = 20000;
+    dialog.ShowSweepDialog(record, in, out, 48000, 24);
+    QLabel* time = Find<QLabel>("messzeit");
+    EXPECT_EQ(time->text(), QString::fromUtf8("341\u2013" "1365ms"));
+    Type(Edit("Efrom"), QStringLiteral("100"));
+    EXPECT_EQ(time->text(), QStringLiteral("341ms"));
+    emit Find<QComboBox>("Curve2Box")->activated(0);  // the phase: the plain block
+    EXPECT_EQ(time->text(), QStringLiteral("170ms"));
+}
+
 TEST_F(WobbeldlgTest, SpacingButtonsAndDefaultButton)
 {
     record.SweepLinear = false;
